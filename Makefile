@@ -1,0 +1,37 @@
+# Thin wrapper around CMake. `make run` and `make test` install whatever is
+# missing from Debian first.
+BUILD    ?= build
+SANITIZE ?=
+JOBS     ?= $(shell nproc)
+comma    := ,
+ifneq ($(SANITIZE),)
+BUILD := build-$(subst $(comma),-,$(SANITIZE))
+endif
+
+.PHONY: all deps configure build run test bench clean
+
+all: build
+
+deps:
+	scripts/install-deps
+
+configure:
+	cmake -S . -B $(BUILD) -DSANITIZE="$(SANITIZE)" >/dev/null
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: deps build
+	$(BUILD)/app/localservice
+
+test: deps build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench: deps
+	scripts/install-deps bench
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build build-bench -j $(JOBS)
+	bench/run build-bench
+
+clean:
+	rm -rf build build-*

@@ -1,0 +1,24 @@
+#ifndef APP_SERVICECONFIG_H
+#define APP_SERVICECONFIG_H
+
+#include <QString>
+
+// The service's whole configuration, read from "LocalServiceConfig.json"
+// beside the executable.
+struct ServiceConfig {
+    int iPortStart = 33686;
+    int iPortEnd = 33696;  // exclusive
+    QString strSingleInstance = QStringLiteral("mira-client.lock");
+};
+
+extern const char* const kConfigFileName;  // "/LocalServiceConfig.json"
+
+// Reads the file at strFilePath over the defaults. A missing or unreadable
+// file, invalid JSON or a top level that is not an object keeps every
+// default; a key with the wrong JSON type keeps its own default.
+ServiceConfig readServiceConfig(const QString& strFilePath);
+
+// An end port not above the first port becomes first port + 10.
+void correctPortRange(ServiceConfig& config);
+
+#endif  // APP_SERVICECONFIG_H

@@ -1,0 +1,43 @@
+#include "ServiceStartup.h"
+
+#include "Elevation.h"
+#include "ProcessPlatform.h"
+#include "SingleInstance.h"
+#include "WebServer.h"
+#include "video_control.h"
+
+#include <QApplication>
+#include <QDebug>
+
+#include <string>
+
+ServiceStartup::ServiceStartup(platform::ProcessPlatform& process, QString strConfigDir)
+    : m_process(process), m_strConfigDir(std::move(strConfigDir)) {}
+
+ServiceStartup::~ServiceStartup() = default;
+
+std::optional<int> ServiceStartup::start() {
+    if (enablePrivileges(m_process)) return 1;
+
+    VC_Initialize(nullptr);
+
+    m_config = readServiceConfig(m_strConfigDir + QLatin1String(kConfigFileName));
+
+    const std::string strKey = m_config.strSingleInstance.toStdString();
+    if (!checkSingleInstance(strKey.c_str())) return -1;
+
+    m_pServer = std::make_unique<WebServer>(nullptr);
+    qDebug() << m_config.iPortStart;
+
+    correctPortRange(m_config);
+    m_pServer->listenInRange(m_config.iPortStart, m_config.iPortEnd);
+    if (m_pServer->isListening()) qDebug() << "listening on port" << m_pServer->serverPort();
+    return std::nullopt;
+}
+
+int ServiceStartup::run() {
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    const int iResult = QApplication::exec();
+    m_pServer.reset();
+    return iResult;
+}

@@ -1,0 +1,29 @@
+#include "ProcessPlatform.h"
+#include "QuitOnSignal.h"
+#include "ServiceStartup.h"
+
+#include <QApplication>
+#include <QtGlobal>
+
+namespace {
+// Without a display (and no platform chosen), run on Qt's offscreen platform
+// so the service also starts on a headless machine.
+void chooseOffscreenWithoutDisplay() {
+#if defined(Q_OS_LINUX)
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+#endif
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    chooseOffscreenWithoutDisplay();
+    QApplication app(argc, argv);
+
+    ServiceStartup startup(platform::systemProcessPlatform(), QCoreApplication::applicationDirPath());
+    quitEventLoopOnTerminationSignals();
+    if (const std::optional<int> exitCode = startup.start()) return *exitCode;
+    return startup.run();
+}

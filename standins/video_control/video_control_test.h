@@ -1,0 +1,24 @@
+// Test hooks of the video_control stand-in. Not part of the library's
+// interface: only tests include this.
+#ifndef VIDEO_CONTROL_TEST_H
+#define VIDEO_CONTROL_TEST_H
+
+#include "video_control.h"
+
+#include <QString>
+
+// Calls the callback installed for eType as the library would, with the
+// widget and the data document. Returns false when no callback is installed.
+bool VC_Test_FireEvent(VC_EventType eType, QWidget* pWidget, const QJsonDocument& data);
+
+// Whether VC_Initialize was called for the widget.
+bool VC_Test_IsInitialized(QWidget* pWidget);
+
+// Name of the last command function called for the widget (null widget: the
+// calls without one), or the empty text.
+QString VC_Test_LastCall(QWidget* pWidget);
+
+// Forgets every widget, every installed callback and every recorded call.
+void VC_Test_Reset();
+
+#endif  // VIDEO_CONTROL_TEST_H

@@ -1,0 +1,112 @@
+// The elevation step and the start-up around it, driven through the
+// simulated process backend.
+#include "Elevation.h"
+#include "ServiceStartup.h"
+#include "SimulatedProcessPlatform.h"
+#include "WebServer.h"
+#include "video_control_test.h"
+
+#include <QApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+QStringList s_log;
+
+void recordLog(QtMsgType, const QMessageLogContext&, const QString& strMessage) {
+    s_log << strMessage;
+}
+}  // namespace
+
+class TestElevation : public QObject {
+    Q_OBJECT
+
+    QtMessageHandler m_previousHandler = nullptr;
+
+private slots:
+    void init() {
+        s_log.clear();
+        m_previousHandler = qInstallMessageHandler(recordLog);
+    }
+    void cleanup() { qInstallMessageHandler(m_previousHandler); }
+
+    void adminGoesOnWithoutLaunching() {
+        platform::SimulatedProcessPlatform process;
+        process.m_bAdmin = true;
+        QVERIFY(!enablePrivileges(process));
+        QCOMPARE(s_log, QStringList{"enablePrivileges::RunAsAdmin"});
+        QVERIFY(process.m_vecLaunches.empty());
+    }
+
+    void failedLaunchesGoOnUnelevated_data() {
+        QTest::addColumn<quint32>("ulError");
+        QTest::addColumn<QStringList>("expectedLog");
+        QTest::newRow("cancelled") << quint32(1223)
+                                   << QStringList{"enablePrivileges::enablePrivileges", "enablePrivileges::ERROR_CANCELLED"};
+        QTest::newRow("file not found")
+            << quint32(2) << QStringList{"enablePrivileges::enablePrivileges", "enablePrivileges::ERROR_FILE_NOT_FOUND"};
+        QTest::newRow("other error") << quint32(5) << QStringList{"enablePrivileges::enablePrivileges"};
+    }
+    void failedLaunchesGoOnUnelevated() {
+        QFETCH(quint32, ulError);
+        QFETCH(QStringList, expectedLog);
+        platform::SimulatedProcessPlatform process;
+        process.m_ulLaunchError = ulError;
+        QVERIFY(!enablePrivileges(process));
+        QCOMPARE(s_log, expectedLog);
+        QCOMPARE(process.m_vecLaunches.size(), size_t(1));
+    }
+
+    void pathLookupFailureGoesOnWithoutLaunching() {
+        platform::SimulatedProcessPlatform process;
+        process.m_bPathAvailable = false;
+        QVERIFY(!enablePrivileges(process));
+        QCOMPARE(s_log, QStringList{"enablePrivileges::enablePrivileges"});
+        QVERIFY(process.m_vecLaunches.empty());
+    }
+
+    void acceptedLaunchEndsStartUpWithOne() {
+        VC_Test_Reset();
+        platform::SimulatedProcessPlatform process;
+        process.m_strModulePath = "/opt/service/localservice";
+        QTemporaryDir dir;
+        ServiceStartup startup(process, dir.path());
+        const std::optional<int> exitCode = startup.start();
+        QCOMPARE(exitCode, std::optional<int>(1));
+        QCOMPARE(s_log, (QStringList{"enablePrivileges::enablePrivileges", "enablePrivileges::success"}));
+        QCOMPARE(process.m_vecLaunches, std::vector<std::string>{"/opt/service/localservice"});
+        QVERIFY(!startup.server());
+        QVERIFY(!VC_Test_IsInitialized(nullptr));  // nothing after the launch ran
+    }
+
+    // The one start-up in this process that goes on (the single-instance
+    // lock is per process): a refused prompt leads to a listening server.
+    void refusedPromptStartsTheServer() {
+        VC_Test_Reset();
+        QTemporaryDir dir;
+        QFile file(dir.path() + QStringLiteral("/LocalServiceConfig.json"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QJsonDocument(QJsonObject{{"ServicePortStart", 47190},
+                                             {"ServicePortEnd", 47195},
+                                             {"SingleInstance", QStringLiteral("tst_elevation-%1").arg(QCoreApplication::applicationPid())}})
+                       .toJson());
+        file.close();
+
+        platform::SimulatedProcessPlatform process;
+        process.m_ulLaunchError = 1223;
+        ServiceStartup startup(process, dir.path());
+        QCOMPARE(startup.start(), std::nullopt);
+        QVERIFY(VC_Test_IsInitialized(nullptr));
+        QVERIFY(startup.server());
+        QCOMPARE(startup.config().iPortStart, 47190);
+        QVERIFY(s_log.contains("47190"));
+        QVERIFY(startup.server()->isListening());
+        QVERIFY(startup.server()->serverPort() >= 47190 && startup.server()->serverPort() < 47195);
+        QCOMPARE(startup.server()->maxPendingConnections(), 1024);
+    }
+};
+
+QTEST_MAIN(TestElevation)
+#include "tst_elevation.moc"
