@@ -1,0 +1,26 @@
+// The image channel: pages without WebSocket send a request as URL pieces and
+// read each answer out of the pixels of a small BMP image.
+#ifndef TRANSPORT_IMAGEUTIL_H
+#define TRANSPORT_IMAGEUTIL_H
+
+#include <QByteArray>
+#include <QString>
+
+namespace ImageUtil {
+
+// Texts (decoded packet, inflated JSON) must stay below this many bytes.
+constexpr int kMaxPacketBytes = 2 * 1024 * 1024;
+
+// Decodes an assembled request: Base64 of the decimal, comma-separated bytes
+// of a zlib stream of the JSON. Returns the JSON text, or the empty text on
+// any failure (over-long input included).
+QString getImgData(const QString& packet);
+
+// Encodes an answer text (up to its first zero byte) as a 4-pixel-wide 24-bit
+// BMP. Empty for a null text. Also leaves a copy in "res.bmp" in the working
+// directory.
+QByteArray buildImgData(const char* text);
+
+}  // namespace ImageUtil
+
+#endif  // TRANSPORT_IMAGEUTIL_H
