@@ -6,7 +6,7 @@
 #include <string>
 
 // Longest plain value whose protected text stays below 2048 characters.
-constexpr std::size_t kMaxProtectedPlainLength = 755;
+constexpr std::size_t kMaxProtectedPlainLength = 753;
 
 // Fills the 16 bytes with fresh random bytes; false when no randomness
 // could be had.
