@@ -74,6 +74,7 @@ private slots:
     void base64WithLineBreaksAndBlanks();
     void senderToolRoundTrip();
     void senderLimits();
+    void javascriptSenderMatches();
     void hexEncodeCapacity();
     void hexDecodeRules_data();
     void hexDecodeRules();
@@ -254,6 +255,48 @@ void TestCredential::senderLimits() {
     QVERIFY(protectCredential(std::string(), iv, strProtected));
     QCOMPARE(strProtected.size(), size_t(32));  // a whole block of zeros
     QCOMPARE(decrypt(strProtected, std::string(32, '0')), std::string());
+}
+
+void TestCredential::javascriptSenderMatches() {
+    const QString strNode = QStandardPaths::findExecutable(QStringLiteral("node"));
+    if (strNode.isEmpty()) QSKIP("node is not installed (scripts/install-deps installs it)");
+
+    const QString strScript = QStringLiteral(
+        "const crypto = globalThis.crypto ?? (await import('node:crypto')).webcrypto;\n"
+        "const m = await import(process.argv[1]);\n"
+        "const iv = new Uint8Array(16).map((_, i) => i * 17);\n"
+        "const fixed = [];\n"
+        "for (const v of JSON.parse(process.argv[2])) fixed.push(await m.protectCredential(v, iv, crypto));\n"
+        "const fresh = await m.protectCredentials(['fresh-ak', 'fresh-sk'], crypto);\n"
+        "let refused = false;\n"
+        "try { await m.protectCredential('x'.repeat(754), iv, crypto); } catch (e) { refused = true; }\n"
+        "console.log(JSON.stringify({ fixed, fresh, refused }));\n");
+    const QStringList plains = {"Vector-AK-2026", "0123456789ab", QString::fromUtf8("Schl\xc3\xbcssel \xe2\x82\xac"),
+                                QString(753, 'x'), QString()};
+    QProcess node;
+    node.start(strNode, {"--input-type=module", "-e", strScript, QStringLiteral(PROTECT_CREDENTIAL_JS),
+                         QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(plains)).toJson())});
+    QVERIFY(node.waitForFinished(20000));
+    QVERIFY2(node.exitCode() == 0, node.readAllStandardError().constData());
+    const QJsonObject output = QJsonDocument::fromJson(node.readAllStandardOutput()).object();
+
+    unsigned char iv[16];
+    for (int i = 0; i < 16; ++i) iv[i] = static_cast<unsigned char>(i * 17);
+    const std::string strIv = hexOf(iv, 16);
+    const QJsonArray fixed = output.value("fixed").toArray();
+    QCOMPARE(fixed.size(), plains.size());
+    for (int i = 0; i < plains.size(); ++i) {
+        std::string strExpected;
+        QVERIFY(protectCredential(plains.at(i).toStdString(), iv, strExpected));
+        QCOMPARE(fixed.at(i).toString(), QString::fromStdString(strExpected));
+        QCOMPARE(QString::fromStdString(decrypt(fixed.at(i).toString().toStdString(), strIv)), plains.at(i));
+    }
+    const QJsonObject fresh = output.value("fresh").toObject();
+    const std::string strFreshIv = fresh.value("Iv").toString().toStdString();
+    QVERIFY(strFreshIv != strIv && strFreshIv.size() == 32);
+    QCOMPARE(QString::fromStdString(decrypt(fresh.value("values").toArray().at(1).toString().toStdString(), strFreshIv)),
+             QString("fresh-sk"));
+    QVERIFY(output.value("refused").toBool());
 }
 
 void TestCredential::hexEncodeCapacity() {
