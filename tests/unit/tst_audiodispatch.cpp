@@ -10,13 +10,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMutex>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QtTest>
 
 #include <atomic>
 #include <deque>
+#include <mutex>
 
 namespace {
 
@@ -26,17 +26,18 @@ const char* const kIv = "0f1e2d3c4b5a69788796a5b4c3d2e1f0";
 const char* const kAccessKey = "plain-access-key";
 const char* const kSecretKey = "plain-secret-key";
 
-// Log lines captured from the log library (any thread).
-QMutex g_logMutex;
+// Log lines captured from the log library (any thread). A standard mutex,
+// so that thread checkers see the lock.
+std::mutex g_logMutex;
 QStringList g_logLines;
 
 void captureLog(int iLevel, const char* szModule, const char* szMessage) {
-    QMutexLocker lock(&g_logMutex);
+    std::lock_guard<std::mutex> lock(g_logMutex);
     g_logLines.append(QStringLiteral("%1 %2 %3").arg(iLevel).arg(QLatin1String(szModule), QString::fromUtf8(szMessage)));
 }
 
 QStringList logLines() {
-    QMutexLocker lock(&g_logMutex);
+    std::lock_guard<std::mutex> lock(g_logMutex);
     return g_logLines;
 }
 
@@ -45,12 +46,12 @@ bool logged(const QString& strPattern) {
 }
 
 // Tick counter handing out scripted values, then the last one again.
-QMutex g_tickMutex;
+std::mutex g_tickMutex;
 std::deque<std::uint32_t> g_ticks;
 std::uint32_t g_lastTick = 0;
 
 std::uint32_t scriptedTicks() {
-    QMutexLocker lock(&g_tickMutex);
+    std::lock_guard<std::mutex> lock(g_tickMutex);
     if (!g_ticks.empty()) {
         g_lastTick = g_ticks.front();
         g_ticks.pop_front();
@@ -59,7 +60,7 @@ std::uint32_t scriptedTicks() {
 }
 
 void scriptTicks(std::initializer_list<std::uint32_t> ticks) {
-    QMutexLocker lock(&g_tickMutex);
+    std::lock_guard<std::mutex> lock(g_tickMutex);
     g_ticks.assign(ticks.begin(), ticks.end());
     platform::setTickCountSource(&scriptedTicks);
 }
@@ -144,7 +145,7 @@ void TestAudioDispatch::init() {
     QVERIFY(m_sim.setScript(QJsonObject()));
     m_sim.clearEvents();
     {
-        QMutexLocker lock(&g_logMutex);
+        std::lock_guard<std::mutex> lock(g_logMutex);
         g_logLines.clear();
     }
     m_pDispatch = new AudioMessageDispatch;
