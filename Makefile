@@ -21,7 +21,8 @@ configure:
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: deps build
+run: deps configure
+	cmake --build $(BUILD) -j $(JOBS) --target localservice
 	$(BUILD)/app/localservice
 
 test: deps build
