@@ -5,14 +5,12 @@
 
 #include <QDebug>
 #include <QFile>
-#include <QMutex>
-#include <QMutexLocker>
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 
 namespace ImageUtil {
@@ -29,7 +27,7 @@ const char kAnswerFile[] = "res.bmp";
 
 // Every connection thread writes the same file; the copy is written whole
 // under this lock so the file always holds one complete image.
-QMutex g_fileMutex;
+std::mutex g_fileMutex;
 
 void putLe16(char* p, int iValue) {
     p[0] = static_cast<char>(iValue & 0xff);
@@ -92,7 +90,7 @@ QByteArray buildImgData(const char* text) {
 
     // The answer itself never comes back from the file: the file is only a
     // copy of the last image, for people who look at it.
-    QMutexLocker locker(&g_fileMutex);
+    std::lock_guard<std::mutex> locker(g_fileMutex);
     QFile file(QString::fromLatin1(kAnswerFile));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         qDebug().noquote() << "file can not open!";

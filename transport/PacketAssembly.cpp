@@ -3,8 +3,8 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QHash>
-#include <QMutex>
-#include <QMutexLocker>
+
+#include <mutex>
 
 namespace PacketAssembly {
 
@@ -23,7 +23,8 @@ struct Sequence {
 // The table is shared by every connection thread; every access holds the
 // lock from the lookup to the last change.
 struct Table {
-    QMutex mutex;
+    // A plain pthread mutex, which the thread sanitizer sees.
+    std::mutex mutex;
     QHash<QString, Sequence> sequences;
     qint64 iHeldChars = 0;
     std::function<qint64()> clock;
@@ -90,7 +91,7 @@ Table& table() {
 
 bool appendPiece(const QString& strSequence, const QString& strData) {
     Table& t = table();
-    QMutexLocker locker(&t.mutex);
+    std::unique_lock<std::mutex> locker(t.mutex);
     auto it = t.findLive(strSequence);
     if (it == t.sequences.end()) {
         // A new sequence costs its key; refuse it outright when even that
@@ -121,7 +122,7 @@ bool appendPiece(const QString& strSequence, const QString& strData) {
 
 QString takePacket(const QString& strSequence, const QString& strLastPiece, bool* bOk) {
     Table& t = table();
-    QMutexLocker locker(&t.mutex);
+    std::unique_lock<std::mutex> locker(t.mutex);
     QString strPacket;
     bool bAccepted = true;
     auto it = t.findLive(strSequence);
@@ -146,25 +147,25 @@ QString takePacket(const QString& strSequence, const QString& strLastPiece, bool
 
 qint64 heldChars() {
     Table& t = table();
-    QMutexLocker locker(&t.mutex);
+    std::unique_lock<std::mutex> locker(t.mutex);
     return t.iHeldChars;
 }
 
 int sequenceCount() {
     Table& t = table();
-    QMutexLocker locker(&t.mutex);
+    std::unique_lock<std::mutex> locker(t.mutex);
     return t.sequences.size();
 }
 
 void setClockForTesting(std::function<qint64()> clock) {
     Table& t = table();
-    QMutexLocker locker(&t.mutex);
+    std::unique_lock<std::mutex> locker(t.mutex);
     t.clock = std::move(clock);
 }
 
 void clearForTesting() {
     Table& t = table();
-    QMutexLocker locker(&t.mutex);
+    std::unique_lock<std::mutex> locker(t.mutex);
     t.sequences.clear();
     t.iHeldChars = 0;
     t.iLastSweepMs = t.nowMs();
