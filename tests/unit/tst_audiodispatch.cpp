@@ -115,6 +115,7 @@ private slots:
     void modeRequestFailures();
     void modeRequestTimesOut();
     void keysThatDecryptToEmptyText();
+    void initFailsWithAnEmptySecretKey();
     void addressCutAt64Bytes();
     void badAddress();
     void sameKeysAndAddressAreNotSetAgain();
@@ -455,6 +456,20 @@ void TestAudioDispatch::keysThatDecryptToEmptyText() {
     QCOMPARE(response.value("errorCode").toInt(-1), 0);  // went on to the address and the device
     QCOMPARE(m_sim.waitForEvent("mode").value("accessKey").toString(), QString());
     QCOMPARE(ZBNetTest_LastConfigAddress(), m_sim.address().toStdString());
+}
+
+void TestAudioDispatch::initFailsWithAnEmptySecretKey() {
+    QJsonObject request = startRequest(m_sim.address());
+    QJsonObject info = request.value("ZBCInfo").toObject();
+    info.insert("SK", protect(""));
+    request.insert("ZBCInfo", info);
+    const QJsonObject response = startTalk(request);
+    QCOMPARE(response.value("errorCode").toInt(-1), 8006);
+    QCOMPARE(response.value("handle").toInt(), -1);
+    QCOMPARE(ZBNetTest_InitCount(), 1);
+    QVERIFY(logged("ZBNet_Init error\\[8\\]!$"));
+    QVERIFY(logged("startREZivORUTalk  initREZivORU error!$"));
+    QCOMPARE(m_sim.takeEvents("mode").size(), 0);
 }
 
 void TestAudioDispatch::addressCutAt64Bytes() {
