@@ -631,8 +631,9 @@ void TestAudioDispatch::deviceClosesTheTalk() {
     QCOMPARE(send({{"cmd", "audio.getTalkStatus"}, {"uuid", "u"}, {"handle", hTalk}}).value("talkStatus").toInt(9), 0);
 
     QVERIFY(!m_sim.waitForEvent("talk-closed").isEmpty());
+    // The callback logs first and then stores the status.
     QTRY_VERIFY(logged(QString("^5 KOTS .*talk error handle\\[%1\\]!$").arg(hTalk)));
-    QCOMPARE(send({{"cmd", "audio.getTalkStatus"}, {"uuid", "u"}, {"handle", hTalk}}).value("talkStatus").toInt(9), -1);
+    QTRY_COMPARE(send({{"cmd", "audio.getTalkStatus"}, {"uuid", "u"}, {"handle", hTalk}}).value("talkStatus").toInt(9), -1);
 
     // The handle stays until the page stops the talk.
     QCOMPARE(send({{"cmd", "audio.changeModel"}, {"uuid", "u"}, {"handle", hTalk}, {"model", "x"}}).value("errorCode").toInt(-1), 0);
