@@ -61,6 +61,8 @@ private slots:
     void requestCarriesHeadersAndBody();
     void talkHandlesCountUpAndStop();
     void finiEndsTalksWithoutCallback();
+    void simulatorFlags_data();
+    void simulatorFlags();
 
 private:
     DeviceSimProcess m_sim;
@@ -203,6 +205,61 @@ void TestREZivORU::finiEndsTalksWithoutCallback() {
     // The address is gone with it.
     QCOMPARE(ZBNet_StartVoiceTalk("S1", &param, this), -1);
     QCOMPARE(ZBNet_GetLastError(), 9);
+}
+
+void TestREZivORU::simulatorFlags_data() {
+    QTest::addColumn<QStringList>("flags");
+    QTest::addColumn<bool>("talk");           // open a talk instead of a mode request
+    QTest::addColumn<int>("error");           // expected library error, 0 for success
+    QTest::addColumn<QString>("body");        // text the answer must contain
+    QTest::addColumn<int>("callbackType");    // expected talk callback, 0 for none
+    QTest::newRow("time left") << QStringList{"--time-left", "7"} << false << 0 << "\"audioTimeLeft\":7" << 0;
+    QTest::newRow("device error")
+        << QStringList{"--error-code", "1073774725"} << false << 0 << "\"errorCode\":1073774725" << 0;
+    QTest::newRow("status string") << QStringList{"--status-string", "Busy"} << false << 0 << "\"statusString\":\"Busy\"" << 0;
+    QTest::newRow("not JSON") << QStringList{"--not-json"} << false << 0 << "this is not JSON" << 0;
+    QTest::newRow("status 500") << QStringList{"--status", "500"} << false << 302 << QString() << 0;
+    QTest::newRow("library error")
+        << QStringList{"--status", "500", "--library-error", "315"} << false << 315 << QString() << 0;
+    QTest::newRow("delay") << QStringList{"--delay", "1500"} << false << 17 << QString() << 0;
+    QTest::newRow("talk refused") << QStringList{"--talk-err", "5"} << true << 5 << QString() << 0;
+    QTest::newRow("talk late") << QStringList{"--talk-delay", "1500"} << true << 17 << QString() << 0;
+    QTest::newRow("talk closed") << QStringList{"--talk-close-after", "50"} << true << 0 << QString() << 17;
+    QTest::newRow("talk reset") << QStringList{"--talk-reset-after", "50"} << true << 0 << QString() << 18;
+}
+
+void TestREZivORU::simulatorFlags() {
+    QFETCH(QStringList, flags);
+    QFETCH(bool, talk);
+    QFETCH(int, error);
+    QFETCH(QString, body);
+    QFETCH(int, callbackType);
+    ZBNetTest_SetTimeoutMs(300);
+    DeviceSimProcess sim;
+    QVERIFY(sim.start(kSimPort + 1, flags));
+    const ZBNetLocalConfig config = configFor(sim.address().toLatin1());
+    QVERIFY(ZBNet_SetLocalConfig(0, &config));
+
+    if (talk) {
+        const ZBNetVoiceTalkParam param = talkParam();
+        const int32_t hTalk = ZBNet_StartVoiceTalk("S", &param, nullptr);
+        QCOMPARE(hTalk >= 0, error == 0);
+        if (error) QCOMPARE(ZBNet_GetLastError(), error);
+        if (callbackType) QTRY_COMPARE(g_iCallbackType.load(), callbackType);
+        return;
+    }
+    char* pBuffer = nullptr;
+    int32_t iLength = 0;
+    const bool bOk = ZBNet_CmdWI("S", "/OKAPI/SecurityCP/TwoWayAudio/mode?format=json", "PUT",
+                                 "{\"mode\":\"start\", \"alarmTime\":\"t\"}", &pBuffer, &iLength);
+    QCOMPARE(bOk, error == 0);
+    if (!bOk) {
+        QCOMPARE(ZBNet_GetLastError(), error);
+        return;
+    }
+    const QString strAnswer = QString::fromUtf8(pBuffer);
+    ZBNet_FreeBuf(pBuffer);
+    QVERIFY2(strAnswer.contains(body), qPrintable(strAnswer));
 }
 
 QTEST_GUILESS_MAIN(TestREZivORU)
