@@ -319,7 +319,11 @@ struct X11WindowPlatform::Private {
         std::vector<::Window> vecDocks;
         std::set<::Window> setSeen;
         auto consider = [&](::Window window) {
-            if (setSeen.insert(window).second && isDock(window)) vecDocks.push_back(window);
+            if (!setSeen.insert(window).second || !isDock(window)) return;
+            // The manager's own dock for dock apps is no taskbar.
+            XWindowAttributes attributes;
+            if (XGetWindowAttributes(m_pDisplay, window, &attributes) && attributes.override_redirect) return;
+            vecDocks.push_back(window);
         };
         std::vector<::Window> vecTop = children(m_root);
         std::reverse(vecTop.begin(), vecTop.end());
@@ -400,10 +404,25 @@ struct X11WindowPlatform::Private {
         sendToRoot(window, m_atomWmStateNet, bAbove ? 1 : 0, static_cast<long>(m_atomAbove), 0, 2);
     }
 
-    // Stacks a top-level window directly below another one (or on top).
+    // Stacks a window on top (Above), at the bottom (Below), or directly
+    // below a sibling (Below with a sibling).
     void restack(::Window window, ::Window sibling, int iDetail) {
         if (isTopLevel(window)) {
-            sendToRoot(window, m_atomRestack, 2, static_cast<long>(sibling), iDetail);
+            if (!sibling) {
+                sendToRoot(window, m_atomRestack, 2, 0, iDetail);
+                return;
+            }
+            // Managers may ignore the sibling of a restack request (openbox
+            // does): raise the window, then raise the sibling and every
+            // window above it again, in their order. The others keep their
+            // order and the window ends up directly below the sibling.
+            const std::vector<::Window> vecClients = clientsBottomToTop();
+            const auto itSibling = std::find(vecClients.begin(), vecClients.end(), sibling);
+            if (itSibling == vecClients.end()) return;
+            sendToRoot(window, m_atomRestack, 2, 0, Above);
+            for (auto it = itSibling; it != vecClients.end(); ++it) {
+                if (*it != window) sendToRoot(*it, m_atomRestack, 2, 0, Above);
+            }
             return;
         }
         XWindowChanges changes{};
@@ -556,9 +575,14 @@ struct X11WindowPlatform::Private {
         m_mapEmbedded.erase(window);
         m_setDead.erase(window);
         unwatch(window);
+        const bool bWasVisible = pWidget->isVisible();
         WidgetAccess::destroyNative(pWidget);
         if (browser) releaseForeign(browser);
         const ::Window fresh = static_cast<::Window>(pWidget->winId());
+        // The widget still counts as shown: its new native window is shown
+        // too (now a top-level window), so that showing and hiding keep
+        // working as for any window taken out of its parent.
+        if (bWasVisible && pWidget->windowHandle()) pWidget->windowHandle()->setVisible(true);
         syncQt();
         if (fresh == window || !fresh) return fresh;
         m_mapAlias[window] = fresh;
