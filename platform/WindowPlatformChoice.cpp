@@ -2,6 +2,7 @@
 
 #include "NullWindowPlatform.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 
 #include <cstring>
@@ -32,7 +33,11 @@ WindowPlatform& systemWindowPlatform() {
             return &s_native;
 #else
             static X11WindowPlatform s_native;
-            if (s_native.isConnected()) return &s_native;
+            if (s_native.isConnected()) {
+                // Let go of Qt's windows and the X connections while Qt still runs.
+                qAddPostRoutine([] { s_native.shutdown(); });
+                return &s_native;
+            }
 #endif
         }
         static NullWindowPlatform s_null;

@@ -437,7 +437,7 @@ struct X11WindowPlatform::Private {
 
     // --- watching browser windows ----------------------------------------------
     void watch(::Window window) {
-        if (!window || m_setWatched.count(window)) return;
+        if (!m_pEventDisplay || !window || m_setWatched.count(window)) return;
         // X reuses ids: read whatever is still queued for an earlier window
         // of this id before selecting on the new one.
         XSync(m_pEventDisplay, False);
@@ -450,7 +450,7 @@ struct X11WindowPlatform::Private {
     }
 
     void unwatch(::Window window) {
-        if (!m_setWatched.erase(window)) return;
+        if (!m_setWatched.erase(window) || !m_pEventDisplay) return;
         XSelectInput(m_pEventDisplay, window, NoEventMask);
         XFlush(m_pEventDisplay);
     }
@@ -470,11 +470,13 @@ struct X11WindowPlatform::Private {
         }
     }
 
-    void queue(::Window window) {
+    static constexpr unsigned kRecreate = 0x10000;  // not a message: make the native window anew
+
+    void queue(::Window window, unsigned uWhat = kWmDestroy) {
         for (const auto& pending : m_vecPending) {
-            if (pending.first == window) return;
+            if (pending.first == window && pending.second == uWhat) return;
         }
-        m_vecPending.emplace_back(window, kWmDestroy);
+        m_vecPending.emplace_back(window, uWhat);
         if (!m_bDeliveryQueued) {
             m_bDeliveryQueued = true;
             QTimer::singleShot(0, &m_context, [this] { deliver(); });
@@ -500,10 +502,13 @@ struct X11WindowPlatform::Private {
                 const ::Window window = event.xdestroywindow.window;
                 if (event.xdestroywindow.event != window) break;
                 m_setWatched.erase(window);
-                if (m_mapEmbedded.count(window)) {
-                    // One of ours went down with its parent.
+                QWidget* pWidget = ownWidget(window);
+                if (pWidget && pWidget->internalWinId() == static_cast<WId>(window)) {
+                    // One of ours went down with its parent: still in it,
+                    // the window code hears of it; already taken out (too
+                    // late, the parent was faster), it is made anew.
                     m_setDead.insert(window);
-                    queue(window);
+                    queue(window, m_mapEmbedded.count(window) ? kWmDestroy : kRecreate);
                 }
                 if (isEmbeddingParent(window)) queueForBrowser(window);
                 break;
@@ -527,6 +532,11 @@ struct X11WindowPlatform::Private {
         vecPending.swap(m_vecPending);
         for (const auto& pending : vecPending) {
             const ::Window window = pending.first;
+            if (pending.second == kRecreate) {
+                QWidget* pWidget = ownWidget(window);
+                if (pWidget && m_setDead.count(window) && !m_mapEmbedded.count(window)) recreate(window, pWidget);
+                continue;
+            }
             if (!m_mapEmbedded.count(window)) continue;  // already detached
             if (!ownWidget(window)) {
                 // The widget itself has gone: nothing left to notify.
@@ -666,6 +676,10 @@ X11WindowPlatform::X11WindowPlatform() : d(new Private) {
 }
 
 X11WindowPlatform::~X11WindowPlatform() {
+    shutdown();
+}
+
+void X11WindowPlatform::shutdown() {
     delete d->m_pNotifier;
     d->m_pNotifier = nullptr;
     for (auto& entry : d->m_mapForeign) {
@@ -675,8 +689,15 @@ X11WindowPlatform::~X11WindowPlatform() {
         }
         delete entry.second;
     }
+    d->m_mapForeign.clear();
+    d->m_mapEmbedded.clear();
+    d->m_mapSinks.clear();
+    d->m_mapOwn.clear();
+    d->m_vecPending.clear();
     if (d->m_pDisplay) XCloseDisplay(d->m_pDisplay);
     if (d->m_pEventDisplay) XCloseDisplay(d->m_pEventDisplay);
+    d->m_pDisplay = nullptr;
+    d->m_pEventDisplay = nullptr;
 }
 
 bool X11WindowPlatform::isConnected() const {
@@ -804,7 +825,8 @@ Hwnd X11WindowPlatform::setParent(Hwnd hWnd, Hwnd hNewParent) {
         }
         if (it != d->m_mapEmbedded.end()) d->m_mapEmbedded.erase(it);
         if (old) d->releaseForeign(old);
-        d->unwatch(window);
+        // Still watched: the parent may take it down before the reparent
+        // reaches the server.
         d->syncQt();
     }
     return previous;
@@ -852,7 +874,8 @@ bool X11WindowPlatform::isWindow(Hwnd hWnd) {
     if (!isConnected()) return false;
     d->syncQt();
     const ::Window window = d->resolve(hWnd);
-    if (d->m_setDead.count(window)) return false;
+    // One of ours that X destroyed lives on in its widget and is made anew.
+    if (d->m_setDead.count(window)) return d->ownWidget(window) != nullptr;
     return d->exists(window);
 }
 

@@ -40,6 +40,10 @@ public:
     X11WindowPlatform& operator=(const X11WindowPlatform&) = delete;
 
     bool isConnected() const;
+    // Lets go of the service's windows and closes the connections while Qt
+    // still runs (the application object's destruction calls it for the
+    // backend chosen at start-up). Every call fails harmlessly afterwards.
+    void shutdown();
     // The handle a window of the service has now (differs from hWnd after
     // the window was created anew).
     Hwnd currentHandle(Hwnd hWnd) const;

@@ -3,6 +3,7 @@
 // Qt widgets embedded in them or floating above them, shapes, foreground,
 // monitors, taskbars, and the browser going away.
 #include "RectRegion.h"
+#include "WindowPlatformChoice.h"
 #include "X11WindowPlatform.h"
 #include "XDesktop.h"
 
@@ -77,6 +78,10 @@ private slots:
         m_pPlatform = nullptr;
     }
     void init() { m_strToken = QUuid::createUuid().toString(); }
+
+    void xcbChoosesThisBackend() {
+        QVERIFY(dynamic_cast<X11WindowPlatform*>(&systemWindowPlatform()));
+    }
 
     void findsBrowserByTitleAndClass() {
         const unsigned long browser = newBrowser(QStringLiteral("Page ünïcode"));
@@ -392,6 +397,29 @@ private slots:
         m_pPlatform->setParent(hOwn, 0);
         own.hide();
         s_pDesktop->destroyAbruptly(next);
+    }
+
+    void windowLostAfterLeavingItsParentIsMadeAnew() {
+        // The browser may take our window down just after the window code
+        // took it out: the window is then made anew, hidden as it was.
+        const unsigned long browser = newBrowser(QStringLiteral("late"));
+        QVERIFY(browser);
+        OwnWindow own;
+        const Hwnd hOwn = own.handle();
+        m_pPlatform->setParent(hOwn, browser);
+        own.show();
+        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->isViewable(hOwn); }));
+        m_pPlatform->setParent(hOwn, 0);
+        own.hide();
+        s_pDesktop->destroyAbruptly(hOwn);  // as if the dying browser had won the race
+        QVERIFY(XDesktop::waitFor([&] { return m_pPlatform->currentHandle(hOwn) != hOwn; }));
+        QCOMPARE(m_pPlatform->currentHandle(hOwn), Hwnd(own.winId()));
+        QVERIFY(m_pPlatform->isWindow(hOwn));
+        QVERIFY(!m_pPlatform->isWindowVisible(hOwn));
+        own.show();
+        QVERIFY(XDesktop::waitFor([&] { return m_pPlatform->isWindowVisible(hOwn); }));
+        own.hide();
+        s_pDesktop->destroyAbruptly(browser);
     }
 };
 

@@ -246,10 +246,14 @@ unsigned long XDesktop::createBrowser(const std::string& strTitle, const std::st
     pHints->height = iHeight;
     XSetWMNormalHints(pDisplay, window, pHints);
     XFree(pHints);
-    XMapWindow(pDisplay, window);
-    XSync(pDisplay, False);
-    if (!waitFor([&] { return isManaged(window) && isViewable(window); }, 5000)) return 0;
-    return window;
+    // A manager that is still starting may drop the map request: ask again.
+    for (int iAttempt = 0; iAttempt < 5; ++iAttempt) {
+        XUnmapWindow(pDisplay, window);
+        XMapWindow(pDisplay, window);
+        XSync(pDisplay, False);
+        if (waitFor([&] { return isManaged(window) && isViewable(window); }, 1000)) return window;
+    }
+    return 0;
 }
 
 unsigned long XDesktop::createDock(int iHeight) {
@@ -278,6 +282,18 @@ void XDesktop::closeGracefully(unsigned long window) {
     // Browsers destroy their window a little after unmapping it.
     waitFor([] { return false; }, 150);
     XDestroyWindow(m_pDisplay, window);
+    XSync(m_pDisplay, False);
+}
+
+void XDesktop::requestClose(unsigned long window) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(m_pDisplay, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(m_pDisplay, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(m_pDisplay, window, False, NoEventMask, &event);
     XSync(m_pDisplay, False);
 }
 

@@ -46,6 +46,9 @@ public:
     unsigned long createDock(int iHeight);
     // Closes like a browser does: withdraws the window, then destroys it.
     void closeGracefully(unsigned long window);
+    // Asks the window's client to close it (WM_DELETE_WINDOW), as the
+    // close button does.
+    void requestClose(unsigned long window);
     // The window and all its children go at once.
     void destroyAbruptly(unsigned long window);
     bool isManaged(unsigned long window);
