@@ -874,9 +874,15 @@ bool X11WindowPlatform::isWindow(Hwnd hWnd) {
     if (!isConnected()) return false;
     d->syncQt();
     const ::Window window = d->resolve(hWnd);
-    // One of ours that X destroyed lives on in its widget and is made anew.
+    // One of ours that X destroyed lives on in its widget and is made anew,
+    // also when the news has not come in on the event connection yet.
     if (d->m_setDead.count(window)) return d->ownWidget(window) != nullptr;
-    return d->exists(window);
+    if (d->exists(window)) return true;
+    QWidget* pWidget = d->ownWidget(window);
+    if (!pWidget || pWidget->internalWinId() != static_cast<WId>(window)) return false;
+    d->m_setDead.insert(window);
+    d->queue(window, d->m_mapEmbedded.count(window) ? kWmDestroy : Private::kRecreate);
+    return true;
 }
 
 bool X11WindowPlatform::isWindowVisible(Hwnd hWnd) {
