@@ -69,11 +69,18 @@ int main() {
     check(className(platform, hFound, 5) == u"LsPr", "class name cut to the buffer");
     check(platform.findWindow(u"LsProbeBrowser", nullptr) == hFound, "findWindow by class");
 
-    // Parenting and the child walk.
+    // Parenting and the child walk. A popup taken into another window is
+    // in its child list, but getParent names a popup's owner (none here);
+    // a WS_CHILD window names its parent.
     const Hwnd hOwnId = reinterpret_cast<Hwnd>(hOwn);
     platform.setParent(hOwnId, hFound);
-    check(platform.getParent(hOwnId) == hFound, "getParent after setParent");
-    check(platform.getWindow(hFound, kGwChild) == hOwnId, "GW_CHILD finds the child");
+    check(platform.getWindow(hFound, kGwChild) == hOwnId, "GW_CHILD finds the window put into the browser");
+    check(platform.getParent(hOwnId) == 0, "getParent of a popup names no owner");
+    const HWND hChild = createWindow(L"LsProbeOwn", L"child", WS_CHILD, hBrowser, 0, 0, 10, 10);
+    check(platform.getParent(reinterpret_cast<Hwnd>(hChild)) == hFound, "getParent of a child window");
+    check(platform.getWindow(reinterpret_cast<Hwnd>(hChild), kGwHwndNext) == hOwnId ||
+              platform.getWindow(hOwnId, kGwHwndNext) == reinterpret_cast<Hwnd>(hChild),
+          "GW_HWNDNEXT walks the siblings");
 
     // Rectangles.
     WinRect rcWindow, rcClient;
