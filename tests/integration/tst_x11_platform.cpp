@@ -421,6 +421,32 @@ private slots:
         own.hide();
         s_pDesktop->destroyAbruptly(browser);
     }
+
+    // Last: it leaves the screen split in two monitors.
+    void secondMonitorAndItsTaskbar() {
+        QVERIFY(s_pDesktop->splitMonitors(640));
+        const unsigned long left = newBrowser(QStringLiteral("left"), 50, 50, 400, 300);
+        const unsigned long right = newBrowser(QStringLiteral("right"), 700, 50, 400, 300);
+        QVERIFY(left && right);
+        MonitorInfo info;
+        QVERIFY(m_pPlatform->getMonitorInfo(m_pPlatform->monitorFromWindow(right, kMonitorDefaultToNearest), info));
+        QCOMPARE(info.rcMonitor, (WinRect{640, 0, 1280, 800}));
+        QCOMPARE(info.dwFlags, 0u);
+        QVERIFY(m_pPlatform->getMonitorInfo(m_pPlatform->monitorFromWindow(left, kMonitorDefaultToNearest), info));
+        QCOMPARE(info.rcMonitor, (WinRect{0, 0, 640, 800}));
+        QCOMPARE(info.dwFlags, kMonitorInfoFPrimary);
+
+        // A panel on each monitor: the primary taskbar and the secondary one.
+        const unsigned long leftDock = s_pDesktop->createDock(30, 0, 640);
+        const unsigned long rightDock = s_pDesktop->createDock(30, 640, 1280);
+        QVERIFY(leftDock && rightDock);
+        QCOMPARE(m_pPlatform->findWindow(u"Shell_TrayWnd", nullptr), Hwnd(leftDock));
+        QCOMPARE(m_pPlatform->findWindow(u"Shell_SecondaryTrayWnd", nullptr), Hwnd(rightDock));
+        s_pDesktop->destroyAbruptly(rightDock);
+        s_pDesktop->destroyAbruptly(leftDock);
+        s_pDesktop->destroyAbruptly(right);
+        s_pDesktop->destroyAbruptly(left);
+    }
 };
 
 int main(int argc, char** argv) {

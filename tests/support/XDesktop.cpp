@@ -17,6 +17,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 #include <X11/extensions/shape.h>
 
 namespace {
@@ -256,20 +257,29 @@ unsigned long XDesktop::createBrowser(const std::string& strTitle, const std::st
     return 0;
 }
 
-unsigned long XDesktop::createDock(int iHeight) {
+unsigned long XDesktop::createDock(int iHeight, int iLeft, int iRight) {
     Display* pDisplay = m_pDisplay;
     const int iScreen = DefaultScreen(pDisplay);
-    const int iWidth = DisplayWidth(pDisplay, iScreen);
+    if (iRight < 0) iRight = DisplayWidth(pDisplay, iScreen);
+    const int iWidth = iRight - iLeft;
     const int iTop = DisplayHeight(pDisplay, iScreen) - iHeight;
-    const Window window = XCreateSimpleWindow(pDisplay, root(), 0, iTop, static_cast<unsigned>(iWidth),
+    const Window window = XCreateSimpleWindow(pDisplay, root(), iLeft, iTop, static_cast<unsigned>(iWidth),
                                               static_cast<unsigned>(iHeight), 0, 0, 0x303030);
     const Atom dock = XInternAtom(pDisplay, "_NET_WM_WINDOW_TYPE_DOCK", False);
     XChangeProperty(pDisplay, window, XInternAtom(pDisplay, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
                     PropModeReplace, reinterpret_cast<const unsigned char*>(&dock), 1);
-    long struts[12] = {0, 0, 0, iHeight, 0, 0, 0, 0, 0, 0, 0, iWidth - 1};
+    long struts[12] = {0, 0, 0, iHeight, 0, 0, 0, 0, 0, 0, iLeft, iRight - 1};
     XChangeProperty(pDisplay, window, XInternAtom(pDisplay, "_NET_WM_STRUT_PARTIAL", False), XA_CARDINAL, 32,
                     PropModeReplace, reinterpret_cast<const unsigned char*>(struts), 12);
     XStoreName(pDisplay, window, "panel");
+    XSizeHints* pHints = XAllocSizeHints();
+    pHints->flags = USPosition | USSize;
+    pHints->x = iLeft;
+    pHints->y = iTop;
+    pHints->width = iWidth;
+    pHints->height = iHeight;
+    XSetWMNormalHints(pDisplay, window, pHints);
+    XFree(pHints);
     XMapWindow(pDisplay, window);
     XSync(pDisplay, False);
     if (!waitFor([&] { return isViewable(window); }, 5000)) return 0;
@@ -394,4 +404,47 @@ std::vector<unsigned long> XDesktop::stacking() {
     }
     if (pData) XFree(pData);
     return vecWindows;
+}
+
+bool XDesktop::splitMonitors(int iSplitX) {
+    Display* pDisplay = m_pDisplay;
+    const int iScreen = DefaultScreen(pDisplay);
+    const int iWidth = DisplayWidth(pDisplay, iScreen);
+    const int iHeight = DisplayHeight(pDisplay, iScreen);
+    XRRScreenResources* pResources = XRRGetScreenResources(pDisplay, root());
+    if (!pResources || pResources->noutput < 1) {
+        if (pResources) XRRFreeScreenResources(pResources);
+        return false;
+    }
+    // The existing output goes to the first monitor; the second has none.
+    XRRMonitorInfo* pLeft = XRRAllocateMonitor(pDisplay, 1);
+    pLeft->name = XInternAtom(pDisplay, "LEFT", False);
+    pLeft->primary = True;
+    pLeft->x = 0;
+    pLeft->y = 0;
+    pLeft->width = iSplitX;
+    pLeft->height = iHeight;
+    pLeft->mwidth = iSplitX / 4;
+    pLeft->mheight = iHeight / 4;
+    pLeft->outputs[0] = pResources->outputs[0];
+    XRRSetMonitor(pDisplay, root(), pLeft);
+    XRRMonitorInfo* pRight = XRRAllocateMonitor(pDisplay, 0);
+    pRight->name = XInternAtom(pDisplay, "RIGHT", False);
+    pRight->primary = False;
+    pRight->x = iSplitX;
+    pRight->y = 0;
+    pRight->width = iWidth - iSplitX;
+    pRight->height = iHeight;
+    pRight->mwidth = (iWidth - iSplitX) / 4;
+    pRight->mheight = iHeight / 4;
+    pRight->noutput = 0;
+    XRRSetMonitor(pDisplay, root(), pRight);
+    XSync(pDisplay, False);
+    XRRFreeMonitors(pLeft);
+    XRRFreeMonitors(pRight);
+    XRRFreeScreenResources(pResources);
+    int iCount = 0;
+    XRRMonitorInfo* pMonitors = XRRGetMonitors(pDisplay, root(), True, &iCount);
+    if (pMonitors) XRRFreeMonitors(pMonitors);
+    return iCount == 2;
 }

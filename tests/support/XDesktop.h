@@ -42,8 +42,12 @@ public:
     // managed; 0 on failure. Its background is filled with colour.
     unsigned long createBrowser(const std::string& strTitle, const std::string& strClass, int x, int y, int iWidth,
                                 int iHeight, unsigned long ulColour = 0x2050a0);
-    // A dock window (a taskbar) along the bottom of the screen.
-    unsigned long createDock(int iHeight);
+    // A dock window (a taskbar) along the bottom of the screen, or of the
+    // part of it from iLeft to iRight.
+    unsigned long createDock(int iHeight, int iLeft = 0, int iRight = -1);
+    // Splits the screen into two RandR monitors side by side at iSplitX: the
+    // left one primary. False when the server refuses.
+    bool splitMonitors(int iSplitX);
     // Closes like a browser does: withdraws the window, then destroys it.
     void closeGracefully(unsigned long window);
     // Asks the window's client to close it (WM_DELETE_WINDOW), as the
