@@ -124,8 +124,10 @@ public:
     // is pTitle when that is not null).
     virtual Hwnd findWindow(const std::u16string& strClassName, const std::u16string* pTitle) = 0;
 
-    // Makes hWnd a child of hNewParent (0: a top-level window again). Returns
-    // the previous parent, 0 on failure.
+    // Makes hWnd a child of hNewParent (0: a top-level window again). The
+    // position values are kept and now count from the new parent's client
+    // area. Returns the previous parent (for a window that was top-level: 0,
+    // or the desktop window on Windows), 0 on failure.
     virtual Hwnd setParent(Hwnd hWnd, Hwnd hNewParent) = 0;
     virtual Hwnd getParent(Hwnd hWnd) = 0;
     virtual Hwnd getWindow(Hwnd hWnd, unsigned uCmd) = 0;

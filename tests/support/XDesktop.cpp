@@ -152,6 +152,8 @@ bool XDesktop::start(std::string& strError) {
         m_strRuntimeDir = szRuntime;
         chmod(szRuntime, 0700);
         setenv("XDG_RUNTIME_DIR", szRuntime, 1);
+        // Programs started here (the browser) want a home folder.
+        if (!getenv("HOME")) setenv("HOME", szRuntime, 1);
     }
 
     m_pDisplay = XOpenDisplay(m_strDisplay.c_str());
