@@ -161,6 +161,17 @@ struct X11WindowPlatform::Private {
         return nullptr;
     }
 
+    // Shows one of our widgets, also one that counts as shown while its
+    // (re-created) native window is not.
+    void showOwn(QWidget* pWidget) {
+        QWindow* pHandle = pWidget->windowHandle();
+        if (pWidget->isVisible() && pHandle && !pHandle->isVisible()) {
+            pHandle->setVisible(true);
+        } else {
+            pWidget->show();
+        }
+    }
+
     QWindow* ownWindow(::Window window) {
         if (QWidget* pWidget = ownWidget(window)) return pWidget->windowHandle();
         for (QWindow* pWindow : QGuiApplication::allWindows()) {
@@ -589,10 +600,12 @@ struct X11WindowPlatform::Private {
         WidgetAccess::destroyNative(pWidget);
         if (browser) releaseForeign(browser);
         const ::Window fresh = static_cast<::Window>(pWidget->winId());
-        // The widget still counts as shown: its new native window is shown
-        // too (now a top-level window), so that showing and hiding keep
-        // working as for any window taken out of its parent.
-        if (bWasVisible && pWidget->windowHandle()) pWidget->windowHandle()->setVisible(true);
+        // The widget still counts as shown, but destroy() marked it hidden as
+        // well, which would make hide() do nothing. Undo that mark without
+        // mapping the new window here (a map request sent now could reach the
+        // window manager after the unmap of a hide() that follows): hide()
+        // then works, and showOwn() maps it when it is to be seen.
+        if (bWasVisible) pWidget->setAttribute(Qt::WA_WState_Hidden, false);
         syncQt();
         if (fresh == window || !fresh) return fresh;
         m_mapAlias[window] = fresh;
@@ -904,7 +917,7 @@ bool X11WindowPlatform::showWindow(Hwnd hWnd, int iCmdShow) {
         if (iCmdShow == kSwHide) {
             pWidget->hide();
         } else {
-            pWidget->show();
+            d->showOwn(pWidget);
         }
         d->syncQt();
         return bWasVisible;
@@ -986,7 +999,7 @@ bool X11WindowPlatform::setWindowPos(Hwnd hWnd, Hwnd hInsertAfter, int x, int y,
         } else if (!(uFlags & kSwpNoSize)) {
             pWidget->resize(std::max(0, cx), std::max(0, cy));
         }
-        if (uFlags & kSwpShowWindow) pWidget->show();
+        if (uFlags & kSwpShowWindow) d->showOwn(pWidget);
         d->syncQt();
     } else {
         if (uFlags & kSwpHideWindow) showWindow(window, kSwHide);

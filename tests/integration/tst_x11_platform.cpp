@@ -356,6 +356,34 @@ private slots:
         m_pPlatform->setMessageSink(hOwn, MessageSink());
     }
 
+    void minimisedBrowserKeepsOurWindow() {
+        const unsigned long browser = newBrowser(QStringLiteral("minimised"));
+        QVERIFY(browser);
+        OwnWindow own;
+        const Hwnd hOwn = own.handle();
+        int iHeard = 0;
+        m_pPlatform->setMessageSink(hOwn, [&](Hwnd, unsigned) { ++iHeard; });
+        m_pPlatform->setParent(hOwn, browser);
+        own.show();
+        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->isViewable(hOwn); }));
+
+        QCOMPARE(s_pDesktop->run({"xdotool", "windowminimize", std::to_string(browser)}), 0);
+        QVERIFY(XDesktop::waitFor([&] { return !s_pDesktop->isViewable(browser); }));
+        QTest::qWait(100);  // let any notification come in
+        m_pPlatform->processEvents();
+        QTest::qWait(20);
+        QCOMPARE(iHeard, 0);
+        QCOMPARE(m_pPlatform->getParent(hOwn), Hwnd(browser));
+
+        QVERIFY(m_pPlatform->setForegroundWindow(browser));  // restores it
+        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->isViewable(hOwn); }));
+        QCOMPARE(iHeard, 0);
+        m_pPlatform->setMessageSink(hOwn, MessageSink());
+        m_pPlatform->setParent(hOwn, 0);
+        own.hide();
+        s_pDesktop->destroyAbruptly(browser);
+    }
+
     void browserDestroyedAtOnceGivesOurWindowANewNativeWindow() {
         const unsigned long browser = newBrowser(QStringLiteral("crash"));
         QVERIFY(browser);
@@ -397,6 +425,37 @@ private slots:
         m_pPlatform->setParent(hOwn, 0);
         own.hide();
         s_pDesktop->destroyAbruptly(next);
+    }
+
+    void windowMadeAnewCanBeShownWithoutHidingFirst() {
+        // Full screen takes the window out of its parent and shows it
+        // topmost at once; after a re-creation that must map the new window.
+        const unsigned long browser = newBrowser(QStringLiteral("anew"));
+        QVERIFY(browser);
+        OwnWindow own;
+        const Hwnd hOwn = own.handle();
+        int iHeard = 0;
+        m_pPlatform->setMessageSink(hOwn, [&](Hwnd hWnd, unsigned) {
+            ++iHeard;
+            m_pPlatform->setParent(hWnd, 0);
+        });
+        m_pPlatform->setParent(hOwn, browser);
+        own.setGeometry(0, 0, 120, 90);
+        own.show();
+        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->isViewable(hOwn); }));
+        s_pDesktop->destroyAbruptly(browser);
+        QVERIFY(XDesktop::waitFor([&] { return iHeard == 1; }));
+        QVERIFY(m_pPlatform->currentHandle(hOwn) != hOwn);
+        QVERIFY(own.isVisible());
+
+        QVERIFY(m_pPlatform->setWindowPos(hOwn, kHwndTopMost, 0, 0, 0, 0, kSwpNoMove | kSwpNoSize | kSwpShowWindow));
+        QVERIFY(XDesktop::waitFor([&] { return m_pPlatform->isWindowVisible(hOwn); }));
+        QVERIFY(m_pPlatform->showWindow(hOwn, kSwHide));
+        QVERIFY(XDesktop::waitFor([&] { return !m_pPlatform->isWindowVisible(hOwn); }));
+        QVERIFY(!own.isVisible());
+        QTest::qWait(50);  // and it stays hidden
+        QVERIFY(!m_pPlatform->isWindowVisible(hOwn));
+        m_pPlatform->setMessageSink(hOwn, MessageSink());
     }
 
     void windowLostAfterLeavingItsParentIsMadeAnew() {
