@@ -48,20 +48,20 @@ SimulatedWindowPlatform::SimulatedWindowPlatform() {
 
 // --- desktop set-up ---------------------------------------------------------
 
-Hwnd SimulatedWindowPlatform::createWindow(const WindowSpec& spec) {
+Hwnd SimulatedWindowPlatform::createWindow(const WindowParams& params) {
     Window window;
-    window.hWnd = spec.hWnd ? spec.hWnd : m_hNext++;
-    if (spec.hWnd && m_mapWindows.count(spec.hWnd)) return 0;
-    if (spec.hParent && !find(spec.hParent)) return 0;
-    window.strTitle = spec.strTitle;
-    window.strClass = spec.strClass;
-    window.hParent = spec.hParent;
-    window.rect = spec.rect;
-    window.rcFrame = spec.rcFrame;
-    window.bVisible = spec.bVisible;
-    window.bTopMost = spec.hParent == 0 && spec.bTopMost;
-    window.uStyle = spec.uStyle & ~(kWsVisible | kWsChild);
-    window.uThreadId = spec.uThreadId;
+    window.hWnd = params.hWnd ? params.hWnd : m_hNext++;
+    if (params.hWnd && m_mapWindows.count(params.hWnd)) return 0;
+    if (params.hParent && !find(params.hParent)) return 0;
+    window.strTitle = params.strTitle;
+    window.strClass = params.strClass;
+    window.hParent = params.hParent;
+    window.rect = params.rect;
+    window.rcFrame = params.rcFrame;
+    window.bVisible = params.bVisible;
+    window.bTopMost = params.hParent == 0 && params.bTopMost;
+    window.uStyle = params.uStyle & ~(kWsVisible | kWsChild);
+    window.uThreadId = params.uThreadId;
     const Hwnd hWnd = window.hWnd;
     Window& stored = m_mapWindows.emplace(hWnd, std::move(window)).first->second;
     insertAtTop(stored);
@@ -70,12 +70,12 @@ Hwnd SimulatedWindowPlatform::createWindow(const WindowSpec& spec) {
 
 Hwnd SimulatedWindowPlatform::createBrowser(const std::u16string& strTitle, const std::u16string& strClass,
                                             const WinRect& rect) {
-    WindowSpec spec;
-    spec.strTitle = strTitle;
-    spec.strClass = strClass;
-    spec.rect = rect;
-    spec.rcFrame = WinRect{8, 30, 8, 8};
-    return createWindow(spec);
+    WindowParams params;
+    params.strTitle = strTitle;
+    params.strClass = strClass;
+    params.rect = rect;
+    params.rcFrame = WinRect{8, 30, 8, 8};
+    return createWindow(params);
 }
 
 void SimulatedWindowPlatform::destroyWindow(Hwnd hWnd) {
@@ -153,20 +153,20 @@ void SimulatedWindowPlatform::setMonitors(const std::vector<MonitorInfo>& vecMon
 void SimulatedWindowPlatform::addTaskbars(int iHeight) {
     for (MonitorInfo& monitor : m_vecMonitors) {
         const bool bPrimary = (monitor.dwFlags & kMonitorInfoFPrimary) != 0;
-        WindowSpec spec;
-        spec.strClass = bPrimary ? u"Shell_TrayWnd" : u"Shell_SecondaryTrayWnd";
-        spec.rect = WinRect{monitor.rcMonitor.left, monitor.rcMonitor.bottom - iHeight, monitor.rcMonitor.right,
+        WindowParams params;
+        params.strClass = bPrimary ? u"Shell_TrayWnd" : u"Shell_SecondaryTrayWnd";
+        params.rect = WinRect{monitor.rcMonitor.left, monitor.rcMonitor.bottom - iHeight, monitor.rcMonitor.right,
                             monitor.rcMonitor.bottom};
-        spec.bTopMost = true;
-        spec.uThreadId = 3;
-        createWindow(spec);
+        params.bTopMost = true;
+        params.uThreadId = 3;
+        createWindow(params);
         monitor.rcWork = monitor.rcMonitor;
         monitor.rcWork.bottom -= iHeight;
         if (bPrimary) {
-            WindowSpec button;
+            WindowParams button;
             button.strClass = u"Button";
             button.strTitle = u"Start";
-            button.rect = WinRect{spec.rect.left, spec.rect.top, spec.rect.left + iHeight, spec.rect.bottom};
+            button.rect = WinRect{params.rect.left, params.rect.top, params.rect.left + iHeight, params.rect.bottom};
             button.bTopMost = true;
             button.uThreadId = 3;
             createWindow(button);

@@ -23,7 +23,7 @@ namespace platform {
 
 class SimulatedWindowPlatform final : public WindowPlatform {
 public:
-    struct WindowSpec {
+    struct WindowParams {
         std::u16string strTitle;
         std::u16string strClass;
         Hwnd hParent = 0;
@@ -42,7 +42,7 @@ public:
     SimulatedWindowPlatform();
 
     // --- desktop set-up and changes made by "the user" -------------------
-    Hwnd createWindow(const WindowSpec& spec);
+    Hwnd createWindow(const WindowParams& params);
     // A browser top-level window with an 8-pixel frame and a 30-pixel caption.
     Hwnd createBrowser(const std::u16string& strTitle, const std::u16string& strClass, const WinRect& rect);
     // Destroys a window and all its descendants. Every window with a message

@@ -10,14 +10,14 @@
 using namespace platform;
 
 namespace {
-using Spec = SimulatedWindowPlatform::WindowSpec;
+using Params = SimulatedWindowPlatform::WindowParams;
 
-Spec childSpec(Hwnd hParent, const std::u16string& strClass, const WinRect& rect = WinRect{0, 0, 100, 50}) {
-    Spec spec;
-    spec.hParent = hParent;
-    spec.strClass = strClass;
-    spec.rect = rect;
-    return spec;
+Params childParams(Hwnd hParent, const std::u16string& strClass, const WinRect& rect = WinRect{0, 0, 100, 50}) {
+    Params params;
+    params.hParent = hParent;
+    params.strClass = strClass;
+    params.rect = rect;
+    return params;
 }
 
 std::vector<Hwnd> walkChildren(WindowPlatform& desktop, Hwnd hParent) {
@@ -83,9 +83,9 @@ private slots:
     void childWalkAndParents() {
         SimulatedWindowPlatform desktop;
         const Hwnd hBrowser = desktop.createBrowser(u"page", u"Chrome_WidgetWin_1", WinRect{100, 50, 900, 650});
-        const Hwnd hRender = desktop.createWindow(childSpec(hBrowser, u"Chrome_RenderWidgetHostHWND"));
-        const Hwnd hD3D = desktop.createWindow(childSpec(hBrowser, u"D3D Window"));
-        const Hwnd hOwn = desktop.createWindow(childSpec(0, u"Qt5QWindowIcon", WinRect{0, 0, 320, 240}));
+        const Hwnd hRender = desktop.createWindow(childParams(hBrowser, u"Chrome_RenderWidgetHostHWND"));
+        const Hwnd hD3D = desktop.createWindow(childParams(hBrowser, u"D3D Window"));
+        const Hwnd hOwn = desktop.createWindow(childParams(0, u"Qt5QWindowIcon", WinRect{0, 0, 320, 240}));
 
         QCOMPARE(walkChildren(desktop, hBrowser), (std::vector<Hwnd>{hD3D, hRender}));
         QCOMPARE(desktop.getWindow(hRender, kGwHwndPrev), hD3D);
@@ -116,7 +116,7 @@ private slots:
         QCOMPARE(origin.x, 108);
         QCOMPARE(origin.y, 80);
 
-        const Hwnd hOwn = desktop.createWindow(childSpec(0, u"Qt5QWindowIcon"));
+        const Hwnd hOwn = desktop.createWindow(childParams(0, u"Qt5QWindowIcon"));
         desktop.setParent(hOwn, hBrowser);
         QVERIFY(desktop.setWindowPos(hOwn, kHwndTop, 10, 20, 320, 240, kSwpNoActivate));
         QVERIFY(desktop.getWindowRect(hOwn, rect));
@@ -130,7 +130,7 @@ private slots:
     void visibilityNeedsEveryAncestor() {
         SimulatedWindowPlatform desktop;
         const Hwnd hBrowser = desktop.createBrowser(u"page", u"Chrome", WinRect{0, 0, 400, 300});
-        const Hwnd hChild = desktop.createWindow(childSpec(hBrowser, u"child"));
+        const Hwnd hChild = desktop.createWindow(childParams(hBrowser, u"child"));
         QVERIFY(desktop.isWindowVisible(hChild));
         QVERIFY(desktop.showWindow(hBrowser, kSwHide));
         QVERIFY(!desktop.isWindowVisible(hChild));
@@ -155,7 +155,7 @@ private slots:
         QCOMPARE(desktop.findWindow(u"Button", &strStart), hButton);
 
         const Hwnd hBrowser = desktop.createBrowser(u"page", u"Chrome", WinRect{0, 0, 800, 600});
-        const Hwnd hFloat = desktop.createWindow(childSpec(0, u"Qt5QWindowIcon"));
+        const Hwnd hFloat = desktop.createWindow(childParams(0, u"Qt5QWindowIcon"));
         // New windows open at the top of the normal band, below the taskbar.
         QCOMPARE(desktop.topLevelOrder(), (std::vector<Hwnd>{hButton, hTray, hFloat, hBrowser}));
 
@@ -193,7 +193,7 @@ private slots:
 
     void regionsThroughHandles() {
         SimulatedWindowPlatform desktop;
-        const Hwnd hOwn = desktop.createWindow(childSpec(0, u"Qt5QWindowIcon", WinRect{0, 0, 200, 100}));
+        const Hwnd hOwn = desktop.createWindow(childParams(0, u"Qt5QWindowIcon", WinRect{0, 0, 200, 100}));
 
         // A window without a region answers ERROR.
         Hrgn hCurrent = desktop.createRectRgn(0, 0, 0, 0);
@@ -241,9 +241,9 @@ private slots:
     void destroyReachesChildrenFirst() {
         SimulatedWindowPlatform desktop;
         const Hwnd hBrowser = desktop.createBrowser(u"page", u"Chrome", WinRect{0, 0, 800, 600});
-        const Hwnd hRender = desktop.createWindow(childSpec(hBrowser, u"Chrome_RenderWidgetHostHWND"));
-        const Hwnd hOwn = desktop.createWindow(childSpec(0, u"Qt5QWindowIcon"));
-        const Hwnd hOwnChild = desktop.createWindow(childSpec(hOwn, u"video"));
+        const Hwnd hRender = desktop.createWindow(childParams(hBrowser, u"Chrome_RenderWidgetHostHWND"));
+        const Hwnd hOwn = desktop.createWindow(childParams(0, u"Qt5QWindowIcon"));
+        const Hwnd hOwnChild = desktop.createWindow(childParams(hOwn, u"video"));
         desktop.setParent(hOwn, hBrowser);
 
         std::vector<Hwnd> vecHeard;
@@ -275,7 +275,7 @@ private slots:
     void windowWithoutEscapeDiesWithItsParent() {
         SimulatedWindowPlatform desktop;
         const Hwnd hBrowser = desktop.createBrowser(u"page", u"Chrome", WinRect{0, 0, 800, 600});
-        const Hwnd hOwn = desktop.createWindow(childSpec(hBrowser, u"Qt5QWindowIcon"));
+        const Hwnd hOwn = desktop.createWindow(childParams(hBrowser, u"Qt5QWindowIcon"));
         int iHeard = 0;
         desktop.setMessageSink(hOwn, [&](Hwnd, unsigned) { ++iHeard; });
         desktop.activate(hBrowser);
@@ -289,7 +289,7 @@ private slots:
     void foregroundAndThreadInput() {
         SimulatedWindowPlatform desktop;
         const Hwnd hBrowser = desktop.createBrowser(u"page", u"Chrome", WinRect{0, 0, 800, 600});
-        const Hwnd hRender = desktop.createWindow(childSpec(hBrowser, u"render"));
+        const Hwnd hRender = desktop.createWindow(childParams(hBrowser, u"render"));
         const Hwnd hOther = desktop.createBrowser(u"other", u"Notepad", WinRect{0, 0, 300, 300});
         QCOMPARE(desktop.getForegroundWindow(), Hwnd(0));
 
@@ -359,7 +359,7 @@ private slots:
     void styleBitsAndCallLog() {
         SimulatedWindowPlatform desktop;
         const Hwnd hBrowser = desktop.createBrowser(u"page", u"Chrome", WinRect{0, 0, 800, 600});
-        const Hwnd hD3D = desktop.createWindow(childSpec(hBrowser, u"D3D Window"));
+        const Hwnd hD3D = desktop.createWindow(childParams(hBrowser, u"D3D Window"));
         desktop.clearCalls();
         const std::int32_t iStyle = desktop.getWindowLong(hD3D, kGwlStyle);
         QCOMPARE(static_cast<std::uint32_t>(iStyle), kWsVisible | kWsChild);
