@@ -19,7 +19,7 @@ bool DeviceSimProcess::start(quint16 iPort, const QStringList& extraArguments) {
                     QStringList{QStringLiteral("--port"), QString::number(iPort), QStringLiteral("--exit-on-eof")} +
                         extraArguments);
     if (!m_process.waitForStarted(5000)) return false;
-    return !waitForEvent(QStringLiteral("listening")).isEmpty();
+    return !waitForEvent(QStringLiteral("listening"), 20000).isEmpty();
 }
 
 void DeviceSimProcess::stop() {
