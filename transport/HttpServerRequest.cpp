@@ -190,6 +190,12 @@ void HttpServerRequest::onReadyRead() {
                 return;
             }
             m_pSocket->skip(static_cast<qint64>(nParsed));
+            if (!m_bMessageComplete && !m_options.bHttp10 &&
+                equalsNoCase(header("Expect").trimmed(), "100-continue")) {
+                // The client waits for this before it sends the body.
+                m_options.bContinueSent = true;
+                m_pSocket->write("HTTP/1.1 100 Continue\r\n\r\n");
+            }
         } else {
             const size_t nParsed = http_parser_execute(m_pParser.get(), &settings, baData.constData(),
                                                        static_cast<size_t>(baData.size()));

@@ -39,6 +39,8 @@ public:
 
     // Events kept for HTTP clients, oldest first.
     QStringList queuedEvents() const { return m_listEvents; }
+    // True while a "system.get" of this client waits.
+    bool hasPendingPoll(const QString& strUuid) const { return m_mapPendingPolls.contains(strUuid); }
 
     void replyWebConnect(QString uuid);
     void completePoll(QString uuid, bool armIdleTimer);
