@@ -76,7 +76,7 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         m_process.setProcessEnvironment(env);
-        m_process.start(strCopy, {});
+        m_process.start(strCopy, QStringList());
     }
     ~Service() {
         m_process.terminate();
