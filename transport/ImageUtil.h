@@ -16,10 +16,19 @@ constexpr int kMaxPacketBytes = 2 * 1024 * 1024;
 // any failure (over-long input included).
 QString getImgData(const QString& packet);
 
+// The same; *pbWithinBounds (if given) is false when the packet was refused
+// because its decoded text or its inflated JSON reached kMaxPacketBytes. A
+// packet that is merely corrupt stays within bounds and decodes to what could
+// be inflated (often nothing).
+QString getImgData(const QString& packet, bool* pbWithinBounds);
+
 // Encodes an answer text (up to its first zero byte) as a 4-pixel-wide 24-bit
 // BMP. Empty for a null text. Also leaves a copy in "res.bmp" in the working
 // directory.
 QByteArray buildImgData(const char* text);
+
+// The image bytes alone, without touching "res.bmp".
+QByteArray encodeImage(const char* text);
 
 }  // namespace ImageUtil
 

@@ -4,9 +4,7 @@
 #include "QueryForm.h"
 #include "Worker.h"
 
-#if TRANSPORT_HAS_IMAGE_CHANNEL
 #include "WebConnectChallenge.h"
-#endif
 
 #include <QDebug>
 #include <QHostAddress>
@@ -147,7 +145,6 @@ void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID) {
     const QString strCmd = object.value(QStringLiteral("cmd")).toString();
 
     if (strCmd == QLatin1String("detectport")) {
-#if TRANSPORT_HAS_IMAGE_CHANNEL
         const QByteArray baSession = object.value(QStringLiteral("sessionID")).toString().toUtf8();
         const QByteArray baUser = QueryForm::percentDecode(object.value(QStringLiteral("user")).toString()).toUtf8();
         const QByteArray baChallenge = object.value(QStringLiteral("challenge")).toString().toUtf8();
@@ -158,7 +155,6 @@ void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID) {
             QByteArray baReply = m_pDispatch->buildConnectReply(szUUID).toUtf8();
             emit pWorker->sendMessage(baReply);
         }
-#endif
         return;
     }
     if (strCmd == QLatin1String("system.webconnect")) {

@@ -10,11 +10,9 @@
 #include <QJsonObject>
 #include <QTcpSocket>
 
-#if TRANSPORT_HAS_IMAGE_CHANNEL
 #include "ImageUtil.h"
 #include "PacketAssembly.h"
 #include "WebConnectChallenge.h"
-#endif
 
 namespace {
 // After an answer, the connection closes as soon as the thread is idle.
@@ -95,7 +93,6 @@ void Worker::dispatchBody(const QByteArray& baBody) {
     }
 }
 
-#if TRANSPORT_HAS_IMAGE_CHANNEL
 void Worker::serveQueryForm(const QString& strQuery) {
     const QString strData = QueryForm::findValue(strQuery, QStringLiteral("&data="));
     if (strData.isEmpty()) {
@@ -124,7 +121,13 @@ void Worker::serveQueryForm(const QString& strQuery) {
             drop();
             return;
         }
-        const QString strText = ImageUtil::getImgData(strPacket);
+        bool bWithinBounds = true;
+        const QString strText = ImageUtil::getImgData(strPacket, &bWithinBounds);
+        if (!bWithinBounds) {
+            qDebug() << "image request refused: decoded packet too long, sequence" << strSequence;
+            drop();
+            return;
+        }
         if (strText.isEmpty()) qDebug() << "image request decodes to nothing:" << strPacket;
         dispatchBody(strText.toUtf8());
         return;
@@ -137,27 +140,17 @@ void Worker::serveQueryForm(const QString& strQuery) {
     emit receiveHttpImgTmpMessage(m_strUuid);
     answer(QByteArrayLiteral("continue"));
 }
-#else
-void Worker::serveQueryForm(const QString& strQuery) {
-    // This build carries no image channel: a query-form request gets no
-    // answer, as a failed detection handshake would.
-    Q_UNUSED(strQuery);
-    drop();
-}
-#endif
 
 void Worker::answer(const QByteArray& baAnswer) {
     if (!m_pResponse) return;
     HttpServerResponse* pResponse = m_pResponse;
     m_pResponse = nullptr;
-#if TRANSPORT_HAS_IMAGE_CHANNEL
     if (m_bImageAnswer) {
         pResponse->insertHeader("Content-Type", "image/bmp");
         pResponse->insertHeader("Access-Control-Allow-Origin", "*");
         pResponse->end(ImageUtil::buildImgData(baAnswer.constData()));
         return;
     }
-#endif
     pResponse->insertHeader("Content-Type", "text/html");
     pResponse->insertHeader("Access-Control-Allow-Origin", "*");
     pResponse->end(baAnswer);
