@@ -87,12 +87,13 @@ public:
         static const QRegularExpression re("listening on port (\\d+)\\n");
         QElapsedTimer timer;
         timer.start();
-        while (timer.elapsed() < 10000) {
+        while (timer.elapsed() < 30000) {
             m_strLog += QString::fromUtf8(m_process.readAll());
             const auto match = re.match(m_strLog);
             if (match.hasMatch()) return static_cast<quint16>(match.captured(1).toUInt());
             m_process.waitForReadyRead(100);
         }
+        std::printf("service log:\n%s\n", qPrintable(m_strLog));
         return 0;
     }
     void write(const QByteArray& baText) { m_process.write(baText); }

@@ -63,7 +63,10 @@ void WebServer::listenInRange(int iFirst, int iEnd) {
 void WebServer::incomingConnection(qintptr socketDescriptor) {
     const QString strId = QUuid::createUuid().toString();
     auto* pWorker = new Worker(strId);
-    auto* pThread = new QThread(this);
+    // Every connection gets a thread of its own; one is started ahead so
+    // that a page's request does not wait for a thread to come up.
+    QThread* pThread = m_pSpareThread ? m_pSpareThread.data() : startThread();
+    m_pSpareThread = nullptr;
     pWorker->moveToThread(pThread);
 
     // Connected before the thread runs, so that nothing the worker says is
@@ -80,11 +83,21 @@ void WebServer::incomingConnection(qintptr socketDescriptor) {
     connect(pWorker, &Worker::connectionClose, this, &WebServer::onConnectClose);
     connect(pWorker, &Worker::connectionClose, pThread, &QThread::quit);
     connect(pThread, &QThread::finished, pWorker, &QObject::deleteLater);
-    connect(pThread, &QThread::finished, pThread, &QObject::deleteLater);
 
     registerWorker(strId, pWorker);
-    pThread->start(QThread::InheritPriority);
     emit pWorker->newConnection(socketDescriptor);
+    QMetaObject::invokeMethod(this, &WebServer::prepareSpareThread, Qt::QueuedConnection);
+}
+
+QThread* WebServer::startThread() {
+    auto* pThread = new QThread(this);
+    connect(pThread, &QThread::finished, pThread, &QObject::deleteLater);
+    pThread->start(QThread::InheritPriority);
+    return pThread;
+}
+
+void WebServer::prepareSpareThread() {
+    if (!m_pSpareThread) m_pSpareThread = startThread();
 }
 
 Worker* WebServer::registered(const QString& strKey) const {

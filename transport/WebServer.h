@@ -4,11 +4,13 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTcpServer>
 
 class MessageDispatch;
+class QThread;
 class Worker;
 
 // The listening side of the local transport: picks the first free port of a
@@ -61,6 +63,8 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
+    QThread* startThread();
+    void prepareSpareThread();
     // First worker registered under the key, or null.
     Worker* registered(const QString& strKey) const;
     void registerWorker(const QString& strKey, Worker* pWorker);
@@ -80,6 +84,7 @@ private:
     QMap<QString, int> m_mapIdleTimers;
     QStringList m_listEvents;
     MessageDispatch* m_pDispatch;
+    QPointer<QThread> m_pSpareThread;
     int m_iPollTimeoutMs = kDefaultPollTimeoutMs;
     int m_iIdleTimeoutMs = kDefaultIdleTimeoutMs;
 };

@@ -44,7 +44,8 @@ void Worker::onNewConnection(qintptr socketDescriptor) {
     }
     m_pSocket = pSocket;
     m_pRequest = new HttpServerRequest(pSocket, this);
-    connect(m_pRequest, &HttpServerRequest::ready, this, &Worker::onHttpRequest, Qt::QueuedConnection);
+    // The request is whole (body included) when ready is emitted.
+    connect(m_pRequest, &HttpServerRequest::ready, this, &Worker::onHttpRequest);
     connect(m_pRequest, &HttpServerRequest::upgrade, this, &Worker::onWebsocketConnect);
     connect(m_pRequest, &HttpServerRequest::close, this, &Worker::onClose);
     connect(pSocket, &QTcpSocket::disconnected, m_pRequest, &QObject::deleteLater);

@@ -98,6 +98,30 @@ private slots:
         QVERIFY(!pPoll->hasAnswer());
     }
 
+    void givenUpClientIsInvalidOnlyWithoutAnotherPollBetween() {
+        m_pServer->setPollTimeoutMs(30);
+        m_pServer->setIdleTimeoutMs(60);
+        QCOMPARE(answerOf(poll("A")), QByteArray("timeout"));
+        QCOMPARE(answerOf(poll("C")), QByteArray("timeout"));
+        QTest::qWait(300);  // both given up
+        m_pServer->setPollTimeoutMs(30000);
+        // Another client's poll ages the markers: A's no longer counts.
+        emitModuleOutput("B", eventText("B", 1));
+        QCOMPARE(answerOf(poll("B")), eventText("B", 1).toUtf8());
+        auto pPoll = waitingPoll("A");
+        QVERIFY(pPoll);
+        QVERIFY(!pPoll->hasAnswer());
+        // Markers reaching -1 are dropped one per poll: after five polls in
+        // all, C polls like a new client.
+        for (int i = 2; i <= 4; ++i) {
+            emitModuleOutput("B", eventText("B", i));
+            QCOMPARE(answerOf(poll("B")), eventText("B", i).toUtf8());
+        }
+        auto pPollC = waitingPoll("C");
+        QVERIFY(pPollC);
+        QVERIFY(!pPollC->hasAnswer());
+    }
+
     void pollingAgainInTimeKeepsTheClient() {
         m_pServer->setPollTimeoutMs(50);
         m_pServer->setIdleTimeoutMs(300);
