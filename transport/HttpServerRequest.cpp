@@ -149,9 +149,9 @@ void HttpServerRequest::resume() {
     if (!m_bBusy || m_bDetached) return;
     m_bBusy = false;
     resetMessage();
-    startIdleClock();
     // Pipelined requests may already sit in the buffer; they bring no new
-    // readyRead.
+    // readyRead. The idle clock starts only once the buffer holds no whole
+    // request.
     QMetaObject::invokeMethod(this, &HttpServerRequest::onReadyRead, Qt::QueuedConnection);
 }
 
@@ -180,7 +180,9 @@ void HttpServerRequest::onReadyRead() {
             const http_errno err = HTTP_PARSER_ERRNO(m_pParser.get());
             if (err != HPE_OK && err != HPE_PAUSED) return fail();
             if (!m_bHeadersComplete) {
-                // http_parser refuses headers over its limit by itself.
+                // http_parser refuses headers over its limit by itself. The
+                // clock keeps running while the headers trickle in.
+                if (!m_pTimer->isActive()) startIdleClock();
                 return;
             }
             if (m_bWebSocketUpgrade) {

@@ -151,6 +151,8 @@ void WebServer::removeEventsMentioning(const QString& strUuid) {
 }
 
 void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID) {
+    // The upgrade may have come after HTTP requests on the same connection.
+    registerAgain(szUUID);
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(strMessage, &error);
     if (error.error != QJsonParseError::NoError) return;

@@ -219,6 +219,40 @@ private slots:
         QCOMPARE(json(client.bodies()[2]).value("version").toString(), QStringLiteral("1.0"));
     }
 
+    void upgradeAfterAnHttpRequestOnTheSameConnection() {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        QVERIFY(socket.waitForConnected(kWaitMs));
+        socket.write(HttpTestClient::post(version("w", "1")) +
+                     "GET / HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+        QByteArray baData;
+        const auto readUntil = [&](const QByteArray& baText) {
+            return QTest::qWaitFor([&] {
+                baData += socket.readAll();
+                return baData.contains(baText) || socket.state() != QAbstractSocket::ConnectedState;
+            }, kWaitMs);
+        };
+        QVERIFY(readUntil("HTTP/1.1 101"));
+        QVERIFY(baData.contains(R"("sequence":"1")"));
+        QVERIFY(readUntil("s3pPLMBiTxaQ9kYGzzhZRbK+xOo="));
+        QVERIFY(QTest::qWaitFor([&] {
+            baData += socket.readAll();
+            return baData.indexOf("\r\n\r\n", baData.indexOf("HTTP/1.1 101")) > 0;
+        }, kWaitMs));
+        // One masked text frame with the connect command.
+        const QByteArray baText = R"({"cmd":"system.webconnect"})";
+        const QByteArray baMask("\x01\x02\x03\x04", 4);
+        QByteArray baFrame("\x81");
+        baFrame += static_cast<char>(0x80 | baText.size());
+        baFrame += baMask;
+        for (int i = 0; i < baText.size(); ++i) baFrame += static_cast<char>(baText[i] ^ baMask[i % 4]);
+        baData.clear();
+        socket.write(baFrame);
+        QVERIFY(readUntil(R"("version":"1.0"})"));
+        QCOMPARE(static_cast<uchar>(baData[0]), uchar(0x81));
+    }
+
     void unanswerableRequestsCloseTheConnection_data() {
         QTest::addColumn<QByteArray>("raw");
         QTest::newRow("body not JSON") << HttpTestClient::post("not json at all");
