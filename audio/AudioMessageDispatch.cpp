@@ -1,19 +1,441 @@
 #include "AudioMessageDispatch.h"
 
+#include "CredentialProtection.h"
+#include "REZivORU.h"
+#include "TickCount.h"
+#include "ZBLog.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonParseError>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char* const kModuleTag = "KOTS";
+const char* const kModePath = "/OKAPI/SecurityCP/TwoWayAudio/mode?format=json";
+constexpr int kErrorModule = 9;
+// Longest part of the cloud address handed to the library.
+constexpr int kMaxAddressBytes = 64;
+
+enum ResponseCode {
+    kSuccess = 0,
+    kParameterError = 1,
+    kTalkError = 8000,
+    kLocalConfigError = 8001,
+    kNetworkError = 8004,
+    kAddressError = 8005,
+    kInitError = 8006,
+    kChangeModelError = 8008,
+};
+
+QString compact(const QJsonObject& object) {
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+}  // namespace
+
+// Every line starts with the qualified method name and the source line.
+#define KOTS_LOG(iLevel, szFormat, ...)                                                                      \
+    ZBLog_Print(iLevel, kModuleTag, "[%s(%d)] " szFormat, (std::string("AudioMessageDispatch::") + __func__).c_str(), \
+                __LINE__, ##__VA_ARGS__)
+#define KOTS_PROGRESS(szFormat, ...) KOTS_LOG(ZBLOG_LEVEL_PROGRESS, szFormat, ##__VA_ARGS__)
+#define KOTS_ERROR(szFormat, ...) KOTS_LOG(ZBLOG_LEVEL_ERROR, szFormat, ##__VA_ARGS__)
 
 AudioMessageDispatch::AudioMessageDispatch(QObject* parent) : QObject(parent) {}
 
-AudioMessageDispatch::~AudioMessageDispatch() = default;
+AudioMessageDispatch::~AudioMessageDispatch() {
+    // A talk still open would call back into this object after it is gone.
+    const std::int32_t hTalk = m_hTalk.load();
+    if (hTalk != -1) ZBNet_StopVoiceTalk(hTalk);
+    if (m_bInitSDK) {
+        ZBNet_Fini();
+        m_bInitSDK = false;
+    }
+}
 
 void AudioMessageDispatch::processMessage(QString message) {
-    // No audio command is served yet: nothing is answered.
-    Q_UNUSED(message);
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError) return;
+
+    const QString strCommand =
+        document.object().value(QStringLiteral("cmd")).toString().section(QLatin1Char('.'), 1, 1);
+    QString strResponse;
+    if (strCommand == QLatin1String("startTalk"))
+        strResponse = startREZivORUTalk(message);
+    else if (strCommand == QLatin1String("stopTalk"))
+        strResponse = stopREZivORUTalk(message);
+    else if (strCommand == QLatin1String("getTalkStatus"))
+        strResponse = getTalkStatus(message);
+    else if (strCommand == QLatin1String("changeModel"))
+        strResponse = changeDeviceTalkModel(message);
+    else
+        return;
+
+    const QString strUUID =
+        QJsonDocument::fromJson(message.toUtf8()).object().value(QStringLiteral("uuid")).toString();
+    emit messageResponse(strUUID, strResponse);
 }
 
 void AudioMessageDispatch::onMessageProcess(QString strResponse) {
-    const QJsonDocument document = QJsonDocument::fromJson(strResponse.toUtf8());
-    if (!document.isObject()) return;
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(strResponse.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError) return;
     emit messageResponse(document.object().value(QStringLiteral("uuid")).toString(), strResponse);
+}
+
+QString AudioMessageDispatch::startREZivORUTalk(const QString& strMessage) {
+    int iErrorCode = kSuccess;
+    std::int32_t hHandle = -1;
+    std::int32_t itime = 0;
+    QString strSequence;
+    QString strUuid;
+    QString strTalkId;
+
+    const QJsonObject request = QJsonDocument::fromJson(strMessage.toUtf8()).object();
+    KOTS_PROGRESS("startREZivORUTalk!");
+    KOTS_PROGRESS("talking m_hTalk = [%d]!", m_hTalk.load());
+
+    do {
+        if (!request.value(QStringLiteral("sequence")).isString() || !request.value(QStringLiteral("talkId")).isString() ||
+            !request.value(QStringLiteral("uuid")).isString() || !request.value(QStringLiteral("ZBCInfo")).isObject()) {
+            KOTS_ERROR("startREZivORUTalk error param [%s]!", strMessage.toUtf8().constData());
+            iErrorCode = kParameterError;
+            break;
+        }
+        strSequence = request.value(QStringLiteral("sequence")).toString();
+        strUuid = request.value(QStringLiteral("uuid")).toString();
+        strTalkId = request.value(QStringLiteral("talkId")).toString();
+        const QJsonObject info = request.value(QStringLiteral("ZBCInfo")).toObject();
+
+        if (m_hTalk.load() != -1) {
+            KOTS_ERROR("In talking handle param [%d]!", m_hTalk.load());
+            iErrorCode = kTalkError;
+            break;
+        }
+        m_iTalkStatus.store(-1);
+
+        if (!info.value(QStringLiteral("address")).isString() || !info.value(QStringLiteral("AK")).isString() ||
+            !info.value(QStringLiteral("SK")).isString() || !request.value(QStringLiteral("deviceSerial")).isString() ||
+            !request.value(QStringLiteral("alarmTime")).isString() || !request.value(QStringLiteral("Security")).isDouble() ||
+            !request.value(QStringLiteral("Iv")).isString()) {
+            KOTS_ERROR("startREZivORUTalk error param [%s]!", strMessage.toUtf8().constData());
+            iErrorCode = kParameterError;
+            break;
+        }
+        const QByteArray strAddress = info.value(QStringLiteral("address")).toString().toUtf8();
+        const QByteArray strProtectedAK = info.value(QStringLiteral("AK")).toString().toUtf8();
+        const QByteArray strProtectedSK = info.value(QStringLiteral("SK")).toString().toUtf8();
+        m_strDeviceSerial = request.value(QStringLiteral("deviceSerial")).toString();
+        m_strAlarmTime = request.value(QStringLiteral("alarmTime")).toString();
+        const int iSecurity = request.value(QStringLiteral("Security")).toInt();
+        const std::string strIv = request.value(QStringLiteral("Iv")).toString().toStdString();
+
+        // A refused value decrypts to empty text; the start goes on with it.
+        std::string strPlainAK;
+        std::string strPlainSK;
+        decryptCredential(strProtectedAK.toStdString(), iSecurity, strIv, strPlainAK);
+        decryptCredential(strProtectedSK.toStdString(), iSecurity, strIv, strPlainSK);
+        const QByteArray strAK = QByteArray::fromStdString(strPlainAK);
+        const QByteArray strSK = QByteArray::fromStdString(strPlainSK);
+        std::fill(strPlainAK.begin(), strPlainAK.end(), '\0');
+        std::fill(strPlainSK.begin(), strPlainSK.end(), '\0');
+
+        if (!initREZivORU(strAK, strSK)) {
+            KOTS_ERROR("startREZivORUTalk  initREZivORU error!");
+            iErrorCode = kInitError;
+            break;
+        }
+        if (!setZBCAddress(strAddress)) {
+            KOTS_ERROR("startREZivORUTalk  setZBCAddress error!");
+            iErrorCode = kAddressError;
+            break;
+        }
+
+        const QByteArray strDeviceSerial = m_strDeviceSerial.toUtf8();
+        const QByteArray strAlarmTime = m_strAlarmTime.toUtf8();
+        KOTS_PROGRESS("changeTalk start!");
+        const int iChange = changeTalk(strDeviceSerial, "start", strAlarmTime, itime);
+        if (iChange != kSuccess) {
+            KOTS_ERROR("changeTalk  start error!");
+            iErrorCode = iChange;
+            break;
+        }
+
+        m_bChangeStart = true;
+        KOTS_PROGRESS("startVoiceTalk!");
+        const std::uint32_t t0 = platform::tickCount();
+        hHandle = startVoiceTalk(strDeviceSerial);
+
+        if (hHandle == -1) {
+            const std::int32_t iSdkError = ZBNet_GetLastError();
+            KOTS_ERROR("startVoiceTalk error code[%d]!", iSdkError);
+            if (m_bChangeStart && changeTalk(strDeviceSerial, "end", strAlarmTime, itime) == kSuccess)
+                m_bChangeStart = false;
+            iErrorCode = mapSdkError(iSdkError);
+            m_hTalk.store(-1);
+            break;
+        }
+
+        m_iTalkStatus.store(0);
+        m_strTalkId = strTalkId;
+        const std::uint32_t t1 = platform::tickCount();
+        m_hTalk.store(hHandle);
+        // Unsigned difference: a wrap of the counter in between is harmless.
+        const std::int32_t iElapsed = static_cast<std::int32_t>((t1 - t0) / 1000u);
+        itime -= iElapsed;
+        KOTS_PROGRESS("itime[%d] start talk time[%d]", itime, iElapsed);
+
+        if (itime <= 0) itime = 1;
+    } while (false);
+
+    if (iErrorCode != kSuccess) {
+        ZBNet_Fini();
+        m_strAK.fill('\0');
+        m_strSK.fill('\0');
+        m_strAK.clear();
+        m_strSK.clear();
+        m_strAddress.clear();
+    }
+
+    QJsonObject response;
+    response.insert(QStringLiteral("sequence"), strSequence);
+    response.insert(QStringLiteral("uuid"), strUuid);
+    response.insert(QStringLiteral("errorModule"), kErrorModule);
+    response.insert(QStringLiteral("errorCode"), iErrorCode);
+    response.insert(QStringLiteral("handle"), static_cast<int>(hHandle));
+    response.insert(QStringLiteral("audioTimeLeft"), static_cast<int>(itime));
+    response.insert(QStringLiteral("talkId"), strTalkId);
+    KOTS_PROGRESS("startREZivORUTalk end!");
+    return compact(response);
+}
+
+QString AudioMessageDispatch::stopREZivORUTalk(const QString& strMessage) {
+    const QJsonObject request = QJsonDocument::fromJson(strMessage.toUtf8()).object();
+    KOTS_PROGRESS("stopREZivORUTalk!");
+    int iErrorCode = kSuccess;
+
+    const QString strTalkId = request.value(QStringLiteral("talkId")).toString();
+    const QString strSequence = request.value(QStringLiteral("sequence")).toString();
+    const QString strUuid = request.value(QStringLiteral("uuid")).toString();
+    // The page sends its handle too; the talk is found by its id.
+    const int iRequestHandle = request.value(QStringLiteral("handle")).toInt();
+    Q_UNUSED(iRequestHandle);
+
+    if (strTalkId == m_strTalkId) {
+        const std::int32_t hTalk = m_hTalk.load();
+        if (hTalk != -1) {
+            KOTS_PROGRESS("ZBNet_StopVoiceTalk! handle [%d]", hTalk);
+            ZBNet_StopVoiceTalk(hTalk);
+        }
+        m_hTalk.store(-1);
+        if (m_bChangeStart) {
+            KOTS_PROGRESS("changeTalk! modle [end].");
+            std::int32_t iScratch = 0;
+            iErrorCode = changeTalk(m_strDeviceSerial.toUtf8(), "end", m_strAlarmTime.toUtf8(), iScratch);
+            if (iErrorCode == kSuccess) m_bChangeStart = false;
+        }
+    } else {
+        m_strDeviceSerial.clear();
+    }
+
+    ZBNet_Fini();
+    m_strAK.fill('\0');
+    m_strSK.fill('\0');
+    m_strAK.clear();
+    m_strSK.clear();
+    m_strAddress.clear();
+
+    QJsonObject response;
+    response.insert(QStringLiteral("sequence"), strSequence);
+    response.insert(QStringLiteral("uuid"), strUuid);
+    response.insert(QStringLiteral("errorModule"), kErrorModule);
+    response.insert(QStringLiteral("errorCode"), iErrorCode);
+    response.insert(QStringLiteral("talkId"), strTalkId);
+    return compact(response);
+}
+
+QString AudioMessageDispatch::getTalkStatus(const QString& strMessage) {
+    const QJsonObject request = QJsonDocument::fromJson(strMessage.toUtf8()).object();
+    const QString strSequence = request.value(QStringLiteral("sequence")).toString();
+    const QString strUuid = request.value(QStringLiteral("uuid")).toString();
+    const int iHandle = request.value(QStringLiteral("handle")).toInt();
+    if (iHandle != m_hTalk.load()) m_iTalkStatus.store(-1);
+
+    QJsonObject response;
+    response.insert(QStringLiteral("sequence"), strSequence);
+    response.insert(QStringLiteral("uuid"), strUuid);
+    response.insert(QStringLiteral("errorModule"), kErrorModule);
+    response.insert(QStringLiteral("errorCode"), kSuccess);
+    response.insert(QStringLiteral("talkStatus"), m_iTalkStatus.load() == 0 ? 0 : -1);
+    return compact(response);
+}
+
+QString AudioMessageDispatch::changeDeviceTalkModel(const QString& strMessage) {
+    const QJsonObject request = QJsonDocument::fromJson(strMessage.toUtf8()).object();
+    const QString strSequence = request.value(QStringLiteral("sequence")).toString();
+    const QString strUuid = request.value(QStringLiteral("uuid")).toString();
+    const int iTalkHandle = request.value(QStringLiteral("handle")).toInt();
+    const QString strModel = request.value(QStringLiteral("model")).toString();
+    int iErrorCode = kSuccess;
+
+    const std::int32_t hTalk = m_hTalk.load();
+    if (iTalkHandle == hTalk) {
+        std::int32_t iScratch = 0;
+        if (changeTalk(m_strDeviceSerial.toUtf8(), strModel.toUtf8(), m_strAlarmTime.toUtf8(), iScratch) != kSuccess) {
+            KOTS_ERROR("changeTalk error[%s]!", strModel.toUtf8().constData());
+            iErrorCode = kChangeModelError;
+        }
+    } else {
+        KOTS_ERROR("changeTalk iTalkHandle[%d] m_hTalk[%d]!", iTalkHandle, hTalk);
+        iErrorCode = kParameterError;
+    }
+
+    QJsonObject response;
+    response.insert(QStringLiteral("sequence"), strSequence);
+    response.insert(QStringLiteral("uuid"), strUuid);
+    response.insert(QStringLiteral("errorModule"), kErrorModule);
+    response.insert(QStringLiteral("errorCode"), iErrorCode);
+    return compact(response);
+}
+
+bool AudioMessageDispatch::initREZivORU(const QByteArray& strAK, const QByteArray& strSK) {
+    if (strAK == m_strAK && strSK == m_strSK) return true;
+
+    ZBNet_Fini();
+    m_bInitSDK = false;
+    KOTS_PROGRESS("initREZivORU!");
+    if (!ZBNet_Init(strAK.constData(), strSK.constData())) {
+        KOTS_ERROR("ZBNet_Init error[%d]!", ZBNet_GetLastError());
+        return false;
+    }
+    m_bInitSDK = true;
+    m_strAK = strAK;
+    m_strSK = strSK;
+    return true;
+}
+
+bool AudioMessageDispatch::setZBCAddress(const QByteArray& strAddress) {
+    if (strAddress != m_strAddress) {
+        KOTS_PROGRESS("setZBCAddress!");
+        ZBNetLocalConfig config;
+        std::memset(&config, 0, sizeof(config));
+        const int nCopy = strAddress.size() < kMaxAddressBytes ? strAddress.size() : kMaxAddressBytes;
+        std::memcpy(config.szAddress, strAddress.constData(), static_cast<size_t>(nCopy));
+        if (!ZBNet_SetLocalConfig(0, &config)) {
+            KOTS_ERROR("ZBNet_SetLocalConfig error[%d]!", ZBNet_GetLastError());
+            return false;
+        }
+    }
+    m_strAddress = strAddress;
+    return true;
+}
+
+int AudioMessageDispatch::changeTalk(const QByteArray& strDeviceSerial, const QByteArray& strMode,
+                                     const QByteArray& strAlarmTime, std::int32_t& iTimeLeft) {
+    // The values go in as they are, without escaping.
+    const QByteArray strBody = "{\"mode\":\"" + strMode + "\", \"alarmTime\":\"" + strAlarmTime + "\"}";
+
+    char* pBuffer = nullptr;
+    std::int32_t iLength = 0;
+    if (!ZBNet_CmdWI(strDeviceSerial.constData(), kModePath, "PUT", strBody.constData(), &pBuffer, &iLength)) {
+        KOTS_ERROR("ZBNet_CmdWI error[%d]!", ZBNet_GetLastError());
+        return mapSdkError(ZBNet_GetLastError());
+    }
+
+    const QByteArray strAnswer(pBuffer ? pBuffer : "");
+    int iResult = kSuccess;
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(strAnswer, &error);
+    const QJsonObject answer = document.object();
+    if (error.error != QJsonParseError::NoError) {
+        KOTS_ERROR("ZBNet_CmdWI return json error[%s]!", strAnswer.constData());
+        iResult = kTalkError;
+    } else if (answer.contains(QStringLiteral("errorCode")) && answer.value(QStringLiteral("errorCode")).toInt() != 1) {
+        iResult = mapDeviceError(answer.value(QStringLiteral("errorCode")).toInt());
+    } else if (strMode == "end" && answer.contains(QStringLiteral("statusString")) &&
+               answer.value(QStringLiteral("statusString")).toString() == QLatin1String("OK")) {
+        iTimeLeft = 0;
+    } else if (answer.contains(QStringLiteral("audioTimeLeft"))) {
+        iTimeLeft = answer.value(QStringLiteral("audioTimeLeft")).toInt();
+    } else {
+        KOTS_ERROR("ZBNet_CmdWI return error[%s] model[%s]!", strAnswer.constData(), strMode.constData());
+        iResult = kTalkError;
+    }
+    ZBNet_FreeBuf(pBuffer);
+    return iResult;
+}
+
+std::int32_t AudioMessageDispatch::startVoiceTalk(const QByteArray& strDeviceSerial) {
+    ZBNetVoiceTalkParam param;
+    std::memset(&param, 0, sizeof(param));
+    param.iTalkType = 1;
+    param.pfnCallback = &AudioMessageDispatch::voiceTalkMessageCallBack;
+    return ZBNet_StartVoiceTalk(strDeviceSerial.constData(), &param, this);
+}
+
+int AudioMessageDispatch::mapSdkError(std::int32_t iError) {
+    switch (iError) {
+        case 0:
+            return kSuccess;
+        case 8:
+            return kInitError;
+        case 9:
+            return kLocalConfigError;
+        case 16:
+        case 17:
+        case 18:
+        case 19:
+        case 20:
+        case 21:
+            return kNetworkError;
+        case 302:
+        case 303:
+        case 306:
+        case 307:
+        case 315:
+            return kParameterError;
+        default:
+            return kAddressError;
+    }
+}
+
+int AudioMessageDispatch::mapDeviceError(std::int32_t iError) {
+    switch (static_cast<std::uint32_t>(iError)) {
+        case 1:
+            return kSuccess;
+        case 0x40008085u:
+            return 8010;
+        case 0x40008086u:
+            return 8011;
+        case 0x40008087u:
+            return 8014;
+        case 0x30008003u:
+            return 8012;
+        case 0x30008004u:
+            return 8013;
+        case 0x30008005u:
+            return 8015;
+        case 0x30008006u:
+            return 8016;
+        default:
+            return kTalkError;
+    }
+}
+
+void AudioMessageDispatch::voiceTalkMessageCallBack(std::int32_t iIgnored, std::int32_t iMsgType, void* pUser) {
+    Q_UNUSED(iIgnored);
+    auto* pDispatch = static_cast<AudioMessageDispatch*>(pUser);
+    if (!pDispatch) {
+        KOTS_ERROR("talk error!");
+        return;
+    }
+    if (iMsgType == ZBNET_TALK_MSG_CLOSED || iMsgType == ZBNET_TALK_MSG_READ_ERROR) {
+        KOTS_ERROR("talk error handle[%d]!", pDispatch->m_hTalk.load());
+        pDispatch->m_iTalkStatus.store(-1);
+    }
 }

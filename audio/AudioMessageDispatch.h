@@ -1,10 +1,19 @@
 #ifndef AUDIO_AUDIOMESSAGEDISPATCH_H
 #define AUDIO_AUDIOMESSAGEDISPATCH_H
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
-// The audio module: two-way talks with devices.
+#include <atomic>
+#include <cstdint>
+
+// The audio module: two-way talks with devices through the network library.
+// Serves "startTalk", "stopTalk", "getTalkStatus" and "changeModel"; every
+// one of them gets exactly one compact JSON response with "errorModule" 9.
+// Only one talk runs at a time. All commands run on the thread that calls
+// processMessage; the library's talk callback runs on a thread of its own
+// and only stores the talk status.
 class AudioMessageDispatch : public QObject {
     Q_OBJECT
 public:
@@ -12,7 +21,8 @@ public:
     ~AudioMessageDispatch() override;
 
     // Entry for one "audio." request text; the answer leaves through
-    // messageResponse.
+    // messageResponse. Texts that are not JSON, and commands other than the
+    // four, get no answer.
     void processMessage(QString message);
 
 signals:
@@ -20,6 +30,38 @@ signals:
 
 public slots:
     void onMessageProcess(QString strResponse);
+
+private:
+    QString startREZivORUTalk(const QString& strMessage);
+    QString stopREZivORUTalk(const QString& strMessage);
+    QString getTalkStatus(const QString& strMessage);
+    QString changeDeviceTalkModel(const QString& strMessage);
+
+    bool initREZivORU(const QByteArray& strAK, const QByteArray& strSK);
+    bool setZBCAddress(const QByteArray& strAddress);
+    // Sends the mode request; returns 0 or a response error code. iTimeLeft
+    // receives the device's time left on success.
+    int changeTalk(const QByteArray& strDeviceSerial, const QByteArray& strMode, const QByteArray& strAlarmTime,
+                   std::int32_t& iTimeLeft);
+    std::int32_t startVoiceTalk(const QByteArray& strDeviceSerial);
+
+    static int mapSdkError(std::int32_t iError);
+    static int mapDeviceError(std::int32_t iError);
+
+    static void voiceTalkMessageCallBack(std::int32_t iIgnored, std::int32_t iMsgType, void* pUser);
+
+    // Read by the library's callback thread, hence atomic.
+    std::atomic<std::int32_t> m_hTalk{-1};
+    bool m_bInitSDK = false;
+    bool m_bChangeStart = false;
+    QString m_strDeviceSerial;
+    QString m_strAlarmTime;
+    QString m_strTalkId;
+    // Written by the library's callback thread, hence atomic.
+    std::atomic<std::int32_t> m_iTalkStatus{-1};
+    QByteArray m_strAK;
+    QByteArray m_strSK;
+    QByteArray m_strAddress;
 };
 
 #endif  // AUDIO_AUDIOMESSAGEDISPATCH_H
