@@ -8,7 +8,7 @@ ifneq ($(SANITIZE),)
 BUILD := build-$(subst $(comma),-,$(SANITIZE))
 endif
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench fuzz clean
 
 all: build
 
@@ -33,6 +33,14 @@ bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build build-bench -j $(JOBS)
 	bench/run build-bench
+
+# libFuzzer targets, built with clang; each runs FUZZ_SECONDS.
+FUZZ_SECONDS ?= 60
+fuzz:
+	scripts/install-deps fuzz
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DLOCALSERVICE_FUZZ=ON >/dev/null
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
+	scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build build-*
