@@ -106,11 +106,14 @@ QByteArray buildImgData(const char* text) {
     // copy of the last image, for people who look at it.
     std::lock_guard<std::mutex> locker(g_fileMutex);
     QFile file(QString::fromLatin1(kAnswerFile));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Overwritten in place and then cut to length rather than truncated to
+    // zero first: some file systems flush a file to disk when it is
+    // truncated to zero and rewritten, which costs more than the answer.
+    if (!file.open(QIODevice::ReadWrite)) {
         qDebug().noquote() << "file can not open!";
         return QByteArray();
     }
-    if (file.write(image) != image.size()) {
+    if (file.write(image) != image.size() || !file.resize(image.size())) {
         qDebug().noquote() << "file can not open!";
         return QByteArray();
     }
@@ -128,18 +131,19 @@ QString getImgData(const QString& packet, bool* pbWithinBounds) {
         return QString();
     };
 
-    const QByteArray base64 = packet.toUtf8();
-
     // Base64 first. The decoded text must stay shorter than kMaxPacketBytes;
     // the buffer is only as large as this packet can need (every four
     // characters give at most three bytes).
     QByteArray compressed;
     {
         const int iCapacity =
-            static_cast<int>(qMin<qint64>(kMaxPacketBytes - 1, static_cast<qint64>(base64.size()) / 4 * 3 + 3));
+            static_cast<int>(qMin<qint64>(kMaxPacketBytes - 1, static_cast<qint64>(packet.size()) / 4 * 3 + 3));
         QByteArray decoded(iCapacity, Qt::Uninitialized);
+        // Straight from the UTF-16 text: characters outside the Base64
+        // alphabet are skipped either way, so this equals decoding its UTF-8.
         const int iDecoded = private_encrypt_space::CBase64::Decode(
-            reinterpret_cast<unsigned char*>(decoded.data()), base64.constData(), base64.size(), iCapacity);
+            reinterpret_cast<unsigned char*>(decoded.data()), reinterpret_cast<const char16_t*>(packet.utf16()),
+            packet.size(), iCapacity);
         if (iDecoded < 0) {
             qDebug().noquote() << "image packet refused: decoded text reaches" << kMaxPacketBytes << "bytes";
             return refuse();
@@ -153,15 +157,18 @@ QString getImgData(const QString& packet, bool* pbWithinBounds) {
         // Decimal byte values joined by ","; each keeps its low 8 bits. A
         // piece is read like atoi reads it: blanks, a sign, digits, and
         // anything after that up to the "," is ignored.
-        compressed.reserve(static_cast<int>((pEnd - pText) / 2 + 1));
+        // Every value but the last takes at least its ",".
+        compressed.resize(static_cast<int>((pEnd - pText) / 2 + 1));
+        char* pOut = compressed.data();
         const char* p = pText;
         for (;;) {
             const char* pComma = static_cast<const char*>(std::memchr(p, ',', static_cast<size_t>(pEnd - p)));
             const char* pPieceEnd = pComma != nullptr ? pComma : pEnd;
-            compressed.append(static_cast<char>(decimalLowByte(p, pPieceEnd)));
+            *pOut++ = static_cast<char>(decimalLowByte(p, pPieceEnd));
             if (pComma == nullptr) break;
             p = pComma + 1;
         }
+        compressed.resize(static_cast<int>(pOut - compressed.constData()));
     }
 
     // Inflate; a fault keeps what was produced so far.

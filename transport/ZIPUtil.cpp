@@ -45,13 +45,14 @@ int zdecompressInto(const unsigned char* pSource, unsigned long ulSourceLen, QBy
     stream.next_in = const_cast<Bytef*>(pSource);
     stream.avail_in = static_cast<uInt>(ulSourceLen);
 
-    // Start near what the input suggests and grow by doubling.
-    constexpr int kFirstChunk = 64 * 1024;
+    // Start near what the input suggests (text rarely inflates more than
+    // fourfold) and grow by doubling.
+    const qint64 iFirstChunk = qMax<qint64>(64 * 1024, 4 * static_cast<qint64>(ulSourceLen));
     int iResult = 0;
     int iProduced = 0;
     while (stream.avail_in > 0 && iProduced < iMaxBytes) {
         if (iProduced == pOut->size()) {
-            const qint64 iGrown = qMax<qint64>(kFirstChunk, 2 * static_cast<qint64>(pOut->size()));
+            const qint64 iGrown = qMax<qint64>(iFirstChunk, 2 * static_cast<qint64>(pOut->size()));
             pOut->resize(static_cast<int>(qMin<qint64>(iGrown, iMaxBytes)));
         }
         stream.next_out = reinterpret_cast<Bytef*>(pOut->data() + iProduced);
