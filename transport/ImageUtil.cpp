@@ -157,8 +157,8 @@ QString getImgData(const QString& packet, bool* pbWithinBounds) {
         // Decimal byte values joined by ","; each keeps its low 8 bits. A
         // piece is read like atoi reads it: blanks, a sign, digits, and
         // anything after that up to the "," is ignored.
-        // Every value but the last takes at least its ",".
-        compressed.resize(static_cast<int>((pEnd - pText) / 2 + 1));
+        // One value per "," plus one; values may be empty (",,").
+        compressed.resize(static_cast<int>(pEnd - pText) + 1);
         char* pOut = compressed.data();
         const char* p = pText;
         for (;;) {

@@ -333,6 +333,9 @@ private slots:
         QTest::newRow("Base64 of letters") << QString::fromLatin1(QByteArray("hello,world").toBase64()) << true;
         QTest::newRow("truncated zlib") << QString::fromLatin1(decimalComma(z.left(z.size() / 2)).toBase64()) << true;
         QTest::newRow("corrupt zlib") << QString::fromLatin1(decimalComma(corrupt).toBase64()) << false;
+        QTest::newRow("only commas") << QString::fromLatin1(QByteArray(",,,,,,,,,,,,").toBase64()) << true;
+        QTest::newRow("empty values between the bytes")
+            << QString::fromLatin1(("120,,,156,," + decimalComma(z.mid(2))).toBase64()) << false;
         QTest::newRow("zero byte inside decoded text")
             << QString::fromLatin1((decimalComma(z.left(2)) + QByteArray(1, '\0') + "," + decimalComma(z.mid(2))).toBase64())
             << true;
