@@ -1,0 +1,21 @@
+#include "WindowPlatform.h"
+
+#include <vector>
+
+namespace platform {
+
+std::u16string windowText(WindowPlatform& platform, Hwnd hWnd, int iMaxCount) {
+    if (iMaxCount <= 0) return std::u16string();
+    std::vector<char16_t> vecBuffer(static_cast<size_t>(iMaxCount), 0);
+    const int iCount = platform.getWindowText(hWnd, vecBuffer.data(), iMaxCount);
+    return std::u16string(vecBuffer.data(), static_cast<size_t>(iCount > 0 ? iCount : 0));
+}
+
+std::u16string className(WindowPlatform& platform, Hwnd hWnd, int iMaxCount) {
+    if (iMaxCount <= 0) return std::u16string();
+    std::vector<char16_t> vecBuffer(static_cast<size_t>(iMaxCount), 0);
+    const int iCount = platform.getClassName(hWnd, vecBuffer.data(), iMaxCount);
+    return std::u16string(vecBuffer.data(), static_cast<size_t>(iCount > 0 ? iCount : 0));
+}
+
+}  // namespace platform

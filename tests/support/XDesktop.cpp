@@ -1,0 +1,452 @@
+#include "XDesktop.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
+#include <X11/extensions/shape.h>
+
+namespace {
+
+int ignoreErrors(Display*, XErrorEvent*) {
+    return 0;
+}
+
+std::vector<char*> argv(const std::vector<std::string>& vecArgs) {
+    std::vector<char*> vecArgv;
+    for (const std::string& strArg : vecArgs) vecArgv.push_back(const_cast<char*>(strArg.c_str()));
+    vecArgv.push_back(nullptr);
+    return vecArgv;
+}
+
+bool processAlive(int iPid) {
+    int iStatus = 0;
+    return iPid > 0 && waitpid(iPid, &iStatus, WNOHANG) == 0;
+}
+
+void endProcess(int& iPid) {
+    if (iPid <= 0) return;
+    kill(iPid, SIGTERM);
+    for (int i = 0; i < 200; ++i) {
+        int iStatus = 0;
+        if (waitpid(iPid, &iStatus, WNOHANG) != 0) {
+            iPid = 0;
+            return;
+        }
+        usleep(10000);
+    }
+    kill(iPid, SIGKILL);
+    int iStatus = 0;
+    waitpid(iPid, &iStatus, 0);
+    iPid = 0;
+}
+
+Window supportingWmCheck(Display* pDisplay, Window window) {
+    const Atom atom = XInternAtom(pDisplay, "_NET_SUPPORTING_WM_CHECK", False);
+    Atom type = 0;
+    int iFormat = 0;
+    unsigned long ulCount = 0, ulAfter = 0;
+    unsigned char* pData = nullptr;
+    Window result = 0;
+    if (XGetWindowProperty(pDisplay, window, atom, 0, 1, False, XA_WINDOW, &type, &iFormat, &ulCount, &ulAfter,
+                           &pData) == Success &&
+        pData && ulCount == 1) {
+        result = *reinterpret_cast<Window*>(pData);
+    }
+    if (pData) XFree(pData);
+    return result;
+}
+
+}  // namespace
+
+XDesktop::~XDesktop() {
+    stop();
+}
+
+void XDesktop::stop() {
+    if (m_pDisplay) {
+        XCloseDisplay(m_pDisplay);
+        m_pDisplay = nullptr;
+    }
+    for (int& iPid : m_vecChildren) endProcess(iPid);
+    m_vecChildren.clear();
+    endProcess(m_iWmPid);
+    endProcess(m_iXvfbPid);
+    if (!m_strRuntimeDir.empty()) {
+        run({"rm", "-rf", m_strRuntimeDir});
+        m_strRuntimeDir.clear();
+    }
+}
+
+unsigned long XDesktop::root() const {
+    return DefaultRootWindow(m_pDisplay);
+}
+
+bool XDesktop::start(std::string& strError) {
+    for (int iDisplay = 90; iDisplay <= 99 && m_strDisplay.empty(); ++iDisplay) {
+        const std::string strLock = "/tmp/.X" + std::to_string(iDisplay) + "-lock";
+        const std::string strSocket = "/tmp/.X11-unix/X" + std::to_string(iDisplay);
+        if (access(strLock.c_str(), F_OK) == 0 || access(strSocket.c_str(), F_OK) == 0) continue;
+        int fds[2];
+        if (pipe(fds) != 0) break;
+        const std::string strName = ":" + std::to_string(iDisplay);
+        const int iPid = fork();
+        if (iPid == 0) {
+            close(fds[0]);
+            const int iNull = open("/dev/null", O_RDWR);
+            dup2(iNull, 0);
+            dup2(iNull, 1);
+            dup2(iNull, 2);
+            const std::string strFd = std::to_string(fds[1]);
+            std::vector<std::string> vecArgs{"Xvfb", strName, "-nolisten", "tcp", "-screen", "0", "1280x800x24",
+                                             "+extension", "RANDR", "-displayfd", strFd};
+            execvp("Xvfb", argv(vecArgs).data());
+            _exit(127);
+        }
+        close(fds[1]);
+        // Ready when it writes the display number; gone when the lock was taken.
+        std::string strAnswer;
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 10000 && strAnswer.find('\n') == std::string::npos) {
+            pollfd pfd{fds[0], POLLIN, 0};
+            if (poll(&pfd, 1, 50) > 0) {
+                char szBuffer[32];
+                const ssize_t iRead = read(fds[0], szBuffer, sizeof szBuffer);
+                if (iRead <= 0) break;
+                strAnswer.append(szBuffer, static_cast<size_t>(iRead));
+            }
+            if (!processAlive(iPid)) break;
+        }
+        close(fds[0]);
+        if (strAnswer.find('\n') != std::string::npos && processAlive(iPid)) {
+            m_iXvfbPid = iPid;
+            m_strDisplay = strName;
+        } else {
+            int iPidCopy = iPid;
+            endProcess(iPidCopy);
+        }
+    }
+    if (m_strDisplay.empty()) {
+        strError = "no free X display in :90 to :99 (or Xvfb missing)";
+        return false;
+    }
+    setenv("DISPLAY", m_strDisplay.c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    char szRuntime[] = "/tmp/localservice-xdg-XXXXXX";
+    if (mkdtemp(szRuntime)) {
+        m_strRuntimeDir = szRuntime;
+        chmod(szRuntime, 0700);
+        setenv("XDG_RUNTIME_DIR", szRuntime, 1);
+        // Programs started here (the browser) want a home folder.
+        if (!getenv("HOME")) setenv("HOME", szRuntime, 1);
+    }
+
+    m_pDisplay = XOpenDisplay(m_strDisplay.c_str());
+    if (!m_pDisplay) {
+        strError = "cannot open " + m_strDisplay;
+        return false;
+    }
+    XSetErrorHandler(ignoreErrors);
+
+    m_iWmPid = spawn({"openbox", "--sm-disable"});
+    // The manager is up when the root names a check window that names itself.
+    const bool bWm = waitFor(
+        [&] {
+            const Window check = supportingWmCheck(m_pDisplay, root());
+            if (!check || supportingWmCheck(m_pDisplay, check) != check) return false;
+            // ... and it has taken the root's redirection, so new windows
+            // are managed.
+            XWindowAttributes attributes;
+            return XGetWindowAttributes(m_pDisplay, root(), &attributes) &&
+                   (attributes.all_event_masks & SubstructureRedirectMask);
+        },
+        10000);
+    if (!bWm) {
+        strError = "openbox did not start";
+        return false;
+    }
+    return true;
+}
+
+bool XDesktop::waitFor(const std::function<bool()>& condition, int iTimeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > iTimeoutMs) return condition();
+        if (QCoreApplication::instance()) {
+            QTest::qWait(10);
+        } else {
+            usleep(10000);
+        }
+    }
+    return true;
+}
+
+int XDesktop::run(const std::vector<std::string>& vecArgs) {
+    const int iPid = fork();
+    if (iPid == 0) {
+        const int iNull = open("/dev/null", O_RDWR);
+        dup2(iNull, 0);
+        dup2(iNull, 1);
+        execvp(vecArgs[0].c_str(), argv(vecArgs).data());
+        _exit(127);
+    }
+    if (iPid < 0) return -1;
+    int iStatus = 0;
+    waitpid(iPid, &iStatus, 0);
+    return WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
+}
+
+int XDesktop::spawn(const std::vector<std::string>& vecArgs, const std::string& strLogFile) {
+    const int iPid = fork();
+    if (iPid == 0) {
+        setpgid(0, 0);
+        const int iNull = open("/dev/null", O_RDWR);
+        const int iLog = open(strLogFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(iNull, 0);
+        dup2(iLog >= 0 ? iLog : iNull, 1);
+        dup2(iLog >= 0 ? iLog : iNull, 2);
+        execvp(vecArgs[0].c_str(), argv(vecArgs).data());
+        _exit(127);
+    }
+    if (iPid > 0 && vecArgs[0] != "openbox") m_vecChildren.push_back(iPid);
+    return iPid;
+}
+
+unsigned long XDesktop::createBrowser(const std::string& strTitle, const std::string& strClass, int x, int y,
+                                      int iWidth, int iHeight, unsigned long ulColour) {
+    Display* pDisplay = m_pDisplay;
+    const Window window =
+        XCreateSimpleWindow(pDisplay, root(), x, y, static_cast<unsigned>(iWidth), static_cast<unsigned>(iHeight), 0, 0, ulColour);
+    XStoreName(pDisplay, window, strTitle.c_str());
+    XChangeProperty(pDisplay, window, XInternAtom(pDisplay, "_NET_WM_NAME", False),
+                    XInternAtom(pDisplay, "UTF8_STRING", False), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(strTitle.data()), static_cast<int>(strTitle.size()));
+    std::string strName = "testbrowser";
+    XClassHint hint{&strName[0], const_cast<char*>(strClass.c_str())};
+    XSetClassHint(pDisplay, window, &hint);
+    // Ask for the place given (the manager would otherwise choose one).
+    XSizeHints* pHints = XAllocSizeHints();
+    pHints->flags = USPosition | USSize;
+    pHints->x = x;
+    pHints->y = y;
+    pHints->width = iWidth;
+    pHints->height = iHeight;
+    XSetWMNormalHints(pDisplay, window, pHints);
+    XFree(pHints);
+    // A manager that is still starting may drop the map request: ask again.
+    for (int iAttempt = 0; iAttempt < 5; ++iAttempt) {
+        XUnmapWindow(pDisplay, window);
+        XMapWindow(pDisplay, window);
+        XSync(pDisplay, False);
+        if (waitFor([&] { return isManaged(window) && isViewable(window); }, 1000)) return window;
+    }
+    return 0;
+}
+
+unsigned long XDesktop::createDock(int iHeight, int iLeft, int iRight) {
+    Display* pDisplay = m_pDisplay;
+    const int iScreen = DefaultScreen(pDisplay);
+    if (iRight < 0) iRight = DisplayWidth(pDisplay, iScreen);
+    const int iWidth = iRight - iLeft;
+    const int iTop = DisplayHeight(pDisplay, iScreen) - iHeight;
+    const Window window = XCreateSimpleWindow(pDisplay, root(), iLeft, iTop, static_cast<unsigned>(iWidth),
+                                              static_cast<unsigned>(iHeight), 0, 0, 0x303030);
+    const Atom dock = XInternAtom(pDisplay, "_NET_WM_WINDOW_TYPE_DOCK", False);
+    XChangeProperty(pDisplay, window, XInternAtom(pDisplay, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&dock), 1);
+    long struts[12] = {0, 0, 0, iHeight, 0, 0, 0, 0, 0, 0, iLeft, iRight - 1};
+    XChangeProperty(pDisplay, window, XInternAtom(pDisplay, "_NET_WM_STRUT_PARTIAL", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(struts), 12);
+    XStoreName(pDisplay, window, "panel");
+    XSizeHints* pHints = XAllocSizeHints();
+    pHints->flags = USPosition | USSize;
+    pHints->x = iLeft;
+    pHints->y = iTop;
+    pHints->width = iWidth;
+    pHints->height = iHeight;
+    XSetWMNormalHints(pDisplay, window, pHints);
+    XFree(pHints);
+    XMapWindow(pDisplay, window);
+    XSync(pDisplay, False);
+    if (!waitFor([&] { return isViewable(window); }, 5000)) return 0;
+    return window;
+}
+
+void XDesktop::closeGracefully(unsigned long window) {
+    XWithdrawWindow(m_pDisplay, window, DefaultScreen(m_pDisplay));
+    XSync(m_pDisplay, False);
+    // Browsers destroy their window a little after unmapping it.
+    waitFor([] { return false; }, 150);
+    XDestroyWindow(m_pDisplay, window);
+    XSync(m_pDisplay, False);
+}
+
+void XDesktop::requestClose(unsigned long window) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(m_pDisplay, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(m_pDisplay, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(m_pDisplay, window, False, NoEventMask, &event);
+    XSync(m_pDisplay, False);
+}
+
+void XDesktop::destroyAbruptly(unsigned long window) {
+    XDestroyWindow(m_pDisplay, window);
+    XSync(m_pDisplay, False);
+}
+
+bool XDesktop::isManaged(unsigned long window) {
+    Atom type = 0;
+    int iFormat = 0;
+    unsigned long ulCount = 0, ulAfter = 0;
+    unsigned char* pData = nullptr;
+    const Atom wmState = XInternAtom(m_pDisplay, "WM_STATE", False);
+    const bool bManaged = XGetWindowProperty(m_pDisplay, window, wmState, 0, 2, False, wmState, &type, &iFormat,
+                                             &ulCount, &ulAfter, &pData) == Success &&
+                          pData && ulCount > 0;
+    if (pData) XFree(pData);
+    return bManaged;
+}
+
+bool XDesktop::isViewable(unsigned long window) {
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(m_pDisplay, window, &attributes)) return false;
+    return attributes.map_state == IsViewable;
+}
+
+std::vector<std::vector<int>> XDesktop::shapeRects(unsigned long window, bool& bShaped) {
+    std::vector<std::vector<int>> vecRects;
+    Bool bBounding = False, bClip = False;
+    int iX = 0, iY = 0, iXc = 0, iYc = 0;
+    unsigned int uW = 0, uH = 0, uWc = 0, uHc = 0;
+    XSync(m_pDisplay, False);
+    bShaped = XShapeQueryExtents(m_pDisplay, window, &bBounding, &iX, &iY, &uW, &uH, &bClip, &iXc, &iYc, &uWc, &uHc) &&
+              bBounding;
+    if (!bShaped) return vecRects;
+    int iCount = 0, iOrdering = 0;
+    XRectangle* pRects = XShapeGetRectangles(m_pDisplay, window, ShapeBounding, &iCount, &iOrdering);
+    for (int i = 0; pRects && i < iCount; ++i) {
+        vecRects.push_back({pRects[i].x, pRects[i].y, pRects[i].x + pRects[i].width, pRects[i].y + pRects[i].height});
+    }
+    if (pRects) XFree(pRects);
+    return vecRects;
+}
+
+unsigned long XDesktop::pixel(int x, int y) {
+    XImage* pImage = XGetImage(m_pDisplay, root(), x, y, 1, 1, AllPlanes, ZPixmap);
+    if (!pImage) return 0xffffffff;
+    const unsigned long ulPixel = XGetPixel(pImage, 0, 0) & 0xffffff;
+    XDestroyImage(pImage);
+    return ulPixel;
+}
+
+std::vector<std::string> XDesktop::netWmState(unsigned long window) {
+    std::vector<std::string> vecNames;
+    Atom type = 0;
+    int iFormat = 0;
+    unsigned long ulCount = 0, ulAfter = 0;
+    unsigned char* pData = nullptr;
+    if (XGetWindowProperty(m_pDisplay, window, XInternAtom(m_pDisplay, "_NET_WM_STATE", False), 0, 64, False, XA_ATOM,
+                           &type, &iFormat, &ulCount, &ulAfter, &pData) == Success &&
+        pData) {
+        const Atom* pAtoms = reinterpret_cast<const Atom*>(pData);
+        for (unsigned long i = 0; i < ulCount; ++i) {
+            char* szName = XGetAtomName(m_pDisplay, pAtoms[i]);
+            if (szName) {
+                vecNames.emplace_back(szName);
+                XFree(szName);
+            }
+        }
+    }
+    if (pData) XFree(pData);
+    return vecNames;
+}
+
+bool XDesktop::geometry(unsigned long window, int& x, int& y, int& iWidth, int& iHeight) {
+    Window rootReturn = 0, child = 0;
+    int iX = 0, iY = 0;
+    unsigned int uW = 0, uH = 0, uB = 0, uD = 0;
+    if (!XGetGeometry(m_pDisplay, window, &rootReturn, &iX, &iY, &uW, &uH, &uB, &uD)) return false;
+    if (!XTranslateCoordinates(m_pDisplay, window, root(), 0, 0, &x, &y, &child)) return false;
+    iWidth = static_cast<int>(uW);
+    iHeight = static_cast<int>(uH);
+    return true;
+}
+
+std::vector<unsigned long> XDesktop::stacking() {
+    std::vector<unsigned long> vecWindows;
+    Atom type = 0;
+    int iFormat = 0;
+    unsigned long ulCount = 0, ulAfter = 0;
+    unsigned char* pData = nullptr;
+    if (XGetWindowProperty(m_pDisplay, root(), XInternAtom(m_pDisplay, "_NET_CLIENT_LIST_STACKING", False), 0, 1024,
+                           False, XA_WINDOW, &type, &iFormat, &ulCount, &ulAfter, &pData) == Success &&
+        pData) {
+        const Window* pWindows = reinterpret_cast<const Window*>(pData);
+        vecWindows.assign(pWindows, pWindows + ulCount);
+    }
+    if (pData) XFree(pData);
+    return vecWindows;
+}
+
+bool XDesktop::splitMonitors(int iSplitX) {
+    Display* pDisplay = m_pDisplay;
+    const int iScreen = DefaultScreen(pDisplay);
+    const int iWidth = DisplayWidth(pDisplay, iScreen);
+    const int iHeight = DisplayHeight(pDisplay, iScreen);
+    XRRScreenResources* pResources = XRRGetScreenResources(pDisplay, root());
+    if (!pResources || pResources->noutput < 1) {
+        if (pResources) XRRFreeScreenResources(pResources);
+        return false;
+    }
+    // The existing output goes to the first monitor; the second has none.
+    XRRMonitorInfo* pLeft = XRRAllocateMonitor(pDisplay, 1);
+    pLeft->name = XInternAtom(pDisplay, "LEFT", False);
+    pLeft->primary = True;
+    pLeft->x = 0;
+    pLeft->y = 0;
+    pLeft->width = iSplitX;
+    pLeft->height = iHeight;
+    pLeft->mwidth = iSplitX / 4;
+    pLeft->mheight = iHeight / 4;
+    pLeft->outputs[0] = pResources->outputs[0];
+    XRRSetMonitor(pDisplay, root(), pLeft);
+    XRRMonitorInfo* pRight = XRRAllocateMonitor(pDisplay, 0);
+    pRight->name = XInternAtom(pDisplay, "RIGHT", False);
+    pRight->primary = False;
+    pRight->x = iSplitX;
+    pRight->y = 0;
+    pRight->width = iWidth - iSplitX;
+    pRight->height = iHeight;
+    pRight->mwidth = (iWidth - iSplitX) / 4;
+    pRight->mheight = iHeight / 4;
+    pRight->noutput = 0;
+    XRRSetMonitor(pDisplay, root(), pRight);
+    XSync(pDisplay, False);
+    XRRFreeMonitors(pLeft);
+    XRRFreeMonitors(pRight);
+    XRRFreeScreenResources(pResources);
+    int iCount = 0;
+    XRRMonitorInfo* pMonitors = XRRGetMonitors(pDisplay, root(), True, &iCount);
+    if (pMonitors) XRRFreeMonitors(pMonitors);
+    return iCount == 2;
+}
