@@ -39,5 +39,7 @@ int ServiceStartup::run() {
     QGuiApplication::setQuitOnLastWindowClosed(false);
     const int iResult = QApplication::exec();
     m_pServer.reset();
+    // Objects the server scheduled for deletion go now: no loop runs again.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return iResult;
 }

@@ -5,6 +5,10 @@
 #include <QApplication>
 #include <QtGlobal>
 
+#ifdef LOCALSERVICE_TEST_HOOKS
+#include "TestHooks.h"
+#endif
+
 namespace {
 // Without a display (and no platform chosen), run on Qt's offscreen platform
 // so the service also starts on a headless machine.
@@ -25,5 +29,8 @@ int main(int argc, char** argv) {
     ServiceStartup startup(platform::systemProcessPlatform(), QCoreApplication::applicationDirPath());
     quitEventLoopOnTerminationSignals();
     if (const std::optional<int> exitCode = startup.start()) return *exitCode;
+#ifdef LOCALSERVICE_TEST_HOOKS
+    TestHooks hooks(startup.server());
+#endif
     return startup.run();
 }

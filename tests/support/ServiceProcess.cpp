@@ -8,10 +8,12 @@
 
 #include <csignal>
 
-ServiceProcess::ServiceProcess(const QJsonObject& config) {
+ServiceProcess::ServiceProcess(const QJsonObject& config) : ServiceProcess(config, binaryPath()) {}
+
+ServiceProcess::ServiceProcess(const QJsonObject& config, const QString& strSource) {
     const QString strBinary = dir() + QStringLiteral("/localservice");
-    QFile::copy(binaryPath(), strBinary);
-    QFile::setPermissions(strBinary, QFile::permissions(binaryPath()));
+    QFile::copy(strSource, strBinary);
+    QFile::setPermissions(strBinary, QFile::permissions(strSource));
     if (!config.isEmpty()) writeConfigText(QJsonDocument(config).toJson());
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -28,6 +30,15 @@ ServiceProcess::~ServiceProcess() {
 
 QString ServiceProcess::binaryPath() {
     return qEnvironmentVariable("LOCALSERVICE_BIN");
+}
+
+QString ServiceProcess::testHooksBinaryPath() {
+    return qEnvironmentVariable("LOCALSERVICE_TESTHOOKS_BIN");
+}
+
+bool ServiceProcess::writeInput(const QByteArray& baText) {
+    if (m_process.write(baText) != baText.size()) return false;
+    return m_process.waitForBytesWritten(5000) || m_process.bytesToWrite() == 0;
 }
 
 void ServiceProcess::writeConfigText(const QByteArray& text) {

@@ -14,6 +14,8 @@ class ServiceProcess {
 public:
     // An empty config writes no file at all.
     explicit ServiceProcess(const QJsonObject& config = QJsonObject());
+    // Runs a copy of strBinary instead of the service binary under test.
+    ServiceProcess(const QJsonObject& config, const QString& strBinary);
     ~ServiceProcess();
 
     // Writes this text as the configuration file (replacing any).
@@ -38,8 +40,14 @@ public:
     QString log();  // everything the process wrote so far
     QString dir() const { return m_dir.path(); }
 
+    // Writes to the process's standard input (the test-hooks build reads
+    // commands there).
+    bool writeInput(const QByteArray& baText);
+
     // The service binary under test (LOCALSERVICE_BIN).
     static QString binaryPath();
+    // The same service built with test hooks (LOCALSERVICE_TESTHOOKS_BIN).
+    static QString testHooksBinaryPath();
 
 private:
     void collect();

@@ -1,0 +1,51 @@
+#include "TestHooks.h"
+
+#include "MessageDispatch.h"
+#include "WebServer.h"
+
+#include <QDebug>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSocketNotifier>
+
+#include <unistd.h>
+
+TestHooks::TestHooks(WebServer* pServer, QObject* parent)
+    : QObject(parent), m_pServer(pServer), m_pNotifier(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this)) {
+    connect(m_pNotifier, &QSocketNotifier::activated, this, &TestHooks::onReadable);
+    qDebug() << "test hook: ready";
+}
+
+void TestHooks::onReadable() {
+    char buffer[65536];
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n <= 0) {
+        m_pNotifier->setEnabled(false);
+        return;
+    }
+    m_baPending.append(buffer, static_cast<int>(n));
+    int iEnd;
+    while ((iEnd = m_baPending.indexOf('\n')) >= 0) {
+        const QByteArray baLine = m_baPending.left(iEnd);
+        m_baPending.remove(0, iEnd + 1);
+        runLine(baLine.trimmed());
+    }
+}
+
+void TestHooks::runLine(const QByteArray& baLine) {
+    const int iSpace = baLine.indexOf(' ');
+    const QByteArray baVerb = baLine.left(iSpace);
+    const QByteArray baArgument = iSpace < 0 ? QByteArray() : baLine.mid(iSpace + 1);
+    if (baVerb == "poll") {
+        m_pServer->setPollTimeoutMs(baArgument.toInt());
+        qDebug().noquote() << "test hook: poll" << baArgument.toInt();
+    } else if (baVerb == "idle") {
+        m_pServer->setIdleTimeoutMs(baArgument.toInt());
+        qDebug().noquote() << "test hook: idle" << baArgument.toInt();
+    } else if (baVerb == "emit") {
+        const QString strUuid = QJsonDocument::fromJson(baArgument).object().value(QStringLiteral("uuid")).toString();
+        emit m_pServer->dispatcher()->messageResponse(strUuid, QString::fromUtf8(baArgument));
+    } else {
+        qDebug().noquote() << "test hook: unknown" << baLine;
+    }
+}

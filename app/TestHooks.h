@@ -1,0 +1,34 @@
+// Test builds only (localservice-testhooks): commands read line by line from
+// standard input let integration tests and benchmarks shorten the server's
+// timers and inject module output. The service binary never contains this.
+#ifndef APP_TESTHOOKS_H
+#define APP_TESTHOOKS_H
+
+#include <QByteArray>
+#include <QObject>
+
+class QSocketNotifier;
+class WebServer;
+
+// Lines understood (each acknowledged on the log with "test hook: ..."):
+//   poll <ms>     time a "system.get" waits
+//   idle <ms>     time a timed-out client may stay away
+//   emit <json>   the JSON text leaves the modules as a response or event
+//                 (an event when it has "cmd") for its own "uuid"
+class TestHooks : public QObject {
+    Q_OBJECT
+public:
+    TestHooks(WebServer* pServer, QObject* parent = nullptr);
+
+private slots:
+    void onReadable();
+
+private:
+    void runLine(const QByteArray& baLine);
+
+    WebServer* m_pServer;
+    QSocketNotifier* m_pNotifier;
+    QByteArray m_baPending;
+};
+
+#endif  // APP_TESTHOOKS_H

@@ -1,0 +1,74 @@
+// Routing by module, the connect reply and the window module's version
+// answer.
+#include "MessageDispatch.h"
+#include "WindowMessageDispatch.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QtTest>
+
+class TestMessageDispatch : public QObject {
+    Q_OBJECT
+
+private slots:
+    void connectReplyIsCompactAndSorted() {
+        QCOMPARE(MessageDispatch::buildConnectReply("{0f8fad5b-d9cb-469f-a165-70867728950e}"),
+                 QStringLiteral(R"({"errorCode":0,"errorModule":0,"uuid":"{0f8fad5b-d9cb-469f-a165-70867728950e}","version":"1.0"})"));
+    }
+
+    void routing_data() {
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("window") << R"({"cmd":"window.getLocalServiceVersion","uuid":"u","sequence":"1"})" << true;
+        QTest::newRow("capital module") << R"({"cmd":"Window.getLocalServiceVersion","uuid":"u"})" << false;
+        QTest::newRow("capital command") << R"({"cmd":"window.GetLocalServiceVersion","uuid":"u"})" << false;
+        QTest::newRow("unknown window command") << R"({"cmd":"window.noSuchCommand","uuid":"u"})" << false;
+        QTest::newRow("system module") << R"({"cmd":"system.get","uuid":"u"})" << false;
+        QTest::newRow("no cmd") << R"({"uuid":"u"})" << false;
+        QTest::newRow("cmd not text") << R"({"cmd":5,"uuid":"u"})" << false;
+        QTest::newRow("not json") << "window.getLocalServiceVersion" << false;
+        QTest::newRow("video without full stop") << R"({"cmd":"video","uuid":"u"})" << false;
+        QTest::newRow("audio") << R"({"cmd":"audio.noSuchCommand","uuid":"u"})" << false;
+    }
+    void routing() {
+        QFETCH(QString, request);
+        QFETCH(bool, answered);
+        MessageDispatch dispatch;
+        QSignalSpy spy(&dispatch, &MessageDispatch::messageResponse);
+        dispatch.processMessage(request);
+        QCOMPARE(spy.count(), answered ? 1 : 0);
+        if (answered) QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("u"));
+    }
+
+    void versionResponse_data() {
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<QString>("response");
+        QTest::newRow("text sequence") << R"({"cmd":"window.getLocalServiceVersion","uuid":"u1","sequence":"42"})"
+                                       << R"({"errorCode":0,"errorModule":0,"localServiceVersion":"1.0.3","sequence":"42","uuid":"u1"})";
+        QTest::newRow("number sequence reads as empty text")
+            << R"({"cmd":"window.getLocalServiceVersion","uuid":"u1","sequence":42})"
+            << R"({"errorCode":0,"errorModule":0,"localServiceVersion":"1.0.3","sequence":"","uuid":"u1"})";
+        QTest::newRow("unparsable request still carries the version")
+            << "{" << R"({"errorCode":1,"errorModule":5,"localServiceVersion":"1.0.3","sequence":"","uuid":""})";
+    }
+    void versionResponse() {
+        QFETCH(QString, request);
+        QFETCH(QString, response);
+        QCOMPARE(WindowMessageDispatch::getLocalServiceVersion(request), response);
+    }
+
+    void moduleOutputIsForwardedWithItsUuid() {
+        MessageDispatch dispatch;
+        QSignalSpy spy(&dispatch, &MessageDispatch::messageResponse);
+        dispatch.processMessage(R"({"cmd":"window.getLocalServiceVersion","uuid":"abc","sequence":"9"})");
+        QCOMPARE(spy.count(), 1);
+        const QJsonObject response = QJsonDocument::fromJson(spy.at(0).at(1).toString().toUtf8()).object();
+        QCOMPARE(response.value("uuid").toString(), QStringLiteral("abc"));
+        QCOMPARE(response.value("sequence").toString(), QStringLiteral("9"));
+        QVERIFY(!response.contains("cmd"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMessageDispatch)
+#include "tst_messagedispatch.moc"

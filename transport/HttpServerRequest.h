@@ -1,0 +1,110 @@
+// The request side of one HTTP/1.1 connection: parses the bytes of the socket
+// into requests, one at a time, and says when a request is complete, when it
+// asks for a WebSocket upgrade and when the connection is gone.
+#ifndef TRANSPORT_HTTPSERVERREQUEST_H
+#define TRANSPORT_HTTPSERVERREQUEST_H
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QUrl>
+
+#include <memory>
+
+class QTcpSocket;
+class QTimer;
+struct http_parser;
+
+using HttpHeaders = QList<QPair<QByteArray, QByteArray>>;
+
+// What the response to the current request must know about it.
+struct HttpResponseOptions {
+    bool bHttp10 = false;       // answer as HTTP/1.0
+    bool bKeepAlive = true;     // keep the connection open after the answer
+    bool bContinueSent = false; // "100 Continue" already went out
+};
+
+class HttpServerRequest : public QObject {
+    Q_OBJECT
+public:
+    // Largest body accepted; a longer one closes the connection.
+    static constexpr int kMaxBodyBytes = 2 * 1024 * 1024;
+    // Time allowed for a request to arrive whole, and idle time allowed
+    // between requests, unless setTimeout says otherwise.
+    static constexpr int kDefaultTimeoutMs = 30000;
+
+    // Reads from pSocket, which must stay alive as long as this object.
+    HttpServerRequest(QTcpSocket* pSocket, QObject* parent = nullptr);
+    ~HttpServerRequest() override;
+
+    QTcpSocket* socket() const { return m_pSocket; }
+    HttpResponseOptions responseOptions() const { return m_options; }
+
+    QByteArray method() const { return m_baMethod; }
+    QByteArray rawUrl() const { return m_baUrl; }
+    QUrl url() const;
+    const HttpHeaders& headers() const { return m_headers; }
+    // First value of a header, name compared without case; empty if absent.
+    QByteArray header(const QByteArray& baName) const;
+    QByteArray readBody() const { return m_baBody; }
+
+    // Idle time after which the connection is closed. The clock runs while
+    // no request is being answered: before a request is complete and after
+    // an answer ended.
+    void setTimeout(int iMs);
+    int timeout() const { return m_iTimeoutMs; }
+
+    // Stops reading from the socket for good (its bytes stay untouched),
+    // for a hand-over to another protocol.
+    void detach();
+
+signals:
+    // A whole request (headers and body) is here; nothing more is read
+    // until resume().
+    void ready();
+    // The request asks for "Upgrade: websocket". Its bytes are still unread
+    // in the socket.
+    void upgrade();
+    // The connection closed. Emitted once.
+    void close();
+
+public slots:
+    // The answer to the current request ended: go on with the next one.
+    void resume();
+
+private slots:
+    void onReadyRead();
+    void onDisconnected();
+    void onTimeout();
+
+private:
+    friend struct HttpParserCallbacks;
+
+    void resetMessage();
+    void fail();
+    void startIdleClock();
+
+    QTcpSocket* m_pSocket;
+    QTimer* m_pTimer;
+    std::unique_ptr<http_parser> m_pParser;
+    int m_iTimeoutMs = kDefaultTimeoutMs;
+
+    // Current message.
+    QByteArray m_baMethod;
+    QByteArray m_baUrl;
+    HttpHeaders m_headers;
+    QByteArray m_baBody;
+    HttpResponseOptions m_options;
+    bool m_bLastWasValue = false;
+    bool m_bHeadersComplete = false;
+    bool m_bMessageComplete = false;
+    bool m_bWebSocketUpgrade = false;
+    bool m_bTooLarge = false;
+
+    bool m_bBusy = false;      // a complete request waits for its answer
+    bool m_bDetached = false;
+    bool m_bClosed = false;
+};
+
+#endif  // TRANSPORT_HTTPSERVERREQUEST_H

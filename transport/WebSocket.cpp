@@ -1,0 +1,93 @@
+#include "WebSocket.h"
+
+#include "HttpServerRequest.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+#include <QWebSocket>
+#include <QWebSocketServer>
+
+WebSocket::WebSocket(QObject* parent) : QObject(parent) {}
+
+WebSocket::~WebSocket() = default;
+
+void WebSocket::startServerHandshake(HttpServerRequest* pRequest) {
+    m_pSocket = pRequest->socket();
+    // Nobody else may read the handshake: the server below re-emits readyRead
+    // to every receiver of the socket.
+    pRequest->detach();
+
+    m_pHandshakeTimer = new QTimer(this);
+    m_pHandshakeTimer->setSingleShot(true);
+    connect(m_pHandshakeTimer, &QTimer::timeout, this, &WebSocket::onHandshakeTimeout);
+    m_pHandshakeTimer->start(kHandshakeTimeoutMs);
+
+    // A server that never listens, only to run the handshake on a socket
+    // that was accepted elsewhere. Pages come from device and portal origins:
+    // every origin is accepted.
+    m_pServer = new QWebSocketServer(QString(), QWebSocketServer::NonSecureMode, this);
+    m_pServer->setMaxPendingConnections(1);
+    connect(m_pServer, &QWebSocketServer::newConnection, this, &WebSocket::onPendingConnections);
+    connect(m_pSocket, &QTcpSocket::disconnected, this, &WebSocket::onSocketGoneBeforeHandshake);
+    m_pServer->handleConnection(m_pSocket);
+}
+
+void WebSocket::onPendingConnections() {
+    // Take everything: the server closes sockets beyond its pending limit.
+    while (m_pServer->hasPendingConnections()) {
+        QWebSocket* pWebSocket = m_pServer->nextPendingConnection();
+        if (m_pWebSocket || !m_pSocket) {
+            pWebSocket->abort();
+            pWebSocket->deleteLater();
+            continue;
+        }
+        m_pHandshakeTimer->stop();
+        // From here on only the QWebSocket's signals count, and the socket
+        // lives exactly as long as the QWebSocket (whose destructor still
+        // touches it): drop every other link to the socket.
+        disconnect(m_pSocket, nullptr, this, nullptr);
+        disconnect(m_pSocket, nullptr, m_pServer, nullptr);
+        m_pWebSocket = pWebSocket;
+        m_pWebSocket->setParent(this);
+        m_pSocket->setParent(m_pWebSocket);
+        m_pWebSocket->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
+        connect(m_pWebSocket, &QWebSocket::textMessageReceived, this,
+                [this](const QString& strMessage) { emit newMessage(strMessage.toUtf8()); });
+        connect(m_pWebSocket, &QWebSocket::binaryMessageReceived, this, &WebSocket::newMessage);
+        connect(m_pWebSocket, &QWebSocket::disconnected, this, &WebSocket::onDisconnected);
+        if (m_pWebSocket->state() != QAbstractSocket::ConnectedState) onDisconnected();
+    }
+}
+
+void WebSocket::onSocketGoneBeforeHandshake() {
+    if (!m_pWebSocket) onDisconnected();
+}
+
+void WebSocket::onHandshakeTimeout() {
+    if (m_pWebSocket || !m_pSocket) return;
+    m_pSocket->abort();
+    onDisconnected();
+}
+
+void WebSocket::onDisconnected() {
+    if (m_bDisconnected) return;
+    m_bDisconnected = true;
+    emit disconnected();
+}
+
+void WebSocket::sendMessage(const QByteArray& msg) {
+    if (!m_pWebSocket || m_bDisconnected) return;
+    if (m_type == TextMessage) {
+        m_pWebSocket->sendTextMessage(QString::fromUtf8(msg));
+    } else {
+        m_pWebSocket->sendBinaryMessage(msg);
+    }
+}
+
+void WebSocket::close() {
+    if (m_pWebSocket) {
+        m_pWebSocket->close();
+    } else if (m_pSocket) {
+        m_pSocket->abort();
+    }
+}

@@ -1,0 +1,60 @@
+// The WebSocket side of a connection that asked for an upgrade: performs the
+// server handshake on the untouched socket and then carries messages.
+#ifndef TRANSPORT_WEBSOCKET_H
+#define TRANSPORT_WEBSOCKET_H
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+
+class HttpServerRequest;
+class QTcpSocket;
+class QTimer;
+class QWebSocket;
+class QWebSocketServer;
+
+class WebSocket : public QObject {
+    Q_OBJECT
+public:
+    enum MessageType { TextMessage, BinaryMessage };
+
+    // Largest message accepted from a page.
+    static constexpr int kMaxMessageBytes = 2 * 1024 * 1024;
+    // Time allowed for the handshake.
+    static constexpr int kHandshakeTimeoutMs = 10000;
+
+    explicit WebSocket(QObject* parent = nullptr);
+    ~WebSocket() override;
+
+    // Answers the upgrade request whose bytes are still unread in its
+    // socket. The socket then belongs to this object (the request must no
+    // longer read from it). Must run on the thread that owns the socket.
+    void startServerHandshake(HttpServerRequest* pRequest);
+
+    void setMessagesType(MessageType type) { m_type = type; }
+
+signals:
+    void newMessage(QByteArray msg);
+    // The connection is gone (also when the handshake failed). Emitted once.
+    void disconnected();
+
+public slots:
+    void sendMessage(const QByteArray& msg);
+    void close();
+
+private slots:
+    void onPendingConnections();
+    void onSocketGoneBeforeHandshake();
+    void onHandshakeTimeout();
+    void onDisconnected();
+
+private:
+    QWebSocketServer* m_pServer = nullptr;
+    QPointer<QTcpSocket> m_pSocket;
+    QWebSocket* m_pWebSocket = nullptr;
+    QTimer* m_pHandshakeTimer = nullptr;
+    MessageType m_type = TextMessage;
+    bool m_bDisconnected = false;
+};
+
+#endif  // TRANSPORT_WEBSOCKET_H
