@@ -34,17 +34,13 @@ bench: deps
 	cmake --build build-bench -j $(JOBS)
 	bench/run build-bench
 
-# libFuzzer run over the credential decryption (not part of `make test`).
-# New inputs go to build-fuzz/corpus, crashes to build-fuzz/crash-*; copy a
-# crash into tests/fuzz/regressions/ once it is fixed.
+# libFuzzer targets, built with clang; each runs FUZZ_SECONDS.
 FUZZ_SECONDS ?= 60
-fuzz: deps
+fuzz:
 	scripts/install-deps fuzz
-	cmake -S . -B build-fuzz -DFUZZ=ON -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-	cmake --build build-fuzz --target fuzz_credential -j $(JOBS)
-	mkdir -p build-fuzz/corpus
-	build-fuzz/tests/fuzz_credential -max_total_time=$(FUZZ_SECONDS) -max_len=4200 \
-	  -artifact_prefix=build-fuzz/ build-fuzz/corpus tests/fuzz/corpus
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DLOCALSERVICE_FUZZ=ON >/dev/null
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
+	scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build build-*

@@ -14,6 +14,9 @@ public:
     // Returns -1, with at most iDestCapacity bytes written, when the decoded
     // bytes would not fit into iDestCapacity.
     static int Decode(unsigned char* pDest, const char* szSrc, int iSrcLen, int iDestCapacity);
+    // The same over UTF-16 text (every character outside the alphabet is
+    // skipped, so this equals decoding the text's UTF-8 form).
+    static int Decode(unsigned char* pDest, const char16_t* szSrc, int iSrcLen, int iDestCapacity);
 };
 
 }  // namespace private_encrypt_space

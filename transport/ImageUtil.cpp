@@ -7,11 +7,8 @@
 #include <QFile>
 
 #include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <mutex>
-#include <new>
 
 namespace ImageUtil {
 
@@ -38,11 +35,28 @@ void putLe32(char* p, quint32 uValue) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((uValue >> (8 * i)) & 0xff);
 }
 
-std::unique_ptr<unsigned char[]> zeroedBuffer(size_t uSize) {
-    return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[uSize]());
-}
-
 }  // namespace
+
+unsigned char decimalLowByte(const char* p, const char* pEnd) {
+    while (p < pEnd && (*p == ' ' || (*p >= '\t' && *p <= '\r'))) ++p;
+    bool bNegative = false;
+    if (p < pEnd && (*p == '+' || *p == '-')) {
+        bNegative = *p == '-';
+        ++p;
+    }
+    // Magnitudes up to LONG_MAX + 1 (the size of LONG_MIN) are exact.
+    const unsigned long long uLimit = static_cast<unsigned long long>(LONG_MAX) + 1u;
+    unsigned long long uValue = 0;
+    bool bClamped = false;
+    for (; p < pEnd && *p >= '0' && *p <= '9'; ++p) {
+        if (!bClamped) {
+            uValue = uValue * 10u + static_cast<unsigned>(*p - '0');
+            if (uValue > uLimit) bClamped = true;
+        }
+    }
+    if (bClamped || (!bNegative && uValue == uLimit)) return bNegative ? 0x00 : 0xff;  // LONG_MIN, LONG_MAX
+    return static_cast<unsigned char>((bNegative ? 0u - uValue : uValue) & 0xffu);
+}
 
 QByteArray encodeImage(const char* text) {
     if (text == nullptr) return QByteArray();
@@ -92,11 +106,14 @@ QByteArray buildImgData(const char* text) {
     // copy of the last image, for people who look at it.
     std::lock_guard<std::mutex> locker(g_fileMutex);
     QFile file(QString::fromLatin1(kAnswerFile));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Overwritten in place and then cut to length rather than truncated to
+    // zero first: some file systems flush a file to disk when it is
+    // truncated to zero and rewritten, which costs more than the answer.
+    if (!file.open(QIODevice::ReadWrite)) {
         qDebug().noquote() << "file can not open!";
         return QByteArray();
     }
-    if (file.write(image) != image.size()) {
+    if (file.write(image) != image.size() || !file.resize(image.size())) {
         qDebug().noquote() << "file can not open!";
         return QByteArray();
     }
@@ -114,56 +131,60 @@ QString getImgData(const QString& packet, bool* pbWithinBounds) {
         return QString();
     };
 
-    const QByteArray base64 = packet.toUtf8();
-
-    // 1-2. Base64 into a zero-filled buffer; the decoded text must stay
-    // shorter than kMaxPacketBytes, and its last byte stays the terminator.
+    // Base64 first. The decoded text must stay shorter than kMaxPacketBytes;
+    // the buffer is only as large as this packet can need (every four
+    // characters give at most three bytes).
     QByteArray compressed;
     {
-        std::unique_ptr<unsigned char[]> pDecoded = zeroedBuffer(kMaxPacketBytes);
-        if (!pDecoded) return QString();
+        const int iCapacity =
+            static_cast<int>(qMin<qint64>(kMaxPacketBytes - 1, static_cast<qint64>(packet.size()) / 4 * 3 + 3));
+        QByteArray decoded(iCapacity, Qt::Uninitialized);
+        // Straight from the UTF-16 text: characters outside the Base64
+        // alphabet are skipped either way, so this equals decoding its UTF-8.
         const int iDecoded = private_encrypt_space::CBase64::Decode(
-            pDecoded.get(), base64.constData(), base64.size(), kMaxPacketBytes - 1);
+            reinterpret_cast<unsigned char*>(decoded.data()), reinterpret_cast<const char16_t*>(packet.utf16()),
+            packet.size(), iCapacity);
         if (iDecoded < 0) {
             qDebug().noquote() << "image packet refused: decoded text reaches" << kMaxPacketBytes << "bytes";
             return refuse();
         }
+        // The decoded text ends at its first zero byte.
+        const char* pText = decoded.constData();
+        const char* pZero = static_cast<const char*>(std::memchr(pText, '\0', static_cast<size_t>(iDecoded)));
+        const char* pEnd = pZero != nullptr ? pZero : pText + iDecoded;
+        if (pEnd == pText) return QString();  // nothing to inflate
 
-        // 3. The decoded text up to its first zero is decimal byte values
-        // joined by ","; each value keeps its low 8 bits.
-        const char* szText = reinterpret_cast<const char*>(pDecoded.get());
-        const size_t uTextLength = std::strlen(szText);
-        if (uTextLength > 0) {
-            compressed.reserve(static_cast<int>(uTextLength / 2 + 1));
-            const char* pPiece = szText;
-            for (;;) {
-                // strtol stops at the "," (or at anything else that is not part
-                // of a number), like atoi; errno is left aside on purpose.
-                const long lValue = std::strtol(pPiece, nullptr, 10);
-                compressed.append(static_cast<char>(static_cast<unsigned long>(lValue) & 0xffu));
-                const char* pComma = std::strchr(pPiece, ',');
-                if (pComma == nullptr) break;
-                pPiece = pComma + 1;
-            }
+        // Decimal byte values joined by ","; each keeps its low 8 bits. A
+        // piece is read like atoi reads it: blanks, a sign, digits, and
+        // anything after that up to the "," is ignored.
+        // One value per "," plus one; values may be empty (",,").
+        compressed.resize(static_cast<int>(pEnd - pText) + 1);
+        char* pOut = compressed.data();
+        const char* p = pText;
+        for (;;) {
+            const char* pComma = static_cast<const char*>(std::memchr(p, ',', static_cast<size_t>(pEnd - p)));
+            const char* pPieceEnd = pComma != nullptr ? pComma : pEnd;
+            *pOut++ = static_cast<char>(decimalLowByte(p, pPieceEnd));
+            if (pComma == nullptr) break;
+            p = pComma + 1;
         }
-    }  // 4. The first buffer is released here.
+        compressed.resize(static_cast<int>(pOut - compressed.constData()));
+    }
 
-    std::unique_ptr<unsigned char[]> pJson = zeroedBuffer(kMaxPacketBytes);
-    if (!pJson) return QString();
-
-    // 5. Inflate; a fault keeps what was produced so far.
-    unsigned long ulProduced = kMaxPacketBytes;
-    const int iInflate = ZIPUtil::zdecompress(reinterpret_cast<const unsigned char*>(compressed.constData()),
-                                              static_cast<unsigned long>(compressed.size()), pJson.get(),
-                                              &ulProduced);
-    if (ulProduced >= static_cast<unsigned long>(kMaxPacketBytes)) {
+    // Inflate; a fault keeps what was produced so far.
+    QByteArray json;
+    const int iInflate = ZIPUtil::zdecompressInto(reinterpret_cast<const unsigned char*>(compressed.constData()),
+                                                  static_cast<unsigned long>(compressed.size()), &json,
+                                                  kMaxPacketBytes);
+    if (json.size() >= kMaxPacketBytes) {
         qDebug().noquote() << "image packet refused: inflated JSON reaches" << kMaxPacketBytes << "bytes";
         return refuse();
     }
-    if (iInflate != 0) qDebug().noquote() << "image packet: zlib data corrupt after" << ulProduced << "bytes";
+    if (iInflate != 0) qDebug().noquote() << "image packet: zlib data corrupt after" << json.size() << "bytes";
 
-    // 6. The output up to its first zero, as UTF-8.
-    return QString::fromUtf8(reinterpret_cast<const char*>(pJson.get()));
+    // The output up to its first zero, as UTF-8.
+    const int iZero = json.indexOf('\0');
+    return QString::fromUtf8(json.constData(), iZero < 0 ? json.size() : iZero);
 }
 
 }  // namespace ImageUtil

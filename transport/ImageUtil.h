@@ -22,6 +22,12 @@ QString getImgData(const QString& packet);
 // be inflated (often nothing).
 QString getImgData(const QString& packet, bool* pbWithinBounds);
 
+// One value of the decimal-comma text in [p, pEnd) as a byte: read as atoi
+// reads it (leading blanks, a sign, digits; anything after them is ignored;
+// no digits give 0; values beyond the long range stick at its ends, as glibc
+// does) and cut to its low 8 bits.
+unsigned char decimalLowByte(const char* p, const char* pEnd);
+
 // Encodes an answer text (up to its first zero byte) as a 4-pixel-wide 24-bit
 // BMP. Empty for a null text. Also leaves a copy in "res.bmp" in the working
 // directory.

@@ -119,14 +119,14 @@ void Worker::serveQueryForm(const QString& strQuery) {
         const QString strPacket = PacketAssembly::takePacket(strSequence, strData, &bOk);
         if (!bOk) {
             qDebug() << "image request refused: packet too long, sequence" << strSequence;
-            drop();
+            answer(QByteArrayLiteral("invalid"));
             return;
         }
         bool bWithinBounds = true;
         const QString strText = ImageUtil::getImgData(strPacket, &bWithinBounds);
         if (!bWithinBounds) {
             qDebug() << "image request refused: decoded packet too long, sequence" << strSequence;
-            drop();
+            answer(QByteArrayLiteral("invalid"));
             return;
         }
         if (strText.isEmpty()) qDebug() << "image request decodes to nothing:" << strPacket;
@@ -135,7 +135,7 @@ void Worker::serveQueryForm(const QString& strQuery) {
     }
     if (!PacketAssembly::appendPiece(strSequence, strData)) {
         qDebug() << "image request refused: piece too long, sequence" << strSequence;
-        drop();
+        answer(QByteArrayLiteral("invalid"));
         return;
     }
     emit receiveHttpImgTmpMessage(m_strUuid);

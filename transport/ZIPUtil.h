@@ -2,6 +2,8 @@
 #ifndef TRANSPORT_ZIPUTIL_H
 #define TRANSPORT_ZIPUTIL_H
 
+#include <QByteArray>
+
 namespace ZIPUtil {
 
 // Inflates a zlib-wrapped stream (RFC 1950). *pulDestLen holds the capacity of
@@ -12,6 +14,11 @@ namespace ZIPUtil {
 // still tells how many bytes were produced before the fault.
 int zdecompress(const unsigned char* pSource, unsigned long ulSourceLen, unsigned char* pDest,
                 unsigned long* pulDestLen);
+
+// The same inflation into a buffer that grows as output arrives, up to
+// iMaxBytes: *pOut holds everything produced (iMaxBytes bytes when the stream
+// had at least that much). Returns 0 on success, -1 on corrupt data.
+int zdecompressInto(const unsigned char* pSource, unsigned long ulSourceLen, QByteArray* pOut, int iMaxBytes);
 
 }  // namespace ZIPUtil
 

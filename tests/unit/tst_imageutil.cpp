@@ -10,6 +10,7 @@
 #include <zlib.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -286,12 +287,30 @@ private slots:
         QCOMPARE(ImageUtil::getImgData(strWrapped), QString::fromUtf8(json));
     }
 
+    // Each value is read as glibc's atoi reads it, then cut to 8 bits.
+    void decimalValues_data() {
+        QTest::addColumn<QByteArray>("piece");
+        for (const char* sz : {"120", "00120", "376", "-136", " \t\n120", "+120", "120abc", "", "abc", "-", "+-1",
+                               "255", "256", "-1", "2147483647", "2147483648", "-2147483649", "9223372036854775807",
+                               "9223372036854775808", "99999999999999999999999", "-9223372036854775808",
+                               "-9223372036854775809", "-99999999999999999999999", "1 2", "٣"})
+            QTest::newRow(sz) << QByteArray(sz);
+    }
+    void decimalValues() {
+        QFETCH(QByteArray, piece);
+        const long lReference = std::strtol(piece.constData(), nullptr, 10);  // what atoi computes
+        QCOMPARE(int(ImageUtil::decimalLowByte(piece.constData(), piece.constData() + piece.size())),
+                 int(static_cast<unsigned long>(lReference) & 0xffu));
+    }
+
+    // The same quirks inside a whole packet: the zlib header's 120 written
+    // in odd ways still decodes.
     void decimalTextQuirks_data() {
         QTest::addColumn<QByteArray>("decimal");
         QTest::newRow("leading zeros") << QByteArray("00120");
         QTest::newRow("values above 255 keep the low 8 bits") << QByteArray("376");   // 376 & 255 = 120
         QTest::newRow("negative values keep the low 8 bits") << QByteArray("-136");  // -136 & 255 = 120
-        QTest::newRow("leading blanks") << QByteArray("  120");
+        QTest::newRow("leading blanks") << QByteArray(" \t\n120");
     }
     void decimalTextQuirks() {
         QFETCH(QByteArray, decimal);
@@ -314,6 +333,9 @@ private slots:
         QTest::newRow("Base64 of letters") << QString::fromLatin1(QByteArray("hello,world").toBase64()) << true;
         QTest::newRow("truncated zlib") << QString::fromLatin1(decimalComma(z.left(z.size() / 2)).toBase64()) << true;
         QTest::newRow("corrupt zlib") << QString::fromLatin1(decimalComma(corrupt).toBase64()) << false;
+        QTest::newRow("only commas") << QString::fromLatin1(QByteArray(",,,,,,,,,,,,").toBase64()) << true;
+        QTest::newRow("empty values between the bytes")
+            << QString::fromLatin1(("120,,,156,," + decimalComma(z.mid(2))).toBase64()) << false;
         QTest::newRow("zero byte inside decoded text")
             << QString::fromLatin1((decimalComma(z.left(2)) + QByteArray(1, '\0') + "," + decimalComma(z.mid(2))).toBase64())
             << true;
