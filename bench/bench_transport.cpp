@@ -2,7 +2,7 @@
 // in the same command (a bare QWebSocketServer echo, nginx serving a static
 // file), 1,000 concurrent WebSocket clients, the service's peak memory, and
 // 200 HTTP clients long-polling while events are produced.
-// Ports 47450-47499.
+// Ports 27450-27499.
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -27,10 +27,10 @@
 #include <vector>
 
 namespace {
-constexpr quint16 kServicePort = 47450;
-constexpr quint16 kHookedPort = 47460;
-constexpr quint16 kEchoPort = 47470;
-constexpr quint16 kNginxPort = 47480;
+constexpr quint16 kServicePort = 27450;
+constexpr quint16 kHookedPort = 27460;
+constexpr quint16 kEchoPort = 27470;
+constexpr quint16 kNginxPort = 27480;
 
 struct Stats {
     double p50 = 0, p99 = 0;

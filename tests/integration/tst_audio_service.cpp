@@ -1,6 +1,6 @@
 // Two-way audio through the real service binary, as a page drives it over a
-// WebSocket, against the device simulator. Ports 47600-47649 (service) and
-// 47650-47659 (simulator) belong to this test.
+// WebSocket, against the device simulator. Ports 27600-27649 (service) and
+// 27650-27659 (simulator) belong to this test.
 #include "CredentialSender.h"
 #include "DeviceSimProcess.h"
 #include "ServiceProcess.h"
@@ -16,8 +16,8 @@
 namespace {
 
 constexpr int kWaitMs = 10000;
-constexpr quint16 kServicePort = 47600;
-constexpr quint16 kSimPort = 47650;
+constexpr quint16 kServicePort = 27600;
+constexpr quint16 kSimPort = 27650;
 
 QJsonObject json(const QString& strText) {
     return QJsonDocument::fromJson(strText.toUtf8()).object();

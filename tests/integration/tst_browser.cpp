@@ -1,7 +1,7 @@
 // The demonstration page in headless Chromium against the real service: the
 // page finds the service with the handshake, asks for the version over the
 // image channel (cut into many pieces) and over a WebSocket, and posts what
-// it read back to this test. Ports 47780-47799 belong to this test.
+// it read back to this test. Ports 27780-27799 belong to this test.
 #include "ServiceProcess.h"
 
 #include <QDir>
@@ -14,8 +14,8 @@
 
 namespace {
 
-constexpr quint16 kServicePort = 47780;
-constexpr quint16 kPagePort = 47790;
+constexpr quint16 kServicePort = 27780;
+constexpr quint16 kPagePort = 27790;
 
 // Serves the page's files and takes the page's report, one request per
 // connection.

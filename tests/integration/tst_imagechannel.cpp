@@ -1,7 +1,7 @@
 // The image channel and the port-detection handshake against the real
 // binary, spoken over loopback the way a page does: query-form GETs whose
 // answers are BMP images, and "detectport" over a WebSocket.
-// Ports 47700-47779 belong to this test.
+// Ports 27700-27779 belong to this test.
 #include "ServiceProcess.h"
 
 #include <QCryptographicHash>
@@ -158,8 +158,8 @@ class TestImageChannel : public QObject {
 private slots:
     void initTestCase() {
         m_pService = new ServiceProcess(QJsonObject{
-            {"ServicePortStart", 47700},
-            {"ServicePortEnd", 47710},
+            {"ServicePortStart", 27700},
+            {"ServicePortEnd", 27710},
             {"SingleInstance", QStringLiteral("tst_imagechannel-%1").arg(QCoreApplication::applicationPid())}});
         QVERIFY(m_pService->start());
         m_iPort = m_pService->waitForListening();

@@ -1,6 +1,6 @@
 // Start-up of the real binary: configuration beside the executable, the
 // single-instance lock across processes, port choice and clean shutdown.
-// Ports 47100-47199 belong to this test.
+// Ports 27100-27199 belong to this test.
 #include "ServiceProcess.h"
 
 #include <QCoreApplication>
@@ -35,83 +35,83 @@ private slots:
 
     void configurationIsReadBesideTheExecutable() {
         // Only a start: the range becomes start to start + 9.
-        ServiceProcess service(QJsonObject{{"ServicePortStart", 47100}, {"SingleInstance", uniqueKey("config")}});
+        ServiceProcess service(QJsonObject{{"ServicePortStart", 27100}, {"SingleInstance", uniqueKey("config")}});
         // A file in the working directory must not be read.
         QTemporaryDir elsewhere;
         QFile decoy(elsewhere.path() + "/LocalServiceConfig.json");
         QVERIFY(decoy.open(QIODevice::WriteOnly));
-        decoy.write(R"({"ServicePortStart": 47150})");
+        decoy.write(R"({"ServicePortStart": 27150})");
         decoy.close();
 
         QVERIFY(service.start(elsewhere.path()));
-        QCOMPARE(service.waitForListening(), quint16(47100));
-        QVERIFY(service.log().contains("enablePrivileges::RunAsAdmin\n47100\nlistening on port 47100\n"));
-        QVERIFY(accepts(47100));
+        QCOMPARE(service.waitForListening(), quint16(27100));
+        QVERIFY(service.log().contains("enablePrivileges::RunAsAdmin\n27100\nlistening on port 27100\n"));
+        QVERIFY(accepts(27100));
     }
 
     void takenPortIsSkipped() {
         QTcpServer occupant;
-        QVERIFY(occupant.listen(QHostAddress::Any, 47110));
-        ServiceProcess service(config(47110, 47115, uniqueKey("taken")));
+        QVERIFY(occupant.listen(QHostAddress::Any, 27110));
+        ServiceProcess service(config(27110, 27115, uniqueKey("taken")));
         QVERIFY(service.start());
-        QCOMPARE(service.waitForListening(), quint16(47111));
+        QCOMPARE(service.waitForListening(), quint16(27111));
     }
 
     void noFreePortKeepsRunningSilently() {
         QTcpServer first, second;
-        QVERIFY(first.listen(QHostAddress::Any, 47120));
-        QVERIFY(second.listen(QHostAddress::LocalHost, 47121));
-        ServiceProcess service(config(47120, 47122, uniqueKey("full")));
+        QVERIFY(first.listen(QHostAddress::Any, 27120));
+        QVERIFY(second.listen(QHostAddress::LocalHost, 27121));
+        ServiceProcess service(config(27120, 27122, uniqueKey("full")));
         QVERIFY(service.start());
-        QVERIFY(service.waitForLog("47120\n"));
+        QVERIFY(service.waitForLog("27120\n"));
         QTest::qWait(1000);
         QVERIFY(service.isRunning());
-        QVERIFY(service.log().contains("enablePrivileges::RunAsAdmin\n47120\n"));
+        QVERIFY(service.log().contains("enablePrivileges::RunAsAdmin\n27120\n"));
         QVERIFY(!service.log().contains("listening"));
     }
 
     void secondInstanceWithTheSameKeyExitsMinusOne() {
         const QString strKey = uniqueKey("same");
-        ServiceProcess first(config(47130, 47135, strKey));
+        ServiceProcess first(config(27130, 27135, strKey));
         QVERIFY(first.start());
-        QCOMPARE(first.waitForListening(), quint16(47130));
+        QCOMPARE(first.waitForListening(), quint16(27130));
 
-        ServiceProcess second(config(47136, 47140, strKey));
+        ServiceProcess second(config(27136, 27140, strKey));
         QVERIFY(second.start());
         QVERIFY(second.waitForFinished(10000));
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 255);  // -1
         QVERIFY(!second.log().contains("listening"));
-        QVERIFY(!second.log().contains("47136"));  // the server was never built
+        QVERIFY(!second.log().contains("27136"));  // the server was never built
         QVERIFY(first.isRunning());
-        QVERIFY(accepts(47130));
+        QVERIFY(accepts(27130));
     }
 
     void differentKeysBothRun() {
-        ServiceProcess first(config(47141, 47145, uniqueKey("a")));
-        ServiceProcess second(config(47146, 47150, uniqueKey("b")));
+        ServiceProcess first(config(27141, 27145, uniqueKey("a")));
+        ServiceProcess second(config(27146, 27150, uniqueKey("b")));
         QVERIFY(first.start());
         QVERIFY(second.start());
-        QCOMPARE(first.waitForListening(), quint16(47141));
-        QCOMPARE(second.waitForListening(), quint16(47146));
+        QCOMPARE(first.waitForListening(), quint16(27141));
+        QCOMPARE(second.waitForListening(), quint16(27146));
     }
 
     void killedInstanceDoesNotBlockTheNext() {
         const QString strKey = uniqueKey("killed");
         {
-            ServiceProcess victim(config(47151, 47155, strKey));
+            ServiceProcess victim(config(27151, 27155, strKey));
             QVERIFY(victim.start());
             QVERIFY(victim.waitForListening());
             victim.kill();
             QVERIFY(victim.waitForFinished());
             QCOMPARE(victim.exitStatus(), QProcess::CrashExit);
         }
-        ServiceProcess next(config(47156, 47160, strKey));
+        ServiceProcess next(config(27156, 27160, strKey));
         QVERIFY(next.start());
-        QCOMPARE(next.waitForListening(), quint16(47156));
+        QCOMPARE(next.waitForListening(), quint16(27156));
 
         // ... and the new owner still keeps a third one out.
-        ServiceProcess third(config(47161, 47165, strKey));
+        ServiceProcess third(config(27161, 27165, strKey));
         QVERIFY(third.start());
         QVERIFY(third.waitForFinished());
         QCOMPARE(third.exitCode(), 255);
@@ -119,14 +119,14 @@ private slots:
 
     void terminationQuitsCleanlyAndReleasesTheLock() {
         const QString strKey = uniqueKey("term");
-        ServiceProcess service(config(47166, 47170, strKey));
+        ServiceProcess service(config(27166, 27170, strKey));
         QVERIFY(service.start());
-        QCOMPARE(service.waitForListening(), quint16(47166));
+        QCOMPARE(service.waitForListening(), quint16(27166));
         service.terminate();
         QVERIFY(service.waitForFinished());
         QCOMPARE(service.exitStatus(), QProcess::NormalExit);
         QCOMPARE(service.exitCode(), 0);
-        QVERIFY(!accepts(47166));
+        QVERIFY(!accepts(27166));
         // The segment went with the process: nothing is left to attach to.
         QSharedMemory segment(strKey);
         QVERIFY(!segment.attach());
@@ -134,7 +134,7 @@ private slots:
 
     void windowsClosingDoesNotEndTheService() {
         // No window of its own: the service runs until asked to end.
-        ServiceProcess service(config(47171, 47175, uniqueKey("idle")));
+        ServiceProcess service(config(27171, 27175, uniqueKey("idle")));
         QVERIFY(service.start());
         QVERIFY(service.waitForListening());
         QTest::qWait(500);

@@ -1,7 +1,7 @@
 // The real service binary as pages reach it: WebSocket and HTTP on one port,
 // the connect reply, routing, malformed requests, many clients at once, and
 // (with the test-hooks build) long polls against module events.
-// Ports 47200-47299 (service) and 47400-47499 (test-hooks build) belong to
+// Ports 27200-27299 (service) and 27400-27499 (test-hooks build) belong to
 // this test.
 #include "HttpTestClient.h"
 #include "ServiceProcess.h"
@@ -127,11 +127,11 @@ private slots:
     void initTestCase() {
         QVERIFY(QFile::exists(ServiceProcess::binaryPath()));
         QVERIFY(QFile::exists(ServiceProcess::testHooksBinaryPath()));
-        m_pService = std::make_unique<ServiceProcess>(config(47200, "main"));
+        m_pService = std::make_unique<ServiceProcess>(config(27200, "main"));
         QVERIFY(m_pService->start());
         m_port = m_pService->waitForListening();
         QVERIFY(m_port != 0);
-        m_pHooked = std::make_unique<ServiceProcess>(config(47400, "hooks"), ServiceProcess::testHooksBinaryPath());
+        m_pHooked = std::make_unique<ServiceProcess>(config(27400, "hooks"), ServiceProcess::testHooksBinaryPath());
         QVERIFY(m_pHooked->start());
         m_hookedPort = m_pHooked->waitForListening();
         QVERIFY(m_hookedPort != 0);

@@ -20,8 +20,8 @@
 
 namespace {
 
-constexpr quint16 kSimPort = 47500;
-constexpr quint16 kClosedPort = 47509;  // nothing listens here
+constexpr quint16 kSimPort = 27500;
+constexpr quint16 kClosedPort = 27509;  // nothing listens here
 const char* const kIv = "0f1e2d3c4b5a69788796a5b4c3d2e1f0";
 const char* const kAccessKey = "plain-access-key";
 const char* const kSecretKey = "plain-secret-key";

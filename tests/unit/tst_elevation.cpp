@@ -88,8 +88,8 @@ private slots:
         QTemporaryDir dir;
         QFile file(dir.path() + QStringLiteral("/LocalServiceConfig.json"));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QJsonDocument(QJsonObject{{"ServicePortStart", 47190},
-                                             {"ServicePortEnd", 47195},
+        file.write(QJsonDocument(QJsonObject{{"ServicePortStart", 27190},
+                                             {"ServicePortEnd", 27195},
                                              {"SingleInstance", QStringLiteral("tst_elevation-%1").arg(QCoreApplication::applicationPid())}})
                        .toJson());
         file.close();
@@ -100,10 +100,10 @@ private slots:
         QCOMPARE(startup.start(), std::nullopt);
         QVERIFY(VC_Test_IsInitialized(nullptr));
         QVERIFY(startup.server());
-        QCOMPARE(startup.config().iPortStart, 47190);
-        QVERIFY(s_log.contains("47190"));
+        QCOMPARE(startup.config().iPortStart, 27190);
+        QVERIFY(s_log.contains("27190"));
         QVERIFY(startup.server()->isListening());
-        QVERIFY(startup.server()->serverPort() >= 47190 && startup.server()->serverPort() < 47195);
+        QVERIFY(startup.server()->serverPort() >= 27190 && startup.server()->serverPort() < 27195);
         QCOMPARE(startup.server()->maxPendingConnections(), 1024);
     }
 };

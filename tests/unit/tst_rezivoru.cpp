@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr quint16 kSimPort = 47520;
+constexpr quint16 kSimPort = 27520;
 
 ZBNetLocalConfig configFor(const QByteArray& address) {
     ZBNetLocalConfig config;
@@ -92,7 +92,7 @@ void TestREZivORU::initNeedsBothKeys() {
 void TestREZivORU::addressSyntax_data() {
     QTest::addColumn<QByteArray>("address");
     QTest::addColumn<bool>("ok");
-    QTest::newRow("ip and port") << QByteArray("127.0.0.1:47520") << true;
+    QTest::newRow("ip and port") << QByteArray("127.0.0.1:27520") << true;
     QTest::newRow("name and port") << QByteArray("localhost:1") << true;
     QTest::newRow("highest port") << QByteArray("h:65535") << true;
     QTest::newRow("leading zeros") << QByteArray("h:000080") << true;

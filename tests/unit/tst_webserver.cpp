@@ -1,6 +1,6 @@
 // The web server's tables in one process: long polls, queued events, idle
 // clients, disconnects, aborted polls, answers per uuid and shutdown. Module
-// output is injected on the dispatcher's signal. Ports 47300-47399.
+// output is injected on the dispatcher's signal. Ports 27300-27399.
 #include "HttpTestClient.h"
 #include "MessageDispatch.h"
 #include "WebServer.h"
@@ -13,8 +13,8 @@
 #include <memory>
 
 namespace {
-constexpr int kFirstPort = 47300;
-constexpr int kEndPort = 47400;
+constexpr int kFirstPort = 27300;
+constexpr int kEndPort = 27400;
 constexpr int kWaitMs = 5000;
 
 QByteArray poll(const QString& strUuid) {
