@@ -1,5 +1,7 @@
 #include "SimulatedWindowPlatform.h"
 
+#include "MonitorChoice.h"
+
 #include <algorithm>
 #include <climits>
 
@@ -22,18 +24,6 @@ bool equalsIgnoringAsciiCase(const std::u16string& a, const std::u16string& b) {
         if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
     }
     return true;
-}
-
-long long overlapArea(const WinRect& a, const WinRect& b) {
-    const long long llW = std::max(0, std::min(a.right, b.right) - std::max(a.left, b.left));
-    const long long llH = std::max(0, std::min(a.bottom, b.bottom) - std::max(a.top, b.top));
-    return llW * llH;
-}
-
-long long distanceSquared(const WinRect& a, const WinRect& b) {
-    const long long llDx = std::max({0, b.left - a.right, a.left - b.right});
-    const long long llDy = std::max({0, b.top - a.bottom, a.top - b.bottom});
-    return llDx * llDx + llDy * llDy;
 }
 
 }  // namespace
@@ -581,41 +571,10 @@ bool SimulatedWindowPlatform::attachThreadInput(std::uint32_t idAttach, std::uin
 }
 
 Hmonitor SimulatedWindowPlatform::monitorFromWindow(Hwnd hWnd, unsigned uFlags) {
-    if (m_vecMonitors.empty()) return 0;
-    size_t iPrimary = 0;
-    for (size_t i = 0; i < m_vecMonitors.size(); ++i) {
-        if (m_vecMonitors[i].dwFlags & kMonitorInfoFPrimary) {
-            iPrimary = i;
-            break;
-        }
-    }
     const Window* pWindow = find(hWnd);
-    if (pWindow) {
-        const WinRect rect = screenRect(*pWindow);
-        long long llBest = 0;
-        size_t iBest = 0;
-        for (size_t i = 0; i < m_vecMonitors.size(); ++i) {
-            const long long llArea = overlapArea(rect, m_vecMonitors[i].rcMonitor);
-            if (llArea > llBest) {
-                llBest = llArea;
-                iBest = i;
-            }
-        }
-        if (llBest > 0) return iBest + 1;
-        if (uFlags == kMonitorDefaultToNearest) {
-            long long llNearest = LLONG_MAX;
-            for (size_t i = 0; i < m_vecMonitors.size(); ++i) {
-                const long long llDistance = distanceSquared(rect, m_vecMonitors[i].rcMonitor);
-                if (llDistance < llNearest) {
-                    llNearest = llDistance;
-                    iBest = i;
-                }
-            }
-            return iBest + 1;
-        }
-    }
-    if (uFlags == kMonitorDefaultToNearest || uFlags == kMonitorDefaultToPrimary) return iPrimary + 1;
-    return 0;
+    if (!pWindow) return chooseMonitor(m_vecMonitors, nullptr, uFlags);
+    const WinRect rect = screenRect(*pWindow);
+    return chooseMonitor(m_vecMonitors, &rect, uFlags);
 }
 
 bool SimulatedWindowPlatform::getMonitorInfo(Hmonitor hMonitor, MonitorInfo& info) {

@@ -1,5 +1,7 @@
 #include "X11WindowPlatform.h"
 
+#include "MonitorChoice.h"
+
 #include "RectRegion.h"
 
 #include <QGuiApplication>
@@ -46,18 +48,6 @@ std::u16string toU16(const QString& strText) {
 
 QString fromU16(const std::u16string& strText) {
     return QString::fromUtf16(strText.data(), static_cast<int>(strText.size()));
-}
-
-long long overlapArea(const WinRect& a, const WinRect& b) {
-    const long long llW = std::max(0, std::min(a.right, b.right) - std::max(a.left, b.left));
-    const long long llH = std::max(0, std::min(a.bottom, b.bottom) - std::max(a.top, b.top));
-    return llW * llH;
-}
-
-long long distanceSquared(const WinRect& a, const WinRect& b) {
-    const long long llDx = std::max({0, b.left - a.right, a.left - b.right});
-    const long long llDy = std::max({0, b.top - a.bottom, a.top - b.bottom});
-    return llDx * llDx + llDy * llDy;
 }
 
 // QWidget::destroy is protected; the service's widgets know nothing of the
@@ -1191,39 +1181,9 @@ bool X11WindowPlatform::attachThreadInput(std::uint32_t idAttach, std::uint32_t 
 Hmonitor X11WindowPlatform::monitorFromWindow(Hwnd hWnd, unsigned uFlags) {
     if (!isConnected()) return 0;
     const std::vector<MonitorInfo> vecMonitors = d->monitors();
-    size_t iPrimary = 0;
-    for (size_t i = 0; i < vecMonitors.size(); ++i) {
-        if (vecMonitors[i].dwFlags & kMonitorInfoFPrimary) {
-            iPrimary = i;
-            break;
-        }
-    }
     WinRect rect;
-    if (getWindowRect(hWnd, rect)) {
-        long long llBest = 0;
-        size_t iBest = 0;
-        for (size_t i = 0; i < vecMonitors.size(); ++i) {
-            const long long llArea = overlapArea(rect, vecMonitors[i].rcMonitor);
-            if (llArea > llBest) {
-                llBest = llArea;
-                iBest = i;
-            }
-        }
-        if (llBest > 0) return iBest + 1;
-        if (uFlags == kMonitorDefaultToNearest) {
-            long long llNearest = LLONG_MAX;
-            for (size_t i = 0; i < vecMonitors.size(); ++i) {
-                const long long llDistance = distanceSquared(rect, vecMonitors[i].rcMonitor);
-                if (llDistance < llNearest) {
-                    llNearest = llDistance;
-                    iBest = i;
-                }
-            }
-            return iBest + 1;
-        }
-    }
-    if (uFlags == kMonitorDefaultToNearest || uFlags == kMonitorDefaultToPrimary) return iPrimary + 1;
-    return 0;
+    if (!getWindowRect(hWnd, rect)) return chooseMonitor(vecMonitors, nullptr, uFlags);
+    return chooseMonitor(vecMonitors, &rect, uFlags);
 }
 
 bool X11WindowPlatform::getMonitorInfo(Hmonitor hMonitor, MonitorInfo& info) {
