@@ -36,6 +36,14 @@ QString compact(const QJsonObject& object) {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
+// The keys every response of the module carries.
+QJsonObject responseEnvelope(const QString& strSequence, const QString& strUuid, int iErrorCode) {
+    return QJsonObject{{QStringLiteral("sequence"), strSequence},
+                       {QStringLiteral("uuid"), strUuid},
+                       {QStringLiteral("errorModule"), kErrorModule},
+                       {QStringLiteral("errorCode"), iErrorCode}};
+}
+
 }  // namespace
 
 // Every line starts with the qualified method name and the source line.
@@ -194,19 +202,10 @@ QString AudioMessageDispatch::startREZivORUTalk(const QString& strMessage) {
     } while (false);
 
     if (iErrorCode != kSuccess) {
-        ZBNet_Fini();
-        m_strAK.fill('\0');
-        m_strSK.fill('\0');
-        m_strAK.clear();
-        m_strSK.clear();
-        m_strAddress.clear();
+        releaseLibrary();
     }
 
-    QJsonObject response;
-    response.insert(QStringLiteral("sequence"), strSequence);
-    response.insert(QStringLiteral("uuid"), strUuid);
-    response.insert(QStringLiteral("errorModule"), kErrorModule);
-    response.insert(QStringLiteral("errorCode"), iErrorCode);
+    QJsonObject response = responseEnvelope(strSequence, strUuid, iErrorCode);
     response.insert(QStringLiteral("handle"), static_cast<int>(hHandle));
     response.insert(QStringLiteral("audioTimeLeft"), static_cast<int>(itime));
     response.insert(QStringLiteral("talkId"), strTalkId);
@@ -243,18 +242,9 @@ QString AudioMessageDispatch::stopREZivORUTalk(const QString& strMessage) {
         m_strDeviceSerial.clear();
     }
 
-    ZBNet_Fini();
-    m_strAK.fill('\0');
-    m_strSK.fill('\0');
-    m_strAK.clear();
-    m_strSK.clear();
-    m_strAddress.clear();
+    releaseLibrary();
 
-    QJsonObject response;
-    response.insert(QStringLiteral("sequence"), strSequence);
-    response.insert(QStringLiteral("uuid"), strUuid);
-    response.insert(QStringLiteral("errorModule"), kErrorModule);
-    response.insert(QStringLiteral("errorCode"), iErrorCode);
+    QJsonObject response = responseEnvelope(strSequence, strUuid, iErrorCode);
     response.insert(QStringLiteral("talkId"), strTalkId);
     return compact(response);
 }
@@ -266,11 +256,7 @@ QString AudioMessageDispatch::getTalkStatus(const QString& strMessage) {
     const int iHandle = request.value(QStringLiteral("handle")).toInt();
     if (iHandle != m_hTalk.load()) m_iTalkStatus.store(-1);
 
-    QJsonObject response;
-    response.insert(QStringLiteral("sequence"), strSequence);
-    response.insert(QStringLiteral("uuid"), strUuid);
-    response.insert(QStringLiteral("errorModule"), kErrorModule);
-    response.insert(QStringLiteral("errorCode"), kSuccess);
+    QJsonObject response = responseEnvelope(strSequence, strUuid, kSuccess);
     response.insert(QStringLiteral("talkStatus"), m_iTalkStatus.load() == 0 ? 0 : -1);
     return compact(response);
 }
@@ -295,12 +281,16 @@ QString AudioMessageDispatch::changeDeviceTalkModel(const QString& strMessage) {
         iErrorCode = kParameterError;
     }
 
-    QJsonObject response;
-    response.insert(QStringLiteral("sequence"), strSequence);
-    response.insert(QStringLiteral("uuid"), strUuid);
-    response.insert(QStringLiteral("errorModule"), kErrorModule);
-    response.insert(QStringLiteral("errorCode"), iErrorCode);
-    return compact(response);
+    return compact(responseEnvelope(strSequence, strUuid, iErrorCode));
+}
+
+void AudioMessageDispatch::releaseLibrary() {
+    ZBNet_Fini();
+    m_strAK.fill('\0');
+    m_strSK.fill('\0');
+    m_strAK.clear();
+    m_strSK.clear();
+    m_strAddress.clear();
 }
 
 bool AudioMessageDispatch::initREZivORU(const QByteArray& strAK, const QByteArray& strSK) {

@@ -37,6 +37,8 @@ private:
     QString getTalkStatus(const QString& strMessage);
     QString changeDeviceTalkModel(const QString& strMessage);
 
+    // Finalises the network library and forgets the keys and the address.
+    void releaseLibrary();
     bool initREZivORU(const QByteArray& strAK, const QByteArray& strSK);
     bool setZBCAddress(const QByteArray& strAddress);
     // Sends the mode request; returns 0 or a response error code. iTimeLeft
