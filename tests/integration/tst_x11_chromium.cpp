@@ -1,6 +1,7 @@
 // The X11 window backend against a real browser: Chromium on a private
 // Xvfb + openbox desktop, showing a page whose title carries a token.
 #include "X11WindowPlatform.h"
+#include "X11TestWindows.h"
 #include "XDesktop.h"
 
 #include <QApplication>
@@ -19,22 +20,6 @@ using namespace platform;
 namespace {
 XDesktop* s_pDesktop = nullptr;
 
-std::u16string u16(const QString& strText) {
-    return std::u16string(reinterpret_cast<const char16_t*>(strText.utf16()), static_cast<size_t>(strText.size()));
-}
-
-class OwnWindow : public QWidget {
-public:
-    OwnWindow() {
-        setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
-        QPalette palette;
-        palette.setColor(QPalette::Window, QColor(0xff, 0, 0));
-        setPalette(palette);
-        setAutoFillBackground(true);
-        winId();
-    }
-    Hwnd handle() { return static_cast<Hwnd>(winId()); }
-};
 }  // namespace
 
 class TestX11Chromium : public QObject {
@@ -45,17 +30,7 @@ class TestX11Chromium : public QObject {
     QString m_strToken;
     int m_iBrowserPid = 0;
 
-    Hwnd findByToken() {
-        Hwnd hFound = 0;
-        m_pPlatform->enumWindows([&](Hwnd hWnd) {
-            if (windowText(*m_pPlatform, hWnd).find(u16(m_strToken)) != std::u16string::npos) {
-                hFound = hWnd;
-                return false;
-            }
-            return true;
-        });
-        return hFound;
-    }
+    Hwnd findByToken() { return findWindowByTitle(*m_pPlatform, m_strToken); }
 
 private slots:
     void initTestCase() {

@@ -5,6 +5,7 @@
 #include "RectRegion.h"
 #include "WindowPlatformChoice.h"
 #include "X11WindowPlatform.h"
+#include "X11TestWindows.h"
 #include "XDesktop.h"
 
 #include <QApplication>
@@ -19,25 +20,6 @@ using namespace platform;
 namespace {
 XDesktop* s_pDesktop = nullptr;
 
-std::u16string u16(const QString& strText) {
-    return std::u16string(reinterpret_cast<const char16_t*>(strText.utf16()), static_cast<size_t>(strText.size()));
-}
-
-// One of the service's windows: a frameless tool window, painted red.
-class OwnWindow : public QWidget {
-public:
-    OwnWindow() {
-        setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
-        setAttribute(Qt::WA_QuitOnClose, false);
-        QPalette palette;
-        palette.setColor(QPalette::Window, QColor(0xff, 0, 0));
-        setPalette(palette);
-        setAutoFillBackground(true);
-        winId();
-    }
-    Hwnd handle() { return static_cast<Hwnd>(winId()); }
-};
-
 WinRect screenRectOf(unsigned long window) {
     int x = 0, y = 0, w = 0, h = 0;
     s_pDesktop->geometry(window, x, y, w, h);
@@ -51,16 +33,16 @@ class TestX11Platform : public QObject {
     X11WindowPlatform* m_pPlatform = nullptr;
     QString m_strToken;
 
-    Hwnd findByToken(const QString& strToken) {
-        Hwnd hFound = 0;
-        m_pPlatform->enumWindows([&](Hwnd hWnd) {
-            if (windowText(*m_pPlatform, hWnd).find(u16(strToken)) != std::u16string::npos) {
-                hFound = hWnd;
-                return false;
-            }
-            return true;
-        });
-        return hFound;
+    Hwnd findByToken(const QString& strToken) { return findWindowByTitle(*m_pPlatform, strToken); }
+
+    // Embeds our window in the browser, shows it (at rect when given) and
+    // waits until X maps it.
+    bool showEmbedded(OwnWindow& own, unsigned long browser, const QRect& rect = QRect()) {
+        const Hwnd hOwn = own.handle();
+        m_pPlatform->setParent(hOwn, browser);
+        if (rect.isValid()) own.setGeometry(rect);
+        own.show();
+        return XDesktop::waitFor([&] { return s_pDesktop->isViewable(hOwn); });
     }
 
     unsigned long newBrowser(const QString& strName, int x = 100, int y = 80, int iWidth = 640, int iHeight = 480) {
@@ -119,10 +101,7 @@ private slots:
         const Hwnd hOwn = own.handle();
         QCOMPARE(className(*m_pPlatform, hOwn).find(u"Qt5QWindow"), size_t(0));
 
-        m_pPlatform->setParent(hOwn, browser);
-        own.setGeometry(10, 20, 200, 100);
-        own.show();
-        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->isViewable(hOwn); }));
+        QVERIFY(showEmbedded(own, browser, QRect(10, 20, 200, 100)));
         QCOMPARE(m_pPlatform->getParent(hOwn), Hwnd(browser));
         QCOMPARE(m_pPlatform->getWindow(browser, kGwChild), hOwn);
         QVERIFY((m_pPlatform->getWindowLong(hOwn, kGwlStyle) & kWsChild) != 0);
@@ -203,10 +182,7 @@ private slots:
         QVERIFY(browser);
         OwnWindow own;
         const Hwnd hOwn = own.handle();
-        m_pPlatform->setParent(hOwn, browser);
-        own.setGeometry(0, 0, 200, 100);
-        own.show();
-        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->isViewable(hOwn); }));
+        QVERIFY(showEmbedded(own, browser, QRect(0, 0, 200, 100)));
         WinPoint origin;
         QVERIFY(m_pPlatform->clientToScreen(browser, origin));
         QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->pixel(origin.x + 35, origin.y + 35) == 0xff0000; }));
@@ -340,10 +316,7 @@ private slots:
             m_pPlatform->setParent(hWnd, 0);
             if (own.isVisible()) own.hide();
         });
-        m_pPlatform->setParent(hOwn, browser);
-        own.setGeometry(20, 20, 100, 80);
-        own.show();
-        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->isViewable(hOwn); }));
+        QVERIFY(showEmbedded(own, browser, QRect(20, 20, 100, 80)));
 
         s_pDesktop->closeGracefully(browser);
         QVERIFY(XDesktop::waitFor([&] { return iHeard == 1; }));
@@ -363,9 +336,7 @@ private slots:
         const Hwnd hOwn = own.handle();
         int iHeard = 0;
         m_pPlatform->setMessageSink(hOwn, [&](Hwnd, unsigned) { ++iHeard; });
-        m_pPlatform->setParent(hOwn, browser);
-        own.show();
-        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->isViewable(hOwn); }));
+        QVERIFY(showEmbedded(own, browser));
 
         QCOMPARE(s_pDesktop->run({"xdotool", "windowminimize", std::to_string(browser)}), 0);
         QVERIFY(XDesktop::waitFor([&] { return !s_pDesktop->isViewable(browser); }));
@@ -395,10 +366,7 @@ private slots:
             m_pPlatform->setParent(hWnd, 0);
             if (own.isVisible()) own.hide();
         });
-        m_pPlatform->setParent(hOwn, browser);
-        own.setGeometry(20, 20, 100, 80);
-        own.show();
-        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->isViewable(hOwn); }));
+        QVERIFY(showEmbedded(own, browser, QRect(20, 20, 100, 80)));
 
         // Qt may log a BadWindow for the window X destroyed; nothing else breaks.
         s_pDesktop->destroyAbruptly(browser);
@@ -439,10 +407,7 @@ private slots:
             ++iHeard;
             m_pPlatform->setParent(hWnd, 0);
         });
-        m_pPlatform->setParent(hOwn, browser);
-        own.setGeometry(0, 0, 120, 90);
-        own.show();
-        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->isViewable(hOwn); }));
+        QVERIFY(showEmbedded(own, browser, QRect(0, 0, 120, 90)));
         s_pDesktop->destroyAbruptly(browser);
         QVERIFY(XDesktop::waitFor([&] { return iHeard == 1; }));
         QVERIFY(m_pPlatform->currentHandle(hOwn) != hOwn);
@@ -465,9 +430,7 @@ private slots:
         QVERIFY(browser);
         OwnWindow own;
         const Hwnd hOwn = own.handle();
-        m_pPlatform->setParent(hOwn, browser);
-        own.show();
-        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->isViewable(hOwn); }));
+        QVERIFY(showEmbedded(own, browser));
         m_pPlatform->setParent(hOwn, 0);
         own.hide();
         s_pDesktop->destroyAbruptly(hOwn);  // as if the dying browser had won the race
