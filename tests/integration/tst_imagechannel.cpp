@@ -2,6 +2,7 @@
 // binary, spoken over loopback the way a page does: query-form GETs whose
 // answers are BMP images, and "detectport" over a WebSocket.
 // Ports 27700-27779 belong to this test.
+#include "ImagePackets.h"
 #include "ServiceProcess.h"
 
 #include <QCryptographicHash>
@@ -15,26 +16,6 @@
 #include <zlib.h>
 
 namespace {
-
-QByteArray zlibCompress(const QByteArray& data) {
-    uLongf ulSize = compressBound(static_cast<uLong>(data.size()));
-    QByteArray out(static_cast<int>(ulSize), '\0');
-    compress2(reinterpret_cast<Bytef*>(out.data()), &ulSize, reinterpret_cast<const Bytef*>(data.constData()),
-              static_cast<uLong>(data.size()), 9);
-    out.resize(static_cast<int>(ulSize));
-    return out;
-}
-
-// What a page sends: Base64 of the zlib bytes written as decimals joined by ",".
-QByteArray packetFor(const QByteArray& json) {
-    const QByteArray z = zlibCompress(json);
-    QByteArray decimal;
-    for (int i = 0; i < z.size(); ++i) {
-        if (i > 0) decimal.append(',');
-        decimal.append(QByteArray::number(static_cast<uchar>(z[i])));
-    }
-    return decimal.toBase64();
-}
 
 QList<QByteArray> cut(const QByteArray& packet, int iPieces) {
     QList<QByteArray> pieces;
@@ -62,25 +43,6 @@ QByteArray detectQuery(const Login& login) {
     return "&sessionID=" + login.sessionID + "&user=" + login.user.toPercentEncoding() + "&challenge=" +
            login.challenge + "&iterations=" + QByteArray::number(login.iIterations) +
            "&random=" + QByteArray::number(login.iRandom);
-}
-
-// Reads the text out of an answer image as a page does: bottom row first,
-// each pixel red, green, blue, up to the first zero.
-QByteArray textOfImage(const QByteArray& image) {
-    if (image.size() < 54 || !image.startsWith("BM")) return "<not an image>";
-    const int iRows = qFromLittleEndian<qint32>(image.constData() + 22);
-    if (image.size() != 54 + 12 * iRows) return "<bad size>";
-    QByteArray text;
-    for (int iRow = 0; iRow < iRows; ++iRow) {
-        for (int iPixel = 0; iPixel < 4; ++iPixel) {
-            const char* p = image.constData() + 54 + iRow * 12 + iPixel * 3;
-            for (int iChannel = 2; iChannel >= 0; --iChannel) {
-                if (p[iChannel] == '\0') return text;
-                text.append(p[iChannel]);
-            }
-        }
-    }
-    return text;
 }
 
 struct Answer {

@@ -1,6 +1,7 @@
 #include "Base64.h"
 #include "ImageUtil.h"
 #include "ZIPUtil.h"
+#include "ImagePackets.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,53 +16,6 @@
 #include <vector>
 
 using private_encrypt_space::CBase64;
-
-namespace {
-
-QByteArray zlibCompress(const QByteArray& data) {
-    uLongf ulSize = compressBound(static_cast<uLong>(data.size()));
-    QByteArray out(static_cast<int>(ulSize), '\0');
-    if (compress2(reinterpret_cast<Bytef*>(out.data()), &ulSize, reinterpret_cast<const Bytef*>(data.constData()),
-                  static_cast<uLong>(data.size()), 9) != Z_OK)
-        return QByteArray();
-    out.resize(static_cast<int>(ulSize));
-    return out;
-}
-
-// Bytes written as decimal values joined by ",".
-QByteArray decimalComma(const QByteArray& bytes) {
-    QByteArray text;
-    for (int i = 0; i < bytes.size(); ++i) {
-        if (i > 0) text.append(',');
-        text.append(QByteArray::number(static_cast<uchar>(bytes[i])));
-    }
-    return text;
-}
-
-// What a page sends for a request: Base64 of the decimal-comma zlib bytes.
-QString packetFor(const QByteArray& json) {
-    return QString::fromLatin1(decimalComma(zlibCompress(json)).toBase64());
-}
-
-// Reads a text back out of an answer image the way a page does: pixel by
-// pixel from the bottom row, red, green, blue, up to the first zero.
-QByteArray textOfImage(const QByteArray& image) {
-    if (image.size() < 54) return "<short>";
-    const int iRows = qFromLittleEndian<qint32>(image.constData() + 22);
-    QByteArray text;
-    for (int iRow = 0; iRow < iRows; ++iRow) {
-        for (int iPixel = 0; iPixel < 4; ++iPixel) {
-            const char* p = image.constData() + 54 + iRow * 12 + iPixel * 3;
-            for (int iChannel = 2; iChannel >= 0; --iChannel) {
-                if (p[iChannel] == '\0') return text;
-                text.append(p[iChannel]);
-            }
-        }
-    }
-    return text;
-}
-
-}  // namespace
 
 class TestImageUtil : public QObject {
     Q_OBJECT
