@@ -5,10 +5,8 @@
 #include "ImagePackets.h"
 #include "ServiceProcess.h"
 
-#include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMessageAuthenticationCode>
 #include <QTcpSocket>
 #include <QWebSocket>
 #include <QtTest>
@@ -30,13 +28,8 @@ struct Login {
     int iRandom = 0;
 };
 
-// The login id a page computes (with Qt's own SHA-256 and HMAC here).
 Login makeLogin(const QByteArray& user, const QByteArray& challenge, int iIterations, int iRandom) {
-    const QByteArray key =
-        QCryptographicHash::hash(user + QByteArray::number(iIterations) + challenge, QCryptographicHash::Sha256).toHex();
-    const QByteArray line = "GET/OKAPI/Security/sessionLogin/capabilities" + user + QByteArray::number(iRandom);
-    return {QMessageAuthenticationCode::hash(line, key, QCryptographicHash::Sha256).toHex(), user, challenge,
-            iIterations, iRandom};
+    return {webConnectLoginId(user, challenge, iIterations, iRandom), user, challenge, iIterations, iRandom};
 }
 
 QByteArray detectQuery(const Login& login) {

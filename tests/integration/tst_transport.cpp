@@ -4,11 +4,10 @@
 // Ports 27200-27299 (service) and 27400-27499 (test-hooks build) belong to
 // this test.
 #include "HttpTestClient.h"
+#include "ImagePackets.h"
 #include "ServiceProcess.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QMessageAuthenticationCode>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QWebSocket>
@@ -38,41 +37,8 @@ QByteArray version(const QString& strUuid, const QString& strSequence) {
         .toUtf8();
 }
 
-// A request as the query form carries it: zlib stream of the JSON, its bytes
-// in decimal joined by ",", then Base64.
-QByteArray packet(const QByteArray& baJson) {
-    const QByteArray baStream = qCompress(baJson).mid(4);  // drop Qt's length prefix
-    QByteArrayList decimals;
-    for (char c : baStream) decimals << QByteArray::number(static_cast<uchar>(c));
-    return decimals.join(',').toBase64();
-}
-
-// The text packed into an answer image: three bytes per pixel, stored
-// blue-green-red, up to the first zero byte.
-QByteArray imageText(const QByteArray& baImage) {
-    if (baImage.size() < 54 || !baImage.startsWith("BM")) return QByteArray();
-    const QByteArray baPixels = baImage.mid(54);
-    QByteArray baText;
-    for (int i = 0; i + 2 < baPixels.size(); i += 3) {
-        baText += baPixels[i + 2];
-        baText += baPixels[i + 1];
-        baText += baPixels[i];
-    }
-    const int iEnd = baText.indexOf('\0');
-    return iEnd < 0 ? baText : baText.left(iEnd);
-}
-
 QByteArray get(const QByteArray& baQuery) {
     return "GET /?" + baQuery + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-}
-
-// The login id a device would give for these values.
-QByteArray loginId(const QByteArray& baUser, const QByteArray& baChallenge, int iIterations, int iRandom) {
-    const QByteArray baKey = QCryptographicHash::hash(baUser + QByteArray::number(iIterations) + baChallenge,
-                                                      QCryptographicHash::Sha256)
-                                 .toHex();
-    const QByteArray baLine = "GET/OKAPI/Security/sessionLogin/capabilities" + baUser + QByteArray::number(iRandom);
-    return QMessageAuthenticationCode::hash(baLine, baKey, QCryptographicHash::Sha256).toHex();
 }
 
 // A page's WebSocket.
@@ -270,7 +236,7 @@ private slots:
             << QByteArray("GET /?&sessionID=00&user=a&challenge=b&iterations=1&random=2 HTTP/1.1\r\n\r\n");
         QTest::newRow("preflight without body or query") << QByteArray("OPTIONS / HTTP/1.1\r\nHost: x\r\n\r\n");
         QTest::newRow("data first without ampersand is a detection")
-            << get("data=" + packet(version("q", "1")) + "&sequence=1&isLast=true");
+            << get("data=" + packetFor(version("q", "1")) + "&sequence=1&isLast=true");
     }
     void unanswerableRequestsCloseTheConnection() {
         QFETCH(QByteArray, raw);
@@ -281,8 +247,8 @@ private slots:
     }
 
     void queryFormInPiecesInterleaved() {
-        const QByteArray baFirst = packet(version("img-a", "A"));
-        const QByteArray baSecond = packet(version("img-b", "B"));
+        const QByteArray baFirst = packetFor(version("img-a", "A"));
+        const QByteArray baSecond = packetFor(version("img-b", "B"));
         const auto piece = [](const QByteArray& baPacket, int iPart) {
             const int iSize = (baPacket.size() + 2) / 3;
             return baPacket.mid(iPart * iSize, iSize);
@@ -294,29 +260,29 @@ private slots:
                 QVERIFY(client.head().contains("Content-Type: image/bmp"));
                 QVERIFY(client.head().contains("Access-Control-Allow-Origin: *"));
                 QCOMPARE(client.body().size(), 66);
-                QCOMPARE(imageText(client.body()), QByteArray("continue"));
+                QCOMPARE(textOfImage(client.body()), QByteArray("continue"));
             }
         }
         const QByteArray baAnswerB =
-            imageText(answerOf(get("x=1&data=" + piece(baSecond, 2) + "&sequence=s-b&isLast=true")));
+            textOfImage(answerOf(get("x=1&data=" + piece(baSecond, 2) + "&sequence=s-b&isLast=true")));
         const QByteArray baAnswerA =
-            imageText(answerOf(get("x=1&data=" + piece(baFirst, 2) + "&sequence=s-a&isLast=true")));
+            textOfImage(answerOf(get("x=1&data=" + piece(baFirst, 2) + "&sequence=s-a&isLast=true")));
         QCOMPARE(json(baAnswerA).value("sequence").toString(), QStringLiteral("A"));
         QCOMPARE(json(baAnswerB).value("sequence").toString(), QStringLiteral("B"));
         QCOMPARE(json(baAnswerB).value("uuid").toString(), QStringLiteral("img-b"));
         // The query form reaches the transport commands too.
-        const QByteArray baConnect = imageText(
-            answerOf(get("&data=" + packet(R"({"cmd":"system.webconnect"})") + "&sequence=c&isLast=true")));
+        const QByteArray baConnect = textOfImage(
+            answerOf(get("&data=" + packetFor(R"({"cmd":"system.webconnect"})") + "&sequence=c&isLast=true")));
         QCOMPARE(json(baConnect).value("version").toString(), QStringLiteral("1.0"));
     }
 
     void detectionHandshakeOverHttpAndWebSocket() {
-        const QByteArray baId = loginId("admin@site", "c0ffee", 100, -42);
+        const QByteArray baId = webConnectLoginId("admin@site", "c0ffee", 100, -42);
         HttpTestClient client(m_port, get("x=0&sessionID=" + baId +
                                           "&user=admin%40site&challenge=c0ffee&iterations=100&random=-42"));
         QTRY_VERIFY_WITH_TIMEOUT(client.hasAnswer(), kWaitMs);
         QVERIFY(client.head().contains("Content-Type: image/bmp"));
-        QCOMPARE(imageText(client.body()), QByteArray("detect"));
+        QCOMPARE(textOfImage(client.body()), QByteArray("detect"));
 
         PageSocket page(m_port);
         QVERIFY(page.waitConnected());

@@ -1,5 +1,7 @@
 #include "ImagePackets.h"
 
+#include <QCryptographicHash>
+#include <QMessageAuthenticationCode>
 #include <QtEndian>
 
 #include <zlib.h>
@@ -42,4 +44,11 @@ QByteArray textOfImage(const QByteArray& image) {
         }
     }
     return text;
+}
+
+QByteArray webConnectLoginId(const QByteArray& user, const QByteArray& challenge, int iIterations, int iRandom) {
+    const QByteArray key =
+        QCryptographicHash::hash(user + QByteArray::number(iIterations) + challenge, QCryptographicHash::Sha256).toHex();
+    const QByteArray line = "GET/OKAPI/Security/sessionLogin/capabilities" + user + QByteArray::number(iRandom);
+    return QMessageAuthenticationCode::hash(line, key, QCryptographicHash::Sha256).toHex();
 }
