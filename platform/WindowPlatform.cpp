@@ -1,8 +1,24 @@
 #include "WindowPlatform.h"
 
+#include "NullWindowPlatform.h"
+
 #include <vector>
 
 namespace platform {
+
+namespace {
+WindowPlatform* s_pActivePlatform = nullptr;
+}  // namespace
+
+WindowPlatform& activeWindowPlatform() {
+    if (!s_pActivePlatform) {
+        static NullWindowPlatform s_none;
+        return s_none;
+    }
+    return *s_pActivePlatform;
+}
+
+void setActiveWindowPlatform(WindowPlatform* pPlatform) { s_pActivePlatform = pPlatform; }
 
 std::u16string windowText(WindowPlatform& platform, Hwnd hWnd, int iMaxCount) {
     if (iMaxCount <= 0) return std::u16string();

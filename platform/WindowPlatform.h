@@ -186,6 +186,13 @@ public:
     virtual void setMessageSink(Hwnd hWnd, MessageSink sink) = 0;
 };
 
+// The backend that the window module and the video widget's full-screen
+// switch use. The service sets it once at start-up (systemWindowPlatform());
+// tests set a simulated desktop. Until one is set, a backend that sees no
+// windows answers. GUI thread only; the caller keeps the backend alive.
+WindowPlatform& activeWindowPlatform();
+void setActiveWindowPlatform(WindowPlatform* pPlatform);
+
 // Text helpers over the fixed-size buffers, as the window module reads them.
 std::u16string windowText(WindowPlatform& platform, Hwnd hWnd, int iMaxCount = 260);
 std::u16string className(WindowPlatform& platform, Hwnd hWnd, int iMaxCount = 260);

@@ -32,6 +32,7 @@ struct Library {
     QMutex mutex;
     QHash<QWidget*, WidgetState> widgets;
     VC_EventCallback callbacks[VC_EVENT_TYPE_COUNT] = {};
+    QHash<QString, QJsonObject> scriptedResults;
 };
 
 Library& library() {
@@ -71,7 +72,8 @@ QJsonDocument* applyCommand(const char* szName, QWidget* pWidget, const QJsonDoc
     } else if (std::strcmp(szName, "VC_StopRealPlayAll") == 0) {
         for (PlayWindow& window : state.windows) window.bPlaying = false;
     }
-    return nullptr;
+    const auto itScript = lib.scriptedResults.constFind(state.strLastCall);
+    return itScript == lib.scriptedResults.constEnd() ? nullptr : new QJsonDocument(itScript.value());
 }
 
 PlayWindow* findWindow(WidgetState* pState, int iIndex) {
@@ -192,9 +194,19 @@ QString VC_Test_LastCall(QWidget* pWidget) {
     return pState ? pState->strLastCall : QString();
 }
 
+void VC_Test_ScriptResult(const QString& strFunction, const QJsonObject& result) {
+    QMutexLocker lock(&library().mutex);
+    if (result.isEmpty()) {
+        library().scriptedResults.remove(strFunction);
+    } else {
+        library().scriptedResults.insert(strFunction, result);
+    }
+}
+
 void VC_Test_Reset() {
     Library& lib = library();
     QMutexLocker lock(&lib.mutex);
     lib.widgets.clear();
+    lib.scriptedResults.clear();
     for (VC_EventCallback& pCallback : lib.callbacks) pCallback = nullptr;
 }

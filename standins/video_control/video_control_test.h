@@ -5,6 +5,7 @@
 
 #include "video_control.h"
 
+#include <QJsonObject>
 #include <QString>
 
 // Calls the callback installed for eType as the library would, with the
@@ -18,7 +19,13 @@ bool VC_Test_IsInitialized(QWidget* pWidget);
 // calls without one), or the empty text.
 QString VC_Test_LastCall(QWidget* pWidget);
 
-// Forgets every widget, every installed callback and every recorded call.
+// From now on every call of the named command function ("VC_Play") answers
+// a copy of result instead of its own answer. An empty object removes the
+// script of that function.
+void VC_Test_ScriptResult(const QString& strFunction, const QJsonObject& result);
+
+// Forgets every widget, every installed callback, every recorded call and
+// every scripted result.
 void VC_Test_Reset();
 
 #endif  // VIDEO_CONTROL_TEST_H

@@ -1,0 +1,129 @@
+#include "WebClientComponents.h"
+
+#include "VideoCommand.h"
+#include "VideoWidget.h"
+#include "video_control.h"
+
+#include <QJsonDocument>
+
+#include <memory>
+
+namespace {
+
+// A library result, released with VC_Release however the caller leaves.
+struct LibraryResult {
+    explicit LibraryResult(QJsonDocument* pDocument) : m_pDocument(pDocument) {}
+    ~LibraryResult() { VC_Release(m_pDocument); }
+    LibraryResult(const LibraryResult&) = delete;
+    LibraryResult& operator=(const LibraryResult&) = delete;
+    QJsonObject object() const { return m_pDocument ? m_pDocument->object() : QJsonObject(); }
+
+    QJsonDocument* m_pDocument;
+};
+
+// The envelope ("sequence" and "uuid" only when the request has them, with
+// their JSON values; "errorCode" 0; "errorModule" "") with every key of the
+// library's result written over it, in the indented form.
+QString buildResponse(const QJsonObject& request, const QJsonObject& result = QJsonObject()) {
+    QJsonObject response;
+    for (const QString& strKey : {QStringLiteral("sequence"), QStringLiteral("uuid")}) {
+        const auto it = request.constFind(strKey);
+        if (it != request.constEnd()) response.insert(strKey, it.value());
+    }
+    response.insert(QStringLiteral("errorCode"), 0);
+    response.insert(QStringLiteral("errorModule"), QString());
+    for (auto it = result.constBegin(); it != result.constEnd(); ++it) response.insert(it.key(), it.value());
+    return QString::fromUtf8(QJsonDocument(response).toJson());
+}
+
+}  // namespace
+
+WebClientComponents::WebClientComponents(QWidget* pParent, QString strUuid)
+    : QObject(nullptr), m_pMainWindow(new NEVER_USE_ME::MainWindow(pParent)) {
+    m_pMainWindow->setWindowFlags(Qt::FramelessWindowHint);
+    m_pMainWindow->setAttribute(Qt::WA_QuitOnClose, false);
+    m_pMainWindow->setAttribute(Qt::WA_DeleteOnClose, false);
+    m_pMainWindow->setAttribute(Qt::WA_NoSystemBackground, true);
+    m_pMainWindow->setAttribute(Qt::WA_OpaquePaintEvent, true);
+    m_pMainWindow->setAutoFillBackground(false);
+
+    VC_Initialize(m_pMainWindow);
+    const QJsonDocument layout = QJsonDocument::fromJson("[[{}]]");
+    LibraryResult(VC_SetLayout(m_pMainWindow, &layout));
+
+    using NEVER_USE_ME::MainWindow;
+    connect(m_pMainWindow, &MainWindow::sigWindowSelected, this, &WebClientComponents::sigWindowSelected);
+    connect(m_pMainWindow, &MainWindow::sigQuitedFullScreen, this, &WebClientComponents::sigQuitedFullScreen);
+    connect(m_pMainWindow, &MainWindow::sigDrawEnd, this, &WebClientComponents::sigDrawEnd);
+    connect(m_pMainWindow, &MainWindow::sigNetStreamEvent, this, &WebClientComponents::sigNetStreamEvent);
+    connect(m_pMainWindow, &MainWindow::sigFisheyePTZEvent, this, &WebClientComponents::sigFisheyePTZEvent);
+    connect(m_pMainWindow, &MainWindow::sigMouseEvent, this, &WebClientComponents::sigMouseEvent);
+    connect(m_pMainWindow, &MainWindow::sigFullScreenChange, this, &WebClientComponents::sigFullScreenChange);
+    m_pMainWindow->setObjectName(strUuid);
+}
+
+// The widget is a child of the window and goes with it.
+WebClientComponents::~WebClientComponents() = default;
+
+QString WebClientComponents::run(const video::VideoCommand& command, const QJsonObject& request) {
+    if (const auto* pfnOwn = std::get_if<video::ComponentFn>(&command.call)) return (this->*(*pfnOwn))(request);
+    if (const auto* pfn = std::get_if<video::WidgetFn>(&command.call))
+        return buildResponse(request, LibraryResult((*pfn)(m_pMainWindow)).object());
+    if (const auto* pfn = std::get_if<video::WidgetRequestFn>(&command.call)) {
+        QJsonObject libraryRequest = request;
+        if (command.has(video::kAddPlayGroup))
+            libraryRequest.insert(QStringLiteral("playGroup"), m_pMainWindow->m_nPlayGroup);
+        const QJsonDocument document(libraryRequest);
+        return buildResponse(request, LibraryResult((*pfn)(m_pMainWindow, &document)).object());
+    }
+    return runGlobal(command, request);
+}
+
+QString WebClientComponents::runGlobal(const video::VideoCommand& command, const QJsonObject& request) {
+    if (const auto* pfn = std::get_if<video::RequestFn>(&command.call)) {
+        const QJsonDocument document(request);
+        return buildResponse(request, LibraryResult((*pfn)(&document)).object());
+    }
+    if (const auto* pfn = std::get_if<video::NoArgumentFn>(&command.call))
+        return buildResponse(request, LibraryResult((*pfn)()).object());
+    return QString();
+}
+
+QString WebClientComponents::stopAll(const QJsonObject& request) {
+    return buildResponse(request, LibraryResult(VC_StopRealPlayAll(m_pMainWindow)).object());
+}
+
+QString WebClientComponents::clearShapeById(const QJsonObject& request) {
+    const QJsonDocument document(request);
+    return buildResponse(request, LibraryResult(VC_ClearShapeById(m_pMainWindow, &document)).object());
+}
+
+void WebClientComponents::selectPlayWindow(const QJsonObject& request) {
+    const QJsonDocument document(request);
+    LibraryResult(VC_SelectPlayWindow(m_pMainWindow, &document));
+}
+
+QString WebClientComponents::setFullScreen(const QJsonObject& request) {
+    // Entering and leaving full screen come with the video events.
+    return buildResponse(request);
+}
+
+QString WebClientComponents::setFullScreenCapability(const QJsonObject& request) {
+    const QJsonValue mode = request.value(QStringLiteral("mode"));
+    if (mode.isDouble()) m_pMainWindow->m_bFullScreenCapability = mode.toInt() != 0;
+    return buildResponse(request);
+}
+
+QString WebClientComponents::setPlayBackType(const QJsonObject& request) {
+    m_pMainWindow->m_nPlayGroup = request.value(QStringLiteral("type")).toInt();
+    return buildResponse(request);
+}
+
+void WebClientComponents::setVideoGeometry(int x, int y, int width, int height) {
+    if (m_pMainWindow->isFullScreen()) return;
+    m_pMainWindow->setGeometry(x, y, width, height);
+}
+
+QRect WebClientComponents::videoGeometry() const { return m_pMainWindow->geometry(); }
+
+bool WebClientComponents::isVideoFullScreen() const { return m_pMainWindow->isFullScreen(); }

@@ -1,0 +1,72 @@
+// The video component of one native window: owns the video widget (as a
+// child of the window), initialises the video library on it, carries out the
+// window's video commands and relays the library's events of that widget.
+//
+// GUI thread only: construction, every command, every library call and
+// every event.
+#ifndef VIDEO_WEBCLIENTCOMPONENTS_H
+#define VIDEO_WEBCLIENTCOMPONENTS_H
+
+#include <QJsonObject>
+#include <QObject>
+#include <QRect>
+#include <QString>
+
+class QWidget;
+
+namespace NEVER_USE_ME {
+class MainWindow;
+}
+
+namespace video {
+struct VideoCommand;
+}
+
+class WebClientComponents : public QObject {
+    Q_OBJECT
+public:
+    // pParent is the owning window; the video widget becomes its child and
+    // is named strUuid, the "uuid" that the widget's events carry.
+    WebClientComponents(QWidget* pParent, QString strUuid);
+    ~WebClientComponents() override;
+
+    // Runs a row that needs the component (a library call with the widget,
+    // or one of the component's own commands) and returns the response text.
+    QString run(const video::VideoCommand& command, const QJsonObject& request);
+    // Runs a row whose library call takes no widget; no component needed.
+    static QString runGlobal(const video::VideoCommand& command, const QJsonObject& request);
+
+    // Stops every play window; the window registry calls it before it closes
+    // the window of a departed client.
+    QString stopAll(const QJsonObject& request);
+    // Removes one shape by its identifier (no command reaches it).
+    QString clearShapeById(const QJsonObject& request);
+    // Selects a play window; the response is dropped.
+    void selectPlayWindow(const QJsonObject& request);
+
+    // The component's own commands; each answers the envelope alone.
+    QString setFullScreen(const QJsonObject& request);
+    QString setFullScreenCapability(const QJsonObject& request);
+    QString setPlayBackType(const QJsonObject& request);
+
+    // The video widget's geometry within its window; ignored in full screen.
+    void setVideoGeometry(int x, int y, int width, int height);
+    QRect videoGeometry() const;
+    bool isVideoFullScreen() const;
+    NEVER_USE_ME::MainWindow* videoWidget() const { return m_pMainWindow; }
+
+signals:
+    void sigWindowSelected(QString strRet);
+    void sigQuitedFullScreen();
+    void sigDrawEnd(QString graphicsDescriptor);
+    void sigDrawEvent(QString graphicsDescriptor);  // declared, never emitted
+    void sigNetStreamEvent(QString descriptor);
+    void sigFisheyePTZEvent(QString descriptor);
+    void sigMouseEvent(QString descriptor);
+    void sigFullScreenChange(QString descriptor);
+
+private:
+    NEVER_USE_ME::MainWindow* m_pMainWindow;
+};
+
+#endif  // VIDEO_WEBCLIENTCOMPONENTS_H
