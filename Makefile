@@ -8,7 +8,7 @@ ifneq ($(SANITIZE),)
 BUILD := build-$(subst $(comma),-,$(SANITIZE))
 endif
 
-.PHONY: all deps configure build run test bench fuzz clean
+.PHONY: all deps configure build run test package bench fuzz clean
 
 all: build
 
@@ -27,6 +27,10 @@ run: deps configure
 
 test: deps build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The Debian package, written into the build folder.
+package: deps build
+	cmake --build $(BUILD) --target package
 
 bench: deps
 	scripts/install-deps bench
