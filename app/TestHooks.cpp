@@ -2,6 +2,8 @@
 
 #include "MessageDispatch.h"
 #include "WebServer.h"
+#include "WindowControl.h"
+#include "WindowControlManager.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -45,6 +47,11 @@ void TestHooks::runLine(const QByteArray& baLine) {
     } else if (baVerb == "emit") {
         const QString strUuid = QJsonDocument::fromJson(baArgument).object().value(QStringLiteral("uuid")).toString();
         emit m_pServer->dispatcher()->messageResponse(strUuid, QString::fromUtf8(baArgument));
+    } else if (baVerb == "window") {
+        const QString strUuid = QString::fromUtf8(baArgument);
+        const WindowControl* pWindow = WindowControlManager::instance()->window(strUuid);
+        qDebug().noquote() << "test hook: window" << strUuid
+                           << (pWindow ? (pWindow->isVisible() ? "shown" : "hidden") : "none");
     } else {
         qDebug().noquote() << "test hook: unknown" << baLine;
     }

@@ -15,6 +15,8 @@ class WebServer;
 //   idle <ms>     time a timed-out client may stay away
 //   emit <json>   the JSON text leaves the modules as a response or event
 //                 (an event when it has "cmd") for its own "uuid"
+//   window <uuid> logs "test hook: window <uuid> shown|hidden|none": the
+//                 window registered under uuid and whether it is visible
 class TestHooks : public QObject {
     Q_OBJECT
 public:
