@@ -183,7 +183,8 @@ void OwnWindows::show(Record& record) {
 void OwnWindows::setAbove(XWindow window, bool bAbove) {
     QWindow* pOwn = qtWindow(window);
     if (!pOwn) return;
-    if (pOwn->flags().testFlag(Qt::WindowStaysOnTopHint) != bAbove) pOwn->setFlag(Qt::WindowStaysOnTopHint, bAbove);
+    if (pOwn->flags().testFlag(Qt::WindowStaysOnTopHint) == bAbove) return;
+    pOwn->setFlag(Qt::WindowStaysOnTopHint, bAbove);
     Connection::syncQt();
 }
 

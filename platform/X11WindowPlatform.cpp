@@ -303,7 +303,7 @@ bool X11WindowPlatform::setWindowPos(Hwnd hWnd, Hwnd hInsertAfter, int x, int y,
     OwnWindows::Record* pOwn = nullptr;
     const XWindow window = d->native(hWnd, &pOwn);
     x11::Connection& connection = d->connection;
-    if (!connection.exists(window)) return false;
+    if (pOwn ? pOwn->bDead : !connection.exists(window)) return false;
     const bool bSpecialAfter = hInsertAfter == kHwndTop || hInsertAfter == kHwndBottom ||
                                hInsertAfter == kHwndTopMost || hInsertAfter == kHwndNoTopMost;
     const XWindow after = bSpecialAfter ? 0 : d->own.resolve(static_cast<XWindow>(hInsertAfter));
@@ -321,7 +321,8 @@ bool X11WindowPlatform::setWindowPos(Hwnd hWnd, Hwnd hInsertAfter, int x, int y,
             pWidget->resize(std::max(0, cx), std::max(0, cy));
         }
         if (uFlags & kSwpShowWindow) d->own.show(*pOwn);
-        x11::Connection::syncQt();
+        // What Qt did reaches the server before any restacking below.
+        if (bMove || bSize || (uFlags & (kSwpShowWindow | kSwpHideWindow))) x11::Connection::syncQt();
     } else {
         if (uFlags & kSwpHideWindow) showWindow(hWnd, kSwHide);
         if (bMove || bSize) {
@@ -367,11 +368,13 @@ bool X11WindowPlatform::setWindowPos(Hwnd hWnd, Hwnd hInsertAfter, int x, int y,
     }
     // Without SWP_NOACTIVATE a shown top-level window of ours becomes active,
     // but only while the service holds the foreground already.
-    if (pOwn && !(uFlags & kSwpNoActivate) && pOwn->pWidget->isVisible() && d->desktop.isClient(window)) {
+    if (pOwn && !(uFlags & kSwpNoActivate) && pOwn->pWidget->isVisible()) {
         const XWindow active = d->desktop.activeWindow();
-        if (active && d->clientOf(active) == getCurrentThreadId()) d->desktop.activate(window);
+        if (active && active != window && d->clientOf(active) == getCurrentThreadId() && d->desktop.isClient(window)) {
+            d->desktop.activate(window);
+        }
     }
-    connection.sync();
+    XFlush(connection.display());
     return true;
 }
 
