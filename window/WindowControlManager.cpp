@@ -190,21 +190,20 @@ QString WindowControlManager::getLocalServiceVersion(const QString& strMessage) 
 }
 
 QString WindowControlManager::cuttingPartWindow(const QString& strMessage) {
-    return runCommand(strMessage, [](const QJsonObject& request, WindowControl* pWindow) {
-        if (!pWindow) return 0;
-        const QRect rect = rectOf(request);
-        pWindow->cuttingPartWindow(rect.left(), rect.top(), rect.width(), rect.height(),
-                                   request.value(QStringLiteral("round")).toInt());
-        return 0;
-    });
+    return runPartCommand(strMessage, &WindowControl::cuttingPartWindow);
 }
 
 QString WindowControlManager::repairPartWindow(const QString& strMessage) {
-    return runCommand(strMessage, [](const QJsonObject& request, WindowControl* pWindow) {
+    return runPartCommand(strMessage, &WindowControl::repairPartWindow);
+}
+
+QString WindowControlManager::runPartCommand(const QString& strMessage, PartFn fnPart) {
+    return runCommand(strMessage, [fnPart](const QJsonObject& request, WindowControl* pWindow) {
         if (!pWindow) return 0;
+        // "round" is read from the request itself, not from "rect".
         const QRect rect = rectOf(request);
-        pWindow->repairPartWindow(rect.left(), rect.top(), rect.width(), rect.height(),
-                                  request.value(QStringLiteral("round")).toInt());
+        (pWindow->*fnPart)(rect.left(), rect.top(), rect.width(), rect.height(),
+                           request.value(QStringLiteral("round")).toInt());
         return 0;
     });
 }

@@ -78,6 +78,9 @@ private:
     // under its "uuid" (null when none is); fnCommand returns the error code.
     QString runCommand(const QString& strMessage, const std::function<int(const QJsonObject&, WindowControl*)>& fnCommand,
                        bool bWithVersion = false);
+    // cuttingPartWindow and repairPartWindow: a rectangle and a corner size.
+    using PartFn = void (WindowControl::*)(int, int, int, int, int);
+    QString runPartCommand(const QString& strMessage, PartFn fnPart);
     static void release(WindowControl* pWindow);
     // Deletes every registered window and stops the timers (also while the
     // application object is being destroyed, when windows can still go).

@@ -91,25 +91,21 @@ void WindowControl::applyCover() {
     // fast tick re-applies the geometry without resizing the video) never
     // shifts the picture further.
     int x = 0, y = 0, w = m_rect.width(), h = m_rect.height();
-    const int l = m_rcCover.left(), t = m_rcCover.top(), r = m_rcCover.right(), b = m_rcCover.bottom();
-    if (l > 0) {
-        x -= l;
-        if (x < 1) {
-            w += l;
+    // A covered leading side moves the picture out by its margin and makes
+    // it larger by as much; a covered trailing side only makes it larger.
+    auto coverLeading = [](int& iPos, int& iSize, int iMargin) {
+        if (iMargin <= 0) return;
+        iPos -= iMargin;
+        if (iPos < 1) {
+            iSize += iMargin;
         } else {
-            x = 0;
+            iPos = 0;
         }
-    }
-    if (r > 0) w += r;
-    if (t > 0) {
-        y -= t;
-        if (y < 1) {
-            h += t;
-        } else {
-            y = 0;
-        }
-    }
-    if (b > 0) h += b;
+    };
+    coverLeading(x, w, m_rcCover.left());
+    if (m_rcCover.right() > 0) w += m_rcCover.right();
+    coverLeading(y, h, m_rcCover.top());
+    if (m_rcCover.bottom() > 0) h += m_rcCover.bottom();
     m_pComponent->setVideoGeometry(x, y, w, h);
 }
 

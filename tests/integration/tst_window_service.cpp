@@ -38,21 +38,7 @@ class TestWindowService : public QObject {
 
     // "shown", "hidden" or "none": the window registered under strUuid.
     QString windowState(const QString& strUuid) {
-        const int iFrom = m_pService->log().size();
-        const QString strPrefix = QStringLiteral("test hook: window %1 ").arg(strUuid);
-        m_pService->writeInput("window " + strUuid.toUtf8() + "\n");
-        QString strState;
-        (void)QTest::qWaitFor(
-            [&] {
-                const QString strLog = m_pService->log();
-                const int iAt = strLog.indexOf(strPrefix, iFrom);
-                const int iEnd = iAt < 0 ? -1 : strLog.indexOf('\n', iAt);
-                if (iEnd < 0) return false;
-                strState = strLog.mid(iAt + strPrefix.size(), iEnd - iAt - strPrefix.size());
-                return true;
-            },
-            kWaitMs);
-        return strState;
+        return m_pService->ask("window " + strUuid.toUtf8(), QStringLiteral("test hook: window %1 ").arg(strUuid));
     }
 
 private slots:

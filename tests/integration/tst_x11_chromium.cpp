@@ -82,21 +82,7 @@ class TestX11Chromium : public QObject {
     }
 
     QString windowState(const QString& strUuid) {
-        const int iFrom = m_pService->log().size();
-        const QString strPrefix = QStringLiteral("test hook: window %1 ").arg(strUuid);
-        hook("window " + strUuid.toUtf8());
-        QString strState;
-        (void)QTest::qWaitFor(
-            [&] {
-                const QString strLog = m_pService->log();
-                const int iAt = strLog.indexOf(strPrefix, iFrom);
-                const int iEnd = iAt < 0 ? -1 : strLog.indexOf('\n', iAt);
-                if (iEnd < 0) return false;
-                strState = strLog.mid(iAt + strPrefix.size(), iEnd - iAt - strPrefix.size());
-                return true;
-            },
-            kWaitMs);
-        return strState;
+        return m_pService->ask("window " + strUuid.toUtf8(), QStringLiteral("test hook: window %1 ").arg(strUuid));
     }
 
     QByteArray post(const QByteArray& baBody) {
@@ -145,6 +131,7 @@ private slots:
         if (m_pService) {
             m_pService->terminate();
             QVERIFY(m_pService->waitForFinished(kWaitMs));
+            QCOMPARE(m_pService->exitCode(), 0);  // also no sanitizer report on the way out
         }
     }
 

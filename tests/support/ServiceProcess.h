@@ -47,6 +47,9 @@ public:
     // Writes to the process's standard input (the test-hooks build reads
     // commands there).
     bool writeInput(const QByteArray& baText);
+    // Writes one hook line and returns the rest of the first log line after
+    // that starts with strPrefix (empty when none comes in time).
+    QString ask(const QByteArray& baLine, const QString& strPrefix, int iTimeoutMs = 10000);
 
     // The service binary under test (LOCALSERVICE_BIN).
     static QString binaryPath();
