@@ -15,6 +15,11 @@ class WebServer;
 //   idle <ms>     time a timed-out client may stay away
 //   emit <json>   the JSON text leaves the modules as a response or event
 //                 (an event when it has "cmd") for its own "uuid"
+//   window <uuid> logs "test hook: window <uuid> shown|hidden|none": the
+//                 window registered under uuid and whether it is visible
+//   paint <uuid> <rrggbb>
+//                 fills that window and its video widget with one colour
+//                 (screenshot tests find it by that colour)
 class TestHooks : public QObject {
     Q_OBJECT
 public:

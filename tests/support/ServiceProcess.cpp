@@ -41,6 +41,27 @@ bool ServiceProcess::writeInput(const QByteArray& baText) {
     return m_process.waitForBytesWritten(5000) || m_process.bytesToWrite() == 0;
 }
 
+QString ServiceProcess::ask(const QByteArray& baLine, const QString& strPrefix, int iTimeoutMs) {
+    const int iFrom = log().size();
+    if (!writeInput(baLine + '\n')) return QString();
+    QDeadlineTimer deadline(iTimeoutMs);
+    while (!deadline.hasExpired()) {
+        const QString strLog = log();
+        const int iAt = strLog.indexOf(strPrefix, iFrom);
+        const int iEnd = iAt < 0 ? -1 : strLog.indexOf('\n', iAt);
+        if (iEnd >= 0) return strLog.mid(iAt + strPrefix.size(), iEnd - iAt - strPrefix.size());
+        if (!isRunning()) break;
+        m_process.waitForReadyRead(50);
+    }
+    return QString();
+}
+
+void ServiceProcess::setEnvironment(const QString& strName, const QString& strValue) {
+    QProcessEnvironment env = m_process.processEnvironment();
+    env.insert(strName, strValue);
+    m_process.setProcessEnvironment(env);
+}
+
 void ServiceProcess::writeConfigText(const QByteArray& text) {
     QFile file(dir() + QStringLiteral("/LocalServiceConfig.json"));
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(text);

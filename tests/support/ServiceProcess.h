@@ -21,6 +21,10 @@ public:
     // Writes this text as the configuration file (replacing any).
     void writeConfigText(const QByteArray& text);
 
+    // Sets one variable of the service's environment (before start), for
+    // example QT_QPA_PLATFORM=xcb to run it on an X display.
+    void setEnvironment(const QString& strName, const QString& strValue);
+
     bool start(const QString& strWorkingDir = QString());
 
     // Waits for the "listening on port N" line; returns N, or 0.
@@ -43,6 +47,9 @@ public:
     // Writes to the process's standard input (the test-hooks build reads
     // commands there).
     bool writeInput(const QByteArray& baText);
+    // Writes one hook line and returns the rest of the first log line after
+    // that starts with strPrefix (empty when none comes in time).
+    QString ask(const QByteArray& baLine, const QString& strPrefix, int iTimeoutMs = 10000);
 
     // The service binary under test (LOCALSERVICE_BIN).
     static QString binaryPath();
