@@ -1,11 +1,13 @@
 #include "TestHooks.h"
 
 #include "MessageDispatch.h"
-#include "VideoWidget.h"
+#include "WebClientComponents.h"
 #include "WebServer.h"
+#include "WindowControl.h"
+#include "WindowControlManager.h"
 #include "video_control_test.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -23,12 +25,10 @@ std::pair<QByteArray, QByteArray> firstWord(const QByteArray& baText) {
     return {baText.left(iSpace), iSpace < 0 ? QByteArray() : baText.mid(iSpace + 1)};
 }
 
-// The video widget of the window registered under baUuid (its object name).
+// The video widget of the window registered under baUuid.
 NEVER_USE_ME::MainWindow* videoWidget(const QByteArray& baUuid) {
-    for (QWidget* pWidget : QApplication::allWidgets()) {
-        auto* pVideo = qobject_cast<NEVER_USE_ME::MainWindow*>(pWidget);
-        if (pVideo && pVideo->objectName() == QString::fromUtf8(baUuid)) return pVideo;
-    }
+    const WindowControl* pWindow = WindowControlManager::instance()->window(QString::fromUtf8(baUuid));
+    if (pWindow && pWindow->component()) return pWindow->component()->videoWidget();
     qDebug().noquote() << "test hook: no video widget for" << baUuid;
     return nullptr;
 }
@@ -87,6 +87,11 @@ void TestHooks::runLine(const QByteArray& baLine) {
         const auto [baFunction, baResult] = firstWord(baArgument);
         VC_Test_ScriptResult(QString::fromUtf8(baFunction), QJsonDocument::fromJson(baResult).object());
         qDebug().noquote() << "test hook: vc-result" << baFunction;
+    } else if (baVerb == "window") {
+        const QString strUuid = QString::fromUtf8(baArgument);
+        const WindowControl* pWindow = WindowControlManager::instance()->window(strUuid);
+        qDebug().noquote() << "test hook: window" << strUuid
+                           << (pWindow ? (pWindow->isVisible() ? "shown" : "hidden") : "none");
     } else {
         qDebug().noquote() << "test hook: unknown" << baLine;
     }

@@ -24,6 +24,8 @@ class WebServer;
 //                 ("VC_Play") answers the JSON object; {} ends that
 //   vc-key <uuid> <key>
 //                 a key press (a Qt::Key value) reaches that video widget
+//   window <uuid> logs "test hook: window <uuid> shown|hidden|none": the
+//                 window registered under uuid and whether it is visible
 class TestHooks : public QObject {
     Q_OBJECT
 public:

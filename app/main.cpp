@@ -1,6 +1,7 @@
 #include "ProcessPlatform.h"
 #include "QuitOnSignal.h"
 #include "ServiceStartup.h"
+#include "WindowPlatformChoice.h"
 
 #include <QApplication>
 #include <QtGlobal>
@@ -25,6 +26,9 @@ void chooseOffscreenWithoutDisplay() {
 int main(int argc, char** argv) {
     chooseOffscreenWithoutDisplay();
     QApplication app(argc, argv);
+    // The desktop's window backend, chosen once: X11 on xcb, Win32 on
+    // Windows, otherwise one that sees no windows.
+    platform::setActiveWindowPlatform(&platform::systemWindowPlatform());
 
     ServiceStartup startup(platform::systemProcessPlatform(), QCoreApplication::applicationDirPath());
     quitEventLoopOnTerminationSignals();

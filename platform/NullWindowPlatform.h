@@ -5,12 +5,11 @@
 #ifndef PLATFORM_NULLWINDOWPLATFORM_H
 #define PLATFORM_NULLWINDOWPLATFORM_H
 
-#include "RectRegion.h"
-#include "WindowPlatform.h"
+#include "RegionKeepingPlatform.h"
 
 namespace platform {
 
-class NullWindowPlatform final : public WindowPlatform {
+class NullWindowPlatform final : public RegionKeepingPlatform {
 public:
     bool enumWindows(const EnumWindowsCallback&) override { return true; }
     int getWindowText(Hwnd, char16_t* pBuffer, int iMaxCount) override;
@@ -28,14 +27,6 @@ public:
     bool setWindowPos(Hwnd, Hwnd, int, int, int, int, unsigned) override { return false; }
     std::int32_t getWindowLong(Hwnd, int) override { return 0; }
     std::int32_t setWindowLong(Hwnd, int, std::int32_t) override { return 0; }
-    Hrgn createRectRgn(int iLeft, int iTop, int iRight, int iBottom) override;
-    Hrgn createRoundRectRgn(int iLeft, int iTop, int iRight, int iBottom, int iWidthEllipse,
-                            int iHeightEllipse) override;
-    int combineRgn(Hrgn hDest, Hrgn hSrc1, Hrgn hSrc2, int iMode) override;
-    int getWindowRgn(Hwnd, Hrgn) override { return kRgnError; }
-    bool setWindowRgn(Hwnd, Hrgn hRgn, bool) override;
-    bool deleteObject(Hrgn hRgn) override { return m_regions.remove(hRgn); }
-    int getRgnBox(Hrgn hRgn, WinRect& rect) override;
     Hwnd getForegroundWindow() override { return 0; }
     bool setForegroundWindow(Hwnd) override { return false; }
     std::uint32_t getWindowThreadProcessId(Hwnd) override { return 0; }
@@ -45,10 +36,9 @@ public:
     bool getMonitorInfo(Hmonitor, MonitorInfo&) override { return false; }
     void setMessageSink(Hwnd, MessageSink) override {}
 
-    size_t liveRegionCount() const { return m_regions.liveCount(); }
-
-private:
-    RegionTable m_regions;
+protected:
+    std::optional<RectRegion> windowShape(Hwnd) override { return std::nullopt; }
+    bool applyWindowShape(Hwnd, const RectRegion*, bool) override { return false; }
 };
 
 }  // namespace platform

@@ -1,15 +1,49 @@
 #include "WindowMessageDispatch.h"
 
+#include "WindowControlManager.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
 namespace {
-const char* const kServiceVersion = "1.0.3";
-constexpr int kErrorModuleWindow = 5;
-constexpr int kErrorNotJson = 1;
+
+using CommandFn = QString (WindowControlManager::*)(const QString&);
+
+struct WindowCommand {
+    const char* szName;
+    CommandFn fnRun;
+};
+
+// In the order in which the names are compared.
+const WindowCommand kCommands[] = {
+    {"createWnd", &WindowControlManager::createWnd},
+    {"showWnd", &WindowControlManager::showWnd},
+    {"hideWnd", &WindowControlManager::hideWnd},
+    {"destroyWnd", &WindowControlManager::destroyWnd},
+    {"setWndGeometry", &WindowControlManager::setWndGeometry},
+    {"setWndZOrder", &WindowControlManager::setWndZOrder},
+    {"setWndCover", &WindowControlManager::setWndCover},
+    {"updateParentWnd", &WindowControlManager::updateParentWnd},
+    {"getLocalServiceVersion", &WindowControlManager::getLocalServiceVersion},
+    {"cuttingPartWindow", &WindowControlManager::cuttingPartWindow},
+    {"repairPartWindow", &WindowControlManager::repairPartWindow},
+    {"setWindowSelected", &WindowControlManager::setWindowSelected},
+};
+
+bool parseUuid(const QString& strText, QString& strUuid) {
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(strText.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError) return false;
+    strUuid = document.object().value(QStringLiteral("uuid")).toString();
+    return true;
+}
+
 }  // namespace
 
-WindowMessageDispatch::WindowMessageDispatch(QObject* parent) : QObject(parent) {}
+WindowMessageDispatch::WindowMessageDispatch(QObject* parent) : QObject(parent) {
+    connect(WindowControlManager::instance(), &WindowControlManager::sigWindowSelected, this,
+            &WindowMessageDispatch::onMessageProcess);
+}
 
 WindowMessageDispatch::~WindowMessageDispatch() = default;
 
@@ -19,43 +53,21 @@ void WindowMessageDispatch::processMessage(QString message) {
     if (error.error != QJsonParseError::NoError) return;
     const QString strCommand =
         document.object().value(QStringLiteral("cmd")).toString().section(QLatin1Char('.'), 1, 1);
-    QString strResponse;
-    if (strCommand == QLatin1String("getLocalServiceVersion")) {
-        strResponse = getLocalServiceVersion(message);
-    } else {
+    for (const WindowCommand& command : kCommands) {
+        if (strCommand != QLatin1String(command.szName)) continue;
+        const QString strResponse = (WindowControlManager::instance()->*command.fnRun)(message);
+        QString strUuid;
+        parseUuid(message, strUuid);
+        emit messageResponse(strUuid, strResponse);
         return;
     }
-    emit messageResponse(document.object().value(QStringLiteral("uuid")).toString(), strResponse);
 }
 
 void WindowMessageDispatch::closeConnection(QString uuid) {
-    // No window is registered under any client yet.
-    Q_UNUSED(uuid);
-}
-
-QString WindowMessageDispatch::getLocalServiceVersion(const QString& strMessage) {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(strMessage.toUtf8(), &error);
-    QJsonObject response;
-    if (error.error != QJsonParseError::NoError) {
-        response = {{QStringLiteral("sequence"), QString()},
-                    {QStringLiteral("uuid"), QString()},
-                    {QStringLiteral("errorModule"), kErrorModuleWindow},
-                    {QStringLiteral("errorCode"), kErrorNotJson}};
-    } else {
-        const QJsonObject request = document.object();
-        response = {{QStringLiteral("sequence"), request.value(QStringLiteral("sequence")).toString()},
-                    {QStringLiteral("uuid"), request.value(QStringLiteral("uuid")).toString()},
-                    {QStringLiteral("errorModule"), 0},
-                    {QStringLiteral("errorCode"), 0}};
-    }
-    response.insert(QStringLiteral("localServiceVersion"), QLatin1String(kServiceVersion));
-    return QString::fromUtf8(QJsonDocument(response).toJson(QJsonDocument::Compact));
+    WindowControlManager::instance()->closeByUuid(uuid);
 }
 
 void WindowMessageDispatch::onMessageProcess(QString strResponse) {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(strResponse.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError) return;
-    emit messageResponse(document.object().value(QStringLiteral("uuid")).toString(), strResponse);
+    QString strUuid;
+    if (parseUuid(strResponse, strUuid)) emit messageResponse(strUuid, strResponse);
 }

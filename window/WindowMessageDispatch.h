@@ -4,11 +4,15 @@
 #include <QObject>
 #include <QString>
 
-// The window module's command layer: picks the sub-command of a "window."
-// request and emits its response.
+// The window module's command layer: picks the command of a "window." request
+// (the second dot-separated field of "cmd", compared exactly), runs the
+// registry's operation of that name and emits its response. Unknown commands
+// and requests that are not JSON get no answer. GUI thread only.
 class WindowMessageDispatch : public QObject {
     Q_OBJECT
 public:
+    // Creates the window registry on first use and relays its
+    // window-selected events.
     explicit WindowMessageDispatch(QObject* parent = nullptr);
     ~WindowMessageDispatch() override;
 
@@ -19,13 +23,11 @@ public:
     // The client with this uuid is gone; its window goes with it.
     void closeConnection(QString uuid);
 
-    // Response to "getLocalServiceVersion" for the whole request text.
-    static QString getLocalServiceVersion(const QString& strMessage);
-
 signals:
     void messageResponse(QString strUUID, QString message);
 
 public slots:
+    // An event text leaves for the client named by its own "uuid".
     void onMessageProcess(QString strResponse);
 };
 

@@ -1,7 +1,7 @@
 // Routing by module, the connect reply and the window module's version
 // answer.
 #include "MessageDispatch.h"
-#include "WindowMessageDispatch.h"
+#include "WindowControlManager.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -55,7 +55,7 @@ private slots:
     void versionResponse() {
         QFETCH(QString, request);
         QFETCH(QString, response);
-        QCOMPARE(WindowMessageDispatch::getLocalServiceVersion(request), response);
+        QCOMPARE(WindowControlManager::instance()->getLocalServiceVersion(request), response);
     }
 
     void moduleOutputIsForwardedWithItsUuid() {

@@ -121,21 +121,6 @@ private slots:
         QCOMPARE(RectRegion::rect(0, 0, 0, 0).kind(), platform::kNullRegion);
         QVERIFY(RectRegion::rect(0, 0, 10, 10).subtracted(RectRegion::rect(-5, -5, 20, 20)).isEmpty());
     }
-
-    void tableCombinesByHandle() {
-        platform::RegionTable table;
-        const platform::Hrgn hDest = table.create(RectRegion::rect(0, 0, 200, 100));
-        const platform::Hrgn hCut = table.create(RectRegion::rect(10, 10, 60, 60));
-        QCOMPARE(table.combine(hCut, hDest, hCut, platform::kRgnDiff), platform::kComplexRegion);
-        QCOMPARE(table.find(hCut)->area(), 200LL * 100 - 2500);
-        QCOMPARE(table.combine(hCut, hDest, 12345, platform::kRgnOr), platform::kRgnError);
-        QCOMPARE(table.combine(hDest, hCut, 0, platform::kRgnCopy), platform::kComplexRegion);
-        RectRegion taken;
-        QVERIFY(table.take(hCut, taken));
-        QVERIFY(!table.find(hCut));
-        QVERIFY(!table.remove(hCut));
-        QCOMPARE(table.liveCount(), size_t(1));
-    }
 };
 
 QTEST_APPLESS_MAIN(TestRectRegion)

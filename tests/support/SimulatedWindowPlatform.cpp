@@ -489,50 +489,20 @@ std::int32_t SimulatedWindowPlatform::setWindowLong(Hwnd hWnd, int iIndex, std::
     return iOld;
 }
 
-Hrgn SimulatedWindowPlatform::createRectRgn(int iLeft, int iTop, int iRight, int iBottom) {
-    return m_regions.create(RectRegion::rect(iLeft, iTop, iRight, iBottom));
+std::optional<RectRegion> SimulatedWindowPlatform::windowShape(Hwnd hWnd) {
+    return windowRegion(hWnd);
 }
 
-Hrgn SimulatedWindowPlatform::createRoundRectRgn(int iLeft, int iTop, int iRight, int iBottom, int iWidthEllipse,
-                                                 int iHeightEllipse) {
-    return m_regions.create(RectRegion::roundRect(iLeft, iTop, iRight, iBottom, iWidthEllipse, iHeightEllipse));
-}
-
-int SimulatedWindowPlatform::combineRgn(Hrgn hDest, Hrgn hSrc1, Hrgn hSrc2, int iMode) {
-    return m_regions.combine(hDest, hSrc1, hSrc2, iMode);
-}
-
-int SimulatedWindowPlatform::getWindowRgn(Hwnd hWnd, Hrgn hRgn) {
-    const Window* pWindow = find(hWnd);
-    RectRegion* pRegion = m_regions.find(hRgn);
-    if (!pWindow || !pRegion || !pWindow->region) return kRgnError;
-    *pRegion = *pWindow->region;
-    return pRegion->kind();
-}
-
-bool SimulatedWindowPlatform::setWindowRgn(Hwnd hWnd, Hrgn hRgn, bool bRedraw) {
-    log("SetWindowRgn(" + num(hWnd) + "," + (hRgn ? "rgn" : "0") + "," + (bRedraw ? "1" : "0") + ")");
+bool SimulatedWindowPlatform::applyWindowShape(Hwnd hWnd, const RectRegion* pRegion, bool bRedraw) {
+    log("SetWindowRgn(" + num(hWnd) + "," + (pRegion ? "rgn" : "0") + "," + (bRedraw ? "1" : "0") + ")");
     Window* pWindow = find(hWnd);
     if (!pWindow) return false;
-    if (hRgn == 0) {
+    if (pRegion) {
+        pWindow->region = *pRegion;
+    } else {
         pWindow->region.reset();
-        return true;
     }
-    RectRegion region;
-    if (!m_regions.take(hRgn, region)) return false;
-    pWindow->region = std::move(region);
     return true;
-}
-
-bool SimulatedWindowPlatform::deleteObject(Hrgn hRgn) {
-    return m_regions.remove(hRgn);
-}
-
-int SimulatedWindowPlatform::getRgnBox(Hrgn hRgn, WinRect& rect) {
-    const RectRegion* pRegion = m_regions.find(hRgn);
-    if (!pRegion) return kRgnError;
-    rect = pRegion->boundingRect();
-    return pRegion->kind();
 }
 
 Hwnd SimulatedWindowPlatform::getForegroundWindow() {
@@ -584,7 +554,25 @@ bool SimulatedWindowPlatform::getMonitorInfo(Hmonitor hMonitor, MonitorInfo& inf
 }
 
 void SimulatedWindowPlatform::setMessageSink(Hwnd hWnd, MessageSink sink) {
-    if (Window* pWindow = find(hWnd)) pWindow->sink = std::move(sink);
+    Window* pWindow = find(hWnd);
+    if (!pWindow && sink && hWnd) {
+        // One of the service's own windows: it joins the desktop, hidden.
+        WindowParams params;
+        params.strClass = u"Qt5QWindowIcon";
+        params.bVisible = false;
+        params.uThreadId = kServiceThread;
+        params.hWnd = hWnd;
+        createWindow(params);
+        pWindow = find(hWnd);
+        pWindow->bAdopted = true;
+    }
+    if (!pWindow) return;
+    if (!sink && pWindow->bAdopted) {
+        pWindow->sink = MessageSink();
+        destroyWindow(hWnd);
+        return;
+    }
+    pWindow->sink = std::move(sink);
 }
 
 }  // namespace platform

@@ -2,17 +2,19 @@
 // order, rectangles, visibility, style, stacking order, region and owning
 // thread; monitors; taskbars; a foreground window. Tests build the desktop
 // through the "desktop" calls below, drive the code under test through the
-// WindowPlatform calls, and read back what it did.
+// WindowPlatform calls, and read back what it did. The service's own windows
+// (Qt's, unknown to this desktop) join it when they install their message
+// sink: top-level, hidden, class "Qt5QWindowIcon", owned by kServiceThread;
+// they leave when the sink is removed.
 //
 // Coordinates follow the desktop's rules: a top-level window's position is in
 // screen coordinates, a child's is relative to its parent's client area, and
 // a child moves with its parent. Each window has a frame: the client area is
 // the window rectangle less the frame margins.
-#ifndef PLATFORM_SIMULATEDWINDOWPLATFORM_H
-#define PLATFORM_SIMULATEDWINDOWPLATFORM_H
+#ifndef TESTS_SIMULATEDWINDOWPLATFORM_H
+#define TESTS_SIMULATEDWINDOWPLATFORM_H
 
-#include "RectRegion.h"
-#include "WindowPlatform.h"
+#include "RegionKeepingPlatform.h"
 
 #include <map>
 #include <optional>
@@ -21,7 +23,7 @@
 
 namespace platform {
 
-class SimulatedWindowPlatform final : public WindowPlatform {
+class SimulatedWindowPlatform final : public RegionKeepingPlatform {
 public:
     struct WindowParams {
         std::u16string strTitle;
@@ -74,7 +76,6 @@ public:
     std::optional<RectRegion> windowRegion(Hwnd hWnd) const;
     std::uint32_t style(Hwnd hWnd) const;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> attachedInputs() const;  // current attachments
-    size_t liveRegionCount() const { return m_regions.liveCount(); }
     // Every WindowPlatform call that changes something, in order, as text
     // (for example "SetParent(5,2)", "ShowWindow(3,0)").
     const std::vector<std::string>& calls() const { return m_vecCalls; }
@@ -97,14 +98,6 @@ public:
     bool setWindowPos(Hwnd hWnd, Hwnd hInsertAfter, int x, int y, int cx, int cy, unsigned uFlags) override;
     std::int32_t getWindowLong(Hwnd hWnd, int iIndex) override;
     std::int32_t setWindowLong(Hwnd hWnd, int iIndex, std::int32_t iNewLong) override;
-    Hrgn createRectRgn(int iLeft, int iTop, int iRight, int iBottom) override;
-    Hrgn createRoundRectRgn(int iLeft, int iTop, int iRight, int iBottom, int iWidthEllipse,
-                            int iHeightEllipse) override;
-    int combineRgn(Hrgn hDest, Hrgn hSrc1, Hrgn hSrc2, int iMode) override;
-    int getWindowRgn(Hwnd hWnd, Hrgn hRgn) override;
-    bool setWindowRgn(Hwnd hWnd, Hrgn hRgn, bool bRedraw) override;
-    bool deleteObject(Hrgn hRgn) override;
-    int getRgnBox(Hrgn hRgn, WinRect& rect) override;
     Hwnd getForegroundWindow() override;
     bool setForegroundWindow(Hwnd hWnd) override;
     std::uint32_t getWindowThreadProcessId(Hwnd hWnd) override;
@@ -113,6 +106,10 @@ public:
     Hmonitor monitorFromWindow(Hwnd hWnd, unsigned uFlags) override;
     bool getMonitorInfo(Hmonitor hMonitor, MonitorInfo& info) override;
     void setMessageSink(Hwnd hWnd, MessageSink sink) override;
+
+protected:
+    std::optional<RectRegion> windowShape(Hwnd hWnd) override;
+    bool applyWindowShape(Hwnd hWnd, const RectRegion* pRegion, bool bRedraw) override;
 
 private:
     struct Window {
@@ -129,6 +126,7 @@ private:
         std::optional<RectRegion> region;
         std::uint32_t uThreadId = 0;
         MessageSink sink;
+        bool bAdopted = false;  // one of the service's own windows
     };
 
     Window* find(Hwnd hWnd);
@@ -156,10 +154,9 @@ private:
     Hwnd m_hForeground = 0;
     std::vector<MonitorInfo> m_vecMonitors;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> m_vecAttached;
-    RegionTable m_regions;
     std::vector<std::string> m_vecCalls;
 };
 
 }  // namespace platform
 
-#endif  // PLATFORM_SIMULATEDWINDOWPLATFORM_H
+#endif  // TESTS_SIMULATEDWINDOWPLATFORM_H

@@ -1,0 +1,252 @@
+#include "WindowControlManager.h"
+
+#include "VideoCommand.h"
+#include "WindowControl.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QJsonDocument>
+#include <QTimerEvent>
+
+namespace {
+
+const char* const kServiceVersion = "1.0.3";
+constexpr int kErrorModuleWindow = 5;
+constexpr int kErrorNotJson = 1;
+
+bool parse(const QString& strMessage, QJsonObject& request) {
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(strMessage.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError) return false;
+    request = document.object();
+    return true;
+}
+
+QRect rectOf(const QJsonObject& request) {
+    const QJsonObject rect = request.value(QStringLiteral("rect")).toObject();
+    return QRect(rect.value(QStringLiteral("left")).toInt(), rect.value(QStringLiteral("top")).toInt(),
+                 rect.value(QStringLiteral("width")).toInt(), rect.value(QStringLiteral("height")).toInt());
+}
+
+}  // namespace
+
+WindowControlManager::WindowControlManager() {
+    m_nFastTimerId = startTimer(15, Qt::CoarseTimer);
+    m_nSlowTimerId = startTimer(100, Qt::CoarseTimer);
+    // Windows must go while the application object still exists.
+    qAddPostRoutine([] { instance()->closeAll(); });
+}
+
+WindowControlManager::~WindowControlManager() {
+    closeAll();
+}
+
+void WindowControlManager::closeAll() {
+    const QMap<QString, WindowControl*> mapWindows = m_mapWindows;
+    m_mapWindows.clear();
+    qDeleteAll(mapWindows);
+    if (m_nFastTimerId > 0) killTimer(m_nFastTimerId);
+    if (m_nSlowTimerId > 0) killTimer(m_nSlowTimerId);
+    m_nFastTimerId = m_nSlowTimerId = 0;
+    // The windows' components were released with deleteLater.
+    if (!mapWindows.isEmpty()) QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void WindowControlManager::release(WindowControl* pWindow) {
+    pWindow->close();
+    pWindow->deleteLater();
+}
+
+QString WindowControlManager::runCommand(const QString& strMessage,
+                                         const std::function<int(const QJsonObject&, WindowControl*)>& fnCommand,
+                                         bool bWithVersion) {
+    QJsonObject request;
+    QJsonObject response;
+    if (!parse(strMessage, request)) {
+        response = {{QStringLiteral("sequence"), QString()},
+                    {QStringLiteral("uuid"), QString()},
+                    {QStringLiteral("errorModule"), kErrorModuleWindow},
+                    {QStringLiteral("errorCode"), kErrorNotJson}};
+    } else {
+        const QString strUuid = request.value(QStringLiteral("uuid")).toString();
+        const int iCode = fnCommand(request, m_mapWindows.value(strUuid));
+        response = {{QStringLiteral("sequence"), request.value(QStringLiteral("sequence")).toString()},
+                    {QStringLiteral("uuid"), strUuid},
+                    {QStringLiteral("errorModule"), iCode ? kErrorModuleWindow : 0},
+                    {QStringLiteral("errorCode"), iCode}};
+    }
+    if (bWithVersion) response.insert(QStringLiteral("localServiceVersion"), QLatin1String(kServiceVersion));
+    return QString::fromUtf8(QJsonDocument(response).toJson(QJsonDocument::Compact));
+}
+
+// --- commands ------------------------------------------------------------------------
+
+QString WindowControlManager::createWnd(const QString& strMessage) {
+    return runCommand(strMessage, [this](const QJsonObject& request, WindowControl* pRegistered) {
+        const QString strUuid = request.value(QStringLiteral("uuid")).toString();
+        QRect rect = rectOf(request);
+        WindowControl* pWindow = new WindowControl();
+        const QString strClassName = request.value(QStringLiteral("className")).toString();
+        const bool bEmbed = request.contains(QStringLiteral("embed")) ? request.value(QStringLiteral("embed")).toBool()
+                                                                      : true;
+        const QString strParent = request.contains(QStringLiteral("parentWnd"))
+                                      ? request.value(QStringLiteral("parentWnd")).toString()
+                                      : QString();
+        const int iResult = pWindow->createWnd(strUuid, strClassName, bEmbed, strParent);
+        if (iResult != WindowControl::kCreated && iResult != WindowControl::kNoBrowser) {
+            pWindow->deleteLater();
+            return iResult;
+        }
+        connect(pWindow, &WindowControl::sigWindowSelected, this, &WindowControlManager::sigWindowSelected);
+        connect(pWindow, &WindowControl::sigDrawEnd, this, &WindowControlManager::sigDrawEnd);
+        connect(pWindow, &WindowControl::sigNetStreamEvent, this, &WindowControlManager::sigNetStreamEvent);
+        connect(pWindow, &WindowControl::sigFisheyePTZEvent, this, &WindowControlManager::sigFisheyePTZEvent);
+        connect(pWindow, &WindowControl::sigMouseEvent, this, &WindowControlManager::sigMouseEvent);
+        connect(pWindow, &WindowControl::sigFullScreenChange, this, &WindowControlManager::sigFullScreenChange);
+        if (!strParent.isEmpty()) rect.moveTopLeft(QPoint(0, 0));
+        pWindow->setWndGeometry(rect.left(), rect.top(), rect.width(), rect.height(), true);
+        if (iResult == WindowControl::kCreated) {
+            pWindow->show();
+            qDebug() << "createWnd and show";
+        }
+        // A second window for the same client replaces the first, which
+        // would otherwise stay on screen with nobody to reach it.
+        if (pRegistered) release(pRegistered);
+        m_mapWindows.insert(strUuid, pWindow);
+        return iResult;
+    });
+}
+
+QString WindowControlManager::showWnd(const QString& strMessage) {
+    return runCommand(strMessage, [](const QJsonObject&, WindowControl* pWindow) {
+        if (!pWindow || pWindow->isVideoFullScreen()) return 0;
+        // A window that never found its browser takes the foreground window.
+        if (!pWindow->parentHwnd()) pWindow->findParentWnd(QString(), QString());
+        pWindow->show();
+        if (pWindow->isEmbed()) {
+            pWindow->activateBrowser();
+        } else {
+            pWindow->setTopMost(true);
+        }
+        const QRect rect = pWindow->wndRect();
+        pWindow->setWndGeometry(rect.left(), rect.top(), rect.width(), rect.height(), true);
+        return 0;
+    });
+}
+
+QString WindowControlManager::hideWnd(const QString& strMessage) {
+    return runCommand(strMessage, [](const QJsonObject&, WindowControl* pWindow) {
+        if (pWindow && !pWindow->isVideoFullScreen()) pWindow->hide();
+        return 0;
+    });
+}
+
+QString WindowControlManager::destroyWnd(const QString& strMessage) {
+    return runCommand(strMessage, [this](const QJsonObject& request, WindowControl* pWindow) {
+        if (pWindow) {
+            release(pWindow);
+            m_mapWindows.remove(request.value(QStringLiteral("uuid")).toString());
+        }
+        return 0;
+    });
+}
+
+QString WindowControlManager::setWndGeometry(const QString& strMessage) {
+    return runCommand(strMessage, [](const QJsonObject& request, WindowControl* pWindow) {
+        if (!pWindow) return 0;
+        const QRect rect = rectOf(request);
+        pWindow->setWndGeometry(rect.left(), rect.top(), rect.width(), rect.height(), true);
+        if (pWindow->isVisible()) pWindow->redrawByHideAndShow();
+        return 0;
+    });
+}
+
+QString WindowControlManager::setWndZOrder(const QString& strMessage) {
+    return runCommand(strMessage, [](const QJsonObject& request, WindowControl* pWindow) {
+        if (pWindow) pWindow->setZOrder(request.value(QStringLiteral("flag")).toInt());
+        return 0;
+    });
+}
+
+QString WindowControlManager::setWndCover(const QString& strMessage) {
+    return runCommand(strMessage, [](const QJsonObject& request, WindowControl* pWindow) {
+        if (pWindow) {
+            pWindow->setCover(request.value(QStringLiteral("position")).toString(),
+                              request.value(QStringLiteral("size")).toInt());
+        }
+        return 0;
+    });
+}
+
+QString WindowControlManager::updateParentWnd(const QString& strMessage) {
+    return runCommand(strMessage, [](const QJsonObject&, WindowControl* pWindow) {
+        if (pWindow) pWindow->updateParentWnd();
+        return 0;
+    });
+}
+
+QString WindowControlManager::getLocalServiceVersion(const QString& strMessage) {
+    return runCommand(strMessage, [](const QJsonObject&, WindowControl*) { return 0; }, true);
+}
+
+QString WindowControlManager::cuttingPartWindow(const QString& strMessage) {
+    return runCommand(strMessage, [](const QJsonObject& request, WindowControl* pWindow) {
+        if (!pWindow) return 0;
+        const QRect rect = rectOf(request);
+        pWindow->cuttingPartWindow(rect.left(), rect.top(), rect.width(), rect.height(),
+                                   request.value(QStringLiteral("round")).toInt());
+        return 0;
+    });
+}
+
+QString WindowControlManager::repairPartWindow(const QString& strMessage) {
+    return runCommand(strMessage, [](const QJsonObject& request, WindowControl* pWindow) {
+        if (!pWindow) return 0;
+        const QRect rect = rectOf(request);
+        pWindow->repairPartWindow(rect.left(), rect.top(), rect.width(), rect.height(),
+                                  request.value(QStringLiteral("round")).toInt());
+        return 0;
+    });
+}
+
+QString WindowControlManager::setWindowSelected(const QString& strMessage) {
+    return runCommand(strMessage, [](const QJsonObject& request, WindowControl* pWindow) {
+        if (pWindow) pWindow->selectPlayWindow(request);
+        return 0;
+    });
+}
+
+// --- clients, video and timers ------------------------------------------------------------
+
+void WindowControlManager::closeByUuid(QString uuid) {
+    WindowControl* pWindow = m_mapWindows.value(uuid);
+    if (!pWindow) return;
+    pWindow->stopAll(QJsonObject());
+    release(pWindow);
+    m_mapWindows.remove(uuid);
+}
+
+QString WindowControlManager::forwardVideo(const video::VideoCommand& command, const QString& strMessage) {
+    QJsonObject request;
+    if (!parse(strMessage, request)) return QString();
+    if (!command.has(video::kWindowBound)) return WindowControl::forwardGlobal(command, request);
+    WindowControl* pWindow = m_mapWindows.value(request.value(QStringLiteral("uuid")).toString());
+    return pWindow ? pWindow->forwardVideo(command, request) : QString();
+}
+
+void WindowControlManager::timerEvent(QTimerEvent* event) {
+    // A copy: nothing a tick does may disturb the walk.
+    const QMap<QString, WindowControl*> mapWindows = m_mapWindows;
+    if (event->timerId() == m_nFastTimerId) {
+        for (WindowControl* pWindow : mapWindows) {
+            if (!pWindow->isEmbed()) pWindow->followBrowser();
+        }
+    } else if (event->timerId() == m_nSlowTimerId) {
+        for (WindowControl* pWindow : mapWindows) {
+            pWindow->checkForeground();
+            pWindow->checkBrowserMove();
+        }
+    } else {
+        QObject::timerEvent(event);
+    }
+}

@@ -1,0 +1,91 @@
+// The registry of native windows, keyed by the exact "uuid" of the request
+// that created them: carries out the window commands on the registered
+// window, forwards video commands to it, runs the two timers that keep every
+// window with its browser (15 ms and 100 ms, coarse, windows visited in
+// registry order) and relays the windows' events.
+//
+// One per process (instance()); it owns the registered windows. GUI thread
+// only: the registry has no lock (only the singleton's creation takes one).
+#ifndef WINDOW_WINDOWCONTROLMANAGER_H
+#define WINDOW_WINDOWCONTROLMANAGER_H
+
+#include "Singleton.h"
+
+#include <QJsonObject>
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class WindowControl;
+
+namespace video {
+struct VideoCommand;
+}
+
+class WindowControlManager : public QObject, public Base::CSingleton<WindowControlManager> {
+    Q_OBJECT
+    friend class Base::CSingleton<WindowControlManager>;
+
+public:
+    ~WindowControlManager() override;
+
+    // The window commands: each takes the whole request text and returns the
+    // compact response ("sequence" and "uuid" as text, "errorModule" 0 or 5,
+    // "errorCode" 0, 1 for a request that is not JSON, 5000 or 5001 from
+    // createWnd). An unregistered "uuid" is answered with success.
+    QString createWnd(const QString& strMessage);
+    QString showWnd(const QString& strMessage);
+    QString hideWnd(const QString& strMessage);
+    QString destroyWnd(const QString& strMessage);
+    QString setWndGeometry(const QString& strMessage);
+    QString setWndZOrder(const QString& strMessage);
+    QString setWndCover(const QString& strMessage);
+    QString updateParentWnd(const QString& strMessage);
+    QString getLocalServiceVersion(const QString& strMessage);
+    QString cuttingPartWindow(const QString& strMessage);
+    QString repairPartWindow(const QString& strMessage);
+    QString setWindowSelected(const QString& strMessage);
+
+    // The client uuid is gone: its window stops all play, closes and goes.
+    void closeByUuid(QString uuid);
+
+    // A video command: on the window registered under the request's "uuid"
+    // when the command is bound to a window (the empty text when none is),
+    // otherwise without a window. The empty text for a request that is not
+    // JSON.
+    QString forwardVideo(const video::VideoCommand& command, const QString& strMessage);
+
+    // The window registered under strUuid, or null.
+    WindowControl* window(const QString& strUuid) const { return m_mapWindows.value(strUuid); }
+
+signals:
+    void sigWindowSelected(QString strRet);
+    void sigDrawEnd(QString strRet);
+    void sigNetStreamEvent(QString strRet);
+    void sigFisheyePTZEvent(QString strRet);
+    void sigFullScreenChange(QString strRet);
+    void sigMouseEvent(QString strRet);
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    WindowControlManager();
+
+    // Parses the request and runs fnCommand on it with the window registered
+    // under its "uuid" (null when none is); fnCommand returns the error code.
+    QString runCommand(const QString& strMessage, const std::function<int(const QJsonObject&, WindowControl*)>& fnCommand,
+                       bool bWithVersion = false);
+    static void release(WindowControl* pWindow);
+    // Deletes every registered window and stops the timers (also while the
+    // application object is being destroyed, when windows can still go).
+    void closeAll();
+
+    QMap<QString, WindowControl*> m_mapWindows;
+    int m_nFastTimerId = 0;
+    int m_nSlowTimerId = 0;
+};
+
+#endif  // WINDOW_WINDOWCONTROLMANAGER_H
