@@ -235,7 +235,7 @@ private slots:
         QTest::newRow("not playing") << "ev2 full ev2" << "nssss Fssss Fssss";
         QTest::newRow("capability off leaves") << "full cap0 ev2" << "Fssss Fssss nssss";
         QTest::newRow("capability off out of full screen") << "cap0 ev1" << "nssss nssss";
-        QTest::newRow("capability as text") << "cap0 capText ev1" << "nssss nssss nssss";
+        QTest::newRow("capability as text") << "capText ev1" << "nssss Fhshh";
         QTest::newRow("capability 2") << "cap0 cap2 ev1" << "nssss nssss Fhshh";
         QTest::newRow("full twice leaves") << "full full" << "Fssss nssss";
         QTest::newRow("full false") << "unfull full unfull" << "nssss Fssss nssss";
