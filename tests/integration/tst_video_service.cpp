@@ -6,12 +6,17 @@
 #include "HttpTestClient.h"
 #include "PageSocket.h"
 #include "ServiceProcess.h"
+#include "VideoCommand.h"
+#include "video_control.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtTest>
 
+#include <QSet>
+
+#include <functional>
 #include <memory>
 
 namespace {
@@ -265,6 +270,60 @@ private slots:
         for (const QString& strText : listReceived) {
             QVERIFY2(strText == strChange || json(strText.toUtf8()).value("errorCode") == 0, qPrintable(strText));
         }
+    }
+
+    // Every command of the table, from a page with a window and from one
+    // without: the window-bound ones answer the empty text without a window;
+    // every library function answers what was scripted for it, so each
+    // command shows which one it called, and no two call the same.
+    void everyCommand() {
+        QList<QByteArray> listFunctions;
+#define LIST_FUNCTION(name) listFunctions << #name;
+        VC_WIDGET_REQUEST_FUNCTIONS(LIST_FUNCTION) VC_WIDGET_FUNCTIONS(LIST_FUNCTION)
+        VC_REQUEST_FUNCTIONS(LIST_FUNCTION) VC_NO_ARGUMENT_FUNCTIONS(LIST_FUNCTION)
+#undef LIST_FUNCTION
+        // All lines at once; the last acknowledgement follows the others.
+        const auto scriptAll = [&](const std::function<QByteArray(const QByteArray&)>& fnResult) {
+            QByteArray baLines;
+            for (const QByteArray& baFunction : listFunctions) baLines += "vc-result " + baFunction + " " + fnResult(baFunction) + "\n";
+            baLines.chop(1);
+            return hook(baLines, "test hook: vc-result " + listFunctions.last());
+        };
+        QVERIFY(scriptAll([](const QByteArray& baFunction) { return "{\"fn\":\"" + baFunction + "\"}"; }));
+
+        // Answers come in the order of the requests: all requests at once.
+        const int iCount = int(video::videoCommandsEnd() - video::videoCommandsBegin());
+        QStringList listAnswers[2];  // with a window, without one
+        for (PageSocket* pPage : {m_pFirst.get(), m_pWindowless.get()}) {
+            for (auto it = video::videoCommandsBegin(); it != video::videoCommandsEnd(); ++it) {
+                const QJsonObject request{{"cmd", "video." + QLatin1String(it->szName)}, {"uuid", pPage->uuid()},
+                                          {"sequence", it->szName}, {"full", false}};
+                pPage->send(QJsonDocument(request).toJson());
+            }
+            listAnswers[pPage == m_pWindowless.get()] = drain(*pPage);
+        }
+        QCOMPARE(listAnswers[0].size(), iCount);
+        QCOMPARE(listAnswers[1].size(), iCount);
+        // Without a window only the 26 global commands answer, but "getLastError".
+        QCOMPARE(iCount - listAnswers[1].count(QString()), 25);
+
+        QSet<QString> setCalled;
+        for (int i = 0; i < iCount; ++i) {
+            const video::VideoCommand& command = video::videoCommandsBegin()[i];
+            const bool bWindowBound = command.has(video::kWindowBound);
+            QVERIFY2(listAnswers[0][i].isEmpty() == command.answersEmpty(), command.szName);
+            QVERIFY2(listAnswers[1][i].isEmpty() == (command.answersEmpty() || bWindowBound), command.szName);
+            const QString strCalled = json(listAnswers[0][i].toUtf8()).value("fn").toString();
+            QVERIFY2(strCalled.isEmpty() ==
+                         (command.answersEmpty() || std::holds_alternative<video::ComponentFn>(command.call)),
+                     command.szName);
+            QVERIFY2(strCalled.isEmpty() || !setCalled.contains(strCalled), command.szName);
+            setCalled << strCalled;
+            if (!bWindowBound) QCOMPARE(json(listAnswers[1][i].toUtf8()).value("fn").toString(), strCalled);
+        }
+        QCOMPARE(setCalled.size(), 90 + 1);  // 90 library functions, and none for the others
+
+        QVERIFY(scriptAll([](const QByteArray&) { return QByteArray("{}"); }));
     }
 };
 
