@@ -7,11 +7,14 @@
 #include "WindowControlManager.h"
 #include "video_control_test.h"
 
+#include <QColor>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QKeyEvent>
+#include <QPalette>
+#include <QWidget>
 #include <QSocketNotifier>
 
 #include <unistd.h>
@@ -92,6 +95,24 @@ void TestHooks::runLine(const QByteArray& baLine) {
         const WindowControl* pWindow = WindowControlManager::instance()->window(strUuid);
         qDebug().noquote() << "test hook: window" << strUuid
                            << (pWindow ? (pWindow->isVisible() ? "shown" : "hidden") : "none");
+    } else if (baVerb == "paint") {
+        const QList<QByteArray> listArgs = baArgument.split(' ');
+        WindowControl* pWindow = WindowControlManager::instance()->window(QString::fromUtf8(listArgs.value(0)));
+        const QColor colour(QLatin1Char('#') + QString::fromLatin1(listArgs.value(1)));
+        if (pWindow && colour.isValid()) {
+            QList<QWidget*> listWidgets = pWindow->findChildren<QWidget*>();
+            listWidgets.prepend(pWindow);
+            for (QWidget* pWidget : listWidgets) {
+                pWidget->setAttribute(Qt::WA_OpaquePaintEvent, false);
+                pWidget->setAttribute(Qt::WA_NoSystemBackground, false);
+                QPalette palette = pWidget->palette();
+                palette.setColor(QPalette::Window, colour);
+                pWidget->setPalette(palette);
+                pWidget->setAutoFillBackground(true);
+                pWidget->update();
+            }
+        }
+        qDebug().noquote() << "test hook: paint" << baArgument << (pWindow ? "done" : "none");
     } else {
         qDebug().noquote() << "test hook: unknown" << baLine;
     }

@@ -26,6 +26,9 @@ class WebServer;
 //                 a key press (a Qt::Key value) reaches that video widget
 //   window <uuid> logs "test hook: window <uuid> shown|hidden|none": the
 //                 window registered under uuid and whether it is visible
+//   paint <uuid> <rrggbb>
+//                 fills that window and its video widget with one colour
+//                 (screenshot tests find it by that colour)
 class TestHooks : public QObject {
     Q_OBJECT
 public:

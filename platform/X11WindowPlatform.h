@@ -10,8 +10,9 @@
 //   foreign QWindow for the browser), so Qt keeps track of them. The browser
 //   window is watched: when it is unmapped (not minimised) or destroyed, the
 //   embedded windows hear kWmDestroy. A window that X destroyed together
-//   with the browser is created anew by the next setParent(hWnd, 0); its old
-//   handle keeps working for every call.
+//   with the browser is created anew by the next setParent(hWnd, 0); its
+//   first handle keeps working for every call, and the backend reports it
+//   by that handle.
 // - Regions are applied with the shape extension; "no region" and "empty
 //   region" stay apart.
 // - Foreground: _NET_ACTIVE_WINDOW. Monitors: RandR monitors. Taskbars:
@@ -19,17 +20,22 @@
 //   (_NET_WM_WINDOW_TYPE_DOCK) on the primary and another monitor; there is
 //   no start button ("Button" finds nothing).
 // - X has no per-thread input queues: the "thread" of a window is its X
-//   client, and attaching thread input has no effect.
+//   client, and attaching thread input has no effect. Like the desktop's own
+//   foreground lock, a window of ours placed without kSwpNoActivate becomes
+//   active only while one of ours already is: the service never takes the
+//   keyboard away from the browser by re-stacking.
+// - Calls on other windows make no round trip on Qt's connection; calls on
+//   our own windows first let Qt's requests reach the server.
 #ifndef PLATFORM_X11WINDOWPLATFORM_H
 #define PLATFORM_X11WINDOWPLATFORM_H
 
-#include "WindowPlatform.h"
+#include "RegionKeepingPlatform.h"
 
 #include <memory>
 
 namespace platform {
 
-class X11WindowPlatform final : public WindowPlatform {
+class X11WindowPlatform final : public RegionKeepingPlatform {
 public:
     // Opens its own connections to the display Qt runs on. Needs the
     // application object on Qt's xcb platform.
@@ -64,14 +70,6 @@ public:
     bool setWindowPos(Hwnd hWnd, Hwnd hInsertAfter, int x, int y, int cx, int cy, unsigned uFlags) override;
     std::int32_t getWindowLong(Hwnd hWnd, int iIndex) override;
     std::int32_t setWindowLong(Hwnd hWnd, int iIndex, std::int32_t iNewLong) override;
-    Hrgn createRectRgn(int iLeft, int iTop, int iRight, int iBottom) override;
-    Hrgn createRoundRectRgn(int iLeft, int iTop, int iRight, int iBottom, int iWidthEllipse,
-                            int iHeightEllipse) override;
-    int combineRgn(Hrgn hDest, Hrgn hSrc1, Hrgn hSrc2, int iMode) override;
-    int getWindowRgn(Hwnd hWnd, Hrgn hRgn) override;
-    bool setWindowRgn(Hwnd hWnd, Hrgn hRgn, bool bRedraw) override;
-    bool deleteObject(Hrgn hRgn) override;
-    int getRgnBox(Hrgn hRgn, WinRect& rect) override;
     Hwnd getForegroundWindow() override;
     bool setForegroundWindow(Hwnd hWnd) override;
     std::uint32_t getWindowThreadProcessId(Hwnd hWnd) override;
@@ -84,6 +82,10 @@ public:
     // Reads the pending events of the watched windows and delivers the
     // notifications they cause (normally done by the event loop).
     void processEvents();
+
+protected:
+    std::optional<RectRegion> windowShape(Hwnd hWnd) override;
+    bool applyWindowShape(Hwnd hWnd, const RectRegion* pRegion, bool bRedraw) override;
 
 private:
     struct Private;

@@ -1,127 +1,219 @@
-// The X11 window backend against a real browser: Chromium on a private
-// Xvfb + openbox desktop, showing a page whose title carries a token.
-#include "X11WindowPlatform.h"
-#include "X11TestWindows.h"
+// End to end on X11: the service (test-hooks build) and Chromium on a private
+// Xvfb + openbox desktop. A page opens WebSockets, creates an embedded and a
+// floating window over two of its elements, and the screen shows them there,
+// also after the browser moved; a cut shows the page through the hole; a
+// closed WebSocket takes its window, a closed browser window leaves its
+// window registered and hidden. Ports 27810-27819.
+#include "HttpTestClient.h"
+#include "ServiceProcess.h"
 #include "XDesktop.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QFile>
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QUuid>
-#include <QWidget>
 #include <QtTest>
 
 #include <csignal>
 #include <cstdio>
-
-using namespace platform;
+#include <memory>
 
 namespace {
 XDesktop* s_pDesktop = nullptr;
 
+constexpr int kWaitMs = 30000;
+constexpr unsigned long kBlue = 0x0000ff, kYellow = 0xffff00, kMagenta = 0xff00ff, kCyan = 0x00ffff;
+
+bool near(const std::vector<int>& vecBox, const std::vector<int>& vecExpected) {
+    if (vecBox.size() != 4 || vecExpected.size() != 4) return false;
+    for (int i = 0; i < 4; ++i) {
+        if (std::abs(vecBox[i] - vecExpected[i]) > 2) return false;
+    }
+    return true;
+}
+
+std::vector<int> moved(std::vector<int> vecBox, int dx, int dy) {
+    vecBox[0] += dx;
+    vecBox[1] += dy;
+    vecBox[2] += dx;
+    vecBox[3] += dy;
+    return vecBox;
+}
+
+QByteArray text(const std::vector<int>& vecBox) {
+    QByteArray baText;
+    for (int i : vecBox) baText += QByteArray::number(i) + ' ';
+    return baText;
+}
 }  // namespace
 
 class TestX11Chromium : public QObject {
     Q_OBJECT
 
-    X11WindowPlatform* m_pPlatform = nullptr;
+    std::unique_ptr<ServiceProcess> m_pService;
+    quint16 m_port = 0;
     QTemporaryDir m_dir;
-    QString m_strToken;
-    int m_iBrowserPid = 0;
+    std::vector<int> m_vecBrowserPids;
+    unsigned long m_browser = 0;
+    QString m_strEmbedded, m_strFloating;  // the page's two connection ids
+    std::vector<int> m_vecBlue, m_vecYellow;  // the page's elements on screen
 
-    Hwnd findByToken() { return findWindowByTitle(*m_pPlatform, m_strToken); }
-
-private slots:
-    void initTestCase() {
-        m_pPlatform = new X11WindowPlatform;
-        QVERIFY(m_pPlatform->isConnected());
-        QVERIFY(m_dir.isValid());
-        m_strToken = QUuid::createUuid().toString();
-        QFile page(m_dir.filePath(QStringLiteral("page.html")));
-        QVERIFY(page.open(QIODevice::WriteOnly));
-        page.write("<!doctype html><html><head><title>video " + m_strToken.toUtf8() +
-                   "</title></head><body style=\"background:#00ff00\"></body></html>");
-        page.close();
-        const std::string strProfile = m_dir.filePath(QStringLiteral("profile")).toStdString();
-        m_iBrowserPid = s_pDesktop->spawn(
+    int startBrowser(const QString& strQuery, const char* szLog) {
+        const int iPid = s_pDesktop->spawn(
             {"chromium", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
              "--disable-background-networking", "--disable-component-update", "--disable-sync",
              "--no-default-browser-check", "--password-store=basic", "--ozone-platform=x11",
-             "--user-data-dir=" + strProfile, "--window-position=60,40", "--window-size=900,650",
-             "file://" + page.fileName().toStdString()},
-            m_dir.filePath(QStringLiteral("chromium.log")).toStdString());
-        QVERIFY(m_iBrowserPid > 0);
+             "--user-data-dir=" + m_dir.filePath(QStringLiteral("profile")).toStdString(), "--new-window",
+             "--window-position=60,40", "--window-size=900,650",
+             "file://" LOCALSERVICE_PAGE_DIR "/window_page.html?" + strQuery.toStdString()},
+            m_dir.filePath(QLatin1String(szLog)).toStdString());
+        m_vecBrowserPids.push_back(iPid);
+        return iPid;
+    }
+
+    bool hook(const QByteArray& baLine) { return m_pService->writeInput(baLine + '\n'); }
+
+    // An event to one of the page's WebSockets, which sends the request.
+    bool pageSends(const QString& strUuid, const QJsonObject& request) {
+        const QJsonObject event{{"cmd", "test.send"}, {"uuid", strUuid}, {"request", request}};
+        return hook("emit " + QJsonDocument(event).toJson(QJsonDocument::Compact));
+    }
+
+    QString windowState(const QString& strUuid) {
+        const int iFrom = m_pService->log().size();
+        const QString strPrefix = QStringLiteral("test hook: window %1 ").arg(strUuid);
+        hook("window " + strUuid.toUtf8());
+        QString strState;
+        (void)QTest::qWaitFor(
+            [&] {
+                const QString strLog = m_pService->log();
+                const int iAt = strLog.indexOf(strPrefix, iFrom);
+                const int iEnd = iAt < 0 ? -1 : strLog.indexOf('\n', iAt);
+                if (iEnd < 0) return false;
+                strState = strLog.mid(iAt + strPrefix.size(), iEnd - iAt - strPrefix.size());
+                return true;
+            },
+            kWaitMs);
+        return strState;
+    }
+
+    QByteArray post(const QByteArray& baBody) {
+        HttpTestClient client(m_port, HttpTestClient::post(baBody));
+        (void)QTest::qWaitFor([&] { return client.hasAnswer() || client.isClosed(); }, kWaitMs);
+        return client.body();
+    }
+
+    bool clientOrigin(unsigned long window, int& x, int& y) {
+        int iWidth = 0, iHeight = 0;
+        return s_pDesktop->geometry(window, x, y, iWidth, iHeight);
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        m_pService = std::make_unique<ServiceProcess>(
+            QJsonObject{{"ServicePortStart", 27810},
+                        {"ServicePortEnd", 27820},
+                        {"SingleInstance", QStringLiteral("tst_x11_chromium-%1").arg(QCoreApplication::applicationPid())}},
+            ServiceProcess::testHooksBinaryPath());
+        m_pService->setEnvironment(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        QVERIFY(m_pService->start());
+        m_port = m_pService->waitForListening(kWaitMs);
+        QVERIFY(m_port != 0);
+        QVERIFY(m_pService->waitForLog("test hook: ready"));
+
+        QVERIFY(startBrowser(QStringLiteral("port=%1").arg(m_port), "chromium.log") > 0);
+        std::string strTitle;
+        QVERIFY2(XDesktop::waitFor([&] { return (m_browser = s_pDesktop->findTitle("page E={", &strTitle)) != 0; }, 90000),
+                 "no Chromium window with the page's connection ids in its title");
+        const QRegularExpressionMatch match =
+            QRegularExpression(QStringLiteral("E=(\\{[^}]+\\}) F=(\\{[^}]+\\})")).match(QString::fromStdString(strTitle));
+        QVERIFY(match.hasMatch());
+        m_strEmbedded = match.captured(1);
+        m_strFloating = match.captured(2);
+        QVERIFY(XDesktop::waitFor([&] {
+            m_vecBlue = s_pDesktop->colourBox(kBlue);
+            m_vecYellow = s_pDesktop->colourBox(kYellow);
+            return m_vecBlue.size() == 4 && m_vecYellow.size() == 4;
+        }, kWaitMs));
     }
 
     void cleanupTestCase() {
-        delete m_pPlatform;
-        m_pPlatform = nullptr;
-        if (m_iBrowserPid > 0) ::kill(-m_iBrowserPid, SIGKILL);  // its whole process group
+        for (int iPid : m_vecBrowserPids) ::kill(-iPid, SIGKILL);  // each browser's process group
+        if (m_pService) {
+            m_pService->terminate();
+            QVERIFY(m_pService->waitForFinished(kWaitMs));
+        }
     }
 
-    void findsChromiumByTitleAndClass() {
-        Hwnd hBrowser = 0;
-        QVERIFY2(XDesktop::waitFor([&] { return (hBrowser = findByToken()) != 0; }, 60000),
-                 "no Chromium window with the token in its title");
-        QVERIFY(windowText(*m_pPlatform, hBrowser).find(u" - Chromium") != std::u16string::npos);
-        QCOMPARE(className(*m_pPlatform, hBrowser), std::u16string(u"Chromium"));
-        // Chromium draws its content without child windows.
-        QCOMPARE(m_pPlatform->getWindow(hBrowser, kGwChild), Hwnd(0));
-        QVERIFY(m_pPlatform->isWindowVisible(hBrowser));
+    void windowsLieOverThePageAndFollowTheBrowser() {
+        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->activeWindow() == m_browser; }, kWaitMs));
+        QVERIFY(pageSends(m_strEmbedded, {{"cmd", "window.createWnd"}, {"className", "Chrome"}, {"rectOf", "embedded"}}));
+        QVERIFY(pageSends(m_strFloating, {{"cmd", "window.createWnd"}, {"className", "Chrome"}, {"embed", false},
+                                          {"rectOf", "floating"}}));
+        QTRY_COMPARE_WITH_TIMEOUT(windowState(m_strEmbedded), QStringLiteral("shown"), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(windowState(m_strFloating), QStringLiteral("shown"), kWaitMs);
+        QVERIFY(hook("paint " + m_strEmbedded.toUtf8() + " ff00ff"));
+        QVERIFY(hook("paint " + m_strFloating.toUtf8() + " 00ffff"));
+        QVERIFY2(XDesktop::waitFor([&] { return near(s_pDesktop->colourBox(kMagenta), m_vecBlue); }, kWaitMs),
+                 text(s_pDesktop->colourBox(kMagenta)) + "instead of " + text(m_vecBlue));
+        QVERIFY2(XDesktop::waitFor([&] { return near(s_pDesktop->colourBox(kCyan), m_vecYellow); }, kWaitMs),
+                 text(s_pDesktop->colourBox(kCyan)) + "instead of " + text(m_vecYellow));
+
+        int x = 0, y = 0, xMoved = 0, yMoved = 0;
+        QVERIFY(clientOrigin(m_browser, x, y));
+        QCOMPARE(s_pDesktop->run({"xdotool", "windowmove", std::to_string(m_browser), "200", "120"}), 0);
+        QVERIFY(XDesktop::waitFor([&] { return clientOrigin(m_browser, xMoved, yMoved) && xMoved != x; }, kWaitMs));
+        m_vecBlue = moved(m_vecBlue, xMoved - x, yMoved - y);
+        m_vecYellow = moved(m_vecYellow, xMoved - x, yMoved - y);
+        QVERIFY2(XDesktop::waitFor([&] { return near(s_pDesktop->colourBox(kMagenta), m_vecBlue); }, kWaitMs),
+                 text(s_pDesktop->colourBox(kMagenta)) + "instead of " + text(m_vecBlue));
+        QVERIFY2(XDesktop::waitFor([&] { return near(s_pDesktop->colourBox(kCyan), m_vecYellow); }, kWaitMs),
+                 text(s_pDesktop->colourBox(kCyan)) + "instead of " + text(m_vecYellow));
+        // The page keeps the keyboard: the floating window never took it.
+        QCOMPARE(s_pDesktop->activeWindow(), m_browser);
     }
 
-    void embeddedWindowFollowsChromiumAndSurvivesItsClose() {
-        const Hwnd hBrowser = findByToken();
-        QVERIFY(hBrowser);
-        OwnWindow own;
-        const Hwnd hOwn = own.handle();
-        int iHeard = 0;
-        m_pPlatform->setMessageSink(hOwn, [&](Hwnd hWnd, unsigned uMsg) {
-            QCOMPARE(uMsg, kWmDestroy);
-            ++iHeard;
-            m_pPlatform->setParent(hWnd, 0);
-            if (own.isVisible()) own.hide();
-        });
-        m_pPlatform->setParent(hOwn, hBrowser);
-        own.setGeometry(40, 200, 240, 135);
-        own.show();
-        QCOMPARE(m_pPlatform->getParent(hOwn), hBrowser);
+    void cutShowsThePageAndRepairClosesIt() {
+        const QJsonObject part{{"left", 20}, {"top", 20}, {"width", 60}, {"height", 40}};
+        const int x = m_vecBlue[0] + 50, y = m_vecBlue[1] + 40;
+        QVERIFY(pageSends(m_strEmbedded, {{"cmd", "window.cuttingPartWindow"}, {"rect", part}, {"round", 0}}));
+        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->pixel(x, y) == kBlue; }, kWaitMs));
+        QCOMPARE(s_pDesktop->pixel(m_vecBlue[0] + 10, m_vecBlue[1] + 10), kMagenta);
+        QVERIFY(pageSends(m_strEmbedded, {{"cmd", "window.repairPartWindow"}, {"rect", part}, {"round", 0}}));
+        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->pixel(x, y) == kMagenta; }, kWaitMs));
+    }
 
-        // Placed in the client area and drawn over the page.
-        WinPoint origin;
-        QVERIFY(m_pPlatform->clientToScreen(hBrowser, origin));
-        WinRect rect;
-        QVERIFY(XDesktop::waitFor([&] {
-            return m_pPlatform->getWindowRect(hOwn, rect) && rect == WinRect{origin.x + 40, origin.y + 200,
-                                                                            origin.x + 280, origin.y + 335};
-        }));
-        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->pixel(origin.x + 100, origin.y + 250) == 0xff0000; }, 10000));
-        // The page is around it (Chromium's repaint does not cover ours).
-        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->pixel(origin.x + 400, origin.y + 400) == 0x00ff00; }, 10000));
+    void closedWebSocketTakesItsWindow() {
+        QVERIFY(hook(QStringLiteral(R"(emit {"cmd":"test.close","uuid":"%1"})").arg(m_strFloating).toUtf8()));
+        QTRY_COMPARE_WITH_TIMEOUT(windowState(m_strFloating), QStringLiteral("none"), kWaitMs);
+        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->colourBox(kCyan).empty(); }, kWaitMs));
+        QCOMPARE(windowState(m_strEmbedded), QStringLiteral("shown"));
+    }
 
-        // Chromium moves; ours goes with it.
-        QCOMPARE(s_pDesktop->run({"xdotool", "windowmove", std::to_string(hBrowser), "200", "120"}), 0);
-        QVERIFY(XDesktop::waitFor([&] {
-            WinPoint moved;
-            return m_pPlatform->clientToScreen(hBrowser, moved) && moved.x != origin.x;
-        }));
-        WinPoint moved;
-        QVERIFY(m_pPlatform->clientToScreen(hBrowser, moved));
-        QVERIFY(m_pPlatform->getWindowRect(hOwn, rect));
-        QCOMPARE(rect.left, moved.x + 40);
-        QCOMPARE(rect.top, moved.y + 200);
-        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->pixel(moved.x + 100, moved.y + 250) == 0xff0000; }, 10000));
+    void closedBrowserWindowLeavesItsWindowHidden() {
+        // A second browser window whose page carries a token an HTTP client
+        // names its window by.
+        const QString strToken = QUuid::createUuid().toString();
+        QVERIFY(startBrowser(QStringLiteral("token=") + strToken, "chromium-other.log") > 0);
+        unsigned long other = 0;
+        QVERIFY(XDesktop::waitFor([&] { return (other = s_pDesktop->findTitle("other " + strToken.toStdString())) != 0; },
+                                  kWaitMs));
+        const QByteArray baCreate = QStringLiteral(R"({"cmd":"window.createWnd","uuid":"%1","sequence":"1",)"
+                                                   R"("className":"Chrome","rect":{"left":10,"top":150,"width":100,"height":80}})")
+                                        .arg(strToken)
+                                        .toUtf8();
+        QCOMPARE(QJsonDocument::fromJson(post(baCreate)).object().value("errorCode").toInt(-1), 0);
+        QCOMPARE(windowState(strToken), QStringLiteral("shown"));
 
-        // Closing the browser leaves our window alive and hidden.
-        s_pDesktop->requestClose(hBrowser);
-        QVERIFY(XDesktop::waitFor([&] { return iHeard == 1; }, 20000));
-        QVERIFY(XDesktop::waitFor([&] { return !m_pPlatform->isWindow(hBrowser); }, 20000));
-        QVERIFY(m_pPlatform->isWindow(hOwn));
-        QVERIFY(!own.isVisible());
-        QVERIFY(!m_pPlatform->isWindowVisible(hOwn));
-        QCOMPARE(m_pPlatform->getParent(hOwn), Hwnd(0));
-        m_pPlatform->setMessageSink(hOwn, MessageSink());
+        s_pDesktop->requestClose(other);
+        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->findTitle("other " + strToken.toStdString()) == 0; }, kWaitMs));
+        QTRY_COMPARE_WITH_TIMEOUT(windowState(strToken), QStringLiteral("hidden"), kWaitMs);
+        QCOMPARE(windowState(m_strEmbedded), QStringLiteral("shown"));
+        QVERIFY(post(QStringLiteral(R"({"cmd":"window.destroyWnd","uuid":"%1"})").arg(strToken).toUtf8()).contains("\"errorCode\":0"));
+        QCOMPARE(windowState(strToken), QStringLiteral("none"));
     }
 };
 
@@ -133,8 +225,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     s_pDesktop = &desktop;
-    QApplication app(argc, argv);
-    app.setQuitOnLastWindowClosed(false);
+    QCoreApplication app(argc, argv);
     TestX11Chromium test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -41,6 +41,12 @@ bool ServiceProcess::writeInput(const QByteArray& baText) {
     return m_process.waitForBytesWritten(5000) || m_process.bytesToWrite() == 0;
 }
 
+void ServiceProcess::setEnvironment(const QString& strName, const QString& strValue) {
+    QProcessEnvironment env = m_process.processEnvironment();
+    env.insert(strName, strValue);
+    m_process.setProcessEnvironment(env);
+}
+
 void ServiceProcess::writeConfigText(const QByteArray& text) {
     QFile file(dir() + QStringLiteral("/LocalServiceConfig.json"));
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(text);

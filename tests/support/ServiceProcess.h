@@ -21,6 +21,10 @@ public:
     // Writes this text as the configuration file (replacing any).
     void writeConfigText(const QByteArray& text);
 
+    // Sets one variable of the service's environment (before start), for
+    // example QT_QPA_PLATFORM=xcb to run it on an X display.
+    void setEnvironment(const QString& strName, const QString& strValue);
+
     bool start(const QString& strWorkingDir = QString());
 
     // Waits for the "listening on port N" line; returns N, or 0.

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -406,6 +407,64 @@ std::vector<unsigned long> XDesktop::stacking() {
     }
     if (pData) XFree(pData);
     return vecWindows;
+}
+
+unsigned long XDesktop::findTitle(const std::string& strText, std::string* pTitle) {
+    const Atom wmName = XInternAtom(m_pDisplay, "_NET_WM_NAME", False);
+    const Atom utf8 = XInternAtom(m_pDisplay, "UTF8_STRING", False);
+    for (unsigned long window : stacking()) {
+        Atom type = 0;
+        int iFormat = 0;
+        unsigned long ulCount = 0, ulAfter = 0;
+        unsigned char* pData = nullptr;
+        std::string strTitle;
+        if (XGetWindowProperty(m_pDisplay, window, wmName, 0, 4096, False, utf8, &type, &iFormat, &ulCount, &ulAfter,
+                               &pData) == Success &&
+            pData) {
+            strTitle.assign(reinterpret_cast<const char*>(pData), ulCount);
+        }
+        if (pData) XFree(pData);
+        if (strTitle.find(strText) == std::string::npos) continue;
+        if (pTitle) *pTitle = strTitle;
+        return window;
+    }
+    return 0;
+}
+
+unsigned long XDesktop::activeWindow() {
+    Atom type = 0;
+    int iFormat = 0;
+    unsigned long ulCount = 0, ulAfter = 0;
+    unsigned char* pData = nullptr;
+    unsigned long ulActive = 0;
+    if (XGetWindowProperty(m_pDisplay, root(), XInternAtom(m_pDisplay, "_NET_ACTIVE_WINDOW", False), 0, 1, False,
+                           XA_WINDOW, &type, &iFormat, &ulCount, &ulAfter, &pData) == Success &&
+        pData && ulCount == 1) {
+        ulActive = *reinterpret_cast<const Window*>(pData);
+    }
+    if (pData) XFree(pData);
+    return ulActive;
+}
+
+std::vector<int> XDesktop::colourBox(unsigned long ulColour) {
+    const int iScreen = DefaultScreen(m_pDisplay);
+    const int iWidth = DisplayWidth(m_pDisplay, iScreen), iHeight = DisplayHeight(m_pDisplay, iScreen);
+    XImage* pImage = XGetImage(m_pDisplay, root(), 0, 0, static_cast<unsigned>(iWidth), static_cast<unsigned>(iHeight),
+                               AllPlanes, ZPixmap);
+    if (!pImage) return {};
+    int iLeft = iWidth, iTop = iHeight, iRight = -1, iBottom = -1;
+    for (int y = 0; y < iHeight; ++y) {
+        for (int x = 0; x < iWidth; ++x) {
+            if ((XGetPixel(pImage, x, y) & 0xffffff) != ulColour) continue;
+            iLeft = std::min(iLeft, x);
+            iTop = std::min(iTop, y);
+            iRight = std::max(iRight, x + 1);
+            iBottom = std::max(iBottom, y + 1);
+        }
+    }
+    XDestroyImage(pImage);
+    if (iRight < 0) return {};
+    return {iLeft, iTop, iRight, iBottom};
 }
 
 bool XDesktop::splitMonitors(int iSplitX) {

@@ -68,6 +68,14 @@ public:
     bool geometry(unsigned long window, int& x, int& y, int& iWidth, int& iHeight);
     // Stacking order of the manager's clients, bottom to top.
     std::vector<unsigned long> stacking();
+    // The first client whose title (UTF-8) contains strText, or 0; its
+    // whole title in *pTitle.
+    unsigned long findTitle(const std::string& strText, std::string* pTitle = nullptr);
+    // The manager's active window (_NET_ACTIVE_WINDOW), or 0.
+    unsigned long activeWindow();
+    // Bounding box {left, top, right, bottom} of the screen pixels of one
+    // colour (0xRRGGBB); empty when there are none.
+    std::vector<int> colourBox(unsigned long ulColour);
 
 private:
     void stop();
