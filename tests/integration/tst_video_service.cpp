@@ -228,8 +228,6 @@ private slots:
         QTest::addColumn<int>("iChanges");
         QTest::newRow("command, two play-window events, Escape twice") << "full ev ev esc esc" << 1;
         QTest::newRow("play-window event enters, the next leaves") << "ev ev" << 1;
-        QTest::newRow("command twice") << "full full" << 1;
-        QTest::newRow("leave out of full screen") << "unfull esc" << 0;
         QTest::newRow("capability \"1\" as text changes nothing") << "capText ev ev" << 1;
     }
     void fullScreenChangeEvents() {
