@@ -1,19 +1,41 @@
 #include "TestHooks.h"
 
 #include "MessageDispatch.h"
+#include "WebClientComponents.h"
 #include "WebServer.h"
 #include "WindowControl.h"
 #include "WindowControlManager.h"
+#include "video_control_test.h"
 
 #include <QColor>
+#include <QCoreApplication>
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QKeyEvent>
 #include <QPalette>
 #include <QWidget>
 #include <QSocketNotifier>
 
 #include <unistd.h>
+
+#include <utility>
+
+namespace {
+// The first space-separated word of baText and the rest after that space.
+std::pair<QByteArray, QByteArray> firstWord(const QByteArray& baText) {
+    const int iSpace = baText.indexOf(' ');
+    return {baText.left(iSpace), iSpace < 0 ? QByteArray() : baText.mid(iSpace + 1)};
+}
+
+// The video widget of the window registered under baUuid.
+NEVER_USE_ME::MainWindow* videoWidget(const QByteArray& baUuid) {
+    const WindowControl* pWindow = WindowControlManager::instance()->window(QString::fromUtf8(baUuid));
+    if (pWindow && pWindow->component()) return pWindow->component()->videoWidget();
+    qDebug().noquote() << "test hook: no video widget for" << baUuid;
+    return nullptr;
+}
+}  // namespace
 
 TestHooks::TestHooks(WebServer* pServer, QObject* parent)
     : QObject(parent), m_pServer(pServer), m_pNotifier(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this)) {
@@ -50,6 +72,24 @@ void TestHooks::runLine(const QByteArray& baLine) {
     } else if (baVerb == "emit") {
         const QString strUuid = QJsonDocument::fromJson(baArgument).object().value(QStringLiteral("uuid")).toString();
         emit m_pServer->dispatcher()->messageResponse(strUuid, QString::fromUtf8(baArgument));
+    } else if (baVerb == "vc-event") {
+        const auto [baType, baRest] = firstWord(baArgument);
+        const auto [baUuid, baData] = firstWord(baRest);
+        if (NEVER_USE_ME::MainWindow* pWidget = videoWidget(baUuid)) {
+            VC_Test_FireEvent(VC_EventType(baType.toInt()), pWidget, QJsonDocument::fromJson(baData));
+            qDebug().noquote() << "test hook: vc-event" << baType << baUuid;
+        }
+    } else if (baVerb == "vc-key") {
+        const auto [baUuid, baKey] = firstWord(baArgument);
+        if (NEVER_USE_ME::MainWindow* pWidget = videoWidget(baUuid)) {
+            QKeyEvent event(QEvent::KeyPress, baKey.toInt(), Qt::NoModifier);
+            QCoreApplication::sendEvent(pWidget, &event);
+            qDebug().noquote() << "test hook: vc-key" << baUuid << baKey;
+        }
+    } else if (baVerb == "vc-result") {
+        const auto [baFunction, baResult] = firstWord(baArgument);
+        VC_Test_ScriptResult(QString::fromUtf8(baFunction), QJsonDocument::fromJson(baResult).object());
+        qDebug().noquote() << "test hook: vc-result" << baFunction;
     } else if (baVerb == "window") {
         const QString strUuid = QString::fromUtf8(baArgument);
         const WindowControl* pWindow = WindowControlManager::instance()->window(strUuid);

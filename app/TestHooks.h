@@ -15,6 +15,15 @@ class WebServer;
 //   idle <ms>     time a timed-out client may stay away
 //   emit <json>   the JSON text leaves the modules as a response or event
 //                 (an event when it has "cmd") for its own "uuid"
+//   vc-event <type> <uuid> <json>
+//                 the video library reports an event of that type with the
+//                 JSON object as data for the video widget of the window
+//                 registered under uuid (no spaces in uuid)
+//   vc-result <function> <json>
+//                 every later call of the named video library function
+//                 ("VC_Play") answers the JSON object; {} ends that
+//   vc-key <uuid> <key>
+//                 a key press (a Qt::Key value) reaches that video widget
 //   window <uuid> logs "test hook: window <uuid> shown|hidden|none": the
 //                 window registered under uuid and whether it is visible
 //   paint <uuid> <rrggbb>

@@ -1,15 +1,32 @@
 #include "VideoMessageDispatch.h"
 
+#include "VideoCommand.h"
+#include "WindowControlManager.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
-VideoMessageDispatch::VideoMessageDispatch(QObject* parent) : QObject(parent) {}
+VideoMessageDispatch::VideoMessageDispatch(QObject* parent) : QObject(parent) {
+    WindowControlManager* pManager = WindowControlManager::instance();
+    for (auto pfnSignal : {&WindowControlManager::sigDrawEnd, &WindowControlManager::sigNetStreamEvent,
+                           &WindowControlManager::sigFisheyePTZEvent, &WindowControlManager::sigFullScreenChange,
+                           &WindowControlManager::sigMouseEvent}) {
+        connect(pManager, pfnSignal, this, &VideoMessageDispatch::onMessageProcess);
+    }
+}
 
 VideoMessageDispatch::~VideoMessageDispatch() = default;
 
 void VideoMessageDispatch::processMessage(QString message) {
-    // No video command is served yet: nothing is answered.
-    Q_UNUSED(message);
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError) return;
+    const QJsonObject request = document.object();
+    const video::VideoCommand* pCommand =
+        video::findVideoCommand(request.value(QStringLiteral("cmd")).toString().section(QLatin1Char('.'), 1, 1));
+    if (!pCommand) return;
+    const QString strResponse = WindowControlManager::instance()->forwardVideo(*pCommand, message);
+    emit messageResponse(request.value(QStringLiteral("uuid")).toString(), strResponse);
 }
 
 void VideoMessageDispatch::onMessageProcess(QString strResponse) {

@@ -1,24 +1,34 @@
+// The video module's command layer: picks the command of a "video." request
+// from the command table, has the window registry run it, and emits the
+// answer, also when it is the empty text. It also passes the video events of
+// every window (drawing, stream, fisheye, full screen, mouse) on to the page
+// that owns the window.
+//
+// GUI thread only: every command is answered before processMessage returns.
 #ifndef VIDEO_VIDEOMESSAGEDISPATCH_H
 #define VIDEO_VIDEOMESSAGEDISPATCH_H
 
 #include <QObject>
 #include <QString>
 
-// The video module's command layer.
 class VideoMessageDispatch : public QObject {
     Q_OBJECT
 public:
     explicit VideoMessageDispatch(QObject* parent = nullptr);
     ~VideoMessageDispatch() override;
 
-    // Entry for one "video." request text; the answer leaves through
-    // messageResponse.
+    // Entry for one "video." request text. Only the part of "cmd" between
+    // the first and the second dot names the command. Text that is not JSON
+    // or names no command gets no answer.
     void processMessage(QString message);
 
 signals:
+    // One response or event and the "uuid" it goes to: the request's "uuid"
+    // for a response, the event's own for an event.
     void messageResponse(QString strUUID, QString message);
 
 public slots:
+    // An event text from a window; dropped when it is not JSON.
     void onMessageProcess(QString strResponse);
 };
 

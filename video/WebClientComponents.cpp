@@ -1,23 +1,24 @@
 #include "WebClientComponents.h"
 
 #include "VideoCommand.h"
-#include "VideoWidget.h"
+#include "VideoEvents.h"
 #include "video_control.h"
 
 #include <QJsonDocument>
 
-#include <memory>
-
 namespace {
 
 // A library result, released with VC_Release however the caller leaves.
-struct LibraryResult {
+class LibraryResult {
+public:
     explicit LibraryResult(QJsonDocument* pDocument) : m_pDocument(pDocument) {}
     ~LibraryResult() { VC_Release(m_pDocument); }
     LibraryResult(const LibraryResult&) = delete;
     LibraryResult& operator=(const LibraryResult&) = delete;
+    // Null counts as an empty object.
     QJsonObject object() const { return m_pDocument ? m_pDocument->object() : QJsonObject(); }
 
+private:
     QJsonDocument* m_pDocument;
 };
 
@@ -36,6 +37,17 @@ QString buildResponse(const QJsonObject& request, const QJsonObject& result = QJ
     return QString::fromUtf8(QJsonDocument(response).toJson());
 }
 
+QString callWithWidget(QWidget* pWidget, video::WidgetFn pfnCall, const QJsonObject& request) {
+    return buildResponse(request, LibraryResult(pfnCall(pWidget)).object());
+}
+
+// libraryRequest is the document the library gets; the response echoes request.
+QString callWithWidget(QWidget* pWidget, video::WidgetRequestFn pfnCall, const QJsonObject& request,
+                       const QJsonObject& libraryRequest) {
+    const QJsonDocument document(libraryRequest);
+    return buildResponse(request, LibraryResult(pfnCall(pWidget, &document)).object());
+}
+
 }  // namespace
 
 WebClientComponents::WebClientComponents(QWidget* pParent, QString strUuid)
@@ -47,7 +59,8 @@ WebClientComponents::WebClientComponents(QWidget* pParent, QString strUuid)
     m_pMainWindow->setAttribute(Qt::WA_OpaquePaintEvent, true);
     m_pMainWindow->setAutoFillBackground(false);
 
-    VC_Initialize(m_pMainWindow);
+    LibraryResult(VC_Initialize(m_pMainWindow));
+    video::bindEventCallbacks();
     const QJsonDocument layout = QJsonDocument::fromJson("[[{}]]");
     LibraryResult(VC_SetLayout(m_pMainWindow, &layout));
 
@@ -62,19 +75,19 @@ WebClientComponents::WebClientComponents(QWidget* pParent, QString strUuid)
     m_pMainWindow->setObjectName(strUuid);
 }
 
-// The widget is a child of the window and goes with it.
-WebClientComponents::~WebClientComponents() = default;
+WebClientComponents::~WebClientComponents() {
+    if (m_pMainWindow && !m_pMainWindow->parentWidget()) delete m_pMainWindow;
+}
 
 QString WebClientComponents::run(const video::VideoCommand& command, const QJsonObject& request) {
     if (const auto* pfnOwn = std::get_if<video::ComponentFn>(&command.call)) return (this->*(*pfnOwn))(request);
     if (const auto* pfn = std::get_if<video::WidgetFn>(&command.call))
-        return buildResponse(request, LibraryResult((*pfn)(m_pMainWindow)).object());
+        return callWithWidget(m_pMainWindow, *pfn, request);
     if (const auto* pfn = std::get_if<video::WidgetRequestFn>(&command.call)) {
         QJsonObject libraryRequest = request;
         if (command.has(video::kAddPlayGroup))
             libraryRequest.insert(QStringLiteral("playGroup"), m_pMainWindow->m_nPlayGroup);
-        const QJsonDocument document(libraryRequest);
-        return buildResponse(request, LibraryResult((*pfn)(m_pMainWindow, &document)).object());
+        return callWithWidget(m_pMainWindow, *pfn, request, libraryRequest);
     }
     return runGlobal(command, request);
 }
@@ -90,21 +103,26 @@ QString WebClientComponents::runGlobal(const video::VideoCommand& command, const
 }
 
 QString WebClientComponents::stopAll(const QJsonObject& request) {
-    return buildResponse(request, LibraryResult(VC_StopRealPlayAll(m_pMainWindow)).object());
+    return callWithWidget(m_pMainWindow, VC_StopRealPlayAll, request);
 }
 
 QString WebClientComponents::clearShapeById(const QJsonObject& request) {
-    const QJsonDocument document(request);
-    return buildResponse(request, LibraryResult(VC_ClearShapeById(m_pMainWindow, &document)).object());
+    return callWithWidget(m_pMainWindow, VC_ClearShapeById, request, request);
 }
 
 void WebClientComponents::selectPlayWindow(const QJsonObject& request) {
-    const QJsonDocument document(request);
-    LibraryResult(VC_SelectPlayWindow(m_pMainWindow, &document));
+    callWithWidget(m_pMainWindow, VC_SelectPlayWindow, request, request);
 }
 
 QString WebClientComponents::setFullScreen(const QJsonObject& request) {
-    // Entering and leaving full screen come with the video events.
+    const QJsonValue full = request.value(QStringLiteral("full"));
+    const bool bFull = full.isBool() ? full.toBool() : true;
+    if (bFull && !m_pMainWindow->isFullScreen()) {
+        m_pMainWindow->switchFullScreen(true, true);
+        m_pMainWindow->m_nFullScreenMode = 0;
+    } else {
+        m_pMainWindow->switchFullScreen(false, false);
+    }
     return buildResponse(request);
 }
 

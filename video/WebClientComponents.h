@@ -9,14 +9,13 @@
 
 #include <QJsonObject>
 #include <QObject>
+#include <QPointer>
 #include <QRect>
 #include <QString>
 
-class QWidget;
+#include "VideoWidget.h"
 
-namespace NEVER_USE_ME {
-class MainWindow;
-}
+class QWidget;
 
 namespace video {
 struct VideoCommand;
@@ -28,6 +27,9 @@ public:
     // pParent is the owning window; the video widget becomes its child and
     // is named strUuid, the "uuid" that the widget's events carry.
     WebClientComponents(QWidget* pParent, QString strUuid);
+    // Makes no library call. The widget goes with its window; only a widget
+    // that no window holds any more (the window went while the widget was
+    // in full screen) is deleted here.
     ~WebClientComponents() override;
 
     // Runs a row that needs the component (a library call with the widget,
@@ -45,6 +47,9 @@ public:
     void selectPlayWindow(const QJsonObject& request);
 
     // The component's own commands; each answers the envelope alone.
+    // "fullScreen": "full" (default true; any other JSON type counts as true)
+    // enters full screen remembering the foreground window; "full" false, or
+    // true while already in full screen, leaves it.
     QString setFullScreen(const QJsonObject& request);
     QString setFullScreenCapability(const QJsonObject& request);
     QString setPlayBackType(const QJsonObject& request);
@@ -66,7 +71,7 @@ signals:
     void sigFullScreenChange(QString descriptor);
 
 private:
-    NEVER_USE_ME::MainWindow* m_pMainWindow;
+    QPointer<NEVER_USE_ME::MainWindow> m_pMainWindow;
 };
 
 #endif  // VIDEO_WEBCLIENTCOMPONENTS_H

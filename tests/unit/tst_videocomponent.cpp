@@ -1,0 +1,355 @@
+// The video component and its widget against the video library stand-in:
+// response envelopes, the play group, event texts and their routing, the
+// play-window and Escape sequences, and the full-screen switch on a
+// simulated desktop.
+#include "SimulatedWindowPlatform.h"
+#include "VideoCommand.h"
+#include "VideoWidget.h"
+#include "WebClientComponents.h"
+#include "video_control.h"
+#include "video_control_test.h"
+
+#include <QJsonDocument>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+
+using NEVER_USE_ME::MainWindow;
+
+namespace {
+
+QJsonObject json(const char* szText) { return QJsonDocument::fromJson(szText).object(); }
+QString indented(const QJsonObject& object) { return QString::fromUtf8(QJsonDocument(object).toJson()); }
+
+// The request documents a recording library call was given.
+QList<QJsonObject> g_listLibraryRequests;
+QJsonDocument* recordRequest(QWidget*, const QJsonDocument* pRequest) {
+    g_listLibraryRequests << pRequest->object();
+    return nullptr;
+}
+
+// A window with its component, and everything the component signals, in order.
+struct Window {
+    explicit Window(const QString& strUuid) : pComponent(std::make_unique<WebClientComponents>(&parent, strUuid)) {
+        parent.resize(640, 480);
+        pComponent->setVideoGeometry(0, 0, 320, 240);
+        const auto record = [this](const char* szName) {
+            return [this, szName](const QString& strText = QString()) { listSignals << szName + (": " + strText); };
+        };
+        QObject::connect(pComponent.get(), &WebClientComponents::sigWindowSelected, record("selected"));
+        QObject::connect(pComponent.get(), &WebClientComponents::sigQuitedFullScreen, [this] { listSignals << "quited"; });
+        QObject::connect(pComponent.get(), &WebClientComponents::sigDrawEnd, record("drawEnd"));
+        QObject::connect(pComponent.get(), &WebClientComponents::sigNetStreamEvent, record("netStream"));
+        QObject::connect(pComponent.get(), &WebClientComponents::sigFisheyePTZEvent, record("fisheye"));
+        QObject::connect(pComponent.get(), &WebClientComponents::sigMouseEvent, record("mouse"));
+        QObject::connect(pComponent.get(), &WebClientComponents::sigFullScreenChange, record("fullScreenChange"));
+    }
+    MainWindow* widget() const { return pComponent->videoWidget(); }
+    QString run(const char* szCommand, const QJsonObject& request) {
+        return pComponent->run(*video::findVideoCommand(QLatin1String(szCommand)), request);
+    }
+    // "F" or "n" for full screen, then "h" or "s" per play window.
+    QString state() const {
+        QString strState = pComponent->isVideoFullScreen() ? "F" : "n";
+        for (int i = 0; i < VC_WindowCount(widget()); ++i) strState += VC_IsWindowHidden(widget(), i) ? "h" : "s";
+        return strState;
+    }
+
+    QWidget parent;
+    std::unique_ptr<WebClientComponents> pComponent;
+    QStringList listSignals;
+};
+
+}  // namespace
+
+class TestVideoComponent : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        VC_Test_Reset();
+        g_listLibraryRequests.clear();
+    }
+
+    void constructionInitialisesTheWidget() {
+        Window window("{win}");
+        QCOMPARE(window.widget()->objectName(), QStringLiteral("{win}"));
+        QCOMPARE(window.widget()->parentWidget(), &window.parent);
+        QVERIFY(VC_Test_IsInitialized(window.widget()));
+        QCOMPARE(VC_WindowCount(window.widget()), 1);  // the layout "[[{}]]"
+    }
+
+    void responses_data() {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QString>("scriptedFunction");
+        QTest::addColumn<QByteArray>("scriptedResult");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<QString>("libraryCall");  // last call with the widget, or "global:" and without one
+        QTest::newRow("library keys replace")
+            << QByteArray("capture") << QByteArray(R"({"sequence":1,"uuid":"u"})") << "VC_Snapshot"
+            << QByteArray(R"({"errorCode":7,"errorModule":"vc","uuid":"lib","path":"/p.png"})")
+            << QByteArray(R"({"sequence":1,"uuid":"lib","errorCode":7,"errorModule":"vc","path":"/p.png"})")
+            << "VC_Snapshot";
+        QTest::newRow("widget alone") << QByteArray("getGridInfo") << QByteArray(R"({"uuid":"u"})")
+                                      << "VC_GetGridInfo" << QByteArray(R"({"grid":[1,2]})")
+                                      << QByteArray(R"({"uuid":"u","errorCode":0,"errorModule":"","grid":[1,2]})")
+                                      << "VC_GetGridInfo";
+        QTest::newRow("request alone") << QByteArray("getEngineSupport") << QByteArray(R"({"sequence":null})")
+                                       << "VC_GetEngineSupport" << QByteArray(R"({"engines":["a"]})")
+                                       << QByteArray(R"({"sequence":null,"errorCode":0,"errorModule":"","engines":["a"]})")
+                                       << "global:VC_GetEngineSupport";
+        QTest::newRow("no argument") << QByteArray("closeSound") << QByteArray(R"({"uuid":"u"})") << QString()
+                                     << QByteArray() << QByteArray(R"({"uuid":"u","errorCode":0,"errorModule":""})")
+                                     << "global:VC_CloseSound";
+    }
+    void responses() {
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, request);
+        QFETCH(QString, scriptedFunction);
+        QFETCH(QByteArray, scriptedResult);
+        QFETCH(QByteArray, expected);
+        QFETCH(QString, libraryCall);
+        Window window("{win}");
+        if (!scriptedFunction.isEmpty()) VC_Test_ScriptResult(scriptedFunction, json(scriptedResult));
+
+        const QString strResponse = window.run(command, json(request));
+
+        QCOMPARE(strResponse, indented(json(expected)));
+        if (libraryCall.startsWith("global:")) {
+            QCOMPARE(VC_Test_LastCall(nullptr), libraryCall.mid(7));
+        } else {
+            QCOMPARE(VC_Test_LastCall(window.widget()), libraryCall);
+        }
+    }
+
+    // The library gets the whole request, with the component's play group as
+    // "playGroup" for "startPlay" only.
+    void playGroup_data() {
+        QTest::addColumn<QByteArray>("playBackType");  // empty: none sent
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QJsonValue>("playGroup");
+        QTest::newRow("initial") << QByteArray() << QByteArray(R"({"cmd":"video.startPlay","sequence":3})")
+                                 << QJsonValue(-1);
+        QTest::newRow("type missing") << QByteArray("{}") << QByteArray("{}") << QJsonValue(0);
+        QTest::newRow("type 3") << QByteArray(R"({"type":3})") << QByteArray("{}") << QJsonValue(3);
+        QTest::newRow("type as text") << QByteArray(R"({"type":"3"})") << QByteArray("{}") << QJsonValue(0);
+        QTest::newRow("page's value replaced") << QByteArray() << QByteArray(R"({"playGroup":9})") << QJsonValue(-1);
+    }
+    void playGroup() {
+        QFETCH(QByteArray, playBackType);
+        QFETCH(QByteArray, request);
+        QFETCH(QJsonValue, playGroup);
+        Window window("{win}");
+        if (!playBackType.isNull()) window.run("setPlayBackType", json(playBackType));
+        const video::VideoCommand* pStartPlay = video::findVideoCommand("startPlay");
+        const video::VideoCommand recordingStartPlay{"startPlay", video::WidgetRequestFn(recordRequest), pStartPlay->uFlags};
+        const video::VideoCommand recordingStop{"stop", video::WidgetRequestFn(recordRequest), 0};
+
+        window.pComponent->run(recordingStartPlay, json(request));
+        window.pComponent->run(recordingStop, json(request));
+
+        QCOMPARE(g_listLibraryRequests.size(), 2);
+        QJsonObject expected = json(request);
+        QCOMPARE(g_listLibraryRequests[1], expected);
+        expected.insert("playGroup", playGroup);
+        QCOMPARE(g_listLibraryRequests[0], expected);
+    }
+
+    void events_data() {
+        QTest::addColumn<int>("iType");
+        QTest::addColumn<QString>("signal");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray common = R"("uuid":"{second}","errorModule":"")";
+        QTest::newRow("0 selected") << 0 << "selected"
+                                    << R"({"cmd":"window.onGetSelectWndInfo",)" + common + R"(,"errorCode":5,"wndIndex":2})";
+        QTest::newRow("2 draw callback")
+            << 2 << "drawEnd"
+            << R"({"cmd":"video.onDrawCallback",)" + common +
+                   R"(,"errorCode":0,"type":"ended","shapeInfo":{"errorCode":5,"wndIndex":2}})";
+        QTest::newRow("3 stream") << 3 << "netStream"
+                                  << R"({"cmd":"window.onPluginEventHandler",)" + common + R"(,"errorCode":5,"wndIndex":2})";
+        QTest::newRow("4 plugin") << 4 << "netStream"
+                                  << R"({"cmd":"window.onPluginEventHandler",)" + common + R"(,"errorCode":5,"wndIndex":2})";
+        QTest::newRow("5 mouse") << 5 << "mouse"
+                                 << R"({"cmd":"window.onMouseEvent",)" + common +
+                                        R"(,"errorCode":0,"mouseInfo":{"errorCode":5,"wndIndex":2}})";
+        QTest::newRow("7 draw") << 7 << "drawEnd"
+                                << R"({"cmd":"video.onDrawEvent",)" + common + R"(,"errorCode":5,"wndIndex":2})";
+        QTest::newRow("8 draw") << 8 << "drawEnd"
+                                << R"({"cmd":"video.onDrawEvent",)" + common + R"(,"errorCode":5,"wndIndex":2})";
+    }
+    // Each event reaches only the component whose widget the library named,
+    // with that widget's uuid.
+    void events() {
+        QFETCH(int, iType);
+        QFETCH(QString, signal);
+        QFETCH(QByteArray, expected);
+        Window first("{first}"), second("{second}");
+        QWidget stranger;
+
+        const QJsonDocument data(json(R"({"errorCode":5,"wndIndex":2})"));
+        QVERIFY(VC_Test_FireEvent(VC_EventType(iType), second.widget(), data));
+        QVERIFY(VC_Test_FireEvent(VC_EventType(iType), &stranger, data));
+
+        QCOMPARE(second.listSignals, QStringList{signal + ": " + indented(json(expected))});
+        QCOMPARE(first.listSignals, QStringList());
+    }
+
+    void unboundTypeAndFisheyeBuilder() {
+        Window window("{win}");
+        QVERIFY(!VC_Test_FireEvent(VC_EVENT_RESERVED, window.widget(), QJsonDocument(QJsonObject())));
+        window.widget()->reportFisheyePTZInfo(json(R"({"uuid":"other","pan":4})"));
+        QCOMPARE(window.listSignals,
+                 QStringList{"fisheye: " + indented(json(R"({"cmd":"window.onFisheyePTZInfo","uuid":"other",)"
+                                                         R"("errorCode":0,"errorModule":"","pan":4})"))});
+    }
+
+    // Steps on four play windows of which window 1 plays; the state after
+    // each step ("F"/"n" full screen, "h"/"s" per play window).
+    void fullScreenSequences_data() {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("states");
+        QTest::newRow("command, two events, Escape") << "full ev1 ev1 esc" << "Fssss Fhshh Fssss nssss";
+        QTest::newRow("event enters, event leaves") << "ev1 ev1" << "Fhshh nssss";
+        QTest::newRow("event, then Escape") << "ev1 esc" << "Fhshh nssss";
+        QTest::newRow("not playing") << "ev2 full ev2" << "nssss Fssss Fssss";
+        QTest::newRow("capability off leaves") << "full cap0 ev2" << "Fssss Fssss nssss";
+        QTest::newRow("capability off out of full screen") << "cap0 ev1" << "nssss nssss";
+        QTest::newRow("capability as text") << "capText ev1" << "nssss Fhshh";
+        QTest::newRow("capability 2") << "cap0 cap2 ev1" << "nssss nssss Fhshh";
+        QTest::newRow("full twice leaves") << "full full" << "Fssss nssss";
+        QTest::newRow("full false") << "unfull full unfull" << "nssss Fssss nssss";
+        QTest::newRow("full of another type") << "fullText" << "Fssss";
+        QTest::newRow("other key, Escape out") << "esc full key" << "nssss Fssss Fssss";
+    }
+    void fullScreenSequences() {
+        QFETCH(QString, steps);
+        QFETCH(QString, states);
+        Window window("{win}");
+        MainWindow* pWidget = window.widget();
+        const QJsonDocument layout = QJsonDocument::fromJson("[[{},{}],[{},{}]]");
+        VC_Release(VC_SetLayout(pWidget, &layout));
+        const QJsonDocument play(json(R"({"wndIndex":1})"));
+        VC_Release(VC_Play(pWidget, &play));
+
+        QStringList listStates;
+        int iLeaves = 0;
+        for (const QString& strStep : steps.split(' ')) {
+            const bool bWasFull = window.pComponent->isVideoFullScreen();
+            if (strStep.startsWith("ev")) {
+                const QJsonObject data{{"wndIndex", strStep.mid(2).toInt()}};
+                QVERIFY(VC_Test_FireEvent(VC_EVENT_PLAY_WINDOW, pWidget, QJsonDocument(data)));
+            } else if (strStep == "esc" || strStep == "key") {
+                QTest::keyClick(pWidget, strStep == "esc" ? Qt::Key_Escape : Qt::Key_Return);
+            } else if (strStep.startsWith("cap")) {
+                const QJsonValue mode = strStep == "capText" ? QJsonValue("1") : QJsonValue(strStep.mid(3).toInt());
+                window.run("setFullScreenCapability", QJsonObject{{"mode", mode}});
+            } else {
+                const QJsonObject request = strStep == "full"       ? QJsonObject()
+                                            : strStep == "fullText" ? QJsonObject{{"full", "false"}}
+                                                                    : QJsonObject{{"full", false}};
+                window.run("fullScreen", request);
+            }
+            listStates << window.state();
+            if (bWasFull && !window.pComponent->isVideoFullScreen()) ++iLeaves;
+        }
+
+        QCOMPARE(listStates.join(' '), states);
+        // Every leave: one change event with "full" false, then the quit
+        // signal; entering: nothing.
+        const QString strChange =
+            "fullScreenChange: " + indented(json(R"({"cmd":"window.onFullScreenChange","uuid":"{win}",)"
+                                                 R"("errorCode":0,"errorModule":"","full":false})"));
+        QStringList listExpected;
+        for (int i = 0; i < iLeaves; ++i) listExpected << strChange << "quited";
+        QCOMPARE(window.listSignals, listExpected);
+        if (!window.pComponent->isVideoFullScreen()) {
+            QCOMPARE(pWidget->parentWidget(), &window.parent);
+            QCOMPARE(window.pComponent->videoGeometry(), QRect(0, 0, 320, 240));
+        }
+    }
+
+    void geometryIgnoredInFullScreen() {
+        Window window("{win}");
+        window.run("fullScreen", QJsonObject());
+        QVERIFY(window.widget()->isWindow());
+        // The window system sizes a full-screen window to its screen.
+        const QRect rcScreen = window.widget()->screen()->geometry();
+        QTRY_COMPARE(window.pComponent->videoGeometry(), rcScreen);
+        window.pComponent->setVideoGeometry(5, 6, 70, 80);
+        QCOMPARE(window.pComponent->videoGeometry(), rcScreen);
+        window.run("fullScreen", QJsonObject{{"full", false}});
+        QCOMPARE(window.pComponent->videoGeometry(), QRect(0, 0, 320, 240));
+        window.pComponent->setVideoGeometry(5, 6, 70, 80);
+        QCOMPARE(window.pComponent->videoGeometry(), QRect(5, 6, 70, 80));
+    }
+
+    // The command remembers the foreground window and gives the foreground
+    // back to it on leaving; the play-window event touches neither.
+    void foregroundWindow_data() {
+        QTest::addColumn<bool>("bByCommand");
+        QTest::newRow("command") << true;
+        QTest::newRow("play-window event") << false;
+    }
+    void foregroundWindow() {
+        QFETCH(bool, bByCommand);
+        platform::SimulatedWindowPlatform desktop;
+        platform::SimulatedWindowPlatform::WindowParams other;
+        other.strTitle = u"other";
+        other.uThreadId = 7;
+        const platform::Hwnd hOther = desktop.createWindow(other);
+        const platform::Hwnd hBrowser = desktop.createBrowser(u"page", u"Chrome", platform::WinRect{0, 0, 800, 600});
+        desktop.activate(hBrowser);
+        platform::setActiveWindowPlatform(&desktop);
+        Window window("{win}");
+        const QJsonDocument play(json(R"({"wndIndex":0})"));
+        VC_Release(VC_Play(window.widget(), &play));
+
+        if (bByCommand) {
+            window.run("fullScreen", QJsonObject());
+        } else {
+            VC_Test_FireEvent(VC_EVENT_PLAY_WINDOW, window.widget(), play);
+        }
+        QVERIFY(window.pComponent->isVideoFullScreen());
+        const std::vector<std::string> vecEnter = desktop.calls();
+        desktop.activate(hOther);
+        desktop.clearCalls();
+        QTest::keyClick(window.widget(), Qt::Key_Escape);
+        const std::vector<std::string> vecLeave = desktop.calls();
+        const platform::Hwnd hForeground = desktop.getForegroundWindow();
+        platform::setActiveWindowPlatform(nullptr);
+
+        QVERIFY(!window.pComponent->isVideoFullScreen());
+        if (bByCommand) {
+            QCOMPARE(vecEnter, (std::vector<std::string>{"AttachThreadInput(2,1,1)", "AttachThreadInput(2,1,0)"}));
+            QCOMPARE(vecLeave, (std::vector<std::string>{"AttachThreadInput(7,1,1)",
+                                                         "SetForegroundWindow(" + std::to_string(hBrowser) + ")",
+                                                         "AttachThreadInput(7,1,0)"}));
+            QCOMPARE(hForeground, hBrowser);
+        } else {
+            QCOMPARE(vecEnter, std::vector<std::string>());
+            QCOMPARE(vecLeave, std::vector<std::string>());
+            QCOMPARE(hForeground, hOther);
+        }
+        QVERIFY(desktop.attachedInputs().empty());
+    }
+
+    // A window that goes while its widget is in full screen (the widget is
+    // then no child of it) does not leave the widget behind.
+    void widgetInFullScreenGoesWithTheComponent() {
+        auto pParent = std::make_unique<QWidget>();
+        auto pComponent = std::make_unique<WebClientComponents>(pParent.get(), "{win}");
+        pComponent->setFullScreen(QJsonObject());
+        QPointer<MainWindow> pWidget = pComponent->videoWidget();
+        pParent.reset();
+        QVERIFY(!pWidget.isNull());
+        pComponent.reset();
+        QVERIFY(pWidget.isNull());
+    }
+};
+
+QTEST_MAIN(TestVideoComponent)
+#include "tst_videocomponent.moc"
