@@ -212,9 +212,22 @@ private slots:
         QVERIFY(!VC_IsWindowPlaying(pWidget.get(), 0));
     }
 
+    void liveCameraShowsTheTestPicture_data() {
+        QTest::addColumn<QStringList>("flags");
+        QTest::addColumn<QString>("strCodec");
+        QTest::addColumn<int>("iTolerance");  // sum of the three channels' differences
+        QTest::newRow("H.264") << QStringList() << QStringLiteral("H.264") << 40;
+        QTest::newRow("H.265") << QStringList{"--codec", "h265"} << QStringLiteral("H.265") << 40;
+        // The camera's JPEG pictures carry video-range levels: white is 234.
+        QTest::newRow("MJPEG with sound") << QStringList{"--codec", "mjpeg", "--audio"} << QStringLiteral("MJPEG")
+                                          << 80;
+    }
     void liveCameraShowsTheTestPicture() {
+        QFETCH(QStringList, flags);
+        QFETCH(QString, strCodec);
+        QFETCH(int, iTolerance);
         CameraSimProcess camera(CAMERA_SIM_BIN, 28000);
-        QVERIFY(camera.start({"--size", "640x360"}));
+        QVERIFY(camera.start(QStringList{"--size", "640x360"} + flags));
         auto pWidget = makeWidget();
         QCOMPARE(call(VC_Play, pWidget.get(), QJsonObject{{"url", camera.url()}}).value("wndIndex").toInt(), 0);
         QVERIFY(VC_IsWindowPlaying(pWidget.get(), 0));
@@ -226,8 +239,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(positionOf(pWidget.get()) > iFirst + 1200, 5000);
 
         const QJsonObject status = call(VC_QueryPlayStatus, pWidget.get(), QJsonObject());
-        QCOMPARE(status.value("codec").toString(), QStringLiteral("H.264"));
+        QCOMPARE(status.value("codec").toString(), strCodec);
         QCOMPARE(status.value("width").toInt(), 640);
+        // Without a sound device sound still opens.
+        QCOMPARE(call(VC_OpenSound, pWidget.get(), QJsonObject()).value("errorCode").toInt(), 0);
         QCOMPARE(status.value("state").toString(), QStringLiteral("playing"));
         QCOMPARE(call(VC_FrameForward, pWidget.get(), QJsonObject()).value("errorCode").toInt(), 3005);
 
@@ -242,13 +257,36 @@ private slots:
             const QRgb pixel = picture.pixel((2 * iBar + 1) * 640 / 14, 120);
             const int iDistance = qAbs(qRed(pixel) - qRed(kBars[iBar])) + qAbs(qGreen(pixel) - qGreen(kBars[iBar])) +
                                   qAbs(qBlue(pixel) - qBlue(kBars[iBar]));
-            QVERIFY2(iDistance < 40, qPrintable(QStringLiteral("bar %1: %2").arg(iBar).arg(pixel, 8, 16)));
+            QVERIFY2(iDistance < iTolerance, qPrintable(QStringLiteral("bar %1: %2").arg(iBar).arg(pixel, 8, 16)));
         }
 
         // The library's state goes with the widget, also while it plays.
         QWidget* pGone = pWidget.get();
         pWidget.reset();
         QCOMPARE(VC_WindowCount(pGone), 0);
+    }
+
+    void credentials_data() {
+        QTest::addColumn<QString>("strUserInfo");
+        QTest::addColumn<QJsonObject>("keys");
+        QTest::addColumn<QString>("strEvent");
+        QTest::newRow("in the url") << "viewer:s%40cret@" << QJsonObject() << "firstFrame";
+        QTest::newRow("as keys") << "" << QJsonObject{{"username", "viewer"}, {"password", "s@cret"}} << "firstFrame";
+        QTest::newRow("wrong") << "viewer:guess@" << QJsonObject() << "error";
+    }
+    void credentials() {
+        QFETCH(QString, strUserInfo);
+        QFETCH(QJsonObject, keys);
+        QFETCH(QString, strEvent);
+        CameraSimProcess camera(CAMERA_SIM_BIN, 28003);
+        QVERIFY(camera.start({"--size", "320x240", "--user", "viewer", "--password", "s@cret"}));
+        auto pWidget = makeWidget();
+        QJsonObject request = keys;
+        request.insert("url", QString(camera.url()).replace("rtsp://", "rtsp://" + strUserInfo));
+        call(VC_Play, pWidget.get(), request);
+        QTRY_COMPARE_WITH_TIMEOUT(streamEvents(strEvent), 1, 10000);
+        if (strEvent == "error") QCOMPARE(s_events.last().data.value("errorCode").toInt(), 3007);
+        QVERIFY(!call(VC_QueryPlayStatus, pWidget.get(), QJsonObject()).value("url").toString().contains("viewer"));
     }
 
     void recordingHasTheRecordedDuration_data() {

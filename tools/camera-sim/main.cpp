@@ -78,8 +78,17 @@ GstPadProbeReturn stampFrame(GstPad* pPad, GstPadProbeInfo* pInfo, gpointer) {
 }
 
 void onMediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* pMedia, gpointer pOptions) {
-    if (!static_cast<const Options*>(pOptions)->bStamp) return;
     GstElement* pBin = gst_rtsp_media_get_element(pMedia);
+    // Without this the pipeline holds every frame by the encoder's latency
+    // before it is sent.
+    if (GstObject* pParent = gst_object_get_parent(GST_OBJECT(pBin))) {
+        if (GST_IS_PIPELINE(pParent)) gst_pipeline_set_latency(GST_PIPELINE(pParent), 0);
+        gst_object_unref(pParent);
+    }
+    if (!static_cast<const Options*>(pOptions)->bStamp) {
+        gst_object_unref(pBin);
+        return;
+    }
     if (GstElement* pStamp = gst_bin_get_by_name(GST_BIN(pBin), "stamp")) {
         GstPad* pPad = gst_element_get_static_pad(pStamp, "src");
         gst_pad_add_probe(pPad, GST_PAD_PROBE_TYPE_BUFFER, stampFrame, nullptr, nullptr);
