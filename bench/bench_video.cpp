@@ -181,6 +181,8 @@ qint64 percentile(std::vector<qint64> values, double dFraction) {
 // One run in this process: prints {"p50", "p95", "cpu", "rss", "first",
 // "samples"} on standard output.
 int runOnce(const QString& strPath, int iStreams, const QString& strUrl) {
+    // Memory per stream counts from here: GStreamer started, no stream yet.
+    gst_init(nullptr, nullptr);
     const double dRssBefore = rssMiB();
     s_firstSeen.assign(iStreams, false);
     s_samples.sinceStart.start();
@@ -200,7 +202,6 @@ int runOnce(const QString& strPath, int iStreams, const QString& strUrl) {
         }
         views.push_back(std::move(pHost));
     } else {
-        gst_init(nullptr, nullptr);
         const int iColumns = iStreams == 1 ? 1 : 2;
         for (int i = 0; i < iStreams; ++i) {
             auto pView = std::make_unique<PlainView>(strUrl, i);
