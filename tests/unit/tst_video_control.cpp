@@ -365,7 +365,7 @@ private slots:
 
     void aDroppedCameraReconnects() {
         CameraSimProcess camera(CAMERA_SIM_BIN, 28002);
-        QVERIFY(camera.start({"--size", "320x240", "--gop", "5", "--stop-after", "1.5", "--restart-after", "1"}));
+        QVERIFY(camera.start({"--size", "320x240", "--gop", "5", "--stop-after", "3", "--restart-after", "1"}));
         auto pWidget = makeWidget();
         call(VC_SetReconnectInfo, pWidget.get(), QJsonObject{{"interval", 200}, {"timeout", 800}});
         call(VC_Play, pWidget.get(), QJsonObject{{"url", camera.url()}});
