@@ -428,6 +428,7 @@ Player::~Player() {
 
 void Player::play(const PlaySource& source, const ReconnectPolicy& policy) {
     stop();
+    m_bTestPlaying = false;
     m_source = source;
     m_policy = policy;
     m_iAttempt = 0;
@@ -514,6 +515,7 @@ void Player::teardown() {
 }
 
 void Player::stop() {
+    m_bTestPlaying = false;
     m_retry.stop();
     const bool bWasActive = isActive();
     if (m_pRecorder) emit sigStreamEvent(QStringLiteral("recordStopped"), finishRecording());

@@ -79,9 +79,11 @@ public:
     bool isActive() const { return m_eState != State::Stopped; }
     // Connecting, playing, paused or reconnecting.
     bool isPlaying() const {
-        return m_eState == State::Connecting || m_eState == State::Playing || m_eState == State::Paused ||
-               m_eState == State::Reconnecting;
+        return m_bTestPlaying || m_eState == State::Connecting || m_eState == State::Playing ||
+               m_eState == State::Paused || m_eState == State::Reconnecting;
     }
+    // Test hook: counts as playing until the next play or stop.
+    void setTestPlaying(bool bPlaying) { m_bTestPlaying = bPlaying; }
     // Applies to the next loss of a live stream.
     void setReconnectPolicy(const ReconnectPolicy& policy) { m_policy = policy; }
 
@@ -148,6 +150,7 @@ private:
     ReconnectPolicy m_policy;
     State m_eState = State::Stopped;
     double m_dRate = 1.0;
+    bool m_bTestPlaying = false;
     bool m_bSoundOn = false;
     int m_iVolume = 100;
     QSize m_outputSize;

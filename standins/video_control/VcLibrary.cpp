@@ -4,6 +4,7 @@
 #include "VcLibrary.h"
 
 #include "PlayGrid.h"
+#include "PlayWindow.h"
 #include "video_control_test.h"
 
 #include <QHash>
@@ -173,6 +174,11 @@ void VC_Test_ScriptResult(const QString& strFunction, const QJsonObject& result)
     } else {
         library().scriptedResults.insert(strFunction, result);
     }
+}
+
+void VC_Test_SetWindowPlaying(QWidget* pWidget, int iWndIndex, bool bPlaying) {
+    PlayGrid* pGrid = gridOf(pWidget);
+    if (PlayWindow* pWindow = pGrid ? pGrid->window(iWndIndex) : nullptr) pWindow->player().setTestPlaying(bPlaying);
 }
 
 void VC_Test_SetPaintObserver(vc::PaintObserver pObserver) {

@@ -25,6 +25,11 @@ QString VC_Test_LastCall(QWidget* pWidget);
 // script of that function.
 void VC_Test_ScriptResult(const QString& strFunction, const QJsonObject& result);
 
+// Makes VC_IsWindowPlaying answer bPlaying for a play window without a
+// stream (for tests of the service's full-screen switch); a real play or
+// stop of that window ends it.
+void VC_Test_SetWindowPlaying(QWidget* pWidget, int iWndIndex, bool bPlaying);
+
 // Called after a play window painted a picture it had not painted before,
 // with the service's widget, the play window and the picture.
 typedef void (*VC_Test_PaintObserver)(QWidget* pWidget, int iWndIndex, const QImage& picture);

@@ -132,6 +132,8 @@ private slots:
 
         VC_HideWindow(pWidget.get(), 1);
         QCOMPARE(VC_IsWindowHidden(pWidget.get(), 1), iCount > 1);
+        VC_Test_SetWindowPlaying(pWidget.get(), 1, true);
+        QCOMPARE(VC_IsWindowPlaying(pWidget.get(), 1), iCount > 1);
         QWidget* pFirst = pWidget->childAt(5, 5);
         QVERIFY(pFirst);
         QCOMPARE(pFirst->width(), iFirstRowWidth);
