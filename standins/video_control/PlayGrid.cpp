@@ -113,7 +113,7 @@ bool PlayGrid::eventFilter(QObject* pWatched, QEvent* pEvent) {
 
 void PlayGrid::paintEvent(QPaintEvent*) {
     // Seen only where no play window is shown.
-    QPainter(this).fillRect(rect(), Qt::black);
+    QPainter(this).fillRect(rect(), background(this));
 }
 
 void PlayGrid::relayout() {

@@ -15,6 +15,15 @@ namespace {
 // Smallest dragged rectangle (pixels each way) that zooms.
 constexpr int kMinZoomDrag = 8;
 
+}  // namespace
+
+// Black, unless someone asked the widget to fill its background.
+QBrush background(const QWidget* pWidget) {
+    return pWidget->autoFillBackground() ? pWidget->palette().window() : QBrush(Qt::black);
+}
+
+namespace {
+
 int buttonsOf(QMouseEvent* pEvent) {
     return static_cast<int>(pEvent->button() != Qt::NoButton ? pEvent->button() : pEvent->buttons());
 }
@@ -90,7 +99,7 @@ QRect PlayWindow::pictureRect() const {
 void PlayWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRect rcPicture = pictureRect();
-    if (m_picture.isNull() || rcPicture != rect()) painter.fillRect(rect(), Qt::black);
+    if (m_picture.isNull() || rcPicture != rect()) painter.fillRect(rect(), background(this));
     if (!m_picture.isNull()) painter.drawImage(rcPicture, m_picture, sourceRect());
     for (const auto& pOverlay : m_overlays) pOverlay->paint(painter, rcPicture);
     if (!m_rcDrag.isNull()) {

@@ -23,6 +23,11 @@ namespace vc {
 class PlayGrid;
 class Player;
 
+// What the library paints where there is no picture: black, unless the
+// widget was asked to fill its background (autoFillBackground), then its
+// palette's window colour.
+QBrush background(const QWidget* pWidget);
+
 // Something drawn over the picture of a play window.
 class PlayWindowOverlay {
 public:
