@@ -3,8 +3,61 @@
 //
 // Every command function returns a QJsonDocument allocated by the library, or
 // null. The caller reads its object() and releases it with VC_Release; null
-// counts as an empty object. Request documents belong to the caller and are
-// never kept. All calls, and every event callback, happen on the GUI thread.
+// counts as an empty object (success). Request documents belong to the caller
+// and are never kept. All calls, and every event callback, happen on the GUI
+// thread.
+//
+// The library keeps its state per widget in a child of the widget that fills
+// it (also in full screen); the state goes when the widget goes. Play windows
+// are numbered row by row from 0. "wndIndex" in a request names one; without
+// it the selected play window is meant (functions marked "all" then act on
+// every play window).
+//
+// | function | request keys | result keys |
+// |---|---|---|
+// | VC_SetLayout | the layout itself: [[{}]] one window, [[{},{}],[{},{}]] four; or {"layout": ...} | "windowCount" |
+// | VC_ArrangeWindow | "layout": rows of cells as above, or a count (1, 4, 9, 16; up to 64) | "windowCount" |
+// | VC_SelectPlayWindow | "wndIndex" | "wndIndex" |
+// | VC_Play | "url": rtsp://, rtsps://, http(s)://, file:// or a path; "username", "password" (or in the url); "live" (default: true for rtsp) | "wndIndex" |
+// | VC_Stop | "wndIndex" | "wndIndex" |
+// | VC_StopRealPlayAll | (widget only) every play window | none |
+// | VC_Pause, VC_Resume | "wndIndex" | "wndIndex" |
+// | VC_Slow, VC_Fast | "wndIndex"; "rate" (1/8 to 8) sets it, else halves / doubles | "wndIndex", "rate" |
+// | VC_ReversePlay | "wndIndex" (seekable sources) | "wndIndex", "rate" (negative) |
+// | VC_FrameForward | "wndIndex" (seekable sources; pauses first) | "wndIndex" |
+// | VC_SetTrsPlayBackParam | "wndIndex", "startTime" (ms), "endTime" (ms, optional); kept for the next play when nothing plays | "wndIndex" |
+// | VC_QueryPlayStatus | "wndIndex" | "wndIndex", "state" (stopped, connecting, playing, paused, reconnecting, ended, failed), "rate", "url" (without credentials), "live", "seekable", "width", "height", "fps", "codec", "position" (ms), "duration" (ms, files), "recording", "recordPath", "recordDuration", "sound", "volume", "hidden", "selected" |
+// | VC_GetOSDTime | "wndIndex" | "wndIndex", "position" (ms), "osdTime" (live: local ISO time the picture arrived; files: HH:mm:ss.zzz), "timestamp" (live, ms since 1970) |
+// | VC_SetReconnectInfo | "enable" (true), "interval" (first delay, 1000 ms, doubling), "maxInterval" (30000), "timeout" (no picture this long = lost, 3000), "maxRetries" (0 = no limit) | none |
+// | VC_SetWndRatioMode | "mode": "fit", "fill", "stretch" (or 0, 1, 2); "wndIndex" or all | "mode" |
+// | VC_SetWndResolution | "width", "height" (scaled in the pipeline; both 0: the stream's own); "wndIndex" or all | none |
+// | VC_Snapshot | "wndIndex"; "path": a .png/.jpg file or a folder (default: Pictures/LocalService); "format": "png" or "jpg" | "wndIndex", "path", "width", "height" |
+// | VC_StartSave | "wndIndex"; "path": a .mp4/.mkv file or a folder (default: Videos/LocalService); "format": "mp4" or "mkv" | "wndIndex", "path" |
+// | VC_StopSave | "wndIndex"; the file is complete when this answers | "wndIndex", "path", "duration" (ms) |
+// | VC_OpenSound | "wndIndex"; closes the sound of any other play window | "wndIndex" |
+// | VC_CloseSound | (none) | none |
+// | VC_SetVolume | "wndIndex", "volume" (0-100) | "wndIndex", "volume" |
+// | VC_EnableEZoom | "wndIndex", "rect" {"x", "y", "width", "height"} (fractions, optional): dragging over a play window zooms into the rectangle | none |
+// | VC_DisableEZoom | (widget only) whole pictures again | none |
+//
+// Every other command function answers null.
+//
+// Errors: {"errorCode": code, "errorModule": "video_control", "errorMessage":
+// text}, codes from VcError.h: 3001 bad request, 3002 bad url, 3003 no such
+// play window, 3004 nothing playing, 3005 not seekable, 3006 unreachable,
+// 3007 unauthorised, 3008 unsupported codec, 3009 stream error, 3010 disk
+// full, 3011 file error, 3012 not recording, 3013 already recording, 3014
+// widget not initialised.
+//
+// Events (data keys): 0 a play window was pressed and selected ("wndIndex");
+// 1 a play window was double-clicked ("wndIndex"); 3 stream events
+// ("wndIndex", "event": "connected", "firstFrame" (+"reconnected"), "lost"
+// (+"reason"), "reconnecting" (+"attempt", "delay" ms), "ended", "error"
+// (+"errorCode", "errorModule", "errorMessage"), "recordStopped" (+"path",
+// "duration"), "stopped"); 5 mouse ("wndIndex", "type": "press", "release",
+// "move", "doubleClick", "wheel"; "x", "y" in the play window, "width",
+// "height", "buttons" (Qt::MouseButtons), "delta" for the wheel). A live
+// stream that drops after it played reconnects by VC_SetReconnectInfo.
 #ifndef VIDEO_CONTROL_H
 #define VIDEO_CONTROL_H
 

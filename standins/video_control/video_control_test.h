@@ -5,6 +5,7 @@
 
 #include "video_control.h"
 
+#include <QImage>
 #include <QJsonObject>
 #include <QString>
 
@@ -24,8 +25,19 @@ QString VC_Test_LastCall(QWidget* pWidget);
 // script of that function.
 void VC_Test_ScriptResult(const QString& strFunction, const QJsonObject& result);
 
+// Makes VC_IsWindowPlaying answer bPlaying for a play window without a
+// stream (for tests of the service's full-screen switch); a real play or
+// stop of that window ends it.
+void VC_Test_SetWindowPlaying(QWidget* pWidget, int iWndIndex, bool bPlaying);
+
+// Called after a play window painted a picture it had not painted before,
+// with the service's widget, the play window and the picture.
+typedef void (*VC_Test_PaintObserver)(QWidget* pWidget, int iWndIndex, const QImage& picture);
+void VC_Test_SetPaintObserver(VC_Test_PaintObserver pObserver);
+
 // Forgets every widget, every installed callback, every recorded call and
-// every scripted result.
+// every scripted result and the paint observer; the play windows of the
+// widgets stop and go.
 void VC_Test_Reset();
 
 #endif  // VIDEO_CONTROL_TEST_H

@@ -3,6 +3,7 @@
 // scripted library results, library events reaching the page that owns the
 // window, and the full-screen change events. Ports 27900-27999 belong to
 // this test.
+#include "CameraSimProcess.h"
 #include "HttpTestClient.h"
 #include "PageSocket.h"
 #include "ServiceProcess.h"
@@ -238,7 +239,14 @@ private slots:
         const auto command = [&](const QString& strCmd, const QString& strParams) {
             return QStringLiteral(R"({"cmd":"video.%1","uuid":"%2",%3})").arg(strCmd, strUuid, strParams).toUtf8();
         };
-        QCOMPARE(json(wsAnswer(page, command("startPlay", R"("wndIndex":0)")).toUtf8()).value("errorCode").toInt(), 0);
+        // Play windows switch full screen only while they play: a camera.
+        CameraSimProcess camera(CAMERA_SIM_BIN, 27990);
+        QVERIFY(camera.start({"--size", "320x240"}));
+        const QString strPlay = QStringLiteral(R"("wndIndex":0,"url":"%1")").arg(camera.url());
+        QCOMPARE(json(wsAnswer(page, command("startPlay", strPlay)).toUtf8()).value("errorCode").toInt(), 0);
+        // Its stream events come first, before the steps wait for answers.
+        QVERIFY(QTest::qWaitFor([&] { return !page.m_listReceived.filter("firstFrame").isEmpty(); }, kWaitMs));
+        drain(page);
 
         for (const QString& strStep : steps.split(' ')) {
             if (strStep == "ev") {
@@ -268,6 +276,9 @@ private slots:
         for (const QString& strText : listReceived) {
             QVERIFY2(strText == strChange || json(strText.toUtf8()).value("errorCode") == 0, qPrintable(strText));
         }
+        // The camera goes with this test: its play stops first.
+        wsAnswer(page, command("stop", R"("wndIndex":0)"));
+        drain(page);
     }
 
     // Every command of the table, from a page with a window and from one

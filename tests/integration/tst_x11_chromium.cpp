@@ -3,7 +3,9 @@
 // floating window over two of its elements, and the screen shows them there,
 // also after the browser moved; a cut shows the page through the hole; a
 // closed WebSocket takes its window, a closed browser window leaves its
-// window registered and hidden. Ports 27810-27819.
+// window registered and hidden; a camera plays in the embedded window.
+// Ports 27810-27819, the camera on 28051.
+#include "CameraSimProcess.h"
 #include "HttpTestClient.h"
 #include "ServiceProcess.h"
 #include "XDesktop.h"
@@ -171,6 +173,30 @@ private slots:
         QCOMPARE(s_pDesktop->pixel(m_vecBlue[0] + 10, m_vecBlue[1] + 10), kMagenta);
         QVERIFY(pageSends(m_strEmbedded, {{"cmd", "window.repairPartWindow"}, {"rect", part}, {"round", 0}}));
         QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->pixel(x, y) == kMagenta; }, kWaitMs));
+    }
+
+    // The page plays the test camera in its embedded window: the screen shows
+    // the camera's colour bars over the page's element.
+    void cameraPlaysInTheEmbeddedWindow() {
+        CameraSimProcess camera(CAMERA_SIM_BIN, 28051);
+        QVERIFY(camera.start({"--size", "640x360"}));
+        QVERIFY(pageSends(m_strEmbedded, {{"cmd", "video.setWndRatioMode"}, {"mode", "stretch"}}));
+        QVERIFY(pageSends(m_strEmbedded, {{"cmd", "video.startPlay"}, {"url", camera.url()}}));
+        // Left to right at a third of the height: white, yellow, cyan,
+        // green, magenta, red, blue.
+        const unsigned long kBars[] = {0xffffff, 0xffff00, 0x00ffff, 0x00ff00, 0xff00ff, 0xff0000, 0x0000ff};
+        const int iWidth = m_vecBlue[2] - m_vecBlue[0], iHeight = m_vecBlue[3] - m_vecBlue[1];
+        const auto showsBar = [&](int iBar) {
+            const unsigned long ulPixel =
+                s_pDesktop->pixel(m_vecBlue[0] + (2 * iBar + 1) * iWidth / 14, m_vecBlue[1] + iHeight / 3);
+            int iDistance = 0;
+            for (int iShift : {0, 8, 16})
+                iDistance += std::abs(int((ulPixel >> iShift) & 0xff) - int((kBars[iBar] >> iShift) & 0xff));
+            return iDistance < 40;
+        };
+        QVERIFY(XDesktop::waitFor([&] { return showsBar(0) && showsBar(6); }, kWaitMs));
+        for (int iBar = 0; iBar < 7; ++iBar) QVERIFY2(showsBar(iBar), QByteArray::number(iBar));
+        QVERIFY(pageSends(m_strEmbedded, {{"cmd", "video.stop"}}));
     }
 
     void closedWebSocketTakesItsWindow() {

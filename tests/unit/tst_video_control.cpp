@@ -1,153 +1,389 @@
-// The video control library stand-in: per-widget play-window state and the
-// process-wide event callbacks.
+// The video library on its own widget (offscreen): the play-window grid,
+// live video from the test camera, recording, file playback control,
+// reconnection, mouse events and the documented errors. Cameras listen on
+// 28000-28049.
+#include "CameraSimProcess.h"
 #include "video_control.h"
 #include "video_control_test.h"
 
+#include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QWidget>
 #include <QtTest>
 
+#include <gst/gst.h>
+
 namespace {
-struct Received {
+
+struct Event {
     VC_EventType eType;
     QWidget* pWidget;
     QJsonObject data;
 };
-QList<Received> s_received;
+QList<Event> s_events;
 
 void recordEvent(VC_EventType eType, QWidget* pWidget, const QJsonDocument* pData) {
-    s_received << Received{eType, pWidget, pData->object()};
+    s_events << Event{eType, pWidget, pData->object()};
 }
-void otherHandler(VC_EventType, QWidget*, const QJsonDocument*) {}
 
-QJsonDocument layout(const char* szText) {
-    return QJsonDocument::fromJson(szText);
+// The number of stream events (type 3) named strEvent so far.
+int streamEvents(const QString& strEvent, int iWndIndex = 0) {
+    int iCount = 0;
+    for (const Event& event : qAsConst(s_events)) {
+        if (event.eType == VC_EVENT_NET_STREAM && event.data.value("event").toString() == strEvent &&
+            event.data.value("wndIndex").toInt() == iWndIndex)
+            ++iCount;
+    }
+    return iCount;
 }
+
+// Calls a command function and returns its result object (released).
+template <typename F, typename... A>
+QJsonObject call(F function, A... arguments) {
+    QJsonDocument* pResult = function(arguments...);
+    const QJsonObject result = pResult ? pResult->object() : QJsonObject();
+    VC_Release(pResult);
+    return result;
+}
+
+QJsonObject call(QJsonDocument* (*function)(QWidget*, const QJsonDocument*), QWidget* pWidget,
+                 const QJsonObject& request) {
+    const QJsonDocument document(request);
+    return call(function, pWidget, &document);
+}
+
+// Writes a 6 s 25 fps 320x240 H.264 file with a key frame every second.
+bool writeTestFile(const QString& strPath) {
+    const QByteArray line = "videotestsrc num-buffers=150 ! video/x-raw,width=320,height=240,framerate=25/1 ! "
+                            "x264enc key-int-max=25 speed-preset=ultrafast ! mp4mux ! filesink location=" +
+                            QFile::encodeName(strPath);
+    GstElement* pPipeline = gst_parse_launch(line.constData(), nullptr);
+    if (!pPipeline) return false;
+    gst_element_set_state(pPipeline, GST_STATE_PLAYING);
+    GstBus* pBus = gst_element_get_bus(pPipeline);
+    GstMessage* pMessage = gst_bus_timed_pop_filtered(pBus, 30 * GST_SECOND,
+                                                      static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    const bool bDone = pMessage && GST_MESSAGE_TYPE(pMessage) == GST_MESSAGE_EOS;
+    if (pMessage) gst_message_unref(pMessage);
+    gst_object_unref(pBus);
+    gst_element_set_state(pPipeline, GST_STATE_NULL);
+    gst_object_unref(pPipeline);
+    return bDone;
+}
+
+qint64 positionOf(QWidget* pWidget, int iWndIndex = 0) {
+    return call(VC_QueryPlayStatus, pWidget, QJsonObject{{"wndIndex", iWndIndex}}).value("position").toInt(-1);
+}
+
 }  // namespace
 
 class TestVideoControl : public QObject {
     Q_OBJECT
 
+private:
+    // A shown video widget with the library on it and one play window.
+    std::unique_ptr<QWidget> makeWidget(const char* szLayout = "[[{}]]") {
+        auto pWidget = std::make_unique<QWidget>();
+        pWidget->resize(640, 360);
+        pWidget->show();
+        VC_Release(VC_Initialize(pWidget.get()));
+        const QJsonDocument layout = QJsonDocument::fromJson(szLayout);
+        VC_Release(VC_SetLayout(pWidget.get(), &layout));
+        return pWidget;
+    }
+
 private slots:
+    void initTestCase() {
+        VC_Release(VC_Initialize(nullptr));
+        QVERIFY(m_folder.isValid());
+    }
+
     void init() {
         VC_Test_Reset();
-        s_received.clear();
+        s_events.clear();
+        for (int iType : {0, 1, 3, 5}) VC_InstallEventCallback(static_cast<VC_EventType>(iType), recordEvent);
     }
 
-    void layoutGivesThePlayWindowCount_data() {
-        QTest::addColumn<QByteArray>("layoutText");
+    void layoutsAndHiddenWindows_data() {
+        QTest::addColumn<QByteArray>("layout");
         QTest::addColumn<int>("iCount");
-        QTest::newRow("one") << QByteArray("[[{}]]") << 1;
-        QTest::newRow("two by two") << QByteArray("[[{},{}],[{},{}]]") << 4;
-        QTest::newRow("uneven rows") << QByteArray("[[{}],[{},{},{}]]") << 4;
-        QTest::newRow("not an array") << QByteArray("{\"rows\":2}") << 0;
-        QTest::newRow("rows not arrays") << QByteArray("[1,2]") << 0;
+        QTest::addColumn<int>("iFirstRowWidth");  // width of window 0 with window 1 hidden
+        QTest::newRow("one") << QByteArray("[[{}]]") << 1 << 640;
+        QTest::newRow("two by two") << QByteArray("[[{},{}],[{},{}]]") << 4 << 640;
+        QTest::newRow("uneven rows") << QByteArray("[[{},{},{}],[{}]]") << 4 << 320;
+        QTest::newRow("count 9") << QByteArray("{\"layout\":9}") << 9 << 320;
+        QTest::newRow("count 6") << QByteArray("{\"layout\":6}") << 6 << 320;
+        QTest::newRow("no cells") << QByteArray("[[]]") << 1 << 640;
+        QTest::newRow("rows not arrays") << QByteArray("[1,2]") << 1 << 640;
+        QTest::newRow("too many") << QByteArray("{\"layout\":65}") << 1 << 640;
     }
-    void layoutGivesThePlayWindowCount() {
-        QFETCH(QByteArray, layoutText);
+    void layoutsAndHiddenWindows() {
+        QFETCH(QByteArray, layout);
         QFETCH(int, iCount);
-        QWidget widget;
-        QCOMPARE(VC_WindowCount(&widget), 0);
-        VC_Release(VC_Initialize(&widget));
-        const QJsonDocument document = QJsonDocument::fromJson(layoutText);
-        VC_Release(VC_SetLayout(&widget, &document));
-        QCOMPARE(VC_WindowCount(&widget), iCount);
+        QFETCH(int, iFirstRowWidth);
+        auto pWidget = makeWidget();
+        const QJsonDocument document = QJsonDocument::fromJson(layout);
+        const QJsonObject result = call(VC_SetLayout, pWidget.get(), &document);
+        QCOMPARE(VC_WindowCount(pWidget.get()), iCount);
+        // A layout the library cannot use changes nothing and says why.
+        QCOMPARE(result.value("errorCode").toInt(), iCount == 1 && layout != "[[{}]]" ? 3001 : 0);
+
+        VC_HideWindow(pWidget.get(), 1);
+        QCOMPARE(VC_IsWindowHidden(pWidget.get(), 1), iCount > 1);
+        VC_Test_SetWindowPlaying(pWidget.get(), 1, true);
+        QCOMPARE(VC_IsWindowPlaying(pWidget.get(), 1), iCount > 1);
+        QWidget* pFirst = pWidget->childAt(5, 5);
+        QVERIFY(pFirst);
+        QCOMPARE(pFirst->width(), iFirstRowWidth);
+        // The grid follows the widget's size (as in full screen).
+        pWidget->resize(1280, 720);
+        QCOMPARE(pWidget->childAt(5, 5)->width(), iFirstRowWidth * 2);
+        VC_ShowWindow(pWidget.get(), 1);
+        QVERIFY(!VC_IsWindowHidden(pWidget.get(), 1));
+        QVERIFY(!VC_IsWindowHidden(pWidget.get(), 99));
     }
 
-    void widgetsKeepTheirOwnState() {
-        QWidget first, second;
-        const QJsonDocument four = layout("[[{},{}],[{},{}]]");
-        const QJsonDocument one = layout("[[{}]]");
-        VC_Initialize(&first);
-        VC_Initialize(&second);
-        VC_SetLayout(&first, &four);
-        VC_SetLayout(&second, &one);
+    void clicksSelectAndDoubleClicksRaiseThePlayWindowEvent() {
+        auto pWidget = makeWidget("[[{},{}],[{},{}]]");
+        QWidget* pFourth = pWidget->childAt(480, 270);
+        QVERIFY(pFourth);
+        QTest::mouseClick(pFourth, Qt::LeftButton, Qt::NoModifier, QPoint(10, 20));
+        QTRY_VERIFY(!s_events.isEmpty() && s_events.first().eType == VC_EVENT_WINDOW_SELECTED);
+        QCOMPARE(s_events.first().pWidget, pWidget.get());
+        QCOMPARE(s_events.first().data.value("wndIndex").toInt(), 3);
+        QCOMPARE(call(VC_QueryPlayStatus, pWidget.get(), QJsonObject()).value("wndIndex").toInt(), 3);
+        QTRY_VERIFY(std::any_of(s_events.begin(), s_events.end(), [](const Event& event) {
+            return event.eType == VC_EVENT_MOUSE && event.data.value("type") == "release" &&
+                   event.data.value("x") == 10 && event.data.value("y") == 20 && event.data.value("wndIndex") == 3;
+        }));
 
-        const QJsonDocument playThird(QJsonObject{{"cmd", "video.startPlay"}, {"wndIndex", 2}});
-        QCOMPARE(VC_Play(&first, &playThird), nullptr);  // every command succeeds
-        QVERIFY(VC_IsWindowPlaying(&first, 2));
-        QVERIFY(!VC_IsWindowPlaying(&first, 0));
-        QVERIFY(!VC_IsWindowPlaying(&second, 0));
-        QCOMPARE(VC_Test_LastCall(&first), QStringLiteral("VC_Play"));
-
-        VC_HideWindow(&first, 1);
-        QVERIFY(VC_IsWindowHidden(&first, 1));
-        QVERIFY(!VC_IsWindowHidden(&second, 1));
-        VC_ShowWindow(&first, 1);
-        QVERIFY(!VC_IsWindowHidden(&first, 1));
-
-        VC_StopRealPlayAll(&first);
-        QVERIFY(!VC_IsWindowPlaying(&first, 2));
+        s_events.clear();
+        QTest::mouseDClick(pWidget->childAt(100, 270), Qt::LeftButton);
+        QTRY_VERIFY(std::any_of(s_events.begin(), s_events.end(), [](const Event& event) {
+            return event.eType == VC_EVENT_PLAY_WINDOW && event.data.value("wndIndex") == 2;
+        }));
     }
 
-    void outOfRangeWindowsAreNeitherPlayingNorHidden() {
-        QWidget widget;
-        const QJsonDocument one = layout("[[{}]]");
-        VC_Initialize(&widget);
-        VC_SetLayout(&widget, &one);
-        VC_HideWindow(&widget, 5);
-        VC_HideWindow(&widget, -1);
-        QVERIFY(!VC_IsWindowHidden(&widget, 5));
-        QVERIFY(!VC_IsWindowHidden(&widget, -1));
-        const QJsonDocument playFar(QJsonObject{{"wndIndex", 9}});
-        VC_Play(&widget, &playFar);
-        QVERIFY(!VC_IsWindowPlaying(&widget, 9));
-        QVERIFY(!VC_IsWindowPlaying(&widget, 0));
+    void badRequestsAnswerTheDocumentedErrors_data() {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("iErrorCode");
+        QTest::newRow("no url") << QByteArray("{}") << 3002;
+        QTest::newRow("unsupported scheme") << QByteArray("{\"url\":\"ftp://127.0.0.1/a.mp4\"}") << 3002;
+        QTest::newRow("no host") << QByteArray("{\"url\":\"rtsp:///live\"}") << 3002;
+        QTest::newRow("missing file") << QByteArray("{\"url\":\"/nonexistent/a.mp4\"}") << 3006;
+        QTest::newRow("no such window") << QByteArray("{\"url\":\"rtsp://127.0.0.1/a\",\"wndIndex\":4}") << 3003;
+    }
+    void badRequestsAnswerTheDocumentedErrors() {
+        QFETCH(QByteArray, request);
+        QFETCH(int, iErrorCode);
+        auto pWidget = makeWidget();
+        const QJsonObject result = call(VC_Play, pWidget.get(), QJsonDocument::fromJson(request).object());
+        QCOMPARE(result.value("errorCode").toInt(), iErrorCode);
+        QCOMPARE(result.value("errorModule").toString(), QStringLiteral("video_control"));
+        QVERIFY(!VC_IsWindowPlaying(pWidget.get(), 0));
     }
 
-    void aDestroyedWidgetIsForgotten() {
-        const QJsonDocument four = layout("[[{},{}],[{},{}]]");
-        auto* pWidget = new QWidget;
-        VC_Initialize(pWidget);
-        VC_SetLayout(pWidget, &four);
-        QCOMPARE(VC_WindowCount(pWidget), 4);
-        QWidget* pGone = pWidget;
-        delete pWidget;
-        QVERIFY(!VC_Test_IsInitialized(pGone));
+    void stateErrorsAndScriptedResults() {
+        auto pWidget = makeWidget();
+        QCOMPARE(call(VC_Pause, pWidget.get(), QJsonObject()).value("errorCode").toInt(), 3004);
+        QCOMPARE(call(VC_StopSave, pWidget.get(), QJsonObject()).value("errorCode").toInt(), 3012);
+        QCOMPARE(call(VC_Snapshot, pWidget.get(), QJsonObject()).value("errorCode").toInt(), 3004);
+        QWidget bare;
+        QCOMPARE(call(VC_Play, &bare, QJsonObject{{"url", "rtsp://127.0.0.1/a"}}).value("errorCode").toInt(), 3014);
+
+        // Every function, with a widget or without, answers a scripted result.
+        VC_Test_ScriptResult("VC_Play", QJsonObject{{"errorCode", 7}});
+        VC_Test_ScriptResult("VC_GetEngineSupport", QJsonObject{{"engines", 1}});
+        QCOMPARE(call(VC_Play, pWidget.get(), QJsonObject()).value("errorCode").toInt(), 7);
+        const QJsonDocument empty;
+        QCOMPARE(call(VC_GetEngineSupport, &empty).value("engines").toInt(), 1);
+        QCOMPARE(VC_Test_LastCall(nullptr), QStringLiteral("VC_GetEngineSupport"));
+        VC_Test_ScriptResult("VC_Play", QJsonObject());
+        QCOMPARE(call(VC_Play, pWidget.get(), QJsonObject()).value("errorCode").toInt(), 3002);
+    }
+
+    void anUnreachableCameraRaisesAnError() {
+        auto pWidget = makeWidget();
+        call(VC_Play, pWidget.get(), QJsonObject{{"url", "rtsp://127.0.0.1:28049/live"}});
+        QTRY_COMPARE_WITH_TIMEOUT(streamEvents("error"), 1, 15000);
+        const auto it = std::find_if(s_events.begin(), s_events.end(),
+                                     [](const Event& event) { return event.data.value("event") == "error"; });
+        QCOMPARE(it->data.value("errorCode").toInt(), 3006);
+        QVERIFY(!VC_IsWindowPlaying(pWidget.get(), 0));
+    }
+
+    void liveCameraShowsTheTestPicture_data() {
+        QTest::addColumn<QStringList>("flags");
+        QTest::addColumn<QString>("strCodec");
+        QTest::addColumn<int>("iTolerance");  // sum of the three channels' differences
+        QTest::newRow("H.264") << QStringList() << QStringLiteral("H.264") << 40;
+        QTest::newRow("H.265") << QStringList{"--codec", "h265"} << QStringLiteral("H.265") << 40;
+        // The camera's JPEG pictures carry video-range levels: white is 234.
+        QTest::newRow("MJPEG with sound") << QStringList{"--codec", "mjpeg", "--audio"} << QStringLiteral("MJPEG")
+                                          << 80;
+    }
+    void liveCameraShowsTheTestPicture() {
+        QFETCH(QStringList, flags);
+        QFETCH(QString, strCodec);
+        QFETCH(int, iTolerance);
+        CameraSimProcess camera(CAMERA_SIM_BIN, 28000);
+        QVERIFY(camera.start(QStringList{"--size", "640x360"} + flags));
+        auto pWidget = makeWidget();
+        QCOMPARE(call(VC_Play, pWidget.get(), QJsonObject{{"url", camera.url()}}).value("wndIndex").toInt(), 0);
+        QVERIFY(VC_IsWindowPlaying(pWidget.get(), 0));
+        QTRY_COMPARE_WITH_TIMEOUT(streamEvents("firstFrame"), 1, 10000);
+        QCOMPARE(streamEvents("connected"), 1);
+        // Joining a live stream can start in the middle of a key frame; the
+        // next one (a second later) makes the whole picture.
+        const qint64 iFirst = positionOf(pWidget.get());
+        QTRY_VERIFY_WITH_TIMEOUT(positionOf(pWidget.get()) > iFirst + 1200, 5000);
+
+        const QJsonObject status = call(VC_QueryPlayStatus, pWidget.get(), QJsonObject());
+        QCOMPARE(status.value("codec").toString(), strCodec);
+        QCOMPARE(status.value("width").toInt(), 640);
+        // Without a sound device sound still opens.
+        QCOMPARE(call(VC_OpenSound, pWidget.get(), QJsonObject()).value("errorCode").toInt(), 0);
+        QCOMPARE(status.value("state").toString(), QStringLiteral("playing"));
+        QCOMPARE(call(VC_FrameForward, pWidget.get(), QJsonObject()).value("errorCode").toInt(), 3005);
+
+        const QJsonObject shot = call(VC_Snapshot, pWidget.get(), QJsonObject{{"path", m_folder.path()}});
+        const QImage picture(shot.value("path").toString());
+        QCOMPARE(picture.size(), QSize(640, 360));
+        // The colour bars of the test picture, left to right, at a third of
+        // the height: white, yellow, cyan, green, magenta, red, blue.
+        const QRgb kBars[] = {qRgb(255, 255, 255), qRgb(255, 255, 0), qRgb(0, 255, 255), qRgb(0, 255, 0),
+                              qRgb(255, 0, 255), qRgb(255, 0, 0), qRgb(0, 0, 255)};
+        for (int iBar = 0; iBar < 7; ++iBar) {
+            const QRgb pixel = picture.pixel((2 * iBar + 1) * 640 / 14, 120);
+            const int iDistance = qAbs(qRed(pixel) - qRed(kBars[iBar])) + qAbs(qGreen(pixel) - qGreen(kBars[iBar])) +
+                                  qAbs(qBlue(pixel) - qBlue(kBars[iBar]));
+            QVERIFY2(iDistance < iTolerance, qPrintable(QStringLiteral("bar %1: %2").arg(iBar).arg(pixel, 8, 16)));
+        }
+
+        // The library's state goes with the widget, also while it plays.
+        QWidget* pGone = pWidget.get();
+        pWidget.reset();
         QCOMPARE(VC_WindowCount(pGone), 0);
     }
 
-    void reinitialisingStartsAfresh() {
-        QWidget widget;
-        const QJsonDocument four = layout("[[{},{}],[{},{}]]");
-        VC_Initialize(&widget);
-        VC_SetLayout(&widget, &four);
-        VC_Initialize(&widget);
-        QCOMPARE(VC_WindowCount(&widget), 0);
+    void credentials_data() {
+        QTest::addColumn<QString>("strUserInfo");
+        QTest::addColumn<QJsonObject>("keys");
+        QTest::addColumn<QString>("strEvent");
+        QTest::newRow("in the url") << "viewer:s%40cret@" << QJsonObject() << "firstFrame";
+        QTest::newRow("as keys") << "" << QJsonObject{{"username", "viewer"}, {"password", "s@cret"}} << "firstFrame";
+        QTest::newRow("wrong") << "viewer:guess@" << QJsonObject() << "error";
+    }
+    void credentials() {
+        QFETCH(QString, strUserInfo);
+        QFETCH(QJsonObject, keys);
+        QFETCH(QString, strEvent);
+        CameraSimProcess camera(CAMERA_SIM_BIN, 28003);
+        QVERIFY(camera.start({"--size", "320x240", "--user", "viewer", "--password", "s@cret"}));
+        auto pWidget = makeWidget();
+        QJsonObject request = keys;
+        request.insert("url", QString(camera.url()).replace("rtsp://", "rtsp://" + strUserInfo));
+        call(VC_Play, pWidget.get(), request);
+        QTRY_COMPARE_WITH_TIMEOUT(streamEvents(strEvent), 1, 10000);
+        if (strEvent == "error") QCOMPARE(s_events.last().data.value("errorCode").toInt(), 3007);
+        QVERIFY(!call(VC_QueryPlayStatus, pWidget.get(), QJsonObject()).value("url").toString().contains("viewer"));
     }
 
-    void callbacksArePerTypeAndProcessWide() {
-        QWidget widget;
-        QVERIFY(VC_InstallEventCallback(VC_EVENT_WINDOW_SELECTED, recordEvent) == VC_EventCallback(nullptr));
-        QVERIFY(VC_InstallEventCallback(VC_EVENT_MOUSE, otherHandler) == VC_EventCallback(nullptr));
-        // Installing again returns the callback it replaces.
-        QVERIFY(VC_InstallEventCallback(VC_EVENT_MOUSE, recordEvent) == VC_EventCallback(otherHandler));
+    void recordingHasTheRecordedDuration_data() {
+        QTest::addColumn<QString>("strFormat");
+        QTest::newRow("mp4") << QStringLiteral("mp4");
+        QTest::newRow("matroska") << QStringLiteral("mkv");
+    }
+    void recordingHasTheRecordedDuration() {
+        QFETCH(QString, strFormat);
+        CameraSimProcess camera(CAMERA_SIM_BIN, 28001);
+        QVERIFY(camera.start({"--size", "320x240", "--gop", "5"}));
+        auto pWidget = makeWidget("[[{},{}]]");
+        call(VC_Play, pWidget.get(), QJsonObject{{"url", camera.url()}});
+        QTRY_COMPARE_WITH_TIMEOUT(streamEvents("firstFrame"), 1, 10000);
+        const QJsonObject started =
+            call(VC_StartSave, pWidget.get(), QJsonObject{{"path", m_folder.path()}, {"format", strFormat}});
+        QVERIFY(started.value("path").toString().endsWith("." + strFormat));
+        QTRY_VERIFY_WITH_TIMEOUT(call(VC_QueryPlayStatus, pWidget.get(), QJsonObject())
+                                         .value("recordDuration")
+                                         .toInt() >= 2000,
+                                 10000);
+        const QJsonObject stopped = call(VC_StopSave, pWidget.get(), QJsonObject());
+        QCOMPARE(stopped.value("path"), started.value("path"));
+        const int iDurationMs = stopped.value("duration").toInt();
+        QVERIFY2(iDurationMs >= 2000 && iDurationMs <= 2400, qPrintable(QString::number(iDurationMs)));
 
-        QVERIFY(VC_Test_FireEvent(VC_EVENT_WINDOW_SELECTED, &widget, QJsonDocument(QJsonObject{{"wndIndex", 3}})));
-        QVERIFY(VC_Test_FireEvent(VC_EVENT_MOUSE, &widget, QJsonDocument(QJsonObject{{"x", 1}})));
-        QVERIFY(!VC_Test_FireEvent(VC_EVENT_RESERVED, &widget, QJsonDocument(QJsonObject{})));
-
-        QCOMPARE(s_received.size(), 2);
-        QCOMPARE(s_received[0].eType, VC_EVENT_WINDOW_SELECTED);
-        QCOMPARE(s_received[0].pWidget, &widget);
-        QCOMPARE(s_received[0].data.value("wndIndex").toInt(), 3);
-        QCOMPARE(s_received[1].eType, VC_EVENT_MOUSE);
+        // The file is complete when the answer came: it plays, and its
+        // length is what was recorded.
+        call(VC_Play, pWidget.get(), QJsonObject{{"url", stopped.value("path")}, {"wndIndex", 1}});
+        QTRY_COMPARE_WITH_TIMEOUT(streamEvents("firstFrame", 1), 1, 10000);
+        const QJsonObject status = call(VC_QueryPlayStatus, pWidget.get(), QJsonObject{{"wndIndex", 1}});
+        QVERIFY2(qAbs(status.value("duration").toInt() - iDurationMs) <= 80,
+                 qPrintable(QString::number(status.value("duration").toInt())));
+        QCOMPARE(status.value("codec").toString(), QStringLiteral("H.264"));
     }
 
-    void outOfRangeEventTypesAreRefused() {
-        QVERIFY(VC_InstallEventCallback(static_cast<VC_EventType>(9), recordEvent) == VC_EventCallback(nullptr));
-        QVERIFY(VC_InstallEventCallback(static_cast<VC_EventType>(-1), recordEvent) == VC_EventCallback(nullptr));
-        QVERIFY(!VC_Test_FireEvent(static_cast<VC_EventType>(9), nullptr, QJsonDocument()));
+    void pauseRateAndStepOnAFile() {
+        const QString strFile = m_folder.filePath("six-seconds.mp4");
+        QVERIFY(writeTestFile(strFile));
+        auto pWidget = makeWidget();
+        QWidget* pVideo = pWidget.get();
+        call(VC_Play, pVideo, QJsonObject{{"url", QUrl::fromLocalFile(strFile).toString()}});
+        QTRY_VERIFY_WITH_TIMEOUT(positionOf(pVideo) >= 400, 10000);
+
+        QCOMPARE(call(VC_Pause, pVideo, QJsonObject()).value("errorCode").toInt(), 0);
+        QCOMPARE(call(VC_QueryPlayStatus, pVideo, QJsonObject()).value("state").toString(), QStringLiteral("paused"));
+        // Pausing shows one more picture (the one the pipeline holds), then
+        // none.
+        QTest::qWait(300);
+        const qint64 iPaused = positionOf(pVideo);
+        QTest::qWait(300);
+        QCOMPARE(positionOf(pVideo), iPaused);
+
+        // Each step shows the next picture: 40 ms later.
+        for (int iStep = 1; iStep <= 3; ++iStep) {
+            QCOMPARE(call(VC_FrameForward, pVideo, QJsonObject()).value("errorCode").toInt(), 0);
+            QTRY_COMPARE(positionOf(pVideo), iPaused + 40 * iStep);
+        }
+
+        // Twice as fast: the position moves about twice as fast as the clock.
+        QCOMPARE(call(VC_Fast, pVideo, QJsonObject()).value("rate").toDouble(), 2.0);
+        QCOMPARE(call(VC_Resume, pVideo, QJsonObject()).value("errorCode").toInt(), 0);
+        QTRY_VERIFY(positionOf(pVideo) > iPaused + 200);
+        const qint64 iFrom = positionOf(pVideo);
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_VERIFY_WITH_TIMEOUT(positionOf(pVideo) >= iFrom + 1600, 5000);
+        const double dSpeed = static_cast<double>(positionOf(pVideo) - iFrom) / clock.elapsed();
+        QVERIFY2(dSpeed > 1.5 && dSpeed < 2.6, qPrintable(QString::number(dSpeed)));
+
+        // Backwards, where the file allows it.
+        const qint64 iForward = positionOf(pVideo);
+        QCOMPARE(call(VC_ReversePlay, pVideo, QJsonObject()).value("rate").toDouble(), -2.0);
+        QTRY_VERIFY_WITH_TIMEOUT(positionOf(pVideo) < iForward - 200, 5000);
     }
 
-    void globalCallsAndReleaseOfNull() {
-        const QJsonDocument request(QJsonObject{{"cmd", "video.getEngineSupport"}});
-        QCOMPARE(VC_GetEngineSupport(&request), nullptr);
-        QCOMPARE(VC_Test_LastCall(nullptr), QStringLiteral("VC_GetEngineSupport"));
-        QCOMPARE(VC_CloseSound(), nullptr);
-        QCOMPARE(VC_Test_LastCall(nullptr), QStringLiteral("VC_CloseSound"));
-        VC_Release(nullptr);
+    void aDroppedCameraReconnects() {
+        CameraSimProcess camera(CAMERA_SIM_BIN, 28002);
+        QVERIFY(camera.start({"--size", "320x240", "--gop", "5", "--stop-after", "3", "--restart-after", "1"}));
+        auto pWidget = makeWidget();
+        call(VC_SetReconnectInfo, pWidget.get(), QJsonObject{{"interval", 200}, {"timeout", 800}});
+        call(VC_Play, pWidget.get(), QJsonObject{{"url", camera.url()}});
+        QTRY_COMPARE_WITH_TIMEOUT(streamEvents("firstFrame"), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(streamEvents("lost"), 1, 10000);
+        QVERIFY(streamEvents("reconnecting") >= 1);
+        QVERIFY(VC_IsWindowPlaying(pWidget.get(), 0));
+        QTRY_COMPARE_WITH_TIMEOUT(streamEvents("firstFrame"), 2, 15000);
+        const auto it = std::find_if(s_events.rbegin(), s_events.rend(),
+                                     [](const Event& event) { return event.data.value("event") == "firstFrame"; });
+        QVERIFY(it->data.value("reconnected").toBool());
+        QCOMPARE(streamEvents("lost"), 1);
     }
+
+private:
+    QTemporaryDir m_folder;
 };
 
 QTEST_MAIN(TestVideoControl)

@@ -232,8 +232,7 @@ private slots:
         MainWindow* pWidget = window.widget();
         const QJsonDocument layout = QJsonDocument::fromJson("[[{},{}],[{},{}]]");
         VC_Release(VC_SetLayout(pWidget, &layout));
-        const QJsonDocument play(json(R"({"wndIndex":1})"));
-        VC_Release(VC_Play(pWidget, &play));
+        VC_Test_SetWindowPlaying(pWidget, 1, true);
 
         QStringList listStates;
         int iLeaves = 0;
@@ -306,7 +305,7 @@ private slots:
         platform::setActiveWindowPlatform(&desktop);
         Window window("{win}");
         const QJsonDocument play(json(R"({"wndIndex":0})"));
-        VC_Release(VC_Play(window.widget(), &play));
+        VC_Test_SetWindowPlaying(window.widget(), 0, true);
 
         if (bByCommand) {
             window.run("fullScreen", QJsonObject());

@@ -1,0 +1,114 @@
+// One play window of a grid: shows the newest picture of its player, scaled
+// by its ratio mode and cropped by its digital zoom, with a border when it
+// is selected among several; turns mouse input into the library's events.
+//
+// Drawing on top of the picture (shapes, text) is done by overlays, which
+// paint after the picture and see mouse input first.
+//
+// GUI thread only.
+#ifndef VIDEO_CONTROL_PLAYWINDOW_H
+#define VIDEO_CONTROL_PLAYWINDOW_H
+
+#include <QImage>
+#include <QJsonObject>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+class QMouseEvent;
+
+namespace vc {
+
+class PlayGrid;
+class Player;
+
+// What the library paints where there is no picture: black, unless the
+// widget was asked to fill its background (autoFillBackground), then its
+// palette's window colour.
+QBrush background(const QWidget* pWidget);
+
+// Something drawn over the picture of a play window.
+class PlayWindowOverlay {
+public:
+    virtual ~PlayWindowOverlay() = default;
+    // rcPicture: where the picture is drawn, in the play window's pixels.
+    virtual void paint(QPainter& painter, const QRect& rcPicture) = 0;
+    // Returns true when the overlay took the event (no library event then).
+    virtual bool mouseEvent(QMouseEvent*) { return false; }
+};
+
+class PlayWindow : public QWidget {
+    Q_OBJECT
+public:
+    enum class RatioMode { Fit, Fill, Stretch };
+
+    PlayWindow(PlayGrid* pGrid, int iIndex);
+    ~PlayWindow() override;
+
+    int index() const { return m_iIndex; }
+    Player& player() const { return *m_pPlayer; }
+
+    // Hidden by the library (VC_HideWindow), independent of whether the
+    // widget itself is on screen.
+    bool isLibraryHidden() const { return m_bLibraryHidden; }
+    void setLibraryHidden(bool bHidden) { m_bLibraryHidden = bHidden; }
+    void setSelected(bool bSelected);
+    // Whether the window draws its frame (only when several are shown).
+    void setFramed(bool bFramed);
+
+    void setRatioMode(RatioMode eMode);
+    RatioMode ratioMode() const { return m_eRatioMode; }
+    // The part of the picture shown, in fractions of it; the whole picture
+    // when reset.
+    void setZoom(const QRectF& rcPart);
+    void resetZoom();
+    QRectF zoom() const { return m_rcZoom; }
+
+    // The newest picture (null before the first one) and its stream time.
+    QImage picture() const { return m_picture; }
+    qint64 picturePositionMs() const { return m_iPicturePositionMs; }
+    // When it arrived (ms since the epoch).
+    qint64 pictureArrivedMs() const { return m_iPictureArrivedMs; }
+    // Where the picture is drawn, in the window's pixels.
+    QRect pictureRect() const;
+
+    void addOverlay(std::unique_ptr<PlayWindowOverlay> pOverlay);
+
+protected:
+    void paintEvent(QPaintEvent* pEvent) override;
+    void mousePressEvent(QMouseEvent* pEvent) override;
+    void mouseReleaseEvent(QMouseEvent* pEvent) override;
+    void mouseMoveEvent(QMouseEvent* pEvent) override;
+    void mouseDoubleClickEvent(QMouseEvent* pEvent) override;
+    void wheelEvent(QWheelEvent* pEvent) override;
+
+private:
+    void onFrameReady();
+    void onStreamEvent(const QString& strEvent, const QJsonObject& extra);
+    // The part of the picture in source pixels that the window shows.
+    QRectF sourceRect() const;
+    bool overlayTook(QMouseEvent* pEvent);
+    void raiseMouse(const QString& strType, const QPoint& pos, int iButtons, int iDelta = 0);
+
+    PlayGrid* m_pGrid;
+    int m_iIndex;
+    Player* m_pPlayer;
+    bool m_bLibraryHidden = false;
+    bool m_bSelected = false;
+    bool m_bFramed = false;
+    RatioMode m_eRatioMode = RatioMode::Fit;
+    QRectF m_rcZoom{0, 0, 1, 1};
+    QImage m_picture;
+    qint64 m_iPicturePositionMs = -1;
+    qint64 m_iPictureArrivedMs = 0;
+    bool m_bNewPicture = false;
+    // Zoom rectangle being dragged, in window pixels (null when none).
+    QPoint m_ptDragStart;
+    QRect m_rcDrag;
+    std::vector<std::unique_ptr<PlayWindowOverlay>> m_overlays;
+};
+
+}  // namespace vc
+
+#endif  // VIDEO_CONTROL_PLAYWINDOW_H

@@ -1,0 +1,830 @@
+#include "Player.h"
+
+#include "Recorder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+
+#include <iterator>
+#include <mutex>
+
+namespace vc {
+
+// What the streaming threads and the GUI thread share for one pipeline. The
+// streaming threads post to the owner only while it is set; the owner clears
+// it (under the mutex) before it stops the pipeline.
+struct Bridge : std::enable_shared_from_this<Bridge> {
+    std::mutex mutex;
+    Player* pOwner = nullptr;
+    GstElement* pPipeline = nullptr;
+    bool bLive = false;
+    // The newest picture, not yet taken by the GUI thread.
+    QImage image;
+    qint64 iPositionMs = -1;
+    bool bFramePosted = false;
+    bool bConnectedPosted = false;
+    // Elements the streaming threads made (owned by the pipeline).
+    GstElement* pTee = nullptr;
+    GstElement* pAppSink = nullptr;
+    GstElement* pScaleCaps = nullptr;
+    GstElement* pVolume = nullptr;
+    // Settings the branches start with.
+    bool bSoundOn = false;
+    int iVolume = 100;
+    QSize outputSize;
+    // The recording of this pipeline, checked by the bus handler.
+    Recorder* pRecorder = nullptr;
+
+    // Runs f on the GUI thread with the owner, unless the pipeline is torn
+    // down by then. Called with the mutex held and the owner set.
+    // With the mutex held and the owner set:
+    void postFrame() { post([](Player* pPlayer) { pPlayer->onFrame(); }); }
+    void postConnected() { post([](Player* pPlayer) { pPlayer->onConnected(); }); }
+    void postMessage(GstMessage* pMessage) {
+        std::shared_ptr<GstMessage> pHeld(gst_message_ref(pMessage), gst_message_unref);
+        post([pHeld](Player* pPlayer) { pPlayer->onMessage(pHeld.get()); });
+    }
+
+    template <typename F>
+    void post(F f) {
+        QMetaObject::invokeMethod(
+            pOwner,
+            [pSelf = shared_from_this(), f]() {
+                if (pSelf->pOwner) f(pSelf->pOwner);
+            },
+            Qt::QueuedConnection);
+    }
+};
+
+namespace {
+
+QString stateText(Player::State eState) {
+    switch (eState) {
+    case Player::State::Stopped: return QStringLiteral("stopped");
+    case Player::State::Connecting: return QStringLiteral("connecting");
+    case Player::State::Playing: return QStringLiteral("playing");
+    case Player::State::Paused: return QStringLiteral("paused");
+    case Player::State::Reconnecting: return QStringLiteral("reconnecting");
+    case Player::State::Ended: return QStringLiteral("ended");
+    case Player::State::Failed: return QStringLiteral("failed");
+    }
+    return QString();
+}
+
+Error errorOf(const GError* pError) {
+    if (pError->domain == GST_RESOURCE_ERROR) {
+        switch (pError->code) {
+        case GST_RESOURCE_ERROR_NOT_AUTHORIZED: return Error::Unauthorized;
+        case GST_RESOURCE_ERROR_NO_SPACE_LEFT: return Error::DiskFull;
+        case GST_RESOURCE_ERROR_OPEN_WRITE:
+        case GST_RESOURCE_ERROR_WRITE: return Error::FileError;
+        case GST_RESOURCE_ERROR_NOT_FOUND:
+        case GST_RESOURCE_ERROR_OPEN_READ:
+        case GST_RESOURCE_ERROR_OPEN_READ_WRITE:
+        case GST_RESOURCE_ERROR_READ: return Error::Unreachable;
+        default: return Error::StreamError;
+        }
+    }
+    if ((pError->domain == GST_STREAM_ERROR &&
+         (pError->code == GST_STREAM_ERROR_CODEC_NOT_FOUND || pError->code == GST_STREAM_ERROR_TYPE_NOT_FOUND ||
+          pError->code == GST_STREAM_ERROR_WRONG_TYPE || pError->code == GST_STREAM_ERROR_FORMAT ||
+          pError->code == GST_STREAM_ERROR_DEMUX)) ||
+        (pError->domain == GST_CORE_ERROR && pError->code == GST_CORE_ERROR_MISSING_PLUGIN))
+        return Error::UnsupportedCodec;
+    return Error::StreamError;
+}
+
+QString codecName(const gchar* szMedia) {
+    static const struct {
+        const char* szMedia;
+        const char* szName;
+    } kCodecs[] = {{"video/x-h264", "H.264"}, {"video/x-h265", "H.265"}, {"image/jpeg", "MJPEG"},
+                   {"video/mpeg", "MPEG"},    {"video/x-vp8", "VP8"},    {"video/x-vp9", "VP9"},
+                   {"video/x-av1", "AV1"}};
+    for (const auto& codec : kCodecs) {
+        if (g_str_equal(szMedia, codec.szMedia)) return QString::fromLatin1(codec.szName);
+    }
+    return QString::fromUtf8(szMedia);
+}
+
+GstElement* make(const char* szFactory) {
+    GstElement* pElement = gst_element_factory_make(szFactory, nullptr);
+    if (!pElement) qWarning("video_control: GStreamer element %s is missing", szFactory);
+    return pElement;
+}
+
+// Adds the elements to the bin, links them in order and starts them; the
+// first one's sink pad is returned (null when an element is missing).
+GstPad* addChain(GstElement* pBin, std::initializer_list<GstElement*> elements) {
+    for (GstElement* pElement : elements) {
+        if (!pElement) {
+            for (GstElement* pOther : elements) {
+                if (pOther) gst_object_unref(gst_object_ref_sink(pOther));
+            }
+            return nullptr;
+        }
+    }
+    GstElement* pPrevious = nullptr;
+    for (GstElement* pElement : elements) {
+        gst_bin_add(GST_BIN(pBin), pElement);
+        if (pPrevious) gst_element_link(pPrevious, pElement);
+        pPrevious = pElement;
+    }
+    for (auto it = std::rbegin(elements); it != std::rend(elements); ++it) gst_element_sync_state_with_parent(*it);
+    return gst_element_get_static_pad(*elements.begin(), "sink");
+}
+
+GstCaps* pictureCaps(const QSize& size) {
+    GstCaps* pCaps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", nullptr);
+    if (!size.isEmpty())
+        gst_caps_set_simple(pCaps, "width", G_TYPE_INT, size.width(), "height", G_TYPE_INT, size.height(), nullptr);
+    return pCaps;
+}
+
+void unmapFrame(void* pData) {
+    auto* pFrame = static_cast<GstVideoFrame*>(pData);
+    gst_video_frame_unmap(pFrame);
+    delete pFrame;
+}
+
+// Streaming thread: the newest decoded picture, handed over without a copy
+// (the image keeps the buffer mapped until it is let go).
+GstFlowReturn deliver(Bridge* pBridge, GstSample* pSample) {
+    if (!pSample) return GST_FLOW_OK;
+    GstBuffer* pBuffer = gst_sample_get_buffer(pSample);
+    GstCaps* pCaps = gst_sample_get_caps(pSample);
+    GstVideoInfo info;
+    auto* pFrame = new GstVideoFrame;
+    if (!pBuffer || !pCaps || !gst_video_info_from_caps(&info, pCaps) ||
+        !gst_video_frame_map(pFrame, &info, pBuffer, GST_MAP_READ)) {
+        delete pFrame;
+        gst_sample_unref(pSample);
+        return GST_FLOW_OK;
+    }
+    qint64 iPositionMs = -1;
+    if (const GstSegment* pSegment = gst_sample_get_segment(pSample)) {
+        const guint64 streamTime = gst_segment_to_stream_time(pSegment, GST_FORMAT_TIME, GST_BUFFER_PTS(pBuffer));
+        if (GST_CLOCK_TIME_IS_VALID(streamTime)) iPositionMs = static_cast<qint64>(streamTime / GST_MSECOND);
+    }
+    // The frame holds its own reference on the buffer; the sample goes now.
+    gst_sample_unref(pSample);
+    QImage image(static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(pFrame, 0)), GST_VIDEO_FRAME_WIDTH(pFrame),
+                 GST_VIDEO_FRAME_HEIGHT(pFrame), GST_VIDEO_FRAME_PLANE_STRIDE(pFrame, 0), QImage::Format_RGB32,
+                 unmapFrame, pFrame);
+    std::unique_lock<std::mutex> lock(pBridge->mutex);
+    if (!pBridge->pOwner) return GST_FLOW_OK;  // image released after the lock
+    pBridge->image.swap(image);
+    pBridge->iPositionMs = iPositionMs;
+    if (!pBridge->bFramePosted) {
+        pBridge->bFramePosted = true;
+        pBridge->postFrame();
+    }
+    lock.unlock();
+    return GST_FLOW_OK;
+}
+
+GstFlowReturn onNewSample(GstAppSink* pSink, gpointer pData) {
+    return deliver(static_cast<Bridge*>(pData), gst_app_sink_pull_sample(pSink));
+}
+
+GstFlowReturn onNewPreroll(GstAppSink* pSink, gpointer pData) {
+    return deliver(static_cast<Bridge*>(pData), gst_app_sink_pull_preroll(pSink));
+}
+
+void linkDecoded(GstElement*, GstPad* pPad, gpointer pNext) {
+    GstPad* pSink = gst_element_get_static_pad(static_cast<GstElement*>(pNext), "sink");
+    if (!gst_pad_is_linked(pSink)) gst_pad_link(pPad, pSink);
+    gst_object_unref(pSink);
+}
+
+// Streaming thread: tee -> queue -> decodebin -> convert -> scale -> appsink.
+GstPad* addVideoBranch(Bridge* pBridge) {
+    GstElement* pConvert = make("videoconvert");
+    GstElement* pScale = make("videoscale");
+    GstElement* pCaps = make("capsfilter");
+    GstElement* pSink = make("appsink");
+    GstElement* pDecode = make("decodebin");
+    GstElement* pTee = make("tee");
+    GstElement* pQueue = make("queue");
+    if (pCaps && pSink) {
+        std::lock_guard<std::mutex> lock(pBridge->mutex);
+        GstCaps* pFilter = pictureCaps(pBridge->outputSize);
+        g_object_set(pCaps, "caps", pFilter, nullptr);
+        gst_caps_unref(pFilter);
+        g_object_set(pSink, "max-buffers", 1u, "drop", TRUE, "sync", !pBridge->bLive, "enable-last-sample", FALSE,
+                     nullptr);
+    }
+    if (pSink) {
+        GstCaps* pAccepted = pictureCaps(QSize());
+        g_object_set(pSink, "caps", pAccepted, nullptr);
+        gst_caps_unref(pAccepted);
+        GstAppSinkCallbacks callbacks = {};
+        callbacks.new_sample = onNewSample;
+        callbacks.new_preroll = onNewPreroll;
+        gst_app_sink_set_callbacks(GST_APP_SINK(pSink), &callbacks, pBridge, nullptr);
+    }
+    if (pDecode && pConvert) g_signal_connect(pDecode, "pad-added", G_CALLBACK(linkDecoded), pConvert);
+    GstPad* pOutput = addChain(pBridge->pPipeline, {pConvert, pScale, pCaps, pSink});
+    if (!pOutput) {
+        for (GstElement* pElement : {pDecode, pTee, pQueue})
+            if (pElement) gst_object_unref(gst_object_ref_sink(pElement));
+        return nullptr;
+    }
+    gst_object_unref(pOutput);
+    GstPad* pInput = addChain(pBridge->pPipeline, {pTee, pQueue, pDecode});
+    if (!pInput) return nullptr;
+    std::lock_guard<std::mutex> lock(pBridge->mutex);
+    pBridge->pTee = pTee;
+    pBridge->pAppSink = pSink;
+    pBridge->pScaleCaps = pCaps;
+    return pInput;
+}
+
+// Streaming thread: queue -> decodebin -> convert -> resample -> volume ->
+// the sound device (a fake sink when there is none).
+GstPad* addAudioBranch(Bridge* pBridge) {
+    GstElement* pConvert = make("audioconvert");
+    GstElement* pResample = make("audioresample");
+    GstElement* pVolume = make("volume");
+    GstElement* pSink = make("autoaudiosink");
+    GstElement* pQueue = make("queue");
+    GstElement* pDecode = make("decodebin");
+    if (pVolume) {
+        std::lock_guard<std::mutex> lock(pBridge->mutex);
+        g_object_set(pVolume, "mute", !pBridge->bSoundOn, "volume", pBridge->iVolume / 100.0, nullptr);
+    }
+    if (pSink && pBridge->bLive) g_object_set(pSink, "sync", FALSE, nullptr);
+    if (pDecode && pConvert) g_signal_connect(pDecode, "pad-added", G_CALLBACK(linkDecoded), pConvert);
+    GstPad* pOutput = addChain(pBridge->pPipeline, {pConvert, pResample, pVolume, pSink});
+    if (!pOutput) {
+        for (GstElement* pElement : {pQueue, pDecode})
+            if (pElement) gst_object_unref(gst_object_ref_sink(pElement));
+        return nullptr;
+    }
+    gst_object_unref(pOutput);
+    GstPad* pInput = addChain(pBridge->pPipeline, {pQueue, pDecode});
+    if (!pInput) return nullptr;
+    std::lock_guard<std::mutex> lock(pBridge->mutex);
+    pBridge->pVolume = pVolume;
+    return pInput;
+}
+
+// Streaming thread: one elementary stream came out of parsebin.
+void onParsedPad(GstElement*, GstPad* pPad, gpointer pData) {
+    auto* pBridge = static_cast<Bridge*>(pData);
+    GstCaps* pCaps = gst_pad_get_current_caps(pPad);
+    if (!pCaps) pCaps = gst_pad_query_caps(pPad, nullptr);
+    const QByteArray media = pCaps && !gst_caps_is_empty(pCaps) && !gst_caps_is_any(pCaps)
+                                 ? gst_structure_get_name(gst_caps_get_structure(pCaps, 0))
+                                 : "";
+    if (pCaps) gst_caps_unref(pCaps);
+    bool bVideo = false;
+    bool bAudio = false;
+    {
+        std::lock_guard<std::mutex> lock(pBridge->mutex);
+        bVideo = (media.startsWith("video/") || media == "image/jpeg") && !pBridge->pTee;
+        bAudio = media.startsWith("audio/") && !pBridge->pVolume;
+        if (pBridge->pOwner && !pBridge->bConnectedPosted) {
+            pBridge->bConnectedPosted = true;
+            pBridge->postConnected();
+        }
+    }
+    GstPad* pInput = bVideo ? addVideoBranch(pBridge) : bAudio ? addAudioBranch(pBridge) : nullptr;
+    if (!pInput) pInput = addChain(pBridge->pPipeline, {make("fakesink")});
+    if (pInput) {
+        gst_pad_link(pPad, pInput);
+        gst_object_unref(pInput);
+    }
+}
+
+GstElement* addParser(GstElement* pPipeline, Bridge* pBridge) {
+    GstElement* pParse = make("parsebin");
+    if (!pParse) return nullptr;
+    g_signal_connect(pParse, "pad-added", G_CALLBACK(onParsedPad), pBridge);
+    gst_bin_add(GST_BIN(pPipeline), pParse);
+    return pParse;
+}
+
+// Streaming thread: rtspsrc made a pad for one stream of the session. The
+// common video codecs get their depayloader and parser here (parsebin
+// loses the first slice of pictures coded in several slices); anything else
+// goes through parsebin.
+void onSourcePad(GstElement*, GstPad* pPad, gpointer pData) {
+    static const struct {
+        const char* szEncoding;
+        const char* szDepayloader;
+        const char* szParser;
+    } kVideo[] = {{"H264", "rtph264depay", "h264parse"}, {"H265", "rtph265depay", "h265parse"},
+                  {"JPEG", "rtpjpegdepay", "jpegparse"}};
+    auto* pBridge = static_cast<Bridge*>(pData);
+    GstCaps* pCaps = gst_pad_get_current_caps(pPad);
+    if (!pCaps) pCaps = gst_pad_query_caps(pPad, nullptr);
+    const gchar* szEncoding = pCaps && gst_caps_get_size(pCaps) > 0
+                                  ? gst_structure_get_string(gst_caps_get_structure(pCaps, 0), "encoding-name")
+                                  : nullptr;
+    const QByteArray encoding = szEncoding ? QByteArray(szEncoding).toUpper() : QByteArray();
+    if (pCaps) gst_caps_unref(pCaps);
+    for (const auto& video : kVideo) {
+        if (encoding != video.szEncoding) continue;
+        GstElement* pParser = make(video.szParser);
+        GstPad* pInput = pParser ? addChain(pBridge->pPipeline, {make(video.szDepayloader), pParser}) : nullptr;
+        if (!pInput) break;
+        GstPad* pParsed = gst_element_get_static_pad(pParser, "src");
+        onParsedPad(nullptr, pParsed, pBridge);
+        gst_object_unref(pParsed);
+        gst_pad_link(pPad, pInput);
+        gst_object_unref(pInput);
+        return;
+    }
+    GstElement* pParse = addParser(pBridge->pPipeline, pBridge);
+    if (!pParse) return;
+    gst_element_sync_state_with_parent(pParse);
+    GstPad* pSink = gst_element_get_static_pad(pParse, "sink");
+    gst_pad_link(pPad, pSink);
+    gst_object_unref(pSink);
+}
+
+// Any thread: a decoder shows no picture decoded from missing data (the
+// first pictures after joining a live stream), a depayloader starts at a key
+// frame.
+void tuneElement(GstBin*, GstBin*, GstElement* pElement, gpointer) {
+    GObjectClass* pClass = G_OBJECT_GET_CLASS(pElement);
+    if (g_object_class_find_property(pClass, "output-corrupt")) g_object_set(pElement, "output-corrupt", FALSE, nullptr);
+    if (g_object_class_find_property(pClass, "wait-for-keyframe"))
+        g_object_set(pElement, "wait-for-keyframe", TRUE, nullptr);
+}
+
+GstBusSyncReply onBusMessage(GstBus*, GstMessage* pMessage, gpointer pData) {
+    auto* pBridge = static_cast<Bridge*>(pData);
+    const GstMessageType eType = GST_MESSAGE_TYPE(pMessage);
+    if (eType != GST_MESSAGE_ERROR && eType != GST_MESSAGE_EOS && eType != GST_MESSAGE_ASYNC_DONE)
+        return GST_BUS_DROP;
+    std::lock_guard<std::mutex> lock(pBridge->mutex);
+    // A failing recording stops taking data at once, so that its failure
+    // does not travel up into the playback.
+    if (eType == GST_MESSAGE_ERROR && pBridge->pRecorder && pBridge->pRecorder->owns(GST_MESSAGE_SRC(pMessage)))
+        pBridge->pRecorder->markFailed();
+    if (pBridge->pOwner) pBridge->postMessage(pMessage);
+    return GST_BUS_DROP;
+}
+
+}  // namespace
+
+QJsonObject PlaySource::parse(const QJsonObject& request, PlaySource* pSource) {
+    const QString strUrl = request.value(QStringLiteral("url")).toString().trimmed();
+    if (strUrl.isEmpty()) return errorResult(Error::BadUrl, QStringLiteral("\"url\" is missing"));
+    PlaySource source;
+    const QUrl url(strUrl, QUrl::StrictMode);
+    const QString strScheme = url.scheme().toLower();
+    // A Windows drive letter parses as a one-letter scheme.
+    if (strScheme.isEmpty() || strScheme.size() == 1 || strScheme == QLatin1String("file")) {
+        source.eKind = PlaySource::Kind::File;
+        source.strLocation = strScheme == QLatin1String("file") ? url.toLocalFile() : strUrl;
+        if (source.strLocation.isEmpty())
+            return errorResult(Error::BadUrl, QStringLiteral("not a file url: %1").arg(strUrl));
+        if (!QFileInfo(source.strLocation).isFile())
+            return errorResult(Error::Unreachable, QStringLiteral("no such file: %1").arg(source.strLocation));
+    } else {
+        if (strScheme == QLatin1String("rtsp") || strScheme == QLatin1String("rtsps")) {
+            source.eKind = PlaySource::Kind::Rtsp;
+        } else if (strScheme == QLatin1String("http") || strScheme == QLatin1String("https")) {
+            source.eKind = PlaySource::Kind::Http;
+        } else {
+            return errorResult(Error::BadUrl, QStringLiteral("unsupported scheme \"%1\"").arg(url.scheme()));
+        }
+        if (!url.isValid() || url.host().isEmpty())
+            return errorResult(Error::BadUrl, QStringLiteral("malformed url"));
+        source.strUser = url.userName(QUrl::FullyDecoded);
+        source.strPassword = url.password(QUrl::FullyDecoded);
+        source.strLocation = url.toString(QUrl::RemoveUserInfo | QUrl::FullyEncoded);
+    }
+    const QJsonValue user = request.value(QStringLiteral("username"));
+    const QJsonValue password = request.value(QStringLiteral("password"));
+    if (user.isString()) source.strUser = user.toString();
+    if (password.isString()) source.strPassword = password.toString();
+    const QJsonValue live = request.value(QStringLiteral("live"));
+    source.bLive = live.isBool() ? live.toBool() : source.eKind == PlaySource::Kind::Rtsp;
+    *pSource = source;
+    return QJsonObject();
+}
+
+Player::Player(QObject* pParent) : QObject(pParent) {
+    m_watchdog.setInterval(250);
+    connect(&m_watchdog, &QTimer::timeout, this, &Player::onWatchdog);
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &Player::build);
+}
+
+Player::~Player() {
+    if (m_pRecorder) finishRecording();
+    teardown();
+}
+
+void Player::play(const PlaySource& source, const ReconnectPolicy& policy) {
+    stop();
+    m_bTestPlaying = false;
+    m_source = source;
+    m_policy = policy;
+    m_iAttempt = 0;
+    build();
+}
+
+void Player::build() {
+    teardown();
+    m_bHadPicture = false;
+    m_dRate = 1.0;
+    m_pBridge = std::make_shared<Bridge>();
+    Bridge& bridge = *m_pBridge;
+    bridge.pOwner = this;
+    bridge.bLive = m_source.bLive;
+    bridge.bSoundOn = m_bSoundOn;
+    bridge.iVolume = m_iVolume;
+    bridge.outputSize = m_outputSize;
+    m_pPipeline = gst_pipeline_new(nullptr);
+    bridge.pPipeline = m_pPipeline;
+    g_signal_connect(m_pPipeline, "deep-element-added", G_CALLBACK(tuneElement), nullptr);
+    GstBus* pBus = gst_element_get_bus(m_pPipeline);
+    gst_bus_set_sync_handler(pBus, onBusMessage, &bridge, nullptr);
+    gst_object_unref(pBus);
+
+    const QByteArray location = m_source.strLocation.toUtf8();
+    const QByteArray user = m_source.strUser.toUtf8();
+    const QByteArray password = m_source.strPassword.toUtf8();
+    GstElement* pSource = nullptr;
+    switch (m_source.eKind) {
+    case PlaySource::Kind::Rtsp:
+        pSource = make("rtspsrc");
+        if (pSource) {
+            // UDP first; rtspsrc falls back to TCP when no UDP data comes.
+            g_object_set(pSource, "location", location.constData(), "latency", 0u, nullptr);
+            g_signal_connect(pSource, "pad-added", G_CALLBACK(onSourcePad), &bridge);
+        }
+        break;
+    case PlaySource::Kind::Http:
+        pSource = make("souphttpsrc");
+        if (pSource) g_object_set(pSource, "location", location.constData(), "is-live", m_source.bLive, nullptr);
+        break;
+    case PlaySource::Kind::File:
+        pSource = make("filesrc");
+        if (pSource) g_object_set(pSource, "location", QFile::encodeName(m_source.strLocation).constData(), nullptr);
+        break;
+    }
+    if (!pSource) {
+        fail(Error::UnsupportedCodec, QStringLiteral("no GStreamer source for this url"));
+        return;
+    }
+    if (!user.isEmpty() && m_source.eKind != PlaySource::Kind::File)
+        g_object_set(pSource, "user-id", user.constData(), "user-pw", password.constData(), nullptr);
+    gst_bin_add(GST_BIN(m_pPipeline), pSource);
+    if (m_source.eKind != PlaySource::Kind::Rtsp) {
+        GstElement* pParse = addParser(m_pPipeline, &bridge);
+        if (pParse) gst_element_link(pSource, pParse);
+    }
+    m_eState = State::Connecting;
+    m_connecting.start();
+    m_watchdog.start();
+    // A failure to start posts an error, handled like any other. Files and
+    // HTTP preroll first (their sinks are made while prerolling, so that
+    // they pause like any sink later) and play once prerolled.
+    m_bPrerolling = !m_source.bLive;
+    gst_element_set_state(m_pPipeline, m_bPrerolling ? GST_STATE_PAUSED : GST_STATE_PLAYING);
+}
+
+void Player::teardown() {
+    m_watchdog.stop();
+    if (!m_pBridge) return;
+    {
+        std::lock_guard<std::mutex> lock(m_pBridge->mutex);
+        m_pBridge->pOwner = nullptr;
+        m_pBridge->pRecorder = nullptr;
+    }
+    // Stops every streaming thread of the pipeline.
+    gst_element_set_state(m_pPipeline, GST_STATE_NULL);
+    GstBus* pBus = gst_element_get_bus(m_pPipeline);
+    gst_bus_set_sync_handler(pBus, nullptr, nullptr, nullptr);
+    gst_object_unref(pBus);
+    gst_object_unref(m_pPipeline);
+    m_pPipeline = nullptr;
+    m_pBridge.reset();
+}
+
+void Player::stop() {
+    m_bTestPlaying = false;
+    m_retry.stop();
+    const bool bWasActive = isActive();
+    if (m_pRecorder) emit sigStreamEvent(QStringLiteral("recordStopped"), finishRecording());
+    teardown();
+    m_eState = State::Stopped;
+    m_dRate = 1.0;
+    m_iPositionMs = -1;
+    if (bWasActive) emit sigStreamEvent(QStringLiteral("stopped"), QJsonObject());
+}
+
+bool Player::takeFrame(QImage* pImage, qint64* pPositionMs) {
+    if (!m_pBridge) return false;
+    std::lock_guard<std::mutex> lock(m_pBridge->mutex);
+    m_pBridge->bFramePosted = false;
+    if (m_pBridge->image.isNull()) return false;
+    pImage->swap(m_pBridge->image);
+    *pPositionMs = m_iPositionMs = m_pBridge->iPositionMs;
+    return true;
+}
+
+void Player::onFrame() {
+    m_lastPicture.start();
+    if (!m_bHadPicture) {
+        m_bHadPicture = true;
+        const bool bReconnected = m_iAttempt > 0;
+        m_iAttempt = 0;
+        if (m_eState == State::Connecting) m_eState = State::Playing;
+        emit sigStreamEvent(QStringLiteral("firstFrame"), QJsonObject{{"reconnected", bReconnected}});
+    }
+    if (!m_fpsWindow.isValid()) m_fpsWindow.start();
+    ++m_iFramesCounted;
+    if (m_fpsWindow.elapsed() >= 1000) {
+        m_dMeasuredFps = m_iFramesCounted * 1000.0 / m_fpsWindow.restart();
+        m_iFramesCounted = 0;
+    }
+    emit sigFrameReady();
+}
+
+void Player::onConnected() {
+    emit sigStreamEvent(QStringLiteral("connected"), QJsonObject());
+}
+
+void Player::onMessage(GstMessage* pMessage) {
+    switch (GST_MESSAGE_TYPE(pMessage)) {
+    case GST_MESSAGE_ERROR: {
+        GError* pError = nullptr;
+        gchar* szDebug = nullptr;
+        gst_message_parse_error(pMessage, &pError, &szDebug);
+        const Error eError = errorOf(pError);
+        const QString strText = QString::fromUtf8(pError->message);
+        g_clear_error(&pError);
+        g_free(szDebug);
+        if (m_pRecorder && m_pRecorder->owns(GST_MESSAGE_SRC(pMessage))) {
+            // The recording failed (a full disk, say); playback goes on.
+            QJsonObject extra = errorResult(eError == Error::DiskFull ? eError : Error::FileError, strText);
+            extra.insert(QStringLiteral("path"), QDir::toNativeSeparators(m_pRecorder->path()));
+            {
+                std::lock_guard<std::mutex> lock(m_pBridge->mutex);
+                m_pBridge->pRecorder = nullptr;
+            }
+            m_pRecorder.reset();
+            emit sigStreamEvent(QStringLiteral("error"), extra);
+        } else if (m_source.bLive && m_policy.bEnabled && (m_bHadPicture || m_iAttempt > 0)) {
+            lose(strText);
+        } else {
+            fail(eError, strText);
+        }
+        break;
+    }
+    case GST_MESSAGE_EOS:
+        if (m_source.bLive && m_policy.bEnabled && (m_bHadPicture || m_iAttempt > 0)) {
+            lose(QStringLiteral("end of stream"));
+        } else {
+            m_eState = State::Ended;
+            emit sigStreamEvent(QStringLiteral("ended"), QJsonObject());
+        }
+        break;
+    case GST_MESSAGE_ASYNC_DONE:
+        applyPendingRange();
+        if (m_bPrerolling) {
+            m_bPrerolling = false;
+            if (m_eState != State::Paused) gst_element_set_state(m_pPipeline, GST_STATE_PLAYING);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void Player::onWatchdog() {
+    const int iConnectLimit = qMax(2 * m_policy.iLostAfterMs, 5000);
+    if (!m_source.bLive || !m_policy.bEnabled) return;
+    if (m_eState == State::Playing && m_bHadPicture && m_lastPicture.elapsed() > m_policy.iLostAfterMs) {
+        lose(QStringLiteral("no picture for %1 ms").arg(m_lastPicture.elapsed()));
+    } else if (m_eState == State::Connecting && m_iAttempt > 0 && m_connecting.elapsed() > iConnectLimit) {
+        lose(QStringLiteral("no picture within %1 ms of reconnecting").arg(iConnectLimit));
+    }
+}
+
+void Player::lose(const QString& strWhy) {
+    // Only the first loss of a connection is reported; failed attempts to
+    // come back only reschedule.
+    if (m_iAttempt == 0) {
+        emit sigStreamEvent(QStringLiteral("lost"), QJsonObject{{"reason", strWhy}});
+        if (m_pRecorder) emit sigStreamEvent(QStringLiteral("recordStopped"), finishRecording());
+    }
+    teardown();
+    if (m_policy.iMaxAttempts > 0 && m_iAttempt >= m_policy.iMaxAttempts) {
+        fail(Error::Unreachable, QStringLiteral("gave up after %1 attempts: %2").arg(m_iAttempt).arg(strWhy));
+        return;
+    }
+    const int iDelay = static_cast<int>(
+        qMin<qint64>(static_cast<qint64>(m_policy.iFirstDelayMs) << qMin(m_iAttempt, 20), m_policy.iMaxDelayMs));
+    ++m_iAttempt;
+    m_eState = State::Reconnecting;
+    m_retry.start(iDelay);
+    emit sigStreamEvent(QStringLiteral("reconnecting"), QJsonObject{{"attempt", m_iAttempt}, {"delay", iDelay}});
+}
+
+void Player::fail(Error eError, const QString& strDetail) {
+    if (m_pRecorder) emit sigStreamEvent(QStringLiteral("recordStopped"), finishRecording());
+    teardown();
+    m_eState = State::Failed;
+    emit sigStreamEvent(QStringLiteral("error"), errorResult(eError, strDetail));
+}
+
+bool Player::isSeekable() const {
+    if (!m_pPipeline || m_source.bLive) return false;
+    GstQuery* pQuery = gst_query_new_seeking(GST_FORMAT_TIME);
+    gboolean bSeekable = FALSE;
+    if (gst_element_query(m_pPipeline, pQuery)) gst_query_parse_seeking(pQuery, nullptr, &bSeekable, nullptr, nullptr);
+    gst_query_unref(pQuery);
+    return bSeekable;
+}
+
+Error Player::seek(double dRate, qint64 iPositionNs, qint64 iStopNs) {
+    const auto eFlags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
+    const bool bDone = dRate > 0
+        ? gst_element_seek(m_pPipeline, dRate, GST_FORMAT_TIME, eFlags, GST_SEEK_TYPE_SET, iPositionNs,
+                           iStopNs >= 0 ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_NONE, iStopNs >= 0 ? iStopNs : -1)
+        : gst_element_seek(m_pPipeline, dRate, GST_FORMAT_TIME, eFlags, GST_SEEK_TYPE_SET, 0, GST_SEEK_TYPE_SET,
+                           iPositionNs);
+    return bDone ? Error::None : Error::NotSeekable;
+}
+
+Error Player::pause() {
+    if (m_eState == State::Paused) return Error::None;
+    if (m_eState != State::Playing && m_eState != State::Connecting) return Error::NothingPlaying;
+    gst_element_set_state(m_pPipeline, GST_STATE_PAUSED);
+    m_eState = State::Paused;
+    return Error::None;
+}
+
+Error Player::resume() {
+    if (m_eState == State::Playing || m_eState == State::Connecting) return Error::None;
+    if (m_eState != State::Paused) return Error::NothingPlaying;
+    // A live stream counts its silence afresh.
+    m_lastPicture.start();
+    gst_element_set_state(m_pPipeline, GST_STATE_PLAYING);
+    m_eState = m_bHadPicture ? State::Playing : State::Connecting;
+    return Error::None;
+}
+
+Error Player::setRate(double dRate) {
+    if (!m_pPipeline) return Error::NothingPlaying;
+    if (!isSeekable()) return Error::NotSeekable;
+    gint64 iPositionNs = m_iPositionMs >= 0 ? m_iPositionMs * GST_MSECOND : 0;
+    if (m_iPositionMs < 0) gst_element_query_position(m_pPipeline, GST_FORMAT_TIME, &iPositionNs);
+    const Error eError = seek(dRate, iPositionNs, -1);
+    if (eError == Error::None) m_dRate = dRate;
+    return eError;
+}
+
+Error Player::stepFrame() {
+    if (!m_pPipeline) return Error::NothingPlaying;
+    if (!isSeekable()) return Error::NotSeekable;
+    if (m_eState != State::Paused) pause();
+    GstElement* pSink;
+    {
+        std::lock_guard<std::mutex> lock(m_pBridge->mutex);
+        pSink = m_pBridge->pAppSink ? GST_ELEMENT(gst_object_ref(m_pBridge->pAppSink)) : nullptr;
+    }
+    if (!pSink) return Error::NothingPlaying;
+    gst_element_send_event(pSink, gst_event_new_step(GST_FORMAT_BUFFERS, 1, 1.0, TRUE, FALSE));
+    gst_object_unref(pSink);
+    return Error::None;
+}
+
+Error Player::setRange(qint64 iStartMs, qint64 iEndMs) {
+    if (m_source.bLive && m_pPipeline) return Error::NotSeekable;
+    m_iPendingStartMs = iStartMs;
+    m_iPendingEndMs = iEndMs;
+    if (m_eState == State::Playing || m_eState == State::Paused) applyPendingRange();
+    return Error::None;
+}
+
+void Player::applyPendingRange() {
+    if (m_iPendingStartMs < 0 || !isSeekable()) return;
+    const qint64 iStartNs = m_iPendingStartMs * GST_MSECOND;
+    const qint64 iEndNs = m_iPendingEndMs >= 0 ? m_iPendingEndMs * GST_MSECOND : -1;
+    m_iPendingStartMs = m_iPendingEndMs = -1;
+    seek(m_dRate, iStartNs, iEndNs);
+}
+
+QJsonObject Player::status() const {
+    QJsonObject status{{"state", stateText(m_eState)}, {"rate", m_dRate},
+                       {"url", m_source.strLocation}, {"live", m_source.bLive},
+                       {"seekable", isSeekable()}, {"position", m_iPositionMs}};
+    if (!m_pPipeline) return status;
+    GstElement* pTee = nullptr;
+    GstElement* pSink = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_pBridge->mutex);
+        if (m_pBridge->pTee) pTee = GST_ELEMENT(gst_object_ref(m_pBridge->pTee));
+        if (m_pBridge->pAppSink) pSink = GST_ELEMENT(gst_object_ref(m_pBridge->pAppSink));
+    }
+    double dFps = m_dMeasuredFps;
+    if (pSink) {
+        GstPad* pPad = gst_element_get_static_pad(pSink, "sink");
+        if (GstCaps* pCaps = gst_pad_get_current_caps(pPad)) {
+            GstVideoInfo info;
+            if (gst_video_info_from_caps(&info, pCaps)) {
+                status.insert(QStringLiteral("width"), GST_VIDEO_INFO_WIDTH(&info));
+                status.insert(QStringLiteral("height"), GST_VIDEO_INFO_HEIGHT(&info));
+                if (GST_VIDEO_INFO_FPS_N(&info) > 0 && GST_VIDEO_INFO_FPS_D(&info) > 0)
+                    dFps = static_cast<double>(GST_VIDEO_INFO_FPS_N(&info)) / GST_VIDEO_INFO_FPS_D(&info);
+            }
+            gst_caps_unref(pCaps);
+        }
+        gst_object_unref(pPad);
+        gst_object_unref(pSink);
+    }
+    status.insert(QStringLiteral("fps"), dFps);
+    if (pTee) {
+        GstPad* pPad = gst_element_get_static_pad(pTee, "sink");
+        if (GstCaps* pCaps = gst_pad_get_current_caps(pPad)) {
+            status.insert(QStringLiteral("codec"), codecName(gst_structure_get_name(gst_caps_get_structure(pCaps, 0))));
+            gst_caps_unref(pCaps);
+        }
+        gst_object_unref(pPad);
+        gst_object_unref(pTee);
+    }
+    gint64 iDurationNs = -1;
+    if (!m_source.bLive && gst_element_query_duration(m_pPipeline, GST_FORMAT_TIME, &iDurationNs) && iDurationNs >= 0)
+        status.insert(QStringLiteral("duration"), static_cast<qint64>(iDurationNs / GST_MSECOND));
+    return status;
+}
+
+QJsonObject Player::startRecording(const QString& strPath, bool bMatroska) {
+    if (m_pRecorder) return errorResult(Error::AlreadyRecording);
+    GstElement* pTee = nullptr;
+    if (m_pBridge) {
+        std::lock_guard<std::mutex> lock(m_pBridge->mutex);
+        pTee = m_pBridge->pTee;
+    }
+    if (!pTee) return errorResult(Error::NothingPlaying, QStringLiteral("no video to record yet"));
+    QJsonObject error;
+    m_pRecorder = Recorder::start(m_pPipeline, pTee, strPath, bMatroska, &error);
+    if (!m_pRecorder) return error;
+    {
+        std::lock_guard<std::mutex> lock(m_pBridge->mutex);
+        m_pBridge->pRecorder = m_pRecorder.get();
+    }
+    return QJsonObject{{"path", QDir::toNativeSeparators(m_pRecorder->path())}};
+}
+
+QJsonObject Player::stopRecording() {
+    if (!m_pRecorder) return errorResult(Error::NotRecording);
+    return finishRecording();
+}
+
+QJsonObject Player::finishRecording() {
+    if (m_pBridge) {
+        std::lock_guard<std::mutex> lock(m_pBridge->mutex);
+        m_pBridge->pRecorder = nullptr;
+    }
+    const QJsonObject result = m_pRecorder->finish();
+    m_pRecorder.reset();
+    return result;
+}
+
+QString Player::recordingPath() const {
+    return m_pRecorder ? QDir::toNativeSeparators(m_pRecorder->path()) : QString();
+}
+
+qint64 Player::recordedMs() const {
+    return m_pRecorder ? m_pRecorder->durationMs() : 0;
+}
+
+void Player::setSound(bool bOn, int iVolume) {
+    m_bSoundOn = bOn;
+    m_iVolume = iVolume;
+    if (!m_pBridge) return;
+    std::lock_guard<std::mutex> lock(m_pBridge->mutex);
+    m_pBridge->bSoundOn = bOn;
+    m_pBridge->iVolume = iVolume;
+    if (m_pBridge->pVolume) g_object_set(m_pBridge->pVolume, "mute", !bOn, "volume", iVolume / 100.0, nullptr);
+}
+
+void Player::setOutputSize(const QSize& size) {
+    m_outputSize = size;
+    if (!m_pBridge) return;
+    std::lock_guard<std::mutex> lock(m_pBridge->mutex);
+    m_pBridge->outputSize = size;
+    if (m_pBridge->pScaleCaps) {
+        GstCaps* pCaps = pictureCaps(size);
+        g_object_set(m_pBridge->pScaleCaps, "caps", pCaps, nullptr);
+        gst_caps_unref(pCaps);
+    }
+}
+
+}  // namespace vc

@@ -1,0 +1,61 @@
+// Records the coded video of a playing stream without decoding it: a branch
+// hung on the player's tee (queue -> parser -> mp4mux or matroskamux ->
+// filesink, in one bin). The branch drops pictures until the first key
+// frame and shifts time so that the file starts at 0. Finishing pushes the
+// end of stream through the branch and waits until the file is complete.
+//
+// Made, finished and destroyed on the GUI thread; its pad probes run on the
+// streaming thread and share only RecorderShared with it.
+#ifndef VIDEO_CONTROL_RECORDER_H
+#define VIDEO_CONTROL_RECORDER_H
+
+#include <QJsonObject>
+#include <QString>
+
+#include <memory>
+
+typedef struct _GstElement GstElement;
+typedef struct _GstObject GstObject;
+typedef struct _GstPad GstPad;
+
+namespace vc {
+
+struct RecorderShared;
+
+class Recorder {
+public:
+    // Hangs a branch on pTee that writes strPath; null with *pError filled
+    // when the stream cannot be recorded or the file cannot be written.
+    static std::unique_ptr<Recorder> start(GstElement* pPipeline, GstElement* pTee, const QString& strPath,
+                                           bool bMatroska, QJsonObject* pError);
+    // Takes the branch away (without finishing the file when finish was not
+    // called).
+    ~Recorder();
+
+    // Ends the file and takes the branch away: {"path", "duration"} (ms of
+    // recorded video), or an error when the file could not be completed.
+    QJsonObject finish();
+
+    // Whether pObject is part of the branch (its errors are the recording's).
+    bool owns(GstObject* pObject) const;
+    // From any thread: the branch failed, drop everything from now on.
+    void markFailed();
+
+    QString path() const { return m_strPath; }
+    qint64 durationMs() const;
+
+private:
+    Recorder() = default;
+    void remove();
+
+    GstElement* m_pPipeline = nullptr;
+    GstElement* m_pTee = nullptr;
+    GstPad* m_pTeePad = nullptr;
+    GstElement* m_pBin = nullptr;
+    QString m_strPath;
+    std::shared_ptr<RecorderShared> m_pShared;
+};
+
+}  // namespace vc
+
+#endif  // VIDEO_CONTROL_RECORDER_H

@@ -1,0 +1,45 @@
+// The error codes of the video library. Every failing command answers
+// {"errorCode": <code>, "errorModule": "video_control", "errorMessage": text};
+// stream failures that happen later arrive as stream events (type 3) with the
+// same keys.
+#ifndef VIDEO_CONTROL_VCERROR_H
+#define VIDEO_CONTROL_VCERROR_H
+
+#include <QJsonObject>
+#include <QString>
+
+namespace vc {
+
+#define VC_ERROR_TABLE(X)                                                                              \
+    X(BadRequest, 3001, "a request key is missing, has the wrong type or is out of range")          \
+    X(BadUrl, 3002, "the url is missing, malformed or has an unsupported scheme")                    \
+    X(NoSuchWindow, 3003, "no play window with that index")                                         \
+    X(NothingPlaying, 3004, "the play window plays nothing (or has no picture yet)")                 \
+    X(NotSeekable, 3005, "the source cannot seek, change rate, step or play backwards")              \
+    X(Unreachable, 3006, "the source cannot be reached or does not exist")                          \
+    X(Unauthorized, 3007, "the source refused the credentials")                                      \
+    X(UnsupportedCodec, 3008, "no decoder or demuxer for the stream")                                \
+    X(StreamError, 3009, "the stream failed while playing")                                         \
+    X(DiskFull, 3010, "not enough free space to write the file")                                     \
+    X(FileError, 3011, "the file or folder cannot be written")                                       \
+    X(NotRecording, 3012, "the play window is not recording")                                        \
+    X(AlreadyRecording, 3013, "the play window records already")                                     \
+    X(NotInitialized, 3014, "VC_Initialize was not called for this widget")
+
+enum class Error {
+    None = 0,
+#define VC_ERROR_ENUM(name, code, text) name = code,
+    VC_ERROR_TABLE(VC_ERROR_ENUM)
+#undef VC_ERROR_ENUM
+};
+
+// The library's own name in results and events.
+inline QString errorModule() { return QStringLiteral("video_control"); }
+
+// {"errorCode", "errorModule", "errorMessage"}; strDetail, when given,
+// replaces the table's text.
+QJsonObject errorResult(Error eError, const QString& strDetail = QString());
+
+}  // namespace vc
+
+#endif  // VIDEO_CONTROL_VCERROR_H

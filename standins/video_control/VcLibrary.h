@@ -1,0 +1,67 @@
+// The library's process-wide state and the one entry point every command
+// function passes through.
+//
+// GUI thread only. GStreamer's threads never reach this state: they hand
+// frames and bus messages to the GUI thread (see Player).
+#ifndef VIDEO_CONTROL_VCLIBRARY_H
+#define VIDEO_CONTROL_VCLIBRARY_H
+
+#include "VcError.h"
+#include "video_control.h"
+
+#include <QJsonObject>
+
+class QImage;
+class QWidget;
+
+namespace vc {
+
+class PlayGrid;
+
+// A command on one widget's grid of play windows. Answers the result object;
+// an empty object becomes the null result (success without keys).
+using GridCommand = QJsonObject (*)(PlayGrid& grid, const QJsonObject& request);
+// A command without a widget.
+using GlobalCommand = QJsonObject (*)(const QJsonObject& request);
+
+// Every command function runs through one of these: the call is recorded,
+// a result that a test scripted for the function is answered instead of the
+// command's own, and a widget that was not initialised answers NotInitialized.
+// A null command answers null (functions that do nothing yet).
+QJsonDocument* runGridCommand(const char* szName, QWidget* pWidget, const QJsonDocument* pRequest,
+                              GridCommand command);
+QJsonDocument* runGlobalCommand(const char* szName, const QJsonDocument* pRequest, GlobalCommand command);
+
+// The grid the library made for a widget in VC_Initialize, or null.
+PlayGrid* gridOf(QWidget* pWidget);
+// Makes (again) the grid of a widget; a null widget only starts GStreamer.
+void initializeWidget(QWidget* pWidget);
+
+// Calls the callback installed for the type, if any, with the widget the
+// service gave to VC_Initialize.
+void fireEvent(VC_EventType eType, QWidget* pWidget, const QJsonObject& data);
+
+// Test hook: called after a play window painted a new picture.
+using PaintObserver = void (*)(QWidget* pWidget, int iWndIndex, const QImage& picture);
+PaintObserver paintObserver();
+
+}  // namespace vc
+
+// Defines a command function of the library's interface over a command (a
+// null command: the function answers null).
+#define VC_DEFINE_WIDGET_REQUEST(name, command)                                      \
+    extern "C" QJsonDocument* name(QWidget* pWidget, const QJsonDocument* pRequest) { \
+        return vc::runGridCommand(#name, pWidget, pRequest, command);               \
+    }
+#define VC_DEFINE_WIDGET(name, command)                                \
+    extern "C" QJsonDocument* name(QWidget* pWidget) {                  \
+        return vc::runGridCommand(#name, pWidget, nullptr, command);  \
+    }
+#define VC_DEFINE_REQUEST(name, command)                              \
+    extern "C" QJsonDocument* name(const QJsonDocument* pRequest) {     \
+        return vc::runGlobalCommand(#name, pRequest, command);        \
+    }
+#define VC_DEFINE_NO_ARGUMENT(name, command) \
+    extern "C" QJsonDocument* name() { return vc::runGlobalCommand(#name, nullptr, command); }
+
+#endif  // VIDEO_CONTROL_VCLIBRARY_H

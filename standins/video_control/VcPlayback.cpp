@@ -1,0 +1,189 @@
+// Playback in one play window: play, stop, pause, rate, step, range, status,
+// the stream's clock and reconnection.
+#include "PlayGrid.h"
+#include "PlayWindow.h"
+#include "Player.h"
+#include "VcLibrary.h"
+
+#include <QDateTime>
+
+#include <cmath>
+
+using namespace vc;
+
+namespace {
+
+constexpr double kSlowestRate = 1.0 / 8;
+constexpr double kFastestRate = 8.0;
+
+QJsonObject answer(Error eError, const PlayWindow& window, const QJsonObject& extra = QJsonObject()) {
+    if (eError != Error::None) return errorResult(eError);
+    QJsonObject result = extra;
+    result.insert(QStringLiteral("wndIndex"), window.index());
+    return result;
+}
+
+QJsonObject play(PlayGrid& grid, const QJsonObject& request) {
+    return grid.withWindow(request, [&](PlayWindow& window) {
+        PlaySource source;
+        const QJsonObject sourceError = PlaySource::parse(request, &source);
+        if (!sourceError.isEmpty()) return sourceError;
+        window.player().play(source, grid.m_reconnectPolicy);
+        return answer(Error::None, window);
+    });
+}
+
+QJsonObject stop(PlayGrid& grid, const QJsonObject& request) {
+    return grid.withWindow(request, [&](PlayWindow& window) {
+        window.player().stop();
+        return answer(Error::None, window);
+    });
+}
+
+QJsonObject stopAll(PlayGrid& grid, const QJsonObject&) {
+    for (int i = 0; i < grid.windowCount(); ++i) grid.window(i)->player().stop();
+    return QJsonObject();
+}
+
+QJsonObject pause(PlayGrid& grid, const QJsonObject& request) {
+    return grid.withWindow(request, [&](PlayWindow& window) {
+        return answer(window.player().pause(), window);
+    });
+}
+
+QJsonObject resume(PlayGrid& grid, const QJsonObject& request) {
+    return grid.withWindow(request, [&](PlayWindow& window) {
+        return answer(window.player().resume(), window);
+    });
+}
+
+// "rate" sets the rate directly; otherwise it halves (slow) or doubles
+// (fast), between 1/8 and 8, keeping the direction.
+QJsonObject changeRate(PlayGrid& grid, const QJsonObject& request, double dFactor) {
+    return grid.withWindow(request, [&](PlayWindow& window) {
+        Player& player = window.player();
+        double dRate = player.rate() * dFactor;
+        const QJsonValue rate = request.value(QStringLiteral("rate"));
+        if (rate.isDouble()) dRate = std::copysign(rate.toDouble(), player.rate());
+        if (!(std::abs(dRate) >= kSlowestRate && std::abs(dRate) <= kFastestRate)) {
+            if (rate.isDouble()) return errorResult(Error::BadRequest, QStringLiteral("\"rate\" must be 1/8 to 8"));
+            dRate = std::copysign(qBound(kSlowestRate, std::abs(dRate), kFastestRate), dRate);
+        }
+        const Error eError = player.setRate(dRate);
+        return answer(eError, window, QJsonObject{{"rate", player.rate()}});
+    });
+}
+
+QJsonObject slow(PlayGrid& grid, const QJsonObject& request) {
+    return changeRate(grid, request, 0.5);
+}
+
+QJsonObject fast(PlayGrid& grid, const QJsonObject& request) {
+    return changeRate(grid, request, 2.0);
+}
+
+QJsonObject reversePlay(PlayGrid& grid, const QJsonObject& request) {
+    return grid.withWindow(request, [&](PlayWindow& window) {
+        Player& player = window.player();
+        const Error eError = player.setRate(-std::abs(player.rate()));
+        return answer(eError, window, QJsonObject{{"rate", player.rate()}});
+    });
+}
+
+QJsonObject frameForward(PlayGrid& grid, const QJsonObject& request) {
+    return grid.withWindow(request, [&](PlayWindow& window) {
+        return answer(window.player().stepFrame(), window);
+    });
+}
+
+QJsonObject setPlaybackRange(PlayGrid& grid, const QJsonObject& request) {
+    return grid.withWindow(request, [&](PlayWindow& window) {
+        const QJsonValue start = request.value(QStringLiteral("startTime"));
+        const QJsonValue end = request.value(QStringLiteral("endTime"));
+        if (!start.isDouble() || start.toDouble() < 0 || (!end.isUndefined() && !end.isDouble()) ||
+            (end.isDouble() && end.toDouble() <= start.toDouble()))
+            return errorResult(Error::BadRequest,
+                               QStringLiteral("\"startTime\" (ms, >= 0) is required; \"endTime\" must follow it"));
+        const qint64 iEndMs = end.isDouble() ? static_cast<qint64>(end.toDouble()) : -1;
+        return answer(window.player().setRange(static_cast<qint64>(start.toDouble()), iEndMs), window);
+    });
+}
+
+QJsonObject queryStatus(PlayGrid& grid, const QJsonObject& request) {
+    return grid.withWindow(request, [&](PlayWindow& window) {
+        const Player& player = window.player();
+        QJsonObject status = player.status();
+        status.insert(QStringLiteral("recording"), player.isRecording());
+        if (player.isRecording()) {
+            status.insert(QStringLiteral("recordPath"), player.recordingPath());
+            status.insert(QStringLiteral("recordDuration"), player.recordedMs());
+        }
+        status.insert(QStringLiteral("sound"), player.soundOn());
+        status.insert(QStringLiteral("volume"), player.volume());
+        status.insert(QStringLiteral("hidden"), window.isLibraryHidden());
+        status.insert(QStringLiteral("selected"), grid.selectedIndex() == window.index());
+        return answer(Error::None, window, status);
+    });
+}
+
+// Live streams: the local time at which the newest picture arrived;
+// recordings: the stream time of the picture shown.
+QJsonObject osdTime(PlayGrid& grid, const QJsonObject& request) {
+    return grid.withWindow(request, [&](PlayWindow& window) {
+        if (window.picture().isNull()) return errorResult(Error::NothingPlaying);
+        const qint64 iPositionMs = window.picturePositionMs();
+        QJsonObject result{{"position", iPositionMs}};
+        if (window.player().status().value(QStringLiteral("live")).toBool()) {
+            const QDateTime arrived = QDateTime::fromMSecsSinceEpoch(window.pictureArrivedMs());
+            result.insert(QStringLiteral("timestamp"), window.pictureArrivedMs());
+            result.insert(QStringLiteral("osdTime"), arrived.toString(Qt::ISODateWithMs));
+        } else {
+            result.insert(QStringLiteral("osdTime"),
+                          QTime::fromMSecsSinceStartOfDay(static_cast<int>(qMax<qint64>(0, iPositionMs) % 86400000))
+                              .toString(QStringLiteral("HH:mm:ss.zzz")));
+        }
+        return answer(Error::None, window, result);
+    });
+}
+
+QJsonObject setReconnect(PlayGrid& grid, const QJsonObject& request) {
+    ReconnectPolicy policy = grid.m_reconnectPolicy;
+    const QJsonValue enable = request.value(QStringLiteral("enable"));
+    if (enable.isBool()) policy.bEnabled = enable.toBool();
+    const struct {
+        const char* szKey;
+        int* pValue;
+        int iMin;
+    } kNumbers[] = {{"interval", &policy.iFirstDelayMs, 50},
+                    {"maxInterval", &policy.iMaxDelayMs, 50},
+                    {"timeout", &policy.iLostAfterMs, 200},
+                    {"maxRetries", &policy.iMaxAttempts, 0}};
+    for (const auto& number : kNumbers) {
+        const QJsonValue value = request.value(QLatin1String(number.szKey));
+        if (value.isUndefined()) continue;
+        if (!value.isDouble() || value.toDouble() < number.iMin || value.toDouble() > 24 * 3600 * 1000)
+            return errorResult(Error::BadRequest,
+                               QStringLiteral("\"%1\" must be a number from %2").arg(number.szKey).arg(number.iMin));
+        *number.pValue = value.toInt();
+    }
+    policy.iMaxDelayMs = qMax(policy.iMaxDelayMs, policy.iFirstDelayMs);
+    grid.m_reconnectPolicy = policy;
+    for (int i = 0; i < grid.windowCount(); ++i) grid.window(i)->player().setReconnectPolicy(policy);
+    return QJsonObject();
+}
+
+}  // namespace
+
+VC_DEFINE_WIDGET_REQUEST(VC_Play, play)
+VC_DEFINE_WIDGET_REQUEST(VC_Stop, stop)
+VC_DEFINE_WIDGET(VC_StopRealPlayAll, stopAll)
+VC_DEFINE_WIDGET_REQUEST(VC_Pause, pause)
+VC_DEFINE_WIDGET_REQUEST(VC_Resume, resume)
+VC_DEFINE_WIDGET_REQUEST(VC_Slow, slow)
+VC_DEFINE_WIDGET_REQUEST(VC_Fast, fast)
+VC_DEFINE_WIDGET_REQUEST(VC_ReversePlay, reversePlay)
+VC_DEFINE_WIDGET_REQUEST(VC_FrameForward, frameForward)
+VC_DEFINE_WIDGET_REQUEST(VC_SetTrsPlayBackParam, setPlaybackRange)
+VC_DEFINE_WIDGET_REQUEST(VC_QueryPlayStatus, queryStatus)
+VC_DEFINE_WIDGET_REQUEST(VC_GetOSDTime, osdTime)
+VC_DEFINE_WIDGET_REQUEST(VC_SetReconnectInfo, setReconnect)
