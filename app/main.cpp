@@ -1,3 +1,4 @@
+#include "ProcessLimits.h"
 #include "ProcessPlatform.h"
 #include "QuitOnSignal.h"
 #include "ServiceStartup.h"
@@ -23,6 +24,8 @@ void chooseOffscreenWithoutDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    chooseMemoryPolicy();
+    raiseDescriptorLimit();
     chooseOffscreenWithoutDisplay();
     QApplication app(argc, argv);
 

@@ -163,7 +163,7 @@ private slots:
 
     void expectContinueGetsTheInterimResponse() {
         const QByteArray baBody = version("c", "1");
-        HttpTestClient client(m_port, "POST / HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\nContent-Length: " +
+        HttpTestClient client(m_port, "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nExpect: 100-continue\r\nContent-Length: " +
                                           QByteArray::number(baBody.size()) + "\r\n\r\n");
         QTRY_VERIFY_WITH_TIMEOUT(client.received().startsWith("HTTP/1.1 100 Continue\r\n\r\n"), kWaitMs);
         QVERIFY(!client.hasAnswer());
@@ -190,7 +190,7 @@ private slots:
         socket.connectToHost(QHostAddress::LocalHost, m_port);
         QVERIFY(socket.waitForConnected(kWaitMs));
         socket.write(HttpTestClient::post(version("w", "1")) +
-                     "GET / HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                     "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
         QByteArray baData;
         const auto readUntil = [&](const QByteArray& baText) {
@@ -234,7 +234,6 @@ private slots:
             << "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n200001\r\n" + QByteArray(0x200001, 'a') + "\r\n0\r\n\r\n";
         QTest::newRow("failed detection")
             << QByteArray("GET /?&sessionID=00&user=a&challenge=b&iterations=1&random=2 HTTP/1.1\r\n\r\n");
-        QTest::newRow("preflight without body or query") << QByteArray("OPTIONS / HTTP/1.1\r\nHost: x\r\n\r\n");
         QTest::newRow("data first without ampersand is a detection")
             << get("data=" + packetFor(version("q", "1")) + "&sequence=1&isLast=true");
     }
@@ -299,7 +298,7 @@ private slots:
 
     void h2cUpgradeIsServedAsPlainHttp() {
         const QByteArray baBody = version("h", "1");
-        HttpTestClient client(m_port, "POST / HTTP/1.1\r\nHost: x\r\nConnection: Upgrade, HTTP2-Settings\r\n"
+        HttpTestClient client(m_port, "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Upgrade, HTTP2-Settings\r\n"
                                       "Upgrade: h2c\r\nHTTP2-Settings: AAMAAABkAAQAAP__\r\nContent-Length: " +
                                           QByteArray::number(baBody.size()) + "\r\n\r\n" + baBody);
         QTRY_VERIFY_WITH_TIMEOUT(client.hasAnswer(), kWaitMs);
