@@ -148,8 +148,10 @@ void HttpServerRequest::resume() {
     resetMessage();
     startIdleClock(kKeepAliveIdleMs);
     // Pipelined requests may already sit in the buffer; they bring no new
-    // readyRead.
-    QMetaObject::invokeMethod(this, &HttpServerRequest::onReadyRead, Qt::QueuedConnection);
+    // readyRead. (Not read from here: the answer is still being ended.)
+    if (m_pSocket->bytesAvailable() > 0) {
+        QMetaObject::invokeMethod(this, &HttpServerRequest::onReadyRead, Qt::QueuedConnection);
+    }
 }
 
 void HttpServerRequest::fail() {

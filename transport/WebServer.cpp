@@ -262,6 +262,12 @@ bool WebServer::hasPendingPoll(const QString& strUuid) const {
 }
 
 void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID) {
+    // Only the two transport commands are read here; any other text goes to
+    // the modules as it is (a text that names neither cannot be one).
+    if (!strMessage.contains("detectport") && !strMessage.contains("system.webconnect") && !strMessage.contains("\\u")) {
+        m_pDispatch->processMessage(QString::fromUtf8(strMessage));
+        return;
+    }
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(strMessage, &error);
     if (error.error != QJsonParseError::NoError) return;
