@@ -227,6 +227,8 @@ void WebServer::startIdleTimer(const QString& strUuid) {
 
 void WebServer::queueEvent(const QString& strUuid, const QString& strEvent) {
     Client& client = m_clients[strUuid];
+    // The clock of a client known by its events alone starts with the first.
+    if (!client.iLastSeenMs) client.iLastSeenMs = nowMs();
     client.events.push_back(strEvent);
     client.iEventBytes += strEvent.size();
     int iDropped = 0;

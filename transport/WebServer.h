@@ -76,6 +76,9 @@ public:
 
     void replyWebConnect(QString uuid);
     void completePoll(QString uuid, bool armIdleTimer);
+    // Drops expired image sequences and the events of departed clients, and
+    // hands freed memory back; runs every kSweepIntervalMs.
+    void sweep();
     // Accepts a connection handed over by another listener of this server.
     void acceptConnection(qintptr socketDescriptor) { incomingConnection(socketDescriptor); }
 
@@ -125,7 +128,6 @@ private:
     void queueEvent(const QString& strUuid, const QString& strEvent);
     void clearEvents(const QString& strUuid);
     void ageGivenUpMarkers();
-    void sweep();
 
     AccessPolicy m_policy;
     int m_iMaxConnections = kDefaultMaxConnections;

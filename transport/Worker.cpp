@@ -57,6 +57,8 @@ void Worker::onNewConnection(qintptr socketDescriptor) {
     connect(m_pRequest, &HttpServerRequest::close, this, &Worker::onClose);
     connect(pSocket, &QTcpSocket::disconnected, m_pRequest, &QObject::deleteLater);
     connect(pSocket, &QTcpSocket::disconnected, pSocket, &QObject::deleteLater);
+    // Also when the request no longer reads (an upgrade that was refused).
+    connect(pSocket, &QTcpSocket::disconnected, this, &Worker::onClose);
 }
 
 bool Worker::refuse(HttpServerRequest* pRequest) {

@@ -85,6 +85,42 @@ private slots:
         QCOMPARE(answerOf(poll("V")), eventText("V", 1).toUtf8());
     }
 
+    void eventQueueIsBoundedPerClientAndDroppedWhenItsClientIsGone() {
+        for (int i = 0; i < WebServer::kMaxQueuedEvents + 5; ++i) emitModuleOutput("U", eventText("U", i));
+        const QStringList events = m_pServer->queuedEvents("U");
+        QCOMPARE(events.size(), WebServer::kMaxQueuedEvents);
+        QCOMPARE(events.first(), eventText("U", 5));
+        // The byte bound: two events of 600 KiB do not fit together.
+        const QString strBig = QStringLiteral(R"({"cmd":"video.onDrawEvent","uuid":"V","pad":"%1"})").arg(QString(600 * 1024, 'x'));
+        emitModuleOutput("V", strBig);
+        emitModuleOutput("V", eventText("V", 1));
+        emitModuleOutput("V", strBig);
+        QCOMPARE(m_pServer->queuedEvents("V"), (QStringList() << eventText("V", 1) << strBig));
+        // Nobody polled for them: swept once the client counts as gone.
+        m_pServer->sweep();
+        QCOMPARE(m_pServer->queuedEvents("U").size(), WebServer::kMaxQueuedEvents);
+        m_pServer->setClientExpiryMs(0);
+        m_pServer->sweep();
+        QVERIFY(m_pServer->queuedEvents("U").isEmpty());
+        QVERIFY(m_pServer->queuedEvents("V").isEmpty());
+    }
+
+    void httpCommandTakesTheKeyOverFromAWebSocket() {
+        QWebSocket socket;
+        QStringList received;
+        connect(&socket, &QWebSocket::textMessageReceived, this, [&](const QString& s) { received << s; });
+        socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(m_port)));
+        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::ConnectedState, kWaitMs);
+        socket.sendTextMessage(R"({"cmd":"system.webconnect"})");
+        QTRY_COMPARE_WITH_TIMEOUT(received.size(), 1, kWaitMs);
+        const QString strId = QJsonDocument::fromJson(received[0].toUtf8()).object().value("uuid").toString();
+        const QByteArray baAnswer = answerOf(HttpTestClient::post(
+            QStringLiteral(R"({"cmd":"window.getLocalServiceVersion","uuid":"%1","sequence":"h"})").arg(strId).toUtf8()));
+        QCOMPARE(QJsonDocument::fromJson(baAnswer).object().value("sequence").toString(), QStringLiteral("h"));
+        QTest::qWait(100);
+        QCOMPARE(received.size(), 1);
+    }
+
     void pollTimesOutThenGivenUpClientIsInvalidOnce() {
         m_pServer->setPollTimeoutMs(50);
         m_pServer->setIdleTimeoutMs(100);
