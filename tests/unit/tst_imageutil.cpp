@@ -12,7 +12,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <thread>
 #include <vector>
 
 using private_encrypt_space::CBase64;
@@ -104,36 +103,6 @@ private slots:
         QVERIFY(image.isEmpty());
         QCOMPARE(ImageUtil::encodeImage("detect").size(), 66);
     }
-
-    // Many threads encode different texts at once; each must get its own
-    // image, and the file must end up holding one whole image.
-    void concurrentEncodingKeepsImagesApart() {
-        constexpr int kThreads = 8;
-        constexpr int kRounds = 200;
-        std::atomic<int> iWrong{0};
-        std::vector<std::thread> threads;
-        for (int t = 0; t < kThreads; ++t) {
-            threads.emplace_back([t, &iWrong]() {
-                for (int r = 0; r < kRounds; ++r) {
-                    // Different lengths too, so mixed files would differ in size.
-                    const QByteArray text = "{\"thread\":" + QByteArray::number(t) + ",\"round\":" +
-                                            QByteArray::number(r) + ",\"pad\":\"" + QByteArray(t * 7 + r % 13, 'p') +
-                                            "\"}";
-                    if (textOfImage(ImageUtil::buildImgData(text.constData())) != text) ++iWrong;
-                }
-            });
-        }
-        for (auto& thread : threads) thread.join();
-        QCOMPARE(iWrong.load(), 0);
-
-        QFile file(QStringLiteral("res.bmp"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray last = file.readAll();
-        QVERIFY(textOfImage(last).startsWith("{\"thread\":"));
-        QCOMPARE(ImageUtil::encodeImage(textOfImage(last).constData()), last);
-    }
-
-    // ---- Base64 ----
 
     void base64Decoding_data() {
         QTest::addColumn<QByteArray>("source");
