@@ -8,6 +8,7 @@
  *   lsclient http-new PORT COUNT [PATH] HTTP POST (or GET PATH), a new
  *                                      connection per request
  *   lsclient http-keep PORT COUNT [PATH] the same on one kept-alive connection
+ *   lsclient http-body PORT COUNT BODY POST of BODY, a new connection each
  *   lsclient ws-idle PORT N            opens N WebSockets, sends each the
  *                                      connect command, prints "open N" and
  *                                      holds them until standard input ends
@@ -239,9 +240,11 @@ static int ws_rtt(int port, int count, int raw) {
     return 0;
 }
 
+static const char *g_body = "{\"cmd\":\"window.getLocalServiceVersion\",\"uuid\":\"bench\",\"sequence\":\"1\"}";
+
 static int http_request(char *out, size_t cap, const char *path, int port) {
     if (path) return snprintf(out, cap, "GET %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n", path, port);
-    const char *body = "{\"cmd\":\"window.getLocalServiceVersion\",\"uuid\":\"bench\",\"sequence\":\"1\"}";
+    const char *body = g_body;
     return snprintf(out, cap,
                     "POST / HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nContent-Type: text/plain;charset=UTF-8\r\n"
                     "Content-Length: %zu\r\n\r\n%s",
@@ -374,6 +377,10 @@ int main(int argc, char **argv) {
     if (!strcmp(mode, "ws-rtt")) return ws_rtt(port, n, argc > 4 && !strcmp(argv[4], "raw"));
     if (!strcmp(mode, "http-new")) return http_rtt(port, n, argc > 4 ? argv[4] : NULL, 0);
     if (!strcmp(mode, "http-keep")) return http_rtt(port, n, argc > 4 ? argv[4] : NULL, 1);
+    if (!strcmp(mode, "http-body") && argc > 4) {
+        g_body = argv[4];
+        return http_rtt(port, n, NULL, 0);
+    }
     if (!strcmp(mode, "ws-idle")) return hold_many(port, n, 1);
     if (!strcmp(mode, "tcp-idle")) return hold_many(port, n, 0);
     if (!strcmp(mode, "ws-flood")) return ws_flood(port, n, argc > 4 ? atoi(argv[4]) : 3);

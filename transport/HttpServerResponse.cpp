@@ -57,7 +57,11 @@ bool HttpServerResponse::end(const QByteArray& baBody) {
     if (m_iStatus != 204) baOut += "Content-Length: " + QByteArray::number(baBody.size()) + "\r\n";
     baOut += m_options.bKeepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
     baOut += baBody;
-    if (m_pSocket && m_pSocket->state() == QAbstractSocket::ConnectedState) m_pSocket->write(baOut);
+    if (m_pSocket && m_pSocket->state() == QAbstractSocket::ConnectedState) {
+        m_pSocket->write(baOut);
+        // Send now rather than on the next turn of the event loop.
+        m_pSocket->flush();
+    }
     const QPointer<QTcpSocket> pSocket = m_pSocket;
     const bool bKeepAlive = m_options.bKeepAlive;
     emit finished();

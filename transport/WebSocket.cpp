@@ -100,6 +100,8 @@ void WebSocket::sendMessage(const QByteArray& msg) {
     } else {
         m_pWebSocket->sendBinaryMessage(msg);
     }
+    // Send now rather than on the next turn of the event loop.
+    m_pWebSocket->flush();
 }
 
 void WebSocket::close() {

@@ -59,6 +59,9 @@ void Worker::onNewConnection(qintptr socketDescriptor) {
     connect(pSocket, &QTcpSocket::disconnected, pSocket, &QObject::deleteLater);
     // Also when the request no longer reads (an upgrade that was refused).
     connect(pSocket, &QTcpSocket::disconnected, this, &Worker::onClose);
+    // A page sends its request right after connecting: read what is already
+    // there now rather than on the next turn of the event loop.
+    pSocket->waitForReadyRead(0);
 }
 
 bool Worker::refuse(HttpServerRequest* pRequest) {

@@ -146,6 +146,9 @@ private slots:
         held.pop_back();
         QTRY_VERIFY_WITH_TIMEOUT(exchange(m_port, request("Host: localhost\r\n")).startsWith("HTTP/1.1 200 OK"), kWaitMs);
         QVERIFY(m_pService->isRunning());
+        // Free the slots before the next test.
+        held.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(exchange(m_port, request("Host: localhost\r\n")).startsWith("HTTP/1.1 200 OK"), kWaitMs);
     }
 
     void webSocketFrameOverTheLimitClosesAtItsHeader() {
