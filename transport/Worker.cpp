@@ -34,11 +34,6 @@ void Worker::postDrop() {
     drop();
 }
 
-void Worker::closeNow() {
-    if (m_pSocket) m_pSocket->abort();
-    onClose();
-}
-
 void Worker::onNewConnection(qintptr socketDescriptor) {
     auto* pSocket = new QTcpSocket(this);
     if (!pSocket->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {

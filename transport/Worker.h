@@ -62,8 +62,6 @@ public:
     // The request this worker waits on gets no answer: the connection is
     // closed instead.
     void postDrop();
-    // Closes the connection at once.
-    void closeNow();
 
 signals:
     void newConnection(qintptr socketDescriptor);
