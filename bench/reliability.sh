@@ -78,6 +78,9 @@ stop_service >/dev/null
 
 echo "== memory floods"
 start_service "$BUILD/app/localservice"
+"$CLIENT" ws-flood $PORT 100000 3 >/dev/null
+echo "SIGTERM at the end of 3 s of 100 KB WebSocket commands: exit in $(stop_service) ms"
+start_service "$BUILD/app/localservice"
 before=$(rss_mib "$SERVICE_PID")
 flood=$(peak_rss_during "$CLIENT" ws-flood $PORT 100000 3)
 serving=$(answers)
@@ -96,7 +99,10 @@ sleep 2
 during=$(rss_mib "$SERVICE_PID")
 latency=$("$CLIENT" http-new $PORT 200 | awk '{print $2}')
 polls=$("$CLIENT" http-body $PORT 20 '{"cmd":"system.get","uuid":"never-polls"}' | awk '{print $2}')
-echo "400,000 events for a client that never polls: RSS $before MiB before, $during MiB after; a command meanwhile p50 $latency us; its polls p50 $polls us; $(grep -c 'event queue of never-polls full' "$WORK/log") overflow line(s) logged"
+echo "poll 10" >&9
+sleep 0.5
+others=$("$CLIENT" http-body $PORT 10 '{"cmd":"system.get","uuid":"other"}' | awk '{print $2 / 1000}')
+echo "400,000 events for a client that never polls: RSS $before MiB before, $during MiB after; a command meanwhile p50 $latency us; its polls p50 $polls us; another client's poll (10 ms time-out) p50 $others ms; $(grep -c 'event queue of never-polls full' "$WORK/log") overflow line(s) logged"
 echo "SIGTERM: exit in $(stop_service) ms"
 
 echo "== slow body"
