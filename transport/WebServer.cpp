@@ -29,10 +29,6 @@ constexpr int kAcceptRetryMs = 100;
 // poll of any client until it is dropped at -1.
 constexpr int kGivenUpMarker = -5;
 
-QString uuidOf(const QByteArray& baMessage) {
-    return QJsonDocument::fromJson(baMessage).object().value(QStringLiteral("uuid")).toString();
-}
-
 // Events are the module texts with a top-level "cmd". A text that names no
 // "cmd" at all (and escapes nothing) is a response without parsing it.
 bool isEvent(const QString& strMessage) {
@@ -311,8 +307,9 @@ void WebServer::onHttpDisconnect(QString szUUID, QByteArray strMessage) {
     Worker* pWorker = m_connections.value(szUUID);
     if (!pWorker) return;
     unroute(pWorker);
+    Q_UNUSED(strMessage);  // the worker read its "uuid"
+    const QString strClient = pWorker->requestUuid();
     pWorker->postAnswer(QByteArrayLiteral("disconnect"));
-    const QString strClient = uuidOf(strMessage);
     m_pDispatch->closeConnection(strClient);
     const auto it = m_clients.find(strClient);
     if (it == m_clients.end()) return;
@@ -334,7 +331,8 @@ void WebServer::onHttpGet(QString szUUID, QByteArray strMessage) {
     Worker* pWorker = m_connections.value(szUUID);
     if (!pWorker) return;
     unroute(pWorker);
-    const QString strClient = uuidOf(strMessage);
+    Q_UNUSED(strMessage);  // the worker read its "uuid"
+    const QString strClient = pWorker->requestUuid();
     Client& client = touch(strClient);
     if (client.iIdleTimer) {
         killTimer(client.iIdleTimer);
@@ -381,7 +379,7 @@ void WebServer::onHTTPMessage(QString szUUID, QByteArray strMessage) {
     }
     // The module's response carries the request's "uuid": wait under it. The
     // request takes the key over from a WebSocket registered under it.
-    const QString strClient = uuidOf(strMessage);
+    const QString strClient = pWorker->requestUuid();
     const auto it = m_clients.find(strClient);
     if (it != m_clients.end()) {
         for (Worker* pHolder : QList<Worker*>(it->listRoute)) {

@@ -81,7 +81,14 @@ void Worker::answerPreflight(HttpServerRequest* pRequest, HttpServerResponse* pR
     pResponse->insertHeader("Access-Control-Max-Age", kPreflightMaxAgeSeconds);
     if (m_pPolicy && !m_pPolicy->allowedOrigins.isEmpty()) pResponse->insertHeader("Vary", "Origin");
     m_pResponse = nullptr;
-    pResponse->end();
+    finish(pResponse, QByteArray());
+}
+
+void Worker::finish(HttpServerResponse* pResponse, const QByteArray& baBody) {
+    pResponse->end(baBody);
+    delete pResponse;
+    // The next request of a kept-alive connection.
+    if (m_pRequest) m_pRequest->resume();
 }
 
 void Worker::onHttpRequest() {
@@ -91,10 +98,8 @@ void Worker::onHttpRequest() {
     if (refuse(pRequest)) return;
     m_baAllowOrigin = m_pPolicy ? m_pPolicy->allowOrigin(*pRequest) : QByteArrayLiteral("*");
 
+    // Owned by the worker until it ended (finish()).
     auto* pResponse = new HttpServerResponse(pRequest->socket(), pRequest->responseOptions(), this);
-    connect(pRequest->socket(), &QTcpSocket::disconnected, pResponse, &QObject::deleteLater);
-    connect(pResponse, &HttpServerResponse::finished, pResponse, &QObject::deleteLater);
-    connect(pResponse, &HttpServerResponse::finished, pRequest, &HttpServerRequest::resume);
 
     if (pRequest->isPreflight()) {
         answerPreflight(pRequest, pResponse);
@@ -118,8 +123,9 @@ void Worker::onHttpRequest() {
 }
 
 void Worker::dispatchBody(const QByteArray& baBody) {
-    const QJsonDocument document = QJsonDocument::fromJson(baBody);
-    const QString strCmd = document.object().value(QStringLiteral("cmd")).toString();
+    const QJsonObject request = QJsonDocument::fromJson(baBody).object();
+    const QString strCmd = request.value(QStringLiteral("cmd")).toString();
+    m_strRequestUuid = request.value(QStringLiteral("uuid")).toString();
     if (strCmd == QLatin1String("system.webconnect")) {
         emit httpConnect(m_strUuid);
     } else if (strCmd == QLatin1String("system.get")) {
@@ -186,11 +192,12 @@ void Worker::answer(const QByteArray& baAnswer) {
     pResponse->insertHeader("Content-Type", m_bImageAnswer ? "image/bmp" : "text/html");
     pResponse->insertHeader("Access-Control-Allow-Origin", m_baAllowOrigin);
     if (m_pPolicy && !m_pPolicy->allowedOrigins.isEmpty()) pResponse->insertHeader("Vary", "Origin");
-    pResponse->end(m_bImageAnswer ? ImageUtil::buildImgData(baAnswer.constData()) : baAnswer);
+    finish(pResponse, m_bImageAnswer ? ImageUtil::buildImgData(baAnswer.constData()) : baAnswer);
 }
 
 void Worker::drop() {
     if (!m_pResponse) return;
+    delete m_pResponse.data();
     m_pResponse = nullptr;
     if (m_pSocket) m_pSocket->disconnectFromHost();
 }

@@ -50,6 +50,10 @@ public:
     QString pollKey() const { return m_strPollKey; }
     void setPollKey(const QString& strKey) { m_strPollKey = strKey; }
 
+    // The "uuid" named in the body of the HTTP request being served (empty
+    // when there is none or the body is not JSON).
+    QString requestUuid() const { return m_strRequestUuid; }
+
     // 1 once an HTTP request was served, 0 for a WebSocket.
     int connectionType() const { return m_iType; }
     // True while an HTTP request waits for its answer.
@@ -90,6 +94,9 @@ private:
     void dispatchBody(const QByteArray& baBody);
     void serveQueryForm(const QString& strQuery);
     void answer(const QByteArray& baAnswer);
+    // Ends the response with the body, releases it and goes on with the
+    // next request.
+    void finish(HttpServerResponse* pResponse, const QByteArray& baBody);
     void drop();
 
     const QString m_strUuid;
@@ -98,6 +105,7 @@ private:
     int m_iType = WebSocketConnection;
     QString m_strRouteKey;
     QString m_strPollKey;
+    QString m_strRequestUuid;
 
     QPointer<QTcpSocket> m_pSocket;
     QPointer<HttpServerRequest> m_pRequest;
