@@ -4,13 +4,19 @@
 # single-threaded QWebSocketServer echo (echo_server) and nginx serving a
 # static file. The service and its reference are measured in turn, the order
 # swapped every round, over several rounds; every figure is the median of
-# the rounds with their range. Ports 27450-27499.
+# the rounds with their range. Every process runs on one CPU (BENCH_CPU,
+# default the last one): each round trip is then a direct hand-over between
+# client and server, where waking an idle second core made single runs jump
+# between about 17 and 80 us. Ports 27450-27499.
 # Usage: bench/transport.sh BUILD_DIR [SERVICE_BINARY]
 set -euo pipefail
 BUILD=${1:-build-bench}
 SERVICE=${2:-$BUILD/app/localservice}
-CLIENT=$BUILD/bench/lsclient
+CLIENT_BIN=$BUILD/bench/lsclient
 ECHO=$BUILD/bench/echo_server
+PIN=()
+if command -v taskset >/dev/null; then PIN=(taskset -c "${BENCH_CPU:-$(( $(nproc) - 1 ))}"); fi
+client() { "${PIN[@]}" "$CLIENT_BIN" "$@"; }
 ROUNDS=${BENCH_ROUNDS:-5}
 COUNT=${BENCH_COUNT:-2000}
 IDLE_CLIENTS=${BENCH_IDLE_CLIENTS:-10000}
@@ -38,9 +44,9 @@ cat > "$WORK/service/LocalServiceConfig.json" <<JSON
 {"ServicePortStart": $PORT, "ServicePortEnd": $((PORT + 5)), "SingleInstance": "bench-$$",
  "MaxConnections": $(( (IDLE_CLIENTS > 2000 ? IDLE_CLIENTS : 2000) + 100 ))}
 JSON
-(cd "$WORK/service" && QT_QPA_PLATFORM=offscreen exec ./localservice >log.txt 2>&1) &
+(cd "$WORK/service" && QT_QPA_PLATFORM=offscreen exec "${PIN[@]}" ./localservice >log.txt 2>&1) &
 SERVICE_PID=$!; PIDS+=("$SERVICE_PID")
-"$ECHO" "$ECHO_PORT" >/dev/null 2>&1 & PIDS+=("$!")
+"${PIN[@]}" "$ECHO" "$ECHO_PORT" >/dev/null 2>&1 & PIDS+=("$!")
 
 NGINX=$(command -v nginx || ls /usr/sbin/nginx 2>/dev/null || true)
 if [[ -n "$NGINX" ]]; then
@@ -56,7 +62,7 @@ http { access_log off; client_body_temp_path $WORK/nginx/body; proxy_temp_path $
   default_type text/html; keepalive_requests 100000;
   server { listen 127.0.0.1:$NGINX_PORT; root $WORK/nginx/www; location / { } } }
 CONF
-  "$NGINX" -p "$WORK/nginx" -e "$WORK/nginx/logs/error.log" -c "$WORK/nginx/nginx.conf" 2>/dev/null & PIDS+=("$!")
+  "${PIN[@]}" "$NGINX" -p "$WORK/nginx" -e "$WORK/nginx/logs/error.log" -c "$WORK/nginx/nginx.conf" 2>/dev/null & PIDS+=("$!")
 else
   echo "nginx not found: install it with scripts/install-deps bench"; exit 1
 fi
@@ -68,12 +74,12 @@ measure() {
   "$@" | awk '{print $2, $4}' >> "$WORK/$name"
 }
 # Warm-up.
-"$CLIENT" ws-rtt $PORT 300 >/dev/null; "$CLIENT" ws-rtt $ECHO_PORT 300 raw >/dev/null
-"$CLIENT" http-new $PORT 200 >/dev/null; "$CLIENT" http-new $NGINX_PORT 200 /answer.json >/dev/null
+client ws-rtt $PORT 300 >/dev/null; client ws-rtt $ECHO_PORT 300 raw >/dev/null
+client http-new $PORT 200 >/dev/null; client http-new $NGINX_PORT 200 /answer.json >/dev/null
 for round in $(seq "$ROUNDS"); do
-  pairs=("ws|$CLIENT ws-rtt $PORT $COUNT|$CLIENT ws-rtt $ECHO_PORT $COUNT raw"
-         "new|$CLIENT http-new $PORT $COUNT|$CLIENT http-new $NGINX_PORT $COUNT /answer.json"
-         "keep|$CLIENT http-keep $PORT $COUNT|$CLIENT http-keep $NGINX_PORT $COUNT /answer.json")
+  pairs=("ws|client ws-rtt $PORT $COUNT|client ws-rtt $ECHO_PORT $COUNT raw"
+         "new|client http-new $PORT $COUNT|client http-new $NGINX_PORT $COUNT /answer.json"
+         "keep|client http-keep $PORT $COUNT|client http-keep $NGINX_PORT $COUNT /answer.json")
   for pair in "${pairs[@]}"; do
     IFS='|' read -r name ours reference <<<"$pair"
     if (( round % 2 )); then measure "$name.ours" $ours; measure "$name.ref" $reference
@@ -101,12 +107,12 @@ summary keep "HTTP body form, kept-alive connection" "nginx static file" 2
 
 # Latency with many idle WebSocket clients open, against the same service
 # without them.
-"$CLIENT" http-new $PORT "$COUNT" | awk '{print $2}' > "$WORK/flat.before"
+client http-new $PORT "$COUNT" | awk '{print $2}' > "$WORK/flat.before"
 mkfifo "$WORK/hold"
 exec 7<>"$WORK/hold"
-"$CLIENT" ws-idle $PORT 2000 <"$WORK/hold" >"$WORK/idle2000" 7>&- & PIDS+=("$!")
+client ws-idle $PORT 2000 <"$WORK/hold" >"$WORK/idle2000" 7>&- & PIDS+=("$!")
 for _ in $(seq 600); do [[ -s "$WORK/idle2000" ]] && break; sleep 0.1; done
-"$CLIENT" http-new $PORT "$COUNT" | awk '{print $2}' > "$WORK/flat.during"
+client http-new $PORT "$COUNT" | awk '{print $2}' > "$WORK/flat.during"
 exec 7>&-
 wait "${PIDS[-1]}" 2>/dev/null || true
 awk -v b="$(cat "$WORK/flat.before")" -v d="$(cat "$WORK/flat.during")" -v open="$(cat "$WORK/idle2000")" \
@@ -117,7 +123,7 @@ sleep 1
 before=$(rss_kib "$SERVICE_PID")
 mkfifo "$WORK/hold2"
 exec 8<>"$WORK/hold2"
-"$CLIENT" ws-idle $PORT "$IDLE_CLIENTS" <"$WORK/hold2" >"$WORK/idlemany" 8>&- & PIDS+=("$!")
+client ws-idle $PORT "$IDLE_CLIENTS" <"$WORK/hold2" >"$WORK/idlemany" 8>&- & PIDS+=("$!")
 for _ in $(seq 1800); do [[ -s "$WORK/idlemany" ]] && break; sleep 0.1; done
 during=$(rss_kib "$SERVICE_PID")
 threads=$(ls "/proc/$SERVICE_PID/task" | wc -l)
