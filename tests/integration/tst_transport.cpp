@@ -69,7 +69,7 @@ private:
 
     QByteArray answerOf(const QByteArray& baRequest) {
         HttpTestClient client(m_port, baRequest);
-        QTest::qWaitFor([&] { return client.hasAnswer() || client.isClosed(); }, kWaitMs);
+        static_cast<void>(QTest::qWaitFor([&] { return client.hasAnswer() || client.isClosed(); }, kWaitMs));
         return client.body();
     }
     // Sends a raw request and reports whether the server closed the
