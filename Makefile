@@ -8,7 +8,7 @@ ifneq ($(SANITIZE),)
 BUILD := build-$(subst $(comma),-,$(SANITIZE))
 endif
 
-.PHONY: all deps configure build run test package bench fuzz clean
+.PHONY: all deps configure build run test package bench soak fuzz clean
 
 all: build
 
@@ -37,6 +37,14 @@ bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build build-bench -j $(JOBS)
 	bench/run build-bench
+
+# The reliability script: floods, descriptor limit, slow body and a mixed
+# soak of SOAK_SECONDS (default 300). Not part of make test.
+soak: deps
+	scripts/install-deps bench
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build build-bench -j $(JOBS)
+	bench/reliability.sh build-bench
 
 # libFuzzer targets, built with clang; each runs FUZZ_SECONDS.
 FUZZ_SECONDS ?= 60

@@ -1,6 +1,7 @@
 #include "ServiceConfig.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -11,9 +12,9 @@ const char* const kConfigFileName = "/LocalServiceConfig.json";
 namespace {
 constexpr int kDefaultRangeLength = 10;
 
-void readPort(const QJsonObject& object, const char* szKey, int& iPort) {
+void readNumber(const QJsonObject& object, const char* szKey, int& iValue) {
     const QJsonValue value = object.value(QLatin1String(szKey));
-    if (value.isDouble()) iPort = value.toVariant().toInt();
+    if (value.isDouble()) iValue = value.toVariant().toInt();
 }
 }  // namespace
 
@@ -28,10 +29,21 @@ ServiceConfig readServiceConfig(const QString& strFilePath) {
     if (error.error != QJsonParseError::NoError || !document.isObject()) return config;
 
     const QJsonObject object = document.object();
-    readPort(object, "ServicePortStart", config.iPortStart);
-    readPort(object, "ServicePortEnd", config.iPortEnd);
+    readNumber(object, "ServicePortStart", config.iPortStart);
+    readNumber(object, "ServicePortEnd", config.iPortEnd);
     const QJsonValue key = object.value(QLatin1String("SingleInstance"));
     if (key.isString()) config.strSingleInstance = key.toString();
+    const QJsonValue listen = object.value(QLatin1String("ListenAddress"));
+    if (listen.isString()) config.bListenAny = listen.toString() == QLatin1String("any");
+    const QJsonValue origins = object.value(QLatin1String("AllowedOrigins"));
+    if (origins.isArray()) {
+        for (const QJsonValue& origin : origins.toArray()) {
+            if (origin.isString()) config.allowedOrigins.append(origin.toString());
+        }
+    }
+    int iMaxConnections = config.iMaxConnections;
+    readNumber(object, "MaxConnections", iMaxConnections);
+    if (iMaxConnections >= 1) config.iMaxConnections = iMaxConnections;
     return config;
 }
 

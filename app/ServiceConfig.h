@@ -2,6 +2,7 @@
 #define APP_SERVICECONFIG_H
 
 #include <QString>
+#include <QStringList>
 
 // The service's whole configuration, read from "LocalServiceConfig.json"
 // beside the executable.
@@ -9,6 +10,13 @@ struct ServiceConfig {
     int iPortStart = 33686;
     int iPortEnd = 33696;  // exclusive
     QString strSingleInstance = QStringLiteral("mira-client.lock");
+    // "ListenAddress": "any" listens on every address; anything else (and the
+    // default) on the loopback addresses only.
+    bool bListenAny = false;
+    // "AllowedOrigins": the page origins served; empty (the default): all.
+    QStringList allowedOrigins;
+    // "MaxConnections": open connections at most (at least 1).
+    int iMaxConnections = 512;
 };
 
 extern const char* const kConfigFileName;  // "/LocalServiceConfig.json"

@@ -1,5 +1,6 @@
 #include "ServiceStartup.h"
 
+#include "AccessPolicy.h"
 #include "Elevation.h"
 #include "ProcessPlatform.h"
 #include "SingleInstance.h"
@@ -28,6 +29,11 @@ std::optional<int> ServiceStartup::start() {
 
     m_pServer = std::make_unique<WebServer>(nullptr);
     qDebug() << m_config.iPortStart;
+    AccessPolicy policy;
+    policy.bListenAny = m_config.bListenAny;
+    for (const QString& strOrigin : m_config.allowedOrigins) policy.allowedOrigins.append(strOrigin.toUtf8());
+    m_pServer->setAccessPolicy(policy);
+    m_pServer->setMaxConnections(m_config.iMaxConnections);
 
     correctPortRange(m_config);
     m_pServer->listenInRange(m_config.iPortStart, m_config.iPortEnd);

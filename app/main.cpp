@@ -1,3 +1,4 @@
+#include "ProcessLimits.h"
 #include "ProcessPlatform.h"
 #include "QuitOnSignal.h"
 #include "ServiceStartup.h"
@@ -24,6 +25,8 @@ void chooseOffscreenWithoutDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    chooseMemoryPolicy();
+    raiseDescriptorLimit();
     chooseOffscreenWithoutDisplay();
     QApplication app(argc, argv);
     // The desktop's window backend, chosen once: X11 on xcb, Win32 on

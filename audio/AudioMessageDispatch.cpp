@@ -65,6 +65,12 @@ AudioMessageDispatch::~AudioMessageDispatch() {
     }
 }
 
+bool AudioMessageDispatch::answers(const QJsonObject& request) {
+    const QString strCommand = request.value(QStringLiteral("cmd")).toString().section(QLatin1Char('.'), 1, 1);
+    return strCommand == QLatin1String("startTalk") || strCommand == QLatin1String("stopTalk") ||
+           strCommand == QLatin1String("getTalkStatus") || strCommand == QLatin1String("changeModel");
+}
+
 void AudioMessageDispatch::processMessage(QString message) {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);

@@ -2,6 +2,7 @@
 #define AUDIO_AUDIOMESSAGEDISPATCH_H
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
@@ -12,8 +13,9 @@
 // Serves "startTalk", "stopTalk", "getTalkStatus" and "changeModel"; every
 // one of them gets exactly one compact JSON response with "errorModule" 9.
 // Only one talk runs at a time. All commands run on the thread that calls
-// processMessage; the library's talk callback runs on a thread of its own
-// and only stores the talk status.
+// processMessage (in the service a thread of the module's own, so that a
+// slow device holds up nobody else); the library's talk callback runs on a
+// thread of the library and only stores the talk status.
 class AudioMessageDispatch : public QObject {
     Q_OBJECT
 public:
@@ -24,6 +26,9 @@ public:
     // messageResponse. Texts that are not JSON, and commands other than the
     // four, get no answer.
     void processMessage(QString message);
+
+    // True for a request that gets an answer: one of the four commands.
+    static bool answers(const QJsonObject& request);
 
 signals:
     void messageResponse(QString strUUID, QString message);

@@ -1,8 +1,8 @@
-// Transport benchmark: WebSocket and HTTP round trips against references run
-// in the same command (a bare QWebSocketServer echo, nginx serving a static
-// file), 1,000 concurrent WebSocket clients, the service's peak memory, and
-// 200 HTTP clients long-polling while events are produced.
-// Ports 27450-27499.
+// Transport under many clients, counting every answer: 1,000 concurrent
+// WebSocket clients x 100 commands with the service's peak memory, and 200
+// HTTP clients long-polling while events are produced. Round trips are
+// measured by bench/transport.sh with the lean client. With --seconds N both
+// are repeated for N seconds (make soak). Ports 27490-27499.
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -27,22 +27,10 @@
 #include <vector>
 
 namespace {
-constexpr quint16 kServicePort = 27450;
-constexpr quint16 kHookedPort = 27460;
-constexpr quint16 kEchoPort = 27470;
-constexpr quint16 kNginxPort = 27480;
-
-struct Stats {
-    double p50 = 0, p99 = 0;
-};
-Stats stats(std::vector<double> samples) {
-    Stats s;
-    if (samples.empty()) return s;
-    std::sort(samples.begin(), samples.end());
-    s.p50 = samples[samples.size() / 2];
-    s.p99 = samples[std::min(samples.size() - 1, samples.size() * 99 / 100)];
-    return s;
-}
+constexpr quint16 kServicePort = 27490;
+constexpr quint16 kHookedPort = 27495;
+// Faults seen by every round together.
+long g_iFaults = 0;
 
 // Runs until bDone() or the time is up; false on time-out.
 bool spin(const std::function<bool()>& bDone, int iTimeoutMs) {
@@ -66,6 +54,7 @@ public:
         config.open(QIODevice::WriteOnly);
         config.write(QJsonDocument(QJsonObject{{"ServicePortStart", port},
                                                {"ServicePortEnd", port + 5},
+                                               {"MaxConnections", 2000},
                                                {"SingleInstance", QStringLiteral("bench-%1-%2")
                                                                       .arg(QCoreApplication::applicationPid())
                                                                       .arg(szKey)}})
@@ -120,28 +109,6 @@ private:
     QString m_strLog;
 };
 
-// One HTTP request on a fresh connection; blocking. Returns the body, or a
-// null array on failure.
-QByteArray httpOnce(quint16 port, const QByteArray& baRequest) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(5000)) return QByteArray();
-    socket.write(baRequest);
-    QByteArray baData;
-    while (true) {
-        const int iHeadEnd = baData.indexOf("\r\n\r\n");
-        if (iHeadEnd >= 0) {
-            int iLength = 0;
-            for (const QByteArray& line : baData.left(iHeadEnd).split('\n')) {
-                if (line.toLower().startsWith("content-length:")) iLength = line.mid(15).trimmed().toInt();
-            }
-            if (baData.size() >= iHeadEnd + 4 + iLength) return baData.mid(iHeadEnd + 4, iLength);
-        }
-        if (!socket.waitForReadyRead(5000)) return QByteArray();
-        baData += socket.readAll();
-    }
-}
-
 QByteArray post(const QByteArray& baBody) {
     return "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/plain;charset=UTF-8\r\nContent-Length: " +
            QByteArray::number(baBody.size()) + "\r\n\r\n" + baBody;
@@ -154,139 +121,7 @@ QByteArray versionRequest(const QString& strUuid, int iSequence) {
         .toUtf8();
 }
 
-// Sequential WebSocket round trips of one text; microseconds per trip.
-std::vector<double> webSocketRoundTrips(quint16 port, const std::function<QByteArray(int)>& makeText, int iCount,
-                                        bool bConnectFirst) {
-    QWebSocket socket;
-    std::vector<double> samples;
-    socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(port)));
-    if (!spin([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000)) return samples;
-    QString strId;
-    int iReceived = 0;
-    QElapsedTimer timer;
-    QObject::connect(&socket, &QWebSocket::textMessageReceived, [&](const QString& strText) {
-        if (bConnectFirst && strId.isEmpty()) {
-            strId = QJsonDocument::fromJson(strText.toUtf8()).object().value("uuid").toString();
-            return;
-        }
-        samples.push_back(timer.nsecsElapsed() / 1000.0);
-        if (++iReceived < iCount) {
-            timer.start();
-            socket.sendTextMessage(QString::fromUtf8(makeText(iReceived)).replace("@ID@", strId));
-        }
-    });
-    if (bConnectFirst) {
-        socket.sendTextMessage(R"({"cmd":"system.webconnect"})");
-        spin([&] { return !strId.isEmpty(); }, 5000);
-    }
-    timer.start();
-    socket.sendTextMessage(QString::fromUtf8(makeText(0)).replace("@ID@", strId));
-    spin([&] { return iReceived >= iCount; }, 60000);
-    return samples;
-}
-
-std::vector<double> httpRoundTrips(quint16 port, const QByteArray& baRequest, int iCount) {
-    std::vector<double> samples;
-    QElapsedTimer timer;
-    for (int i = 0; i < iCount; ++i) {
-        timer.start();
-        const QByteArray baBody = httpOnce(port, baRequest);
-        const double dMicros = timer.nsecsElapsed() / 1000.0;
-        if (baBody.isNull()) {
-            std::printf("  request %d failed\n", i);
-            continue;
-        }
-        samples.push_back(dMicros);
-    }
-    return samples;
-}
-
-void printRoundTrips(const char* szName, const Stats& ours, const Stats& reference, const char* szReference,
-                     double dTarget) {
-    const double dRatio = reference.p50 > 0 ? ours.p50 / reference.p50 : 0;
-    std::printf("%s: p50 %.0f us, p99 %.0f us | %s p50 %.0f us, p99 %.0f us | ratio p50 %.2fx (target <= %.0fx) %s\n",
-                szName, ours.p50, ours.p99, szReference, reference.p50, reference.p99, dRatio, dTarget,
-                dRatio <= dTarget ? "ok" : "OVER");
-}
-
-// --- 1: WebSocket round trip against the echo -------------------------------
-void benchWebSocketRoundTrip(quint16 port) {
-    QProcess echo;
-    echo.start(ECHO_SERVER_BIN, {QString::number(kEchoPort)});
-    echo.waitForReadyRead(5000);
-    const int iCount = 3000;
-    const auto command = [](int i) { return versionRequest("@ID@", i); };
-    webSocketRoundTrips(kEchoPort, command, 300, false);  // warm-up
-    webSocketRoundTrips(port, command, 300, true);
-    const Stats reference = stats(webSocketRoundTrips(kEchoPort, command, iCount, false));
-    const Stats ours = stats(webSocketRoundTrips(port, command, iCount, true));
-    printRoundTrips("WebSocket window.getLocalServiceVersion", ours, reference, "echo", 2);
-    echo.terminate();
-    echo.waitForFinished(5000);
-}
-
-// --- 2: HTTP body form, new connection per request, against nginx ----------
-bool startNginx(QProcess& nginx, QTemporaryDir& dir) {
-    const QString strNginx = QStandardPaths::findExecutable("nginx", {"/usr/sbin", "/usr/bin", "/sbin"});
-    if (strNginx.isEmpty()) return false;
-    QDir(dir.path()).mkpath("www");
-    QDir(dir.path()).mkpath("logs");
-    QFile file(dir.path() + "/www/answer.json");
-    file.open(QIODevice::WriteOnly);
-    file.write(R"({"errorCode":0,"errorModule":0,"localServiceVersion":"1.0.3","sequence":"1","uuid":"bench"})");
-    file.close();
-    QFile config(dir.path() + "/nginx.conf");
-    config.open(QIODevice::WriteOnly);
-    config.write(QStringLiteral(
-                     "daemon off; master_process off; worker_processes 1; pid %1/nginx.pid;\n"
-                     "error_log %1/logs/error.log;\n"
-                     "events { worker_connections 1024; }\n"
-                     "http { access_log off; client_body_temp_path %1/body; proxy_temp_path %1/proxy;\n"
-                     "  fastcgi_temp_path %1/fastcgi; uwsgi_temp_path %1/uwsgi; scgi_temp_path %1/scgi;\n"
-                     "  default_type text/html;\n"
-                     "  server { listen 127.0.0.1:%2; root %1/www; location / { } } }\n")
-                     .arg(dir.path())
-                     .arg(kNginxPort)
-                     .toUtf8());
-    config.close();
-    nginx.setProcessChannelMode(QProcess::MergedChannels);
-    nginx.start(strNginx, {"-p", dir.path(), "-e", dir.path() + "/logs/error.log", "-c", dir.path() + "/nginx.conf"});
-    if (!nginx.waitForStarted(5000)) return false;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 5000) {
-        QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, kNginxPort);
-        if (probe.waitForConnected(200)) return true;
-        if (nginx.state() == QProcess::NotRunning) break;
-        QThread::msleep(50);
-    }
-    std::printf("nginx did not start: %s\n", nginx.readAll().constData());
-    return false;
-}
-
-void benchHttpRoundTrip(quint16 port) {
-    const int iCount = 2000;
-    const QByteArray baCommand = post(versionRequest("bench", 1));
-    QProcess nginx;
-    QTemporaryDir dir;
-    const bool bNginx = startNginx(nginx, dir);
-    const QByteArray baStatic = "GET /answer.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    httpRoundTrips(port, baCommand, 200);
-    if (bNginx) httpRoundTrips(kNginxPort, baStatic, 200);
-    const Stats ours = stats(httpRoundTrips(port, baCommand, iCount));
-    Stats reference;
-    if (bNginx) {
-        reference = stats(httpRoundTrips(kNginxPort, baStatic, iCount));
-        nginx.terminate();
-        nginx.waitForFinished(5000);
-    } else {
-        std::printf("nginx not found: install it with scripts/install-deps bench\n");
-    }
-    printRoundTrips("HTTP body form, new connection each", ours, reference, "nginx static file", 3);
-}
-
-// --- 3: 1,000 concurrent WebSocket clients × 100 commands -------------------
+// --- 1,000 concurrent WebSocket clients × 100 commands -------------------
 void benchManyWebSockets(Service& service, quint16 port) {
     const int iClients = 1000, iCommands = 100;
     struct Client {
@@ -357,6 +192,7 @@ void benchManyWebSockets(Service& service, quint16 port) {
         iWrong += client.iWrong;
         iAnswers += static_cast<long>(client.received.size());
     }
+    g_iFaults += iLost + iDuplicated + iWrong + (bAllOpen ? 0 : 1);
     std::printf("1000 WebSocket clients x 100 commands: %s opened in %.1f s; %ld answers in %.2f s = %.0f commands/s; "
                 "lost %ld, duplicated %ld, misrouted %ld %s\n",
                 bAllOpen ? "all" : "NOT ALL", dOpenSeconds, iAnswers, dSeconds, iAnswers / dSeconds, iLost,
@@ -369,7 +205,7 @@ void benchManyWebSockets(Service& service, quint16 port) {
     spin([] { return false; }, 1000);
 }
 
-// --- 4: 200 HTTP clients long-polling while events are produced ------------
+// --- 200 HTTP clients long-polling while events are produced ------------
 class Poller : public QObject {
 public:
     Poller(quint16 port, QString strUuid) : m_port(port), m_strUuid(std::move(strUuid)) { next(); }
@@ -451,6 +287,7 @@ void benchLongPolls(Service& service, quint16 port) {
         iWrong += pPoller->m_iWrong;
         iPolls += pPoller->m_iPolls;
     }
+    g_iFaults += iLost + iDuplicated + iWrong + (bAll ? 0 : 1);
     std::printf("200 HTTP long-polling clients, %d events each: %s delivered in %.2f s with %ld polls; "
                 "lost %ld, duplicated %ld, misrouted %ld %s\n",
                 iEvents, bAll ? "all" : "NOT ALL", dSeconds, iPolls, iLost, iDuplicated, iWrong,
@@ -461,25 +298,34 @@ void benchLongPolls(Service& service, quint16 port) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    {
-        Service service(LOCALSERVICE_BIN, kServicePort, "main");
-        const quint16 port = service.waitListening();
-        if (!port) {
-            std::printf("service did not start\n");
-            return 1;
+    const int iSeconds = argc > 2 && QByteArray(argv[1]) == "--seconds" ? QByteArray(argv[2]).toInt() : 0;
+    QElapsedTimer total;
+    total.start();
+    int iRounds = 0;
+    do {
+        {
+            Service service(LOCALSERVICE_BIN, kServicePort, "main");
+            const quint16 port = service.waitListening();
+            if (!port) {
+                std::printf("service did not start\n");
+                return 1;
+            }
+            benchManyWebSockets(service, port);
         }
-        benchWebSocketRoundTrip(port);
-        benchHttpRoundTrip(port);
-        benchManyWebSockets(service, port);
-    }
-    {
-        Service hooked(LOCALSERVICE_TESTHOOKS_BIN, kHookedPort, "hooks");
-        const quint16 port = hooked.waitListening();
-        if (!port) {
-            std::printf("test-hooks service did not start\n");
-            return 1;
+        {
+            Service hooked(LOCALSERVICE_TESTHOOKS_BIN, kHookedPort, "hooks");
+            const quint16 port = hooked.waitListening();
+            if (!port) {
+                std::printf("test-hooks service did not start\n");
+                return 1;
+            }
+            benchLongPolls(hooked, port);
         }
-        benchLongPolls(hooked, port);
+        ++iRounds;
+    } while (total.elapsed() < iSeconds * 1000LL);
+    if (iSeconds) {
+        std::printf("soak: %d rounds in %.0f s, %ld faults (lost, duplicated, misrouted or not all served) %s\n",
+                    iRounds, total.elapsed() / 1000.0, g_iFaults, g_iFaults == 0 ? "ok" : "FAULT");
     }
-    return 0;
+    return g_iFaults == 0 ? 0 : 1;
 }

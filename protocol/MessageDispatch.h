@@ -1,15 +1,24 @@
 #ifndef PROTOCOL_MESSAGEDISPATCH_H
 #define PROTOCOL_MESSAGEDISPATCH_H
 
+#include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
 
 class AudioMessageDispatch;
+class QThread;
 class VideoMessageDispatch;
 class WindowMessageDispatch;
 
 // The root of the command side: hands every request text to the module named
 // in its "cmd" and funnels the modules' responses and events into one signal.
+//
+// Thread rules: lives on the main thread with the window and video modules,
+// which answer inside processMessage. The audio module works on a thread of
+// its own (its device calls may take seconds), so its answers come later;
+// meanwhile the other modules' output for the same client uuid is held back,
+// so that every client receives its answers in the order of its requests.
 class MessageDispatch : public QObject {
     Q_OBJECT
 public:
@@ -28,14 +37,29 @@ public:
     // The client with this uuid is gone.
     void closeConnection(QString uuid);
 
+    // True while an answer for this client is still on its way from the
+    // audio module.
+    bool isAwaitingAnswer(const QString& strUuid) const { return m_mapHeld.contains(strUuid); }
+
 signals:
     // One response or event, and the "uuid" it belongs to.
     void messageResponse(QString strUUID, QString message);
+    // The last answer on its way for this client was delivered.
+    void sigAnswersSettled(QString strUUID);
+
+private slots:
+    void onModuleOutput(QString strUUID, QString message);
+    void onAudioResponse(QString strUUID, QString message);
 
 private:
+    // Output of one client held back behind its audio answers: a null text
+    // is the place of an audio answer still to come.
+    QHash<QString, QList<QString>> m_mapHeld;
+
     WindowMessageDispatch* m_pWindowDispatch;
     VideoMessageDispatch* m_pVideoDispatch;
     AudioMessageDispatch* m_pAudioDispatch;
+    QThread* m_pAudioThread;
 };
 
 #endif  // PROTOCOL_MESSAGEDISPATCH_H

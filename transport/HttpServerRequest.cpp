@@ -95,9 +95,10 @@ HttpServerRequest::HttpServerRequest(QTcpSocket* pSocket, QObject* parent)
     m_pTimer->setSingleShot(true);
     connect(m_pTimer, &QTimer::timeout, this, &HttpServerRequest::onTimeout);
     connect(m_pSocket, &QTcpSocket::readyRead, this, &HttpServerRequest::onReadyRead);
+    connect(m_pSocket, &QTcpSocket::bytesWritten, this, &HttpServerRequest::onBytesWritten);
     connect(m_pSocket, &QTcpSocket::disconnected, this, &HttpServerRequest::onDisconnected);
     resetMessage();
-    startIdleClock();
+    startIdleClock(kFirstRequestIdleMs);
     // Bytes that arrived before this object existed get no readyRead.
     if (m_pSocket->bytesAvailable() > 0) QMetaObject::invokeMethod(this, &HttpServerRequest::onReadyRead, Qt::QueuedConnection);
 }
@@ -113,11 +114,6 @@ QByteArray HttpServerRequest::header(const QByteArray& baName) const {
         if (equalsNoCase(header.first, baName)) return header.second;
     }
     return QByteArray();
-}
-
-void HttpServerRequest::setTimeout(int iMs) {
-    m_iTimeoutMs = iMs;
-    if (m_pTimer->isActive()) m_pTimer->start(m_iTimeoutMs);
 }
 
 void HttpServerRequest::detach() {
@@ -141,18 +137,21 @@ void HttpServerRequest::resetMessage() {
     m_bTooLarge = false;
 }
 
-void HttpServerRequest::startIdleClock() {
-    if (!m_bDetached && !m_bClosed && m_iTimeoutMs >= 0) m_pTimer->start(m_iTimeoutMs);
+void HttpServerRequest::startIdleClock(int iMs) {
+    if (!m_bDetached && !m_bClosed) m_pTimer->start(iMs);
 }
 
 void HttpServerRequest::resume() {
     if (!m_bBusy || m_bDetached) return;
     m_bBusy = false;
+    m_bStarted = false;
     resetMessage();
+    startIdleClock(kKeepAliveIdleMs);
     // Pipelined requests may already sit in the buffer; they bring no new
-    // readyRead. The idle clock starts only once the buffer holds no whole
-    // request.
-    QMetaObject::invokeMethod(this, &HttpServerRequest::onReadyRead, Qt::QueuedConnection);
+    // readyRead. (Not read from here: the answer is still being ended.)
+    if (m_pSocket->bytesAvailable() > 0) {
+        QMetaObject::invokeMethod(this, &HttpServerRequest::onReadyRead, Qt::QueuedConnection);
+    }
 }
 
 void HttpServerRequest::fail() {
@@ -168,6 +167,13 @@ void HttpServerRequest::onReadyRead() {
         if (m_pSocket->bytesAvailable() > kMaxBufferedWhileBusy) fail();
         return;
     }
+    // A client that does not read its answers gets no more of them.
+    m_bWaitingForOutput = m_pSocket->bytesToWrite() > kMaxUnreadAnswerBytes;
+    if (m_bWaitingForOutput) return;
+    if (!m_bStarted && m_pSocket->bytesAvailable() > 0) {
+        m_bStarted = true;
+        m_pTimer->start(kRequestDeadlineMs);
+    }
     const http_parser_settings& settings = HttpParserCallbacks::settings();
     while (!m_bBusy && !m_bClosed && m_pSocket->bytesAvailable() > 0) {
         const QByteArray baData = m_pSocket->peek(m_pSocket->bytesAvailable());
@@ -180,9 +186,8 @@ void HttpServerRequest::onReadyRead() {
             const http_errno err = HTTP_PARSER_ERRNO(m_pParser.get());
             if (err != HPE_OK && err != HPE_PAUSED) return fail();
             if (!m_bHeadersComplete) {
-                // http_parser refuses headers over its limit by itself. The
-                // clock keeps running while the headers trickle in.
-                if (!m_pTimer->isActive()) startIdleClock();
+                // http_parser refuses headers over its limit by itself; the
+                // deadline keeps running while the headers trickle in.
                 return;
             }
             if (m_bWebSocketUpgrade) {
@@ -212,7 +217,10 @@ void HttpServerRequest::onReadyRead() {
             return;
         }
     }
-    if (!m_bBusy) startIdleClock();
+}
+
+void HttpServerRequest::onBytesWritten() {
+    if (m_bWaitingForOutput && m_pSocket->bytesToWrite() <= kMaxUnreadAnswerBytes) onReadyRead();
 }
 
 void HttpServerRequest::onDisconnected() {

@@ -30,9 +30,16 @@ class HttpServerRequest : public QObject {
 public:
     // Largest body accepted; a longer one closes the connection.
     static constexpr int kMaxBodyBytes = 2 * 1024 * 1024;
-    // Time allowed for a request to arrive whole, and idle time allowed
-    // between requests, unless setTimeout says otherwise.
-    static constexpr int kDefaultTimeoutMs = 30000;
+    // Time allowed for a request to arrive whole, from its first byte: a
+    // deadline that further bytes do not move.
+    static constexpr int kRequestDeadlineMs = 30000;
+    // Time a connection may stay silent before its first request, and
+    // between requests once an answer ended (keep-alive).
+    static constexpr int kFirstRequestIdleMs = 30000;
+    static constexpr int kKeepAliveIdleMs = 5000;
+    // Answer bytes the client has not read yet above which the next
+    // pipelined request waits.
+    static constexpr qint64 kMaxUnreadAnswerBytes = 4 * 1024 * 1024;
 
     // Reads from pSocket, which must stay alive as long as this object.
     HttpServerRequest(QTcpSocket* pSocket, QObject* parent = nullptr);
@@ -49,11 +56,8 @@ public:
     QByteArray header(const QByteArray& baName) const;
     QByteArray readBody() const { return m_baBody; }
 
-    // Idle time after which the connection is closed. The clock runs while
-    // no request is being answered: before a request is complete and after
-    // an answer ended.
-    void setTimeout(int iMs);
-    int timeout() const { return m_iTimeoutMs; }
+    // An OPTIONS request: a browser's CORS preflight.
+    bool isPreflight() const { return m_baMethod == "OPTIONS"; }
 
     // Stops reading from the socket for good (its bytes stay untouched),
     // for a hand-over to another protocol.
@@ -75,6 +79,7 @@ public slots:
 
 private slots:
     void onReadyRead();
+    void onBytesWritten();
     void onDisconnected();
     void onTimeout();
 
@@ -83,12 +88,11 @@ private:
 
     void resetMessage();
     void fail();
-    void startIdleClock();
+    void startIdleClock(int iMs);
 
     QTcpSocket* m_pSocket;
     QTimer* m_pTimer;
     std::unique_ptr<http_parser> m_pParser;
-    int m_iTimeoutMs = kDefaultTimeoutMs;
 
     // Current message.
     QByteArray m_baMethod;
@@ -103,6 +107,8 @@ private:
     bool m_bTooLarge = false;
 
     bool m_bBusy = false;      // a complete request waits for its answer
+    bool m_bStarted = false;   // bytes of the next request arrived: its deadline runs
+    bool m_bWaitingForOutput = false;
     bool m_bDetached = false;
     bool m_bClosed = false;
 };

@@ -8,6 +8,8 @@ QByteArray reasonPhrase(int iStatus) {
     switch (iStatus) {
     case 100: return "Continue";
     case 200: return "OK";
+    case 204: return "No Content";
+    case 403: return "Forbidden";
     case 400: return "Bad Request";
     case 404: return "Not Found";
     case 500: return "Internal Server Error";
@@ -51,10 +53,15 @@ bool HttpServerResponse::end(const QByteArray& baBody) {
     baOut += m_options.bHttp10 ? "HTTP/1.0 " : "HTTP/1.1 ";
     baOut += QByteArray::number(m_iStatus) + ' ' + reasonPhrase(m_iStatus) + "\r\n";
     for (const auto& header : m_headers) baOut += header.first + ": " + header.second + "\r\n";
-    baOut += "Content-Length: " + QByteArray::number(baBody.size()) + "\r\n";
+    // A 204 carries no body and no length.
+    if (m_iStatus != 204) baOut += "Content-Length: " + QByteArray::number(baBody.size()) + "\r\n";
     baOut += m_options.bKeepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
     baOut += baBody;
-    if (m_pSocket && m_pSocket->state() == QAbstractSocket::ConnectedState) m_pSocket->write(baOut);
+    if (m_pSocket && m_pSocket->state() == QAbstractSocket::ConnectedState) {
+        m_pSocket->write(baOut);
+        // Send now rather than on the next turn of the event loop.
+        m_pSocket->flush();
+    }
     const QPointer<QTcpSocket> pSocket = m_pSocket;
     const bool bKeepAlive = m_options.bKeepAlive;
     emit finished();

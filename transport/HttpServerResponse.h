@@ -26,6 +26,9 @@ public:
     // unless it is kept alive. False when the answer already ended.
     bool end(const QByteArray& baBody = QByteArray());
 
+    // Sends "Connection: close" and closes after this answer.
+    void closeAfterwards() { m_options.bKeepAlive = false; }
+
     bool isFinished() const { return m_bFinished; }
 
 signals:

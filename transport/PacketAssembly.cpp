@@ -145,6 +145,12 @@ QString takePacket(const QString& strSequence, const QString& strLastPiece, bool
     return strPacket;
 }
 
+void sweepExpired() {
+    Table& t = table();
+    std::unique_lock<std::mutex> locker(t.mutex);
+    t.dropExpired();
+}
+
 qint64 heldChars() {
     Table& t = table();
     std::unique_lock<std::mutex> locker(t.mutex);

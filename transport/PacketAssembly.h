@@ -25,6 +25,10 @@ constexpr qint64 kMaxTableChars = 64 * 1024 * 1024;
 // Sequences not completed this long after their first piece are dropped.
 constexpr qint64 kSequenceLifetimeMs = 60 * 1000;
 
+// Drops the sequences that expired (run by a timer, so that a table nobody
+// touches any more is emptied too).
+void sweepExpired();
+
 // Characters held by the whole table (keys included).
 qint64 heldChars();
 // Number of sequences held (refused ones included until they expire).

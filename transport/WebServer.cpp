@@ -1,45 +1,85 @@
 #include "WebServer.h"
 
 #include "MessageDispatch.h"
+#include "PacketAssembly.h"
 #include "QueryForm.h"
+#include "WebConnectChallenge.h"
 #include "Worker.h"
 
-#include "WebConnectChallenge.h"
-
+#include <QDateTime>
 #include <QDebug>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpSocket>
-#include <QThread>
 #include <QTimerEvent>
 #include <QUuid>
+
+#include <functional>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 constexpr int kMaxPendingConnections = 1024;
 constexpr int kProbeTimeoutMs = 100;
-// Stored in the idle-timer table for a client that was given up; raised by
-// one with every later poll of any client until it is dropped at -1.
+constexpr int kAcceptRetryMs = 100;
+// Stored for a client that was given up; raised by one with every later
+// poll of any client until it is dropped at -1.
 constexpr int kGivenUpMarker = -5;
 
-QString uuidOf(const QByteArray& baMessage) {
-    return QJsonDocument::fromJson(baMessage).object().value(QStringLiteral("uuid")).toString();
+// Events are the module texts with a top-level "cmd". A text that names no
+// "cmd" at all (and escapes nothing) is a response without parsing it.
+bool isEvent(const QString& strMessage) {
+    if (!strMessage.contains(QLatin1String("cmd")) && !strMessage.contains(QLatin1String("\\u"))) return false;
+    const QJsonDocument document = QJsonDocument::fromJson(strMessage.toUtf8());
+    return document.isObject() && document.object().contains(QStringLiteral("cmd"));
 }
+
+// Keys kept in the tables and on the workers are never null, so that a null
+// text can mean "none" (a request without "uuid" is the client "").
+QString clientKey(const QString& strUuid) {
+    return strUuid.isNull() ? QStringLiteral("") : strUuid;
+}
+
+qint64 nowMs() {
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+// A second listening socket (the IPv6 loopback) that hands its connections
+// to the server.
+class ForwardingListener : public QTcpServer {
+public:
+    ForwardingListener(WebServer* pServer) : QTcpServer(pServer), m_pServer(pServer) {}
+
+protected:
+    void incomingConnection(qintptr socketDescriptor) override { m_pServer->acceptConnection(socketDescriptor); }
+
+private:
+    WebServer* m_pServer;
+};
 }  // namespace
 
 WebServer::WebServer(QObject* parent) : QTcpServer(parent), m_pDispatch(new MessageDispatch()) {
     setMaxPendingConnections(kMaxPendingConnections);
     connect(m_pDispatch, &MessageDispatch::messageResponse, this, &WebServer::onMessageResponse);
+    connect(m_pDispatch, &MessageDispatch::sigAnswersSettled, this, &WebServer::onAnswersSettled);
+    connect(this, &QTcpServer::acceptError, this, &WebServer::onAcceptError);
+    m_sweepTimer.setInterval(kSweepIntervalMs);
+    connect(&m_sweepTimer, &QTimer::timeout, this, &WebServer::sweep);
+    m_sweepTimer.start();
 }
 
 WebServer::~WebServer() {
-    // Every worker lives on a thread of its own and is deleted there when
-    // its thread ends: end them all before the tables go.
-    const QList<QThread*> threads = findChildren<QThread*>(QString(), Qt::FindDirectChildrenOnly);
-    for (QThread* pThread : threads) pThread->quit();
-    for (QThread* pThread : threads) pThread->wait();
-    m_mapConnections.clear();
-    m_mapPendingPolls.clear();
+    // Close every connection before the tables go.
+    const QList<Worker*> workers = m_connections.values();
+    m_connections.clear();
+    for (Worker* pWorker : workers) {
+        pWorker->disconnect(this);
+        delete pWorker;
+    }
+    m_clients.clear();
     m_pDispatch->deleteLater();
 }
 
@@ -48,30 +88,65 @@ void WebServer::listenInRange(int iFirst, int iEnd) {
         auto* pProbe = new QTcpSocket(this);
         pProbe->connectToHost(QHostAddress(QHostAddress::LocalHost), static_cast<quint16>(iPort),
                               QIODevice::ReadWrite);
-        if (pProbe->waitForConnected(kProbeTimeoutMs)) {
-            // Something already listens here.
-            pProbe->close();
-            pProbe->deleteLater();
-            continue;
-        }
+        const bool bTaken = pProbe->waitForConnected(kProbeTimeoutMs);
+        pProbe->close();
         pProbe->deleteLater();
-        listen(QHostAddress::Any, static_cast<quint16>(iPort));
-        return;
+        if (bTaken) continue;  // something already listens here
+        if (listenOn(static_cast<quint16>(iPort))) return;
     }
 }
 
-void WebServer::incomingConnection(qintptr socketDescriptor) {
-    const QString strId = QUuid::createUuid().toString();
-    auto* pWorker = new Worker(strId);
-    // Every connection gets a thread of its own; one is started ahead so
-    // that a page's request does not wait for a thread to come up.
-    QThread* pThread = m_pSpareThread ? m_pSpareThread.data() : startThread();
-    m_pSpareThread = nullptr;
-    pWorker->moveToThread(pThread);
+bool WebServer::listenOn(quint16 port) {
+    if (m_policy.bListenAny) {
+        if (listen(QHostAddress::Any, port)) return true;
+        qDebug().noquote() << "cannot listen on port" << port << "(all addresses):" << errorString();
+        return false;
+    }
+    if (!listen(QHostAddress::LocalHost, port)) {
+        qDebug().noquote() << "cannot listen on 127.0.0.1 port" << port << ":" << errorString();
+        return false;
+    }
+    auto* pIpv6 = new ForwardingListener(this);
+    connect(pIpv6, &QTcpServer::acceptError, this, &WebServer::onAcceptError);
+    pIpv6->setMaxPendingConnections(kMaxPendingConnections);
+    if (pIpv6->listen(QHostAddress::LocalHostIPv6, port)) {
+        m_pIpv6Listener = pIpv6;
+        return true;
+    }
+    const bool bTaken = pIpv6->serverError() == QAbstractSocket::AddressInUseError;
+    qDebug().noquote() << "cannot listen on ::1 port" << port << ":" << pIpv6->errorString()
+                       << (bTaken ? "" : "(serving 127.0.0.1 only)");
+    delete pIpv6;
+    if (!bTaken) return true;
+    close();
+    return false;
+}
 
-    // Connected before the thread runs, so that nothing the worker says is
-    // lost. connectionClose reaches onConnectClose before the thread's quit:
-    // the tables forget the worker before it is deleted.
+void WebServer::onAcceptError(QAbstractSocket::SocketError error) {
+    // Qt stops accepting after a resource error (no descriptors left, for
+    // example); try again shortly.
+    auto* pListener = qobject_cast<QTcpServer*>(sender());
+    if (!pListener) return;
+    qDebug().noquote() << "accepting a connection failed (" << error << "):" << pListener->errorString();
+    QTimer::singleShot(kAcceptRetryMs, pListener, [pListener] { pListener->resumeAccepting(); });
+}
+
+void WebServer::incomingConnection(qintptr socketDescriptor) {
+    if (m_connections.size() >= m_iMaxConnections) {
+        if (!m_bRefusing) {
+            qDebug() << "connections refused: limit of" << m_iMaxConnections << "open connections reached";
+            m_bRefusing = true;
+        }
+        QTcpSocket refused;
+        if (refused.setSocketDescriptor(socketDescriptor)) refused.abort();
+        return;
+    }
+    if (m_bRefusing) {
+        qDebug() << "accepting connections again";
+        m_bRefusing = false;
+    }
+    const QString strId = QUuid::createUuid().toString();
+    auto* pWorker = new Worker(strId, &m_policy);
     connect(pWorker, &Worker::receiveWebsocketMessage, this, &WebServer::onWebsocketMessage);
     connect(pWorker, &Worker::websocketConnect, this, &WebServer::replyWebConnect);
     connect(pWorker, &Worker::receiveHttpMessage, this, &WebServer::onHTTPMessage);
@@ -80,79 +155,117 @@ void WebServer::incomingConnection(qintptr socketDescriptor) {
     connect(pWorker, &Worker::httpConnect, this, &WebServer::onHttpConnect);
     connect(pWorker, &Worker::httpDisconnect, this, &WebServer::onHttpDisconnect);
     connect(pWorker, &Worker::httpGet, this, &WebServer::onHttpGet);
-    connect(pWorker, &Worker::connectionClose, this, &WebServer::onConnectClose);
-    connect(pWorker, &Worker::connectionClose, pThread, &QThread::quit);
-    connect(pThread, &QThread::finished, pWorker, &QObject::deleteLater);
+    // Queued: a connection may break while an answer is being written.
+    connect(pWorker, &Worker::connectionClose, this, &WebServer::onConnectClose, Qt::QueuedConnection);
 
-    registerWorker(strId, pWorker);
+    m_connections.insert(strId, pWorker);
+    route(strId, pWorker);
     emit pWorker->newConnection(socketDescriptor);
-    QMetaObject::invokeMethod(this, &WebServer::prepareSpareThread, Qt::QueuedConnection);
 }
 
-QThread* WebServer::startThread() {
-    auto* pThread = new QThread(this);
-    connect(pThread, &QThread::finished, pThread, &QObject::deleteLater);
-    pThread->start(QThread::InheritPriority);
-    return pThread;
+WebServer::Client& WebServer::touch(const QString& strUuid) {
+    Client& client = m_clients[strUuid];
+    client.iLastSeenMs = nowMs();
+    return client;
 }
 
-void WebServer::prepareSpareThread() {
-    if (!m_pSpareThread) m_pSpareThread = startThread();
+void WebServer::tidy(const QString& strUuid) {
+    const auto it = m_clients.find(strUuid);
+    if (it != m_clients.end() && it->isEmpty()) m_clients.erase(it);
 }
 
-Worker* WebServer::registered(const QString& strKey) const {
-    const auto it = m_mapConnections.constFind(strKey);
-    return it == m_mapConnections.constEnd() || it->isEmpty() ? nullptr : it->first();
+void WebServer::route(const QString& strUuid, Worker* pWorker) {
+    touch(strUuid).listRoute.append(pWorker);
+    pWorker->setRouteKey(clientKey(strUuid));
 }
 
-void WebServer::registerWorker(const QString& strKey, Worker* pWorker) {
-    m_mapConnections[strKey].append(pWorker);
+void WebServer::unroute(Worker* pWorker) {
+    const QString strKey = pWorker->routeKey();
+    if (strKey.isNull()) return;
+    pWorker->setRouteKey(QString());
+    const auto it = m_clients.find(strKey);
+    if (it == m_clients.end()) return;
+    it->listRoute.removeOne(pWorker);
+    if (it->isEmpty()) m_clients.erase(it);
 }
 
-void WebServer::unregisterWorker(const QString& strKey, Worker* pWorker) {
-    const auto it = m_mapConnections.find(strKey);
-    if (it == m_mapConnections.end()) return;
-    it->removeOne(pWorker);
-    if (it->isEmpty()) m_mapConnections.erase(it);
+Worker* WebServer::routed(const QString& strUuid) {
+    const auto it = m_clients.find(strUuid);
+    if (it == m_clients.end()) return nullptr;
+    for (Worker* pWorker : it->listRoute) {
+        if (!pWorker->isClosed()) return pWorker;
+    }
+    return nullptr;
 }
 
-void WebServer::unregisterFirst(const QString& strKey) {
-    const auto it = m_mapConnections.find(strKey);
-    if (it == m_mapConnections.end()) return;
-    if (!it->isEmpty()) it->removeFirst();
-    if (it->isEmpty()) m_mapConnections.erase(it);
-}
-
-void WebServer::registerAgain(const QString& szUUID) {
-    auto* pWorker = qobject_cast<Worker*>(sender());
-    if (!pWorker || pWorker->uuid() != szUUID) return;
-    if (!m_mapConnections.value(szUUID).contains(pWorker)) registerWorker(szUUID, pWorker);
-}
-
-void WebServer::answer(Worker* pWorker, const QByteArray& baAnswer) {
-    pWorker->postAnswer(baAnswer);
+void WebServer::endPoll(Client& client, const QByteArray& baAnswer) {
+    Worker* pPoll = client.pPoll;
+    client.pPoll = nullptr;
+    pPoll->setPollKey(QString());
+    if (pPoll->pollTimerId()) {
+        killTimer(pPoll->pollTimerId());
+        m_timerClients.remove(pPoll->pollTimerId());
+        pPoll->setPollTimerId(0);
+    }
+    pPoll->postAnswer(baAnswer);
 }
 
 void WebServer::startIdleTimer(const QString& strUuid) {
-    const int iOld = m_mapIdleTimers.value(strUuid, 0);
-    if (iOld > 0) killTimer(iOld);
-    m_mapIdleTimers.insert(strUuid, startTimer(m_iIdleTimeoutMs, Qt::CoarseTimer));
+    Client& client = m_clients[strUuid];
+    if (client.iIdleTimer) {
+        killTimer(client.iIdleTimer);
+        m_timerClients.remove(client.iIdleTimer);
+    }
+    client.iIdleTimer = startTimer(m_iIdleTimeoutMs, Qt::CoarseTimer);
+    m_timerClients.insert(client.iIdleTimer, clientKey(strUuid));
+    m_mapGivenUp.remove(strUuid);
 }
 
-void WebServer::removeEventsMentioning(const QString& strUuid) {
-    if (strUuid.isEmpty()) return;
-    for (auto it = m_listEvents.begin(); it != m_listEvents.end();) {
-        if (it->contains(strUuid)) {
-            it = m_listEvents.erase(it);
-        } else {
-            ++it;
-        }
+void WebServer::queueEvent(const QString& strUuid, const QString& strEvent) {
+    Client& client = m_clients[strUuid];
+    // The clock of a client known by its events alone starts with the first.
+    if (!client.iLastSeenMs) client.iLastSeenMs = nowMs();
+    client.events.push_back(strEvent);
+    client.iEventBytes += strEvent.size();
+    int iDropped = 0;
+    while (client.events.size() > static_cast<size_t>(kMaxQueuedEvents) || client.iEventBytes > kMaxQueuedEventBytes) {
+        client.iEventBytes -= client.events.front().size();
+        client.events.pop_front();
+        ++iDropped;
+    }
+    if (iDropped && !client.bDroppingEvents) {
+        qDebug().noquote() << "event queue of" << strUuid << "full: oldest events dropped";
+        client.bDroppingEvents = true;
+    } else if (!iDropped) {
+        client.bDroppingEvents = false;
     }
 }
 
+void WebServer::clearEvents(const QString& strUuid) {
+    const auto it = m_clients.find(strUuid);
+    if (it == m_clients.end()) return;
+    it->events.clear();
+    it->iEventBytes = 0;
+    if (it->isEmpty()) m_clients.erase(it);
+}
+
+QStringList WebServer::queuedEvents(const QString& strUuid) const {
+    const auto it = m_clients.constFind(strUuid);
+    return it == m_clients.constEnd() ? QStringList() : QStringList(it->events.begin(), it->events.end());
+}
+
+bool WebServer::hasPendingPoll(const QString& strUuid) const {
+    const auto it = m_clients.constFind(strUuid);
+    return it != m_clients.constEnd() && it->pPoll;
+}
+
 void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID) {
-    // The upgrade may have come after HTTP requests on the same connection.
-    registerAgain(szUUID);
+    // Only the two transport commands are read here; any other text goes to
+    // the modules as it is (a text that names neither cannot be one).
+    if (!strMessage.contains("detectport") && !strMessage.contains("system.webconnect") && !strMessage.contains("\\u")) {
+        m_pDispatch->processMessage(QString::fromUtf8(strMessage));
+        return;
+    }
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(strMessage, &error);
     if (error.error != QJsonParseError::NoError) return;
@@ -166,10 +279,7 @@ void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID) {
         const int iIterations = object.value(QStringLiteral("iterations")).toInt();
         const int iRandom = QueryForm::toInt(object.value(QStringLiteral("random")).toString());
         if (checkWebConnectChallenge(baSession, baUser, baChallenge, iIterations, iRandom) != 0) return;
-        if (Worker* pWorker = registered(szUUID)) {
-            QByteArray baReply = m_pDispatch->buildConnectReply(szUUID).toUtf8();
-            emit pWorker->sendMessage(baReply);
-        }
+        replyWebConnect(szUUID);
         return;
     }
     if (strCmd == QLatin1String("system.webconnect")) {
@@ -180,161 +290,159 @@ void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID) {
 }
 
 void WebServer::replyWebConnect(QString uuid) {
-    Worker* pWorker = registered(uuid);
+    Worker* pWorker = m_connections.value(uuid);
     if (!pWorker) return;
     QByteArray baReply = m_pDispatch->buildConnectReply(uuid).toUtf8();
     emit pWorker->sendMessage(baReply);
 }
 
 void WebServer::onHttpConnect(QString szUUID) {
-    registerAgain(szUUID);
-    Worker* pWorker = registered(szUUID);
+    Worker* pWorker = m_connections.value(szUUID);
     if (!pWorker) return;
-    answer(pWorker, m_pDispatch->buildConnectReply(szUUID).toUtf8());
-    unregisterWorker(szUUID, pWorker);
+    unroute(pWorker);
+    pWorker->postAnswer(m_pDispatch->buildConnectReply(szUUID).toUtf8());
 }
 
 void WebServer::onHttpDisconnect(QString szUUID, QByteArray strMessage) {
-    registerAgain(szUUID);
-    Worker* pWorker = registered(szUUID);
+    Worker* pWorker = m_connections.value(szUUID);
     if (!pWorker) return;
-    answer(pWorker, QByteArrayLiteral("disconnect"));
-    const QString strClient = uuidOf(strMessage);
+    unroute(pWorker);
+    Q_UNUSED(strMessage);  // the worker read its "uuid"
+    const QString strClient = pWorker->requestUuid();
+    pWorker->postAnswer(QByteArrayLiteral("disconnect"));
     m_pDispatch->closeConnection(strClient);
-    if (Worker* pPoll = m_mapPendingPolls.value(strClient)) {
-        answer(pPoll, QByteArrayLiteral("timeout"));
-        killTimer(pPoll->pollTimerId());
-        pPoll->setPollTimerId(0);
+    const auto it = m_clients.find(strClient);
+    if (it == m_clients.end()) return;
+    if (it->pPoll) endPoll(*it, QByteArrayLiteral("timeout"));
+    clearEvents(strClient);
+}
+
+void WebServer::ageGivenUpMarkers() {
+    for (auto it = m_mapGivenUp.begin(); it != m_mapGivenUp.end(); ++it) {
+        if (*it == -1) {
+            m_mapGivenUp.erase(it);
+            return;
+        }
+        ++*it;
     }
-    m_mapPendingPolls.remove(strClient);
-    removeEventsMentioning(strClient);
-    unregisterWorker(szUUID, pWorker);
 }
 
 void WebServer::onHttpGet(QString szUUID, QByteArray strMessage) {
-    registerAgain(szUUID);
-    Worker* pWorker = registered(szUUID);
+    Worker* pWorker = m_connections.value(szUUID);
     if (!pWorker) return;
-    const QString strClient = uuidOf(strMessage);
+    unroute(pWorker);
+    Q_UNUSED(strMessage);  // the worker read its "uuid"
+    const QString strClient = pWorker->requestUuid();
+    Client& client = touch(strClient);
+    if (client.iIdleTimer) {
+        killTimer(client.iIdleTimer);
+        m_timerClients.remove(client.iIdleTimer);
+        client.iIdleTimer = 0;
+    }
+    const auto itMarker = m_mapGivenUp.find(strClient);
+    const bool bGivenUp = itMarker != m_mapGivenUp.end() && *itMarker == kGivenUpMarker;
+    if (itMarker != m_mapGivenUp.end()) m_mapGivenUp.erase(itMarker);
+    ageGivenUpMarkers();
+
+    if (bGivenUp) {
+        pWorker->postAnswer(QByteArrayLiteral("invalid"));
+        tidy(strClient);
+        return;
+    }
+    // A poll that is replaced still gets its answer.
+    if (client.pPoll && client.pPoll != pWorker) endPoll(client, QByteArrayLiteral("timeout"));
+    client.pPoll = pWorker;
+    pWorker->setPollKey(clientKey(strClient));
     const int iPollTimer = startTimer(m_iPollTimeoutMs, Qt::CoarseTimer);
     pWorker->setPollTimerId(iPollTimer);
+    m_timerClients.insert(iPollTimer, clientKey(strClient));
 
-    bool bAnswered = false;
-    const auto itIdle = m_mapIdleTimers.find(strClient);
-    if (itIdle != m_mapIdleTimers.end()) {
-        if (*itIdle == kGivenUpMarker) {
-            answer(pWorker, QByteArrayLiteral("invalid"));
-            killTimer(iPollTimer);
-            pWorker->setPollTimerId(0);
-            bAnswered = true;
-        } else if (*itIdle > 0) {
-            killTimer(*itIdle);
-        }
-        m_mapIdleTimers.erase(itIdle);
+    if (!client.events.empty()) {
+        const QString strEvent = client.events.front();
+        client.events.pop_front();
+        client.iEventBytes -= strEvent.size();
+        endPoll(client, strEvent.toUtf8());
     }
-
-    // Age the markers of clients that were given up.
-    for (auto it = m_mapIdleTimers.begin(); it != m_mapIdleTimers.end(); ++it) {
-        if (*it == -1) {
-            m_mapIdleTimers.erase(it);
-            break;
-        }
-        if (*it < 0) ++*it;
-    }
-
-    if (!bAnswered) {
-        // A poll that is replaced still gets its answer.
-        Worker* pReplaced = m_mapPendingPolls.value(strClient);
-        if (pReplaced && pReplaced != pWorker) {
-            killTimer(pReplaced->pollTimerId());
-            pReplaced->setPollTimerId(0);
-            answer(pReplaced, QByteArrayLiteral("timeout"));
-        }
-        m_mapPendingPolls.insert(strClient, pWorker);
-    }
-    unregisterWorker(szUUID, pWorker);
-    if (bAnswered) return;
-
-    for (auto it = m_listEvents.begin(); it != m_listEvents.end(); ++it) {
-        if (uuidOf(it->toUtf8()) != strClient) continue;
-        answer(pWorker, it->toUtf8());
-        killTimer(pWorker->pollTimerId());
-        pWorker->setPollTimerId(0);
-        m_mapPendingPolls.remove(strClient);
-        m_listEvents.erase(it);
-        break;
-    }
+    tidy(strClient);
 }
 
 void WebServer::onHTTPMessage(QString szUUID, QByteArray strMessage) {
-    registerAgain(szUUID);
-    Worker* pWorker = registered(szUUID);
+    Worker* pWorker = m_connections.value(szUUID);
     if (!pWorker) {
         if (!strMessage.isEmpty()) m_pDispatch->processMessage(QString::fromUtf8(strMessage));
         return;
     }
-    unregisterWorker(szUUID, pWorker);
+    unroute(pWorker);
     if (strMessage.isEmpty()) {
         pWorker->postDrop();
         return;
     }
-    // The module's response carries the request's "uuid": wait under it.
-    const QString strClient = uuidOf(strMessage);
-    registerWorker(strClient, pWorker);
+    // The module's response carries the request's "uuid": wait under it. The
+    // request takes the key over from a WebSocket registered under it.
+    const QString strClient = pWorker->requestUuid();
+    const auto it = m_clients.find(strClient);
+    if (it != m_clients.end()) {
+        for (Worker* pHolder : QList<Worker*>(it->listRoute)) {
+            if (pHolder->connectionType() == Worker::WebSocketConnection) unroute(pHolder);
+        }
+    }
+    route(strClient, pWorker);
     m_pDispatch->processMessage(QString::fromUtf8(strMessage));
-    // Modules answer inside processMessage. A request they drop (not JSON,
-    // unknown module or command) gets no answer: its connection is closed
-    // rather than left waiting, and never receives a later client's answer.
-    if (m_mapConnections.value(strClient).contains(pWorker)) {
-        unregisterWorker(strClient, pWorker);
+    // A request that no module answers (not JSON, unknown module or command)
+    // is closed rather than left waiting, unless an answer for the client is
+    // still on its way from a module that works on a thread of its own.
+    if (pWorker->routeKey() == strClient && !pWorker->isClosed() && !m_pDispatch->isAwaitingAnswer(strClient)) {
+        unroute(pWorker);
+        pWorker->postDrop();
+    }
+}
+
+void WebServer::onAnswersSettled(QString strUUID) {
+    const auto it = m_clients.find(strUUID);
+    if (it == m_clients.end()) return;
+    for (Worker* pWorker : QList<Worker*>(it->listRoute)) {
+        if (pWorker->connectionType() != Worker::HttpConnection) continue;
+        unroute(pWorker);
         pWorker->postDrop();
     }
 }
 
 void WebServer::onConnectClose(int iType, QString strUUID) {
+    Worker* pWorker = m_connections.take(strUUID);
+    if (!pWorker) return;
     if (iType == Worker::WebSocketConnection) {
         m_pDispatch->closeConnection(strUUID);
-        removeEventsMentioning(strUUID);
+        clearEvents(strUUID);
     }
-    // Nothing may name the worker once its thread ends.
-    for (auto it = m_mapConnections.begin(); it != m_mapConnections.end();) {
-        it->erase(std::remove_if(it->begin(), it->end(), [&](Worker* p) { return p->uuid() == strUUID; }),
-                  it->end());
-        it = it->isEmpty() ? m_mapConnections.erase(it) : std::next(it);
+    unroute(pWorker);
+    const QString strPollKey = pWorker->pollKey();
+    const auto it = m_clients.find(strPollKey);
+    if (!strPollKey.isNull() && it != m_clients.end() && it->pPoll == pWorker) {
+        // An aborted poll: the client counts as idle from now on.
+        it->pPoll = nullptr;
+        killTimer(pWorker->pollTimerId());
+        m_timerClients.remove(pWorker->pollTimerId());
+        startIdleTimer(strPollKey);
     }
-    for (auto it = m_mapPendingPolls.begin(); it != m_mapPendingPolls.end();) {
-        if (it.value() && it.value()->uuid() == strUUID) {
-            // An aborted poll: the client counts as idle from now on.
-            killTimer(it.value()->pollTimerId());
-            const QString strClient = it.key();
-            it = m_mapPendingPolls.erase(it);
-            startIdleTimer(strClient);
-        } else {
-            ++it;
-        }
-    }
+    pWorker->deleteLater();
 }
 
 void WebServer::onHTTPImgMutiPackageMessage(QString strUUID) {
-    registerAgain(strUUID);
-    if (Worker* pWorker = registered(strUUID)) unregisterWorker(strUUID, pWorker);
+    if (Worker* pWorker = m_connections.value(strUUID)) unroute(pWorker);
 }
 
 void WebServer::onHTTPImgMessageDetect(QString strUUID) {
-    registerAgain(strUUID);
-    if (Worker* pWorker = registered(strUUID)) unregisterWorker(strUUID, pWorker);
+    if (Worker* pWorker = m_connections.value(strUUID)) unroute(pWorker);
 }
 
 void WebServer::onMessageResponse(QString strUUID, QString message) {
-    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8());
-    const bool bEvent = document.isObject() && document.object().contains(QStringLiteral("cmd"));
-    Worker* pWorker = registered(strUUID);
-    if (bEvent) {
-        if (pWorker) {
+    Worker* pWorker = routed(strUUID);
+    if (isEvent(message)) {
+        if (pWorker && pWorker->connectionType() == Worker::WebSocketConnection) {
             QByteArray baEvent = message.toUtf8();
             emit pWorker->sendMessage(baEvent);
         }
-        m_listEvents.append(message);
+        queueEvent(strUUID, message);
         completePoll(strUUID, false);
         return;
     }
@@ -342,43 +450,55 @@ void WebServer::onMessageResponse(QString strUUID, QString message) {
     if (pWorker->connectionType() == Worker::WebSocketConnection) {
         QByteArray baResponse = message.toUtf8();
         emit pWorker->sendMessage(baResponse);
-        removeEventsMentioning(strUUID);
+        clearEvents(strUUID);
     } else {
-        answer(pWorker, message.toUtf8());
-        unregisterFirst(strUUID);
+        unroute(pWorker);
+        pWorker->postAnswer(message.toUtf8());
     }
 }
 
 void WebServer::completePoll(QString uuid, bool armIdleTimer) {
-    const auto it = m_mapPendingPolls.find(uuid);
-    if (it == m_mapPendingPolls.end()) return;
-    Worker* pWorker = it.value();
-    m_mapPendingPolls.erase(it);
-    if (!pWorker) return;
-    answer(pWorker, QByteArrayLiteral("timeout"));
+    const auto it = m_clients.find(uuid);
+    if (it == m_clients.end() || !it->pPoll) return;
+    endPoll(*it, QByteArrayLiteral("timeout"));
     if (armIdleTimer) startIdleTimer(uuid);
-    killTimer(pWorker->pollTimerId());
-    pWorker->setPollTimerId(0);
 }
 
 void WebServer::timerEvent(QTimerEvent* event) {
     const int iTimerId = event->timerId();
-    for (auto it = m_mapPendingPolls.cbegin(); it != m_mapPendingPolls.cend(); ++it) {
-        if (it.value() && it.value()->pollTimerId() == iTimerId) {
-            completePoll(it.key(), true);
-            return;
-        }
-    }
-    for (auto it = m_mapIdleTimers.begin(); it != m_mapIdleTimers.end(); ++it) {
-        if (it.value() != iTimerId) continue;
-        qDebug() << "timerEvent get timeout";
-        const QString strClient = it.key();
-        killTimer(iTimerId);
-        *it = kGivenUpMarker;
-        m_pDispatch->closeConnection(strClient);
-        removeEventsMentioning(strClient);
+    killTimer(iTimerId);
+    const QString strClient = m_timerClients.take(iTimerId);
+    const auto it = m_clients.find(strClient);
+    if (strClient.isNull() || it == m_clients.end()) return;
+    if (it->pPoll && it->pPoll->pollTimerId() == iTimerId) {
+        it->pPoll->setPollTimerId(0);
+        completePoll(strClient, true);
         return;
     }
-    // A timer nobody claims any more.
-    killTimer(iTimerId);
+    if (it->iIdleTimer != iTimerId) return;
+    qDebug() << "timerEvent get timeout";
+    it->iIdleTimer = 0;
+    // Its queued events stay for its next polls.
+    m_mapGivenUp.insert(strClient, kGivenUpMarker);
+    m_pDispatch->closeConnection(strClient);
+    tidy(strClient);
+}
+
+void WebServer::sweep() {
+    PacketAssembly::sweepExpired();
+    const qint64 iNow = nowMs();
+    int iDropped = 0;
+    for (auto it = m_clients.begin(); it != m_clients.end();) {
+        if (it->listRoute.isEmpty() && !it->pPoll && !it->iIdleTimer && iNow - it->iLastSeenMs >= m_iClientExpiryMs) {
+            iDropped += static_cast<int>(it->events.size());
+            it = m_clients.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (iDropped) qDebug() << iDropped << "events of departed clients dropped";
+#ifdef __GLIBC__
+    // Give memory freed after a burst back to the system.
+    malloc_trim(0);
+#endif
 }

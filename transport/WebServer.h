@@ -1,35 +1,62 @@
 #ifndef TRANSPORT_WEBSERVER_H
 #define TRANSPORT_WEBSERVER_H
 
+#include "AccessPolicy.h"
+
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTcpServer>
+#include <QTimer>
+
+#include <deque>
 
 class MessageDispatch;
-class QThread;
 class Worker;
 
 // The listening side of the local transport: picks the first free port of a
-// range, gives every accepted connection a Worker on a thread of its own, and
-// decides on the main thread which connection waits for which answer, which
-// HTTP poll is pending, which events wait for which client and when an idle
-// HTTP client counts as gone.
+// range, gives every accepted connection a Worker, and decides which
+// connection waits for which answer, which HTTP poll is pending, which
+// events wait for which client and when an idle HTTP client counts as gone.
+//
+// Thread rules: the server, its workers and their sockets all live on the
+// thread that created the server (the main thread); no table is shared with
+// another thread. Answers of modules that work on threads of their own
+// arrive here as queued signals.
+//
+// Limits: at most maxConnections() connections at once (more are closed as
+// soon as they are accepted); per client uuid at most kMaxQueuedEvents
+// events or kMaxQueuedEventBytes bytes wait for a poll (the oldest go
+// first); the events of a client nobody polls, connects or answers for are
+// dropped clientExpiryMs() after it was last seen.
 class WebServer : public QTcpServer {
     Q_OBJECT
 public:
     static constexpr int kDefaultPollTimeoutMs = 15000;
     static constexpr int kDefaultIdleTimeoutMs = 60000;
+    static constexpr int kDefaultMaxConnections = 512;
+    static constexpr int kDefaultClientExpiryMs = 5 * 60 * 1000;
+    static constexpr int kMaxQueuedEvents = 1000;
+    static constexpr qint64 kMaxQueuedEventBytes = 1024 * 1024;
+    static constexpr int kSweepIntervalMs = 10000;
 
     explicit WebServer(QObject* parent = nullptr);
     ~WebServer() override;
 
-    // Listens on all local addresses at the first port of [iFirst, iEnd) on
-    // which nothing answers a connect from 127.0.0.1 within 100 ms. Silent
-    // when every port answers.
+    // Where to listen and whom to serve; set before listenInRange.
+    void setAccessPolicy(const AccessPolicy& policy) { m_policy = policy; }
+    const AccessPolicy& accessPolicy() const { return m_policy; }
+    void setMaxConnections(int iMax) { m_iMaxConnections = qMax(1, iMax); }
+    int maxConnections() const { return m_iMaxConnections; }
+
+    // Listens at the first port of [iFirst, iEnd) on which nothing answers a
+    // connect from 127.0.0.1 within 100 ms and which can be taken: on
+    // 127.0.0.1 and ::1, or on every address when the policy says so. Logs
+    // why a port was passed over; silent when nothing answers.
     void listenInRange(int iFirst, int iEnd);
 
     MessageDispatch* dispatcher() const { return m_pDispatch; }
@@ -38,14 +65,22 @@ public:
     // out may stay away before it is given up.
     void setPollTimeoutMs(int iMs) { m_iPollTimeoutMs = iMs; }
     void setIdleTimeoutMs(int iMs) { m_iIdleTimeoutMs = iMs; }
+    void setClientExpiryMs(int iMs) { m_iClientExpiryMs = iMs; }
+    int clientExpiryMs() const { return m_iClientExpiryMs; }
 
-    // Events kept for HTTP clients, oldest first.
-    QStringList queuedEvents() const { return m_listEvents; }
+    int connectionCount() const { return m_connections.size(); }
+    // Events kept for this client, oldest first.
+    QStringList queuedEvents(const QString& strUuid) const;
     // True while a "system.get" of this client waits.
-    bool hasPendingPoll(const QString& strUuid) const { return m_mapPendingPolls.contains(strUuid); }
+    bool hasPendingPoll(const QString& strUuid) const;
 
     void replyWebConnect(QString uuid);
     void completePoll(QString uuid, bool armIdleTimer);
+    // Drops expired image sequences and the events of departed clients, and
+    // hands freed memory back; runs every kSweepIntervalMs.
+    void sweep();
+    // Accepts a connection handed over by another listener of this server.
+    void acceptConnection(qintptr socketDescriptor) { incomingConnection(socketDescriptor); }
 
 public slots:
     void onWebsocketMessage(QByteArray strMessage, QString szUUID);
@@ -57,36 +92,59 @@ public slots:
     void onHTTPImgMutiPackageMessage(QString strUUID);
     void onHTTPImgMessageDetect(QString strUUID);
     void onMessageResponse(QString strUUID, QString message);
+    // No answer is on its way any more for this client: HTTP requests still
+    // waiting for one are closed.
+    void onAnswersSettled(QString strUUID);
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
     void timerEvent(QTimerEvent* event) override;
 
 private:
-    QThread* startThread();
-    void prepareSpareThread();
-    // First worker registered under the key, or null.
-    Worker* registered(const QString& strKey) const;
-    void registerWorker(const QString& strKey, Worker* pWorker);
-    void unregisterWorker(const QString& strKey, Worker* pWorker);
-    void unregisterFirst(const QString& strKey);
-    // A request on a kept-alive connection whose entry went away with the
-    // previous answer is registered again under its connection id.
-    void registerAgain(const QString& szUUID);
-    void answer(Worker* pWorker, const QByteArray& baAnswer);
-    void startIdleTimer(const QString& strUuid);
-    void removeEventsMentioning(const QString& strUuid);
+    // Everything kept per client uuid.
+    struct Client {
+        // The client's WebSocket, or the HTTP requests waiting for its
+        // responses, oldest first.
+        QList<Worker*> listRoute;
+        Worker* pPoll = nullptr;  // its waiting "system.get"
+        int iIdleTimer = 0;
+        std::deque<QString> events;  // for its polls, oldest first
+        qint64 iEventBytes = 0;
+        bool bDroppingEvents = false;
+        qint64 iLastSeenMs = 0;
+        bool isEmpty() const { return listRoute.isEmpty() && !pPoll && !iIdleTimer && events.empty(); }
+    };
 
-    // Connections waiting for an answer (HTTP) or holding a WebSocket, in
-    // arrival order per key.
-    QMap<QString, QList<Worker*>> m_mapConnections;
-    QMap<QString, Worker*> m_mapPendingPolls;
-    QMap<QString, int> m_mapIdleTimers;
-    QStringList m_listEvents;
+    bool listenOn(quint16 port);
+    void onAcceptError(QAbstractSocket::SocketError error);
+    Client& touch(const QString& strUuid);
+    void tidy(const QString& strUuid);
+    void route(const QString& strUuid, Worker* pWorker);
+    void unroute(Worker* pWorker);
+    // The first open connection routed under the key, or null.
+    Worker* routed(const QString& strUuid);
+    void endPoll(Client& client, const QByteArray& baAnswer);
+    void startIdleTimer(const QString& strUuid);
+    void queueEvent(const QString& strUuid, const QString& strEvent);
+    void clearEvents(const QString& strUuid);
+    void ageGivenUpMarkers();
+
+    AccessPolicy m_policy;
+    int m_iMaxConnections = kDefaultMaxConnections;
+    bool m_bRefusing = false;
+    QPointer<QTcpServer> m_pIpv6Listener;
+    // Every open connection by its connection id.
+    QHash<QString, Worker*> m_connections;
+    QHash<QString, Client> m_clients;
+    // Clients given up, with their marker (-5 up to -1), in key order.
+    QMap<QString, int> m_mapGivenUp;
+    // Poll and idle timers: the client each belongs to.
+    QHash<int, QString> m_timerClients;
+    QTimer m_sweepTimer;
     MessageDispatch* m_pDispatch;
-    QPointer<QThread> m_pSpareThread;
     int m_iPollTimeoutMs = kDefaultPollTimeoutMs;
     int m_iIdleTimeoutMs = kDefaultIdleTimeoutMs;
+    int m_iClientExpiryMs = kDefaultClientExpiryMs;
 };
 
 #endif  // TRANSPORT_WEBSERVER_H

@@ -2,6 +2,7 @@
 
 #include "HttpServerRequest.h"
 
+#include <QDebug>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
@@ -42,6 +43,8 @@ void WebSocket::onPendingConnections() {
             continue;
         }
         m_pHandshakeTimer->stop();
+        m_pHandshakeTimer->deleteLater();
+        m_pHandshakeTimer = nullptr;
         // From here on only the QWebSocket's signals count, and the socket
         // lives exactly as long as the QWebSocket (whose destructor still
         // touches it): drop every other link to the socket.
@@ -51,11 +54,19 @@ void WebSocket::onPendingConnections() {
         m_pWebSocket->setParent(this);
         m_pSocket->setParent(m_pWebSocket);
         m_pWebSocket->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
+        // A frame over the limit closes the connection as soon as its
+        // header is read, before any of it is buffered.
+        m_pWebSocket->setMaxAllowedIncomingFrameSize(kMaxMessageBytes);
         connect(m_pWebSocket, &QWebSocket::textMessageReceived, this,
                 [this](const QString& strMessage) { emit newMessage(strMessage.toUtf8()); });
         connect(m_pWebSocket, &QWebSocket::binaryMessageReceived, this, &WebSocket::newMessage);
         connect(m_pWebSocket, &QWebSocket::disconnected, this, &WebSocket::onDisconnected);
         if (m_pWebSocket->state() != QAbstractSocket::ConnectedState) onDisconnected();
+    }
+    // The handshake is done: the server is needed no more.
+    if (m_pWebSocket && m_pServer) {
+        m_pServer->deleteLater();
+        m_pServer = nullptr;
     }
 }
 
@@ -65,6 +76,7 @@ void WebSocket::onSocketGoneBeforeHandshake() {
 
 void WebSocket::onHandshakeTimeout() {
     if (m_pWebSocket || !m_pSocket) return;
+    qDebug() << "WebSocket handshake not completed in time: connection closed";
     m_pSocket->abort();
     onDisconnected();
 }
@@ -77,11 +89,19 @@ void WebSocket::onDisconnected() {
 
 void WebSocket::sendMessage(const QByteArray& msg) {
     if (!m_pWebSocket || m_bDisconnected) return;
+    if (m_pSocket && m_pSocket->bytesToWrite() > kMaxUnreadBytes) {
+        qDebug() << "WebSocket closed: the page left" << m_pSocket->bytesToWrite() << "bytes unread";
+        m_pWebSocket->abort();
+        onDisconnected();
+        return;
+    }
     if (m_type == TextMessage) {
         m_pWebSocket->sendTextMessage(QString::fromUtf8(msg));
     } else {
         m_pWebSocket->sendBinaryMessage(msg);
     }
+    // Send now rather than on the next turn of the event loop.
+    m_pWebSocket->flush();
 }
 
 void WebSocket::close() {

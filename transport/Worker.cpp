@@ -15,33 +15,35 @@
 #include "WebConnectChallenge.h"
 
 namespace {
-// After an answer, the connection closes as soon as the thread is idle.
-constexpr int kIdleCloseAfterAnswerMs = 1;
+const char* const kAllowedMethods = "GET, POST, OPTIONS";
+const char* const kPreflightMaxAgeSeconds = "600";
 }  // namespace
 
-Worker::Worker(QString uuid) : QObject(nullptr), m_strUuid(std::move(uuid)) {
-    // The socket is adopted on the worker's own thread, after moveToThread.
-    connect(this, &Worker::newConnection, this, &Worker::onNewConnection, Qt::QueuedConnection);
+Worker::Worker(QString uuid, const AccessPolicy* pPolicy)
+    : QObject(nullptr), m_strUuid(std::move(uuid)), m_pPolicy(pPolicy) {
+    connect(this, &Worker::newConnection, this, &Worker::onNewConnection);
 }
 
 Worker::~Worker() = default;
 
 void Worker::postAnswer(const QByteArray& baAnswer) {
-    QMetaObject::invokeMethod(this, [this, baAnswer] { answer(baAnswer); }, Qt::QueuedConnection);
+    answer(baAnswer);
 }
 
 void Worker::postDrop() {
-    QMetaObject::invokeMethod(this, [this] { drop(); }, Qt::QueuedConnection);
+    drop();
 }
 
 void Worker::onNewConnection(qintptr socketDescriptor) {
     auto* pSocket = new QTcpSocket(this);
     if (!pSocket->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
         delete pSocket;
-        // Let the server forget this connection and end the thread.
+        // Let the server forget this connection.
         onClose();
         return;
     }
+    pSocket->setReadBufferSize(kReadBufferBytes);
+    pSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_pSocket = pSocket;
     m_pRequest = new HttpServerRequest(pSocket, this);
     // The request is whole (body included) when ready is emitted.
@@ -50,25 +52,65 @@ void Worker::onNewConnection(qintptr socketDescriptor) {
     connect(m_pRequest, &HttpServerRequest::close, this, &Worker::onClose);
     connect(pSocket, &QTcpSocket::disconnected, m_pRequest, &QObject::deleteLater);
     connect(pSocket, &QTcpSocket::disconnected, pSocket, &QObject::deleteLater);
+    // Also when the request no longer reads (an upgrade that was refused).
+    connect(pSocket, &QTcpSocket::disconnected, this, &Worker::onClose);
+    // A page sends its request right after connecting: read what is already
+    // there now rather than on the next turn of the event loop.
+    pSocket->waitForReadyRead(0);
+}
+
+bool Worker::refuse(HttpServerRequest* pRequest) {
+    const QByteArray baReason = m_pPolicy ? m_pPolicy->refusal(*pRequest) : QByteArray();
+    if (baReason.isEmpty()) return false;
+    qDebug().noquote() << "request refused:" << QString::fromLatin1(baReason);
+    HttpServerResponse response(pRequest->socket(), pRequest->responseOptions());
+    response.writeHead(403);
+    response.closeAfterwards();
+    response.insertHeader("Content-Type", "text/plain");
+    response.end("forbidden");
+    return true;
+}
+
+void Worker::answerPreflight(HttpServerRequest* pRequest, HttpServerResponse* pResponse) {
+    pResponse->writeHead(204);
+    pResponse->insertHeader("Access-Control-Allow-Origin", m_baAllowOrigin);
+    pResponse->insertHeader("Access-Control-Allow-Methods", kAllowedMethods);
+    const QByteArray baHeaders = pRequest->header("Access-Control-Request-Headers");
+    pResponse->insertHeader("Access-Control-Allow-Headers", baHeaders.isEmpty() ? "Content-Type" : baHeaders);
+    pResponse->insertHeader("Access-Control-Allow-Private-Network", "true");
+    pResponse->insertHeader("Access-Control-Max-Age", kPreflightMaxAgeSeconds);
+    if (m_pPolicy && !m_pPolicy->allowedOrigins.isEmpty()) pResponse->insertHeader("Vary", "Origin");
+    m_pResponse = nullptr;
+    finish(pResponse, QByteArray());
+}
+
+void Worker::finish(HttpServerResponse* pResponse, const QByteArray& baBody) {
+    pResponse->end(baBody);
+    delete pResponse;
+    // The next request of a kept-alive connection.
+    if (m_pRequest) m_pRequest->resume();
 }
 
 void Worker::onHttpRequest() {
     if (m_bClosed || !m_pRequest) return;
-    m_iType.store(HttpConnection, std::memory_order_release);
+    m_iType = HttpConnection;
     HttpServerRequest* pRequest = m_pRequest;
+    if (refuse(pRequest)) return;
+    m_baAllowOrigin = m_pPolicy ? m_pPolicy->allowOrigin(*pRequest) : QByteArrayLiteral("*");
 
+    // Owned by the worker until it ended (finish()).
     auto* pResponse = new HttpServerResponse(pRequest->socket(), pRequest->responseOptions(), this);
-    connect(pRequest->socket(), &QTcpSocket::disconnected, pResponse, &QObject::deleteLater);
-    connect(pResponse, &HttpServerResponse::finished, pResponse, &QObject::deleteLater);
-    connect(pResponse, &HttpServerResponse::finished, pRequest, &HttpServerRequest::resume);
 
+    if (pRequest->isPreflight()) {
+        answerPreflight(pRequest, pResponse);
+        return;
+    }
     if (pRequest->header("Expect").trimmed().compare("100-continue", Qt::CaseInsensitive) == 0) {
         pResponse->writeContinue();
     }
     pResponse->writeHead(200);
 
     const QByteArray baBody = pRequest->readBody();
-    pRequest->setTimeout(kIdleCloseAfterAnswerMs);
     m_pResponse = pResponse;
 
     if (!baBody.isEmpty()) {
@@ -81,8 +123,9 @@ void Worker::onHttpRequest() {
 }
 
 void Worker::dispatchBody(const QByteArray& baBody) {
-    const QJsonDocument document = QJsonDocument::fromJson(baBody);
-    const QString strCmd = document.object().value(QStringLiteral("cmd")).toString();
+    const QJsonObject request = QJsonDocument::fromJson(baBody).object();
+    const QString strCmd = request.value(QStringLiteral("cmd")).toString();
+    m_strRequestUuid = request.value(QStringLiteral("uuid")).toString();
     if (strCmd == QLatin1String("system.webconnect")) {
         emit httpConnect(m_strUuid);
     } else if (strCmd == QLatin1String("system.get")) {
@@ -129,7 +172,7 @@ void Worker::serveQueryForm(const QString& strQuery) {
             answer(QByteArrayLiteral("invalid"));
             return;
         }
-        if (strText.isEmpty()) qDebug() << "image request decodes to nothing:" << strPacket;
+        if (strText.isEmpty()) qDebug() << "image request decodes to nothing:" << strPacket.left(200);
         dispatchBody(strText.toUtf8());
         return;
     }
@@ -146,26 +189,23 @@ void Worker::answer(const QByteArray& baAnswer) {
     if (!m_pResponse) return;
     HttpServerResponse* pResponse = m_pResponse;
     m_pResponse = nullptr;
-    if (m_bImageAnswer) {
-        pResponse->insertHeader("Content-Type", "image/bmp");
-        pResponse->insertHeader("Access-Control-Allow-Origin", "*");
-        pResponse->end(ImageUtil::buildImgData(baAnswer.constData()));
-        return;
-    }
-    pResponse->insertHeader("Content-Type", "text/html");
-    pResponse->insertHeader("Access-Control-Allow-Origin", "*");
-    pResponse->end(baAnswer);
+    pResponse->insertHeader("Content-Type", m_bImageAnswer ? "image/bmp" : "text/html");
+    pResponse->insertHeader("Access-Control-Allow-Origin", m_baAllowOrigin);
+    if (m_pPolicy && !m_pPolicy->allowedOrigins.isEmpty()) pResponse->insertHeader("Vary", "Origin");
+    finish(pResponse, m_bImageAnswer ? ImageUtil::buildImgData(baAnswer.constData()) : baAnswer);
 }
 
 void Worker::drop() {
     if (!m_pResponse) return;
+    delete m_pResponse.data();
     m_pResponse = nullptr;
     if (m_pSocket) m_pSocket->disconnectFromHost();
 }
 
 void Worker::onWebsocketConnect() {
     if (m_bClosed || !m_pRequest) return;
-    m_iType.store(WebSocketConnection, std::memory_order_release);
+    if (refuse(m_pRequest)) return;
+    m_iType = WebSocketConnection;
     // The socket now belongs to the WebSocket.
     disconnect(m_pSocket, nullptr, m_pRequest, nullptr);
     disconnect(m_pSocket, &QTcpSocket::disconnected, m_pSocket, &QObject::deleteLater);
@@ -174,8 +214,7 @@ void Worker::onWebsocketConnect() {
     auto* pWebSocket = new WebSocket(this);
     pWebSocket->setMessagesType(WebSocket::TextMessage);
     connect(pWebSocket, &WebSocket::newMessage, this, &Worker::onNewMessage);
-    // The emitting (main) thread waits until the frame is written.
-    connect(this, &Worker::sendMessage, pWebSocket, &WebSocket::sendMessage, Qt::BlockingQueuedConnection);
+    connect(this, &Worker::sendMessage, pWebSocket, &WebSocket::sendMessage);
     connect(pWebSocket, &WebSocket::disconnected, this, &Worker::onClose);
     connect(pWebSocket, &WebSocket::disconnected, pWebSocket, &QObject::deleteLater);
     pWebSocket->startServerHandshake(m_pRequest);
@@ -190,5 +229,5 @@ void Worker::onClose() {
     if (m_bClosed) return;
     m_bClosed = true;
     m_pResponse = nullptr;
-    emit connectionClose(m_iType.load(std::memory_order_acquire), m_strUuid);
+    emit connectionClose(m_iType, m_strUuid);
 }

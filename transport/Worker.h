@@ -1,20 +1,26 @@
-// Serves one accepted TCP connection on a thread of its own: HTTP requests
-// (body form and query form) and, after an upgrade, a WebSocket. Everything
-// it receives leaves as a signal for the server on the main thread; answers
-// come back through postAnswer or the sendMessage signal.
+// Serves one accepted TCP connection: HTTP requests (body form, query form,
+// CORS preflights) and, after an upgrade, a WebSocket. Everything it receives
+// leaves as a signal for the WebServer; answers come back through
+// postAnswer or the sendMessage signal.
+//
+// Thread rules: a worker lives on the WebServer's thread (the main thread),
+// like every object it creates. Its signals reach the server directly,
+// except connectionClose, which is queued so that a connection that breaks
+// while an answer is being written never changes the server's tables
+// under its feet.
 #ifndef TRANSPORT_WORKER_H
 #define TRANSPORT_WORKER_H
+
+#include "AccessPolicy.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QPointer>
 #include <QString>
-
-#include <atomic>
+#include <QTcpSocket>
 
 class HttpServerRequest;
 class HttpServerResponse;
-#include <QTcpSocket>
 class WebSocket;
 
 class Worker : public QObject {
@@ -22,25 +28,43 @@ class Worker : public QObject {
 public:
     enum ConnectionType { WebSocketConnection = 0, HttpConnection = 1 };
 
-    explicit Worker(QString uuid);
+    // Largest amount of unread input a connection buffers; the socket is
+    // not read further until it is taken.
+    static constexpr qint64 kReadBufferBytes = 128 * 1024;
+
+    // pPolicy (may be null: everything allowed) must outlive the worker.
+    explicit Worker(QString uuid, const AccessPolicy* pPolicy = nullptr);
     ~Worker() override;
 
     QString uuid() const { return m_strUuid; }
 
-    // Id of the timer that bounds the current poll. Main thread only.
+    // Id of the timer that bounds the current poll.
     int pollTimerId() const { return m_iPollTimerId; }
     void setPollTimerId(int iTimerId) { m_iPollTimerId = iTimerId; }
 
-    // 1 once an HTTP request was served, 0 for a WebSocket. Any thread.
-    int connectionType() const { return m_iType.load(std::memory_order_acquire); }
+    // The client uuid under which the server routes answers to this worker,
+    // and the one whose "system.get" it carries (empty when none): kept here
+    // so that a closing connection is found in the tables at once.
+    QString routeKey() const { return m_strRouteKey; }
+    void setRouteKey(const QString& strKey) { m_strRouteKey = strKey; }
+    QString pollKey() const { return m_strPollKey; }
+    void setPollKey(const QString& strKey) { m_strPollKey = strKey; }
 
-    // Hands over the answer to the HTTP request this worker waits on. Safe
-    // from any thread: the bytes travel by value into the worker's thread,
-    // which sends them as soon as it runs. An answer with nothing waiting
-    // for it is dropped.
+    // The "uuid" named in the body of the HTTP request being served (empty
+    // when there is none or the body is not JSON).
+    QString requestUuid() const { return m_strRequestUuid; }
+
+    // 1 once an HTTP request was served, 0 for a WebSocket.
+    int connectionType() const { return m_iType; }
+    // True while an HTTP request waits for its answer.
+    bool isWaiting() const { return !m_pResponse.isNull(); }
+    bool isClosed() const { return m_bClosed; }
+
+    // Sends the answer to the HTTP request this worker waits on; an answer
+    // with nothing waiting for it is dropped.
     void postAnswer(const QByteArray& baAnswer);
     // The request this worker waits on gets no answer: the connection is
-    // closed instead. Safe from any thread.
+    // closed instead.
     void postDrop();
 
 signals:
@@ -64,19 +88,29 @@ public slots:
     void onClose();
 
 private:
+    // Answers 403 and closes when the policy refuses the request.
+    bool refuse(HttpServerRequest* pRequest);
+    void answerPreflight(HttpServerRequest* pRequest, HttpServerResponse* pResponse);
     void dispatchBody(const QByteArray& baBody);
     void serveQueryForm(const QString& strQuery);
     void answer(const QByteArray& baAnswer);
+    // Ends the response with the body, releases it and goes on with the
+    // next request.
+    void finish(HttpServerResponse* pResponse, const QByteArray& baBody);
     void drop();
-    void endWithImage(const QByteArray& baText);
 
     const QString m_strUuid;
+    const AccessPolicy* m_pPolicy;
     int m_iPollTimerId = 0;
-    std::atomic<int> m_iType{WebSocketConnection};
+    int m_iType = WebSocketConnection;
+    QString m_strRouteKey;
+    QString m_strPollKey;
+    QString m_strRequestUuid;
 
     QPointer<QTcpSocket> m_pSocket;
     QPointer<HttpServerRequest> m_pRequest;
     QPointer<HttpServerResponse> m_pResponse;  // the answer being waited for
+    QByteArray m_baAllowOrigin;                // of the request being answered
     bool m_bImageAnswer = false;
     bool m_bClosed = false;
 };

@@ -7,6 +7,8 @@
 #include "REZivORU_test.h"
 
 #include <http_parser.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
 
 #include <atomic>
 #include <cerrno>
@@ -242,14 +244,54 @@ bool parseAddress(const char* szText, std::string& strHost, std::string& strPort
     return true;
 }
 
-bool currentAddress(std::string& strHost, std::string& strPort, std::string* pAccessKey) {
+// What a device call needs: the address and the keys. Fails with error 8
+// before a successful ZBNet_Init, with error 9 without an address.
+struct Session {
+    std::string strHost;
+    std::string strPort;
+    std::string strAccessKey;
+    std::string strSecretKey;
+};
+
+bool currentSession(Session& session) {
     Library& lib = library();
     std::lock_guard<std::mutex> lock(lib.mutex);
+    if (!lib.bInitialized) return fail(ZBNET_ERR_INIT);
     if (lib.strHost.empty()) return fail(ZBNET_ERR_LOCAL_CONFIG);
-    strHost = lib.strHost;
-    strPort = lib.strPort;
-    if (pAccessKey) *pAccessKey = lib.strAccessKey;
+    session = Session{lib.strHost, lib.strPort, lib.strAccessKey, lib.strSecretKey};
     return true;
+}
+
+// The access key as it travels: bytes outside printable ASCII, blanks and
+// "%" percent-encoded, so that no key can break a header or the talk line.
+std::string encodedKey(const std::string& strKey) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string strEncoded;
+    for (unsigned char c : strKey) {
+        if (c > 0x20 && c < 0x7f && c != '%') {
+            strEncoded.push_back(static_cast<char>(c));
+        } else {
+            strEncoded.push_back('%');
+            strEncoded.push_back(kHex[c >> 4]);
+            strEncoded.push_back(kHex[c & 15]);
+        }
+    }
+    return strEncoded;
+}
+
+// Lowercase hex of HMAC-SHA-256 over strText keyed with the secret key.
+std::string signature(const std::string& strSecretKey, const std::string& strText) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int nDigest = 0;
+    HMAC(EVP_sha256(), strSecretKey.data(), static_cast<int>(strSecretKey.size()),
+         reinterpret_cast<const unsigned char*>(strText.data()), strText.size(), digest, &nDigest);
+    static const char kHex[] = "0123456789abcdef";
+    std::string strHex;
+    for (unsigned int i = 0; i < nDigest; ++i) {
+        strHex.push_back(kHex[digest[i] >> 4]);
+        strHex.push_back(kHex[digest[i] & 15]);
+    }
+    return strHex;
 }
 
 bool isHeaderSafe(const char* szText) {
@@ -329,18 +371,20 @@ bool ZBNet_CmdWI(const char* szDeviceSerial, const char* szPath, const char* szM
     *ppBuf = nullptr;
     *piLen = 0;
 
-    std::string strHost, strPort, strAccessKey;
-    if (!currentAddress(strHost, strPort, &strAccessKey)) return false;
+    Session session;
+    if (!currentSession(session)) return false;
 
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(library().iTimeoutMs.load());
-    const int iSocket = connectTo(strHost, strPort, deadline);
+    const int iSocket = connectTo(session.strHost, session.strPort, deadline);
     if (iSocket < 0) return false;
 
     const std::string strBody = szBody ? szBody : "";
     std::string strRequest = std::string(szMethod) + " " + szPath + " HTTP/1.1\r\n";
-    strRequest += "Host: " + strHost + ":" + strPort + "\r\n";
+    strRequest += "Host: " + session.strHost + ":" + session.strPort + "\r\n";
     strRequest += "X-Device-Serial: " + std::string(szDeviceSerial) + "\r\n";
-    strRequest += "X-Access-Key: " + strAccessKey + "\r\n";
+    strRequest += "X-Access-Key: " + encodedKey(session.strAccessKey) + "\r\n";
+    strRequest += "X-Signature: " +
+                  signature(session.strSecretKey, std::string(szMethod) + " " + szPath + "\n" + strBody) + "\r\n";
     strRequest += "Content-Type: application/json\r\n";
     strRequest += "Content-Length: " + std::to_string(strBody.size()) + "\r\n";
     strRequest += "Connection: close\r\n\r\n";
@@ -409,14 +453,16 @@ int32_t ZBNet_StartVoiceTalk(const char* szDeviceSerial, const ZBNetVoiceTalkPar
         fail(ZBNET_ERR_PARAMETER);
         return -1;
     }
-    std::string strHost, strPort;
-    if (!currentAddress(strHost, strPort, nullptr)) return -1;
+    Session session;
+    if (!currentSession(session)) return -1;
 
     Library& lib = library();
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(lib.iTimeoutMs.load());
-    const int iSocket = connectTo(strHost, strPort, deadline);
+    const int iSocket = connectTo(session.strHost, session.strPort, deadline);
     if (iSocket < 0) return -1;
-    if (!sendAll(iSocket, "TALK " + std::string(szDeviceSerial) + "\n", deadline)) {
+    const std::string strTalk = "TALK " + std::string(szDeviceSerial);
+    if (!sendAll(iSocket, strTalk + " " + encodedKey(session.strAccessKey) + " " + signature(session.strSecretKey, strTalk) + "\n",
+                 deadline)) {
         ::close(iSocket);
         return -1;
     }

@@ -24,7 +24,7 @@ extern "C" {
 enum {
     ZBNET_ERR_NONE = 0,
     ZBNET_ERR_PARAMETER = 2,       // null pointer, unknown type or unknown handle
-    ZBNET_ERR_INIT = 8,            // ZBNet_Init with an empty key
+    ZBNET_ERR_INIT = 8,            // not initialised: ZBNet_Init refused its keys or never ran
     ZBNET_ERR_LOCAL_CONFIG = 9,    // address not "host:port", or none set
     ZBNET_ERR_CONNECT = 16,        // the device refused the connection or cannot be reached
     ZBNET_ERR_TIMEOUT = 17,        // no answer in time
@@ -66,7 +66,8 @@ static_assert(sizeof(ZBNetLocalConfig) == 2048, "local configuration record keep
 #endif
 
 // Readies the library with an access key and a secret key; both must be
-// non-empty (else error 8). A second call replaces the keys.
+// non-empty (else error 8). A second call replaces the keys. Until a call
+// succeeds, device requests and talks fail with error 8.
 ZBNET_API bool ZBNet_Init(const char* szAccessKey, const char* szSecretKey);
 
 // Forgets the keys and the address and ends every open talk without calling
@@ -78,7 +79,10 @@ ZBNET_API void ZBNet_Fini(void);
 ZBNET_API bool ZBNet_SetLocalConfig(int32_t iType, const ZBNetLocalConfig* pConfig);
 
 // Sends one device request: METHOD http://host:port + szPath with szBody and
-// the headers X-Device-Serial and X-Access-Key. True when the device answered
+// the headers X-Device-Serial, X-Access-Key (bytes outside printable ASCII,
+// blanks and "%" percent-encoded) and X-Signature (lowercase hex of
+// HMAC-SHA-256 keyed with the secret key over METHOD, a blank, the path, a
+// line feed and the body). True when the device answered
 // with status 200: *ppBuf then holds the answer body, zero-terminated, to be
 // released with ZBNet_FreeBuf, and *piLen its length. Otherwise false with
 // the device's X-Library-Error number, or 302 for another status, 16 when the
@@ -89,9 +93,10 @@ ZBNET_API bool ZBNet_CmdWI(const char* szDeviceSerial, const char* szPath, const
 // Releases a buffer of ZBNet_CmdWI; null is ignored.
 ZBNET_API void ZBNet_FreeBuf(char* pBuf);
 
-// Opens a voice talk with the device. Returns a new handle (0, 1, 2, ...) or
-// -1: the device's refusal number, 16 when refused, 17 when no answer came in
-// time.
+// Opens a voice talk with the device (the line "TALK <serial> <access key>
+// <signature>", the signature as above over "TALK <serial>"). Returns a new
+// handle (0, 1, 2, ...) or -1: the device's refusal number, 16 when refused,
+// 17 when no answer came in time.
 ZBNET_API int32_t ZBNet_StartVoiceTalk(const char* szDeviceSerial, const ZBNetVoiceTalkParam* pParam,
                                        void* pUser);
 

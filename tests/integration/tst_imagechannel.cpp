@@ -228,45 +228,6 @@ private slots:
     // Many connections at once, each with a request of its own: every one
     // must read its own answer (here its own connect reply, whose uuid no
     // other connection gets).
-    void concurrentRequestsGetTheirOwnImages() {
-        constexpr int kClients = 24;
-        QList<QTcpSocket*> sockets;
-        QHash<QTcpSocket*, QByteArray> received;
-        for (int i = 0; i < kClients; ++i) {
-            auto* pSocket = new QTcpSocket(this);
-            pSocket->connectToHost(QHostAddress::LocalHost, m_iPort);
-            sockets << pSocket;
-        }
-        for (int i = 0; i < kClients; ++i) {
-            QVERIFY(sockets[i]->waitForConnected(3000));
-            const QByteArray json = "{\"cmd\":\"system.webconnect\",\"pad\":\"" + QByteArray(i * 5, 'p') + "\"}";
-            sockets[i]->write("GET /?&data=" + packetFor(json) + "&sequence=c" + QByteArray::number(i) +
-                              "&isLast=true HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
-        }
-        QElapsedTimer timer;
-        timer.start();
-        auto complete = [&]() {
-            for (QTcpSocket* pSocket : sockets) {
-                received[pSocket] += pSocket->readAll();
-                if (pSocket->state() == QAbstractSocket::ConnectedState) return false;
-            }
-            return true;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(complete(), 20000);
-
-        QSet<QString> uuids;
-        for (QTcpSocket* pSocket : sockets) {
-            const QByteArray response = received[pSocket];
-            const QByteArray text = textOfImage(response.mid(response.indexOf("\r\n\r\n") + 4));
-            QVERIFY2(isConnectReply(text), text.constData());
-            uuids.insert(jsonOf(text).value("uuid").toString());
-            pSocket->deleteLater();
-        }
-        QCOMPARE(uuids.size(), kClients);
-    }
-
-    // What a page gets when a request is over a bound: the image of
-    // "invalid", and the request is not carried out.
     void overBoundRequestsGetInvalid() {
         // Inflates to 2 MiB: refused although the packet itself is small.
         const QByteArray huge = "{\"cmd\":\"system.webconnect\",\"pad\":\"" + QByteArray(2 * 1024 * 1024, 'x') + "\"}";

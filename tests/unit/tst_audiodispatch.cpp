@@ -21,6 +21,7 @@
 namespace {
 
 constexpr quint16 kSimPort = 27500;
+constexpr quint16 kStrictSimPort = 27501;  // a device that checks the key pair
 constexpr quint16 kClosedPort = 27509;  // nothing listens here
 const char* const kIv = "0f1e2d3c4b5a69788796a5b4c3d2e1f0";
 const char* const kAccessKey = "plain-access-key";
@@ -114,7 +115,8 @@ private slots:
     void modeRequestFailures_data();
     void modeRequestFailures();
     void modeRequestTimesOut();
-    void keysThatDecryptToEmptyText();
+    void credentialMistakesAreRefused_data();
+    void credentialMistakesAreRefused();
     void initFailsWithAnEmptySecretKey();
     void addressCutAt64Bytes();
     void badAddress();
@@ -448,14 +450,44 @@ void TestAudioDispatch::modeRequestTimesOut() {
     QVERIFY(logged("startVoiceTalk error code\\[17\\]!$"));
 }
 
-void TestAudioDispatch::keysThatDecryptToEmptyText() {
-    QJsonObject request = startRequest(m_sim.address());
-    request.insert("Security", 2);
+void TestAudioDispatch::credentialMistakesAreRefused_data() {
+    QTest::addColumn<QString>("key");  // request key changed, "ZBCInfo/SK" for the secret key
+    QTest::addColumn<QJsonValue>("value");
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<QString>("refusal");  // what the device refused, empty: nothing reached it
+    QTest::newRow("right keys") << "" << QJsonValue() << 0 << "";
+    QTest::newRow("wrong Iv") << "Iv" << QJsonValue("00112233445566778899aabbccddeeff") << -1 << "";
+    QTest::newRow("wrong secret key") << "ZBCInfo/SK" << QJsonValue(protect("another-secret")) << 8000 << "signature";
+    // Keys that decrypt to nothing: ZBNet_Init is never called and the
+    // library refuses the device request as not initialised (error 8).
+    QTest::newRow("scheme 2") << "Security" << QJsonValue(2) << 8006 << "";
+}
+
+void TestAudioDispatch::credentialMistakesAreRefused() {
+    QFETCH(QString, key);
+    QFETCH(QJsonValue, value);
+    QFETCH(int, expected);
+    QFETCH(QString, refusal);
+    DeviceSimProcess strict;
+    QVERIFY(strict.start(kStrictSimPort, {"--access-key", kAccessKey, "--secret-key", kSecretKey}));
+    QJsonObject request = startRequest(strict.address());
+    if (key.startsWith("ZBCInfo/")) {
+        QJsonObject info = request.value("ZBCInfo").toObject();
+        info.insert(key.mid(8), value);
+        request.insert("ZBCInfo", info);
+    } else if (!key.isEmpty()) {
+        request.insert(key, value);
+    }
     const QJsonObject response = startTalk(request);
-    QCOMPARE(ZBNetTest_InitCount(), 0);
-    QCOMPARE(response.value("errorCode").toInt(-1), 0);  // went on to the address and the device
-    QCOMPARE(m_sim.waitForEvent("mode").value("accessKey").toString(), QString());
-    QCOMPARE(ZBNetTest_LastConfigAddress(), m_sim.address().toStdString());
+    const int iCode = response.value("errorCode").toInt(-1);
+    if (expected >= 0) QCOMPARE(iCode, expected);
+    if (expected != 0) {
+        QVERIFY2(iCode > 0, "a credential mistake must not open a talk");
+        QCOMPARE(response.value("handle").toInt(), -1);
+        QCOMPARE(strict.takeEvents("talk").size(), 0);
+    }
+    if (expected == 8006) QVERIFY(logged("ZBNet_CmdWI error\\[8\\]!$"));
+    if (!refusal.isEmpty()) QCOMPARE(strict.waitForEvent("refused").value("reason").toString(), refusal);
 }
 
 void TestAudioDispatch::initFailsWithAnEmptySecretKey() {
@@ -491,12 +523,9 @@ void TestAudioDispatch::badAddress() {
     QVERIFY(logged("startREZivORUTalk  setZBCAddress error!$"));
     QCOMPARE(m_sim.takeEvents("mode").size(), 0);
 
-    // Keys that do not decrypt and an address equal to the remembered (empty)
-    // one: the library is neither initialised nor configured, and the device
-    // cannot be reached without an address (library error 9).
-    QJsonObject empty = startRequest(QString());
-    empty.insert("Iv", "short");
-    QCOMPARE(startTalk(empty).value("errorCode").toInt(-1), 8001);
+    // Keys, but an address equal to the remembered (empty) one: never set,
+    // so the device cannot be reached (library error 9).
+    QCOMPARE(startTalk(startRequest(QString())).value("errorCode").toInt(-1), 8001);
 }
 
 void TestAudioDispatch::sameKeysAndAddressAreNotSetAgain() {
@@ -534,7 +563,7 @@ void TestAudioDispatch::stopWithForeignTalkId() {
     QCOMPARE(send({{"cmd", "audio.changeModel"}, {"uuid", "u"}, {"handle", hTalk}, {"model", "start"}})
                  .value("errorCode").toInt(-1), 8008);
     QCOMPARE(m_sim.takeEvents("mode").size(), 0);
-    QVERIFY(logged("ZBNet_CmdWI error\\[9\\]!$"));
+    QVERIFY(logged("ZBNet_CmdWI error\\[8\\]!$"));
     QVERIFY(logged("changeTalk error\\[start\\]!$"));
 }
 
@@ -567,7 +596,7 @@ void TestAudioDispatch::stopEndsModeOnlyWhenItSucceeds() {
     // The device is still in talk mode: the next stop tries "end" again (the
     // library is finalised by then, so it fails to reach the device).
     QVERIFY(m_sim.setScript(QJsonObject{{"modes", QJsonObject{{"end", QJsonObject{{"answer", QJsonObject{{"statusString", "OK"}}}}}}}}));
-    QCOMPARE(send({{"cmd", "audio.stopTalk"}, {"uuid", "u"}, {"talkId", "talk-1"}}).value("errorCode").toInt(-1), 8001);
+    QCOMPARE(send({{"cmd", "audio.stopTalk"}, {"uuid", "u"}, {"talkId", "talk-1"}}).value("errorCode").toInt(-1), 8006);
 
     // A new start and a stop whose "end" is answered "OK" clear it: the
     // stop after that sends no "end".

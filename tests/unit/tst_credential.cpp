@@ -67,15 +67,12 @@ private slots:
     void opensslVectors();
     void refusedInput_data();
     void refusedInput();
-    void ivOfThirtyTwoCharactersWithNonHexDigits();
-    void uppercaseHexDecodesTheSame();
+    void lenientInput_data();
+    void lenientInput();
     void longestAcceptedText();
     void partialLastBlockIsZeroCompleted();
-    void base64WithLineBreaksAndBlanks();
     void senderToolRoundTrip();
-    void senderLimits();
     void javascriptSenderMatches();
-    void hexEncodeCapacity();
     void hexDecodeRules_data();
     void hexDecodeRules();
     void base64DecodeRules_data();
@@ -152,20 +149,28 @@ void TestCredential::refusedInput() {
     QVERIFY(strPlain.empty());  // the earlier content is gone too
 }
 
-void TestCredential::ivOfThirtyTwoCharactersWithNonHexDigits() {
-    // Characters that are not hexadecimal digits count as 0.
-    std::string strBytes = zeroCompleted("QUJD");  // "ABC"
-    const std::string strProtected = encryptRaw(strBytes, "00112233445566778899aabbccdd0e0f");
-    bool bRan = false;
-    QCOMPARE(QString::fromStdString(decrypt(strProtected, "00112233445566778899aabbccddxexz", 1, &bRan)),
-             QString("ABC"));
-    QVERIFY(bRan);
+void TestCredential::lenientInput_data() {
+    QTest::addColumn<QString>("protectedText");
+    QTest::addColumn<QString>("iv");
+    QTest::addColumn<QString>("plain");
+    // Characters of the vector that are not hexadecimal digits count as 0.
+    QTest::newRow("non-hex digits in the vector")
+        << QString::fromStdString(encryptRaw(zeroCompleted("QUJD"), "00112233445566778899aabbccdd0e0f"))
+        << "00112233445566778899aabbccddxexz" << "ABC";
+    QTest::newRow("upper-case hex") << QString("95c5c9d7590edb273aa4e28d74a4abea886ccc8983ece0c8ff7f51d53d3d4092").toUpper()
+                                    << QString(kIv).toUpper() << "Vector-AK-2026";
+    QTest::newRow("Base64 with line breaks and blanks")
+        << QString::fromStdString(encryptRaw(zeroCompleted("VmVj\r\ndG9y LUFL\n\tLTIw=MjY=\n"), kIv)) << kIv
+        << "Vector-AK-2026";
 }
 
-void TestCredential::uppercaseHexDecodesTheSame() {
-    const QString lower = "95c5c9d7590edb273aa4e28d74a4abea886ccc8983ece0c8ff7f51d53d3d4092";
-    QCOMPARE(QString::fromStdString(decrypt(lower.toUpper().toStdString(), QString(kIv).toUpper().toStdString())),
-             QString("Vector-AK-2026"));
+void TestCredential::lenientInput() {
+    QFETCH(QString, protectedText);
+    QFETCH(QString, iv);
+    QFETCH(QString, plain);
+    bool bRan = false;
+    QCOMPARE(QString::fromStdString(decrypt(protectedText.toStdString(), iv.toStdString(), 1, &bRan)), plain);
+    QVERIFY(bRan);
 }
 
 void TestCredential::longestAcceptedText() {
@@ -211,11 +216,6 @@ void TestCredential::partialLastBlockIsZeroCompleted() {
     QCOMPARE(QByteArray::fromStdString(strFromPartial).left(12), QByteArray("Vector-AK-20"));
 }
 
-void TestCredential::base64WithLineBreaksAndBlanks() {
-    const std::string strProtected = encryptRaw(zeroCompleted("VmVj\r\ndG9y LUFL\n\tLTIw=MjY=\n"), kIv);
-    QCOMPARE(QString::fromStdString(decrypt(strProtected)), QString("Vector-AK-2026"));
-}
-
 void TestCredential::senderToolRoundTrip() {
     const QString strTool = QStringLiteral(PROTECT_CREDENTIAL_BIN);
     QProcess tool;
@@ -243,18 +243,6 @@ void TestCredential::senderToolRoundTrip() {
     tooLong.start(strTool, {QString(754, QLatin1Char('x'))});
     QVERIFY(tooLong.waitForFinished(10000));
     QVERIFY(tooLong.exitCode() != 0);
-}
-
-void TestCredential::senderLimits() {
-    unsigned char iv[16] = {};
-    std::string strProtected;
-    QVERIFY(protectCredential(std::string(753, 'k'), iv, strProtected));
-    QVERIFY(strProtected.size() < 2048);
-    QVERIFY(!protectCredential(std::string(754, 'k'), iv, strProtected));
-    QVERIFY(strProtected.empty());
-    QVERIFY(protectCredential(std::string(), iv, strProtected));
-    QCOMPARE(strProtected.size(), size_t(32));  // a whole block of zeros
-    QCOMPARE(decrypt(strProtected, std::string(32, '0')), std::string());
 }
 
 void TestCredential::javascriptSenderMatches() {
@@ -297,25 +285,6 @@ void TestCredential::javascriptSenderMatches() {
     QCOMPARE(QString::fromStdString(decrypt(fresh.value("values").toArray().at(1).toString().toStdString(), strFreshIv)),
              QString("fresh-sk"));
     QVERIFY(output.value("refused").toBool());
-}
-
-void TestCredential::hexEncodeCapacity() {
-    const unsigned char bytes[3] = {0x00, 0xAB, 0x7F};
-    char out[7];
-    std::memset(out, 'z', sizeof(out));
-    hexEncode(bytes, 3, out, sizeof(out));
-    QCOMPARE(QByteArray(out), QByteArray("00ab7f"));
-
-    // Exactly full: no room for a terminating zero, still written.
-    char full[6];
-    hexEncode(bytes, 3, full, sizeof(full));
-    QCOMPARE(QByteArray(full, 6), QByteArray("00ab7f"));
-
-    // More than half the capacity: the output stays all zero.
-    char tooSmall[5];
-    std::memset(tooSmall, 'z', sizeof(tooSmall));
-    hexEncode(bytes, 3, tooSmall, sizeof(tooSmall));
-    QCOMPARE(QByteArray(tooSmall, 5), QByteArray(5, '\0'));
 }
 
 void TestCredential::hexDecodeRules_data() {

@@ -32,39 +32,35 @@ private slots:
     }
     void cleanup() { qInstallMessageHandler(m_previousHandler); }
 
-    void adminGoesOnWithoutLaunching() {
-        platform::SimulatedProcessPlatform process;
-        process.m_bAdmin = true;
-        QVERIFY(!enablePrivileges(process));
-        QCOMPARE(s_log, QStringList{"enablePrivileges::RunAsAdmin"});
-        QVERIFY(process.m_vecLaunches.empty());
-    }
-
-    void failedLaunchesGoOnUnelevated_data() {
+    // Every way the step goes on in this process.
+    void goesOn_data() {
+        QTest::addColumn<bool>("bAdmin");
+        QTest::addColumn<bool>("bPathAvailable");
         QTest::addColumn<quint32>("ulError");
         QTest::addColumn<QStringList>("expectedLog");
-        QTest::newRow("cancelled") << quint32(1223)
-                                   << QStringList{"enablePrivileges::enablePrivileges", "enablePrivileges::ERROR_CANCELLED"};
+        QTest::addColumn<int>("iLaunches");
+        QTest::newRow("already admin") << true << true << quint32(0) << QStringList{"enablePrivileges::RunAsAdmin"} << 0;
+        QTest::newRow("cancelled") << false << true << quint32(1223)
+                                   << QStringList{"enablePrivileges::enablePrivileges", "enablePrivileges::ERROR_CANCELLED"} << 1;
         QTest::newRow("file not found")
-            << quint32(2) << QStringList{"enablePrivileges::enablePrivileges", "enablePrivileges::ERROR_FILE_NOT_FOUND"};
-        QTest::newRow("other error") << quint32(5) << QStringList{"enablePrivileges::enablePrivileges"};
+            << false << true << quint32(2)
+            << QStringList{"enablePrivileges::enablePrivileges", "enablePrivileges::ERROR_FILE_NOT_FOUND"} << 1;
+        QTest::newRow("other error") << false << true << quint32(5) << QStringList{"enablePrivileges::enablePrivileges"} << 1;
+        QTest::newRow("no path") << false << false << quint32(0) << QStringList{"enablePrivileges::enablePrivileges"} << 0;
     }
-    void failedLaunchesGoOnUnelevated() {
+    void goesOn() {
+        QFETCH(bool, bAdmin);
+        QFETCH(bool, bPathAvailable);
         QFETCH(quint32, ulError);
         QFETCH(QStringList, expectedLog);
+        QFETCH(int, iLaunches);
         platform::SimulatedProcessPlatform process;
+        process.m_bAdmin = bAdmin;
+        process.m_bPathAvailable = bPathAvailable;
         process.m_ulLaunchError = ulError;
         QVERIFY(!enablePrivileges(process));
         QCOMPARE(s_log, expectedLog);
-        QCOMPARE(process.m_vecLaunches.size(), size_t(1));
-    }
-
-    void pathLookupFailureGoesOnWithoutLaunching() {
-        platform::SimulatedProcessPlatform process;
-        process.m_bPathAvailable = false;
-        QVERIFY(!enablePrivileges(process));
-        QCOMPARE(s_log, QStringList{"enablePrivileges::enablePrivileges"});
-        QVERIFY(process.m_vecLaunches.empty());
+        QCOMPARE(int(process.m_vecLaunches.size()), iLaunches);
     }
 
     void acceptedLaunchEndsStartUpWithOne() {

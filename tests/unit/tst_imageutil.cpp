@@ -10,10 +10,7 @@
 
 #include <zlib.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <thread>
-#include <vector>
 
 using private_encrypt_space::CBase64;
 
@@ -105,36 +102,6 @@ private slots:
         QCOMPARE(ImageUtil::encodeImage("detect").size(), 66);
     }
 
-    // Many threads encode different texts at once; each must get its own
-    // image, and the file must end up holding one whole image.
-    void concurrentEncodingKeepsImagesApart() {
-        constexpr int kThreads = 8;
-        constexpr int kRounds = 200;
-        std::atomic<int> iWrong{0};
-        std::vector<std::thread> threads;
-        for (int t = 0; t < kThreads; ++t) {
-            threads.emplace_back([t, &iWrong]() {
-                for (int r = 0; r < kRounds; ++r) {
-                    // Different lengths too, so mixed files would differ in size.
-                    const QByteArray text = "{\"thread\":" + QByteArray::number(t) + ",\"round\":" +
-                                            QByteArray::number(r) + ",\"pad\":\"" + QByteArray(t * 7 + r % 13, 'p') +
-                                            "\"}";
-                    if (textOfImage(ImageUtil::buildImgData(text.constData())) != text) ++iWrong;
-                }
-            });
-        }
-        for (auto& thread : threads) thread.join();
-        QCOMPARE(iWrong.load(), 0);
-
-        QFile file(QStringLiteral("res.bmp"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray last = file.readAll();
-        QVERIFY(textOfImage(last).startsWith("{\"thread\":"));
-        QCOMPARE(ImageUtil::encodeImage(textOfImage(last).constData()), last);
-    }
-
-    // ---- Base64 ----
-
     void base64Decoding_data() {
         QTest::addColumn<QByteArray>("source");
         QTest::addColumn<QByteArray>("decoded");
@@ -159,23 +126,6 @@ private slots:
         const int iWritten = CBase64::Decode(aOut, source.constData(), source.size(), sizeof(aOut));
         QCOMPARE(QByteArray(reinterpret_cast<char*>(aOut), qMax(iWritten, 0)), decoded);
         QCOMPARE(iWritten, decoded.size());
-    }
-
-    void base64StopsAtCapacity_data() {
-        QTest::addColumn<int>("iCapacity");
-        QTest::addColumn<int>("iResult");
-        QTest::newRow("exact") << 6 << 6;
-        QTest::newRow("one short, full group") << 5 << -1;
-        QTest::newRow("one short, tail") << 3 << -1;
-        QTest::newRow("none") << 0 << -1;
-    }
-    void base64StopsAtCapacity() {
-        QFETCH(int, iCapacity);
-        QFETCH(int, iResult);
-        unsigned char aOut[16];
-        memset(aOut, 0xAA, sizeof(aOut));
-        QCOMPARE(CBase64::Decode(aOut, "YWJjZGVm", 8, iCapacity), iResult);
-        for (int i = iCapacity; i < int(sizeof(aOut)); ++i) QCOMPARE(int(aOut[i]), 0xAA);
     }
 
     // ---- zlib ----
@@ -255,24 +205,6 @@ private slots:
         const long lReference = std::strtol(piece.constData(), nullptr, 10);  // what atoi computes
         QCOMPARE(int(ImageUtil::decimalLowByte(piece.constData(), piece.constData() + piece.size())),
                  int(static_cast<unsigned long>(lReference) & 0xffu));
-    }
-
-    // The same quirks inside a whole packet: the zlib header's 120 written
-    // in odd ways still decodes.
-    void decimalTextQuirks_data() {
-        QTest::addColumn<QByteArray>("decimal");
-        QTest::newRow("leading zeros") << QByteArray("00120");
-        QTest::newRow("values above 255 keep the low 8 bits") << QByteArray("376");   // 376 & 255 = 120
-        QTest::newRow("negative values keep the low 8 bits") << QByteArray("-136");  // -136 & 255 = 120
-        QTest::newRow("leading blanks") << QByteArray(" \t\n120");
-    }
-    void decimalTextQuirks() {
-        QFETCH(QByteArray, decimal);
-        const QByteArray json = "{\"a\":1}";
-        const QByteArray z = zlibCompress(json);
-        QCOMPARE(static_cast<uchar>(z[0]), uchar(120));
-        const QByteArray text = decimal + "," + decimalComma(z.mid(1));
-        QCOMPARE(ImageUtil::getImgData(QString::fromLatin1(text.toBase64())), QString::fromUtf8(json));
     }
 
     void brokenPackets_data() {

@@ -1,5 +1,8 @@
-// Routing by module, the connect reply and the window module's version
-// answer.
+// Routing by module, the connect reply, the window module's version answer,
+// and a slow audio device against the other modules. Port 28350 (device
+// simulator).
+#include "CredentialSender.h"
+#include "DeviceSimProcess.h"
 #include "MessageDispatch.h"
 #include "WindowControlManager.h"
 
@@ -67,6 +70,38 @@ private slots:
         QCOMPARE(response.value("uuid").toString(), QStringLiteral("abc"));
         QCOMPARE(response.value("sequence").toString(), QStringLiteral("9"));
         QVERIFY(!response.contains("cmd"));
+    }
+
+    // A talk start against a device that answers late holds up neither
+    // another page's window command nor the module thread's order: the
+    // same page's window answer waits behind its own audio answer.
+    void slowDeviceDelaysOnlyItsOwnPage() {
+        DeviceSimProcess device;
+        QVERIFY(device.start(28350, {"--delay", "1500"}));
+        unsigned char iv[16] = {1};
+        std::string strAk, strSk;
+        QVERIFY(protectCredential("ak", iv, strAk) && protectCredential("sk", iv, strSk));
+        const QJsonObject start{{"cmd", "audio.startTalk"}, {"uuid", "A"}, {"sequence", "1"}, {"talkId", "t"},
+                                {"ZBCInfo", QJsonObject{{"address", device.address()}, {"AK", QString::fromStdString(strAk)},
+                                                        {"SK", QString::fromStdString(strSk)}}},
+                                {"deviceSerial", "D"}, {"alarmTime", "x"}, {"Security", 1},
+                                {"Iv", QString::fromStdString(toHexText(iv, 16))}};
+
+        MessageDispatch dispatch;
+        QStringList answers;  // "uuid sequence"
+        connect(&dispatch, &MessageDispatch::messageResponse, this, [&](const QString& strUuid, const QString& strText) {
+            answers << strUuid + ' ' + QJsonDocument::fromJson(strText.toUtf8()).object().value("sequence").toString();
+        });
+        QElapsedTimer timer;
+        timer.start();
+        dispatch.processMessage(QString::fromUtf8(QJsonDocument(start).toJson(QJsonDocument::Compact)));
+        dispatch.processMessage(R"({"cmd":"window.getLocalServiceVersion","uuid":"A","sequence":"2"})");
+        dispatch.processMessage(R"({"cmd":"window.getLocalServiceVersion","uuid":"B","sequence":"3"})");
+        QCOMPARE(answers, QStringList{"B 3"});
+        QVERIFY(timer.elapsed() < 1000);
+        QVERIFY(dispatch.isAwaitingAnswer("A"));
+        QTRY_COMPARE_WITH_TIMEOUT(answers, (QStringList{"B 3", "A 1", "A 2"}), 10000);
+        QVERIFY(!dispatch.isAwaitingAnswer("A"));
     }
 };
 

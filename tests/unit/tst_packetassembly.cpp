@@ -2,9 +2,6 @@
 
 #include <QtTest>
 
-#include <atomic>
-#include <thread>
-#include <vector>
 
 class TestPacketAssembly : public QObject {
     Q_OBJECT
@@ -18,31 +15,6 @@ private slots:
         PacketAssembly::clearForTesting();
     }
     void cleanupTestCase() { PacketAssembly::setClockForTesting({}); }
-
-    void piecesJoinInArrivalOrder() {
-        QVERIFY(PacketAssembly::appendPiece(QStringLiteral("1"), QStringLiteral("AAA")));
-        QVERIFY(PacketAssembly::appendPiece(QStringLiteral("1"), QStringLiteral("BBB")));
-        bool bOk = false;
-        QCOMPARE(PacketAssembly::takePacket(QStringLiteral("1"), QStringLiteral("CC"), &bOk), QStringLiteral("AAABBBCC"));
-        QVERIFY(bOk);
-        QCOMPARE(PacketAssembly::sequenceCount(), 0);
-        QCOMPARE(PacketAssembly::heldChars(), 0);
-        // Taken once: the next last piece stands alone.
-        QCOMPARE(PacketAssembly::takePacket(QStringLiteral("1"), QStringLiteral("DD"), &bOk), QStringLiteral("DD"));
-        QVERIFY(bOk);
-    }
-
-    void interleavedSequencesStayApart() {
-        QVERIFY(PacketAssembly::appendPiece(QStringLiteral("a"), QStringLiteral("a1")));
-        QVERIFY(PacketAssembly::appendPiece(QStringLiteral("b"), QStringLiteral("b1")));
-        QVERIFY(PacketAssembly::appendPiece(QStringLiteral("a"), QStringLiteral("a2")));
-        QCOMPARE(PacketAssembly::takePacket(QStringLiteral("b"), QStringLiteral("b2")), QStringLiteral("b1b2"));
-        QCOMPARE(PacketAssembly::takePacket(QStringLiteral("a"), QStringLiteral("a3")), QStringLiteral("a1a2a3"));
-        // Keys are compared exactly.
-        QVERIFY(PacketAssembly::appendPiece(QStringLiteral("x"), QStringLiteral("1")));
-        QCOMPARE(PacketAssembly::takePacket(QStringLiteral("X"), QStringLiteral("2")), QStringLiteral("2"));
-        QCOMPARE(PacketAssembly::sequenceCount(), 1);
-    }
 
     void sequenceBound_data() {
         QTest::addColumn<int>("iHeld");
@@ -112,38 +84,17 @@ private slots:
         m_iNowMs += 30001;  // "young" is 60.000 s old: dropped, the last piece stands alone
         QCOMPARE(PacketAssembly::takePacket(QStringLiteral("young"), QStringLiteral("F")), QStringLiteral("F"));
 
-        // Expired sequences are swept even when nobody asks for them.
+        // Expired sequences are swept even when nobody asks for them, and
+        // by the sweep timer when nobody sends anything at all.
         m_iNowMs += 60000;
         QVERIFY(PacketAssembly::appendPiece(QStringLiteral("other"), QStringLiteral("G")));
         QCOMPARE(PacketAssembly::sequenceCount(), 1);
         QCOMPARE(PacketAssembly::heldChars(), 6);
+        m_iNowMs += 60000;
+        PacketAssembly::sweepExpired();
+        QCOMPARE(PacketAssembly::sequenceCount(), 0);
     }
 
-    void concurrentPiecesOfManySequences() {
-        PacketAssembly::setClockForTesting({});
-        constexpr int kThreads = 8;
-        constexpr int kPieces = 300;
-        std::atomic<int> iWrong{0};
-        std::vector<std::thread> threads;
-        for (int t = 0; t < kThreads; ++t) {
-            threads.emplace_back([t, &iWrong]() {
-                for (int r = 0; r < 5; ++r) {
-                    const QString strSequence = QStringLiteral("%1-%2").arg(t).arg(r);
-                    QString strExpected;
-                    for (int p = 0; p < kPieces; ++p) {
-                        const QString strPiece = QStringLiteral("%1.%2|").arg(t).arg(p);
-                        strExpected += strPiece;
-                        if (!PacketAssembly::appendPiece(strSequence, strPiece)) ++iWrong;
-                    }
-                    if (PacketAssembly::takePacket(strSequence, QStringLiteral("end")) != strExpected + "end") ++iWrong;
-                }
-            });
-        }
-        for (auto& thread : threads) thread.join();
-        QCOMPARE(iWrong.load(), 0);
-        QCOMPARE(PacketAssembly::sequenceCount(), 0);
-        QCOMPARE(PacketAssembly::heldChars(), 0);
-    }
 };
 
 QTEST_APPLESS_MAIN(TestPacketAssembly)

@@ -67,20 +67,47 @@ private slots:
 
     void endNotAboveStart_data() {
         QTest::addColumn<int>("iEnd");
-        QTest::newRow("equal") << 41000;
-        QTest::newRow("below") << 40999;
-        QTest::newRow("negative") << -5;
+        QTest::addColumn<int>("iExpected");
+        QTest::newRow("equal") << 41000 << 41010;
+        QTest::newRow("below") << 40999 << 41010;
+        QTest::newRow("negative") << -5 << 41010;
+        QTest::newRow("above is kept") << 41001 << 41001;
     }
     void endNotAboveStart() {
         QFETCH(int, iEnd);
+        QFETCH(int, iExpected);
         const ServiceConfig config = corrected(readServiceConfig(
             write(QStringLiteral(R"({"ServicePortStart": 41000, "ServicePortEnd": %1})").arg(iEnd).toUtf8())));
-        QCOMPARE(config.iPortEnd, 41010);
+        QCOMPARE(config.iPortEnd, iExpected);
     }
 
-    void endAboveStartIsKept() {
-        const ServiceConfig config = corrected(readServiceConfig(write(R"({"ServicePortStart": 41000, "ServicePortEnd": 41001})")));
-        QCOMPARE(config.iPortEnd, 41001);
+    // (Slashes in the JSON texts are escaped: moc reads "//" as a comment.)
+    void accessKeys_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("bListenAny");
+        QTest::addColumn<QStringList>("origins");
+        QTest::addColumn<int>("iMaxConnections");
+        QTest::newRow("defaults") << QByteArray("{}") << false << QStringList() << 512;
+        QTest::newRow("set") << QByteArray(
+            R"({"ListenAddress": "any", "AllowedOrigins": ["https:\/\/a.example", "null"], "MaxConnections": 20})")
+                             << true << QStringList{"https://a.example", "null"} << 20;
+        QTest::newRow("other address text is loopback") << QByteArray(R"({"ListenAddress": "0.0.0.0"})") << false
+                                                        << QStringList() << 512;
+        QTest::newRow("wrong types and values keep defaults")
+            << QByteArray(R"({"ListenAddress": 1, "AllowedOrigins": "https:\/\/a.example", "MaxConnections": 0})") << false
+            << QStringList() << 512;
+        QTest::newRow("origins that are not texts are skipped")
+            << QByteArray(R"({"AllowedOrigins": [5, "https:\/\/b.example"]})") << false << QStringList{"https://b.example"} << 512;
+    }
+    void accessKeys() {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, bListenAny);
+        QFETCH(QStringList, origins);
+        QFETCH(int, iMaxConnections);
+        const ServiceConfig config = readServiceConfig(write(text));
+        QCOMPARE(config.bListenAny, bListenAny);
+        QCOMPARE(config.allowedOrigins, origins);
+        QCOMPARE(config.iMaxConnections, iMaxConnections);
     }
 };
 

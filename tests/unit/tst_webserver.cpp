@@ -69,7 +69,7 @@ private slots:
         QCOMPARE(pPoll->body(), QByteArray("timeout"));
         QVERIFY(pPoll->head().contains("Access-Control-Allow-Origin: *"));
         QCOMPARE(answerOf(poll("U")), eventText("U", 1).toUtf8());
-        QVERIFY(m_pServer->queuedEvents().isEmpty());
+        QVERIFY(m_pServer->queuedEvents("U").isEmpty());
     }
 
     void queuedEventsComeOldestFirstPerClient() {
@@ -80,8 +80,45 @@ private slots:
         QCOMPARE(answerOf(poll("U")), eventText("U", 1).toUtf8());
         QCOMPARE(answerOf(poll("U")), eventText("U", 2).toUtf8());
         QCOMPARE(answerOf(poll("U")), eventText("U", 3).toUtf8());
-        QCOMPARE(m_pServer->queuedEvents(), (QStringList() << eventText("V", 1)));
+        QVERIFY(m_pServer->queuedEvents("U").isEmpty());
+        QCOMPARE(m_pServer->queuedEvents("V"), (QStringList() << eventText("V", 1)));
         QCOMPARE(answerOf(poll("V")), eventText("V", 1).toUtf8());
+    }
+
+    void eventQueueIsBoundedPerClientAndDroppedWhenItsClientIsGone() {
+        for (int i = 0; i < WebServer::kMaxQueuedEvents + 5; ++i) emitModuleOutput("U", eventText("U", i));
+        const QStringList events = m_pServer->queuedEvents("U");
+        QCOMPARE(events.size(), WebServer::kMaxQueuedEvents);
+        QCOMPARE(events.first(), eventText("U", 5));
+        // The byte bound: two events of 600 KiB do not fit together.
+        const QString strBig = QStringLiteral(R"({"cmd":"video.onDrawEvent","uuid":"V","pad":"%1"})").arg(QString(600 * 1024, 'x'));
+        emitModuleOutput("V", strBig);
+        emitModuleOutput("V", eventText("V", 1));
+        emitModuleOutput("V", strBig);
+        QCOMPARE(m_pServer->queuedEvents("V"), (QStringList() << eventText("V", 1) << strBig));
+        // Nobody polled for them: swept once the client counts as gone.
+        m_pServer->sweep();
+        QCOMPARE(m_pServer->queuedEvents("U").size(), WebServer::kMaxQueuedEvents);
+        m_pServer->setClientExpiryMs(0);
+        m_pServer->sweep();
+        QVERIFY(m_pServer->queuedEvents("U").isEmpty());
+        QVERIFY(m_pServer->queuedEvents("V").isEmpty());
+    }
+
+    void httpCommandTakesTheKeyOverFromAWebSocket() {
+        QWebSocket socket;
+        QStringList received;
+        connect(&socket, &QWebSocket::textMessageReceived, this, [&](const QString& s) { received << s; });
+        socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(m_port)));
+        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::ConnectedState, kWaitMs);
+        socket.sendTextMessage(R"({"cmd":"system.webconnect"})");
+        QTRY_COMPARE_WITH_TIMEOUT(received.size(), 1, kWaitMs);
+        const QString strId = QJsonDocument::fromJson(received[0].toUtf8()).object().value("uuid").toString();
+        const QByteArray baAnswer = answerOf(HttpTestClient::post(
+            QStringLiteral(R"({"cmd":"window.getLocalServiceVersion","uuid":"%1","sequence":"h"})").arg(strId).toUtf8()));
+        QCOMPARE(QJsonDocument::fromJson(baAnswer).object().value("sequence").toString(), QStringLiteral("h"));
+        QTest::qWait(100);
+        QCOMPARE(received.size(), 1);
     }
 
     void pollTimesOutThenGivenUpClientIsInvalidOnce() {
@@ -147,10 +184,11 @@ private slots:
         emitModuleOutput("X", eventText("X", 1));
         emitModuleOutput("X", eventText("X", 2));
         QCOMPARE(answerOf(disconnectRequest("X")), QByteArray("disconnect"));
-        QCOMPARE(m_pServer->queuedEvents(), (QStringList() << eventText("W", 1)));
-        // A disconnect without a uuid drops nobody's events.
+        QVERIFY(m_pServer->queuedEvents("X").isEmpty());
+        QCOMPARE(m_pServer->queuedEvents("W"), (QStringList() << eventText("W", 1)));
+        // A disconnect without a uuid drops nobody else's events.
         QCOMPARE(answerOf(HttpTestClient::post(R"({"cmd":"system.disconnect"})")), QByteArray("disconnect"));
-        QCOMPARE(m_pServer->queuedEvents(), (QStringList() << eventText("W", 1)));
+        QCOMPARE(m_pServer->queuedEvents("W"), (QStringList() << eventText("W", 1)));
     }
 
     void secondPollReplacesFirstWhichIsAnswered() {
@@ -177,7 +215,8 @@ private slots:
         // The client is idle from the abort on and is given up.
         QTest::qWait(400);
         QCOMPARE(answerOf(poll("U")), QByteArray("invalid"));
-        QVERIFY(m_pServer->queuedEvents().isEmpty());
+        // Its queued event waited for the poll after that.
+        QCOMPARE(answerOf(poll("U")), eventText("U", 1).toUtf8());
     }
 
     void commandsWithTheSameUuidEachGetTheirOwnAnswer() {
@@ -219,13 +258,13 @@ private slots:
         emitModuleOutput(strId, eventText(strId, 1));
         QTRY_COMPARE_WITH_TIMEOUT(received.size(), 2, kWaitMs);
         QCOMPARE(received[1], eventText(strId, 1));
-        QCOMPARE(m_pServer->queuedEvents().size(), 1);
+        QCOMPARE(m_pServer->queuedEvents(strId).size(), 1);
 
         socket.sendTextMessage(
             QStringLiteral(R"({"cmd":"window.getLocalServiceVersion","uuid":"%1","sequence":"1"})").arg(strId));
         QTRY_COMPARE_WITH_TIMEOUT(received.size(), 3, kWaitMs);
         QVERIFY(received[2].contains("localServiceVersion"));
-        QVERIFY(m_pServer->queuedEvents().isEmpty());
+        QVERIFY(m_pServer->queuedEvents(strId).isEmpty());
     }
 
     void keptAliveConnectionIsServedAgain() {

@@ -7,6 +7,12 @@
 // written to its standard input replaces the whole script. It reports what
 // happens as one JSON object per line on standard output.
 //
+// With --access-key and --secret-key it checks every request the way a
+// device checks a cloud account: the access key and the request's signature
+// (see REZivORU.h). A mode request that fails the check is answered with the
+// device error "errorCode" 1073741825, a talk with "ERR 8", and the event
+// "refused" is reported.
+//
 // Script (every key optional):
 //   {
 //     "mode":  { "status": 200, "answer": {"statusString": "OK", "audioTimeLeft": 60},
@@ -15,6 +21,7 @@
 //     "talk":  { "answer": "OK", "delayMs": 0, "closeAfterMs": -1, "resetAfterMs": -1 }
 //   }
 #include <QCommandLineParser>
+#include <QMessageAuthenticationCode>
 #include <QCoreApplication>
 #include <QFile>
 #include <QHostAddress>
@@ -37,6 +44,7 @@
 namespace {
 
 const char* const kModePath = "/OKAPI/SecurityCP/TwoWayAudio/mode";
+constexpr qint64 kKeyRefusedError = 0x40000001;
 
 void report(const QJsonObject& event) {
     const QByteArray line = QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n';
@@ -127,12 +135,27 @@ public:
         return true;
     }
 
+    void requireKeys(const QByteArray& baAccessKey, const QByteArray& baSecretKey) {
+        m_baAccessKey = baAccessKey;
+        m_baSecretKey = baSecretKey;
+    }
+
     void setScript(const QJsonObject& script) {
         m_script = completeScript(script);
         report({{"event", "script"}, {"script", m_script}});
     }
 
 private:
+    // Empty when the key and the signature are right (or nothing is
+    // required), else what was wrong.
+    QString keyRefusal(const QByteArray& baAccessKey, const QByteArray& baSignature, const QByteArray& baSigned) const {
+        if (m_baAccessKey.isEmpty()) return QString();
+        if (QByteArray::fromPercentEncoding(baAccessKey) != m_baAccessKey) return QStringLiteral("access key");
+        const QByteArray baExpected =
+            QMessageAuthenticationCode::hash(baSigned, m_baSecretKey, QCryptographicHash::Sha256).toHex();
+        return baSignature == baExpected ? QString() : QStringLiteral("signature");
+    }
+
     void onNewConnection() {
         while (QTcpSocket* pSocket = m_server.nextPendingConnection()) {
             pSocket->setParent(this);
@@ -158,8 +181,19 @@ private:
             if (head.size() < 5 && !head.contains('\n')) return;
             if (head == "TALK ") {
                 if (!pSocket->canReadLine()) return;
-                const QByteArray line = pSocket->readLine().trimmed();
-                onTalk(pSocket, QString::fromUtf8(line.mid(5)));
+                // "TALK <serial> <access key> <signature>"
+                QList<QByteArray> parts = pSocket->readLine().trimmed().mid(5).split(' ');
+                const QByteArray baSignature = parts.size() >= 3 ? parts.takeLast() : QByteArray();
+                const QByteArray baAccessKey = parts.size() >= 2 ? parts.takeLast() : QByteArray();
+                const QByteArray baSerial = parts.join(' ');
+                const QString strRefusal = keyRefusal(baAccessKey, baSignature, "TALK " + baSerial);
+                if (!strRefusal.isEmpty()) {
+                    report({{"event", "refused"}, {"what", "talk"}, {"reason", strRefusal}});
+                    pSocket->write("ERR 8\n");
+                    pSocket->disconnectFromHost();
+                    return;
+                }
+                onTalk(pSocket, QString::fromUtf8(baSerial));
                 return;
             }
             auto request = QSharedPointer<HttpRequest>::create();
@@ -193,7 +227,7 @@ private:
                 {"method", QString::fromLatin1(request.method)},
                 {"path", QString::fromUtf8(request.url)},
                 {"serial", QString::fromUtf8(request.headers.value("x-device-serial"))},
-                {"accessKey", QString::fromUtf8(request.headers.value("x-access-key"))},
+                {"accessKey", QString::fromUtf8(QByteArray::fromPercentEncoding(request.headers.value("x-access-key")))},
                 {"body", QString::fromUtf8(request.body)},
                 {"mode", strMode}});
 
@@ -201,8 +235,16 @@ private:
         rule = merged(rule, m_script.value("modes").toObject().value(strMode).toObject());
         int iStatus = rule.value("status").toInt(200);
         QByteArray body;
+        const QString strRefusal = keyRefusal(request.headers.value("x-access-key"), request.headers.value("x-signature"),
+                                              request.method + ' ' + request.url + '\n' + request.body);
         if (path != kModePath || request.method != "PUT") {
             iStatus = 404;
+        } else if (!strRefusal.isEmpty()) {
+            report({{"event", "refused"}, {"what", "mode"}, {"reason", strRefusal}});
+            iStatus = 200;
+            body = QJsonDocument(QJsonObject{{"statusCode", 4}, {"statusString", "Invalid Operation"},
+                                             {"errorCode", kKeyRefusedError}})
+                       .toJson(QJsonDocument::Compact);
         } else if (rule.contains("body")) {
             body = rule.value("body").toString().toUtf8();
         } else {
@@ -265,6 +307,8 @@ private:
 
     QTcpServer m_server;
     QJsonObject m_script;
+    QByteArray m_baAccessKey;
+    QByteArray m_baSecretKey;
     QHash<QTcpSocket*, QSharedPointer<HttpRequest>> m_requests;
 };
 
@@ -293,7 +337,9 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption talkCloseAfter("talk-close-after", "Close an open talk after N ms.", "ms");
     const QCommandLineOption talkResetAfter("talk-reset-after", "Reset an open talk after N ms.", "ms");
     const QCommandLineOption exitOnEof("exit-on-eof", "End when standard input ends.");
-    parser.addOptions({port, exitOnEof, scriptFile, timeLeft, errorCode, statusString, notJson, status, delay, libraryError,
+    const QCommandLineOption accessKey("access-key", "Refuse requests without this access key.", "key");
+    const QCommandLineOption secretKey("secret-key", "Refuse requests not signed with this secret key.", "key");
+    parser.addOptions({port, exitOnEof, accessKey, secretKey, scriptFile, timeLeft, errorCode, statusString, notJson, status, delay, libraryError,
                        talkErr, talkDelay, talkCloseAfter, talkResetAfter});
     parser.process(app);
 
@@ -329,6 +375,8 @@ int main(int argc, char* argv[]) {
     script.insert("talk", talk);
 
     DeviceSimulator simulator(script);
+    if (parser.isSet(accessKey) || parser.isSet(secretKey))
+        simulator.requireKeys(parser.value(accessKey).toUtf8(), parser.value(secretKey).toUtf8());
     if (!simulator.listen(static_cast<quint16>(parser.value(port).toUInt()))) return 1;
 
     // Scripts on standard input; its end stops the reading (or the simulator).

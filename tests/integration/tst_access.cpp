@@ -1,0 +1,185 @@
+// Who the real binary serves and how much it takes: Host and Origin checks,
+// CORS preflights, the connection cap and the WebSocket frame limit. Ports
+// 28300-28349 belong to this test.
+#include "HttpTestClient.h"
+#include "ServiceProcess.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QNetworkInterface>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+constexpr int kWaitMs = 10000;
+const QByteArray kVersion = R"({"cmd":"window.getLocalServiceVersion","uuid":"u","sequence":"1"})";
+
+QJsonObject config(int iStart, const char* szKey, const QJsonObject& extra = QJsonObject()) {
+    QJsonObject object{{"ServicePortStart", iStart},
+                       {"ServicePortEnd", iStart + 10},
+                       {"SingleInstance",
+                        QStringLiteral("tst_access-%1-%2").arg(QCoreApplication::applicationPid()).arg(szKey)}};
+    for (auto it = extra.begin(); it != extra.end(); ++it) object.insert(it.key(), it.value());
+    return object;
+}
+
+QByteArray request(const QByteArray& baHeaders, const QByteArray& baBody = kVersion) {
+    return "POST / HTTP/1.1\r\n" + baHeaders + "Content-Length: " + QByteArray::number(baBody.size()) + "\r\n\r\n" +
+           baBody;
+}
+
+QByteArray upgrade(const QByteArray& baHeaders) {
+    return "GET / HTTP/1.1\r\n" + baHeaders +
+           "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+           "Sec-WebSocket-Version: 13\r\n\r\n";
+}
+
+// Everything the service sent until it closed or the answer is there.
+QByteArray exchange(quint16 port, const QByteArray& baRaw) {
+    HttpTestClient client(port, baRaw);
+    static_cast<void>(QTest::qWaitFor([&] { return client.isClosed() || client.received().contains("\r\n\r\n"); }, kWaitMs));
+    // A 101 or a 403 may carry more after its head: take what follows at once.
+    static_cast<void>(QTest::qWaitFor([&] { return client.isClosed() || client.hasAnswer(); }, 200));
+    return client.received();
+}
+}  // namespace
+
+class TestAccess : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ServiceProcess> m_pService;
+    quint16 m_port = 0;
+
+    std::unique_ptr<ServiceProcess> startService(const QJsonObject& configuration, quint16* pPort) {
+        auto pService = std::make_unique<ServiceProcess>(configuration);
+        if (!pService->start()) return nullptr;
+        *pPort = pService->waitForListening();
+        return *pPort ? std::move(pService) : nullptr;
+    }
+
+private slots:
+    void initTestCase() {
+        m_pService = startService(config(28300, "main"), &m_port);
+        QVERIFY(m_pService);
+    }
+
+    void hostAndOriginChecks_data() {
+        QTest::addColumn<QByteArray>("raw");
+        QTest::addColumn<QByteArray>("statusLine");
+        QTest::newRow("loopback name") << request("Host: localhost:1\r\nOrigin: https://portal.example\r\n")
+                                       << QByteArray("HTTP/1.1 200 OK");
+        QTest::newRow("loopback address") << request("Host: 127.0.0.1\r\n") << QByteArray("HTTP/1.1 200 OK");
+        QTest::newRow("IPv6 loopback") << request("Host: [::1]:33686\r\n") << QByteArray("HTTP/1.1 200 OK");
+        QTest::newRow("no Host") << request(QByteArray()) << QByteArray("HTTP/1.1 200 OK");
+        QTest::newRow("rebound name") << request("Host: attacker.example:33686\r\n") << QByteArray("HTTP/1.1 403 Forbidden");
+        QTest::newRow("name ending in localhost") << request("Host: evil-localhost\r\n") << QByteArray("HTTP/1.1 403 Forbidden");
+        QTest::newRow("WebSocket from a rebound name") << upgrade("Host: attacker.example\r\n")
+                                                       << QByteArray("HTTP/1.1 403 Forbidden");
+        QTest::newRow("WebSocket from loopback") << upgrade("Host: localhost\r\n") << QByteArray("HTTP/1.1 101");
+    }
+    void hostAndOriginChecks() {
+        QFETCH(QByteArray, raw);
+        QFETCH(QByteArray, statusLine);
+        const QByteArray baAnswer = exchange(m_port, raw);
+        QVERIFY2(baAnswer.startsWith(statusLine), baAnswer.constData());
+        if (statusLine.contains("200")) QVERIFY(baAnswer.contains("Access-Control-Allow-Origin: *\r\n"));
+    }
+
+    void preflightIsAnswered() {
+        const QByteArray baAnswer = exchange(m_port, "OPTIONS / HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: https://portal.example\r\n"
+                                                     "Access-Control-Request-Method: POST\r\n"
+                                                     "Access-Control-Request-Headers: content-type\r\n\r\n");
+        QVERIFY2(baAnswer.startsWith("HTTP/1.1 204 No Content\r\n"), baAnswer.constData());
+        for (const char* szHeader : {"Access-Control-Allow-Origin: *\r\n", "Access-Control-Allow-Methods: GET, POST, OPTIONS\r\n",
+                                     "Access-Control-Allow-Headers: content-type\r\n",
+                                     "Access-Control-Allow-Private-Network: true\r\n"}) {
+            QVERIFY2(baAnswer.contains(szHeader), szHeader);
+        }
+        QVERIFY(!baAnswer.contains("Content-Length"));
+    }
+
+    void allowedOriginsRefuseOthersAndEchoTheirOwn() {
+        quint16 port = 0;
+        auto pService = startService(config(28320, "origins", {{"AllowedOrigins", QJsonArray{"https://portal.example"}}}), &port);
+        QVERIFY(pService);
+        const QByteArray baAllowed = exchange(port, request("Host: localhost\r\nOrigin: https://portal.example\r\n"));
+        QVERIFY2(baAllowed.startsWith("HTTP/1.1 200 OK"), baAllowed.constData());
+        QVERIFY(baAllowed.contains("Access-Control-Allow-Origin: https://portal.example\r\n"));
+        QVERIFY(baAllowed.contains("Vary: Origin\r\n"));
+        QVERIFY(exchange(port, request("Host: localhost\r\nOrigin: https://other.example\r\n")).startsWith("HTTP/1.1 403"));
+        QVERIFY(exchange(port, upgrade("Host: localhost\r\nOrigin: null\r\n")).startsWith("HTTP/1.1 403"));
+        QVERIFY(pService->log().contains("request refused: Origin https://other.example"));
+    }
+
+    void listeningOnAnyAddressServesAnyHost() {
+        quint16 port = 0;
+        auto pService = startService(config(28330, "any", {{"ListenAddress", "any"}}), &port);
+        QVERIFY(pService);
+        QVERIFY(exchange(port, request("Host: desktop.lan:28330\r\n")).startsWith("HTTP/1.1 200 OK"));
+        // The default service is reached on loopback only.
+        for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+            if (address.isLoopback() || address.protocol() != QAbstractSocket::IPv4Protocol) continue;
+            QTcpSocket socket;
+            socket.connectToHost(address, m_port);
+            QVERIFY(!socket.waitForConnected(1000));
+            QTcpSocket other;
+            other.connectToHost(address, port);
+            QVERIFY(other.waitForConnected(kWaitMs));
+            break;
+        }
+    }
+
+    void connectionsOverTheCapAreClosedAtOnce() {
+        quint16 port = 0;
+        auto pService = startService(config(28340, "cap", {{"MaxConnections", 2}}), &port);
+        QVERIFY(pService);
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        for (int i = 0; i < 2; ++i) {
+            held.push_back(std::make_unique<QTcpSocket>());
+            held.back()->connectToHost(QHostAddress::LocalHost, port);
+            QVERIFY(held.back()->waitForConnected(kWaitMs));
+        }
+        HttpTestClient refused(port, request("Host: localhost\r\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(refused.isClosed(), kWaitMs);
+        QVERIFY(refused.received().isEmpty());
+        QVERIFY(pService->waitForLog("connections refused: limit of 2 open connections reached"));
+        held.pop_back();
+        // (Not QTRY: it evaluates its expression once more after success, and
+        // each exchange opens a connection of its own.)
+        QVERIFY(QTest::qWaitFor([&] { return exchange(port, request("Host: localhost\r\n")).startsWith("HTTP/1.1 200 OK"); },
+                                kWaitMs));
+        QVERIFY(pService->isRunning());
+    }
+
+    void webSocketFrameOverTheLimitClosesAtItsHeader() {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        QVERIFY(socket.waitForConnected(kWaitMs));
+        socket.write(upgrade("Host: localhost\r\n"));
+        QByteArray baData;
+        QVERIFY(QTest::qWaitFor([&] { baData += socket.readAll(); return baData.contains("\r\n\r\n"); }, kWaitMs));
+        // A text frame announcing 1 GiB, with only its first bytes sent.
+        socket.write(QByteArray::fromHex("81ff0000000040000000") + QByteArray(4, '\0') + QByteArray(1024, 'a'));
+        baData.clear();
+        QVERIFY(QTest::qWaitFor([&] {
+            baData += socket.readAll();
+            return baData.size() >= 4 || socket.state() != QAbstractSocket::ConnectedState;
+        }, kWaitMs));
+        // A close frame with code 1009 (message too big).
+        QCOMPARE(baData.left(1), QByteArray::fromHex("88"));
+        QCOMPARE(baData.mid(2, 2), QByteArray::fromHex("03f1"));
+    }
+
+    void cleanupTestCase() {
+        m_pService->terminate();
+        QVERIFY(m_pService->waitForFinished());
+        QCOMPARE(m_pService->exitCode(), 0);
+    }
+};
+
+QTEST_MAIN(TestAccess)
+#include "tst_access.moc"
