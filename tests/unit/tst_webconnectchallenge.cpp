@@ -30,10 +30,6 @@ private slots:
         QTest::newRow("wrong user") << admin << QByteArray("Admin") << QByteArray("4b3c9d2e") << 1000 << 123456 << -1;
         QTest::newRow("login id with extra character") << admin + "0" << QByteArray("admin") << QByteArray("4b3c9d2e")
                                                        << 1000 << 123456 << -1;
-        QTest::newRow("login id cut short") << admin.left(63) << QByteArray("admin") << QByteArray("4b3c9d2e") << 1000
-                                            << 123456 << -1;
-        QTest::newRow("empty login id") << QByteArray() << QByteArray("admin") << QByteArray("4b3c9d2e") << 1000
-                                        << 123456 << -1;
 
         // The caller percent-decodes the user: the decoded at sign passes, the
         // raw form does not.
