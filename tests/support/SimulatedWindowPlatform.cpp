@@ -7,12 +7,11 @@ namespace platform {
 namespace {
 const WinRect kMonitor{0, 0, 1920, 1080};
 
+// At most iMaxCount - 1 units and a 0, as the desktop copies texts.
 int copyText(const std::u16string& strText, char16_t* pBuffer, int iMaxCount) {
-    if (!pBuffer || iMaxCount <= 0) return 0;
-    const int iCount = std::min<int>(static_cast<int>(strText.size()), iMaxCount - 1);
-    std::copy(strText.begin(), strText.begin() + iCount, pBuffer);
-    pBuffer[iCount] = 0;
-    return iCount;
+    const size_t nCopied = pBuffer && iMaxCount > 0 ? strText.copy(pBuffer, static_cast<size_t>(iMaxCount - 1)) : 0;
+    if (pBuffer && iMaxCount > 0) pBuffer[nCopied] = 0;
+    return static_cast<int>(nCopied);
 }
 }  // namespace
 
