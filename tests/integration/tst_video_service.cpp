@@ -1,9 +1,7 @@
 // The video module through the service binary (test-hooks build), as pages
 // reach it over WebSocket and HTTP: response envelopes, empty answers,
-// scripted library results, library events reaching the page that owns the
-// window, and the full-screen change events. Ports 27900-27999 belong to
-// this test.
-#include "CameraSimProcess.h"
+// scripted library results, and library events reaching the page that owns
+// the window. Ports 27900-27909 belong to this test.
 #include "HttpTestClient.h"
 #include "PageSocket.h"
 #include "ServiceProcess.h"
@@ -219,53 +217,6 @@ private slots:
         const QJsonObject polled = json(httpAnswer(QJsonDocument({{"cmd", "system.get"}, {"uuid", QString(kHttpUuid)}}).toJson()));
         QCOMPARE(polled.value("cmd").toString(), cmd);
         QCOMPARE(polled.value("uuid").toString(), QString::fromUtf8(kHttpUuid));
-    }
-
-    // The full-screen change event reaches the page: the command, two
-    // play-window events and Escape twice on the first page's window, whose
-    // play window 0 plays, give one. (The sequences are tst_videocomponent's.)
-    void fullScreenChangeEvents() {
-        PageSocket& page = *m_pFirst;
-        const QString strUuid = page.uuid();
-        const auto command = [&](const QString& strCmd, const QString& strParams) {
-            return QStringLiteral(R"({"cmd":"video.%1","uuid":"%2",%3})").arg(strCmd, strUuid, strParams).toUtf8();
-        };
-        // Play windows switch full screen only while they play: a camera.
-        CameraSimProcess camera(CAMERA_SIM_BIN, 27990);
-        QVERIFY(camera.start({"--size", "320x240"}));
-        const QString strPlay = QStringLiteral(R"("wndIndex":0,"url":"%1")").arg(camera.url());
-        QCOMPARE(json(wsAnswer(page, command("startPlay", strPlay)).toUtf8()).value("errorCode").toInt(), 0);
-        // Its stream events come first, before the steps wait for answers.
-        QVERIFY(QTest::qWaitFor([&] { return !page.m_listReceived.filter("firstFrame").isEmpty(); }, kWaitMs));
-        drain(page);
-
-        for (const QString strStep : {"full", "ev", "ev", "esc", "esc"}) {
-            if (strStep == "ev") {
-                QVERIFY(fireEvent(1, strUuid, R"({"wndIndex":0})"));
-            } else if (strStep == "esc") {
-                QVERIFY(hook("vc-key " + strUuid.toUtf8() + " " + QByteArray::number(Qt::Key_Escape),
-                             "test hook: vc-key " + strUuid));
-            } else {
-                const int iBefore = page.m_listReceived.size();
-                page.send(command("fullScreen", R"("sequence":0)"));
-                // The answer arrived: the service has run the command, so the
-                // next hook line comes after it.
-                QVERIFY(page.waitFor(iBefore + 1));
-            }
-        }
-
-        const QStringList listReceived = drain(page);
-        const QString strChange = indented(
-            QStringLiteral(R"({"cmd":"window.onFullScreenChange","uuid":"%1","errorCode":0,"errorModule":"","full":false})")
-                .arg(strUuid)
-                .toUtf8());
-        QCOMPARE(listReceived.count(strChange), 1);
-        for (const QString& strText : listReceived) {
-            QVERIFY2(strText == strChange || json(strText.toUtf8()).value("errorCode") == 0, qPrintable(strText));
-        }
-        // The camera goes with this test: its play stops first.
-        wsAnswer(page, command("stop", R"("wndIndex":0)"));
-        drain(page);
     }
 
     // Every command of the table, from a page with a window and from one

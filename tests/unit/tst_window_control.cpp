@@ -1,11 +1,12 @@
 // The window code on the simulated desktop: finding the browser, geometry,
 // the two ticks, the browser going away, shapes, covers, stacking, the
-// taskbar, and the registry with its event relay.
+// taskbar, and the registry with its event relay to the dispatchers.
 #include "SimulatedWindowPlatform.h"
 #include "VideoWidget.h"
 #include "WebClientComponents.h"
 #include "WindowControl.h"
 #include "WindowControlManager.h"
+#include "VideoMessageDispatch.h"
 #include "WindowMessageDispatch.h"
 #include "video_control_test.h"
 
@@ -315,26 +316,20 @@ private slots:
         QVERIFY(pFirst && pFirst->isVisible());
         QCOMPARE(m_pDesktop->getParent(handleOf(*pFirst)), hBrowser);
 
-        // The component's events leave through the registry; window
-        // selection through the window dispatcher, for the event's uuid.
+        // The component's events leave through the registry: window
+        // selection through the window dispatcher, the others through the
+        // video dispatcher, for the window's uuid.
+        VideoMessageDispatch video;
+        QSignalSpy events(&video, &VideoMessageDispatch::messageResponse);
         const QString strEvent = QStringLiteral(R"({"cmd":"window.onGetSelectWndInfo","uuid":"%1"})").arg(kUuid);
-        using Signal = void (WebClientComponents::*)(QString);
-        using Relay = void (WindowControlManager::*)(QString);
-        const std::pair<Signal, Relay> aRelays[] = {
-            {&WebClientComponents::sigWindowSelected, &WindowControlManager::sigWindowSelected},
-            {&WebClientComponents::sigDrawEnd, &WindowControlManager::sigDrawEnd},
-            {&WebClientComponents::sigNetStreamEvent, &WindowControlManager::sigNetStreamEvent},
-            {&WebClientComponents::sigFisheyePTZEvent, &WindowControlManager::sigFisheyePTZEvent},
-            {&WebClientComponents::sigFullScreenChange, &WindowControlManager::sigFullScreenChange},
-            {&WebClientComponents::sigMouseEvent, &WindowControlManager::sigMouseEvent}};
-        for (const auto& relay : aRelays) {
-            QSignalSpy relayed(pManager, relay.second);
-            emit(pFirst->component()->*relay.first)(strEvent);
-            QCOMPARE(relayed.count(), 1);
-            QCOMPARE(relayed.at(0).at(0).toString(), strEvent);
-        }
+        for (auto pfnSignal : {&WebClientComponents::sigWindowSelected, &WebClientComponents::sigDrawEnd,
+                               &WebClientComponents::sigNetStreamEvent, &WebClientComponents::sigFisheyePTZEvent,
+                               &WebClientComponents::sigFullScreenChange, &WebClientComponents::sigMouseEvent})
+            emit(pFirst->component()->*pfnSignal)(strEvent);
         QCOMPARE(responses.count(), 2);
         QCOMPARE(responses.at(1).at(0).toString(), kUuid);
+        QCOMPARE(events.count(), 5);
+        for (const QList<QVariant>& event : events) QCOMPARE(event, (QList<QVariant>{kUuid, strEvent}));
 
         // A second window for the same client replaces the first.
         dispatch.processMessage(strCreate);
