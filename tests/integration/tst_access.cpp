@@ -17,15 +17,6 @@ namespace {
 constexpr int kWaitMs = 10000;
 const QByteArray kVersion = R"({"cmd":"window.getLocalServiceVersion","uuid":"u","sequence":"1"})";
 
-QJsonObject config(int iStart, const char* szKey, const QJsonObject& extra = QJsonObject()) {
-    QJsonObject object{{"ServicePortStart", iStart},
-                       {"ServicePortEnd", iStart + 10},
-                       {"SingleInstance",
-                        QStringLiteral("tst_access-%1-%2").arg(QCoreApplication::applicationPid()).arg(szKey)}};
-    for (auto it = extra.begin(); it != extra.end(); ++it) object.insert(it.key(), it.value());
-    return object;
-}
-
 QByteArray request(const QByteArray& baHeaders, const QByteArray& baBody = kVersion) {
     return "POST / HTTP/1.1\r\n" + baHeaders + "Content-Length: " + QByteArray::number(baBody.size()) + "\r\n\r\n" +
            baBody;
@@ -54,16 +45,15 @@ private:
     std::unique_ptr<ServiceProcess> m_pService;
     quint16 m_port = 0;
 
-    std::unique_ptr<ServiceProcess> startService(const QJsonObject& configuration, quint16* pPort) {
-        auto pService = std::make_unique<ServiceProcess>(configuration);
-        if (!pService->start()) return nullptr;
-        *pPort = pService->waitForListening();
+    std::unique_ptr<ServiceProcess> startService(int iStart, const char* szName, const QJsonObject& extra, quint16* pPort) {
+        auto pService = std::make_unique<ServiceProcess>(ServiceProcess::config(iStart, QStringLiteral("tst_access-") + szName, extra));
+        *pPort = pService->startListening();
         return *pPort ? std::move(pService) : nullptr;
     }
 
 private slots:
     void initTestCase() {
-        m_pService = startService(config(28300, "main"), &m_port);
+        m_pService = startService(28300, "main", {}, &m_port);
         QVERIFY(m_pService);
     }
 
@@ -104,7 +94,7 @@ private slots:
 
     void allowedOriginsRefuseOthersAndEchoTheirOwn() {
         quint16 port = 0;
-        auto pService = startService(config(28320, "origins", {{"AllowedOrigins", QJsonArray{"https://portal.example"}}}), &port);
+        auto pService = startService(28320, "origins", {{"AllowedOrigins", QJsonArray{"https://portal.example"}}}, &port);
         QVERIFY(pService);
         const QByteArray baAllowed = exchange(port, request("Host: localhost\r\nOrigin: https://portal.example\r\n"));
         QVERIFY2(baAllowed.startsWith("HTTP/1.1 200 OK"), baAllowed.constData());
@@ -117,7 +107,7 @@ private slots:
 
     void listeningOnAnyAddressServesAnyHost() {
         quint16 port = 0;
-        auto pService = startService(config(28330, "any", {{"ListenAddress", "any"}}), &port);
+        auto pService = startService(28330, "any", {{"ListenAddress", "any"}}, &port);
         QVERIFY(pService);
         QVERIFY(exchange(port, request("Host: desktop.lan:28330\r\n")).startsWith("HTTP/1.1 200 OK"));
         // The default service is reached on loopback only.
@@ -135,7 +125,7 @@ private slots:
 
     void connectionsOverTheCapAreClosedAtOnce() {
         quint16 port = 0;
-        auto pService = startService(config(28340, "cap", {{"MaxConnections", 2}}), &port);
+        auto pService = startService(28340, "cap", {{"MaxConnections", 2}}, &port);
         QVERIFY(pService);
         std::vector<std::unique_ptr<QTcpSocket>> held;
         for (int i = 0; i < 2; ++i) {

@@ -60,12 +60,8 @@ class TestImageChannel : public QObject {
 
 private slots:
     void initTestCase() {
-        m_pService = new ServiceProcess(QJsonObject{
-            {"ServicePortStart", 27700},
-            {"ServicePortEnd", 27710},
-            {"SingleInstance", QStringLiteral("tst_imagechannel-%1").arg(QCoreApplication::applicationPid())}});
-        QVERIFY(m_pService->start());
-        m_iPort = m_pService->waitForListening();
+        m_pService = new ServiceProcess(ServiceProcess::config(27700, "tst_imagechannel"));
+        m_iPort = m_pService->startListening();
         QVERIFY2(m_iPort != 0, qPrintable(m_pService->log()));
     }
     void cleanupTestCase() { delete m_pService; }

@@ -56,11 +56,7 @@ private:
                     QStringLiteral("test hook: vc-event %1 %2").arg(iType).arg(strUuid));
     }
 
-    QByteArray httpAnswer(const QByteArray& baBody) {
-        HttpTestClient client(m_port, HttpTestClient::post(baBody));
-        if (!QTest::qWaitFor([&] { return client.hasAnswer() || client.isClosed(); }, kWaitMs)) return "(none)";
-        return client.hasAnswer() ? client.body() : QByteArray("(closed)");
-    }
+    QByteArray httpAnswer(const QByteArray& baBody) { return HttpTestClient::answer(m_port, HttpTestClient::post(baBody)); }
     // Sends a request and returns the page's next text.
     QString wsAnswer(PageSocket& page, const QByteArray& baText) {
         const int iBefore = page.m_listReceived.size();
@@ -84,14 +80,9 @@ private:
 
 private slots:
     void initTestCase() {
-        QVERIFY(QFile::exists(ServiceProcess::testHooksBinaryPath()));
-        const QJsonObject config{
-            {"ServicePortStart", 27900},
-            {"ServicePortEnd", 27910},
-            {"SingleInstance", QStringLiteral("tst_video_service-%1").arg(QCoreApplication::applicationPid())}};
-        m_pService = std::make_unique<ServiceProcess>(config, ServiceProcess::testHooksBinaryPath());
-        QVERIFY(m_pService->start());
-        m_port = m_pService->waitForListening();
+        m_pService = std::make_unique<ServiceProcess>(ServiceProcess::config(27900, "tst_video_service"),
+                                                      ServiceProcess::testHooksBinaryPath());
+        m_port = m_pService->startListening();
         QVERIFY(m_port != 0);
         QVERIFY(m_pService->waitForLog("test hook: ready"));
 

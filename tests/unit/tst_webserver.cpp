@@ -46,11 +46,7 @@ class TestWebServer : public QObject {
         if (!QTest::qWaitFor([&] { return m_pServer->hasPendingPoll(strUuid); }, kWaitMs)) return nullptr;
         return pClient;
     }
-    QByteArray answerOf(const QByteArray& baRequest) {
-        HttpTestClient client(m_port, baRequest);
-        QTest::qWaitFor([&] { return client.hasAnswer() || client.isClosed(); }, kWaitMs);
-        return client.body();
-    }
+    QByteArray answerOf(const QByteArray& baRequest) { return HttpTestClient::answer(m_port, baRequest, kWaitMs); }
 
 private slots:
     void init() {
