@@ -1,12 +1,13 @@
 // The window code on the simulated desktop: finding the browser, geometry,
-// the two ticks, the browser going away, shapes, covers, stacking, the
+// the slow tick, the browser going away, shapes, covers, stacking, the
 // taskbar, and the registry with its event relay to the dispatchers.
+// (Following the browser's moves is tst_x11_chromium's.)
 #include "SimulatedWindowPlatform.h"
+#include "VideoMessageDispatch.h"
 #include "VideoWidget.h"
 #include "WebClientComponents.h"
 #include "WindowControl.h"
 #include "WindowControlManager.h"
-#include "VideoMessageDispatch.h"
 #include "WindowMessageDispatch.h"
 #include "video_control_test.h"
 
@@ -168,21 +169,6 @@ private slots:
             for (int i = 0; i < 10; ++i) tick();
             QCOMPARE(resizes.m_iCount, 2 * iRound + 2);
         }
-    }
-
-    void fastTickFollowsMovesOnly() {
-        const Hwnd hBrowser = browser();
-        auto pWindow = window(QStringLiteral("Chrome"), false);
-        pWindow->setWndGeometry(10, 20, 320, 240, true);
-        pWindow->show();
-        pWindow->followBrowser();
-        QCOMPARE(pWindow->pos(), QPoint(118, 100));
-        m_pDesktop->resizeWindow(hBrowser, 500, 400);
-        pWindow->followBrowser();
-        QCOMPARE(pWindow->pos(), QPoint(118, 100));
-        m_pDesktop->moveWindow(hBrowser, 150, 80);
-        pWindow->followBrowser();
-        QCOMPARE(pWindow->pos(), QPoint(168, 130));
     }
 
     void browserGoingAwayHidesTheWindowUntilReattached() {
