@@ -36,16 +36,15 @@ struct Window {
     explicit Window(const QString& strUuid) : pComponent(std::make_unique<WebClientComponents>(&parent, strUuid)) {
         parent.resize(640, 480);
         pComponent->setVideoGeometry(0, 0, 320, 240);
-        const auto record = [this](const char* szName) {
-            return [this, szName](const QString& strText = QString()) { listSignals << szName + (": " + strText); };
-        };
-        QObject::connect(pComponent.get(), &WebClientComponents::sigWindowSelected, record("selected"));
+        const std::pair<void (WebClientComponents::*)(QString), const char*> aSignals[] = {
+            {&WebClientComponents::sigWindowSelected, "selected"}, {&WebClientComponents::sigDrawEnd, "drawEnd"},
+            {&WebClientComponents::sigNetStreamEvent, "netStream"}, {&WebClientComponents::sigFisheyePTZEvent, "fisheye"},
+            {&WebClientComponents::sigMouseEvent, "mouse"}, {&WebClientComponents::sigFullScreenChange, "fullScreenChange"}};
+        for (const auto& signal : aSignals) {
+            const QString strName = QLatin1String(signal.second) + ": ";
+            QObject::connect(pComponent.get(), signal.first, [this, strName](const QString& strText) { listSignals << strName + strText; });
+        }
         QObject::connect(pComponent.get(), &WebClientComponents::sigQuitedFullScreen, [this] { listSignals << "quited"; });
-        QObject::connect(pComponent.get(), &WebClientComponents::sigDrawEnd, record("drawEnd"));
-        QObject::connect(pComponent.get(), &WebClientComponents::sigNetStreamEvent, record("netStream"));
-        QObject::connect(pComponent.get(), &WebClientComponents::sigFisheyePTZEvent, record("fisheye"));
-        QObject::connect(pComponent.get(), &WebClientComponents::sigMouseEvent, record("mouse"));
-        QObject::connect(pComponent.get(), &WebClientComponents::sigFullScreenChange, record("fullScreenChange"));
     }
     MainWindow* widget() const { return pComponent->videoWidget(); }
     void run(const char* szCommand, const QJsonObject& request) {
@@ -111,24 +110,16 @@ private slots:
         QTest::addColumn<int>("iType");
         QTest::addColumn<QString>("signal");
         QTest::addColumn<QByteArray>("expected");
-        const QByteArray common = R"("uuid":"{second}","errorModule":"")";
-        QTest::newRow("0 selected") << 0 << "selected"
-                                    << R"({"cmd":"window.onGetSelectWndInfo",)" + common + R"(,"errorCode":5,"wndIndex":2})";
-        QTest::newRow("2 draw callback")
-            << 2 << "drawEnd"
-            << R"({"cmd":"video.onDrawCallback",)" + common +
-                   R"(,"errorCode":0,"type":"ended","shapeInfo":{"errorCode":5,"wndIndex":2}})";
-        QTest::newRow("3 stream") << 3 << "netStream"
-                                  << R"({"cmd":"window.onPluginEventHandler",)" + common + R"(,"errorCode":5,"wndIndex":2})";
-        QTest::newRow("4 plugin") << 4 << "netStream"
-                                  << R"({"cmd":"window.onPluginEventHandler",)" + common + R"(,"errorCode":5,"wndIndex":2})";
-        QTest::newRow("5 mouse") << 5 << "mouse"
-                                 << R"({"cmd":"window.onMouseEvent",)" + common +
-                                        R"(,"errorCode":0,"mouseInfo":{"errorCode":5,"wndIndex":2}})";
-        QTest::newRow("7 draw") << 7 << "drawEnd"
-                                << R"({"cmd":"video.onDrawEvent",)" + common + R"(,"errorCode":5,"wndIndex":2})";
-        QTest::newRow("8 draw") << 8 << "drawEnd"
-                                << R"({"cmd":"video.onDrawEvent",)" + common + R"(,"errorCode":5,"wndIndex":2})";
+        const auto row = [](int iType, const char* szSignal, const QByteArray& baText) {
+            QTest::addRow("%d %s", iType, szSignal) << iType << szSignal << R"({"uuid":"{second}","errorModule":"",)" + baText + "}";
+        };
+        row(0, "selected", R"("cmd":"window.onGetSelectWndInfo","errorCode":5,"wndIndex":2)");
+        row(2, "drawEnd", R"("cmd":"video.onDrawCallback","errorCode":0,"type":"ended","shapeInfo":{"errorCode":5,"wndIndex":2})");
+        row(3, "netStream", R"("cmd":"window.onPluginEventHandler","errorCode":5,"wndIndex":2)");
+        row(4, "netStream", R"("cmd":"window.onPluginEventHandler","errorCode":5,"wndIndex":2)");
+        row(5, "mouse", R"("cmd":"window.onMouseEvent","errorCode":0,"mouseInfo":{"errorCode":5,"wndIndex":2})");
+        row(7, "drawEnd", R"("cmd":"video.onDrawEvent","errorCode":5,"wndIndex":2)");
+        row(8, "drawEnd", R"("cmd":"video.onDrawEvent","errorCode":5,"wndIndex":2)");
     }
     // Each event reaches only the component whose widget the library named,
     // with that widget's uuid.

@@ -53,6 +53,7 @@ private slots:
         m_pServer = std::make_unique<WebServer>(nullptr);
         m_pServer->listenInRange(27300, 27400);
         QVERIFY(m_pServer->isListening());
+        QCOMPARE(m_pServer->maxPendingConnections(), 1024);
         m_port = m_pServer->serverPort();
         // Long enough never to end a poll by itself unless a test wants it.
         m_pServer->setPollTimeoutMs(30000);
