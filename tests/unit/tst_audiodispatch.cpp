@@ -376,141 +376,104 @@ private slots:
         QCOMPARE(response.value("audioTimeLeft").toInt(), expected);
     }
 
-    void startWhileTalking() {
-        const int hFirst = send(startRequest(m_sim.address())).value("handle").toInt(-1);
-        QVERIFY(hFirst >= 0);
-        m_sim.clearEvents();
-
-        const QJsonObject second = send(startRequest(m_sim.address(), "talk-2"));
-        QCOMPARE(second.value("errorCode").toInt(), 8000);
-        QCOMPARE(second.value("handle").toInt(), -1);
-        QCOMPARE(second.value("audioTimeLeft").toInt(-1), 0);
-        QCOMPARE(second.value("talkId").toString(), QString("talk-2"));
-        QVERIFY(!ZBNetTest_IsInitialized());  // finalised
-        QCOMPARE(m_sim.takeEvents("mode").size(), 0);
-        QCOMPARE(logLines(QString("In talking handle param \\[%1\\]!$").arg(hFirst)).size(), 1);
-
-        // The running handle is kept: a status query with it leaves the status
-        // alone, and a mode change on it is tried (and fails: the library was
-        // finalised, which also ended the talk on the device's side).
-        QCOMPARE(send(command("getTalkStatus", {{"handle", hFirst}})).value("talkStatus").toInt(9), 0);
-        QCOMPARE(code(command("changeModel", {{"handle", hFirst}, {"model", "start"}})), 8008);
-        QCOMPARE(m_sim.waitForEvent("talk-closed").value("by").toString(), QString("client"));
-        // The keys were forgotten: after the stop the next start initialises again.
-        send(command("stopTalk", {{"talkId", "talk-1"}, {"handle", hFirst}}));
-        QCOMPARE(ZBNetTest_StopVoiceTalkCount(), 1);
-        QCOMPARE(code(startRequest(m_sim.address(), "talk-3")), 0);
-        QCOMPARE(ZBNetTest_InitCount(), 2);
+    // Talks from start to stop, as steps:
+    //   start:<talkId>=<code>        a start (talk-1 when no id is given); the
+    //                                handle of the talk it opens is "h"
+    //   stop:<talkId>@<handle>=<code>, model:<model>@<handle>=<code> (* any),
+    //   status@<handle>=<talkStatus> ("~" for "=": becomes so in time), where
+    //                                a handle is h, h+1 or -1, none when left out
+    //   device:<script>              what the device answers from now on
+    //   closed                       the device saw the talk closed
+    //   mode:<mode>                  the device's next mode request, for DS-0001
+    //   #modes #inits #stops #up     mode requests since the last count, the
+    //                                library's Init and StopVoiceTalk calls, and
+    //                                whether it is initialised
+    //   log:<pattern>=<n>, log~<pattern>  lines of the log (\s a blank, <h> the
+    //                                handle), n of them or one in time
+    void talks_data() {
+        QTest::addColumn<QString>("steps");
+        QTest::newRow("start while talking")
+            << R"(start=0 #modes=1 start:talk-2=8000 #up=0 #modes=0 log:In\stalking\shandle\sparam\s\[<h>\]!$=1 status@h=0 )"
+               R"(model:start@h=8008 closed stop@h=8006 #stops=1 start:talk-3=0 #inits=2)";
+        // A talk refused with library error 0 ends the start with code 0: the
+        // keys, the address and the device stay remembered, no talk runs.
+        QTest::newRow("start without a talk")
+            << R"(device:err0 start=0 #modes=2 device:ok model:start@-1=0 mode:start start=0 #inits=1 log:setZBCAddress!=1)";
+        // The handle is kept: a mode change on it is tried, and fails because
+        // the library was finalised.
+        QTest::newRow("stop with a foreign talk id")
+            << R"(start=0 #modes=1 stop:someone-else@h=0 #stops=0 #up=0 model:start@h=8008 #modes=0 )"
+               R"(log:ZBNet_CmdWI\serror\[8\]!$=1 log:changeTalk\serror\[start\]!$=1)";
+        // Still in talk mode, the next stop tries "end" again (the library is
+        // finalised by then); a new start and a stop answered "OK" clear it.
+        QTest::newRow("stop ends the mode only when it succeeds")
+            << R"(device:busy-end start=0 #modes=1 stop@h=8000 #modes=1 device:ok stop=8006 start:talk-4=0 stop:talk-4=0 )"
+               R"(stop:talk-4=0 log:changeTalk!\smodle\s\[end\]\.=3)";
+        QTest::newRow("model changes, status after the stop")
+            << R"(start=0 #modes=1 model:pause@h=0 mode:pause device:error model:pause@h=8008 model:end@h+1=1 )"
+               R"(log:changeTalk\siTalkHandle\[<h+1>\]\sm_hTalk\[<h>\]!$=1 stop@h=* status@-1=0 status@h=-1 status@-1=-1)";
+        // The callback logs first and then stores the status; the handle stays
+        // until the page stops the talk.
+        for (const char* szHow : {"closes", "resets"}) {
+            QTest::addRow("the device %s the talk", szHow)
+                << QStringLiteral(R"(device:%1 start=0 status@h=0 closed log~^5\sKOTS\s.*talk\serror\shandle\[<h>\]!$ )"
+                                  R"(status@h~-1 model:x@h=0 stop=0)").arg(QLatin1String(szHow));
+        }
     }
-
-    // A talk refused with library error 0 ends the start with code 0: the keys,
-    // the address and the device stay remembered, no talk runs.
-    void startWithoutTalkKeepsTheLibraryAndItsDevice() {
-        QVERIFY(m_sim.setScript(QJsonObject{{"talk", QJsonObject{{"answer", "ERR 0"}}}}));
-        QJsonObject request = startRequest(m_sim.address());
-        request.insert("deviceSerial", "DS-LAST");
-        request.insert("alarmTime", "alarm-last");
-        QCOMPARE(code(request), 0);
-        m_sim.clearEvents();
-
-        QCOMPARE(code(command("changeModel", {{"handle", -1}, {"model", "start"}})), 0);
-        const QJsonObject mode = m_sim.waitForEvent("mode");
-        QCOMPARE(mode.value("serial").toString(), QString("DS-LAST"));
-        QCOMPARE(mode.value("body").toString(), QString("{\"mode\":\"start\", \"alarmTime\":\"alarm-last\"}"));
-
-        QVERIFY(m_sim.setScript(QJsonObject()));
-        QCOMPARE(code(startRequest(m_sim.address())), 0);
-        QCOMPARE(ZBNetTest_InitCount(), 1);
-        QCOMPARE(logLines("setZBCAddress!").size(), 1);
-    }
-
-    void stopWithForeignTalkId() {
-        const int hTalk = send(startRequest(m_sim.address())).value("handle").toInt(-1);
-        QVERIFY(hTalk >= 0);
-        m_sim.clearEvents();
-        const int iFini = ZBNetTest_FiniCount();
-
-        const QJsonObject stop = send(command("stopTalk", {{"talkId", "someone-else"}, {"handle", hTalk}}));
-        QCOMPARE(stop.value("errorCode").toInt(-1), 0);
-        QCOMPARE(stop.value("talkId").toString(), QString("someone-else"));
-        QCOMPARE(ZBNetTest_StopVoiceTalkCount(), 0);
-        QCOMPARE(ZBNetTest_FiniCount(), iFini + 1);
-        // The handle is kept: a mode change on it is tried (not refused with 1),
-        // and fails because the library was finalised.
-        QCOMPARE(code(command("changeModel", {{"handle", hTalk}, {"model", "start"}})), 8008);
-        QCOMPARE(m_sim.takeEvents("mode").size(), 0);
-        QVERIFY(!logLines("ZBNet_CmdWI error\\[8\\]!$").isEmpty());
-        QVERIFY(!logLines("changeTalk error\\[start\\]!$").isEmpty());
-    }
-
-    void stopEndsModeOnlyWhenItSucceeds() {
-        QJsonObject script = modeScript({{"audioTimeLeft", 30}});
-        script.insert("modes", QJsonObject{{"end", QJsonObject{{"answer", QJsonObject{{"statusString", "Busy"}}}}}});
-        QVERIFY(m_sim.setScript(script));
-        const int hTalk = send(startRequest(m_sim.address())).value("handle").toInt(-1);
-        QVERIFY(hTalk >= 0);
-        m_sim.clearEvents();
-
-        QCOMPARE(code(command("stopTalk", {{"talkId", "talk-1"}, {"handle", hTalk}})), 8000);
-        QCOMPARE(m_sim.takeEvents("mode").size(), 1);
-        // The device is still in talk mode: the next stop tries "end" again (the
-        // library is finalised by then, so it fails to reach the device).
-        QVERIFY(m_sim.setScript(QJsonObject()));
-        QCOMPARE(code(command("stopTalk", {{"talkId", "talk-1"}})), 8006);
-        // A new start and a stop whose "end" is answered "OK" clear it: the stop
-        // after that sends no "end".
-        QCOMPARE(code(startRequest(m_sim.address(), "talk-4")), 0);
-        QCOMPARE(code(command("stopTalk", {{"talkId", "talk-4"}})), 0);
-        QCOMPARE(code(command("stopTalk", {{"talkId", "talk-4"}})), 0);
-        QCOMPARE(logLines("changeTalk! modle \\[end\\].").size(), 3);
-    }
-
-    void statusAndModelChanges() {
-        const int hTalk = send(startRequest(m_sim.address())).value("handle").toInt(-1);
-        QVERIFY(hTalk >= 0);
-        m_sim.clearEvents();
-
-        const QJsonObject change = send(command("changeModel", {{"sequence", "4"}, {"handle", hTalk}, {"model", "pause"}}));
-        QCOMPARE(change.keys(), QStringList({"errorCode", "errorModule", "sequence", "uuid"}));
-        QCOMPARE(change.value("errorCode").toInt(-1), 0);
-        QCOMPARE(change.value("sequence").toString(), QString("4"));
-        QCOMPARE(m_sim.waitForEvent("mode").value("body").toString(),
-                 QString("{\"mode\":\"pause\", \"alarmTime\":\"2026-12-05T21:00:00Z\"}"));
-        QVERIFY(m_sim.setScript(modeScript({{"errorCode", 1073774725}})));
-        QCOMPARE(code(command("changeModel", {{"handle", hTalk}, {"model", "pause"}})), 8008);
-        QCOMPARE(code(command("changeModel", {{"handle", hTalk + 1}, {"model", "end"}})), 1);
-        QCOMPARE(logLines(QString("changeTalk iTalkHandle\\[%1\\] m_hTalk\\[%2\\]!$").arg(hTalk + 1).arg(hTalk)).size(), 1);
-
-        // After the stop: status -1 for the old handle, which then stays.
-        send(command("stopTalk", {{"talkId", "talk-1"}, {"handle", hTalk}}));
-        QCOMPARE(send(command("getTalkStatus", {{"handle", -1}})).value("talkStatus").toInt(9), 0);
-        const QJsonObject other = send(command("getTalkStatus", {{"handle", hTalk}}));
-        QCOMPARE(other.value("talkStatus").toInt(9), -1);
-        QCOMPARE(other.value("errorCode").toInt(9), 0);
-        QCOMPARE(send(command("getTalkStatus", {{"handle", -1}})).value("talkStatus").toInt(9), -1);
-    }
-
-    void deviceClosesTheTalk_data() {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("closed") << "closeAfterMs";
-        QTest::newRow("reset") << "resetAfterMs";
-    }
-
-    void deviceClosesTheTalk() {
-        QFETCH(QString, how);
-        QVERIFY(m_sim.setScript(QJsonObject{{"talk", QJsonObject{{how, 100}}}}));
-        const int hTalk = send(startRequest(m_sim.address())).value("handle").toInt(-1);
-        QVERIFY(hTalk >= 0);
-        const QJsonObject status = command("getTalkStatus", {{"handle", hTalk}});
-        QCOMPARE(send(status).value("talkStatus").toInt(9), 0);
-
-        QVERIFY(!m_sim.waitForEvent("talk-closed").isEmpty());
-        // The callback logs first and then stores the status.
-        QTRY_VERIFY(!logLines(QString("^5 KOTS .*talk error handle\\[%1\\]!$").arg(hTalk)).isEmpty());
-        QTRY_COMPARE(send(status).value("talkStatus").toInt(9), -1);
-        // The handle stays until the page stops the talk.
-        QCOMPARE(code(command("changeModel", {{"handle", hTalk}, {"model", "x"}})), 0);
-        QCOMPARE(code(command("stopTalk", {{"talkId", "talk-1"}})), 0);
+    void talks() {
+        QFETCH(QString, steps);
+        const QMap<QString, QJsonObject> scripts{
+            {"ok", {}},
+            {"busy-end", {{"modes", QJsonObject{{"end", QJsonObject{{"answer", QJsonObject{{"statusString", "Busy"}}}}}}}}},
+            {"error", modeScript({{"errorCode", 1073774725}})},
+            {"err0", {{"talk", QJsonObject{{"answer", "ERR 0"}}}}},
+            {"closes", {{"talk", QJsonObject{{"closeAfterMs", 100}}}}},
+            {"resets", {{"talk", QJsonObject{{"resetAfterMs", 100}}}}}};
+        int hTalk = -1;
+        for (const QString& strStep : steps.split(' ')) {
+            const QStringList parts = strStep.split(QRegularExpression("[=~]"));
+            const QString strName = parts[0].section(QRegularExpression("[:@]"), 0, 0);
+            const QString strArgument = parts[0].section('@', 0, 0).section(':', 1);
+            const QString strHandle = parts[0].section('@', 1);
+            const QString strExpected = parts.value(1);
+            const bool bInTime = strStep.contains('~');
+            QJsonObject fields{{"sequence", "s"}};
+            if (!strHandle.isEmpty()) fields.insert("handle", strHandle == "-1" ? -1 : hTalk + (strHandle == "h+1"));
+            const QString strPattern = QString(strArgument).replace("\\s", " ").replace("<h>", QString::number(hTalk))
+                                           .replace("<h+1>", QString::number(hTalk + 1));
+            if (strName == "start") {
+                const QJsonObject response = send(startRequest(m_sim.address(), strArgument.isEmpty() ? "talk-1" : strArgument));
+                QVERIFY2(response.value("errorCode").toInt(-1) == strExpected.toInt(), qPrintable(strStep));
+                if (response.value("handle").toInt(-1) >= 0) hTalk = response.value("handle").toInt();
+            } else if (strName == "stop" || strName == "model" || strName == "status") {
+                const char* szCommand = strName == "stop" ? "stopTalk" : strName == "model" ? "changeModel" : "getTalkStatus";
+                fields.insert(strName == "stop" ? "talkId" : "model", strArgument.isEmpty() ? "talk-1" : strArgument);
+                if (strName == "status") fields.remove("model");
+                const QJsonObject request = command(szCommand, fields);
+                const auto result = [&] {
+                    const QJsonObject response = send(request);
+                    return response.value(strName == "status" ? "talkStatus" : "errorCode").toInt(-9);
+                };
+                if (bInTime) QTRY_COMPARE(result(), strExpected.toInt());
+                else if (strExpected != "*") QVERIFY2(result() == strExpected.toInt(), qPrintable(strStep));
+                else result();
+            } else if (strName == "device") {
+                QVERIFY(m_sim.setScript(scripts.value(strArgument)));
+            } else if (strName == "closed") {
+                QCOMPARE(m_sim.waitForEvent("talk-closed").isEmpty(), false);
+            } else if (strName == "mode") {
+                const QJsonObject mode = m_sim.waitForEvent("mode");
+                QCOMPARE(mode.value("serial").toString(), QString("DS-0001"));
+                QCOMPARE(mode.value("body").toString(), QStringLiteral(R"({"mode":"%1", "alarmTime":"2026-12-05T21:00:00Z"})").arg(strArgument));
+            } else if (strName == "log") {
+                if (bInTime) QTRY_VERIFY2(!logLines(strPattern).isEmpty(), qPrintable(strStep));
+                else QVERIFY2(logLines(strPattern).size() == strExpected.toInt(), qPrintable(strStep));
+            } else {
+                const int iActual = strName == "#modes" ? m_sim.takeEvents("mode").size() : strName == "#inits" ? ZBNetTest_InitCount()
+                                    : strName == "#stops" ? ZBNetTest_StopVoiceTalkCount() : int(ZBNetTest_IsInitialized());
+                QVERIFY2(iActual == strExpected.toInt(), qPrintable(strStep + " is " + QString::number(iActual)));
+            }
+        }
     }
 };
 
