@@ -222,17 +222,10 @@ bool XDesktop::waitFor(const std::function<bool()>& condition, int iTimeoutMs) {
 }
 
 int XDesktop::run(const std::vector<std::string>& vecArgs) {
-    const int iPid = fork();
-    if (iPid == 0) {
-        const int iNull = open("/dev/null", O_RDWR);
-        dup2(iNull, 0);
-        dup2(iNull, 1);
-        execvp(vecArgs[0].c_str(), argv(vecArgs).data());
-        _exit(127);
-    }
-    if (iPid < 0) return -1;
+    const int iPid = spawn(vecArgs);
+    m_vecChildren.erase(std::remove(m_vecChildren.begin(), m_vecChildren.end(), iPid), m_vecChildren.end());
     int iStatus = 0;
-    waitpid(iPid, &iStatus, 0);
+    if (iPid <= 0 || waitpid(iPid, &iStatus, 0) != iPid) return -1;
     return WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
 }
 
