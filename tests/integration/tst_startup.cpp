@@ -39,7 +39,8 @@ private slots:
         decoy.close();
         QVERIFY(service.start(elsewhere.path()));
         QCOMPARE(service.waitForListening(), quint16(27100));
-        QVERIFY(service.log().contains("enablePrivileges::RunAsAdmin\n27100\nlistening on port 27100\n"));
+        // The first port of the range, then the port taken.
+        QVERIFY(service.log().contains("\n27100\nlistening on port 27100\n"));
         QVERIFY(accepts(27100));
     }
 
@@ -54,7 +55,7 @@ private slots:
 
         ServiceProcess full(config(27110, 27112, uniqueKey("full")));
         QVERIFY(full.start());
-        QVERIFY(full.waitForLog("RunAsAdmin\n27110\n"));
+        QVERIFY(full.waitForLog("\n27110\n"));
         QTest::qWait(1000);
         QVERIFY(full.isRunning());
         QVERIFY(!full.log().contains("listening"));
