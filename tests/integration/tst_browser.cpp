@@ -1,7 +1,8 @@
 // The demonstration page in headless Chromium against the real service: the
 // page finds the service with the handshake, asks for the version over the
 // image channel (cut into many pieces) and over a WebSocket, and posts what
-// it read back to this test. Ports 27780-27799 belong to this test.
+// it read back to this test; a long poll over the image channel outlasts ten
+// seconds. Ports 27780-27799 belong to this test.
 #include "ServiceProcess.h"
 
 #include <QDir>
@@ -101,10 +102,14 @@ private slots:
 
         ServiceProcess service(QJsonObject{{"ServicePortStart", kServicePort},
                                            {"ServicePortEnd", kServicePort + 5},
-                                           {"SingleInstance", QStringLiteral("tst_browser-%1").arg(QCoreApplication::applicationPid())}});
+                                           {"SingleInstance", QStringLiteral("tst_browser-%1").arg(QCoreApplication::applicationPid())}},
+                               ServiceProcess::testHooksBinaryPath());
         QVERIFY(service.start());
         const quint16 iPort = service.waitForListening();
         QVERIFY2(iPort != 0, qPrintable(service.log()));
+        // Polls that wait longer than ten seconds.
+        QVERIFY(service.waitForLog("test hook: ready"));
+        QCOMPARE(service.ask("poll 12000", "test hook: poll "), QStringLiteral("12000"));
 
         PageServer pages(QStringLiteral(LOCALSERVICE_WEB_DIR));
         QVERIFY(pages.listen(QHostAddress::LocalHost, kPagePort));
@@ -112,7 +117,7 @@ private slots:
         QTemporaryDir profile;
         const QString strBase = QStringLiteral("http://127.0.0.1:%1").arg(kPagePort);
         // Pieces of 40 characters: the version request goes out in about ten.
-        const QString strUrl = QStringLiteral("%1/index.html?auto=1&portStart=%2&portEnd=%3&pieceLength=40&report=%1/report")
+        const QString strUrl = QStringLiteral("%1/index.html?auto=1&poll=1&portStart=%2&portEnd=%3&pieceLength=40&report=%1/report")
                                    .arg(strBase).arg(iPort).arg(iPort + 1);
         QProcess chromium;
         chromium.setProcessChannelMode(QProcess::MergedChannels);
@@ -136,6 +141,7 @@ private slots:
         // (upper-case) login id gets no image at all.
         QVERIFY2(report.value("imageDetect") == QJsonValue("detect"), what.constData());
         QVERIFY2(report.value("imageDetectWrong").toString().startsWith("error: no image"), what.constData());
+        QVERIFY2(report.value("imageDetectBase64") == QJsonValue("detect"), what.constData());
 
         // Image channel: a connect reply, then the version answer, both read
         // out of images; the version request needed at least three pieces
@@ -152,6 +158,7 @@ private slots:
         const QJsonArray continues = report.value("imageContinues").toArray();
         QCOMPARE(continues.size(), iPieces - 1);
         for (const QJsonValue& value : continues) QCOMPARE(value.toString(), QStringLiteral("continue"));
+        QVERIFY2(report.value("imagePoll") == QJsonValue("timeout"), what.constData());
 
         // WebSocket: "detectport" gets the connect reply, the version request
         // its answer; a wrong login id gets nothing.

@@ -85,6 +85,9 @@ async function autoRun() {
   report.imageDetect = await settle(LocalService.detectOverImage(s.host, port, login));
   const wrong = { ...login, sessionID: login.sessionID.toUpperCase() };
   report.imageDetectWrong = await settle(LocalService.detectOverImage(s.host, port, wrong, 2000));
+  // A device challenge in Base64 ("+", "/" and "=").
+  const base64Login = await LocalService.makeLogin(s.user, "q+8/Zw==", 100);
+  report.imageDetectBase64 = await settle(LocalService.detectOverImage(s.host, port, base64Login));
 
   const image = new LocalService.ImageConnection(s.host, port, s.pieceLength);
   report.imageConnect = await settle(image.connect().then((m) => JSON.stringify(m)));
@@ -93,6 +96,11 @@ async function autoRun() {
   report.imagePieces = imageVersion.pieces ?? 0;
   report.imageContinues = image.lastPieceAnswers;
   report.imageUuid = image.uuid;
+  if (params.has("poll")) {
+    // A long poll with nothing to fetch ends with "timeout" when the service says so.
+    const poll = await settle(image.request({ cmd: "system.get" }));
+    report.imagePoll = typeof poll === "string" ? poll : poll.text;
+  }
 
   const ws = await settle(LocalService.detectOverWebSocket(s.host, port, login));
   report.wsDetect = typeof ws === "string" ? ws : ws.replyText;

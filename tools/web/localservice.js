@@ -176,6 +176,9 @@ const LocalService = (() => {
 
   let sequenceCounter = 0;
 
+  // The longest time the service holds a "system.get" before it answers.
+  const POLL_MS = 15000;
+
   class ImageConnection {
     // pieceLength: Base64 characters per GET; keep URLs well below 2000.
     constructor(host, port, pieceLength = 1500) {
@@ -188,7 +191,9 @@ const LocalService = (() => {
 
     // Sends one request in pieces, one after the other, and resolves with
     // { message, text } of the answer (message is null if it is not JSON).
-    async request(request) {
+    // timeoutMs limits each piece; a "system.get" long poll may take up to
+    // POLL_MS before the service answers, so it gets longer by default.
+    async request(request, timeoutMs = request.cmd === "system.get" ? POLL_MS + 10000 : 10000) {
       const full = { uuid: this.uuid, sequence: String(this.nextSequence++), ...request };
       const packet = await encodePacket(JSON.stringify(full));
       // A sequence value of our own, unique per request, so that pieces of
@@ -201,7 +206,7 @@ const LocalService = (() => {
         // Base64 characters go into the query unencoded ("+" and "/" are
         // taken as they are; "=" only appears at the very end).
         const url = `${this.base}?&data=${piece}&sequence=${sequence}${last ? "&isLast=true" : ""}`;
-        const text = await loadImageText(url);
+        const text = await loadImageText(url, timeoutMs);
         if (last) {
           let message = null;
           try { message = JSON.parse(text); } catch { /* "invalid", "timeout", ... */ }
@@ -221,12 +226,27 @@ const LocalService = (() => {
     }
   }
 
+  // The challenge as the service reads it out of the query: it compares the
+  // text it finds there without percent-decoding it first, except that a
+  // space, "#", "{", "}", "|", "\\", "^", quotation marks, "<", ">" and
+  // characters beyond ASCII arrive decoded. So Base64 and the other
+  // characters allowed in a query ("+", "/", "=", ...) go as they are, those
+  // few percent-encoded; "&", "%", "'" and "`" and control characters
+  // cannot be carried at all.
+  function challengeInQuery(challenge) {
+    return Array.from(String(challenge), (c) => {
+      if (/[A-Za-z0-9\-._~!$()*,;:@/?+=\[\]]/.test(c)) return c;
+      if (/[&%'`\x00-\x1f\x7f]/.test(c)) throw new Error(`the challenge cannot carry ${JSON.stringify(c)} in a query`);
+      return encodeURIComponent(c);
+    }).join("");
+  }
+
   // The handshake over the image channel: a query without data. Resolves
   // with the text read from the image ("detect"); rejects when the service
   // does not answer.
   function detectOverImage(host, port, login, timeoutMs = 3000) {
     const query = `?&sessionID=${login.sessionID}&user=${encodeURIComponent(login.user)}` +
-                  `&challenge=${encodeURIComponent(login.challenge)}&iterations=${login.iterations}&random=${login.random}`;
+                  `&challenge=${challengeInQuery(login.challenge)}&iterations=${login.iterations}&random=${login.random}`;
     return loadImageText(`http://${host}:${port}/${query}`, timeoutMs).then((text) => {
       if (text !== "detect") throw new Error(`unexpected answer ${text}`);
       return text;
