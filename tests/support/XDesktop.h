@@ -76,6 +76,8 @@ public:
     // Bounding box {left, top, right, bottom} of the screen pixels of one
     // colour (0xRRGGBB); empty when there are none.
     std::vector<int> colourBox(unsigned long ulColour);
+    // The whole screen as a PNG file.
+    bool saveScreenshot(const std::string& strPath);
 
 private:
     void stop();
