@@ -468,6 +468,19 @@ std::vector<int> XDesktop::colourBox(unsigned long ulColour) {
     return {iLeft, iTop, iRight, iBottom};
 }
 
+int XDesktop::runTests(XDesktop** ppDesktop, const std::function<int()>& run) {
+    XDesktop desktop;
+    std::string strError;
+    if (!desktop.start(strError)) {
+        std::fprintf(stderr, "cannot start the X desktop: %s\n", strError.c_str());
+        return 1;
+    }
+    *ppDesktop = &desktop;
+    const int iResult = run();
+    *ppDesktop = nullptr;
+    return iResult;
+}
+
 bool XDesktop::saveScreenshot(const std::string& strPath) {
     const int iScreen = DefaultScreen(m_pDisplay);
     const int iWidth = DisplayWidth(m_pDisplay, iScreen), iHeight = DisplayHeight(m_pDisplay, iScreen);
