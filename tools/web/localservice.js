@@ -590,7 +590,7 @@ export class Connection extends EventTarget {
     this.transport = transport;
     this.state = "open";
     transport.onevent = (message) => this.dispatchEvent(new CustomEvent(message.cmd, { detail: message }));
-    transport.onlost = () => this.lost();
+    transport.onlost = () => { if (this.transport === transport) this.lost(); };
   }
 
   lost() {
@@ -808,7 +808,9 @@ export class WindowHandle extends EventTarget {
     try {
       this.full = false;
       await this.create();
-      for (const [command, params] of this.restore) await this.connection.request(`video.${command.split(":")[0]}`, params);
+      // Settings and the layout first, then the plays.
+      const entries = [...this.restore].sort(([a], [b]) => a.startsWith("startPlay:") - b.startsWith("startPlay:"));
+      for (const [key, params] of entries) await this.connection.request(`video.${key.split(":")[0]}`, params);
       this.dispatchEvent(new CustomEvent("restored", { detail: { uuid: this.uuid } }));
     } catch (e) {
       this.dispatchEvent(new CustomEvent("error", { detail: e }));
@@ -863,7 +865,8 @@ export class WindowHandle extends EventTarget {
         if (this.applied && this.connection.state === "open") await this.apply(this.wanted());
       } while (this.dirty);
     } catch (e) {
-      this.dispatchEvent(new CustomEvent("error", { detail: e }));
+      // Without a service the window is made again when one is found.
+      if (e.kind !== "offline") this.dispatchEvent(new CustomEvent("error", { detail: e }));
     } finally {
       this.syncing = false;
     }
@@ -1054,7 +1057,7 @@ class VideoControls {
   // 1, 4, 9, 16 play windows, or rows of cells ([[{}, {}], [{}]]).
   layout(layout) { return this.remembered("arrangeWindow", { layout }); }
   // "fit", "fill" or "stretch"
-  ratio(mode, params = {}) { return this.remembered("setWndRatioMode", { ...params, mode }, `setWndRatioMode:${params.wndIndex}`); }
+  ratio(mode, params = {}) { return this.remembered("setWndRatioMode", { ...params, mode }, `setWndRatioMode:${params.wndIndex ?? "all"}`); }
   pause(params = {}) { return this.command("pause", params); }
   resume(params = {}) { return this.command("resume", params); }
   info(params = {}) { return this.command("getPlayInfo", params); }
