@@ -31,8 +31,14 @@ export async function startService(portStart, portEnd) {
   child.stdout.on("data", (data) => { log += data; });
   child.stderr.on("data", (data) => { log += data; });
   const exited = new Promise((resolve) => child.on("exit", (code, signal) => resolve({ code, signal })));
-  const port = Number((await waitFor(() => log.match(/listening on port (\d+)/), 30000, "the service to listen"))[1]);
-  await waitFor(() => log.includes("test hook: ready"), 30000, "the test hooks");
+  let port;
+  try {
+    port = Number((await waitFor(() => log.match(/listening on port (\d+)/), 30000, "the service to listen"))[1]);
+    await waitFor(() => log.includes("test hook: ready"), 30000, "the test hooks");
+  } catch (e) {
+    child.kill("SIGKILL");
+    throw new Error(`${e.message}\n${log}`);
+  }
   return {
     port,
     log: () => log,
