@@ -114,7 +114,7 @@ void PlayWindow::paintEvent(QPaintEvent*) {
     }
     if (m_bNewPicture) {
         m_bNewPicture = false;
-        if (PaintObserver pObserver = paintObserver()) pObserver(m_pGrid->host(), m_iIndex, m_picture);
+        if (PaintObserver pObserver = testSeam().pPaintObserver) pObserver(m_pGrid->host(), m_iIndex, m_picture);
     }
 }
 
