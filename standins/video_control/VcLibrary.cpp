@@ -3,6 +3,8 @@
 #include "VcLibrary.h"
 
 #include "PlayGrid.h"
+#include "Secrets.h"
+#include "Transfers.h"
 
 #include <QHash>
 #include <QJsonArray>
@@ -71,7 +73,7 @@ QJsonObject errorResult(Error eError, const QString& strDetail) {
 QJsonDocument* runGridCommand(const char* szName, QWidget* pWidget, const QJsonDocument* pRequest,
                               GridCommand command) {
     QJsonDocument* pResult = nullptr;
-    if (scripted(szName, pWidget, pRequest, &pResult) || !command) return pResult;
+    if (scripted(szName, pWidget, pRequest, &pResult)) return pResult;
     PlayGrid* pGrid = gridOf(pWidget);
     if (!pGrid) return toResult(errorResult(Error::NotInitialized));
     return toResult(command(*pGrid, requestObject(pRequest)));
@@ -79,7 +81,7 @@ QJsonDocument* runGridCommand(const char* szName, QWidget* pWidget, const QJsonD
 
 QJsonDocument* runGlobalCommand(const char* szName, const QJsonDocument* pRequest, GlobalCommand command) {
     QJsonDocument* pResult = nullptr;
-    if (scripted(szName, nullptr, pRequest, &pResult) || !command) return pResult;
+    if (scripted(szName, nullptr, pRequest, &pResult)) return pResult;
     return toResult(command(requestObject(pRequest)));
 }
 
@@ -133,6 +135,8 @@ void resetLibrary() {
     for (WidgetRecord& record : lib.widgets) delete record.pGrid.data();
     lib.widgets.clear();
     for (VC_EventCallback& pCallback : lib.callbacks) pCallback = nullptr;
+    forgetSecrets();
+    resetTransfers();
 }
 
 TestSeam& testSeam() {

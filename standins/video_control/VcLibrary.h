@@ -27,8 +27,7 @@ using GlobalCommand = QJsonObject (*)(const QJsonObject& request);
 // Every command function runs through one of these: the test seam sees the
 // call first (and may answer in its place), then a widget that was not
 // initialised answers NotInitialized. A request document that holds an array
-// (a layout) reaches the command as {"layout": array}. A null command answers
-// null (functions that do nothing yet).
+// (a layout) reaches the command as {"layout": array}.
 QJsonDocument* runGridCommand(const char* szName, QWidget* pWidget, const QJsonDocument* pRequest,
                               GridCommand command);
 QJsonDocument* runGlobalCommand(const char* szName, const QJsonDocument* pRequest, GlobalCommand command);
@@ -47,8 +46,8 @@ bool isInitialized(QWidget* pWidget);
 // The callback installed for the type, or null.
 VC_EventCallback eventCallback(VC_EventType eType);
 
-// Forgets every widget (their play windows stop and go) and every installed
-// callback.
+// Forgets every widget (their play windows stop and go), every installed
+// callback, the secret keys and the transfers (stopped).
 void resetLibrary();
 
 // Where the test hooks (the separate video_control_testhooks library, never

@@ -42,8 +42,8 @@ typedef void (*VC_Test_PaintObserver)(QWidget* pWidget, int iWndIndex, const QIm
 void VC_Test_SetPaintObserver(VC_Test_PaintObserver pObserver);
 
 // Forgets every widget, every installed callback, every recorded call and
-// every scripted result and the paint observer; the play windows of the
-// widgets stop and go.
+// every scripted result, the paint observer, the secret keys and the
+// transfers; the play windows of the widgets stop and go, transfers stop.
 void VC_Test_Reset();
 
 #endif  // VIDEO_CONTROL_TEST_H
