@@ -8,7 +8,7 @@ ifneq ($(SANITIZE),)
 BUILD := build-$(subst $(comma),-,$(SANITIZE))
 endif
 
-.PHONY: all deps configure build run test package bench soak fuzz clean
+.PHONY: all deps configure build run demo test package bench soak fuzz clean
 
 all: build
 
@@ -24,6 +24,12 @@ build: configure
 run: deps configure
 	cmake --build $(BUILD) -j $(JOBS) --target localservice
 	$(BUILD)/app/localservice
+
+# The video wall demonstration page with a test camera and device:
+# open http://127.0.0.1:8080/ (scripts/run-demo).
+demo: deps configure
+	cmake --build $(BUILD) -j $(JOBS) --target localservice camera-sim device-sim
+	scripts/run-demo $(BUILD)
 
 test: deps build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

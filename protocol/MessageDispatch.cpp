@@ -33,18 +33,25 @@ MessageDispatch::~MessageDispatch() {
 }
 
 void MessageDispatch::processMessage(QString message) {
+    m_bLastAnswered = false;
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
     if (error.error != QJsonParseError::NoError) return;
     const QJsonObject request = document.object();
     const QString strModule = request.value(QStringLiteral("cmd")).toString().section(QLatin1Char('.'), 0, 0);
-    if (strModule == QLatin1String("window")) {
-        m_pWindowDispatch->processMessage(message);
-    } else if (strModule == QLatin1String("video")) {
-        m_pVideoDispatch->processMessage(message);
+    if (strModule == QLatin1String("window") || strModule == QLatin1String("video")) {
+        // These modules answer before they return.
+        m_bRouting = true;
+        if (strModule == QLatin1String("window")) {
+            m_pWindowDispatch->processMessage(message);
+        } else {
+            m_pVideoDispatch->processMessage(message);
+        }
+        m_bRouting = false;
     } else if (strModule == QLatin1String("audio")) {
         if (AudioMessageDispatch::answers(request)) {
             m_mapHeld[request.value(QStringLiteral("uuid")).toString()].append(QString());
+            m_bLastAnswered = true;
         }
         AudioMessageDispatch* pAudio = m_pAudioDispatch;
         QMetaObject::invokeMethod(
@@ -52,7 +59,16 @@ void MessageDispatch::processMessage(QString message) {
     }
 }
 
+namespace {
+// A response, as opposed to an event: no "cmd" key (the empty text too).
+bool isResponse(const QString& strMessage) {
+    if (!strMessage.contains(QLatin1String("\"cmd\""))) return true;
+    return !QJsonDocument::fromJson(strMessage.toUtf8()).object().contains(QStringLiteral("cmd"));
+}
+}  // namespace
+
 void MessageDispatch::onModuleOutput(QString strUUID, QString message) {
+    if (m_bRouting && !m_bLastAnswered && isResponse(message)) m_bLastAnswered = true;
     const auto it = m_mapHeld.find(strUUID);
     if (it == m_mapHeld.end()) {
         emit messageResponse(strUUID, message);

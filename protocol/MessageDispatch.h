@@ -37,9 +37,10 @@ public:
     // The client with this uuid is gone.
     void closeConnection(QString uuid);
 
-    // True while an answer for this client is still on its way from the
-    // audio module.
-    bool isAwaitingAnswer(const QString& strUuid) const { return m_mapHeld.contains(strUuid); }
+    // Whether the request last given to processMessage was answered, or
+    // will be (by the audio module). False for a request that no module
+    // answers (not JSON, unknown module or command).
+    bool lastRequestAnswered() const { return m_bLastAnswered; }
 
 signals:
     // One response or event, and the "uuid" it belongs to.
@@ -55,6 +56,10 @@ private:
     // Output of one client held back behind its audio answers: a null text
     // is the place of an audio answer still to come.
     QHash<QString, QList<QString>> m_mapHeld;
+    // Set while processMessage runs a main-thread module, and when that
+    // module (or the audio module's promise) answered the request.
+    bool m_bRouting = false;
+    bool m_bLastAnswered = false;
 
     WindowMessageDispatch* m_pWindowDispatch;
     VideoMessageDispatch* m_pVideoDispatch;

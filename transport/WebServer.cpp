@@ -389,9 +389,9 @@ void WebServer::onHTTPMessage(QString szUUID, QByteArray strMessage) {
     route(strClient, pWorker);
     m_pDispatch->processMessage(QString::fromUtf8(strMessage));
     // A request that no module answers (not JSON, unknown module or command)
-    // is closed rather than left waiting, unless an answer for the client is
-    // still on its way from a module that works on a thread of its own.
-    if (pWorker->routeKey() == strClient && !pWorker->isClosed() && !m_pDispatch->isAwaitingAnswer(strClient)) {
+    // is closed rather than left waiting; it must not stay in line for an
+    // answer that belongs to another request of the same client.
+    if (pWorker->routeKey() == strClient && !pWorker->isClosed() && !m_pDispatch->lastRequestAnswered()) {
         unroute(pWorker);
         pWorker->postDrop();
     }

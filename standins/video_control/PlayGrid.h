@@ -68,6 +68,10 @@ public:
 
     // How live streams of this grid come back after they drop.
     ReconnectPolicy m_reconnectPolicy;
+    // Whether plain http:// play urls are fetched over https://.
+    bool m_bHttps = false;
+    // The drawing events (types 2, 7, 8) the grid raises, as bits 1 << type.
+    int m_iDrawEventMask = (1 << VC_EVENT_DRAW_CALLBACK) | (1 << VC_EVENT_DRAW_7) | (1 << VC_EVENT_DRAW_8);
 
     // Raises an event for the host widget from the event loop, after the
     // code that caused it has returned (so a callback may call back into the

@@ -24,6 +24,13 @@ QBrush background(const QWidget* pWidget) {
 
 namespace {
 
+// The point of rcTo that lies where pt lies in rcFrom.
+QPointF mapBetween(const QRectF& rcFrom, const QRectF& rcTo, const QPointF& pt) {
+    if (rcFrom.isEmpty()) return rcTo.topLeft();
+    return QPointF(rcTo.x() + (pt.x() - rcFrom.x()) / rcFrom.width() * rcTo.width(),
+                   rcTo.y() + (pt.y() - rcFrom.y()) / rcFrom.height() * rcTo.height());
+}
+
 int buttonsOf(QMouseEvent* pEvent) {
     return static_cast<int>(pEvent->button() != Qt::NoButton ? pEvent->button() : pEvent->buttons());
 }
@@ -96,6 +103,22 @@ QRect PlayWindow::pictureRect() const {
     return rcPicture;
 }
 
+QRectF PlayWindow::shownPart() const {
+    if (m_picture.isNull()) return m_rcZoom;
+    const QRectF rcSource = sourceRect();
+    const QSizeF picture = m_picture.size();
+    return QRectF(rcSource.x() / picture.width(), rcSource.y() / picture.height(), rcSource.width() / picture.width(),
+                  rcSource.height() / picture.height());
+}
+
+QPointF PlayWindow::toPicture(const QPointF& ptWindow) const {
+    return mapBetween(pictureRect(), shownPart(), ptWindow);
+}
+
+QPointF PlayWindow::toWindow(const QPointF& ptPicture) const {
+    return mapBetween(shownPart(), pictureRect(), ptPicture);
+}
+
 void PlayWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRect rcPicture = pictureRect();
@@ -114,7 +137,7 @@ void PlayWindow::paintEvent(QPaintEvent*) {
     }
     if (m_bNewPicture) {
         m_bNewPicture = false;
-        if (PaintObserver pObserver = paintObserver()) pObserver(m_pGrid->host(), m_iIndex, m_picture);
+        if (PaintObserver pObserver = testSeam().pPaintObserver) pObserver(m_pGrid->host(), m_iIndex, m_picture);
     }
 }
 
@@ -179,19 +202,8 @@ void PlayWindow::mouseReleaseEvent(QMouseEvent* pEvent) {
     if (!m_rcDrag.isNull()) {
         const QRect rcDrag = QRect(m_ptDragStart, pEvent->pos()).normalized().intersected(pictureRect());
         m_rcDrag = QRect();
-        if (rcDrag.width() >= kMinZoomDrag && rcDrag.height() >= kMinZoomDrag && !m_picture.isNull()) {
-            // The dragged part of what is shown now, as a part of the picture.
-            const QRectF rcShown = pictureRect();
-            const QRectF rcSource = sourceRect();
-            const QSizeF picture = m_picture.size();
-            const auto toPicture = [&](const QPointF& pt) {
-                return QPointF((rcSource.x() + (pt.x() - rcShown.x()) / rcShown.width() * rcSource.width()) /
-                                   picture.width(),
-                               (rcSource.y() + (pt.y() - rcShown.y()) / rcShown.height() * rcSource.height()) /
-                                   picture.height());
-            };
+        if (rcDrag.width() >= kMinZoomDrag && rcDrag.height() >= kMinZoomDrag && !m_picture.isNull())
             setZoom(QRectF(toPicture(rcDrag.topLeft()), toPicture(rcDrag.bottomRight() + QPoint(1, 1))));
-        }
         update();
     }
     raiseMouse(QStringLiteral("release"), pEvent->pos(), buttonsOf(pEvent));

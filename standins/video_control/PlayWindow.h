@@ -47,6 +47,7 @@ public:
     ~PlayWindow() override;
 
     int index() const { return m_iIndex; }
+    PlayGrid& grid() const { return *m_pGrid; }
     Player& player() const { return *m_pPlayer; }
 
     // Hidden by the library (VC_HideWindow), independent of whether the
@@ -72,8 +73,23 @@ public:
     qint64 pictureArrivedMs() const { return m_iPictureArrivedMs; }
     // Where the picture is drawn, in the window's pixels.
     QRect pictureRect() const;
+    // The part of the whole picture that is shown (in fractions of it; the
+    // zoomed part when there is no picture yet).
+    QRectF shownPart() const;
+    // A point of the window as a point of the whole picture (fractions),
+    // and back; both follow the ratio mode and the zoom.
+    QPointF toPicture(const QPointF& ptWindow) const;
+    QPointF toWindow(const QPointF& ptPicture) const;
 
     void addOverlay(std::unique_ptr<PlayWindowOverlay> pOverlay);
+    // The first overlay of type T, or null.
+    template <typename T>
+    T* overlay() const {
+        for (const auto& pOverlay : m_overlays) {
+            if (T* pFound = dynamic_cast<T*>(pOverlay.get())) return pFound;
+        }
+        return nullptr;
+    }
 
 protected:
     void paintEvent(QPaintEvent* pEvent) override;

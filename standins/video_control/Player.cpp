@@ -100,13 +100,14 @@ Error errorOf(const GError* pError) {
     return Error::StreamError;
 }
 
+const struct {
+    const char* szMedia;
+    const char* szName;
+} kCodecs[] = {{"video/x-h264", "H.264"}, {"video/x-h265", "H.265"}, {"image/jpeg", "MJPEG"},
+               {"video/mpeg", "MPEG"},    {"video/x-vp8", "VP8"},    {"video/x-vp9", "VP9"},
+               {"video/x-av1", "AV1"}};
+
 QString codecName(const gchar* szMedia) {
-    static const struct {
-        const char* szMedia;
-        const char* szName;
-    } kCodecs[] = {{"video/x-h264", "H.264"}, {"video/x-h265", "H.265"}, {"image/jpeg", "MJPEG"},
-                   {"video/mpeg", "MPEG"},    {"video/x-vp8", "VP8"},    {"video/x-vp9", "VP9"},
-                   {"video/x-av1", "AV1"}};
     for (const auto& codec : kCodecs) {
         if (g_str_equal(szMedia, codec.szMedia)) return QString::fromLatin1(codec.szName);
     }
@@ -412,6 +413,20 @@ QJsonObject PlaySource::parse(const QJsonObject& request, PlaySource* pSource) {
     source.bLive = live.isBool() ? live.toBool() : source.eKind == PlaySource::Kind::Rtsp;
     *pSource = source;
     return QJsonObject();
+}
+
+QStringList decodableCodecs() {
+    QStringList codecs;
+    GList* pDecoders = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER, GST_RANK_MARGINAL);
+    for (const auto& codec : kCodecs) {
+        GstCaps* pCaps = gst_caps_from_string(codec.szMedia);
+        GList* pFitting = gst_element_factory_list_filter(pDecoders, pCaps, GST_PAD_SINK, FALSE);
+        if (pFitting) codecs << QString::fromLatin1(codec.szName);
+        gst_plugin_feature_list_free(pFitting);
+        gst_caps_unref(pCaps);
+    }
+    gst_plugin_feature_list_free(pDecoders);
+    return codecs;
 }
 
 Player::Player(QObject* pParent) : QObject(pParent) {

@@ -28,6 +28,7 @@
 #include <QObject>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <memory>
@@ -62,6 +63,11 @@ struct ReconnectPolicy {
     int iLostAfterMs = 3000;   // a live stream without a picture this long is lost
     int iMaxAttempts = 0;      // 0: no limit
 };
+
+// The video codecs the player names ("H.264", "H.265", "MJPEG", "MPEG",
+// "VP8", "VP9", "AV1") that an installed decoder takes. GStreamer must be
+// started.
+QStringList decodableCodecs();
 
 class Player : public QObject {
     Q_OBJECT

@@ -3,11 +3,11 @@
 #include "PlayWindow.h"
 #include "Player.h"
 #include "VcLibrary.h"
+#include "VcSettings.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <QStorageInfo>
 
 using namespace vc;
@@ -17,20 +17,13 @@ namespace {
 // A snapshot needs at least this much free space.
 constexpr qint64 kMinSnapshotBytes = 4 * 1024 * 1024;
 
-// A folder of the user's, with a LocalService folder inside.
-QString defaultFolder(QStandardPaths::StandardLocation eLocation) {
-    QString strBase = QStandardPaths::writableLocation(eLocation);
-    if (strBase.isEmpty()) strBase = QDir::tempPath();
-    return QDir(strBase).filePath(QStringLiteral("LocalService"));
-}
-
 // The file to write: "path" when it names a file with one of the suffixes,
-// otherwise a new name in "path" (a folder) or in the default folder.
+// otherwise a new name in "path" (a folder) or in the configured folder.
 QString targetFile(const QJsonObject& request, const QStringList& suffixes, const QString& strSuffix,
-                   QStandardPaths::StandardLocation eDefault, const QString& strPrefix, int iWndIndex) {
+                   Setting eFolder, const QString& strPrefix, int iWndIndex) {
     const QString strPath = request.value(QStringLiteral("path")).toString();
     if (!strPath.isEmpty() && suffixes.contains(QFileInfo(strPath).suffix().toLower())) return strPath;
-    const QString strFolder = strPath.isEmpty() ? defaultFolder(eDefault) : strPath;
+    const QString strFolder = strPath.isEmpty() ? setting(eFolder) : strPath;
     const QString strName = QStringLiteral("%1_%2_%3.%4")
                                 .arg(strPrefix, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss_zzz")))
                                 .arg(iWndIndex)
@@ -38,24 +31,26 @@ QString targetFile(const QJsonObject& request, const QStringList& suffixes, cons
     return QDir(strFolder).filePath(strName);
 }
 
-// "format" (or the suffix of "path"), lower case, or the empty text.
-QString formatOf(const QJsonObject& request) {
+// "format", else the suffix of "path" when it names a file, else the
+// configured format; lower case.
+QString formatOf(const QJsonObject& request, Setting eFormat) {
     const QString strFormat = request.value(QStringLiteral("format")).toString().toLower();
-    return strFormat.isEmpty() ? QFileInfo(request.value(QStringLiteral("path")).toString()).suffix().toLower()
-                               : strFormat;
+    if (!strFormat.isEmpty()) return strFormat;
+    const QString strSuffix = QFileInfo(request.value(QStringLiteral("path")).toString()).suffix().toLower();
+    return strSuffix.isEmpty() ? setting(eFormat) : strSuffix;
 }
 
 QJsonObject snapshot(PlayGrid& grid, const QJsonObject& request) {
     return grid.withWindow(request, [&](PlayWindow& window) {
         const QImage picture = window.picture();
         if (picture.isNull()) return errorResult(Error::NothingPlaying, QStringLiteral("no picture yet"));
-        const QString strFormat = formatOf(request);
+        const QString strFormat = formatOf(request, Setting::SnapshotFormat);
         const bool bJpeg = strFormat == QLatin1String("jpg") || strFormat == QLatin1String("jpeg");
         if (!strFormat.isEmpty() && !bJpeg && strFormat != QLatin1String("png"))
             return errorResult(Error::BadRequest, QStringLiteral("\"format\" must be png or jpg"));
         const QString strFile =
             targetFile(request, {QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg")},
-                       bJpeg ? QStringLiteral("jpg") : QStringLiteral("png"), QStandardPaths::PicturesLocation,
+                       bJpeg ? QStringLiteral("jpg") : QStringLiteral("png"), Setting::SnapshotPath,
                        QStringLiteral("snapshot"), window.index());
         const QFileInfo file(strFile);
         if (!QDir().mkpath(file.absolutePath()))
@@ -73,13 +68,13 @@ QJsonObject snapshot(PlayGrid& grid, const QJsonObject& request) {
 
 QJsonObject startSave(PlayGrid& grid, const QJsonObject& request) {
     return grid.withWindow(request, [&](PlayWindow& window) {
-        const QString strFormat = formatOf(request);
+        const QString strFormat = formatOf(request, Setting::RecordFormat);
         const bool bMatroska = strFormat == QLatin1String("mkv") || strFormat == QLatin1String("matroska");
         if (!strFormat.isEmpty() && !bMatroska && strFormat != QLatin1String("mp4"))
             return errorResult(Error::BadRequest, QStringLiteral("\"format\" must be mp4 or mkv"));
         const QString strFile = targetFile(request, {QStringLiteral("mp4"), QStringLiteral("mkv")},
                                            bMatroska ? QStringLiteral("mkv") : QStringLiteral("mp4"),
-                                           QStandardPaths::MoviesLocation, QStringLiteral("record"), window.index());
+                                           Setting::RecordPath, QStringLiteral("record"), window.index());
         QJsonObject result = window.player().startRecording(strFile, bMatroska);
         if (!result.contains(QStringLiteral("errorCode"))) result.insert(QStringLiteral("wndIndex"), window.index());
         return result;

@@ -24,7 +24,14 @@ namespace vc {
     X(FileError, 3011, "the file or folder cannot be written")                                       \
     X(NotRecording, 3012, "the play window is not recording")                                        \
     X(AlreadyRecording, 3013, "the play window records already")                                     \
-    X(NotInitialized, 3014, "VC_Initialize was not called for this widget")
+    X(NotInitialized, 3014, "VC_Initialize was not called for this widget")                         \
+    X(NotSupported, 3015, "this library does not support the function")                             \
+    X(NoSuchShape, 3016, "no shape with that id")                                                   \
+    X(TooManyShapes, 3017, "the play window holds the most shapes of that kind it may")             \
+    X(NoSecretKey, 3018, "no secret key was set")                                                   \
+    X(NotAuthentic, 3019, "the cipher text was changed or made with another key")                   \
+    X(NoSuchTransfer, 3020, "no transfer with that id")                                             \
+    X(TransferFailed, 3021, "the transfer failed")
 
 enum class Error {
     None = 0,

@@ -1,13 +1,13 @@
-// Process-wide state: the grids of the initialised widgets, the event
-// callbacks and the test scripts; VC_Initialize, VC_Release and
-// VC_InstallEventCallback.
+// Process-wide state: the grids of the initialised widgets and the event
+// callbacks; VC_Initialize, VC_Release and VC_InstallEventCallback.
 #include "VcLibrary.h"
 
 #include "PlayGrid.h"
-#include "PlayWindow.h"
-#include "video_control_test.h"
+#include "Secrets.h"
+#include "Transfers.h"
 
 #include <QHash>
+#include <QJsonArray>
 #include <QPointer>
 #include <QWidget>
 
@@ -19,14 +19,11 @@ namespace {
 struct WidgetRecord {
     QPointer<PlayGrid> pGrid;
     bool bInitialized = false;
-    QString strLastCall;
 };
 
 struct Library {
     QHash<QWidget*, WidgetRecord> widgets;
     VC_EventCallback callbacks[VC_EVENT_TYPE_COUNT] = {};
-    QHash<QString, QJsonObject> scriptedResults;
-    PaintObserver pPaintObserver = nullptr;
 };
 
 Library& library() {
@@ -42,19 +39,17 @@ QJsonDocument* toResult(const QJsonObject& result) {
     return result.isEmpty() ? nullptr : new QJsonDocument(result);
 }
 
-// Records the call; answers true with the scripted result when a test
-// scripted one for the function.
-bool scripted(const char* szName, QWidget* pWidget, QJsonDocument** ppResult) {
-    Library& lib = library();
-    const QString strName = QString::fromLatin1(szName);
-    lib.widgets[pWidget].strLastCall = strName;
-    const auto it = lib.scriptedResults.constFind(strName);
-    if (it == lib.scriptedResults.constEnd()) return false;
-    *ppResult = new QJsonDocument(it.value());
+// Shows the call to the test seam; true with the result a test scripted.
+bool scripted(const char* szName, QWidget* pWidget, const QJsonDocument* pRequest, QJsonDocument** ppResult) {
+    const auto pCall = testSeam().pCall;
+    QJsonObject result;
+    if (!pCall || !pCall(szName, pWidget, pRequest, &result)) return false;
+    *ppResult = new QJsonDocument(result);
     return true;
 }
 
 QJsonObject requestObject(const QJsonDocument* pRequest) {
+    if (pRequest && pRequest->isArray()) return QJsonObject{{"layout", pRequest->array()}};
     return pRequest && pRequest->isObject() ? pRequest->object() : QJsonObject();
 }
 
@@ -78,7 +73,7 @@ QJsonObject errorResult(Error eError, const QString& strDetail) {
 QJsonDocument* runGridCommand(const char* szName, QWidget* pWidget, const QJsonDocument* pRequest,
                               GridCommand command) {
     QJsonDocument* pResult = nullptr;
-    if (scripted(szName, pWidget, &pResult) || !command) return pResult;
+    if (scripted(szName, pWidget, pRequest, &pResult)) return pResult;
     PlayGrid* pGrid = gridOf(pWidget);
     if (!pGrid) return toResult(errorResult(Error::NotInitialized));
     return toResult(command(*pGrid, requestObject(pRequest)));
@@ -86,7 +81,7 @@ QJsonDocument* runGridCommand(const char* szName, QWidget* pWidget, const QJsonD
 
 QJsonDocument* runGlobalCommand(const char* szName, const QJsonDocument* pRequest, GlobalCommand command) {
     QJsonDocument* pResult = nullptr;
-    if (scripted(szName, nullptr, &pResult) || !command) return pResult;
+    if (scripted(szName, nullptr, pRequest, &pResult)) return pResult;
     return toResult(command(requestObject(pRequest)));
 }
 
@@ -94,6 +89,15 @@ PlayGrid* gridOf(QWidget* pWidget) {
     if (!pWidget) return nullptr;
     const auto it = library().widgets.constFind(pWidget);
     return it == library().widgets.constEnd() ? nullptr : it->pGrid.data();
+}
+
+bool isInitialized(QWidget* pWidget) {
+    const auto it = library().widgets.constFind(pWidget);
+    return it != library().widgets.constEnd() && it->bInitialized;
+}
+
+VC_EventCallback eventCallback(VC_EventType eType) {
+    return isEventType(eType) ? library().callbacks[eType] : nullptr;
 }
 
 void initializeWidget(QWidget* pWidget) {
@@ -104,12 +108,12 @@ void initializeWidget(QWidget* pWidget) {
             g_clear_error(&pError);
         }
     }
+    if (const auto pCall = testSeam().pCall) pCall("VC_Initialize", pWidget, nullptr, nullptr);
     WidgetRecord& record = library().widgets[pWidget];
     const bool bKnown = record.bInitialized;
     delete record.pGrid.data();
     record = WidgetRecord();
     record.bInitialized = true;
-    record.strLastCall = QStringLiteral("VC_Initialize");
     if (!pWidget) return;
     record.pGrid = new PlayGrid(pWidget);
     // The state of a widget goes with the widget, so that a later widget at
@@ -120,13 +124,24 @@ void initializeWidget(QWidget* pWidget) {
 }
 
 void fireEvent(VC_EventType eType, QWidget* pWidget, const QJsonObject& data) {
-    if (!isEventType(eType) || !library().callbacks[eType]) return;
+    const VC_EventCallback pCallback = eventCallback(eType);
+    if (!pCallback) return;
     const QJsonDocument document(data);
-    library().callbacks[eType](eType, pWidget, &document);
+    pCallback(eType, pWidget, &document);
 }
 
-PaintObserver paintObserver() {
-    return library().pPaintObserver;
+void resetLibrary() {
+    Library& lib = library();
+    for (WidgetRecord& record : lib.widgets) delete record.pGrid.data();
+    lib.widgets.clear();
+    for (VC_EventCallback& pCallback : lib.callbacks) pCallback = nullptr;
+    forgetSecrets();
+    resetTransfers();
+}
+
+TestSeam& testSeam() {
+    static TestSeam s_seam;
+    return s_seam;
 }
 
 }  // namespace vc
@@ -152,44 +167,3 @@ VC_EventCallback VC_InstallEventCallback(VC_EventType eType, VC_EventCallback pC
 }
 
 }  // extern "C"
-
-bool VC_Test_FireEvent(VC_EventType eType, QWidget* pWidget, const QJsonDocument& data) {
-    if (!isEventType(eType) || !library().callbacks[eType]) return false;
-    library().callbacks[eType](eType, pWidget, &data);
-    return true;
-}
-
-bool VC_Test_IsInitialized(QWidget* pWidget) {
-    const auto it = library().widgets.constFind(pWidget);
-    return it != library().widgets.constEnd() && it->bInitialized;
-}
-
-QString VC_Test_LastCall(QWidget* pWidget) {
-    return library().widgets.value(pWidget).strLastCall;
-}
-
-void VC_Test_ScriptResult(const QString& strFunction, const QJsonObject& result) {
-    if (result.isEmpty()) {
-        library().scriptedResults.remove(strFunction);
-    } else {
-        library().scriptedResults.insert(strFunction, result);
-    }
-}
-
-void VC_Test_SetWindowPlaying(QWidget* pWidget, int iWndIndex, bool bPlaying) {
-    PlayGrid* pGrid = gridOf(pWidget);
-    if (PlayWindow* pWindow = pGrid ? pGrid->window(iWndIndex) : nullptr) pWindow->player().setTestPlaying(bPlaying);
-}
-
-void VC_Test_SetPaintObserver(vc::PaintObserver pObserver) {
-    library().pPaintObserver = pObserver;
-}
-
-void VC_Test_Reset() {
-    Library& lib = library();
-    for (WidgetRecord& record : lib.widgets) delete record.pGrid.data();
-    lib.widgets.clear();
-    lib.scriptedResults.clear();
-    lib.pPaintObserver = nullptr;
-    for (VC_EventCallback& pCallback : lib.callbacks) pCallback = nullptr;
-}

@@ -24,10 +24,10 @@ using GridCommand = QJsonObject (*)(PlayGrid& grid, const QJsonObject& request);
 // A command without a widget.
 using GlobalCommand = QJsonObject (*)(const QJsonObject& request);
 
-// Every command function runs through one of these: the call is recorded,
-// a result that a test scripted for the function is answered instead of the
-// command's own, and a widget that was not initialised answers NotInitialized.
-// A null command answers null (functions that do nothing yet).
+// Every command function runs through one of these: the test seam sees the
+// call first (and may answer in its place), then a widget that was not
+// initialised answers NotInitialized. A request document that holds an array
+// (a layout) reaches the command as {"layout": array}.
 QJsonDocument* runGridCommand(const char* szName, QWidget* pWidget, const QJsonDocument* pRequest,
                               GridCommand command);
 QJsonDocument* runGlobalCommand(const char* szName, const QJsonDocument* pRequest, GlobalCommand command);
@@ -41,9 +41,28 @@ void initializeWidget(QWidget* pWidget);
 // service gave to VC_Initialize.
 void fireEvent(VC_EventType eType, QWidget* pWidget, const QJsonObject& data);
 
-// Test hook: called after a play window painted a new picture.
+// Whether VC_Initialize was called for the widget (null: the start-up call).
+bool isInitialized(QWidget* pWidget);
+// The callback installed for the type, or null.
+VC_EventCallback eventCallback(VC_EventType eType);
+
+// Forgets every widget (their play windows stop and go), every installed
+// callback, the secret keys and the transfers (stopped).
+void resetLibrary();
+
+// Where the test hooks (the separate video_control_testhooks library, never
+// linked into the service) plug in; all null in the service.
 using PaintObserver = void (*)(QWidget* pWidget, int iWndIndex, const QImage& picture);
-PaintObserver paintObserver();
+struct TestSeam {
+    // Sees every call of a command function (and of VC_Initialize, with
+    // pScripted null) before it runs; answering true with *pScripted filled
+    // makes the function answer that instead.
+    bool (*pCall)(const char* szName, QWidget* pWidget, const QJsonDocument* pRequest, QJsonObject* pScripted) =
+        nullptr;
+    // Called after a play window painted a picture it had not painted before.
+    PaintObserver pPaintObserver = nullptr;
+};
+TestSeam& testSeam();
 
 }  // namespace vc
 

@@ -1,11 +1,14 @@
 // Playback in one play window: play, stop, pause, rate, step, range, status,
-// the stream's clock and reconnection.
+// the stream's clock, reconnection and https; what this library plays.
 #include "PlayGrid.h"
 #include "PlayWindow.h"
 #include "Player.h"
 #include "VcLibrary.h"
 
 #include <QDateTime>
+#include <QJsonArray>
+
+#include <gst/gst.h>
 
 #include <cmath>
 
@@ -28,6 +31,8 @@ QJsonObject play(PlayGrid& grid, const QJsonObject& request) {
         PlaySource source;
         const QJsonObject sourceError = PlaySource::parse(request, &source);
         if (!sourceError.isEmpty()) return sourceError;
+        if (grid.m_bHttps && source.strLocation.startsWith(QLatin1String("http://")))
+            source.strLocation.replace(0, 4, QStringLiteral("https"));
         window.player().play(source, grid.m_reconnectPolicy);
         return answer(Error::None, window);
     });
@@ -172,6 +177,37 @@ QJsonObject setReconnect(PlayGrid& grid, const QJsonObject& request) {
     return QJsonObject();
 }
 
+QJsonObject setHttps(PlayGrid& grid, const QJsonObject& request) {
+    const QJsonValue enable = request.value(QStringLiteral("enable"));
+    if (!enable.isBool()) return errorResult(Error::BadRequest, QStringLiteral("\"enable\" must be true or false"));
+    grid.m_bHttps = enable.toBool();
+    return QJsonObject{{"https", grid.m_bHttps}};
+}
+
+QJsonObject engineSupport(const QJsonObject&) {
+    if (!gst_is_initialized() && !gst_init_check(nullptr, nullptr, nullptr))
+        return errorResult(Error::NotSupported, QStringLiteral("GStreamer does not start"));
+    guint iMajor = 0, iMinor = 0, iMicro = 0, iNano = 0;
+    gst_version(&iMajor, &iMinor, &iMicro, &iNano);
+    const auto has = [](const char* szElement) {
+        GstElementFactory* pFactory = gst_element_factory_find(szElement);
+        if (pFactory) gst_object_unref(pFactory);
+        return pFactory != nullptr;
+    };
+    QJsonArray schemes{"file"};
+    if (has("rtspsrc")) schemes << "rtsp" << "rtsps";
+    if (has("souphttpsrc")) schemes << "http" << "https";
+    QJsonArray recordFormats;
+    if (has("mp4mux")) recordFormats << "mp4";
+    if (has("matroskamux")) recordFormats << "mkv";
+    return QJsonObject{{"engine", "gstreamer"},
+                       {"version", QStringLiteral("%1.%2.%3").arg(iMajor).arg(iMinor).arg(iMicro)},
+                       {"codecs", QJsonArray::fromStringList(decodableCodecs())},
+                       {"schemes", schemes},
+                       {"recordFormats", recordFormats},
+                       {"snapshotFormats", QJsonArray{"png", "jpg"}}};
+}
+
 }  // namespace
 
 VC_DEFINE_WIDGET_REQUEST(VC_Play, play)
@@ -187,3 +223,5 @@ VC_DEFINE_WIDGET_REQUEST(VC_SetTrsPlayBackParam, setPlaybackRange)
 VC_DEFINE_WIDGET_REQUEST(VC_QueryPlayStatus, queryStatus)
 VC_DEFINE_WIDGET_REQUEST(VC_GetOSDTime, osdTime)
 VC_DEFINE_WIDGET_REQUEST(VC_SetReconnectInfo, setReconnect)
+VC_DEFINE_WIDGET_REQUEST(VC_SetHttps, setHttps)
+VC_DEFINE_REQUEST(VC_GetEngineSupport, engineSupport)

@@ -85,13 +85,10 @@ VC_DEFINE_WIDGET(VC_DisableEZoom, disableZoom)
 
 extern "C" {
 
-// The layout comes as the document itself ("[[{}]]"), or as an object
-// holding it in "layout".
+// The layout comes as the document itself ("[[{}]]", which reaches arrange
+// as {"layout": [[{}]]}), or as an object holding it in "layout".
 QJsonDocument* VC_SetLayout(QWidget* pWidget, const QJsonDocument* pLayout) {
-    const QJsonDocument request(pLayout && pLayout->isArray() ? QJsonObject{{"layout", pLayout->array()}}
-                                : pLayout                     ? pLayout->object()
-                                                              : QJsonObject());
-    return runGridCommand("VC_SetLayout", pWidget, &request, arrange);
+    return runGridCommand("VC_SetLayout", pWidget, pLayout, arrange);
 }
 
 int VC_WindowCount(QWidget* pWidget) {

@@ -1,5 +1,6 @@
 // Test hooks of the video_control stand-in. Not part of the library's
-// interface: only tests include this.
+// interface: they live in the library video_control_testhooks, which only
+// tests and localservice-testhooks link (linking it turns them on).
 #ifndef VIDEO_CONTROL_TEST_H
 #define VIDEO_CONTROL_TEST_H
 
@@ -20,6 +21,11 @@ bool VC_Test_IsInitialized(QWidget* pWidget);
 // calls without one), or the empty text.
 QString VC_Test_LastCall(QWidget* pWidget);
 
+// The request document the last command function called for the widget
+// received (null widget: the calls without one); a null document when that
+// function takes none, or nothing was called.
+QJsonDocument VC_Test_LastRequest(QWidget* pWidget);
+
 // From now on every call of the named command function ("VC_Play") answers
 // a copy of result instead of its own answer. An empty object removes the
 // script of that function.
@@ -36,8 +42,8 @@ typedef void (*VC_Test_PaintObserver)(QWidget* pWidget, int iWndIndex, const QIm
 void VC_Test_SetPaintObserver(VC_Test_PaintObserver pObserver);
 
 // Forgets every widget, every installed callback, every recorded call and
-// every scripted result and the paint observer; the play windows of the
-// widgets stop and go.
+// every scripted result, the paint observer, the secret keys and the
+// transfers; the play windows of the widgets stop and go, transfers stop.
 void VC_Test_Reset();
 
 #endif  // VIDEO_CONTROL_TEST_H

@@ -123,7 +123,7 @@ private slots:
         for (const bool bHttp : {false, true}) {
             const QByteArray over = bHttp ? " over HTTP" : " over WebSocket";
             QTest::newRow("global, no window at all" + over)
-                << bHttp << false << QByteArray(R"({"cmd":"video.getEngineSupport","uuid":"%1","sequence":5})")
+                << bHttp << false << QByteArray(R"({"cmd":"video.setLocalConfig","uuid":"%1","sequence":5})")
                 << QByteArray() << R"({"sequence":5,)" + envelope + "}";
             QTest::newRow("window-bound, no window" + over)
                 << bHttp << false << QByteArray(R"({"cmd":"video.startPlay","uuid":"%1","sequence":"2"})")

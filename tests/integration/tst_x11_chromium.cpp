@@ -19,7 +19,6 @@
 #include <QtTest>
 
 #include <csignal>
-#include <cstdio>
 #include <memory>
 
 namespace {
@@ -231,16 +230,11 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    XDesktop desktop;
-    std::string strError;
-    if (!desktop.start(strError)) {
-        std::fprintf(stderr, "cannot start the X desktop: %s\n", strError.c_str());
-        return 1;
-    }
-    s_pDesktop = &desktop;
-    QCoreApplication app(argc, argv);
-    TestX11Chromium test;
-    return QTest::qExec(&test, argc, argv);
+    return XDesktop::runTests(&s_pDesktop, [&] {
+        QCoreApplication app(argc, argv);
+        TestX11Chromium test;
+        return QTest::qExec(&test, argc, argv);
+    });
 }
 
 #include "tst_x11_chromium.moc"

@@ -13,7 +13,6 @@
 #include <QWidget>
 #include <QtTest>
 
-#include <cstdio>
 
 using namespace platform;
 
@@ -282,17 +281,12 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    XDesktop desktop;
-    std::string strError;
-    if (!desktop.start(strError)) {
-        std::fprintf(stderr, "cannot start the X desktop: %s\n", strError.c_str());
-        return 1;
-    }
-    s_pDesktop = &desktop;
-    QApplication app(argc, argv);
-    app.setQuitOnLastWindowClosed(false);
-    TestX11Platform test;
-    return QTest::qExec(&test, argc, argv);
+    return XDesktop::runTests(&s_pDesktop, [&] {
+        QApplication app(argc, argv);
+        app.setQuitOnLastWindowClosed(false);
+        TestX11Platform test;
+        return QTest::qExec(&test, argc, argv);
+    });
 }
 
 #include "tst_x11_platform.moc"

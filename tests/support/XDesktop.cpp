@@ -1,6 +1,7 @@
 #include "XDesktop.h"
 
 #include <QElapsedTimer>
+#include <QImage>
 #include <QtTest>
 
 #include <algorithm>
@@ -391,6 +392,34 @@ std::vector<int> XDesktop::colourBox(unsigned long ulColour) {
     XDestroyImage(pImage);
     if (iRight < 0) return {};
     return {iLeft, iTop, iRight, iBottom};
+}
+
+int XDesktop::runTests(XDesktop** ppDesktop, const std::function<int()>& run) {
+    XDesktop desktop;
+    std::string strError;
+    if (!desktop.start(strError)) {
+        std::fprintf(stderr, "cannot start the X desktop: %s\n", strError.c_str());
+        return 1;
+    }
+    *ppDesktop = &desktop;
+    const int iResult = run();
+    *ppDesktop = nullptr;
+    return iResult;
+}
+
+bool XDesktop::saveScreenshot(const std::string& strPath) {
+    const int iScreen = DefaultScreen(m_pDisplay);
+    const int iWidth = DisplayWidth(m_pDisplay, iScreen), iHeight = DisplayHeight(m_pDisplay, iScreen);
+    XImage* pImage = XGetImage(m_pDisplay, root(), 0, 0, static_cast<unsigned>(iWidth), static_cast<unsigned>(iHeight),
+                               AllPlanes, ZPixmap);
+    if (!pImage) return false;
+    QImage image(iWidth, iHeight, QImage::Format_RGB32);
+    for (int y = 0; y < iHeight; ++y) {
+        auto* pLine = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < iWidth; ++x) pLine[x] = 0xff000000 | (XGetPixel(pImage, x, y) & 0xffffff);
+    }
+    XDestroyImage(pImage);
+    return image.save(QString::fromStdString(strPath), "PNG");
 }
 
 bool XDesktop::splitMonitors(int iSplitX) {

@@ -18,6 +18,12 @@ public:
     XDesktop(const XDesktop&) = delete;
     XDesktop& operator=(const XDesktop&) = delete;
 
+    // The main() of a test program on a private desktop: starts one, points
+    // *ppDesktop at it and returns what run() returns (run makes the
+    // application object and runs the tests); 1 when the desktop does not
+    // start.
+    static int runTests(XDesktop** ppDesktop, const std::function<int()>& run);
+
     // Starts the server and the window manager, sets DISPLAY,
     // QT_QPA_PLATFORM=xcb and XDG_RUNTIME_DIR. False with strError set when
     // that fails.
@@ -70,6 +76,8 @@ public:
     // Bounding box {left, top, right, bottom} of the screen pixels of one
     // colour (0xRRGGBB); empty when there are none.
     std::vector<int> colourBox(unsigned long ulColour);
+    // The whole screen as a PNG file.
+    bool saveScreenshot(const std::string& strPath);
 
 private:
     void stop();

@@ -1,0 +1,189 @@
+#include "Transfers.h"
+
+#include "VcLibrary.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHttpMultiPart>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
+
+namespace vc {
+
+Transfer::Transfer(int iId, Kind eKind, const QUrl& url, const QString& strPath, const QString& strField,
+                   QNetworkAccessManager* pNetwork, QObject* pParent)
+    : QObject(pParent),
+      m_iId(iId),
+      m_eKind(eKind),
+      m_url(url),
+      m_strPath(strPath),
+      m_strField(strField),
+      m_pNetwork(pNetwork) {}
+
+Transfer::~Transfer() {
+    dropReply();
+}
+
+QString Transfer::idKey(Kind eKind) {
+    return eKind == Kind::Download ? QStringLiteral("downloadId") : QStringLiteral("uploadId");
+}
+
+bool Transfer::start(bool bResume, QJsonObject* pError) {
+    if (m_eStatus == Status::Running) return true;
+    QNetworkRequest request(m_url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    if (m_eKind == Kind::Download) {
+        m_file.setFileName(partPath());
+        if (!m_file.open(QIODevice::ReadWrite) || (!bResume && !m_file.resize(0)) || !m_file.seek(m_file.size())) {
+            *pError = errorResult(Error::FileError, QStringLiteral("cannot write %1: %2").arg(partPath(), m_file.errorString()));
+            m_file.close();
+            return false;
+        }
+        m_iResumeFrom = m_iBytes = m_file.size();
+        if (m_iResumeFrom > 0) request.setRawHeader("Range", "bytes=" + QByteArray::number(m_iResumeFrom) + '-');
+        m_pReply = m_pNetwork->get(request);
+        connect(m_pReply, &QNetworkReply::metaDataChanged, this, &Transfer::onMetaData);
+        connect(m_pReply, &QNetworkReply::readyRead, this, &Transfer::onReadyRead);
+    } else {
+        auto pFile = std::make_unique<QFile>(m_strPath);
+        if (!pFile->open(QIODevice::ReadOnly)) {
+            *pError = errorResult(Error::FileError, QStringLiteral("cannot read %1: %2").arg(m_strPath, pFile->errorString()));
+            return false;
+        }
+        auto* pForm = new QHttpMultiPart(QHttpMultiPart::FormDataType);
+        QHttpPart part;
+        QString strName = QFileInfo(m_strPath).fileName();
+        part.setHeader(QNetworkRequest::ContentDispositionHeader,
+                       QStringLiteral("form-data; name=\"%1\"; filename=\"%2\"")
+                           .arg(m_strField, strName.replace('"', QStringLiteral("%22"))));
+        part.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/octet-stream"));
+        m_iBytes = 0;
+        m_iTotal = pFile->size();
+        part.setBodyDevice(pFile.get());
+        pFile.release()->setParent(pForm);
+        pForm->append(part);
+        m_pReply = m_pNetwork->post(request, pForm);
+        pForm->setParent(m_pReply);
+        connect(m_pReply, &QNetworkReply::uploadProgress, this, &Transfer::onProgress);
+    }
+    connect(m_pReply, &QNetworkReply::finished, this, &Transfer::onFinished);
+    m_bAnswered = false;
+    m_failure = QJsonObject();
+    m_eStatus = Status::Running;
+    return true;
+}
+
+void Transfer::stop() {
+    if (m_eStatus != Status::Running) return;
+    dropReply();
+    m_eStatus = Status::Stopped;
+}
+
+void Transfer::onMetaData() {
+    const int iStatus = m_pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (m_bAnswered || m_eStatus != Status::Running || iStatus < 200 || iStatus >= 300) return;  // redirects are followed; errors end in onFinished
+    m_bAnswered = true;
+    if (iStatus == 206) {
+        // "bytes <first>-<last>/<total or *>"
+        static const QRegularExpression kRange(QStringLiteral("^bytes (\\d+)-\\d+/(\\d+|\\*)$"));
+        const QRegularExpressionMatch match =
+            kRange.match(QString::fromLatin1(m_pReply->rawHeader("Content-Range")).trimmed());
+        if (!match.hasMatch() || match.captured(1).toLongLong() != m_iResumeFrom) {
+            m_file.resize(0);  // the next start begins afresh
+            fail(Error::TransferFailed, QStringLiteral("the server sent another part of the file than asked for"));
+            return;
+        }
+        m_iTotal = match.captured(2) == QLatin1String("*") ? -1 : match.captured(2).toLongLong();
+    } else {
+        // The whole file (a server that ignores Range, or a first request).
+        m_file.resize(0);
+        m_file.seek(0);
+        m_iBytes = 0;
+        const QVariant length = m_pReply->header(QNetworkRequest::ContentLengthHeader);
+        m_iTotal = length.isValid() ? length.toLongLong() : -1;
+    }
+}
+
+void Transfer::onReadyRead() {
+    if (!m_pReply) return;
+    onMetaData();
+    if (!m_bAnswered) {
+        m_pReply->readAll();  // a redirect's or an error's body
+        return;
+    }
+    const QByteArray baData = m_pReply->readAll();
+    if (m_file.write(baData) != baData.size()) {
+        fail(Error::FileError, QStringLiteral("cannot write %1: %2").arg(partPath(), m_file.errorString()));
+        return;
+    }
+    m_iBytes += baData.size();
+}
+
+void Transfer::onProgress(qint64 iBytes, qint64 iTotal) {
+    m_iBytes = iBytes;
+    if (iTotal > 0) m_iTotal = iTotal;
+}
+
+void Transfer::onFinished() {
+    if (!m_pReply) return;
+    const int iStatus = m_pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (m_pReply->error() != QNetworkReply::NoError || iStatus >= 400) {
+        QString strWhy = m_pReply->errorString();
+        if (iStatus >= 400) {
+            strWhy = QStringLiteral("HTTP %1 %2").arg(iStatus).arg(
+                m_pReply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
+        } else if (m_pReply->error() == QNetworkReply::OperationCanceledError) {
+            strWhy = QStringLiteral("no data for too long");
+        }
+        fail(Error::TransferFailed, strWhy, iStatus);
+        return;
+    }
+    if (m_eKind == Kind::Download) {
+        onReadyRead();
+        if (m_eStatus != Status::Running) return;
+        m_file.close();
+        QFile::remove(m_strPath);
+        if (!QFile::rename(partPath(), m_strPath)) {
+            fail(Error::FileError, QStringLiteral("cannot rename %1 to %2").arg(partPath(), m_strPath));
+            return;
+        }
+    }
+    m_iTotal = m_iBytes = std::max(m_iBytes, m_iTotal);
+    m_eStatus = Status::Done;
+    dropReply();
+}
+
+void Transfer::fail(Error eError, const QString& strWhy, int iHttpStatus) {
+    m_failure = errorResult(eError, strWhy);
+    if (iHttpStatus) m_failure.insert(QStringLiteral("httpStatus"), iHttpStatus);
+    m_eStatus = Status::Failed;
+    dropReply();
+}
+
+void Transfer::dropReply() {
+    if (m_pReply) {
+        m_pReply->disconnect(this);
+        m_pReply->abort();
+        m_pReply->deleteLater();
+        m_pReply = nullptr;
+    }
+    m_file.close();
+}
+
+QJsonObject Transfer::progress() const {
+    const int iPercent = m_eStatus == Status::Done ? 100 : m_iTotal > 0 ? static_cast<int>(m_iBytes * 100 / m_iTotal) : -1;
+    return QJsonObject{{idKey(m_eKind), m_iId}, {"bytes", m_iBytes}, {"total", m_iTotal}, {"progress", iPercent}};
+}
+
+QJsonObject Transfer::state() const {
+    static const char* const kStatus[] = {"running", "stopped", "done", "failed"};
+    QJsonObject state = progress();
+    state.insert(QStringLiteral("status"), QLatin1String(kStatus[static_cast<int>(m_eStatus)]));
+    state.insert(QStringLiteral("url"), m_url.toString(QUrl::RemoveUserInfo));
+    state.insert(QStringLiteral("path"), QDir::toNativeSeparators(m_strPath));
+    if (!m_failure.isEmpty()) state.insert(QStringLiteral("failure"), m_failure);
+    return state;
+}
+
+}  // namespace vc

@@ -1,0 +1,125 @@
+// VC_GetLocalConfig and VC_SetLocalConfig over the settings file.
+#include "VcSettings.h"
+
+#include "VcLibrary.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+using namespace vc;
+
+namespace {
+
+struct SettingInfo {
+    const char* szKey;
+    QStringList choices;  // empty: a folder
+    QStandardPaths::StandardLocation eBaseFolder;
+    const char* szDefaultChoice;
+};
+
+const SettingInfo& info(Setting eSetting) {
+    static const SettingInfo kSettings[] = {
+        {"snapshotPath", {}, QStandardPaths::PicturesLocation, nullptr},
+        {"snapshotFormat", {QStringLiteral("png"), QStringLiteral("jpg")}, QStandardPaths::PicturesLocation, "png"},
+        {"recordPath", {}, QStandardPaths::MoviesLocation, nullptr},
+        {"recordFormat", {QStringLiteral("mp4"), QStringLiteral("mkv")}, QStandardPaths::MoviesLocation, "mp4"},
+    };
+    return kSettings[static_cast<int>(eSetting)];
+}
+
+constexpr Setting kAllSettings[] = {Setting::SnapshotPath, Setting::SnapshotFormat, Setting::RecordPath,
+                                    Setting::RecordFormat};
+
+QString settingsFile() {
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+        .filePath(QStringLiteral("LocalService/video_control.json"));
+}
+
+QString defaultValue(const SettingInfo& setting) {
+    if (setting.szDefaultChoice) return QLatin1String(setting.szDefaultChoice);
+    QString strBase = QStandardPaths::writableLocation(setting.eBaseFolder);
+    if (strBase.isEmpty()) strBase = QDir::tempPath();
+    return QDir::toNativeSeparators(QDir(strBase).filePath(QStringLiteral("LocalService")));
+}
+
+// Checks a value for a setting and gives its stored form; bMake makes a
+// folder that does not exist yet (and checks it can be written).
+Error check(const SettingInfo& setting, const QJsonValue& value, bool bMake, QString* pStored, QString* pWhy) {
+    const QString strKey = QLatin1String(setting.szKey);
+    if (!setting.choices.isEmpty()) {
+        *pStored = value.toString().toLower();
+        *pWhy = QStringLiteral("\"%1\" must be %2").arg(strKey, setting.choices.join(QStringLiteral(" or ")));
+        return value.isString() && setting.choices.contains(*pStored) ? Error::None : Error::BadRequest;
+    }
+    const QString strPath = QDir::cleanPath(QDir::fromNativeSeparators(value.toString()));
+    *pStored = QDir::toNativeSeparators(strPath);
+    *pWhy = QStringLiteral("\"%1\" must be the absolute path of a folder").arg(strKey);
+    if (!value.isString() || !QDir::isAbsolutePath(strPath)) return Error::BadRequest;
+    if (!bMake) return Error::None;
+    *pWhy = QStringLiteral("\"%1\": cannot make or write into %2").arg(strKey, *pStored);
+    return QDir().mkpath(strPath) && QFileInfo(strPath).isWritable() ? Error::None : Error::FileError;
+}
+
+QJsonObject readSettings() {
+    QFile file(settingsFile());
+    if (!file.open(QIODevice::ReadOnly)) return QJsonObject();
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    if (!document.isObject()) qWarning("video_control: %s is no JSON object; the defaults apply", qPrintable(file.fileName()));
+    return document.object();
+}
+
+QString storedOrDefault(const QJsonObject& stored, Setting eSetting) {
+    const SettingInfo& setting = info(eSetting);
+    QString strValue;
+    QString strWhy;
+    const QJsonValue value = stored.value(QLatin1String(setting.szKey));
+    return check(setting, value, false, &strValue, &strWhy) == Error::None ? strValue : defaultValue(setting);
+}
+
+QJsonObject getLocalConfig(const QJsonObject&) {
+    const QJsonObject stored = readSettings();
+    QJsonObject result{{"configFile", QDir::toNativeSeparators(settingsFile())}};
+    for (Setting eSetting : kAllSettings) result.insert(QLatin1String(info(eSetting).szKey), storedOrDefault(stored, eSetting));
+    return result;
+}
+
+// Stores the settings the request names (null: back to the default); all or
+// none. Other keys are not read.
+QJsonObject setLocalConfig(const QJsonObject& request) {
+    QJsonObject stored = readSettings();
+    bool bChanged = false;
+    for (Setting eSetting : kAllSettings) {
+        const QString strKey = QLatin1String(info(eSetting).szKey);
+        const QJsonValue value = request.value(strKey);
+        if (value.isUndefined()) continue;
+        bChanged = true;
+        if (value.isNull()) {
+            stored.remove(strKey);
+            continue;
+        }
+        QString strValue;
+        QString strWhy;
+        const Error eError = check(info(eSetting), value, true, &strValue, &strWhy);
+        if (eError != Error::None) return errorResult(eError, strWhy);
+        stored.insert(strKey, strValue);
+    }
+    if (!bChanged) return QJsonObject();
+    QSaveFile file(settingsFile());
+    if (!QDir().mkpath(QFileInfo(file.fileName()).absolutePath()) || !file.open(QIODevice::WriteOnly) ||
+        file.write(QJsonDocument(stored).toJson()) < 0 || !file.commit())
+        return errorResult(Error::FileError, QStringLiteral("cannot write %1").arg(file.fileName()));
+    return QJsonObject();
+}
+
+}  // namespace
+
+QString vc::setting(Setting eSetting) {
+    return storedOrDefault(readSettings(), eSetting);
+}
+
+VC_DEFINE_REQUEST(VC_GetLocalConfig, getLocalConfig)
+VC_DEFINE_REQUEST(VC_SetLocalConfig, setLocalConfig)

@@ -1,0 +1,30 @@
+// The user's choices for the library's files, kept as a JSON object in the
+// file video_control.json of the folder LocalService in the user's
+// configuration folder (QStandardPaths::GenericConfigLocation; on Linux
+// $XDG_CONFIG_HOME, ~/.config by default).
+//
+// The file is read at every use, so a change takes effect at once and
+// survives a restart; it is replaced as a whole (QSaveFile), so it is never
+// half written. A value in it that the library cannot use counts as absent.
+//
+// GUI thread only.
+#ifndef VIDEO_CONTROL_VCSETTINGS_H
+#define VIDEO_CONTROL_VCSETTINGS_H
+
+#include <QString>
+
+namespace vc {
+
+enum class Setting {
+    SnapshotPath,    // "snapshotPath": folder of snapshots (Pictures/LocalService)
+    SnapshotFormat,  // "snapshotFormat": png or jpg (png)
+    RecordPath,      // "recordPath": folder of recordings and downloads (Videos/LocalService)
+    RecordFormat,    // "recordFormat": mp4 or mkv (mp4)
+};
+
+// The stored value, or its default.
+QString setting(Setting eSetting);
+
+}  // namespace vc
+
+#endif  // VIDEO_CONTROL_VCSETTINGS_H

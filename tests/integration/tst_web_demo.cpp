@@ -1,0 +1,293 @@
+// The whole road in a real browser: the demonstration page (tools/web/,
+// served by serve.mjs) in a windowed Chromium on a private Xvfb + openbox
+// desktop, the service (test-hooks build), camera-sim and device-sim. The
+// test drives the page through the browser's remote debugging protocol and
+// X input, and reads the screen: the camera's picture lies exactly over the
+// page's element and follows it when the page scrolls (cut off under the
+// browser's toolbar), the drop-down menu shows through a hole in the video,
+// a double click reaches the page as the full-screen event, the talk button
+// reaches the device, the wall comes back after the service restarts, and
+// closing the tab takes the window away. Ports 28150-28199.
+#include "CameraSimProcess.h"
+#include "DevTools.h"
+#include "DeviceSimProcess.h"
+#include "ServiceProcess.h"
+#include "XDesktop.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+XDesktop* s_pDesktop = nullptr;
+
+constexpr int kWaitMs = 30000;
+constexpr int kServicePort = 28150, kCameraPort = 28160, kDevicePort = 28161, kPagePort = 28162, kDebugPort = 28163;
+// Colours of the demonstration page: its background, the wall element, the drop-down menu.
+constexpr unsigned long kPage = 0xf6f7f9, kWall = 0x27384a, kMenu = 0xc8641e;
+
+int distance(unsigned long ulA, unsigned long ulB) {
+    int iDistance = 0;
+    for (int iShift : {0, 8, 16}) iDistance += std::abs(int((ulA >> iShift) & 0xff) - int((ulB >> iShift) & 0xff));
+    return iDistance;
+}
+
+// {left, top, right, bottom}, right and bottom exclusive.
+std::vector<int> moved(std::vector<int> vecBox, int dy) {
+    vecBox[1] += dy;
+    vecBox[3] += dy;
+    return vecBox;
+}
+
+bool near(const std::vector<int>& vecBox, const std::vector<int>& vecExpected) {
+    for (int i = 0; i < 4; ++i) {
+        if (vecBox[i] == -1 || std::abs(vecBox[i] - vecExpected[i]) > 2) return false;
+    }
+    return true;
+}
+
+QByteArray text(const std::vector<int>& vecBox) {
+    QByteArray baText;
+    for (int i : vecBox) baText += QByteArray::number(i) + ' ';
+    return baText;
+}
+
+// The edges of the camera's test picture (colour bars) expected at
+// vecExpected, each searched from outside inwards within 8 pixels along a
+// line through one colour of the picture: the left edge along the blue strip
+// under the white bar, the right one along the blue bar, the top down the
+// yellow bar, the bottom up the purple block. -1 where none is found.
+std::vector<int> pictureBox(const std::vector<int>& vecExpected) {
+    const int iLeft = vecExpected[0], iTop = vecExpected[1], iRight = vecExpected[2], iBottom = vecExpected[3];
+    const int iWidth = iRight - iLeft, iHeight = iBottom - iTop;
+    const auto is = [](int x, int y, unsigned long ulColour) { return distance(s_pDesktop->pixel(x, y), ulColour) < 90; };
+    std::vector<int> vecBox(4, -1);
+    for (int x = iLeft - 6; x <= iLeft + 8 && vecBox[0] < 0; ++x)
+        if (is(x, iTop + iHeight * 7 / 10, 0x0000ff)) vecBox[0] = x;
+    for (int y = iTop - 6; y <= iTop + 8 && vecBox[1] < 0; ++y)
+        if (is(iLeft + iWidth * 3 / 14, y, 0xffff00)) vecBox[1] = y;
+    for (int x = iRight + 5; x >= iRight - 9 && vecBox[2] < 0; --x)
+        if (is(x, iTop + iHeight / 3, 0x0000ff)) vecBox[2] = x + 1;
+    for (int y = iBottom + 5; y >= iBottom - 9 && vecBox[3] < 0; --y)
+        if (is(iLeft + iWidth * 5 / 12, y, 0x6e00d6)) vecBox[3] = y + 1;
+    return vecBox;
+}
+}  // namespace
+
+class TestWebDemo : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<ServiceProcess> m_pService;
+    std::unique_ptr<CameraSimProcess> m_pCamera;
+    DeviceSimProcess m_device;
+    QProcess m_pages;
+    int m_iBrowserPid = 0;
+    DevTools m_devTools{kDebugPort};
+    QString m_strTab;
+    std::vector<int> m_vecWall;  // the wall element on screen
+    int m_iWallCssLeft = 0;      // and its place in the page's viewport
+    int m_iWallCssTop = 0;
+
+    bool startService() {
+        m_pService = std::make_unique<ServiceProcess>(
+            QJsonObject{{"ServicePortStart", kServicePort},
+                        {"ServicePortEnd", kServicePort + 6},
+                        {"SingleInstance", QStringLiteral("tst_web_demo-%1").arg(QCoreApplication::applicationPid())}},
+            ServiceProcess::testHooksBinaryPath());
+        m_pService->setEnvironment(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        return m_pService->start() && m_pService->waitForListening(kWaitMs) != 0 &&
+               m_pService->waitForLog(QStringLiteral("test hook: ready"));
+    }
+
+    QJsonValue js(const QString& strExpression) { return m_devTools.evaluate(strExpression); }
+
+    // The page's event log has a line starting with strStart.
+    bool pageLogged(const QString& strStart) {
+        const QString strQuoted = QString::fromUtf8(QJsonDocument(QJsonArray{strStart}).toJson(QJsonDocument::Compact));
+        return js(QStringLiteral("demo.events.some((e) => e.startsWith(%1[0]))").arg(strQuoted)).toBool();
+    }
+
+    QString windowState(const QString& strUuid) {
+        return m_pService->ask("window " + strUuid.toUtf8(), QStringLiteral("test hook: window %1 ").arg(strUuid));
+    }
+
+    bool showsPictureAt(const std::vector<int>& vecExpected) {
+        return XDesktop::waitFor([&] { return near(pictureBox(vecExpected), vecExpected); }, kWaitMs);
+    }
+
+    void doubleClickOnTheWall() {
+        QCOMPARE(s_pDesktop->run({"xdotool", "mousemove", std::to_string((m_vecWall[0] + m_vecWall[2]) / 2),
+                                  std::to_string((m_vecWall[1] + m_vecWall[3]) / 2), "click", "--repeat", "2", "--delay",
+                                  "80", "1"}),
+                 0);
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(startService());
+        m_pCamera = std::make_unique<CameraSimProcess>(CAMERA_SIM_BIN, kCameraPort);
+        QVERIFY(m_pCamera->start({"--size", "640x360"}));
+        QVERIFY(m_device.start(kDevicePort));
+        m_pages.setProcessChannelMode(QProcess::MergedChannels);
+        m_pages.start(NODE_EXECUTABLE, {LOCALSERVICE_WEB_DIR "/serve.mjs", "--port", QString::number(kPagePort)});
+        QVERIFY(m_pages.waitForReadyRead(kWaitMs));
+
+        const QString strUrl = QStringLiteral("http://127.0.0.1:%1/index.html?autostart=0&portStart=%2&portEnd=%3&cameras=%4&device=%5")
+                                   .arg(kPagePort).arg(kServicePort).arg(kServicePort + 6).arg(m_pCamera->url(), m_device.address());
+        m_iBrowserPid = s_pDesktop->spawn(
+            {"chromium", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             "--no-default-browser-check", "--password-store=basic", "--ozone-platform=x11",
+             "--remote-debugging-port=" + std::to_string(kDebugPort),
+             "--user-data-dir=" + m_dir.filePath(QStringLiteral("profile")).toStdString(), "--window-position=40,30",
+             "--window-size=1000,800", strUrl.toStdString()},
+            m_dir.filePath(QStringLiteral("chromium.log")).toStdString());
+        QVERIFY(m_iBrowserPid > 0);
+        QVERIFY(XDesktop::waitFor([&] { return !(m_strTab = m_devTools.findTab("/index.html")).isEmpty(); }, 90000));
+        QVERIFY(m_devTools.attach(m_strTab));
+
+        // The wall element before a window lies over it.
+        QVERIFY2(XDesktop::waitFor([&] {
+            m_vecWall = s_pDesktop->colourBox(kWall);
+            return m_vecWall.size() == 4 && m_vecWall[2] - m_vecWall[0] == 640 && m_vecWall[3] - m_vecWall[1] == 360;
+        }, kWaitMs), text(m_vecWall));
+        QCOMPARE(js("devicePixelRatio").toDouble(), 1.0);
+        const QJsonObject wall = js("document.getElementById('wall').getBoundingClientRect().toJSON()").toObject();
+        m_iWallCssLeft = qRound(wall.value("left").toDouble());
+        m_iWallCssTop = qRound(wall.value("top").toDouble());
+        js("document.getElementById('start').click()");
+    }
+
+    void cleanupTestCase() {
+        if (m_iBrowserPid > 0) ::kill(-m_iBrowserPid, SIGKILL);  // the browser's process group
+        m_pages.kill();
+        m_pages.waitForFinished(kWaitMs);
+        if (m_pService) {
+            m_pService->terminate();
+            QVERIFY(m_pService->waitForFinished(kWaitMs));
+            QCOMPARE(m_pService->exitCode(), 0);  // also no sanitizer report on the way out
+        }
+    }
+
+    void cameraPlaysOverTheElement() {
+        QVERIFY2(showsPictureAt(m_vecWall), text(pictureBox(m_vecWall)) + "instead of " + text(m_vecWall));
+        QVERIFY(s_pDesktop->colourBox(kWall).empty());
+        QVERIFY(pageLogged("1 picture playing"));
+        const QString strShot = QCoreApplication::applicationDirPath() + QStringLiteral("/tst_web_demo-wall.png");
+        QVERIFY(s_pDesktop->saveScreenshot(strShot.toStdString()));
+        qInfo("screenshot: %s", qPrintable(strShot));
+    }
+
+    // Scrolling moves the window with the element; the part scrolled under
+    // the browser's toolbar is cut off, the toolbar stays as it was.
+    void scrollingMovesTheWindow() {
+        js("window.scrollTo(0, 50)");
+        QVERIFY2(showsPictureAt(moved(m_vecWall, -50)), text(pictureBox(moved(m_vecWall, -50))));
+
+        const int iViewportTop = m_vecWall[1] - m_iWallCssTop, iMiddle = (m_vecWall[0] + m_vecWall[2]) / 2;
+        const unsigned long ulToolbar = s_pDesktop->pixel(iMiddle, iViewportTop - 4);
+        const int iScroll = m_iWallCssTop + 60;
+        js(QStringLiteral("window.scrollTo(0, %1)").arg(iScroll));
+        const std::vector<int> vecHalf = moved(m_vecWall, -iScroll);
+        QVERIFY2(XDesktop::waitFor([&] {
+            const std::vector<int> vecBox = pictureBox(vecHalf);
+            return std::abs(vecBox[3] - vecHalf[3]) <= 2 && std::abs(vecBox[0] - vecHalf[0]) <= 2 &&
+                   std::abs(vecBox[2] - vecHalf[2]) <= 2 && distance(s_pDesktop->pixel(iMiddle, iViewportTop + 2), kPage) > 60 &&
+                   s_pDesktop->pixel(iMiddle, iViewportTop - 4) == ulToolbar;
+        }, kWaitMs), text(pictureBox(vecHalf)));
+
+        js("window.scrollTo(0, 0)");
+        QVERIFY(showsPictureAt(m_vecWall));
+    }
+
+    // The drop-down opens over the video: its colour shows on screen there,
+    // and the video comes back when it closes.
+    void menuShowsThroughTheVideo() {
+        js("document.getElementById('layoutButton').click()");
+        const QJsonObject menu = js("document.getElementById('layoutMenu').getBoundingClientRect().toJSON()").toObject();
+        const int x = m_vecWall[0] - m_iWallCssLeft + qRound(menu.value("left").toDouble()) + 10;
+        const int y = m_vecWall[1] - m_iWallCssTop + qRound(menu.value("bottom").toDouble()) - 10;
+        QVERIFY2(y > m_vecWall[1] + 20, "the menu reaches over the wall");
+        QVERIFY2(XDesktop::waitFor([&] { return s_pDesktop->pixel(x, y) == kMenu; }, kWaitMs),
+                 QByteArray::number(qulonglong(s_pDesktop->pixel(x, y)), 16));
+        const QString strShot = QCoreApplication::applicationDirPath() + QStringLiteral("/tst_web_demo-menu.png");
+        QVERIFY(s_pDesktop->saveScreenshot(strShot.toStdString()));
+        qInfo("screenshot: %s", qPrintable(strShot));
+
+        js("document.getElementById('layoutButton').click()");
+        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->colourBox(kMenu).empty(); }, kWaitMs));
+        QVERIFY(showsPictureAt(m_vecWall));
+    }
+
+    // The service reports leaving full screen only; the page client makes a
+    // double click on a playing picture the full-screen event.
+    void doubleClickIsTheFullScreenEvent() {
+        doubleClickOnTheWall();
+        QVERIFY(XDesktop::waitFor([&] { return pageLogged("full screen on (doubleClick)"); }, kWaitMs));
+        int x = 0, y = 0, iWidth = 0, iHeight = 0;
+        QVERIFY(s_pDesktop->geometry(s_pDesktop->root(), x, y, iWidth, iHeight));
+        // The picture fills the screen's width: white bar left, blue bar right.
+        QVERIFY(XDesktop::waitFor([&] {
+            return distance(s_pDesktop->pixel(iWidth / 14, iHeight / 2), 0xffffff) < 60 &&
+                   distance(s_pDesktop->pixel(iWidth * 13 / 14, iHeight / 2), 0x0000ff) < 60;
+        }, kWaitMs));
+
+        doubleClickOnTheWall();
+        QVERIFY(XDesktop::waitFor([&] { return pageLogged("full screen off"); }, kWaitMs));
+        QVERIFY(showsPictureAt(m_vecWall));
+    }
+
+    void talkReachesTheDevice() {
+        js("document.getElementById('talk').click()");
+        QVERIFY(!m_device.waitForEvent(QStringLiteral("talk"), kWaitMs).isEmpty());
+        QVERIFY(XDesktop::waitFor([&] { return pageLogged("talking (handle"); }, kWaitMs));
+        js("document.getElementById('talk').click()");
+        QVERIFY(XDesktop::waitFor([&] { return pageLogged("talk ended"); }, kWaitMs));
+    }
+
+    // A new service: the page finds it, makes its window again and plays.
+    void wallComesBackAfterAServiceRestart() {
+        const QString strOld = js("demo.wall.uuid").toString();
+        m_pService->terminate();
+        QVERIFY(m_pService->waitForFinished(kWaitMs));
+        QCOMPARE(m_pService->exitCode(), 0);
+        QVERIFY(startService());
+        QVERIFY(XDesktop::waitFor([&] { return pageLogged("the wall is back"); }, kWaitMs));
+        QVERIFY(js("demo.wall.uuid").toString() != strOld);
+        QVERIFY(showsPictureAt(m_vecWall));
+    }
+
+    // Another tab in front hides the window, the tab back shows it, closing
+    // the tab takes it away.
+    void closingTheTabRemovesTheWindow() {
+        const QString strUuid = js("demo.wall.uuid").toString();
+        QCOMPARE(windowState(strUuid), QStringLiteral("shown"));
+        QVERIFY(!m_devTools.openTab(QStringLiteral("about:blank")).isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(windowState(strUuid), QStringLiteral("hidden"), kWaitMs);
+        QVERIFY(m_devTools.activateTab(m_strTab));
+        QTRY_COMPARE_WITH_TIMEOUT(windowState(strUuid), QStringLiteral("shown"), kWaitMs);
+        QVERIFY(showsPictureAt(m_vecWall));
+
+        QVERIFY(m_devTools.closeTab(m_strTab));
+        QTRY_COMPARE_WITH_TIMEOUT(windowState(strUuid), QStringLiteral("none"), kWaitMs);
+        QVERIFY(XDesktop::waitFor([&] { return !near(pictureBox(m_vecWall), m_vecWall); }, kWaitMs));
+    }
+};
+
+int main(int argc, char** argv) {
+    return XDesktop::runTests(&s_pDesktop, [&] {
+        QCoreApplication app(argc, argv);
+        TestWebDemo test;
+        return QTest::qExec(&test, argc, argv);
+    });
+}
+
+#include "tst_web_demo.moc"
