@@ -17,15 +17,6 @@ namespace {
 constexpr int kWaitMs = 10000;
 const QByteArray kVersion = R"({"cmd":"window.getLocalServiceVersion","uuid":"u","sequence":"1"})";
 
-QJsonObject config(int iStart, const char* szKey, const QJsonObject& extra = QJsonObject()) {
-    QJsonObject object{{"ServicePortStart", iStart},
-                       {"ServicePortEnd", iStart + 10},
-                       {"SingleInstance",
-                        QStringLiteral("tst_access-%1-%2").arg(QCoreApplication::applicationPid()).arg(szKey)}};
-    for (auto it = extra.begin(); it != extra.end(); ++it) object.insert(it.key(), it.value());
-    return object;
-}
-
 QByteArray request(const QByteArray& baHeaders, const QByteArray& baBody = kVersion) {
     return "POST / HTTP/1.1\r\n" + baHeaders + "Content-Length: " + QByteArray::number(baBody.size()) + "\r\n\r\n" +
            baBody;
@@ -54,57 +45,54 @@ private:
     std::unique_ptr<ServiceProcess> m_pService;
     quint16 m_port = 0;
 
-    std::unique_ptr<ServiceProcess> startService(const QJsonObject& configuration, quint16* pPort) {
-        auto pService = std::make_unique<ServiceProcess>(configuration);
-        if (!pService->start()) return nullptr;
-        *pPort = pService->waitForListening();
+    std::unique_ptr<ServiceProcess> startService(int iStart, const char* szName, const QJsonObject& extra, quint16* pPort) {
+        auto pService = std::make_unique<ServiceProcess>(ServiceProcess::config(iStart, QStringLiteral("tst_access-") + szName, extra));
+        *pPort = pService->startListening();
         return *pPort ? std::move(pService) : nullptr;
     }
 
 private slots:
     void initTestCase() {
-        m_pService = startService(config(28300, "main"), &m_port);
+        m_pService = startService(28300, "main", {}, &m_port);
         QVERIFY(m_pService);
     }
 
-    void hostAndOriginChecks_data() {
+    // The status line of the answer and headers it must carry.
+    void hostOriginAndPreflight_data() {
         QTest::addColumn<QByteArray>("raw");
         QTest::addColumn<QByteArray>("statusLine");
-        QTest::newRow("loopback name") << request("Host: localhost:1\r\nOrigin: https://portal.example\r\n")
-                                       << QByteArray("HTTP/1.1 200 OK");
-        QTest::newRow("loopback address") << request("Host: 127.0.0.1\r\n") << QByteArray("HTTP/1.1 200 OK");
-        QTest::newRow("IPv6 loopback") << request("Host: [::1]:33686\r\n") << QByteArray("HTTP/1.1 200 OK");
-        QTest::newRow("no Host") << request(QByteArray()) << QByteArray("HTTP/1.1 200 OK");
-        QTest::newRow("rebound name") << request("Host: attacker.example:33686\r\n") << QByteArray("HTTP/1.1 403 Forbidden");
-        QTest::newRow("name ending in localhost") << request("Host: evil-localhost\r\n") << QByteArray("HTTP/1.1 403 Forbidden");
-        QTest::newRow("WebSocket from a rebound name") << upgrade("Host: attacker.example\r\n")
-                                                       << QByteArray("HTTP/1.1 403 Forbidden");
-        QTest::newRow("WebSocket from loopback") << upgrade("Host: localhost\r\n") << QByteArray("HTTP/1.1 101");
+        QTest::addColumn<QByteArrayList>("headers");
+        const QByteArrayList allowAll{"Access-Control-Allow-Origin: *\r\n"};
+        const QByteArray ok = "HTTP/1.1 200 OK", refused = "HTTP/1.1 403 Forbidden";
+        QTest::newRow("loopback name") << request("Host: localhost:1\r\nOrigin: https://portal.example\r\n") << ok << allowAll;
+        QTest::newRow("loopback address") << request("Host: 127.0.0.1\r\n") << ok << allowAll;
+        QTest::newRow("IPv6 loopback") << request("Host: [::1]:33686\r\n") << ok << allowAll;
+        QTest::newRow("no Host") << request(QByteArray()) << ok << allowAll;
+        QTest::newRow("rebound name") << request("Host: attacker.example:33686\r\n") << refused << QByteArrayList();
+        QTest::newRow("name ending in localhost") << request("Host: evil-localhost\r\n") << refused << QByteArrayList();
+        QTest::newRow("WebSocket from a rebound name") << upgrade("Host: attacker.example\r\n") << refused << QByteArrayList();
+        QTest::newRow("WebSocket from loopback") << upgrade("Host: localhost\r\n") << QByteArray("HTTP/1.1 101") << QByteArrayList();
+        QTest::newRow("preflight")
+            << QByteArray("OPTIONS / HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: https://portal.example\r\n"
+                          "Access-Control-Request-Method: POST\r\nAccess-Control-Request-Headers: content-type\r\n\r\n")
+            << QByteArray("HTTP/1.1 204 No Content\r\n")
+            << (allowAll + QByteArrayList{"Access-Control-Allow-Methods: GET, POST, OPTIONS\r\n",
+                                         "Access-Control-Allow-Headers: content-type\r\n",
+                                         "Access-Control-Allow-Private-Network: true\r\n"});
     }
-    void hostAndOriginChecks() {
+    void hostOriginAndPreflight() {
         QFETCH(QByteArray, raw);
         QFETCH(QByteArray, statusLine);
+        QFETCH(QByteArrayList, headers);
         const QByteArray baAnswer = exchange(m_port, raw);
         QVERIFY2(baAnswer.startsWith(statusLine), baAnswer.constData());
-        if (statusLine.contains("200")) QVERIFY(baAnswer.contains("Access-Control-Allow-Origin: *\r\n"));
-    }
-
-    void preflightIsAnswered() {
-        const QByteArray baAnswer = exchange(m_port, "OPTIONS / HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: https://portal.example\r\n"
-                                                     "Access-Control-Request-Method: POST\r\n"
-                                                     "Access-Control-Request-Headers: content-type\r\n\r\n");
-        QVERIFY2(baAnswer.startsWith("HTTP/1.1 204 No Content\r\n"), baAnswer.constData());
-        for (const char* szHeader : {"Access-Control-Allow-Origin: *\r\n", "Access-Control-Allow-Methods: GET, POST, OPTIONS\r\n",
-                                     "Access-Control-Allow-Headers: content-type\r\n",
-                                     "Access-Control-Allow-Private-Network: true\r\n"}) {
-            QVERIFY2(baAnswer.contains(szHeader), szHeader);
-        }
-        QVERIFY(!baAnswer.contains("Content-Length"));
+        for (const QByteArray& header : headers) QVERIFY2(baAnswer.contains(header), header.constData());
+        if (statusLine.contains("204")) QVERIFY(!baAnswer.contains("Content-Length"));
     }
 
     void allowedOriginsRefuseOthersAndEchoTheirOwn() {
         quint16 port = 0;
-        auto pService = startService(config(28320, "origins", {{"AllowedOrigins", QJsonArray{"https://portal.example"}}}), &port);
+        auto pService = startService(28320, "origins", {{"AllowedOrigins", QJsonArray{"https://portal.example"}}}, &port);
         QVERIFY(pService);
         const QByteArray baAllowed = exchange(port, request("Host: localhost\r\nOrigin: https://portal.example\r\n"));
         QVERIFY2(baAllowed.startsWith("HTTP/1.1 200 OK"), baAllowed.constData());
@@ -117,7 +105,7 @@ private slots:
 
     void listeningOnAnyAddressServesAnyHost() {
         quint16 port = 0;
-        auto pService = startService(config(28330, "any", {{"ListenAddress", "any"}}), &port);
+        auto pService = startService(28330, "any", {{"ListenAddress", "any"}}, &port);
         QVERIFY(pService);
         QVERIFY(exchange(port, request("Host: desktop.lan:28330\r\n")).startsWith("HTTP/1.1 200 OK"));
         // The default service is reached on loopback only.
@@ -135,7 +123,7 @@ private slots:
 
     void connectionsOverTheCapAreClosedAtOnce() {
         quint16 port = 0;
-        auto pService = startService(config(28340, "cap", {{"MaxConnections", 2}}), &port);
+        auto pService = startService(28340, "cap", {{"MaxConnections", 2}}, &port);
         QVERIFY(pService);
         std::vector<std::unique_ptr<QTcpSocket>> held;
         for (int i = 0; i < 2; ++i) {
@@ -156,22 +144,15 @@ private slots:
     }
 
     void webSocketFrameOverTheLimitClosesAtItsHeader() {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, m_port);
-        QVERIFY(socket.waitForConnected(kWaitMs));
-        socket.write(upgrade("Host: localhost\r\n"));
-        QByteArray baData;
-        QVERIFY(QTest::qWaitFor([&] { baData += socket.readAll(); return baData.contains("\r\n\r\n"); }, kWaitMs));
+        HttpTestClient client(m_port, upgrade("Host: localhost\r\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(client.received().contains("\r\n\r\n"), kWaitMs);
         // A text frame announcing 1 GiB, with only its first bytes sent.
-        socket.write(QByteArray::fromHex("81ff0000000040000000") + QByteArray(4, '\0') + QByteArray(1024, 'a'));
-        baData.clear();
-        QVERIFY(QTest::qWaitFor([&] {
-            baData += socket.readAll();
-            return baData.size() >= 4 || socket.state() != QAbstractSocket::ConnectedState;
-        }, kWaitMs));
+        const int iAt = client.received().size();
+        client.send(QByteArray::fromHex("81ff0000000040000000") + QByteArray(4, '\0') + QByteArray(1024, 'a'));
+        QTRY_VERIFY_WITH_TIMEOUT(client.received().size() >= iAt + 4 || client.isClosed(), kWaitMs);
         // A close frame with code 1009 (message too big).
-        QCOMPARE(baData.left(1), QByteArray::fromHex("88"));
-        QCOMPARE(baData.mid(2, 2), QByteArray::fromHex("03f1"));
+        QCOMPARE(client.received().mid(iAt, 1), QByteArray::fromHex("88"));
+        QCOMPARE(client.received().mid(iAt + 2, 2), QByteArray::fromHex("03f1"));
     }
 
     void cleanupTestCase() {

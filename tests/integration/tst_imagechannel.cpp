@@ -2,16 +2,14 @@
 // binary, spoken over loopback the way a page does: query-form GETs whose
 // answers are BMP images, and "detectport" over a WebSocket.
 // Ports 27700-27779 belong to this test.
+#include "HttpTestClient.h"
 #include "ImagePackets.h"
+#include "PageSocket.h"
 #include "ServiceProcess.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpSocket>
-#include <QWebSocket>
 #include <QtTest>
-
-#include <zlib.h>
 
 namespace {
 
@@ -22,82 +20,13 @@ QList<QByteArray> cut(const QByteArray& packet, int iPieces) {
     return pieces;
 }
 
-struct Login {
-    QByteArray sessionID, user, challenge;
-    int iIterations = 0;
-    int iRandom = 0;
-};
-
-Login makeLogin(const QByteArray& user, const QByteArray& challenge, int iIterations, int iRandom) {
-    return {webConnectLoginId(user, challenge, iIterations, iRandom), user, challenge, iIterations, iRandom};
+QByteArray detectQuery(const QByteArray& user, const QByteArray& challenge, int iIterations, int iRandom) {
+    return "&sessionID=" + webConnectLoginId(user, challenge, iIterations, iRandom) + "&user=" + user.toPercentEncoding() +
+           "&challenge=" + challenge + "&iterations=" + QByteArray::number(iIterations) + "&random=" + QByteArray::number(iRandom);
 }
-
-QByteArray detectQuery(const Login& login) {
-    return "&sessionID=" + login.sessionID + "&user=" + login.user.toPercentEncoding() + "&challenge=" +
-           login.challenge + "&iterations=" + QByteArray::number(login.iIterations) +
-           "&random=" + QByteArray::number(login.iRandom);
-}
-
-struct Answer {
-    bool bAnswered = false;  // a complete response arrived
-    QByteArray headers;      // lower-cased header block
-    QByteArray body;
-    QByteArray text() const { return textOfImage(body); }
-    bool isImage() const {
-        return headers.contains("content-type: image/bmp") && headers.contains("access-control-allow-origin: *");
-    }
-};
-
-// One GET on a connection of its own; waits for the whole response or for
-// the service to close the connection.
-Answer get(quint16 port, const QByteArray& query, int iTimeoutMs = 10000) {
-    Answer answer;
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(3000)) return answer;
-    socket.write("GET /?" + query + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
-    QByteArray received;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < iTimeoutMs) {
-        const int iHeaderEnd = received.indexOf("\r\n\r\n");
-        if (iHeaderEnd >= 0) {
-            answer.headers = received.left(iHeaderEnd).toLower();
-            const int iAt = answer.headers.indexOf("content-length:");
-            if (iAt >= 0) {
-                const int iLength = answer.headers.mid(iAt + 15, answer.headers.indexOf('\r', iAt) - iAt - 15).trimmed().toInt();
-                if (received.size() >= iHeaderEnd + 4 + iLength) {
-                    answer.body = received.mid(iHeaderEnd + 4, iLength);
-                    answer.bAnswered = answer.headers.startsWith("http/1.1 200");
-                    return answer;
-                }
-            }
-        }
-        if (socket.state() != QAbstractSocket::ConnectedState && socket.bytesAvailable() == 0) break;
-        if (socket.waitForReadyRead(100)) received += socket.readAll();
-    }
-    received += socket.readAll();
-    answer.headers = received.left(qMax(0, received.indexOf("\r\n\r\n"))).toLower();
-    return answer;
-}
-
-// Sends a request as pieces under one sequence; returns the texts read from
-// every answer image (an empty text where no image came).
-QList<QByteArray> sendInPieces(quint16 port, const QByteArray& json, int iPieces, const QByteArray& sequence) {
-    QList<QByteArray> texts;
-    const QList<QByteArray> pieces = cut(packetFor(json), iPieces);
-    for (int i = 0; i < pieces.size(); ++i) {
-        const bool bLast = i == pieces.size() - 1;
-        const Answer answer = get(port, "&data=" + pieces[i] + "&sequence=" + sequence + (bLast ? "&isLast=true" : ""));
-        texts << (answer.bAnswered && answer.isImage() ? answer.text() : QByteArray());
-    }
-    return texts;
-}
-
-QJsonObject jsonOf(const QByteArray& text) { return QJsonDocument::fromJson(text).object(); }
 
 bool isConnectReply(const QByteArray& text) {
-    const QJsonObject reply = jsonOf(text);
+    const QJsonObject reply = QJsonDocument::fromJson(text).object();
     return reply.size() == 4 && reply.value("errorCode") == QJsonValue(0) && reply.value("errorModule") == QJsonValue(0) &&
            reply.value("version") == QJsonValue("1.0") && reply.value("uuid").toString().size() == 38;
 }
@@ -110,128 +39,95 @@ class TestImageChannel : public QObject {
     ServiceProcess* m_pService = nullptr;
     quint16 m_iPort = 0;
 
+    // One GET on a connection of its own: the text of the answer image, or
+    // "(none)" when the service closed the connection without one.
+    QByteArray get(const QByteArray& query) {
+        HttpTestClient client(m_iPort, "GET /?" + query + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        if (!QTest::qWaitFor([&] { return client.hasAnswer() || client.isClosed(); }, 10000)) return "(time-out)";
+        if (!client.hasAnswer()) return client.received().isEmpty() ? "(none)" : "(broken)";
+        const QByteArray head = client.head().toLower();
+        if (!head.contains("content-type: image/bmp") || !head.contains("access-control-allow-origin: *")) return "(not an image)";
+        return textOfImage(client.body());
+    }
+    // A request as pieces under one sequence: the texts of every answer.
+    QList<QByteArray> sendInPieces(const QByteArray& json, int iPieces, const QByteArray& sequence) {
+        QList<QByteArray> texts;
+        const QList<QByteArray> pieces = cut(packetFor(json), iPieces);
+        for (int i = 0; i < pieces.size(); ++i)
+            texts << get("&data=" + pieces[i] + "&sequence=" + sequence + (i == pieces.size() - 1 ? "&isLast=true" : ""));
+        return texts;
+    }
+
 private slots:
     void initTestCase() {
-        m_pService = new ServiceProcess(QJsonObject{
-            {"ServicePortStart", 27700},
-            {"ServicePortEnd", 27710},
-            {"SingleInstance", QStringLiteral("tst_imagechannel-%1").arg(QCoreApplication::applicationPid())}});
-        QVERIFY(m_pService->start());
-        m_iPort = m_pService->waitForListening();
+        m_pService = new ServiceProcess(ServiceProcess::config(27700, "tst_imagechannel"));
+        m_iPort = m_pService->startListening();
         QVERIFY2(m_iPort != 0, qPrintable(m_pService->log()));
     }
     void cleanupTestCase() { delete m_pService; }
 
-    void threePiecesGetContinueContinueAnswer() {
-        const QList<QByteArray> texts = sendInPieces(m_iPort, "{\"cmd\":\"system.webconnect\"}", 3, "three");
-        QCOMPARE(texts.size(), 3);
-        QCOMPARE(texts[0], QByteArray("continue"));
-        QCOMPARE(texts[1], QByteArray("continue"));
-        QVERIFY2(isConnectReply(texts[2]), texts[2].constData());
-    }
-
-    void answerImageHeaders() {
-        const Answer answer = get(m_iPort, "&data=" + packetFor("{\"cmd\":\"system.webconnect\"}") + "&sequence=h&isLast=true");
-        QVERIFY(answer.bAnswered);
-        QVERIFY2(answer.isImage(), answer.headers.constData());
-        QCOMPARE(answer.body.size(), 54 + 12 * ((answer.text().size() + 11) / 12));
-    }
-
-    void interleavedSequencesStayApart() {
-        // Two "system.disconnect" requests for different clients, piece by
-        // piece in turn: each answer must be the one for its own request.
+    // Pieces are answered "continue", the last one with the answer; two
+    // requests sent piece by piece in turn each get their own answer.
+    void piecesOfInterleavedSequences() {
         const QList<QByteArray> a = cut(packetFor("{\"cmd\":\"system.webconnect\",\"pad\":\"aaaaaaaaaaaaaaaaaaaa\"}"), 3);
         const QList<QByteArray> b = cut(packetFor("{\"cmd\":\"system.disconnect\",\"uuid\":\"b\"}"), 3);
-        QCOMPARE(get(m_iPort, "&data=" + a[0] + "&sequence=A").text(), QByteArray("continue"));
-        QCOMPARE(get(m_iPort, "&data=" + b[0] + "&sequence=B").text(), QByteArray("continue"));
-        QCOMPARE(get(m_iPort, "&data=" + b[1] + "&sequence=B").text(), QByteArray("continue"));
-        QCOMPARE(get(m_iPort, "&data=" + a[1] + "&sequence=A").text(), QByteArray("continue"));
-        QCOMPARE(get(m_iPort, "&data=" + b[2] + "&sequence=B&isLast=true").text(), QByteArray("disconnect"));
-        const QByteArray replyA = get(m_iPort, "&data=" + a[2] + "&sequence=A&isLast=true").text();
+        QCOMPARE(get("&data=" + a[0] + "&sequence=A"), QByteArray("continue"));
+        QCOMPARE(get("&data=" + b[0] + "&sequence=B"), QByteArray("continue"));
+        QCOMPARE(get("&data=" + b[1] + "&sequence=B"), QByteArray("continue"));
+        QCOMPARE(get("&data=" + a[1] + "&sequence=A"), QByteArray("continue"));
+        QCOMPARE(get("&data=" + b[2] + "&sequence=B&isLast=true"), QByteArray("disconnect"));
+        const QByteArray replyA = get("&data=" + a[2] + "&sequence=A&isLast=true");
         QVERIFY2(isConnectReply(replyA), replyA.constData());
     }
 
+    // The login id's own rules are tst_webconnectchallenge's; here: the
+    // values found in the query.
     void handshakeOverHttp_data() {
         QTest::addColumn<QByteArray>("query");
         QTest::addColumn<bool>("bPasses");
-        const Login good = makeLogin("user@example.com", "5f2c1a", 100, 4242);
-        Login upper = good;
-        upper.sessionID = good.sessionID.toUpper();
-        Login wrongRandom = good;
-        wrongRandom.iRandom = 4243;
-        QTest::newRow("pass") << detectQuery(good) << true;
-        QTest::newRow("pass, user without encoding") << QByteArray(detectQuery(good)).replace("%40", "@") << true;
-        QTest::newRow("upper-case login id") << detectQuery(upper) << false;
-        QTest::newRow("wrong random") << detectQuery(wrongRandom) << false;
+        const QByteArray good = detectQuery("user@example.com", "5f2c1a", 100, 4242);
+        QTest::newRow("pass") << good << true;
+        QTest::newRow("pass, user without encoding") << QByteArray(good).replace("%40", "@") << true;
+        QTest::newRow("wrong random") << good.left(good.lastIndexOf('=') + 1) + "4243" << false;
         QTest::newRow("nothing at all") << QByteArray() << false;
         // Data placed first without "&" is not found: the query is a
         // handshake, which passes on its own values.
-        QTest::newRow("data first without &, good login")
-            << ("data=" + packetFor("{\"cmd\":\"system.webconnect\"}") + "&sequence=x&isLast=true" + detectQuery(good))
-            << true;
-        QTest::newRow("data first without &, no login")
-            << ("data=" + packetFor("{\"cmd\":\"system.webconnect\"}") + "&sequence=x&isLast=true") << false;
-        const Login longUser = makeLogin(QByteArray(100, 'u'), "c", 1, 1);  // request line over 127
-        QTest::newRow("over-long user") << detectQuery(longUser) << false;
+        const QByteArray data = "data=" + packetFor("{\"cmd\":\"system.webconnect\"}") + "&sequence=x&isLast=true";
+        QTest::newRow("data first without &, good login") << data + good << true;
+        QTest::newRow("data first without &, no login") << data << false;
     }
     void handshakeOverHttp() {
         QFETCH(QByteArray, query);
         QFETCH(bool, bPasses);
-        const Answer answer = get(m_iPort, query, 3000);
-        if (bPasses) {
-            QVERIFY2(answer.bAnswered && answer.isImage(), answer.headers.constData());
-            QCOMPARE(answer.text(), QByteArray("detect"));
-        } else {
-            QVERIFY2(answer.body.isEmpty() && !answer.headers.contains("image/bmp"), answer.headers.constData());
-        }
+        QCOMPARE(get(query), bPasses ? QByteArray("detect") : QByteArray("(none)"));
     }
 
     void handshakeOverWebSocket_data() {
-        QTest::addColumn<QJsonObject>("request");
+        QTest::addColumn<int>("iIterations");
         QTest::addColumn<bool>("bPasses");
-        const Login good = makeLogin("user@example.com", "ab12", 7, -99);
-        const QJsonObject pass{{"cmd", "detectport"},
-                               {"sessionID", QString::fromLatin1(good.sessionID)},
-                               {"user", QStringLiteral("user%40example.com")},
-                               {"challenge", "ab12"},
-                               {"iterations", 7},
-                               {"random", "-99"}};
-        QTest::newRow("pass") << pass << true;
-        QJsonObject upper = pass;
-        upper["sessionID"] = QString::fromLatin1(good.sessionID.toUpper());
-        QTest::newRow("upper-case login id") << upper << false;
-        QJsonObject wrong = pass;
-        wrong["iterations"] = 8;
-        QTest::newRow("wrong iterations") << wrong << false;
+        QTest::newRow("pass") << 7 << true;
+        QTest::newRow("wrong iterations") << 8 << false;
     }
     void handshakeOverWebSocket() {
-        QFETCH(QJsonObject, request);
+        QFETCH(int, iIterations);
         QFETCH(bool, bPasses);
-        QWebSocket socket;
-        QSignalSpy connected(&socket, &QWebSocket::connected);
-        QSignalSpy received(&socket, &QWebSocket::textMessageReceived);
-        socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(m_iPort)));
-        QVERIFY(connected.wait(5000));
-        socket.sendTextMessage(QString::fromUtf8(QJsonDocument(request).toJson(QJsonDocument::Compact)));
-        if (bPasses) {
-            QVERIFY(received.wait(5000));
-            QVERIFY2(isConnectReply(received.at(0).at(0).toString().toUtf8()), qPrintable(received.at(0).at(0).toString()));
-        } else {
-            // Silence; the same socket still answers a proper request.
-            QVERIFY(!received.wait(500));
-            socket.sendTextMessage(QStringLiteral("{\"cmd\":\"system.webconnect\"}"));
-            QVERIFY(received.wait(5000));
-            QVERIFY(isConnectReply(received.at(0).at(0).toString().toUtf8()));
-        }
+        PageSocket page(m_iPort);
+        QVERIFY(page.open());
+        page.send(QJsonDocument(QJsonObject{{"cmd", "detectport"},
+                                            {"sessionID", QString::fromLatin1(webConnectLoginId("user@example.com", "ab12", 7, -99))},
+                                            {"user", "user%40example.com"},
+                                            {"challenge", "ab12"},
+                                            {"iterations", iIterations},
+                                            {"random", "-99"}}).toJson());
+        // A pass is answered with the connect reply, a failure with silence.
+        QCOMPARE(page.waitFor(1, bPasses ? 10000 : 500), bPasses);
+        if (bPasses) QVERIFY2(isConnectReply(page.m_listReceived[0].toUtf8()), qPrintable(page.m_listReceived[0]));
     }
 
-    // Many connections at once, each with a request of its own: every one
-    // must read its own answer (here its own connect reply, whose uuid no
-    // other connection gets).
     void overBoundRequestsGetInvalid() {
         // Inflates to 2 MiB: refused although the packet itself is small.
         const QByteArray huge = "{\"cmd\":\"system.webconnect\",\"pad\":\"" + QByteArray(2 * 1024 * 1024, 'x') + "\"}";
-        QCOMPARE(sendInPieces(m_iPort, huge, 3, "big").last(), QByteArray("invalid"));
+        QCOMPARE(sendInPieces(huge, 3, "big").last(), QByteArray("invalid"));
 
         // A sequence that grows past what a 2 MiB request can need: the
         // piece that crosses the bound and the rest get "invalid".
@@ -239,23 +135,17 @@ private slots:
         int iContinues = 0;
         QByteArray first;
         for (int i = 0; i < 60 && first.isEmpty(); ++i) {
-            const QByteArray text = get(m_iPort, "&data=" + piece + "&sequence=long").text();
+            const QByteArray text = get("&data=" + piece + "&sequence=long");
             if (text == "continue") ++iContinues; else first = text;
         }
         QCOMPARE(iContinues, 2796204 / 60000);
         QCOMPARE(first, QByteArray("invalid"));
-        QCOMPARE(get(m_iPort, "&data=AAAA&sequence=long&isLast=true").text(), QByteArray("invalid"));
+        QCOMPARE(get("&data=AAAA&sequence=long&isLast=true"), QByteArray("invalid"));
 
-        // The service is still fine.
-        QVERIFY(isConnectReply(sendInPieces(m_iPort, "{\"cmd\":\"system.webconnect\"}", 2, "after").last()));
-    }
-
-    void brokenPacketIsDispatchedEmpty() {
         // Not a bound: a packet that decodes to nothing is dispatched as the
-        // empty text, which no module answers; a fresh request still works.
-        const Answer answer = get(m_iPort, "&data=" + QByteArray("bm90IHpsaWI=") + "&sequence=broken&isLast=true", 1500);
-        QVERIFY(answer.body.isEmpty());
-        QVERIFY(isConnectReply(sendInPieces(m_iPort, "{\"cmd\":\"system.webconnect\"}", 1, "fine").last()));
+        // empty text, which no module answers. The service still serves.
+        QCOMPARE(get("&data=bm90IHpsaWI=&sequence=broken&isLast=true"), QByteArray("(none)"));
+        QVERIFY(isConnectReply(sendInPieces("{\"cmd\":\"system.webconnect\"}", 2, "after").last()));
     }
 };
 

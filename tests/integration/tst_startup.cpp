@@ -29,45 +29,36 @@ class TestStartup : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        QVERIFY2(QFile::exists(ServiceProcess::binaryPath()), "LOCALSERVICE_BIN must name the built service");
-    }
-
     void configurationIsReadBesideTheExecutable() {
         // Only a start: the range becomes start to start + 9.
         ServiceProcess service(QJsonObject{{"ServicePortStart", 27100}, {"SingleInstance", uniqueKey("config")}});
         // A file in the working directory must not be read.
         QTemporaryDir elsewhere;
         QFile decoy(elsewhere.path() + "/LocalServiceConfig.json");
-        QVERIFY(decoy.open(QIODevice::WriteOnly));
-        decoy.write(R"({"ServicePortStart": 27150})");
+        QVERIFY(decoy.open(QIODevice::WriteOnly) && decoy.write(R"({"ServicePortStart": 27150})") > 0);
         decoy.close();
-
         QVERIFY(service.start(elsewhere.path()));
         QCOMPARE(service.waitForListening(), quint16(27100));
-        QVERIFY(service.log().contains("enablePrivileges::RunAsAdmin\n27100\nlistening on port 27100\n"));
+        // The first port of the range, then the port taken.
+        QVERIFY(service.log().contains("\n27100\nlistening on port 27100\n"));
         QVERIFY(accepts(27100));
     }
 
-    void takenPortIsSkipped() {
-        QTcpServer occupant;
-        QVERIFY(occupant.listen(QHostAddress::Any, 27110));
-        ServiceProcess service(config(27110, 27115, uniqueKey("taken")));
-        QVERIFY(service.start());
-        QCOMPARE(service.waitForListening(), quint16(27111));
-    }
-
-    void noFreePortKeepsRunningSilently() {
+    // A taken port is passed over; with every port taken the service keeps
+    // running without one.
+    void portChoice() {
         QTcpServer first, second;
-        QVERIFY(first.listen(QHostAddress::Any, 27120));
-        QVERIFY(second.listen(QHostAddress::LocalHost, 27121));
-        ServiceProcess service(config(27120, 27122, uniqueKey("full")));
-        QVERIFY(service.start());
-        QVERIFY(service.waitForLog("27120\n"));
+        QVERIFY(first.listen(QHostAddress::Any, 27110) && second.listen(QHostAddress::LocalHost, 27111));
+        ServiceProcess skips(config(27110, 27115, uniqueKey("taken")));
+        QVERIFY(skips.start());
+        QCOMPARE(skips.waitForListening(), quint16(27112));
+
+        ServiceProcess full(config(27110, 27112, uniqueKey("full")));
+        QVERIFY(full.start());
+        QVERIFY(full.waitForLog("\n27110\n"));
         QTest::qWait(1000);
-        QVERIFY(service.isRunning());
-        QVERIFY(service.log().contains("enablePrivileges::RunAsAdmin\n27120\n"));
-        QVERIFY(!service.log().contains("listening"));
+        QVERIFY(full.isRunning());
+        QVERIFY(!full.log().contains("listening"));
     }
 
     void secondInstanceWithTheSameKeyExitsMinusOne() {
@@ -81,39 +72,29 @@ private slots:
         QVERIFY(second.waitForFinished(10000));
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 255);  // -1
-        QVERIFY(!second.log().contains("listening"));
         QVERIFY(!second.log().contains("27136"));  // the server was never built
-        QVERIFY(first.isRunning());
-        QVERIFY(accepts(27130));
-    }
+        QVERIFY(first.isRunning() && accepts(27130));
 
-    void differentKeysBothRun() {
-        ServiceProcess first(config(27141, 27145, uniqueKey("a")));
-        ServiceProcess second(config(27146, 27150, uniqueKey("b")));
-        QVERIFY(first.start());
-        QVERIFY(second.start());
-        QCOMPARE(first.waitForListening(), quint16(27141));
-        QCOMPARE(second.waitForListening(), quint16(27146));
+        // Another key runs beside it.
+        ServiceProcess other(config(27141, 27145, uniqueKey("other")));
+        QVERIFY(other.start());
+        QCOMPARE(other.waitForListening(), quint16(27141));
     }
 
     void killedInstanceDoesNotBlockTheNext() {
         const QString strKey = uniqueKey("killed");
         {
             ServiceProcess victim(config(27151, 27155, strKey));
-            QVERIFY(victim.start());
-            QVERIFY(victim.waitForListening());
+            QVERIFY(victim.start() && victim.waitForListening());
             victim.kill();
             QVERIFY(victim.waitForFinished());
-            QCOMPARE(victim.exitStatus(), QProcess::CrashExit);
         }
         ServiceProcess next(config(27156, 27160, strKey));
         QVERIFY(next.start());
         QCOMPARE(next.waitForListening(), quint16(27156));
-
         // ... and the new owner still keeps a third one out.
         ServiceProcess third(config(27161, 27165, strKey));
-        QVERIFY(third.start());
-        QVERIFY(third.waitForFinished());
+        QVERIFY(third.start() && third.waitForFinished());
         QCOMPARE(third.exitCode(), 255);
     }
 
@@ -130,15 +111,6 @@ private slots:
         // The segment went with the process: nothing is left to attach to.
         QSharedMemory segment(strKey);
         QVERIFY(!segment.attach());
-    }
-
-    void windowsClosingDoesNotEndTheService() {
-        // No window of its own: the service runs until asked to end.
-        ServiceProcess service(config(27171, 27175, uniqueKey("idle")));
-        QVERIFY(service.start());
-        QVERIFY(service.waitForListening());
-        QTest::qWait(500);
-        QVERIFY(service.isRunning());
     }
 };
 

@@ -2,12 +2,12 @@
 // offscreen platform: no browser window is ever found) over HTTP and
 // WebSocket, and windows going with their clients. Ports 27800-27809.
 #include "HttpTestClient.h"
+#include "PageSocket.h"
 #include "ServiceProcess.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QWebSocket>
 #include <QtTest>
 
 #include <memory>
@@ -30,11 +30,7 @@ class TestWindowService : public QObject {
     std::unique_ptr<ServiceProcess> m_pService;
     quint16 m_port = 0;
 
-    QByteArray post(const QByteArray& baBody) {
-        HttpTestClient client(m_port, HttpTestClient::post(baBody));
-        (void)QTest::qWaitFor([&] { return client.hasAnswer() || client.isClosed(); }, kWaitMs);
-        return client.body();
-    }
+    QByteArray post(const QByteArray& baBody) { return HttpTestClient::answer(m_port, HttpTestClient::post(baBody)); }
 
     // "shown", "hidden" or "none": the window registered under strUuid.
     QString windowState(const QString& strUuid) {
@@ -43,13 +39,9 @@ class TestWindowService : public QObject {
 
 private slots:
     void initTestCase() {
-        m_pService = std::make_unique<ServiceProcess>(
-            QJsonObject{{"ServicePortStart", 27800},
-                        {"ServicePortEnd", 27810},
-                        {"SingleInstance", QStringLiteral("tst_window_service-%1").arg(QCoreApplication::applicationPid())}},
-            ServiceProcess::testHooksBinaryPath());
-        QVERIFY(m_pService->start());
-        m_port = m_pService->waitForListening();
+        m_pService = std::make_unique<ServiceProcess>(ServiceProcess::config(27800, "tst_window_service"),
+                                                      ServiceProcess::testHooksBinaryPath());
+        m_port = m_pService->startListening();
         QVERIFY(m_port != 0);
         QVERIFY(m_pService->waitForLog("test hook: ready"));
     }
@@ -92,7 +84,7 @@ private slots:
             << response("Pabc", "2", 5001);
         QTest::newRow("destroyWnd none") << QByteArray(R"({"cmd":"window.destroyWnd","uuid":"N","sequence":"d"})")
                                          << response("N", "d");
-        QTest::newRow("unknown command") << QByteArray(R"({"cmd":"window.createwnd","uuid":"W"})") << QByteArray();
+        QTest::newRow("unknown command") << QByteArray(R"({"cmd":"window.createwnd","uuid":"W"})") << QByteArray("(closed)");
         QTest::newRow("third field ignored") << QByteArray(R"({"cmd":"window.hideWnd.extra","uuid":"W","sequence":"x"})")
                                              << response("W", "x");
     }
@@ -127,19 +119,14 @@ private slots:
     }
 
     void webSocketClosedTakesItsWindow() {
-        QWebSocket socket;
-        QStringList listReceived;
-        connect(&socket, &QWebSocket::textMessageReceived, this, [&](const QString& s) { listReceived << s; });
-        socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(m_port)));
-        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::ConnectedState, kWaitMs);
-        socket.sendTextMessage(QStringLiteral(R"({"cmd":"system.webconnect"})"));
-        QTRY_COMPARE_WITH_TIMEOUT(listReceived.size(), 1, kWaitMs);
-        const QString strId = QJsonDocument::fromJson(listReceived[0].toUtf8()).object().value("uuid").toString();
-        socket.sendTextMessage(QStringLiteral(R"({"cmd":"window.createWnd","uuid":"%1","sequence":"1","embed":false})").arg(strId));
-        QTRY_COMPARE_WITH_TIMEOUT(listReceived.size(), 2, kWaitMs);
-        QCOMPARE(listReceived[1].toUtf8(), response(strId.toUtf8().constData(), "1", 5001));
+        auto pPage = std::make_unique<PageSocket>(m_port);
+        QVERIFY(pPage->open());
+        const QString strId = pPage->uuid();
+        pPage->send(QStringLiteral(R"({"cmd":"window.createWnd","uuid":"%1","sequence":"1","embed":false})").arg(strId).toUtf8());
+        QVERIFY(pPage->waitFor(1));
+        QCOMPARE(pPage->m_listReceived[0].toUtf8(), response(strId.toUtf8().constData(), "1", 5001));
         QCOMPARE(windowState(strId), QStringLiteral("hidden"));
-        socket.close();
+        pPage.reset();
         QTRY_COMPARE_WITH_TIMEOUT(windowState(strId), QStringLiteral("none"), kWaitMs);
     }
 };

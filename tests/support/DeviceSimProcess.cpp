@@ -2,33 +2,25 @@
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>
-#include <QProcessEnvironment>
 
+// Closing its standard input ends the simulator (--exit-on-eof).
 DeviceSimProcess::~DeviceSimProcess() {
-    stop();
-}
-
-QString DeviceSimProcess::binaryPath() {
-    return QProcessEnvironment::systemEnvironment().value(QStringLiteral("DEVICE_SIM_BIN"));
-}
-
-bool DeviceSimProcess::start(quint16 iPort, const QStringList& extraArguments) {
-    m_iPort = iPort;
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(binaryPath(),
-                    QStringList{QStringLiteral("--port"), QString::number(iPort), QStringLiteral("--exit-on-eof")} +
-                        extraArguments);
-    if (!m_process.waitForStarted(5000)) return false;
-    return !waitForEvent(QStringLiteral("listening"), 20000).isEmpty();
-}
-
-void DeviceSimProcess::stop() {
     if (m_process.state() == QProcess::NotRunning) return;
     m_process.closeWriteChannel();
     if (!m_process.waitForFinished(3000)) {
         m_process.kill();
         m_process.waitForFinished(3000);
     }
+}
+
+bool DeviceSimProcess::start(quint16 iPort, const QStringList& extraArguments) {
+    m_iPort = iPort;
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(qEnvironmentVariable("DEVICE_SIM_BIN"),
+                    QStringList{QStringLiteral("--port"), QString::number(iPort), QStringLiteral("--exit-on-eof")} +
+                        extraArguments);
+    if (!m_process.waitForStarted(5000)) return false;
+    return !waitForEvent(QStringLiteral("listening"), 20000).isEmpty();
 }
 
 bool DeviceSimProcess::setScript(const QJsonObject& script) {

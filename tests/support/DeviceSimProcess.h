@@ -18,7 +18,6 @@ public:
     // Starts the simulator on the port with extra flags and waits until it
     // listens.
     bool start(quint16 iPort, const QStringList& extraArguments = QStringList());
-    void stop();
 
     // Replaces the whole script and waits until the simulator took it.
     bool setScript(const QJsonObject& script);
@@ -31,10 +30,7 @@ public:
     // Forgets every event reported so far.
     void clearEvents();
 
-    quint16 port() const { return m_iPort; }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_iPort); }
-
-    static QString binaryPath();
 
 private:
     void collect();

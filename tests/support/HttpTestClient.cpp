@@ -1,6 +1,7 @@
 #include "HttpTestClient.h"
 
 #include <QHostAddress>
+#include <QTest>
 
 HttpTestClient::HttpTestClient(quint16 port, const QByteArray& baRaw, QObject* parent) : QObject(parent) {
     connect(&m_socket, &QTcpSocket::readyRead, this, [this] { m_baReceived += m_socket.readAll(); });
@@ -13,6 +14,12 @@ HttpTestClient::HttpTestClient(quint16 port, const QByteArray& baRaw, QObject* p
 QByteArray HttpTestClient::post(const QByteArray& baBody, const QByteArray& baExtraHeaders) {
     return "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/plain;charset=UTF-8\r\n" + baExtraHeaders +
            "Content-Length: " + QByteArray::number(baBody.size()) + "\r\n\r\n" + baBody;
+}
+
+QByteArray HttpTestClient::answer(quint16 port, const QByteArray& baRaw, int iTimeoutMs) {
+    HttpTestClient client(port, baRaw);
+    if (!QTest::qWaitFor([&] { return client.hasAnswer() || client.isClosed(); }, iTimeoutMs)) return "(none)";
+    return client.hasAnswer() ? client.body() : QByteArray("(closed)");
 }
 
 namespace {

@@ -16,6 +16,10 @@ public:
 
     // A POST of baBody to "/" with the headers a page's fetch sends.
     static QByteArray post(const QByteArray& baBody, const QByteArray& baExtraHeaders = QByteArray());
+    // Sends baRaw on a connection of its own and waits: the body of the
+    // answer, "(closed)" when the server closed the connection without one,
+    // "(none)" when nothing came in time.
+    static QByteArray answer(quint16 port, const QByteArray& baRaw, int iTimeoutMs = 10000);
 
     void send(const QByteArray& baRaw) { m_socket.write(baRaw); }
     void abort() { m_socket.abort(); }

@@ -10,8 +10,7 @@ PageSocket::PageSocket(quint16 port, QObject* parent) : QObject(parent) {
 }
 
 bool PageSocket::open(int iTimeoutMs) {
-    if (!QTest::qWaitFor([this] { return m_socket.state() == QAbstractSocket::ConnectedState; }, iTimeoutMs))
-        return false;
+    if (!QTest::qWaitFor([this] { return isConnected(); }, iTimeoutMs)) return false;
     send(R"({"cmd":"system.webconnect"})");
     if (!waitFor(1, iTimeoutMs)) return false;
     m_strUuid = QJsonDocument::fromJson(m_listReceived.takeFirst().toUtf8()).object().value("uuid").toString();

@@ -16,6 +16,7 @@ public:
     // off the received texts and its "uuid" kept as uuid().
     bool open(int iTimeoutMs = 10000);
     QString uuid() const { return m_strUuid; }
+    bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
 
     void send(const QByteArray& baText) { m_socket.sendTextMessage(QString::fromUtf8(baText)); }
     // Waits until at least iCount texts have arrived.

@@ -8,13 +8,15 @@
 
 #include <csignal>
 
-ServiceProcess::ServiceProcess(const QJsonObject& config) : ServiceProcess(config, binaryPath()) {}
+ServiceProcess::ServiceProcess(const QJsonObject& config)
+    : ServiceProcess(config, qEnvironmentVariable("LOCALSERVICE_BIN")) {}
 
 ServiceProcess::ServiceProcess(const QJsonObject& config, const QString& strSource) {
-    const QString strBinary = dir() + QStringLiteral("/localservice");
+    const QString strBinary = m_dir.filePath(QStringLiteral("localservice"));
     QFile::copy(strSource, strBinary);
     QFile::setPermissions(strBinary, QFile::permissions(strSource));
-    if (!config.isEmpty()) writeConfigText(QJsonDocument(config).toJson());
+    QFile file(m_dir.filePath(QStringLiteral("LocalServiceConfig.json")));
+    if (!config.isEmpty() && file.open(QIODevice::WriteOnly)) file.write(QJsonDocument(config).toJson());
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -28,12 +30,16 @@ ServiceProcess::~ServiceProcess() {
     }
 }
 
-QString ServiceProcess::binaryPath() {
-    return qEnvironmentVariable("LOCALSERVICE_BIN");
-}
-
 QString ServiceProcess::testHooksBinaryPath() {
     return qEnvironmentVariable("LOCALSERVICE_TESTHOOKS_BIN");
+}
+
+QJsonObject ServiceProcess::config(int iStart, const QString& strName, const QJsonObject& extra) {
+    QJsonObject object = extra;
+    object.insert("ServicePortStart", iStart);
+    object.insert("ServicePortEnd", iStart + 10);
+    object.insert("SingleInstance", QStringLiteral("%1-%2").arg(strName).arg(QCoreApplication::applicationPid()));
+    return object;
 }
 
 bool ServiceProcess::writeInput(const QByteArray& baText) {
@@ -62,14 +68,9 @@ void ServiceProcess::setEnvironment(const QString& strName, const QString& strVa
     m_process.setProcessEnvironment(env);
 }
 
-void ServiceProcess::writeConfigText(const QByteArray& text) {
-    QFile file(dir() + QStringLiteral("/LocalServiceConfig.json"));
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(text);
-}
-
 bool ServiceProcess::start(const QString& strWorkingDir) {
-    m_process.setWorkingDirectory(strWorkingDir.isEmpty() ? dir() : strWorkingDir);
-    m_process.start(dir() + QStringLiteral("/localservice"), QStringList());
+    m_process.setWorkingDirectory(strWorkingDir.isEmpty() ? m_dir.path() : strWorkingDir);
+    m_process.start(m_dir.filePath(QStringLiteral("localservice")), QStringList());
     return m_process.waitForStarted(5000);
 }
 
@@ -118,10 +119,6 @@ int ServiceProcess::exitCode() const {
 
 QProcess::ExitStatus ServiceProcess::exitStatus() const {
     return m_process.exitStatus();
-}
-
-qint64 ServiceProcess::pid() const {
-    return m_process.processId();
 }
 
 void ServiceProcess::terminate() {

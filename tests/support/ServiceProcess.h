@@ -18,14 +18,13 @@ public:
     ServiceProcess(const QJsonObject& config, const QString& strBinary);
     ~ServiceProcess();
 
-    // Writes this text as the configuration file (replacing any).
-    void writeConfigText(const QByteArray& text);
-
     // Sets one variable of the service's environment (before start), for
     // example QT_QPA_PLATFORM=xcb to run it on an X display.
     void setEnvironment(const QString& strName, const QString& strValue);
 
     bool start(const QString& strWorkingDir = QString());
+    // start() and waitForListening(): the port, or 0.
+    quint16 startListening() { return start() ? waitForListening() : 0; }
 
     // Waits for the "listening on port N" line; returns N, or 0.
     quint16 waitForListening(int iTimeoutMs = 10000);
@@ -36,13 +35,11 @@ public:
     bool isRunning() const;
     int exitCode() const;
     QProcess::ExitStatus exitStatus() const;
-    qint64 pid() const;
 
     void terminate();  // SIGTERM
     void kill();       // SIGKILL
 
     QString log();  // everything the process wrote so far
-    QString dir() const { return m_dir.path(); }
 
     // Writes to the process's standard input (the test-hooks build reads
     // commands there).
@@ -51,10 +48,11 @@ public:
     // that starts with strPrefix (empty when none comes in time).
     QString ask(const QByteArray& baLine, const QString& strPrefix, int iTimeoutMs = 10000);
 
-    // The service binary under test (LOCALSERVICE_BIN).
-    static QString binaryPath();
-    // The same service built with test hooks (LOCALSERVICE_TESTHOOKS_BIN).
+    // The service built with test hooks (LOCALSERVICE_TESTHOOKS_BIN).
     static QString testHooksBinaryPath();
+    // A configuration of ten ports from iStart, a lock key of its own (the
+    // name and this process's id) and the extra keys.
+    static QJsonObject config(int iStart, const QString& strName, const QJsonObject& extra = QJsonObject());
 
 private:
     void collect();

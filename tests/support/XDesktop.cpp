@@ -57,20 +57,43 @@ void endProcess(int& iPid) {
     iPid = 0;
 }
 
-Window supportingWmCheck(Display* pDisplay, Window window) {
-    const Atom atom = XInternAtom(pDisplay, "_NET_SUPPORTING_WM_CHECK", False);
-    Atom type = 0;
+// The 32-bit items of a window property (windows, atoms, cardinals), or
+// with pText its 8-bit text.
+std::vector<unsigned long> property(Display* pDisplay, Window window, const char* szName, Atom type,
+                                    std::string* pText = nullptr) {
+    Atom actualType = 0;
     int iFormat = 0;
     unsigned long ulCount = 0, ulAfter = 0;
     unsigned char* pData = nullptr;
-    Window result = 0;
-    if (XGetWindowProperty(pDisplay, window, atom, 0, 1, False, XA_WINDOW, &type, &iFormat, &ulCount, &ulAfter,
-                           &pData) == Success &&
-        pData && ulCount == 1) {
-        result = *reinterpret_cast<Window*>(pData);
+    std::vector<unsigned long> vecItems;
+    if (XGetWindowProperty(pDisplay, window, XInternAtom(pDisplay, szName, False), 0, 4096, False, type, &actualType,
+                           &iFormat, &ulCount, &ulAfter, &pData) == Success && pData) {
+        if (iFormat == 32) vecItems.assign(reinterpret_cast<unsigned long*>(pData), reinterpret_cast<unsigned long*>(pData) + ulCount);
+        if (iFormat == 8 && pText) pText->assign(reinterpret_cast<const char*>(pData), ulCount);
     }
     if (pData) XFree(pData);
-    return result;
+    return vecItems;
+}
+
+// A top-level window that asks the manager for the place given (it would
+// otherwise choose one).
+Window placedWindow(Display* pDisplay, int x, int y, int iWidth, int iHeight, unsigned long ulColour) {
+    const Window window = XCreateSimpleWindow(pDisplay, DefaultRootWindow(pDisplay), x, y, static_cast<unsigned>(iWidth),
+                                              static_cast<unsigned>(iHeight), 0, 0, ulColour);
+    XSizeHints* pHints = XAllocSizeHints();
+    pHints->flags = USPosition | USSize;
+    pHints->x = x;
+    pHints->y = y;
+    pHints->width = iWidth;
+    pHints->height = iHeight;
+    XSetWMNormalHints(pDisplay, window, pHints);
+    XFree(pHints);
+    return window;
+}
+
+Window supportingWmCheck(Display* pDisplay, Window window) {
+    const std::vector<unsigned long> vecItems = property(pDisplay, window, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW);
+    return vecItems.size() == 1 ? vecItems[0] : 0;
 }
 
 }  // namespace
@@ -200,17 +223,10 @@ bool XDesktop::waitFor(const std::function<bool()>& condition, int iTimeoutMs) {
 }
 
 int XDesktop::run(const std::vector<std::string>& vecArgs) {
-    const int iPid = fork();
-    if (iPid == 0) {
-        const int iNull = open("/dev/null", O_RDWR);
-        dup2(iNull, 0);
-        dup2(iNull, 1);
-        execvp(vecArgs[0].c_str(), argv(vecArgs).data());
-        _exit(127);
-    }
-    if (iPid < 0) return -1;
+    const int iPid = spawn(vecArgs);
+    m_vecChildren.erase(std::remove(m_vecChildren.begin(), m_vecChildren.end(), iPid), m_vecChildren.end());
     int iStatus = 0;
-    waitpid(iPid, &iStatus, 0);
+    if (iPid <= 0 || waitpid(iPid, &iStatus, 0) != iPid) return -1;
     return WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
 }
 
@@ -233,8 +249,7 @@ int XDesktop::spawn(const std::vector<std::string>& vecArgs, const std::string& 
 unsigned long XDesktop::createBrowser(const std::string& strTitle, const std::string& strClass, int x, int y,
                                       int iWidth, int iHeight, unsigned long ulColour) {
     Display* pDisplay = m_pDisplay;
-    const Window window =
-        XCreateSimpleWindow(pDisplay, root(), x, y, static_cast<unsigned>(iWidth), static_cast<unsigned>(iHeight), 0, 0, ulColour);
+    const Window window = placedWindow(pDisplay, x, y, iWidth, iHeight, ulColour);
     XStoreName(pDisplay, window, strTitle.c_str());
     XChangeProperty(pDisplay, window, XInternAtom(pDisplay, "_NET_WM_NAME", False),
                     XInternAtom(pDisplay, "UTF8_STRING", False), 8, PropModeReplace,
@@ -242,21 +257,13 @@ unsigned long XDesktop::createBrowser(const std::string& strTitle, const std::st
     std::string strName = "testbrowser";
     XClassHint hint{&strName[0], const_cast<char*>(strClass.c_str())};
     XSetClassHint(pDisplay, window, &hint);
-    // Ask for the place given (the manager would otherwise choose one).
-    XSizeHints* pHints = XAllocSizeHints();
-    pHints->flags = USPosition | USSize;
-    pHints->x = x;
-    pHints->y = y;
-    pHints->width = iWidth;
-    pHints->height = iHeight;
-    XSetWMNormalHints(pDisplay, window, pHints);
-    XFree(pHints);
     // A manager that is still starting may drop the map request: ask again.
     for (int iAttempt = 0; iAttempt < 5; ++iAttempt) {
         XUnmapWindow(pDisplay, window);
         XMapWindow(pDisplay, window);
         XSync(pDisplay, False);
-        if (waitFor([&] { return isManaged(window) && isViewable(window); }, 1000)) return window;
+        const auto managed = [&] { return !property(pDisplay, window, "WM_STATE", XInternAtom(pDisplay, "WM_STATE", False)).empty(); };
+        if (waitFor([&] { return managed() && isViewable(window); }, 1000)) return window;
     }
     return 0;
 }
@@ -265,10 +272,7 @@ unsigned long XDesktop::createDock(int iHeight, int iLeft, int iRight) {
     Display* pDisplay = m_pDisplay;
     const int iScreen = DefaultScreen(pDisplay);
     if (iRight < 0) iRight = DisplayWidth(pDisplay, iScreen);
-    const int iWidth = iRight - iLeft;
-    const int iTop = DisplayHeight(pDisplay, iScreen) - iHeight;
-    const Window window = XCreateSimpleWindow(pDisplay, root(), iLeft, iTop, static_cast<unsigned>(iWidth),
-                                              static_cast<unsigned>(iHeight), 0, 0, 0x303030);
+    const Window window = placedWindow(pDisplay, iLeft, DisplayHeight(pDisplay, iScreen) - iHeight, iRight - iLeft, iHeight, 0x303030);
     const Atom dock = XInternAtom(pDisplay, "_NET_WM_WINDOW_TYPE_DOCK", False);
     XChangeProperty(pDisplay, window, XInternAtom(pDisplay, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
                     PropModeReplace, reinterpret_cast<const unsigned char*>(&dock), 1);
@@ -276,27 +280,10 @@ unsigned long XDesktop::createDock(int iHeight, int iLeft, int iRight) {
     XChangeProperty(pDisplay, window, XInternAtom(pDisplay, "_NET_WM_STRUT_PARTIAL", False), XA_CARDINAL, 32,
                     PropModeReplace, reinterpret_cast<const unsigned char*>(struts), 12);
     XStoreName(pDisplay, window, "panel");
-    XSizeHints* pHints = XAllocSizeHints();
-    pHints->flags = USPosition | USSize;
-    pHints->x = iLeft;
-    pHints->y = iTop;
-    pHints->width = iWidth;
-    pHints->height = iHeight;
-    XSetWMNormalHints(pDisplay, window, pHints);
-    XFree(pHints);
     XMapWindow(pDisplay, window);
     XSync(pDisplay, False);
     if (!waitFor([&] { return isViewable(window); }, 5000)) return 0;
     return window;
-}
-
-void XDesktop::closeGracefully(unsigned long window) {
-    XWithdrawWindow(m_pDisplay, window, DefaultScreen(m_pDisplay));
-    XSync(m_pDisplay, False);
-    // Browsers destroy their window a little after unmapping it.
-    waitFor([] { return false; }, 150);
-    XDestroyWindow(m_pDisplay, window);
-    XSync(m_pDisplay, False);
 }
 
 void XDesktop::requestClose(unsigned long window) {
@@ -314,19 +301,6 @@ void XDesktop::requestClose(unsigned long window) {
 void XDesktop::destroyAbruptly(unsigned long window) {
     XDestroyWindow(m_pDisplay, window);
     XSync(m_pDisplay, False);
-}
-
-bool XDesktop::isManaged(unsigned long window) {
-    Atom type = 0;
-    int iFormat = 0;
-    unsigned long ulCount = 0, ulAfter = 0;
-    unsigned char* pData = nullptr;
-    const Atom wmState = XInternAtom(m_pDisplay, "WM_STATE", False);
-    const bool bManaged = XGetWindowProperty(m_pDisplay, window, wmState, 0, 2, False, wmState, &type, &iFormat,
-                                             &ulCount, &ulAfter, &pData) == Success &&
-                          pData && ulCount > 0;
-    if (pData) XFree(pData);
-    return bManaged;
 }
 
 bool XDesktop::isViewable(unsigned long window) {
@@ -363,23 +337,11 @@ unsigned long XDesktop::pixel(int x, int y) {
 
 std::vector<std::string> XDesktop::netWmState(unsigned long window) {
     std::vector<std::string> vecNames;
-    Atom type = 0;
-    int iFormat = 0;
-    unsigned long ulCount = 0, ulAfter = 0;
-    unsigned char* pData = nullptr;
-    if (XGetWindowProperty(m_pDisplay, window, XInternAtom(m_pDisplay, "_NET_WM_STATE", False), 0, 64, False, XA_ATOM,
-                           &type, &iFormat, &ulCount, &ulAfter, &pData) == Success &&
-        pData) {
-        const Atom* pAtoms = reinterpret_cast<const Atom*>(pData);
-        for (unsigned long i = 0; i < ulCount; ++i) {
-            char* szName = XGetAtomName(m_pDisplay, pAtoms[i]);
-            if (szName) {
-                vecNames.emplace_back(szName);
-                XFree(szName);
-            }
-        }
+    for (unsigned long atom : property(m_pDisplay, window, "_NET_WM_STATE", XA_ATOM)) {
+        char* szName = XGetAtomName(m_pDisplay, atom);
+        if (szName) vecNames.emplace_back(szName);
+        if (szName) XFree(szName);
     }
-    if (pData) XFree(pData);
     return vecNames;
 }
 
@@ -394,37 +356,11 @@ bool XDesktop::geometry(unsigned long window, int& x, int& y, int& iWidth, int& 
     return true;
 }
 
-std::vector<unsigned long> XDesktop::stacking() {
-    std::vector<unsigned long> vecWindows;
-    Atom type = 0;
-    int iFormat = 0;
-    unsigned long ulCount = 0, ulAfter = 0;
-    unsigned char* pData = nullptr;
-    if (XGetWindowProperty(m_pDisplay, root(), XInternAtom(m_pDisplay, "_NET_CLIENT_LIST_STACKING", False), 0, 1024,
-                           False, XA_WINDOW, &type, &iFormat, &ulCount, &ulAfter, &pData) == Success &&
-        pData) {
-        const Window* pWindows = reinterpret_cast<const Window*>(pData);
-        vecWindows.assign(pWindows, pWindows + ulCount);
-    }
-    if (pData) XFree(pData);
-    return vecWindows;
-}
-
 unsigned long XDesktop::findTitle(const std::string& strText, std::string* pTitle) {
-    const Atom wmName = XInternAtom(m_pDisplay, "_NET_WM_NAME", False);
     const Atom utf8 = XInternAtom(m_pDisplay, "UTF8_STRING", False);
-    for (unsigned long window : stacking()) {
-        Atom type = 0;
-        int iFormat = 0;
-        unsigned long ulCount = 0, ulAfter = 0;
-        unsigned char* pData = nullptr;
+    for (unsigned long window : property(m_pDisplay, root(), "_NET_CLIENT_LIST_STACKING", XA_WINDOW)) {
         std::string strTitle;
-        if (XGetWindowProperty(m_pDisplay, window, wmName, 0, 4096, False, utf8, &type, &iFormat, &ulCount, &ulAfter,
-                               &pData) == Success &&
-            pData) {
-            strTitle.assign(reinterpret_cast<const char*>(pData), ulCount);
-        }
-        if (pData) XFree(pData);
+        property(m_pDisplay, window, "_NET_WM_NAME", utf8, &strTitle);
         if (strTitle.find(strText) == std::string::npos) continue;
         if (pTitle) *pTitle = strTitle;
         return window;
@@ -433,18 +369,8 @@ unsigned long XDesktop::findTitle(const std::string& strText, std::string* pTitl
 }
 
 unsigned long XDesktop::activeWindow() {
-    Atom type = 0;
-    int iFormat = 0;
-    unsigned long ulCount = 0, ulAfter = 0;
-    unsigned char* pData = nullptr;
-    unsigned long ulActive = 0;
-    if (XGetWindowProperty(m_pDisplay, root(), XInternAtom(m_pDisplay, "_NET_ACTIVE_WINDOW", False), 0, 1, False,
-                           XA_WINDOW, &type, &iFormat, &ulCount, &ulAfter, &pData) == Success &&
-        pData && ulCount == 1) {
-        ulActive = *reinterpret_cast<const Window*>(pData);
-    }
-    if (pData) XFree(pData);
-    return ulActive;
+    const std::vector<unsigned long> vecItems = property(m_pDisplay, root(), "_NET_ACTIVE_WINDOW", XA_WINDOW);
+    return vecItems.size() == 1 ? vecItems[0] : 0;
 }
 
 std::vector<int> XDesktop::colourBox(unsigned long ulColour) {
@@ -507,31 +433,22 @@ bool XDesktop::splitMonitors(int iSplitX) {
         return false;
     }
     // The existing output goes to the first monitor; the second has none.
-    XRRMonitorInfo* pLeft = XRRAllocateMonitor(pDisplay, 1);
-    pLeft->name = XInternAtom(pDisplay, "LEFT", False);
-    pLeft->primary = True;
-    pLeft->x = 0;
-    pLeft->y = 0;
-    pLeft->width = iSplitX;
-    pLeft->height = iHeight;
-    pLeft->mwidth = iSplitX / 4;
-    pLeft->mheight = iHeight / 4;
-    pLeft->outputs[0] = pResources->outputs[0];
-    XRRSetMonitor(pDisplay, root(), pLeft);
-    XRRMonitorInfo* pRight = XRRAllocateMonitor(pDisplay, 0);
-    pRight->name = XInternAtom(pDisplay, "RIGHT", False);
-    pRight->primary = False;
-    pRight->x = iSplitX;
-    pRight->y = 0;
-    pRight->width = iWidth - iSplitX;
-    pRight->height = iHeight;
-    pRight->mwidth = (iWidth - iSplitX) / 4;
-    pRight->mheight = iHeight / 4;
-    pRight->noutput = 0;
-    XRRSetMonitor(pDisplay, root(), pRight);
+    const auto setMonitor = [&](const char* szName, int x, int iMonitorWidth, bool bPrimary) {
+        XRRMonitorInfo* pMonitor = XRRAllocateMonitor(pDisplay, bPrimary ? 1 : 0);
+        pMonitor->name = XInternAtom(pDisplay, szName, False);
+        pMonitor->primary = bPrimary;
+        pMonitor->x = x;
+        pMonitor->width = iMonitorWidth;
+        pMonitor->height = iHeight;
+        pMonitor->mwidth = iMonitorWidth / 4;
+        pMonitor->mheight = iHeight / 4;
+        if (bPrimary) pMonitor->outputs[0] = pResources->outputs[0];
+        XRRSetMonitor(pDisplay, root(), pMonitor);
+        XRRFreeMonitors(pMonitor);
+    };
+    setMonitor("LEFT", 0, iSplitX, true);
+    setMonitor("RIGHT", iSplitX, iWidth - iSplitX, false);
     XSync(pDisplay, False);
-    XRRFreeMonitors(pLeft);
-    XRRFreeMonitors(pRight);
     XRRFreeScreenResources(pResources);
     int iCount = 0;
     XRRMonitorInfo* pMonitors = XRRGetMonitors(pDisplay, root(), True, &iCount);

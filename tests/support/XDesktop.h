@@ -28,7 +28,6 @@ public:
     // QT_QPA_PLATFORM=xcb and XDG_RUNTIME_DIR. False with strError set when
     // that fails.
     bool start(std::string& strError);
-    std::string display() const { return m_strDisplay; }
     // The test's own connection (for reading back what the code did).
     _XDisplay* connection() const { return m_pDisplay; }
     unsigned long root() const;
@@ -54,14 +53,11 @@ public:
     // Splits the screen into two RandR monitors side by side at iSplitX: the
     // left one primary. False when the server refuses.
     bool splitMonitors(int iSplitX);
-    // Closes like a browser does: withdraws the window, then destroys it.
-    void closeGracefully(unsigned long window);
     // Asks the window's client to close it (WM_DELETE_WINDOW), as the
     // close button does.
     void requestClose(unsigned long window);
     // The window and all its children go at once.
     void destroyAbruptly(unsigned long window);
-    bool isManaged(unsigned long window);
     bool isViewable(unsigned long window);
     // Rectangles of the window's bounding shape; bShaped false when it has
     // none (the whole window shows).
@@ -72,8 +68,6 @@ public:
     std::vector<std::string> netWmState(unsigned long window);
     // Screen position of a window's top-left corner, and its size.
     bool geometry(unsigned long window, int& x, int& y, int& iWidth, int& iHeight);
-    // Stacking order of the manager's clients, bottom to top.
-    std::vector<unsigned long> stacking();
     // The first client whose title (UTF-8) contains strText, or 0; its
     // whole title in *pTitle.
     unsigned long findTitle(const std::string& strText, std::string* pTitle = nullptr);

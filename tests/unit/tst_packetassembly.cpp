@@ -2,7 +2,6 @@
 
 #include <QtTest>
 
-
 class TestPacketAssembly : public QObject {
     Q_OBJECT
 
@@ -20,7 +19,8 @@ private slots:
         QTest::addColumn<int>("iHeld");
         QTest::addColumn<int>("iLast");
         QTest::addColumn<bool>("bAccepted");
-        const int iMax = PacketAssembly::kMaxSequenceChars;
+        // The bound is the Base64 text of a decoded text just under 2 MiB.
+        const int iMax = QByteArray(2 * 1024 * 1024 - 1, 'x').toBase64().size();
         QTest::newRow("exactly the bound") << iMax - 4 << 4 << true;
         QTest::newRow("one over with the last piece") << iMax - 4 << 5 << false;
         QTest::newRow("last piece alone over") << 0 << iMax + 1 << false;
@@ -35,11 +35,6 @@ private slots:
         QCOMPARE(bOk, bAccepted);
         QCOMPARE(strPacket.size(), bAccepted ? iHeld + iLast : 0);
         QCOMPARE(PacketAssembly::sequenceCount(), 0);
-    }
-
-    // The bound matches the Base64 text of a decoded text just under 2 MiB.
-    void sequenceBoundFitsTheLargestRequest() {
-        QCOMPARE(PacketAssembly::kMaxSequenceChars, QByteArray(2 * 1024 * 1024 - 1, 'x').toBase64().size());
     }
 
     // Once a piece was refused the request cannot be whole any more: later

@@ -1,37 +1,39 @@
-// The web server's tables in one process: long polls, queued events, idle
-// clients, disconnects, aborted polls, answers per uuid and shutdown. Module
-// output is injected on the dispatcher's signal. Ports 27300-27399.
+// The web server in this process, spoken to over loopback as pages do: HTTP
+// requests the parser refuses or serves, keep-alive, 100-continue, the
+// WebSocket upgrade, long polls, queued events, idle clients, disconnects,
+// answers per uuid and shutdown. Module output is injected on the
+// dispatcher's signal. Ports 27300-27399.
 #include "HttpTestClient.h"
 #include "MessageDispatch.h"
+#include "PageSocket.h"
 #include "WebServer.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QWebSocket>
 #include <QtTest>
 
 #include <memory>
 
 namespace {
-constexpr int kFirstPort = 27300;
-constexpr int kEndPort = 27400;
 constexpr int kWaitMs = 5000;
 
 QByteArray poll(const QString& strUuid) {
     return HttpTestClient::post(QStringLiteral(R"({"cmd":"system.get","uuid":"%1"})").arg(strUuid).toUtf8());
 }
-QByteArray disconnectRequest(const QString& strUuid) {
-    return HttpTestClient::post(QStringLiteral(R"({"cmd":"system.disconnect","uuid":"%1"})").arg(strUuid).toUtf8());
+QByteArray version(const QString& strUuid, const QString& strSequence) {
+    return QStringLiteral(R"({"cmd":"window.getLocalServiceVersion","uuid":"%1","sequence":"%2"})").arg(strUuid, strSequence).toUtf8();
 }
 QString eventText(const QString& strUuid, int iNumber) {
     return QStringLiteral(R"({"cmd":"video.onDrawEvent","uuid":"%1","n":%2})").arg(strUuid).arg(iNumber);
+}
+QString sequenceOf(const QByteArray& baJson) {
+    return QJsonDocument::fromJson(baJson).object().value("sequence").toString();
 }
 }  // namespace
 
 class TestWebServer : public QObject {
     Q_OBJECT
 
-private:
     std::unique_ptr<WebServer> m_pServer;
     quint16 m_port = 0;
 
@@ -44,22 +46,169 @@ private:
         if (!QTest::qWaitFor([&] { return m_pServer->hasPendingPoll(strUuid); }, kWaitMs)) return nullptr;
         return pClient;
     }
-    QByteArray answerOf(const QByteArray& baRequest) {
-        HttpTestClient client(m_port, baRequest);
-        QTest::qWaitFor([&] { return client.hasAnswer() || client.isClosed(); }, kWaitMs);
-        return client.body();
-    }
+    QByteArray answerOf(const QByteArray& baRequest) { return HttpTestClient::answer(m_port, baRequest, kWaitMs); }
 
 private slots:
     void init() {
         m_pServer = std::make_unique<WebServer>(nullptr);
-        m_pServer->listenInRange(kFirstPort, kEndPort);
+        m_pServer->listenInRange(27300, 27400);
         QVERIFY(m_pServer->isListening());
+        QCOMPARE(m_pServer->maxPendingConnections(), 1024);
         m_port = m_pServer->serverPort();
         // Long enough never to end a poll by itself unless a test wants it.
         m_pServer->setPollTimeoutMs(30000);
     }
     void cleanup() { m_pServer.reset(); }
+
+    // What the parser serves (the start of everything received) and what
+    // closes the connection without any answer (empty); either way the next
+    // request with the same uuid gets its own answer.
+    void rawRequests_data() {
+        QTest::addColumn<QByteArray>("raw");
+        QTest::addColumn<QByteArray>("answer");
+        const QByteArray body = version("X", "1");
+        QTest::newRow("h2c upgrade served as plain HTTP")
+            << "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Upgrade, HTTP2-Settings\r\nUpgrade: h2c\r\n"
+               "HTTP2-Settings: AAMAAABkAAQAAP__\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body
+            << QByteArray("HTTP/1.1 200 OK\r\n");
+        QTest::newRow("100-continue sent with its body") << HttpTestClient::post(body, "Expect: 100-continue\r\n")
+                                                         << QByteArray("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\n");
+        QTest::newRow("body not JSON") << HttpTestClient::post("not json at all") << QByteArray();
+        QTest::newRow("unknown module") << HttpTestClient::post(R"({"cmd":"Window.getLocalServiceVersion","uuid":"X"})")
+                                        << QByteArray();
+        QTest::newRow("unknown command") << HttpTestClient::post(R"({"cmd":"window.noSuchCommand","uuid":"X"})") << QByteArray();
+        QTest::newRow("bad header") << QByteArray("POST / HTTP/1.1\r\nBad Header: x\r\nContent-Length: 2\r\n\r\n{}") << QByteArray();
+        QTest::newRow("not HTTP") << QByteArray("HELLO\r\n\r\n") << QByteArray();
+        QTest::newRow("content-length with chunked")
+            << QByteArray("POST / HTTP/1.1\r\nContent-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n")
+            << QByteArray();
+        QTest::newRow("headers over 80 KiB") << "GET / HTTP/1.1\r\nX-Big: " + QByteArray(81 * 1024, 'a') + "\r\n\r\n" << QByteArray();
+        QTest::newRow("body over 2 MiB announced") << QByteArray("POST / HTTP/1.1\r\nContent-Length: 2097153\r\n\r\n{")
+                                                   << QByteArray();
+        QTest::newRow("chunked body over 2 MiB")
+            << "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n200001\r\n" + QByteArray(0x200001, 'a') + "\r\n0\r\n\r\n"
+            << QByteArray();
+    }
+    void rawRequests() {
+        QFETCH(QByteArray, raw);
+        QFETCH(QByteArray, answer);
+        HttpTestClient client(m_port, raw);
+        QTRY_VERIFY_WITH_TIMEOUT(answer.isEmpty() ? client.isClosed() : client.hasAnswer(), kWaitMs);
+        QVERIFY2(answer.isEmpty() ? client.received().isEmpty() : client.received().startsWith(answer), client.received().left(200));
+        if (!answer.isEmpty()) QCOMPARE(sequenceOf(client.body()), QStringLiteral("1"));
+        QCOMPARE(sequenceOf(answerOf(HttpTestClient::post(version("X", "2")))), QStringLiteral("2"));
+    }
+
+    void continueIsSentBeforeTheBody() {
+        const QByteArray body = version("c", "1");
+        HttpTestClient client(m_port, "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nExpect: 100-continue\r\nContent-Length: " +
+                                          QByteArray::number(body.size()) + "\r\n\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(client.received(), QByteArray("HTTP/1.1 100 Continue\r\n\r\n"), kWaitMs);
+        client.send(body);
+        QTRY_VERIFY_WITH_TIMEOUT(client.hasAnswer(), kWaitMs);
+        QCOMPARE(sequenceOf(client.body()), QStringLiteral("1"));
+    }
+
+    // Requests sent at once on one connection are all answered in order,
+    // and the connection stays open for more.
+    void keptAliveConnectionIsServedAgain() {
+        HttpTestClient client(m_port, HttpTestClient::post(R"({"cmd":"system.webconnect"})") + HttpTestClient::post(version("K", "a")) + poll("K"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_pServer->hasPendingPoll("K"), kWaitMs);
+        emitModuleOutput("K", eventText("K", 1));
+        QTRY_COMPARE_WITH_TIMEOUT(client.bodies().size(), 3, kWaitMs);
+        QCOMPARE(QJsonDocument::fromJson(client.bodies()[0]).object().value("version").toString(), QStringLiteral("1.0"));
+        for (const char* szHeader : {"HTTP/1.1 200 OK\r\n", "Content-Type: text/html", "Access-Control-Allow-Origin: *",
+                                     "Connection: keep-alive"})
+            QVERIFY2(client.head().contains(szHeader), szHeader);
+        QCOMPARE(sequenceOf(client.bodies()[1]), QStringLiteral("a"));
+        QCOMPARE(client.bodies()[2], QByteArray("timeout"));
+        client.send(HttpTestClient::post(version("K", "b")));
+        QTRY_COMPARE_WITH_TIMEOUT(client.bodies().size(), 4, kWaitMs);
+        QCOMPARE(sequenceOf(client.bodies()[3]), QStringLiteral("b"));
+    }
+
+    // An upgrade after an answered request on the same connection; the page
+    // then speaks WebSocket frames on it.
+    void upgradeAfterAnHttpRequest() {
+        HttpTestClient client(m_port, HttpTestClient::post(version("w", "1")) +
+                                          "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+        const QByteArray accept = "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n";
+        const auto handshakeDone = [&] {
+            const int iAt = client.received().indexOf(accept);
+            return iAt > 0 && client.received().indexOf("\r\n\r\n", iAt) > 0;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(handshakeDone(), kWaitMs);
+        QCOMPARE(sequenceOf(client.body()), QStringLiteral("1"));
+        QVERIFY(client.received().contains("HTTP/1.1 101"));
+        // One masked text frame with the connect command.
+        const QByteArray text = R"({"cmd":"system.webconnect"})";
+        QByteArray frame = "\x81" + QByteArray(1, char(0x80 | text.size())) + "\x01\x02\x03\x04";
+        for (int i = 0; i < text.size(); ++i) frame += char(text[i] ^ (i % 4 + 1));
+        const int iFrameAt = client.received().size();
+        client.send(frame);
+        QTRY_VERIFY_WITH_TIMEOUT(client.received().endsWith(R"("version":"1.0"})"), kWaitMs);
+        QCOMPARE(uchar(client.received()[iFrameAt]), uchar(0x81));
+    }
+
+    // Many pages at once, each over WebSocket with an id of its own and over
+    // HTTP with the same uuid: each reads its own answer.
+    void manyClientsEachGetTheirOwnAnswers() {
+        std::vector<std::unique_ptr<PageSocket>> pages;
+        std::vector<std::unique_ptr<HttpTestClient>> https;
+        for (int i = 0; i < 100; ++i) {
+            pages.push_back(std::make_unique<PageSocket>(m_port));
+            https.push_back(std::make_unique<HttpTestClient>(m_port, HttpTestClient::post(version("X", QString::number(i)))));
+        }
+        QVERIFY(QTest::qWaitFor([&] {
+            return std::all_of(pages.begin(), pages.end(), [](const auto& pPage) { return pPage->isConnected(); });
+        }, kWaitMs));
+        for (auto& pPage : pages) pPage->send(R"({"cmd":"system.webconnect"})");
+        QSet<QString> ids;
+        for (auto& pPage : pages) {
+            QVERIFY(pPage->waitFor(1));
+            ids.insert(QJsonDocument::fromJson(pPage->m_listReceived[0].toUtf8()).object().value("uuid").toString());
+        }
+        QCOMPARE(ids.size(), 100);
+        for (int i = 0; i < 100; ++i) {
+            QTRY_VERIFY_WITH_TIMEOUT(https[size_t(i)]->hasAnswer(), kWaitMs);
+            QCOMPARE(https[size_t(i)]->bodies().size(), 1);
+            QCOMPARE(sequenceOf(https[size_t(i)]->body()), QString::number(i));
+        }
+    }
+
+    // Over WebSocket: the connection id; events arrive live (and
+    // stay queued for a poll until a response goes to the page); the
+    // transport's own commands other than the connect, and whatever no module
+    // answers, are dropped.
+    void webSocketPage() {
+        PageSocket page(m_port);
+        QVERIFY(page.open());
+        const QString strId = page.uuid();
+        QVERIFY(strId.size() == 38 && strId.startsWith('{') && strId.endsWith('}'));
+
+        emitModuleOutput(strId, eventText(strId, 1));
+        QVERIFY(page.waitFor(1));
+        QCOMPARE(page.m_listReceived[0], eventText(strId, 1));
+        QCOMPARE(m_pServer->queuedEvents(strId).size(), 1);
+
+        page.send("this is not json");
+        page.send(version(strId, "capital").replace("\"window.", "\"Window."));
+        page.send(QStringLiteral(R"({"cmd":"system.get","uuid":"%1"})").arg(strId).toUtf8());
+        page.send(QStringLiteral(R"({"cmd":"window.noSuchCommand","uuid":"%1"})").arg(strId).toUtf8());
+        page.send(version(strId, "last"));
+        QVERIFY(page.waitFor(2));
+        QCOMPARE(page.m_listReceived.size(), 2);
+        QCOMPARE(sequenceOf(page.m_listReceived[1].toUtf8()), QStringLiteral("last"));
+        QVERIFY(m_pServer->queuedEvents(strId).isEmpty());
+    }
+
+    void httpCommandTakesTheKeyOverFromAWebSocket() {
+        PageSocket page(m_port);
+        QVERIFY(page.open());
+        QCOMPARE(sequenceOf(answerOf(HttpTestClient::post(version(page.uuid(), "h")))), QStringLiteral("h"));
+        QVERIFY(!page.waitFor(1, 100));
+    }
 
     void eventWhilePollWaitsEndsItThenIsFetched() {
         auto pPoll = waitingPoll("U");
@@ -67,22 +216,15 @@ private slots:
         emitModuleOutput("U", eventText("U", 1));
         QTRY_VERIFY_WITH_TIMEOUT(pPoll->hasAnswer(), kWaitMs);
         QCOMPARE(pPoll->body(), QByteArray("timeout"));
-        QVERIFY(pPoll->head().contains("Access-Control-Allow-Origin: *"));
         QCOMPARE(answerOf(poll("U")), eventText("U", 1).toUtf8());
         QVERIFY(m_pServer->queuedEvents("U").isEmpty());
     }
 
     void queuedEventsComeOldestFirstPerClient() {
-        emitModuleOutput("U", eventText("U", 1));
-        emitModuleOutput("V", eventText("V", 1));
-        emitModuleOutput("U", eventText("U", 2));
-        emitModuleOutput("U", eventText("U", 3));
-        QCOMPARE(answerOf(poll("U")), eventText("U", 1).toUtf8());
-        QCOMPARE(answerOf(poll("U")), eventText("U", 2).toUtf8());
-        QCOMPARE(answerOf(poll("U")), eventText("U", 3).toUtf8());
+        for (const char* szUuid : {"U", "V", "U", "U"}) emitModuleOutput(szUuid, eventText(szUuid, m_pServer->queuedEvents(szUuid).size()));
+        for (int i = 0; i < 3; ++i) QCOMPARE(answerOf(poll("U")), eventText("U", i).toUtf8());
         QVERIFY(m_pServer->queuedEvents("U").isEmpty());
-        QCOMPARE(m_pServer->queuedEvents("V"), (QStringList() << eventText("V", 1)));
-        QCOMPARE(answerOf(poll("V")), eventText("V", 1).toUtf8());
+        QCOMPARE(answerOf(poll("V")), eventText("V", 0).toUtf8());
     }
 
     void eventQueueIsBoundedPerClientAndDroppedWhenItsClientIsGone() {
@@ -105,90 +247,55 @@ private slots:
         QVERIFY(m_pServer->queuedEvents("V").isEmpty());
     }
 
-    void httpCommandTakesTheKeyOverFromAWebSocket() {
-        QWebSocket socket;
-        QStringList received;
-        connect(&socket, &QWebSocket::textMessageReceived, this, [&](const QString& s) { received << s; });
-        socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(m_port)));
-        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::ConnectedState, kWaitMs);
-        socket.sendTextMessage(R"({"cmd":"system.webconnect"})");
-        QTRY_COMPARE_WITH_TIMEOUT(received.size(), 1, kWaitMs);
-        const QString strId = QJsonDocument::fromJson(received[0].toUtf8()).object().value("uuid").toString();
-        const QByteArray baAnswer = answerOf(HttpTestClient::post(
-            QStringLiteral(R"({"cmd":"window.getLocalServiceVersion","uuid":"%1","sequence":"h"})").arg(strId).toUtf8()));
-        QCOMPARE(QJsonDocument::fromJson(baAnswer).object().value("sequence").toString(), QStringLiteral("h"));
-        QTest::qWait(100);
-        QCOMPARE(received.size(), 1);
+    // A client whose poll timed out and that stays away longer than the idle
+    // time is given up: its next poll is answered "invalid", once. Steps:
+    // "U=timeout" a poll of U and its answer, "~300" a wait of 300 ms,
+    // "B:1" an event for B.
+    void givenUpClients_data() {
+        QTest::addColumn<int>("iPollMs");
+        QTest::addColumn<int>("iIdleMs");
+        QTest::addColumn<QString>("steps");
+        QTest::newRow("invalid once") << 50 << 100 << "U=timeout ~400 U=invalid U=timeout";
+        QTest::newRow("polling again in time re-arms the idle timer")
+            << 50 << 300 << "U=timeout U=timeout ~450 U=invalid U=timeout";
+        // Every poll ages the markers; one that reached -1 is dropped per
+        // poll: after five polls in all, C polls like a new client.
+        QTest::newRow("another client's polls age the markers")
+            << 30 << 60 << "A=timeout C=timeout ~300 B:1 B=1 A=timeout B:2 B=2 B:3 B=3 B:4 B=4 C=timeout";
+    }
+    void givenUpClients() {
+        QFETCH(int, iPollMs);
+        QFETCH(int, iIdleMs);
+        QFETCH(QString, steps);
+        m_pServer->setPollTimeoutMs(iPollMs);
+        m_pServer->setIdleTimeoutMs(iIdleMs);
+        for (const QString& strStep : steps.split(' ')) {
+            if (strStep.startsWith('~')) {
+                QTest::qWait(strStep.mid(1).toInt());
+            } else if (strStep.contains(':')) {
+                emitModuleOutput(strStep.left(1), eventText(strStep.left(1), strStep.mid(2).toInt()));
+            } else {
+                const QString strAnswer = strStep.mid(2);
+                QCOMPARE(QString::fromUtf8(answerOf(poll(strStep.left(1)))),
+                         strAnswer.at(0).isDigit() ? eventText(strStep.left(1), strAnswer.toInt()) : strAnswer);
+            }
+        }
     }
 
-    void pollTimesOutThenGivenUpClientIsInvalidOnce() {
-        m_pServer->setPollTimeoutMs(50);
-        m_pServer->setIdleTimeoutMs(100);
-        QCOMPARE(answerOf(poll("U")), QByteArray("timeout"));
-        // The idle timer fires when the client stays away.
+    void abortedPollIsForgottenAndClientAges() {
+        m_pServer->setIdleTimeoutMs(150);
+        auto pPoll = waitingPoll("U");
+        QVERIFY(pPoll);
+        pPoll->abort();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_pServer->hasPendingPoll("U"), kWaitMs);
+        // Output for the departed poll must not reach a deleted worker.
+        emitModuleOutput("U", eventText("U", 1));
+        emitModuleOutput("U", R"({"uuid":"U","errorCode":0})");
+        // The client is idle from the abort on and is given up; its queued
+        // event waits for the poll after that.
         QTest::qWait(400);
         QCOMPARE(answerOf(poll("U")), QByteArray("invalid"));
-        // The marker is used up: the next poll waits like any other.
-        m_pServer->setPollTimeoutMs(30000);
-        auto pPoll = waitingPoll("U");
-        QVERIFY(pPoll);
-        QVERIFY(!pPoll->hasAnswer());
-    }
-
-    void givenUpClientIsInvalidOnlyWithoutAnotherPollBetween() {
-        m_pServer->setPollTimeoutMs(30);
-        m_pServer->setIdleTimeoutMs(60);
-        QCOMPARE(answerOf(poll("A")), QByteArray("timeout"));
-        QCOMPARE(answerOf(poll("C")), QByteArray("timeout"));
-        QTest::qWait(300);  // both given up
-        m_pServer->setPollTimeoutMs(30000);
-        // Another client's poll ages the markers: A's no longer counts.
-        emitModuleOutput("B", eventText("B", 1));
-        QCOMPARE(answerOf(poll("B")), eventText("B", 1).toUtf8());
-        auto pPoll = waitingPoll("A");
-        QVERIFY(pPoll);
-        QVERIFY(!pPoll->hasAnswer());
-        // Markers reaching -1 are dropped one per poll: after five polls in
-        // all, C polls like a new client.
-        for (int i = 2; i <= 4; ++i) {
-            emitModuleOutput("B", eventText("B", i));
-            QCOMPARE(answerOf(poll("B")), eventText("B", i).toUtf8());
-        }
-        auto pPollC = waitingPoll("C");
-        QVERIFY(pPollC);
-        QVERIFY(!pPollC->hasAnswer());
-    }
-
-    void pollingAgainInTimeKeepsTheClient() {
-        m_pServer->setPollTimeoutMs(50);
-        m_pServer->setIdleTimeoutMs(300);
-        QCOMPARE(answerOf(poll("U")), QByteArray("timeout"));
-        QCOMPARE(answerOf(poll("U")), QByteArray("timeout"));
-        QTest::qWait(450);
-        // The second poll killed the first idle timer and armed a new one,
-        // which fired in the wait above; without polling in between the
-        // client is given up only once.
-        QCOMPARE(answerOf(poll("U")), QByteArray("invalid"));
-        QCOMPARE(answerOf(poll("U")), QByteArray("timeout"));
-    }
-
-    void disconnectEndsPollAndDropsEvents() {
-        emitModuleOutput("W", eventText("W", 1));
-        auto pPoll = waitingPoll("U");
-        QVERIFY(pPoll);
-        QCOMPARE(answerOf(disconnectRequest("U")), QByteArray("disconnect"));
-        QTRY_VERIFY_WITH_TIMEOUT(pPoll->hasAnswer(), kWaitMs);
-        QCOMPARE(pPoll->body(), QByteArray("timeout"));
-
-        // Events queued for a client are dropped by its disconnect.
-        emitModuleOutput("X", eventText("X", 1));
-        emitModuleOutput("X", eventText("X", 2));
-        QCOMPARE(answerOf(disconnectRequest("X")), QByteArray("disconnect"));
-        QVERIFY(m_pServer->queuedEvents("X").isEmpty());
-        QCOMPARE(m_pServer->queuedEvents("W"), (QStringList() << eventText("W", 1)));
-        // A disconnect without a uuid drops nobody else's events.
-        QCOMPARE(answerOf(HttpTestClient::post(R"({"cmd":"system.disconnect"})")), QByteArray("disconnect"));
-        QCOMPARE(m_pServer->queuedEvents("W"), (QStringList() << eventText("W", 1)));
+        QCOMPARE(answerOf(poll("U")), eventText("U", 1).toUtf8());
     }
 
     void secondPollReplacesFirstWhichIsAnswered() {
@@ -203,95 +310,36 @@ private slots:
         QCOMPARE(second.body(), QByteArray("timeout"));
     }
 
-    void abortedPollIsForgottenAndClientAges() {
-        m_pServer->setIdleTimeoutMs(150);
+    void disconnectEndsPollAndDropsEvents() {
+        const auto disconnect = [](const QString& strUuid) {
+            return HttpTestClient::post(QStringLiteral(R"({"cmd":"system.disconnect","uuid":"%1"})").arg(strUuid).toUtf8());
+        };
+        emitModuleOutput("W", eventText("W", 1));
         auto pPoll = waitingPoll("U");
         QVERIFY(pPoll);
-        pPoll->abort();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_pServer->hasPendingPoll("U"), kWaitMs);
-        // Output for the departed poll must not reach a deleted worker.
-        emitModuleOutput("U", eventText("U", 1));
-        emitModuleOutput("U", R"({"uuid":"U","errorCode":0})");
-        // The client is idle from the abort on and is given up.
-        QTest::qWait(400);
-        QCOMPARE(answerOf(poll("U")), QByteArray("invalid"));
-        // Its queued event waited for the poll after that.
-        QCOMPARE(answerOf(poll("U")), eventText("U", 1).toUtf8());
+        QCOMPARE(answerOf(disconnect("U")), QByteArray("disconnect"));
+        QTRY_VERIFY_WITH_TIMEOUT(pPoll->hasAnswer(), kWaitMs);
+        QCOMPARE(pPoll->body(), QByteArray("timeout"));
+        // Events queued for a client are dropped by its disconnect, and only
+        // those: a disconnect without a uuid drops nobody else's.
+        emitModuleOutput("X", eventText("X", 1));
+        QCOMPARE(answerOf(disconnect("X")), QByteArray("disconnect"));
+        QVERIFY(m_pServer->queuedEvents("X").isEmpty());
+        QCOMPARE(answerOf(HttpTestClient::post(R"({"cmd":"system.disconnect"})")), QByteArray("disconnect"));
+        QCOMPARE(m_pServer->queuedEvents("W"), (QStringList() << eventText("W", 1)));
     }
 
-    void commandsWithTheSameUuidEachGetTheirOwnAnswer() {
-        std::vector<std::unique_ptr<HttpTestClient>> clients;
-        for (int i = 0; i < 6; ++i) {
-            const QByteArray baBody =
-                QStringLiteral(R"({"cmd":"window.getLocalServiceVersion","uuid":"X","sequence":"%1"})").arg(i).toUtf8();
-            clients.push_back(std::make_unique<HttpTestClient>(m_port, HttpTestClient::post(baBody)));
-        }
-        for (int i = 0; i < 6; ++i) {
-            HttpTestClient& client = *clients[static_cast<size_t>(i)];
-            QTRY_VERIFY_WITH_TIMEOUT(client.hasAnswer(), kWaitMs);
-            QCOMPARE(client.bodies().size(), 1);
-            const QJsonObject response = QJsonDocument::fromJson(client.body()).object();
-            QCOMPARE(response.value("sequence").toString(), QString::number(i));
-        }
-    }
-
-    void droppedCommandClosesWithoutAnswerAndDoesNotStealTheNext() {
-        HttpTestClient dropped(m_port, HttpTestClient::post(R"({"cmd":"window.noSuchCommand","uuid":"X"})"));
-        QTRY_VERIFY_WITH_TIMEOUT(dropped.isClosed(), kWaitMs);
-        QVERIFY(!dropped.hasAnswer());
-        const QByteArray baAnswer =
-            answerOf(HttpTestClient::post(R"({"cmd":"window.getLocalServiceVersion","uuid":"X","sequence":"2"})"));
-        QCOMPARE(QJsonDocument::fromJson(baAnswer).object().value("sequence").toString(), QStringLiteral("2"));
-    }
-
-    void webSocketGetsEventsLiveAndResponsesClearThem() {
-        QWebSocket socket;
-        QStringList received;
-        connect(&socket, &QWebSocket::textMessageReceived, this, [&](const QString& s) { received << s; });
-        socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(m_port)));
-        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::ConnectedState, kWaitMs);
-        socket.sendTextMessage(R"({"cmd":"system.webconnect"})");
-        QTRY_COMPARE_WITH_TIMEOUT(received.size(), 1, kWaitMs);
-        const QString strId = QJsonDocument::fromJson(received[0].toUtf8()).object().value("uuid").toString();
-        QCOMPARE(strId.size(), 38);
-
-        emitModuleOutput(strId, eventText(strId, 1));
-        QTRY_COMPARE_WITH_TIMEOUT(received.size(), 2, kWaitMs);
-        QCOMPARE(received[1], eventText(strId, 1));
-        QCOMPARE(m_pServer->queuedEvents(strId).size(), 1);
-
-        socket.sendTextMessage(
-            QStringLiteral(R"({"cmd":"window.getLocalServiceVersion","uuid":"%1","sequence":"1"})").arg(strId));
-        QTRY_COMPARE_WITH_TIMEOUT(received.size(), 3, kWaitMs);
-        QVERIFY(received[2].contains("localServiceVersion"));
-        QVERIFY(m_pServer->queuedEvents(strId).isEmpty());
-    }
-
-    void keptAliveConnectionIsServedAgain() {
-        const QByteArray baVersion = HttpTestClient::post(R"({"cmd":"window.getLocalServiceVersion","uuid":"K","sequence":"a"})");
-        HttpTestClient client(m_port, HttpTestClient::post(R"({"cmd":"system.webconnect"})") + baVersion + poll("K"));
-        QTRY_VERIFY_WITH_TIMEOUT(m_pServer->hasPendingPoll("K"), kWaitMs);
-        emitModuleOutput("K", eventText("K", 1));
-        QTRY_COMPARE_WITH_TIMEOUT(client.bodies().size(), 3, kWaitMs);
-        const QList<QByteArray> bodies = client.bodies();
-        QVERIFY(bodies[0].contains(R"("version":"1.0")"));
-        QVERIFY(bodies[1].contains(R"("sequence":"a")"));
-        QCOMPARE(bodies[2], QByteArray("timeout"));
-    }
-
-    void shutdownWithOpenConnectionsEndsEveryThread() {
-        QWebSocket socket;
-        socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(m_port)));
-        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::ConnectedState, kWaitMs);
+    void shutdownWithOpenConnectionsClosesThemAll() {
+        PageSocket page(m_port);
+        QVERIFY(page.open());
         auto pPoll = waitingPoll("U");
         QVERIFY(pPoll);
         HttpTestClient idle(m_port, QByteArray());
         HttpTestClient partial(m_port, "POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc");
         QTest::qWait(100);
         m_pServer.reset();
-        QTRY_VERIFY_WITH_TIMEOUT(pPoll->isClosed(), kWaitMs);
-        QTRY_VERIFY_WITH_TIMEOUT(idle.isClosed() && partial.isClosed(), kWaitMs);
-        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(pPoll->isClosed() && idle.isClosed() && partial.isClosed(), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!page.isConnected(), kWaitMs);
     }
 };
 

@@ -1,7 +1,9 @@
 // The window code on the simulated desktop: finding the browser, geometry,
-// the two ticks, the browser going away, shapes, covers, stacking, the
-// taskbar, and the registry with its event relay.
+// the slow tick, the browser going away, shapes, covers, stacking, the
+// taskbar, and the registry with its event relay to the dispatchers.
+// (Following the browser's moves is tst_x11_chromium's.)
 #include "SimulatedWindowPlatform.h"
+#include "VideoMessageDispatch.h"
 #include "VideoWidget.h"
 #include "WebClientComponents.h"
 #include "WindowControl.h"
@@ -169,21 +171,6 @@ private slots:
         }
     }
 
-    void fastTickFollowsMovesOnly() {
-        const Hwnd hBrowser = browser();
-        auto pWindow = window(QStringLiteral("Chrome"), false);
-        pWindow->setWndGeometry(10, 20, 320, 240, true);
-        pWindow->show();
-        pWindow->followBrowser();
-        QCOMPARE(pWindow->pos(), QPoint(118, 100));
-        m_pDesktop->resizeWindow(hBrowser, 500, 400);
-        pWindow->followBrowser();
-        QCOMPARE(pWindow->pos(), QPoint(118, 100));
-        m_pDesktop->moveWindow(hBrowser, 150, 80);
-        pWindow->followBrowser();
-        QCOMPARE(pWindow->pos(), QPoint(168, 130));
-    }
-
     void browserGoingAwayHidesTheWindowUntilReattached() {
         const Hwnd hBrowser = browser();
         auto pWindow = window(QStringLiteral("Chrome"), true);
@@ -315,26 +302,20 @@ private slots:
         QVERIFY(pFirst && pFirst->isVisible());
         QCOMPARE(m_pDesktop->getParent(handleOf(*pFirst)), hBrowser);
 
-        // The component's events leave through the registry; window
-        // selection through the window dispatcher, for the event's uuid.
+        // The component's events leave through the registry: window
+        // selection through the window dispatcher, the others through the
+        // video dispatcher, for the window's uuid.
+        VideoMessageDispatch video;
+        QSignalSpy events(&video, &VideoMessageDispatch::messageResponse);
         const QString strEvent = QStringLiteral(R"({"cmd":"window.onGetSelectWndInfo","uuid":"%1"})").arg(kUuid);
-        using Signal = void (WebClientComponents::*)(QString);
-        using Relay = void (WindowControlManager::*)(QString);
-        const std::pair<Signal, Relay> aRelays[] = {
-            {&WebClientComponents::sigWindowSelected, &WindowControlManager::sigWindowSelected},
-            {&WebClientComponents::sigDrawEnd, &WindowControlManager::sigDrawEnd},
-            {&WebClientComponents::sigNetStreamEvent, &WindowControlManager::sigNetStreamEvent},
-            {&WebClientComponents::sigFisheyePTZEvent, &WindowControlManager::sigFisheyePTZEvent},
-            {&WebClientComponents::sigFullScreenChange, &WindowControlManager::sigFullScreenChange},
-            {&WebClientComponents::sigMouseEvent, &WindowControlManager::sigMouseEvent}};
-        for (const auto& relay : aRelays) {
-            QSignalSpy relayed(pManager, relay.second);
-            emit(pFirst->component()->*relay.first)(strEvent);
-            QCOMPARE(relayed.count(), 1);
-            QCOMPARE(relayed.at(0).at(0).toString(), strEvent);
-        }
+        for (auto pfnSignal : {&WebClientComponents::sigWindowSelected, &WebClientComponents::sigDrawEnd,
+                               &WebClientComponents::sigNetStreamEvent, &WebClientComponents::sigFisheyePTZEvent,
+                               &WebClientComponents::sigFullScreenChange, &WebClientComponents::sigMouseEvent})
+            emit(pFirst->component()->*pfnSignal)(strEvent);
         QCOMPARE(responses.count(), 2);
         QCOMPARE(responses.at(1).at(0).toString(), kUuid);
+        QCOMPARE(events.count(), 5);
+        for (const QList<QVariant>& event : events) QCOMPARE(event, (QList<QVariant>{kUuid, strEvent}));
 
         // A second window for the same client replaces the first.
         dispatch.processMessage(strCreate);
