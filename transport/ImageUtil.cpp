@@ -173,7 +173,7 @@ QString getImgData(const QString& packet, bool* pbWithinBounds) {
 
     // Inflate; a fault keeps what was produced so far.
     QByteArray json;
-    const int iInflate = ZIPUtil::zdecompressInto(reinterpret_cast<const unsigned char*>(compressed.constData()),
+    const int iInflate = ZIPUtil::zdecompress(reinterpret_cast<const unsigned char*>(compressed.constData()),
                                                   static_cast<unsigned long>(compressed.size()), &json,
                                                   kMaxPacketBytes);
     if (json.size() >= kMaxPacketBytes) {
