@@ -6,6 +6,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopedValueRollback>
 #include <QThread>
 
 MessageDispatch::MessageDispatch(QObject* parent)
@@ -34,6 +35,7 @@ MessageDispatch::~MessageDispatch() {
 
 void MessageDispatch::processMessage(QString message) {
     m_bLastAnswered = false;
+    bool bAnswered = false;
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
     if (error.error != QJsonParseError::NoError) return;
@@ -41,22 +43,22 @@ void MessageDispatch::processMessage(QString message) {
     const QString strModule = request.value(QStringLiteral("cmd")).toString().section(QLatin1Char('.'), 0, 0);
     if (strModule == QLatin1String("window") || strModule == QLatin1String("video")) {
         // These modules answer before they return.
-        m_bRouting = true;
+        const QScopedValueRollback<bool*> answering(m_pbAnswering, &bAnswered);
         if (strModule == QLatin1String("window")) {
             m_pWindowDispatch->processMessage(message);
         } else {
             m_pVideoDispatch->processMessage(message);
         }
-        m_bRouting = false;
     } else if (strModule == QLatin1String("audio")) {
         if (AudioMessageDispatch::answers(request)) {
             m_mapHeld[request.value(QStringLiteral("uuid")).toString()].append(QString());
-            m_bLastAnswered = true;
+            bAnswered = true;
         }
         AudioMessageDispatch* pAudio = m_pAudioDispatch;
         QMetaObject::invokeMethod(
             pAudio, [pAudio, message] { pAudio->processMessage(message); }, Qt::QueuedConnection);
     }
+    m_bLastAnswered = bAnswered;
 }
 
 namespace {
@@ -68,7 +70,7 @@ bool isResponse(const QString& strMessage) {
 }  // namespace
 
 void MessageDispatch::onModuleOutput(QString strUUID, QString message) {
-    if (m_bRouting && !m_bLastAnswered && isResponse(message)) m_bLastAnswered = true;
+    if (m_pbAnswering && !*m_pbAnswering && isResponse(message)) *m_pbAnswering = true;
     const auto it = m_mapHeld.find(strUUID);
     if (it == m_mapHeld.end()) {
         emit messageResponse(strUUID, message);

@@ -56,9 +56,10 @@ private:
     // Output of one client held back behind its audio answers: a null text
     // is the place of an audio answer still to come.
     QHash<QString, QList<QString>> m_mapHeld;
-    // Set while processMessage runs a main-thread module, and when that
-    // module (or the audio module's promise) answered the request.
-    bool m_bRouting = false;
+    // While processMessage runs a main-thread module: the flag that its
+    // response sets. A module may run a nested event loop (a file dialog),
+    // in which further requests come and go; each has a flag of its own.
+    bool* m_pbAnswering = nullptr;
     bool m_bLastAnswered = false;
 
     WindowMessageDispatch* m_pWindowDispatch;
