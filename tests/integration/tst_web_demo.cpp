@@ -3,14 +3,19 @@
 // desktop, the service (test-hooks build), camera-sim and device-sim. The
 // test drives the page through the browser's remote debugging protocol and
 // X input, and reads the screen: the camera's picture lies exactly over the
-// page's element and follows it when the page scrolls (cut off under the
-// browser's toolbar), the drop-down menu shows through a hole in the video,
-// a double click reaches the page as the full-screen event, the talk button
-// reaches the device, the wall comes back after the service restarts, and
-// closing the tab takes the window away. Ports 28150-28199.
+// page's element; the plain-script page client reaches the service over the
+// image channel and a WebSocket; a floating window lies over another element
+// and both follow the browser's move, and the floating one goes with its
+// WebSocket; the picture follows scrolling (cut off under the browser's
+// toolbar); the drop-down menu shows through a hole in the video; a double
+// click reaches the page as the full-screen event; the talk button reaches
+// the device; the wall comes back after the service restarts; a closed
+// browser window leaves its window registered and hidden; closing the tab
+// takes the window away. Ports 28150-28199.
 #include "CameraSimProcess.h"
 #include "DevTools.h"
 #include "DeviceSimProcess.h"
+#include "HttpTestClient.h"
 #include "ServiceProcess.h"
 #include "XDesktop.h"
 
@@ -19,6 +24,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QUuid>
 #include <QtTest>
 
 #include <csignal>
@@ -29,8 +35,9 @@ XDesktop* s_pDesktop = nullptr;
 
 constexpr int kWaitMs = 30000;
 constexpr int kServicePort = 28150, kCameraPort = 28160, kDevicePort = 28161, kPagePort = 28162, kDebugPort = 28163;
-// Colours of the demonstration page: its background, the wall element, the drop-down menu.
-constexpr unsigned long kPage = 0xf6f7f9, kWall = 0x27384a, kMenu = 0xc8641e;
+// Colours of the demonstration page: its background, the wall element, the
+// drop-down menu; and the one the floating window is painted.
+constexpr unsigned long kPage = 0xf6f7f9, kWall = 0x27384a, kMenu = 0xc8641e, kFloating = 0x20c0a0;
 
 int distance(unsigned long ulA, unsigned long ulB) {
     int iDistance = 0;
@@ -39,13 +46,16 @@ int distance(unsigned long ulA, unsigned long ulB) {
 }
 
 // {left, top, right, bottom}, right and bottom exclusive.
-std::vector<int> moved(std::vector<int> vecBox, int dy) {
+std::vector<int> moved(std::vector<int> vecBox, int dy, int dx = 0) {
+    vecBox[0] += dx;
     vecBox[1] += dy;
+    vecBox[2] += dx;
     vecBox[3] += dy;
     return vecBox;
 }
 
 bool near(const std::vector<int>& vecBox, const std::vector<int>& vecExpected) {
+    if (vecBox.size() != 4) return false;
     for (int i = 0; i < 4; ++i) {
         if (vecBox[i] == -1 || std::abs(vecBox[i] - vecExpected[i]) > 2) return false;
     }
@@ -91,6 +101,8 @@ class TestWebDemo : public QObject {
     int m_iBrowserPid = 0;
     DevTools m_devTools{kDebugPort};
     QString m_strTab;
+    quint16 m_port = 0;
+    unsigned long m_browser = 0;  // the browser's X window
     std::vector<int> m_vecWall;  // the wall element on screen
     int m_iWallCssLeft = 0;      // and its place in the page's viewport
     int m_iWallCssTop = 0;
@@ -102,11 +114,21 @@ class TestWebDemo : public QObject {
                         {"SingleInstance", QStringLiteral("tst_web_demo-%1").arg(QCoreApplication::applicationPid())}},
             ServiceProcess::testHooksBinaryPath());
         m_pService->setEnvironment(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        return m_pService->start() && m_pService->waitForListening(kWaitMs) != 0 &&
+        return m_pService->start() && (m_port = m_pService->waitForListening(kWaitMs)) != 0 &&
                m_pService->waitForLog(QStringLiteral("test hook: ready"));
     }
 
     QJsonValue js(const QString& strExpression) { return m_devTools.evaluate(strExpression); }
+    // An element's box on screen, from its place in the viewport and the wall's.
+    std::vector<int> screenBox(const QString& strId) {
+        const QJsonObject box = js("document.getElementById('" + strId + "').getBoundingClientRect().toJSON()").toObject();
+        const int dx = m_vecWall[0] - m_iWallCssLeft, dy = m_vecWall[1] - m_iWallCssTop;
+        return {dx + qRound(box.value("left").toDouble()), dy + qRound(box.value("top").toDouble()),
+                dx + qRound(box.value("right").toDouble()), dy + qRound(box.value("bottom").toDouble())};
+    }
+    bool showsBoxAt(unsigned long ulColour, const std::vector<int>& vecExpected) {
+        return XDesktop::waitFor([&] { return near(s_pDesktop->colourBox(ulColour), vecExpected); }, kWaitMs);
+    }
 
     // The page's event log has a line starting with strStart.
     bool pageLogged(const QString& strStart) {
@@ -145,7 +167,7 @@ private slots:
         m_iBrowserPid = s_pDesktop->spawn(
             {"chromium", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
              "--disable-background-networking", "--disable-component-update", "--disable-sync",
-             "--no-default-browser-check", "--password-store=basic", "--ozone-platform=x11",
+             "--no-default-browser-check", "--password-store=basic", "--ozone-platform=x11", "--disable-popup-blocking",
              "--remote-debugging-port=" + std::to_string(kDebugPort),
              "--user-data-dir=" + m_dir.filePath(QStringLiteral("profile")).toStdString(), "--window-position=40,30",
              "--window-size=1000,800", strUrl.toStdString()},
@@ -153,6 +175,7 @@ private slots:
         QVERIFY(m_iBrowserPid > 0);
         QVERIFY(XDesktop::waitFor([&] { return !(m_strTab = m_devTools.findTab("/index.html")).isEmpty(); }, 90000));
         QVERIFY(m_devTools.attach(m_strTab));
+        QVERIFY(XDesktop::waitFor([&] { return (m_browser = s_pDesktop->findTitle("LocalService video wall")) != 0; }, kWaitMs));
 
         // The wall element before a window lies over it.
         QVERIFY2(XDesktop::waitFor([&] {
@@ -184,6 +207,73 @@ private slots:
         const QString strShot = QCoreApplication::applicationDirPath() + QStringLiteral("/tst_web_demo-wall.png");
         QVERIFY(s_pDesktop->saveScreenshot(strShot.toStdString()));
         qInfo("screenshot: %s", qPrintable(strShot));
+    }
+
+    // The page client's plain-script form, as a page without modules loads
+    // it: over the image channel (the request in pieces of 40 characters)
+    // and over a WebSocket, each with the handshake and a Base64 challenge;
+    // a wrong (upper-case) login id finds no service.
+    void plainScriptReachesTheServiceOverBothChannels() {
+        QFile script(LOCALSERVICE_WEB_BUILD_DIR "/localservice.global.js");
+        QVERIFY(script.open(QIODevice::ReadOnly));
+        js(QString::fromUtf8(script.readAll()));
+        const QJsonObject report = js(QStringLiteral(R"((async () => {
+            const range = { portStart: %1, portEnd: %2, pieceLength: 40, reconnect: false };
+            const login = await LocalService.makeLogin("page+1@example.com", "q+8/Zw==", 100);
+            const wrong = { ...login, sessionID: login.sessionID.toUpperCase() };
+            const report = {};
+            for (const kind of ["image", "websocket"]) {
+              const connection = await LocalService.connect({ ...range, transports: [kind], login });
+              report[kind] = { kind: connection.kind, uuid: connection.uuid,
+                               answer: await connection.request("window.getLocalServiceVersion") };
+              connection.close();
+              report[kind + "Wrong"] = await LocalService.connect({ ...range, transports: [kind], login: wrong })
+                .then(() => "connected", (e) => e.kind);
+            }
+            return report;
+          })())").arg(m_port).arg(m_port + 1)).toObject();
+        const QByteArray baReport = QJsonDocument(report).toJson();
+        QStringList uuids;
+        for (const QString& strKind : {QStringLiteral("image"), QStringLiteral("websocket")}) {
+            const QJsonObject result = report.value(strKind).toObject();
+            QVERIFY2(result.value("kind").toString() == strKind, baReport.constData());
+            uuids << result.value("uuid").toString();
+            QCOMPARE(uuids.last().size(), 38);
+            QCOMPARE(result.value("answer").toObject().value("localServiceVersion").toString(), QStringLiteral("1.0.3"));
+            QCOMPARE(result.value("answer").toObject().value("uuid").toString(), uuids.last());
+            QCOMPARE(report.value(strKind + "Wrong").toString(), QStringLiteral("not-found"));
+        }
+        QVERIFY(uuids[0] != uuids[1]);
+    }
+
+    // A floating window over the status line: at its place without taking
+    // the keyboard from the page; both windows follow the browser's move;
+    // closing its WebSocket takes it away.
+    void floatingWindowAndTheBrowserMove() {
+        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->activeWindow() == m_browser; }, kWaitMs));
+        const QString strUuid =
+            js("demo.service.attach(document.getElementById('status'), { embed: false }).then((w) => (demo.floating = w).uuid)")
+                .toString();
+        QVERIFY(!strUuid.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(windowState(strUuid), QStringLiteral("shown"), kWaitMs);
+        QVERIFY(m_pService->writeInput("paint " + strUuid.toUtf8() + " 20c0a0\n"));
+        std::vector<int> vecStatus = screenBox("status");
+        QVERIFY2(showsBoxAt(kFloating, vecStatus), text(s_pDesktop->colourBox(kFloating)) + "instead of " + text(vecStatus));
+        QCOMPARE(s_pDesktop->activeWindow(), m_browser);
+
+        int x = 0, y = 0, xMoved = 0, yMoved = 0, iWidth = 0, iHeight = 0;
+        QVERIFY(s_pDesktop->geometry(m_browser, x, y, iWidth, iHeight));
+        QCOMPARE(s_pDesktop->run({"xdotool", "windowmove", std::to_string(m_browser), "130", "10"}), 0);
+        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->geometry(m_browser, xMoved, yMoved, iWidth, iHeight) && xMoved != x; },
+                                  kWaitMs));
+        m_vecWall = moved(m_vecWall, yMoved - y, xMoved - x);
+        vecStatus = moved(vecStatus, yMoved - y, xMoved - x);
+        QVERIFY2(showsPictureAt(m_vecWall), text(pictureBox(m_vecWall)) + "instead of " + text(m_vecWall));
+        QVERIFY2(showsBoxAt(kFloating, vecStatus), text(s_pDesktop->colourBox(kFloating)) + "instead of " + text(vecStatus));
+
+        js("demo.floating.connection.close()");
+        QTRY_COMPARE_WITH_TIMEOUT(windowState(strUuid), QStringLiteral("none"), kWaitMs);
+        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->colourBox(kFloating).empty(); }, kWaitMs));
     }
 
     // Scrolling moves the window with the element; the part scrolled under
@@ -218,6 +308,8 @@ private slots:
         QVERIFY2(y > m_vecWall[1] + 20, "the menu reaches over the wall");
         QVERIFY2(XDesktop::waitFor([&] { return s_pDesktop->pixel(x, y) == kMenu; }, kWaitMs),
                  QByteArray::number(qulonglong(s_pDesktop->pixel(x, y)), 16));
+        // Only the menu's part is cut: the blue bar at the right still shows.
+        QVERIFY(distance(s_pDesktop->pixel(m_vecWall[2] - 20, (2 * m_vecWall[1] + m_vecWall[3]) / 3), 0x0000ff) < 90);
         const QString strShot = QCoreApplication::applicationDirPath() + QStringLiteral("/tst_web_demo-menu.png");
         QVERIFY(s_pDesktop->saveScreenshot(strShot.toStdString()));
         qInfo("screenshot: %s", qPrintable(strShot));
@@ -263,6 +355,27 @@ private slots:
         QVERIFY(XDesktop::waitFor([&] { return pageLogged("the wall is back"); }, kWaitMs));
         QVERIFY(js("demo.wall.uuid").toString() != strOld);
         QVERIFY(showsPictureAt(m_vecWall));
+    }
+
+    // A browser window closed by its user: the window an HTTP client made
+    // there stays registered, hidden, until the client destroys it.
+    void closedBrowserWindowLeavesItsWindowHidden() {
+        const QString strToken = QUuid::createUuid().toString();
+        js("window.open('', '', 'popup,left=900,top=480,width=320,height=240').document.title = 'other " + strToken + "'");
+        unsigned long other = 0;
+        QVERIFY(XDesktop::waitFor([&] { return (other = s_pDesktop->findTitle("other " + strToken.toStdString())) != 0; }, kWaitMs));
+        const QByteArray baCreate = QStringLiteral(R"({"cmd":"window.createWnd","uuid":"%1","className":"Chrome",)"
+                                                   R"("rect":{"left":10,"top":40,"width":100,"height":80}})").arg(strToken).toUtf8();
+        QCOMPARE(HttpTestClient::answer(m_port, HttpTestClient::post(baCreate)), R"({"errorCode":0,"errorModule":0,"sequence":"","uuid":")" + strToken.toUtf8() + R"("})");
+        QCOMPARE(windowState(strToken), QStringLiteral("shown"));
+
+        s_pDesktop->requestClose(other);
+        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->findTitle("other " + strToken.toStdString()) == 0; }, kWaitMs));
+        QTRY_COMPARE_WITH_TIMEOUT(windowState(strToken), QStringLiteral("hidden"), kWaitMs);
+        QCOMPARE(windowState(js("demo.wall.uuid").toString()), QStringLiteral("shown"));
+        const QByteArray baDestroy = QStringLiteral(R"({"cmd":"window.destroyWnd","uuid":"%1"})").arg(strToken).toUtf8();
+        QVERIFY(HttpTestClient::answer(m_port, HttpTestClient::post(baDestroy)).contains(R"("errorCode":0)"));
+        QCOMPARE(windowState(strToken), QStringLiteral("none"));
     }
 
     // Another tab in front hides the window, the tab back shows it, closing

@@ -1,6 +1,6 @@
 // The X11 window backend on a real X server (Xvfb) with a window manager
 // (openbox): test "browser" windows from another X client and the service's
-// own Qt widgets, in what the service on Chromium (tst_x11_chromium) does not
+// own Qt widgets, in what the service on Chromium (tst_web_demo) does not
 // reach: classes and frames, stacking and the foreground, the empty shape,
 // monitors and docks, and the browser going away minimised, destroyed at
 // once or faster than our window's escape.
@@ -131,7 +131,7 @@ private slots:
         QVERIFY(XDesktop::waitFor([&] { return m_pPlatform->getForegroundWindow() != other; }));
     }
 
-    // Cut and repair are tst_x11_chromium's; here: "no region" and the empty
+    // Cut and repair are tst_web_demo's; here: "no region" and the empty
     // region stay apart.
     void shapes() {
         const unsigned long browser = newBrowser(QStringLiteral("shape"));

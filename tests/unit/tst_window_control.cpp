@@ -1,7 +1,7 @@
 // The window code on the simulated desktop: finding the browser, geometry,
 // the slow tick, the browser going away, shapes, covers, stacking, the
 // taskbar, and the registry with its event relay to the dispatchers.
-// (Following the browser's moves is tst_x11_chromium's.)
+// (Following the browser's moves is tst_web_demo's.)
 #include "SimulatedWindowPlatform.h"
 #include "VideoMessageDispatch.h"
 #include "VideoWidget.h"
