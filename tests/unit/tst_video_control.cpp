@@ -1,6 +1,8 @@
 // The video library on its own widget (offscreen): the play-window grid,
 // live video from the test camera, recording and its playback, reconnection,
-// mouse events and the documented errors. Cameras listen on 28000-28049.
+// mouse events, shapes drawn with the mouse and the documented errors.
+// Cameras listen on 28000-28049.
+#define QTEST_QPA_MOUSE_HANDLING  // mouse input through the window, as a user's
 #include "CameraSimProcess.h"
 #include "video_control.h"
 #include "video_control_test.h"
@@ -50,6 +52,41 @@ QJsonObject call(QJsonDocument* (*function)(QWidget*, const QJsonDocument*), QWi
     return call(function, pWidget, &document);
 }
 
+// The draw events (types 2, 7 and 8) so far.
+QList<Event> drawEvents() {
+    QList<Event> events;
+    for (const Event& event : qAsConst(s_events)) {
+        if (event.eType == VC_EVENT_DRAW_CALLBACK || event.eType == VC_EVENT_DRAW_7 || event.eType == VC_EVENT_DRAW_8)
+            events << event;
+    }
+    return events;
+}
+
+QJsonObject json(const char* szText) {
+    return QJsonDocument::fromJson(szText).object();
+}
+
+// Whether the numbers of two objects agree (to rounding) and the rest equals.
+bool same(const QJsonValue& actual, const QJsonValue& expected) {
+    if (actual.isDouble() && expected.isDouble()) return qAbs(actual.toDouble() - expected.toDouble()) < 1e-9;
+    if (actual.isArray() && expected.isArray() && actual.toArray().size() == expected.toArray().size()) {
+        for (int i = 0; i < actual.toArray().size(); ++i) {
+            if (!same(actual.toArray()[i], expected.toArray()[i])) return false;
+        }
+        return true;
+    }
+    if (actual.isObject() && expected.isObject() && actual.toObject().keys() == expected.toObject().keys()) {
+        for (const QString& strKey : actual.toObject().keys()) {
+            if (!same(actual.toObject()[strKey], expected.toObject()[strKey])) return false;
+        }
+        return true;
+    }
+    return actual == expected;
+}
+#define COMPARE_JSON(actual, expected)                                                              \
+    QVERIFY2(same(actual, expected), qPrintable(QString::fromUtf8(QJsonDocument(QJsonArray{actual}).toJson( \
+                                                    QJsonDocument::Compact))))
+
 qint64 positionOf(QWidget* pWidget, int iWndIndex = 0) {
     return call(VC_QueryPlayStatus, pWidget, QJsonObject{{"wndIndex", iWndIndex}}).value("position").toInt(-1);
 }
@@ -60,7 +97,7 @@ class TestVideoControl : public QObject {
     Q_OBJECT
 
 private:
-    // A shown video widget with the library on it and one play window.
+    // A shown (exposed) video widget with the library on it and one play window.
     std::unique_ptr<QWidget> makeWidget(const char* szLayout = "[[{}]]") {
         auto pWidget = std::make_unique<QWidget>();
         pWidget->resize(640, 360);
@@ -68,7 +105,15 @@ private:
         VC_Release(VC_Initialize(pWidget.get()));
         const QJsonDocument layout = QJsonDocument::fromJson(szLayout);
         VC_Release(VC_SetLayout(pWidget.get(), &layout));
+        QTest::qWaitForWindowExposed(pWidget.get());  // mouse input goes through the window
         return pWidget;
+    }
+    // Presses at the first point, moves through the others and releases at
+    // the last.
+    static void drag(QWidget* pPlayWindow, const QVector<QPoint>& points) {
+        QTest::mousePress(pPlayWindow, Qt::LeftButton, Qt::NoModifier, points.first());
+        for (const QPoint& pt : points) QTest::mouseMove(pPlayWindow, pt);
+        QTest::mouseRelease(pPlayWindow, Qt::LeftButton, Qt::NoModifier, points.last());
     }
 
 private slots:
@@ -80,7 +125,7 @@ private slots:
     void init() {
         VC_Test_Reset();
         s_events.clear();
-        for (int iType : {0, 1, 3, 5}) VC_InstallEventCallback(static_cast<VC_EventType>(iType), recordEvent);
+        for (int iType : {0, 1, 2, 3, 5, 7, 8}) VC_InstallEventCallback(static_cast<VC_EventType>(iType), recordEvent);
     }
 
     void layoutsAndHiddenWindows_data() {
@@ -127,9 +172,9 @@ private slots:
         QWidget* pFourth = pWidget->childAt(480, 270);
         QVERIFY(pFourth);
         QTest::mouseClick(pFourth, Qt::LeftButton, Qt::NoModifier, QPoint(10, 20));
-        QTRY_VERIFY(!s_events.isEmpty() && s_events.first().eType == VC_EVENT_WINDOW_SELECTED);
-        QCOMPARE(s_events.first().pWidget, pWidget.get());
-        QCOMPARE(s_events.first().data.value("wndIndex").toInt(), 3);
+        QTRY_VERIFY(std::any_of(s_events.begin(), s_events.end(), [&](const Event& event) {
+            return event.eType == VC_EVENT_WINDOW_SELECTED && event.pWidget == pWidget.get() && event.data.value("wndIndex") == 3;
+        }));
         QCOMPARE(call(VC_QueryPlayStatus, pWidget.get(), QJsonObject()).value("wndIndex").toInt(), 3);
         QTRY_VERIFY(std::any_of(s_events.begin(), s_events.end(), [](const Event& event) {
             return event.eType == VC_EVENT_MOUSE && event.data.value("type") == "release" &&
@@ -141,6 +186,49 @@ private slots:
         QTRY_VERIFY(std::any_of(s_events.begin(), s_events.end(), [](const Event& event) {
             return event.eType == VC_EVENT_PLAY_WINDOW && event.data.value("wndIndex") == 2;
         }));
+    }
+
+    void aDraggedRectangleIsReportedReadBackAndMoved() {
+        auto pWidget = makeWidget();
+        QCOMPARE(call(VC_SetDrawStatus, pWidget.get(), json(R"({"type":"rect"})")).value("enable"), true);
+        drag(pWidget->childAt(5, 5), {{64, 36}, {200, 100}, {320, 180}});
+        QTRY_COMPARE(drawEvents().size(), 1);
+        const QJsonObject drawn = json(R"({"id":1,"x":0.1,"y":0.1,"width":0.4,"height":0.4})");
+        QJsonObject expected = drawn;
+        expected.insert("type", "rect");
+        expected.insert("wndIndex", 0);
+        QCOMPARE(drawEvents()[0].eType, VC_EVENT_DRAW_CALLBACK);
+        COMPARE_JSON(drawEvents()[0].data, expected);
+        COMPARE_JSON(call(VC_GetRectInfo, pWidget.get(), QJsonObject()).value("rects"), QJsonArray{drawn});
+
+        // Dragging it moves it (type 7); the same in a resized window.
+        pWidget->resize(1280, 720);
+        drag(pWidget->childAt(5, 5), {{400, 300}, {528, 372}});
+        QTRY_COMPARE(drawEvents().size(), 2);
+        const Event moved = drawEvents()[1];
+        QCOMPARE(moved.eType, VC_EVENT_DRAW_7);
+        QCOMPARE(moved.data.value("action"), "moved");
+        COMPARE_JSON(moved.data.value("x"), 0.2);
+        COMPARE_JSON(moved.data.value("y"), 0.2);
+    }
+
+    void aPolygonClosesOnADoubleClick() {
+        auto pWidget = makeWidget();
+        QWidget* pPlayWindow = pWidget->childAt(5, 5);
+        call(VC_SetDrawStatus, pWidget.get(), json(R"({"type":"polygon"})"));
+        for (const QPoint& pt : {QPoint(64, 36), QPoint(320, 36), QPoint(320, 180)})
+            QTest::mouseClick(pPlayWindow, Qt::LeftButton, Qt::NoModifier, pt);
+        QTest::qWait(50);
+        QVERIFY(drawEvents().isEmpty());
+        QTest::mouseDClick(pPlayWindow, Qt::LeftButton, Qt::NoModifier, QPoint(64, 180));
+        QTRY_COMPARE(drawEvents().size(), 1);
+        const QJsonArray corners = QJsonDocument::fromJson(R"([{"x":0.1,"y":0.1},{"x":0.5,"y":0.1},
+            {"x":0.5,"y":0.5},{"x":0.1,"y":0.5}])").array();
+        QCOMPARE(drawEvents()[0].eType, VC_EVENT_DRAW_CALLBACK);
+        COMPARE_JSON(drawEvents()[0].data.value("points"), corners);
+        const QJsonArray polygons = call(VC_GetPolygonInfo, pWidget.get(), QJsonObject()).value("polygons").toArray();
+        QCOMPARE(polygons.size(), 1);
+        COMPARE_JSON(polygons[0].toObject().value("points"), corners);
     }
 
     void badRequestsAnswerTheDocumentedErrors_data() {
