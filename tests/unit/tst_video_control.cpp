@@ -1,7 +1,9 @@
 // The video library on its own widget (offscreen): the play-window grid,
-// live video from the test camera, recording and its playback, reconnection,
-// mouse events, shapes drawn with the mouse and the documented errors.
-// Cameras listen on 28000-28049.
+// live video from the test camera, recording and its playback, pause, rate
+// and step, reconnection, mouse events, shapes drawn with the mouse, the
+// documented errors, settings, protected strings and transfers. Cameras
+// listen on 28000-28049, the transfers' HTTP server on 28060. The user's
+// configuration folder is a temporary one.
 #define QTEST_QPA_MOUSE_HANDLING  // mouse input through the window, as a user's
 #include "CameraSimProcess.h"
 #include "video_control.h"
@@ -9,9 +11,13 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <QtTest>
+
+#include <gst/gst.h>
 
 namespace {
 
@@ -91,6 +97,77 @@ qint64 positionOf(QWidget* pWidget, int iWndIndex = 0) {
     return call(VC_QueryPlayStatus, pWidget, QJsonObject{{"wndIndex", iWndIndex}}).value("position").toInt(-1);
 }
 
+QJsonObject call(QJsonDocument* (*function)(const QJsonDocument*), const QJsonObject& request) {
+    const QJsonDocument document(request);
+    return call(function, &document);
+}
+
+// Writes a 6 s 25 fps 320x240 H.264 file with a key frame every second.
+bool writeTestFile(const QString& strPath) {
+    const QByteArray line = "videotestsrc num-buffers=150 ! video/x-raw,width=320,height=240,framerate=25/1 ! "
+                            "x264enc key-int-max=25 speed-preset=ultrafast ! mp4mux ! filesink location=" +
+                            QFile::encodeName(strPath);
+    GstElement* pPipeline = gst_parse_launch(line.constData(), nullptr);
+    if (!pPipeline) return false;
+    gst_element_set_state(pPipeline, GST_STATE_PLAYING);
+    GstBus* pBus = gst_element_get_bus(pPipeline);
+    GstMessage* pMessage = gst_bus_timed_pop_filtered(pBus, 30 * GST_SECOND,
+                                                      static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    const bool bDone = pMessage && GST_MESSAGE_TYPE(pMessage) == GST_MESSAGE_EOS;
+    if (pMessage) gst_message_unref(pMessage);
+    gst_object_unref(pBus);
+    gst_element_set_state(pPipeline, GST_STATE_NULL);
+    gst_object_unref(pPipeline);
+    return bDone;
+}
+
+// A bare HTTP/1.1 server on 127.0.0.1:28060: GET /video.mp4 serves the
+// payload from the Range header's start (the first answer stops after
+// iHoldAt bytes and waits), anything else is 404.
+struct HttpServer {
+    QTcpServer server;
+    QByteArray baPayload;
+    int iHoldAt = -1;
+    QByteArrayList ranges;  // the Range header of each GET, empty without one
+
+    bool listen() {
+        QObject::connect(&server, &QTcpServer::newConnection, [this] {
+            QTcpSocket* pSocket = server.nextPendingConnection();
+            QObject::connect(pSocket, &QTcpSocket::readyRead, pSocket, [this, pSocket] { onData(pSocket); });
+            QObject::connect(pSocket, &QTcpSocket::disconnected, pSocket, &QObject::deleteLater);
+        });
+        return server.listen(QHostAddress::LocalHost, 28060);
+    }
+    void onData(QTcpSocket* pSocket) {
+        const QByteArray baRequest = pSocket->property("request").toByteArray() + pSocket->readAll();
+        pSocket->setProperty("request", baRequest);
+        const int iEnd = baRequest.indexOf("\r\n\r\n");
+        if (iEnd < 0) return;  // not all there yet
+        QByteArray baRange;
+        for (const QByteArray& baLine : baRequest.left(iEnd).split('\n')) {
+            if (baLine.toLower().startsWith("range:")) baRange = baLine.mid(6).trimmed();
+        }
+        QByteArray baHead = "404 Not Found\r\nContent-Length: 0\r\n";
+        QByteArray baBody;
+        if (baRequest.startsWith("GET /video.mp4 ")) {
+            ranges << baRange;
+            const int iFrom = baRange.startsWith("bytes=") ? baRange.mid(6, baRange.indexOf('-') - 6).toInt() : 0;
+            baBody = baPayload.mid(iFrom);
+            baHead = (iFrom ? "206 Partial Content\r\nContent-Range: bytes " + QByteArray::number(iFrom) + '-' +
+                                  QByteArray::number(baPayload.size() - 1) + '/' + QByteArray::number(baPayload.size())
+                            : QByteArray("200 OK")) +
+                     "\r\nContent-Length: " + QByteArray::number(baBody.size()) + "\r\n";
+        }
+        pSocket->write("HTTP/1.1 " + baHead + "Connection: close\r\n\r\n");
+        if (iHoldAt >= 0 && !baBody.isEmpty()) {
+            pSocket->write(baBody.left(std::exchange(iHoldAt, -1)));
+            return;
+        }
+        pSocket->write(baBody);
+        pSocket->disconnectFromHost();
+    }
+};
+
 }  // namespace
 
 class TestVideoControl : public QObject {
@@ -105,7 +182,8 @@ private:
         VC_Release(VC_Initialize(pWidget.get()));
         const QJsonDocument layout = QJsonDocument::fromJson(szLayout);
         VC_Release(VC_SetLayout(pWidget.get(), &layout));
-        QTest::qWaitForWindowExposed(pWidget.get());  // mouse input goes through the window
+        // Mouse input goes through the window: it must be exposed.
+        if (!QTest::qWaitForWindowExposed(pWidget.get())) qWarning("the video widget was not exposed");
         return pWidget;
     }
     // Presses at the first point, moves through the others and releases at
@@ -118,8 +196,9 @@ private:
 
 private slots:
     void initTestCase() {
-        VC_Release(VC_Initialize(nullptr));
         QVERIFY(m_folder.isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_folder.filePath("config")));
+        VC_Release(VC_Initialize(nullptr));
     }
 
     void init() {
@@ -229,6 +308,44 @@ private slots:
         const QJsonArray polygons = call(VC_GetPolygonInfo, pWidget.get(), QJsonObject()).value("polygons").toArray();
         QCOMPARE(polygons.size(), 1);
         COMPARE_JSON(polygons[0].toObject().value("points"), corners);
+    }
+
+    void aGridIsToggledByDragging() {
+        auto pWidget = makeWidget();
+        QCOMPARE(call(VC_SetGridInfo, pWidget.get(), json(R"({"rows":4,"columns":4})")).value("cells"),
+                 QJsonArray({"0000", "0000", "0000", "0000"}));
+        call(VC_SetDrawStatus, pWidget.get(), json(R"({"type":"grid"})"));
+        // Along the first row: all on; down the second column from a cell
+        // that is on: all off.
+        drag(pWidget->childAt(5, 5), {{40, 45}, {600, 45}});
+        QTRY_COMPARE(drawEvents().size(), 1);
+        QCOMPARE(drawEvents()[0].data,
+                 json(R"({"type":"grid","wndIndex":0,"rows":4,"columns":4,"cells":["1111","0000","0000","0000"]})"));
+        drag(pWidget->childAt(5, 5), {{200, 45}, {200, 315}});
+        QTRY_COMPARE(drawEvents().size(), 2);
+        QCOMPARE(call(VC_GetGridInfo, pWidget.get()).value("cells"), QJsonArray({"1011", "0000", "0000", "0000"}));
+    }
+
+    void shapesSetAreKeptAndClearedByTypeAndId() {
+        auto pWidget = makeWidget();
+        QWidget* pVideo = pWidget.get();
+        const QJsonObject rects = json(R"({"rects":[{"id":5,"x":0,"y":0,"width":0.5,"height":0.5,"name":"door"},
+                                                    {"x":0.5,"y":0.5,"width":0.25,"height":0.5}]})");
+        const QJsonArray stored = call(VC_SetRectInfo, pVideo, rects).value("rects").toArray();
+        QCOMPARE(stored[0], rects["rects"].toArray()[0]);  // as given, extra keys too
+        QCOMPARE(stored[1].toObject().value("id"), 6);    // the next free id
+        call(VC_SetLineInfo, pVideo, json(R"({"lines":[{"points":[{"x":0,"y":0},{"x":1,"y":1}]}]})"));
+        // A rectangle reaching out of the picture changes nothing.
+        QCOMPARE(call(VC_SetRectInfo, pVideo, json(R"({"rects":[{"x":0.8,"y":0,"width":0.5,"height":0.5}]})"))
+                     .value("errorCode"),
+                 3001);
+
+        QCOMPARE(call(VC_ClearShapeById, pVideo, json(R"({"id":5})")).value("id"), 5);
+        QCOMPARE(call(VC_ClearShapeById, pVideo, json(R"({"id":5})")).value("errorCode"), 3016);
+        QCOMPARE(call(VC_GetRectInfo, pVideo, QJsonObject()).value("rects").toArray(), QJsonArray{stored[1]});
+        QCOMPARE(call(VC_ClearShapeByType, pVideo, json(R"({"type":"rect"})")).value("removed"), 1);
+        QCOMPARE(call(VC_GetRectInfo, pVideo, QJsonObject()).value("rects").toArray(), QJsonArray());
+        QCOMPARE(call(VC_GetLineInfo, pVideo).value("lines").toArray().size(), 1);
     }
 
     void badRequestsAnswerTheDocumentedErrors_data() {
@@ -380,6 +497,46 @@ private slots:
         QCOMPARE(status.value("codec").toString(), QStringLiteral("H.264"));
     }
 
+    void pauseRateAndStepOnAFile() {
+        const QString strFile = m_folder.filePath("six-seconds.mp4");
+        QVERIFY(writeTestFile(strFile));
+        auto pWidget = makeWidget();
+        QWidget* pVideo = pWidget.get();
+        call(VC_Play, pVideo, QJsonObject{{"url", QUrl::fromLocalFile(strFile).toString()}});
+        QTRY_VERIFY_WITH_TIMEOUT(positionOf(pVideo) >= 400, 10000);
+
+        QCOMPARE(call(VC_Pause, pVideo, QJsonObject()).value("errorCode").toInt(), 0);
+        QCOMPARE(call(VC_QueryPlayStatus, pVideo, QJsonObject()).value("state").toString(), QStringLiteral("paused"));
+        // Pausing shows one more picture (the one the pipeline holds), then
+        // none: nothing may move for a while.
+        QTest::qWait(300);
+        const qint64 iPaused = positionOf(pVideo);
+        QTest::qWait(300);
+        QCOMPARE(positionOf(pVideo), iPaused);
+
+        // Each step shows the next picture: 40 ms later.
+        for (int iStep = 1; iStep <= 3; ++iStep) {
+            QCOMPARE(call(VC_FrameForward, pVideo, QJsonObject()).value("errorCode").toInt(), 0);
+            QTRY_COMPARE(positionOf(pVideo), iPaused + 40 * iStep);
+        }
+
+        // Twice as fast: the position moves about twice as fast as the clock.
+        QCOMPARE(call(VC_Fast, pVideo, QJsonObject()).value("rate").toDouble(), 2.0);
+        QCOMPARE(call(VC_Resume, pVideo, QJsonObject()).value("errorCode").toInt(), 0);
+        QTRY_VERIFY(positionOf(pVideo) > iPaused + 200);
+        const qint64 iFrom = positionOf(pVideo);
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_VERIFY_WITH_TIMEOUT(positionOf(pVideo) >= iFrom + 1600, 5000);
+        const double dSpeed = static_cast<double>(positionOf(pVideo) - iFrom) / clock.elapsed();
+        QVERIFY2(dSpeed > 1.5 && dSpeed < 2.6, qPrintable(QString::number(dSpeed)));
+
+        // Backwards, where the file allows it.
+        const qint64 iForward = positionOf(pVideo);
+        QCOMPARE(call(VC_ReversePlay, pVideo, QJsonObject()).value("rate").toDouble(), -2.0);
+        QTRY_VERIFY_WITH_TIMEOUT(positionOf(pVideo) < iForward - 200, 5000);
+    }
+
     void aDroppedCameraReconnects() {
         CameraSimProcess camera(CAMERA_SIM_BIN, 28002);
         QVERIFY(camera.start({"--size", "320x240", "--gop", "5", "--stop-after", "3", "--restart-after", "1"}));
@@ -395,6 +552,90 @@ private slots:
                                      [](const Event& event) { return event.data.value("event") == "firstFrame"; });
         QVERIFY(it->data.value("reconnected").toBool());
         QCOMPARE(streamEvents("lost"), 1);
+    }
+
+    void settingsSurviveARestartAndBadValuesChangeNothing() {
+        const QString strSnapshots = QDir::toNativeSeparators(m_folder.filePath("snapshots"));
+        QCOMPARE(call(VC_SetLocalConfig, QJsonObject{{"snapshotPath", strSnapshots}, {"recordFormat", "MKV"}}),
+                 QJsonObject());
+        QFile file(call(VC_GetLocalConfig, QJsonObject()).value("configFile").toString());
+        QVERIFY(file.fileName().startsWith(m_folder.path()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray baStored = file.readAll();
+        file.close();
+
+        VC_Test_Reset();  // as after a restart
+        const QJsonObject config = call(VC_GetLocalConfig, QJsonObject());
+        QCOMPARE(config.value("snapshotPath").toString(), strSnapshots);
+        QCOMPARE(config.value("recordFormat").toString(), QStringLiteral("mkv"));
+        QCOMPARE(config.value("snapshotFormat").toString(), QStringLiteral("png"));  // the default
+
+        const std::pair<QJsonObject, int> kRefused[] = {
+            {QJsonObject{{"snapshotFormat", "jpg"}, {"recordFormat", "avi"}}, 3001},
+            {QJsonObject{{"recordPath", "relative/folder"}}, 3001},
+            {QJsonObject{{"recordPath", "/proc/localservice-test"}}, 3011}};
+        for (const auto& [request, iErrorCode] : kRefused) {
+            QCOMPARE(call(VC_SetLocalConfig, request).value("errorCode").toInt(), iErrorCode);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), baStored);
+            file.close();
+        }
+    }
+
+    void protectedStringsComeBackAndChangedOnesAreRefused() {
+        const auto page = [](QJsonObject request, const char* szUuid = "page-1") {
+            request.insert("uuid", szUuid);
+            return request;
+        };
+        QCOMPARE(call(VC_GetEncryptString, page({{"text", "x"}})).value("errorCode"), 3018);  // no key yet
+        QCOMPARE(call(VC_SetSecretKey, page({{"key", "a long and random key"}})), QJsonObject());
+        call(VC_SetOriginalString, page({{"text", "pässword 1"}}));
+        const QString strCipher = call(VC_GetEncryptString, page({})).value("cipherText").toString();
+        QVERIFY(strCipher != call(VC_GetEncryptString, page({})).value("cipherText").toString());  // fresh nonce
+        QCOMPARE(call(VC_GetDecryptString, page({{"cipherText", strCipher}})).value("text"), "pässword 1");
+
+        QByteArray baChanged = QByteArray::fromBase64(strCipher.toLatin1());
+        baChanged[20] = static_cast<char>(baChanged[20] ^ 1);
+        QCOMPARE(call(VC_GetDecryptString, page({{"cipherText", QString(baChanged.toBase64())}})).value("errorCode"), 3019);
+        // Another page's key does not open it.
+        call(VC_SetSecretKey, page({{"key", "another key"}}, "page-2"));
+        QCOMPARE(call(VC_GetDecryptString, page({{"cipherText", strCipher}}, "page-2")).value("errorCode"), 3019);
+    }
+
+    void downloadsResumeAfterAStopAndReportErrors() {
+        HttpServer http;
+        for (int i = 0; i < 400000; ++i) http.baPayload += static_cast<char>(i * 7 % 251);
+        http.iHoldAt = 150000;
+        QVERIFY(http.listen());
+        const QString strUrl = QStringLiteral("http://127.0.0.1:28060/");
+        const QString strFolder = m_folder.filePath("downloads");
+
+        const QJsonObject started = call(VC_StartDownload, QJsonObject{{"url", strUrl + "video.mp4"}, {"path", strFolder + "/"}});
+        QCOMPARE(started.value("status"), "running");
+        const QJsonObject id{{"downloadId", started.value("downloadId")}};
+        QTRY_COMPARE(call(VC_GetDownloadProgress, id).value("bytes").toInt(), 150000);
+        QCOMPARE(call(VC_GetDownloadProgress, id).value("progress").toInt(), 37);
+        QCOMPARE(call(VC_StopDownload, id).value("status"), "stopped");
+        QCOMPARE(call(VC_StartDownload, id).value("status"), "running");
+        QTRY_COMPARE(call(VC_GetDownloadStatus, id).value("status"), "done");
+        QCOMPARE(http.ranges, QByteArrayList({"", "bytes=150000-"}));
+        QFile file(QDir(strFolder).filePath("video.mp4"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll() == http.baPayload);
+        QVERIFY(!QFile::exists(file.fileName() + ".part"));
+
+        const QJsonObject missing = call(VC_Download, QJsonObject{{"url", strUrl + "gone.mp4"}, {"path", strFolder}});
+        const QJsonObject missingId{{"downloadId", missing.value("downloadId")}};
+        QTRY_COMPARE(call(VC_GetDownloadStatus, missingId).value("status"), "failed");
+        const QJsonObject failure = call(VC_GetDownloadStatus, missingId).value("failure").toObject();
+        QCOMPARE(failure.value("httpStatus"), 404);
+        QCOMPARE(failure.value("errorCode"), 3021);
+    }
+
+    void unsupportedFunctionsSaySo() {
+        auto pWidget = makeWidget();
+        QCOMPARE(call(VC_FishEyePTZ, pWidget.get(), QJsonObject()).value("errorCode"), 3015);
+        QCOMPARE(call(VC_StartUpgrade, QJsonObject()).value("errorCode"), 3015);
     }
 
 private:
