@@ -1,7 +1,8 @@
-// The video module through the service binary (test-hooks build), as pages
+// The window and video commands through the service binary (test-hooks
+// build, Qt's offscreen platform: no browser window is ever found), as pages
 // reach it over WebSocket and HTTP: response envelopes, empty answers,
-// scripted library results, and library events reaching the page that owns
-// the window. Ports 27900-27909 belong to this test.
+// scripted library results, library events reaching the page that owns the
+// window, and windows going with their clients. Ports 27900-27909.
 #include "HttpTestClient.h"
 #include "PageSocket.h"
 #include "ServiceProcess.h"
@@ -31,6 +32,15 @@ QByteArray createWnd(const QString& strUuid) {
         .arg(strUuid)
         .toUtf8();
 }
+
+// The window module's answer.
+QByteArray windowResponse(const char* szUuid, const char* szSequence, int iCode = 0) {
+    return QStringLiteral(R"({"errorCode":%1,"errorModule":%2,"sequence":"%3","uuid":"%4"})")
+        .arg(iCode)
+        .arg(iCode ? 5 : 0)
+        .arg(QLatin1String(szSequence), QLatin1String(szUuid))
+        .toUtf8();
+}
 }  // namespace
 
 class TestVideoService : public QObject {
@@ -57,6 +67,10 @@ private:
     }
 
     QByteArray httpAnswer(const QByteArray& baBody) { return HttpTestClient::answer(m_port, HttpTestClient::post(baBody)); }
+    // "shown", "hidden" or "none": the window registered under strUuid.
+    QString windowState(const QString& strUuid) {
+        return m_pService->ask("window " + strUuid.toUtf8(), QStringLiteral("test hook: window %1 ").arg(strUuid));
+    }
     // Sends a request and returns the page's next text.
     QString wsAnswer(PageSocket& page, const QByteArray& baText) {
         const int iBefore = page.m_listReceived.size();
@@ -171,14 +185,6 @@ private slots:
         QCOMPARE(strAnswer, expected.isEmpty() ? QString() : indented(QString::fromUtf8(expected).arg(strUuid).toUtf8()));
     }
 
-    void unknownCommandsGetNoAnswer() {
-        const QString strUuid = m_pFirst->uuid();
-        for (const char* szCmd : {"video", "video.", "video.StartPlay", "video..startPlay"}) {
-            m_pFirst->send(QStringLiteral(R"({"cmd":"%1","uuid":"%2"})").arg(QLatin1String(szCmd), strUuid).toUtf8());
-        }
-        QCOMPARE(drain(*m_pFirst), QStringList());
-    }
-
     // Each event reaches only the page that owns the window the library
     // named: live over WebSocket, through the long poll over HTTP. (The
     // texts of every type are tst_videocomponent's.)
@@ -262,6 +268,78 @@ private slots:
         QCOMPARE(setCalled.size(), 90 + 1);  // 90 library functions, and none for the others
 
         QVERIFY(scriptAll([](const QByteArray&) { return QByteArray("{}"); }));
+    }
+
+    void everyWindowCommandAnswers_data() {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("expected");
+        // "W" has a window (created first, without a browser); "N" has none.
+        QTest::newRow("createWnd without browser")
+            << QByteArray(R"({"cmd":"window.createWnd","uuid":"W","sequence":"1","className":"Chrome",)"
+                          R"("rect":{"left":10,"top":20,"width":320,"height":240}})")
+            << windowResponse("W", "1", 5001);
+        const char* const aszCommands[] = {"showWnd", "hideWnd", "setWndGeometry", "setWndZOrder", "setWndCover",
+                                           "updateParentWnd", "cuttingPartWindow", "repairPartWindow",
+                                           "setWindowSelected"};
+        for (const char* szCommand : aszCommands) {
+            for (const char* szUuid : {"W", "N"}) {
+                QTest::addRow("%s %s", szCommand, szUuid)
+                    << QStringLiteral(R"({"cmd":"window.%1","uuid":"%2","sequence":"s","flag":1,"position":"left",)"
+                                      R"("size":30,"round":8,"rect":{"left":1,"top":2,"width":30,"height":40}})")
+                           .arg(QLatin1String(szCommand), QLatin1String(szUuid))
+                           .toUtf8()
+                    << windowResponse(szUuid, "s");
+            }
+        }
+        QTest::newRow("version") << QByteArray(R"({"cmd":"window.getLocalServiceVersion","uuid":"N","sequence":"7"})")
+                                 << QByteArray(R"({"errorCode":0,"errorModule":0,"localServiceVersion":"1.0.3","sequence":"7","uuid":"N"})");
+        QTest::newRow("number sequence") << QByteArray(R"({"cmd":"window.showWnd","uuid":"W","sequence":3})")
+                                         << windowResponse("W", "");
+        QTest::newRow("parentWnd 0") << QByteArray(R"({"cmd":"window.createWnd","uuid":"P0","parentWnd":"0"})")
+                                     << windowResponse("P0", "", 5001);
+        QTest::newRow("parentWnd not a number")
+            << QByteArray(R"({"cmd":"window.createWnd","uuid":"Pabc","sequence":"2","parentWnd":"abc","embed":false})")
+            << windowResponse("Pabc", "2", 5001);
+        QTest::newRow("destroyWnd none") << QByteArray(R"({"cmd":"window.destroyWnd","uuid":"N","sequence":"d"})")
+                                         << windowResponse("N", "d");
+        QTest::newRow("third field ignored") << QByteArray(R"({"cmd":"window.hideWnd.extra","uuid":"W","sequence":"x"})")
+                                             << windowResponse("W", "x");
+    }
+    void everyWindowCommandAnswers() {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(httpAnswer(request), expected);
+    }
+
+    void windowWithoutBrowserStaysRegisteredAndHidden() {
+        QCOMPARE(windowState("W"), QStringLiteral("hidden"));  // showWnd finds no foreground window either
+        QCOMPARE(windowState("P0"), QStringLiteral("hidden"));
+        QCOMPARE(windowState("N"), QStringLiteral("none"));
+        QCOMPARE(httpAnswer(R"({"cmd":"window.destroyWnd","uuid":"P0","sequence":"1"})"), windowResponse("P0", "1"));
+        QCOMPARE(windowState("P0"), QStringLiteral("none"));
+    }
+
+    void webSocketClosedTakesItsWindow() {
+        const QString strId = m_pSecond->uuid();
+        QCOMPARE(windowState(strId), QStringLiteral("hidden"));
+        m_pSecond.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(windowState(strId), QStringLiteral("none"), kWaitMs);
+        QCOMPARE(windowState(m_pFirst->uuid()), QStringLiteral("hidden"));
+    }
+
+    // Last: it shortens the poll and idle times for a while.
+    void httpClientGoneTakesItsWindow() {
+        QCOMPARE(httpAnswer(R"({"cmd":"window.createWnd","uuid":"D"})"), windowResponse("D", "", 5001));
+        QCOMPARE(httpAnswer(R"({"cmd":"system.disconnect","uuid":"D"})"), QByteArray("disconnect"));
+        QCOMPARE(windowState("D"), QStringLiteral("none"));
+
+        // A client that stops polling expires with its window.
+        QVERIFY(hook("poll 100\nidle 200", "test hook: idle 200"));
+        QCOMPARE(httpAnswer(R"({"cmd":"window.createWnd","uuid":"I"})"), windowResponse("I", "", 5001));
+        QCOMPARE(httpAnswer(R"({"cmd":"system.get","uuid":"I"})"), QByteArray("timeout"));
+        QTRY_COMPARE_WITH_TIMEOUT(windowState("I"), QStringLiteral("none"), kWaitMs);
+        QCOMPARE(windowState("Pabc"), QStringLiteral("hidden"));  // other clients keep theirs
+        QVERIFY(hook("poll 15000\nidle 60000", "test hook: idle 60000"));
     }
 };
 

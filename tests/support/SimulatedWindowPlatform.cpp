@@ -69,11 +69,6 @@ void SimulatedWindowPlatform::moveWindow(Hwnd hWnd, int x, int y) {
     if (Window* pWindow = find(hWnd)) pWindow->rect = WinRect{x, y, x + pWindow->rect.width(), y + pWindow->rect.height()};
 }
 
-void SimulatedWindowPlatform::resizeWindow(Hwnd hWnd, int iWidth, int iHeight) {
-    if (Window* pWindow = find(hWnd)) pWindow->rect = WinRect{pWindow->rect.left, pWindow->rect.top,
-                                                              pWindow->rect.left + iWidth, pWindow->rect.top + iHeight};
-}
-
 void SimulatedWindowPlatform::activate(Hwnd hWnd) {
     const Window* pWindow = find(hWnd);
     while (pWindow && pWindow->hParent) pWindow = find(pWindow->hParent);
@@ -100,11 +95,6 @@ std::optional<RectRegion> SimulatedWindowPlatform::windowRegion(Hwnd hWnd) const
 }
 
 // --- internals ----------------------------------------------------------------------
-
-SimulatedWindowPlatform::Window* SimulatedWindowPlatform::find(Hwnd hWnd) {
-    const auto it = m_mapWindows.find(hWnd);
-    return it == m_mapWindows.end() ? nullptr : &it->second;
-}
 
 const SimulatedWindowPlatform::Window* SimulatedWindowPlatform::find(Hwnd hWnd) const {
     const auto it = m_mapWindows.find(hWnd);
@@ -246,7 +236,10 @@ bool SimulatedWindowPlatform::setWindowPos(Hwnd hWnd, Hwnd hInsertAfter, int x, 
     if (uFlags & kSwpShowWindow) pWindow->bVisible = true;
     if (uFlags & kSwpHideWindow) pWindow->bVisible = false;
     if (!(uFlags & kSwpNoMove)) moveWindow(hWnd, x, y);
-    if (!(uFlags & kSwpNoSize)) resizeWindow(hWnd, std::max(0, cx), std::max(0, cy));
+    if (!(uFlags & kSwpNoSize)) {
+        pWindow->rect.right = pWindow->rect.left + std::max(0, cx);
+        pWindow->rect.bottom = pWindow->rect.top + std::max(0, cy);
+    }
     if ((uFlags & kSwpNoZOrder) || hInsertAfter == kHwndNoTopMost) return true;
     std::vector<Hwnd>& vecList = siblings(*pWindow);
     if (hInsertAfter == kHwndTop || hInsertAfter == kHwndTopMost || hInsertAfter == kHwndBottom) {

@@ -48,7 +48,6 @@ public:
     // exist; a window that leaves the tree in its sink survives.
     void destroyWindow(Hwnd hWnd);
     void moveWindow(Hwnd hWnd, int x, int y);
-    void resizeWindow(Hwnd hWnd, int iWidth, int iHeight);
     // Brings the window's top-level window to the front as the foreground.
     void activate(Hwnd hWnd);
     // The taskbar ("Shell_TrayWnd", 40 pixels along the bottom) and its
@@ -103,8 +102,8 @@ private:
         bool bAdopted = false;  // one of the service's own windows
     };
 
-    Window* find(Hwnd hWnd);
     const Window* find(Hwnd hWnd) const;
+    Window* find(Hwnd hWnd) { return const_cast<Window*>(static_cast<const SimulatedWindowPlatform*>(this)->find(hWnd)); }
     std::vector<Hwnd>& siblings(const Window& window);
     void unlink(const Window& window);
     WinPoint clientOrigin(const Window& window) const;

@@ -91,6 +91,22 @@ Window placedWindow(Display* pDisplay, int x, int y, int iWidth, int iHeight, un
     return window;
 }
 
+// The whole screen.
+QImage grabScreen(Display* pDisplay) {
+    const int iScreen = DefaultScreen(pDisplay);
+    const int iWidth = DisplayWidth(pDisplay, iScreen), iHeight = DisplayHeight(pDisplay, iScreen);
+    XImage* pImage = XGetImage(pDisplay, DefaultRootWindow(pDisplay), 0, 0, static_cast<unsigned>(iWidth),
+                               static_cast<unsigned>(iHeight), AllPlanes, ZPixmap);
+    if (!pImage) return QImage();
+    QImage image(iWidth, iHeight, QImage::Format_RGB32);
+    for (int y = 0; y < iHeight; ++y) {
+        auto* pLine = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < iWidth; ++x) pLine[x] = 0xff000000 | (XGetPixel(pImage, x, y) & 0xffffff);
+    }
+    XDestroyImage(pImage);
+    return image;
+}
+
 Window supportingWmCheck(Display* pDisplay, Window window) {
     const std::vector<unsigned long> vecItems = property(pDisplay, window, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW);
     return vecItems.size() == 1 ? vecItems[0] : 0;
@@ -374,22 +390,18 @@ unsigned long XDesktop::activeWindow() {
 }
 
 std::vector<int> XDesktop::colourBox(unsigned long ulColour) {
-    const int iScreen = DefaultScreen(m_pDisplay);
-    const int iWidth = DisplayWidth(m_pDisplay, iScreen), iHeight = DisplayHeight(m_pDisplay, iScreen);
-    XImage* pImage = XGetImage(m_pDisplay, root(), 0, 0, static_cast<unsigned>(iWidth), static_cast<unsigned>(iHeight),
-                               AllPlanes, ZPixmap);
-    if (!pImage) return {};
-    int iLeft = iWidth, iTop = iHeight, iRight = -1, iBottom = -1;
-    for (int y = 0; y < iHeight; ++y) {
-        for (int x = 0; x < iWidth; ++x) {
-            if ((XGetPixel(pImage, x, y) & 0xffffff) != ulColour) continue;
+    const QImage image = grabScreen(m_pDisplay);
+    int iLeft = image.width(), iTop = image.height(), iRight = -1, iBottom = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* pLine = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if ((pLine[x] & 0xffffff) != ulColour) continue;
             iLeft = std::min(iLeft, x);
             iTop = std::min(iTop, y);
             iRight = std::max(iRight, x + 1);
             iBottom = std::max(iBottom, y + 1);
         }
     }
-    XDestroyImage(pImage);
     if (iRight < 0) return {};
     return {iLeft, iTop, iRight, iBottom};
 }
@@ -408,18 +420,8 @@ int XDesktop::runTests(XDesktop** ppDesktop, const std::function<int()>& run) {
 }
 
 bool XDesktop::saveScreenshot(const std::string& strPath) {
-    const int iScreen = DefaultScreen(m_pDisplay);
-    const int iWidth = DisplayWidth(m_pDisplay, iScreen), iHeight = DisplayHeight(m_pDisplay, iScreen);
-    XImage* pImage = XGetImage(m_pDisplay, root(), 0, 0, static_cast<unsigned>(iWidth), static_cast<unsigned>(iHeight),
-                               AllPlanes, ZPixmap);
-    if (!pImage) return false;
-    QImage image(iWidth, iHeight, QImage::Format_RGB32);
-    for (int y = 0; y < iHeight; ++y) {
-        auto* pLine = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < iWidth; ++x) pLine[x] = 0xff000000 | (XGetPixel(pImage, x, y) & 0xffffff);
-    }
-    XDestroyImage(pImage);
-    return image.save(QString::fromStdString(strPath), "PNG");
+    const QImage image = grabScreen(m_pDisplay);
+    return !image.isNull() && image.save(QString::fromStdString(strPath), "PNG");
 }
 
 bool XDesktop::splitMonitors(int iSplitX) {

@@ -31,7 +31,8 @@ private slots:
         QTest::newRow("no cmd") << R"({"uuid":"u"})" << false;
         QTest::newRow("cmd not text") << R"({"cmd":5,"uuid":"u"})" << false;
         QTest::newRow("not json") << "window.getLocalServiceVersion" << false;
-        QTest::newRow("video without full stop") << R"({"cmd":"video","uuid":"u"})" << false;
+        for (const char* szCmd : {"video", "video.", "video.StartPlay", "video..startPlay"})
+            QTest::addRow("%s", szCmd) << QStringLiteral(R"({"cmd":"%1","uuid":"u"})").arg(QLatin1String(szCmd)) << false;
         QTest::newRow("audio") << R"({"cmd":"audio.noSuchCommand","uuid":"u"})" << false;
     }
     void routing() {
@@ -41,6 +42,7 @@ private slots:
         QSignalSpy spy(&dispatch, &MessageDispatch::messageResponse);
         dispatch.processMessage(request);
         QCOMPARE(spy.count(), answered ? 1 : 0);
+        QCOMPARE(dispatch.lastRequestAnswered(), answered);
         // The module's output leaves as it is, for the request's uuid.
         if (answered) QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("u"));
         if (answered) QVERIFY(spy.at(0).at(1).toString().startsWith(R"({"errorCode":0,"errorModule":0,"localServiceVersion")"));
