@@ -29,12 +29,7 @@ Hwnd SimulatedWindowPlatform::createWindow(const WindowParams& params) {
 
 Hwnd SimulatedWindowPlatform::createBrowser(const std::u16string& strTitle, const std::u16string& strClass,
                                             const WinRect& rect) {
-    WindowParams params;
-    params.strTitle = strTitle;
-    params.strClass = strClass;
-    params.rect = rect;
-    params.rcFrame = WinRect{8, 30, 8, 8};
-    return createWindow(params);
+    return createWindow({strTitle, strClass, 0, rect, WinRect{8, 30, 8, 8}});
 }
 
 void SimulatedWindowPlatform::destroyWindow(Hwnd hWnd) {
@@ -79,14 +74,9 @@ void SimulatedWindowPlatform::activate(Hwnd hWnd) {
 }
 
 void SimulatedWindowPlatform::addTaskbars() {
-    WindowParams tray;
-    tray.strClass = u"Shell_TrayWnd";
-    tray.rect = WinRect{0, kMonitor.bottom - 40, kMonitor.right, kMonitor.bottom};
-    tray.uThreadId = 3;
-    createWindow(tray);
-    tray.strClass = u"Button";
-    tray.rect.right = 40;
-    createWindow(tray);
+    const int iTop = kMonitor.bottom - 40;
+    createWindow({{}, u"Shell_TrayWnd", 0, WinRect{0, iTop, kMonitor.right, kMonitor.bottom}, {}, true, 3});
+    createWindow({{}, u"Button", 0, WinRect{0, iTop, 40, kMonitor.bottom}, {}, true, 3});
 }
 
 std::optional<RectRegion> SimulatedWindowPlatform::windowRegion(Hwnd hWnd) const {
@@ -127,12 +117,6 @@ bool SimulatedWindowPlatform::isInside(Hwnd hWnd, Hwnd hRoot) const {
     return false;
 }
 
-void SimulatedWindowPlatform::log(const std::string& strCall, std::initializer_list<std::uintptr_t> args) {
-    std::string strText = strCall + "(";
-    for (std::uintptr_t uArg : args) strText += (strText.back() == '(' ? "" : ",") + std::to_string(uArg);
-    m_vecCalls.push_back(strText + ")");
-}
-
 // --- WindowPlatform -----------------------------------------------------------------------
 
 bool SimulatedWindowPlatform::enumWindows(const EnumWindowsCallback& callback) {
@@ -161,7 +145,7 @@ Hwnd SimulatedWindowPlatform::findWindow(const std::u16string& strClassName, con
 }
 
 Hwnd SimulatedWindowPlatform::setParent(Hwnd hWnd, Hwnd hNewParent) {
-    log("SetParent", {hWnd, hNewParent});
+    ++m_nChangeCalls;
     Window* pWindow = find(hWnd);
     if (!pWindow || (hNewParent && (!exists(hNewParent) || isInside(hNewParent, hWnd)))) return 0;
     const Hwnd hOld = pWindow->hParent;
@@ -196,7 +180,7 @@ bool SimulatedWindowPlatform::isWindowVisible(Hwnd hWnd) {
 }
 
 bool SimulatedWindowPlatform::showWindow(Hwnd hWnd, int iCmdShow) {
-    log("ShowWindow", {hWnd, static_cast<std::uintptr_t>(iCmdShow)});
+    ++m_nChangeCalls;
     Window* pWindow = find(hWnd);
     if (!pWindow) return false;
     const bool bWasVisible = pWindow->bVisible;
@@ -230,7 +214,7 @@ bool SimulatedWindowPlatform::clientToScreen(Hwnd hWnd, WinPoint& point) {
 }
 
 bool SimulatedWindowPlatform::setWindowPos(Hwnd hWnd, Hwnd hInsertAfter, int x, int y, int cx, int cy, unsigned uFlags) {
-    log("SetWindowPos", {hWnd, hInsertAfter, uFlags});
+    ++m_nChangeCalls;
     Window* pWindow = find(hWnd);
     if (!pWindow) return false;
     if (uFlags & kSwpShowWindow) pWindow->bVisible = true;
@@ -263,7 +247,7 @@ bool SimulatedWindowPlatform::applyWindowShape(Hwnd hWnd, const RectRegion* pReg
 }
 
 bool SimulatedWindowPlatform::setForegroundWindow(Hwnd hWnd) {
-    log("SetForegroundWindow", {hWnd});
+    ++m_nChangeCalls;
     if (!exists(hWnd)) return false;
     activate(hWnd);
     return true;
@@ -274,8 +258,8 @@ std::uint32_t SimulatedWindowPlatform::getWindowThreadProcessId(Hwnd hWnd) {
     return pWindow ? pWindow->uThreadId : 0;
 }
 
-bool SimulatedWindowPlatform::attachThreadInput(std::uint32_t idAttach, std::uint32_t idAttachTo, bool bAttach) {
-    log("AttachThreadInput", {idAttach, idAttachTo, bAttach});
+bool SimulatedWindowPlatform::attachThreadInput(std::uint32_t idAttach, std::uint32_t idAttachTo, bool) {
+    ++m_nChangeCalls;
     return idAttach && idAttachTo && idAttach != idAttachTo;
 }
 
@@ -293,12 +277,7 @@ bool SimulatedWindowPlatform::getMonitorInfo(Hmonitor hMonitor, MonitorInfo& inf
 void SimulatedWindowPlatform::setMessageSink(Hwnd hWnd, MessageSink sink) {
     if (!exists(hWnd) && sink && hWnd) {
         // One of the service's own windows: it joins the desktop, hidden.
-        WindowParams params;
-        params.strClass = u"Qt5QWindowIcon";
-        params.bVisible = false;
-        params.uThreadId = kServiceThread;
-        params.hWnd = hWnd;
-        createWindow(params);
+        createWindow({{}, u"Qt5QWindowIcon", 0, {}, {}, false, kServiceThread, hWnd});
         find(hWnd)->bAdopted = true;
     }
     Window* pWindow = find(hWnd);

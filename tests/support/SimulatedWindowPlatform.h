@@ -58,10 +58,9 @@ public:
     std::vector<Hwnd> topLevelOrder() const { return m_vecTopLevel; }  // top to bottom
     bool exists(Hwnd hWnd) const { return m_mapWindows.count(hWnd) != 0; }
     std::optional<RectRegion> windowRegion(Hwnd hWnd) const;
-    // The calls that change parents, visibility, stacking, the foreground and
-    // thread input, in order, as text ("SetParent(5,2)", "AttachThreadInput(2,1,1)").
-    const std::vector<std::string>& calls() const { return m_vecCalls; }
-    void clearCalls() { m_vecCalls.clear(); }
+    // How many calls so far changed (or tried to) parents, visibility,
+    // stacking, the foreground or thread input.
+    int changeCalls() const { return m_nChangeCalls; }
 
     // --- WindowPlatform --------------------------------------------------------
     bool enumWindows(const EnumWindowsCallback& callback) override;
@@ -110,13 +109,12 @@ private:
     bool isInside(Hwnd hWnd, Hwnd hRoot) const;
     void notifyDestroy(Hwnd hWnd, Hwnd hRoot);
     void eraseTree(Hwnd hWnd);
-    void log(const std::string& strCall, std::initializer_list<std::uintptr_t> args);
 
     std::map<Hwnd, Window> m_mapWindows;
     std::vector<Hwnd> m_vecTopLevel;  // top to bottom
     Hwnd m_hNext = 0x100;
     Hwnd m_hForeground = 0;
-    std::vector<std::string> m_vecCalls;
+    int m_nChangeCalls = 0;
 };
 
 }  // namespace platform

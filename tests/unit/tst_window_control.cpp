@@ -59,13 +59,7 @@ class TestWindowControl : public QObject {
     Hwnd browser(const QString& strTitle = kUuid + QStringLiteral(" - Chromium"),
                  const std::u16string& strClass = u"Chrome_WidgetWin_1", bool bContent = false) {
         const Hwnd hBrowser = m_pDesktop->createBrowser(u16(strTitle), strClass, WinRect{100, 50, 900, 650});
-        if (bContent) {
-            SimulatedWindowPlatform::WindowParams content;
-            content.hParent = hBrowser;
-            content.strClass = u"Chrome_RenderWidgetHostHWND";
-            content.rect = WinRect{0, 60, 784, 562};
-            m_pDesktop->createWindow(content);
-        }
+        if (bContent) m_pDesktop->createWindow({{}, u"Chrome_RenderWidgetHostHWND", hBrowser, WinRect{0, 60, 784, 562}});
         return hBrowser;
     }
 
@@ -171,6 +165,25 @@ private slots:
         }
     }
 
+    // The fast tick follows the browser's moves only: a new size of its
+    // client area alone leaves the floating window untouched.
+    void fastTickIgnoresAResize() {
+        const Hwnd hBrowser = browser();
+        auto pWindow = window(QStringLiteral("Chrome"), false);
+        pWindow->setWndGeometry(10, 20, 320, 240, true);
+        pWindow->show();
+        pWindow->followBrowser();
+        m_pDesktop->setWindowPos(hBrowser, 0, 0, 0, 600, 400, kSwpNoMove | kSwpNoZOrder);
+        const int nCalls = m_pDesktop->changeCalls();
+        pWindow->followBrowser();
+        QCOMPARE(m_pDesktop->changeCalls(), nCalls);
+        QCOMPARE(pWindow->geometry(), QRect(118, 100, 320, 240));
+        m_pDesktop->moveWindow(hBrowser, 300, 200);
+        pWindow->followBrowser();
+        QVERIFY(m_pDesktop->changeCalls() > nCalls);
+        QCOMPARE(pWindow->geometry(), QRect(318, 250, 320, 240));
+    }
+
     void browserGoingAwayHidesTheWindowUntilReattached() {
         const Hwnd hBrowser = browser();
         auto pWindow = window(QStringLiteral("Chrome"), true);
@@ -248,9 +261,9 @@ private slots:
         std::vector<Hwnd> vecOrder = m_pDesktop->topLevelOrder();
         QCOMPARE(std::vector<Hwnd>(vecOrder.begin(), vecOrder.begin() + 3), (std::vector<Hwnd>{hOther, hWnd, hBrowser}));
         QCOMPARE(m_pDesktop->getForegroundWindow(), hOther);
-        m_pDesktop->clearCalls();
+        const int nCalls = m_pDesktop->changeCalls();
         pWindow->checkForeground();  // already in place
-        QVERIFY(m_pDesktop->calls().empty());
+        QCOMPARE(m_pDesktop->changeCalls(), nCalls);
     }
 
     void taskbarHiddenOnlyForChromeFillingTheMonitor_data() {
@@ -268,16 +281,9 @@ private slots:
         m_pDesktop->addTaskbars();
         const Hwnd hTray = m_pDesktop->findWindow(u"Shell_TrayWnd", nullptr);
         const Hwnd hButton = m_pDesktop->findWindow(u"Button", nullptr);
-        SimulatedWindowPlatform::WindowParams full;
-        full.strTitle = u16(kUuid);
-        full.strClass = u"Chrome_WidgetWin_1";
-        full.rect = WinRect{0, 0, iWidth, 1040};
-        const Hwnd hBrowser = m_pDesktop->createWindow(full);
-        SimulatedWindowPlatform::WindowParams content;
-        content.hParent = hBrowser;
-        content.strClass = u"Chrome_RenderWidgetHostHWND";
-        content.rect = WinRect{0, 0, iWidth, 1040};
-        m_pDesktop->createWindow(content);
+        const WinRect rcFull{0, 0, iWidth, 1040};
+        const Hwnd hBrowser = m_pDesktop->createWindow({u16(kUuid), u"Chrome_WidgetWin_1", 0, rcFull});
+        m_pDesktop->createWindow({{}, u"Chrome_RenderWidgetHostHWND", hBrowser, rcFull});
 
         auto pWindow = window(strClass, true);
         pWindow->setWndGeometry(0, 0, 640, 360, true);
