@@ -2,16 +2,8 @@
 // served by serve.mjs) in a windowed Chromium on a private Xvfb + openbox
 // desktop, the service (test-hooks build), camera-sim and device-sim. The
 // test drives the page through the browser's remote debugging protocol and
-// X input, and reads the screen: the camera's picture lies exactly over the
-// page's element; the plain-script page client reaches the service over the
-// image channel and a WebSocket; a floating window lies over another element
-// and both follow the browser's move, and the floating one goes with its
-// WebSocket; the picture follows scrolling (cut off under the browser's
-// toolbar); the drop-down menu shows through a hole in the video; a double
-// click reaches the page as the full-screen event; the talk button reaches
-// the device; the wall comes back after the service restarts; a closed
-// browser window leaves its window registered and hidden; closing the tab
-// takes the window away. Ports 28150-28199.
+// X input, and reads the screen. The steps run in order, each from where the
+// last left the page. Ports 28150-28199.
 #include "CameraSimProcess.h"
 #include "DevTools.h"
 #include "DeviceSimProcess.h"
@@ -28,6 +20,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -46,12 +39,8 @@ int distance(unsigned long ulA, unsigned long ulB) {
 }
 
 // {left, top, right, bottom}, right and bottom exclusive.
-std::vector<int> moved(std::vector<int> vecBox, int dy, int dx = 0) {
-    vecBox[0] += dx;
-    vecBox[1] += dy;
-    vecBox[2] += dx;
-    vecBox[3] += dy;
-    return vecBox;
+std::vector<int> moved(const std::vector<int>& vecBox, int dy, int dx = 0) {
+    return {vecBox[0] + dx, vecBox[1] + dy, vecBox[2] + dx, vecBox[3] + dy};
 }
 
 bool near(const std::vector<int>& vecBox, const std::vector<int>& vecExpected) {
@@ -126,8 +115,14 @@ class TestWebDemo : public QObject {
         return {dx + qRound(box.value("left").toDouble()), dy + qRound(box.value("top").toDouble()),
                 dx + qRound(box.value("right").toDouble()), dy + qRound(box.value("bottom").toDouble())};
     }
+    // Both say what they found instead when they fail.
+    static bool shown(const std::function<std::vector<int>()>& fnFind, const std::vector<int>& vecExpected) {
+        if (XDesktop::waitFor([&] { return near(fnFind(), vecExpected); }, kWaitMs)) return true;
+        qWarning("found %sinstead of %s", text(fnFind()).constData(), text(vecExpected).constData());
+        return false;
+    }
     bool showsBoxAt(unsigned long ulColour, const std::vector<int>& vecExpected) {
-        return XDesktop::waitFor([&] { return near(s_pDesktop->colourBox(ulColour), vecExpected); }, kWaitMs);
+        return shown([&] { return s_pDesktop->colourBox(ulColour); }, vecExpected);
     }
 
     // The page's event log has a line starting with strStart.
@@ -141,14 +136,17 @@ class TestWebDemo : public QObject {
     }
 
     bool showsPictureAt(const std::vector<int>& vecExpected) {
-        return XDesktop::waitFor([&] { return near(pictureBox(vecExpected), vecExpected); }, kWaitMs);
+        return shown([&] { return pictureBox(vecExpected); }, vecExpected);
     }
 
-    void doubleClickOnTheWall() {
-        QCOMPARE(s_pDesktop->run({"xdotool", "mousemove", std::to_string((m_vecWall[0] + m_vecWall[2]) / 2),
-                                  std::to_string((m_vecWall[1] + m_vecWall[3]) / 2), "click", "--repeat", "2", "--delay",
-                                  "80", "1"}),
-                 0);
+    bool doubleClickOnTheWall() {
+        return s_pDesktop->run({"xdotool", "mousemove", std::to_string((m_vecWall[0] + m_vecWall[2]) / 2),
+                                std::to_string((m_vecWall[1] + m_vecWall[3]) / 2), "click", "--repeat", "2", "--delay", "80", "1"}) == 0;
+    }
+    void screenshot(const char* szName) {
+        const QString strShot = QCoreApplication::applicationDirPath() + QStringLiteral("/tst_web_demo-%1.png").arg(szName);
+        QVERIFY(s_pDesktop->saveScreenshot(strShot.toStdString()));
+        qInfo("screenshot: %s", qPrintable(strShot));
     }
 
 private slots:
@@ -201,12 +199,10 @@ private slots:
     }
 
     void cameraPlaysOverTheElement() {
-        QVERIFY2(showsPictureAt(m_vecWall), text(pictureBox(m_vecWall)) + "instead of " + text(m_vecWall));
+        QVERIFY(showsPictureAt(m_vecWall));
         QVERIFY(s_pDesktop->colourBox(kWall).empty());
         QVERIFY(pageLogged("1 picture playing"));
-        const QString strShot = QCoreApplication::applicationDirPath() + QStringLiteral("/tst_web_demo-wall.png");
-        QVERIFY(s_pDesktop->saveScreenshot(strShot.toStdString()));
-        qInfo("screenshot: %s", qPrintable(strShot));
+        screenshot("wall");
     }
 
     // The page client's plain-script form, as a page without modules loads
@@ -258,7 +254,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(windowState(strUuid), QStringLiteral("shown"), kWaitMs);
         QVERIFY(m_pService->writeInput("paint " + strUuid.toUtf8() + " 20c0a0\n"));
         std::vector<int> vecStatus = screenBox("status");
-        QVERIFY2(showsBoxAt(kFloating, vecStatus), text(s_pDesktop->colourBox(kFloating)) + "instead of " + text(vecStatus));
+        QVERIFY(showsBoxAt(kFloating, vecStatus));
         QCOMPARE(s_pDesktop->activeWindow(), m_browser);
 
         int x = 0, y = 0, xMoved = 0, yMoved = 0, iWidth = 0, iHeight = 0;
@@ -268,8 +264,8 @@ private slots:
                                   kWaitMs));
         m_vecWall = moved(m_vecWall, yMoved - y, xMoved - x);
         vecStatus = moved(vecStatus, yMoved - y, xMoved - x);
-        QVERIFY2(showsPictureAt(m_vecWall), text(pictureBox(m_vecWall)) + "instead of " + text(m_vecWall));
-        QVERIFY2(showsBoxAt(kFloating, vecStatus), text(s_pDesktop->colourBox(kFloating)) + "instead of " + text(vecStatus));
+        QVERIFY(showsPictureAt(m_vecWall));
+        QVERIFY(showsBoxAt(kFloating, vecStatus));
 
         js("demo.floating.connection.close()");
         QTRY_COMPARE_WITH_TIMEOUT(windowState(strUuid), QStringLiteral("none"), kWaitMs);
@@ -280,7 +276,7 @@ private slots:
     // the browser's toolbar is cut off, the toolbar stays as it was.
     void scrollingMovesTheWindow() {
         js("window.scrollTo(0, 50)");
-        QVERIFY2(showsPictureAt(moved(m_vecWall, -50)), text(pictureBox(moved(m_vecWall, -50))));
+        QVERIFY(showsPictureAt(moved(m_vecWall, -50)));
 
         const int iViewportTop = m_vecWall[1] - m_iWallCssTop, iMiddle = (m_vecWall[0] + m_vecWall[2]) / 2;
         const unsigned long ulToolbar = s_pDesktop->pixel(iMiddle, iViewportTop - 4);
@@ -310,9 +306,7 @@ private slots:
                  QByteArray::number(qulonglong(s_pDesktop->pixel(x, y)), 16));
         // Only the menu's part is cut: the blue bar at the right still shows.
         QVERIFY(distance(s_pDesktop->pixel(m_vecWall[2] - 20, (2 * m_vecWall[1] + m_vecWall[3]) / 3), 0x0000ff) < 90);
-        const QString strShot = QCoreApplication::applicationDirPath() + QStringLiteral("/tst_web_demo-menu.png");
-        QVERIFY(s_pDesktop->saveScreenshot(strShot.toStdString()));
-        qInfo("screenshot: %s", qPrintable(strShot));
+        screenshot("menu");
 
         js("document.getElementById('layoutButton').click()");
         QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->colourBox(kMenu).empty(); }, kWaitMs));
@@ -322,7 +316,7 @@ private slots:
     // The service reports leaving full screen only; the page client makes a
     // double click on a playing picture the full-screen event.
     void doubleClickIsTheFullScreenEvent() {
-        doubleClickOnTheWall();
+        QVERIFY(doubleClickOnTheWall());
         QVERIFY(XDesktop::waitFor([&] { return pageLogged("full screen on (doubleClick)"); }, kWaitMs));
         int x = 0, y = 0, iWidth = 0, iHeight = 0;
         QVERIFY(s_pDesktop->geometry(s_pDesktop->root(), x, y, iWidth, iHeight));
@@ -332,7 +326,7 @@ private slots:
                    distance(s_pDesktop->pixel(iWidth * 13 / 14, iHeight / 2), 0x0000ff) < 60;
         }, kWaitMs));
 
-        doubleClickOnTheWall();
+        QVERIFY(doubleClickOnTheWall());
         QVERIFY(XDesktop::waitFor([&] { return pageLogged("full screen off"); }, kWaitMs));
         QVERIFY(showsPictureAt(m_vecWall));
     }

@@ -123,10 +123,9 @@ void XDesktop::stop() {
         XCloseDisplay(m_pDisplay);
         m_pDisplay = nullptr;
     }
-    for (int& iPid : m_vecChildren) endProcess(iPid);
+    // Newest first: the test's programs, the manager, the server.
+    for (auto it = m_vecChildren.rbegin(); it != m_vecChildren.rend(); ++it) endProcess(*it);
     m_vecChildren.clear();
-    endProcess(m_iWmPid);
-    endProcess(m_iXvfbPid);
     if (!m_strRuntimeDir.empty()) {
         run({"rm", "-rf", m_strRuntimeDir});
         m_strRuntimeDir.clear();
@@ -145,19 +144,8 @@ bool XDesktop::start(std::string& strError) {
         int fds[2];
         if (pipe(fds) != 0) break;
         const std::string strName = ":" + std::to_string(iDisplay);
-        const int iPid = fork();
-        if (iPid == 0) {
-            close(fds[0]);
-            const int iNull = open("/dev/null", O_RDWR);
-            dup2(iNull, 0);
-            dup2(iNull, 1);
-            dup2(iNull, 2);
-            const std::string strFd = std::to_string(fds[1]);
-            std::vector<std::string> vecArgs{"Xvfb", strName, "-nolisten", "tcp", "-screen", "0", "1280x800x24",
-                                             "+extension", "RANDR", "-displayfd", strFd};
-            execvp("Xvfb", argv(vecArgs).data());
-            _exit(127);
-        }
+        const int iPid = spawn({"Xvfb", strName, "-nolisten", "tcp", "-screen", "0", "1280x800x24", "+extension",
+                                "RANDR", "-displayfd", std::to_string(fds[1])});
         close(fds[1]);
         // Ready when it writes the display number; gone when the lock was taken.
         std::string strAnswer;
@@ -175,11 +163,10 @@ bool XDesktop::start(std::string& strError) {
         }
         close(fds[0]);
         if (strAnswer.find('\n') != std::string::npos && processAlive(iPid)) {
-            m_iXvfbPid = iPid;
             m_strDisplay = strName;
-        } else {
-            int iPidCopy = iPid;
-            endProcess(iPidCopy);
+        } else if (iPid > 0) {
+            endProcess(m_vecChildren.back());
+            m_vecChildren.pop_back();
         }
     }
     if (m_strDisplay.empty()) {
@@ -204,7 +191,7 @@ bool XDesktop::start(std::string& strError) {
     }
     XSetErrorHandler(ignoreErrors);
 
-    m_iWmPid = spawn({"openbox", "--sm-disable"});
+    spawn({"openbox", "--sm-disable"});
     // The manager is up when the root names a check window that names itself.
     const bool bWm = waitFor(
         [&] {
@@ -258,7 +245,7 @@ int XDesktop::spawn(const std::vector<std::string>& vecArgs, const std::string& 
         execvp(vecArgs[0].c_str(), argv(vecArgs).data());
         _exit(127);
     }
-    if (iPid > 0 && vecArgs[0] != "openbox") m_vecChildren.push_back(iPid);
+    if (iPid > 0) m_vecChildren.push_back(iPid);
     return iPid;
 }
 
@@ -372,14 +359,12 @@ bool XDesktop::geometry(unsigned long window, int& x, int& y, int& iWidth, int& 
     return true;
 }
 
-unsigned long XDesktop::findTitle(const std::string& strText, std::string* pTitle) {
+unsigned long XDesktop::findTitle(const std::string& strText) {
     const Atom utf8 = XInternAtom(m_pDisplay, "UTF8_STRING", False);
     for (unsigned long window : property(m_pDisplay, root(), "_NET_CLIENT_LIST_STACKING", XA_WINDOW)) {
         std::string strTitle;
         property(m_pDisplay, window, "_NET_WM_NAME", utf8, &strTitle);
-        if (strTitle.find(strText) == std::string::npos) continue;
-        if (pTitle) *pTitle = strTitle;
-        return window;
+        if (strTitle.find(strText) != std::string::npos) return window;
     }
     return 0;
 }

@@ -68,9 +68,8 @@ public:
     std::vector<std::string> netWmState(unsigned long window);
     // Screen position of a window's top-left corner, and its size.
     bool geometry(unsigned long window, int& x, int& y, int& iWidth, int& iHeight);
-    // The first client whose title (UTF-8) contains strText, or 0; its
-    // whole title in *pTitle.
-    unsigned long findTitle(const std::string& strText, std::string* pTitle = nullptr);
+    // The first client whose title (UTF-8) contains strText, or 0.
+    unsigned long findTitle(const std::string& strText);
     // The manager's active window (_NET_ACTIVE_WINDOW), or 0.
     unsigned long activeWindow();
     // Bounding box {left, top, right, bottom} of the screen pixels of one
@@ -82,9 +81,7 @@ public:
 private:
     void stop();
 
-    int m_iXvfbPid = 0;
-    int m_iWmPid = 0;
-    std::vector<int> m_vecChildren;
+    std::vector<int> m_vecChildren;  // oldest first: the server, the manager, ...
     std::string m_strDisplay;
     std::string m_strRuntimeDir;
     _XDisplay* m_pDisplay = nullptr;
