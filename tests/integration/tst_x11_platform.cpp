@@ -13,7 +13,6 @@
 #include <QWidget>
 #include <QtTest>
 
-
 using namespace platform;
 
 namespace {

@@ -68,9 +68,7 @@ QList<Event> drawEvents() {
     return events;
 }
 
-QJsonObject json(const char* szText) {
-    return QJsonDocument::fromJson(szText).object();
-}
+QJsonObject json(const char* szText) { return QJsonDocument::fromJson(szText).object(); }
 
 // Numbers rounded to six places, so that computed fractions compare.
 QJsonValue rounded(const QJsonValue& value) {
