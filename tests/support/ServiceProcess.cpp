@@ -24,9 +24,13 @@ ServiceProcess::ServiceProcess(const QJsonObject& config, const QString& strSour
 }
 
 ServiceProcess::~ServiceProcess() {
+    // Ended as a user's session ends it, so that a leak checker runs too.
     if (isRunning()) {
-        kill();
-        m_process.waitForFinished(5000);
+        terminate();
+        if (!m_process.waitForFinished(5000)) {
+            kill();
+            m_process.waitForFinished(5000);
+        }
     }
     // In a sanitizer build the service reports into the output captured
     // here, which no test reads for that: a report fails the test.
