@@ -120,6 +120,8 @@ private:
     // The first open connection routed under the key, or null.
     Worker* routed(const QString& strUuid);
     void endPoll(Client& client, const QByteArray& baAnswer);
+    // Kills a poll or idle timer and forgets its client; 0 is no timer.
+    void stopTimer(int iTimerId);
     void startIdleTimer(const QString& strUuid);
     void queueEvent(const QString& strUuid, const QString& strEvent);
     void clearEvents(const QString& strUuid);
