@@ -65,34 +65,36 @@ AudioMessageDispatch::~AudioMessageDispatch() {
     }
 }
 
-bool AudioMessageDispatch::answers(const QJsonObject& request) {
+AudioMessageDispatch::CommandFn AudioMessageDispatch::findCommand(const QJsonObject& request) {
+    static const struct {
+        const char* szName;
+        CommandFn fnRun;
+    } kCommands[] = {
+        {"startTalk", &AudioMessageDispatch::startREZivORUTalk},
+        {"stopTalk", &AudioMessageDispatch::stopREZivORUTalk},
+        {"getTalkStatus", &AudioMessageDispatch::getTalkStatus},
+        {"changeModel", &AudioMessageDispatch::changeDeviceTalkModel},
+    };
     const QString strCommand = request.value(QStringLiteral("cmd")).toString().section(QLatin1Char('.'), 1, 1);
-    return strCommand == QLatin1String("startTalk") || strCommand == QLatin1String("stopTalk") ||
-           strCommand == QLatin1String("getTalkStatus") || strCommand == QLatin1String("changeModel");
+    for (const auto& command : kCommands) {
+        if (strCommand == QLatin1String(command.szName)) return command.fnRun;
+    }
+    return nullptr;
+}
+
+bool AudioMessageDispatch::answers(const QJsonObject& request) {
+    return findCommand(request) != nullptr;
 }
 
 void AudioMessageDispatch::processMessage(QString message) {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
     if (error.error != QJsonParseError::NoError) return;
-
-    const QString strCommand =
-        document.object().value(QStringLiteral("cmd")).toString().section(QLatin1Char('.'), 1, 1);
-    QString strResponse;
-    if (strCommand == QLatin1String("startTalk"))
-        strResponse = startREZivORUTalk(message);
-    else if (strCommand == QLatin1String("stopTalk"))
-        strResponse = stopREZivORUTalk(message);
-    else if (strCommand == QLatin1String("getTalkStatus"))
-        strResponse = getTalkStatus(message);
-    else if (strCommand == QLatin1String("changeModel"))
-        strResponse = changeDeviceTalkModel(message);
-    else
-        return;
-
-    const QString strUUID =
-        QJsonDocument::fromJson(message.toUtf8()).object().value(QStringLiteral("uuid")).toString();
-    emit messageResponse(strUUID, strResponse);
+    const QJsonObject request = document.object();
+    const CommandFn fnCommand = findCommand(request);
+    if (!fnCommand) return;
+    const QString strResponse = (this->*fnCommand)(message);
+    emit messageResponse(request.value(QStringLiteral("uuid")).toString(), strResponse);
 }
 
 void AudioMessageDispatch::onMessageProcess(QString strResponse) {

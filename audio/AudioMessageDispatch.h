@@ -37,6 +37,11 @@ public slots:
     void onMessageProcess(QString strResponse);
 
 private:
+    // The four commands, each taking the whole request text.
+    using CommandFn = QString (AudioMessageDispatch::*)(const QString&);
+    // The command named by the request's "cmd", or null.
+    static CommandFn findCommand(const QJsonObject& request);
+
     QString startREZivORUTalk(const QString& strMessage);
     QString stopREZivORUTalk(const QString& strMessage);
     QString getTalkStatus(const QString& strMessage);

@@ -202,20 +202,20 @@ void WebServer::endPoll(Client& client, const QByteArray& baAnswer) {
     Worker* pPoll = client.pPoll;
     client.pPoll = nullptr;
     pPoll->setPollKey(QString());
-    if (pPoll->pollTimerId()) {
-        killTimer(pPoll->pollTimerId());
-        m_timerClients.remove(pPoll->pollTimerId());
-        pPoll->setPollTimerId(0);
-    }
+    stopTimer(pPoll->pollTimerId());
+    pPoll->setPollTimerId(0);
     pPoll->postAnswer(baAnswer);
+}
+
+void WebServer::stopTimer(int iTimerId) {
+    if (!iTimerId) return;
+    killTimer(iTimerId);
+    m_timerClients.remove(iTimerId);
 }
 
 void WebServer::startIdleTimer(const QString& strUuid) {
     Client& client = m_clients[strUuid];
-    if (client.iIdleTimer) {
-        killTimer(client.iIdleTimer);
-        m_timerClients.remove(client.iIdleTimer);
-    }
+    stopTimer(client.iIdleTimer);
     client.iIdleTimer = startTimer(m_iIdleTimeoutMs, Qt::CoarseTimer);
     m_timerClients.insert(client.iIdleTimer, clientKey(strUuid));
     m_mapGivenUp.remove(strUuid);
@@ -334,11 +334,8 @@ void WebServer::onHttpGet(QString szUUID, QByteArray strMessage) {
     Q_UNUSED(strMessage);  // the worker read its "uuid"
     const QString strClient = pWorker->requestUuid();
     Client& client = touch(strClient);
-    if (client.iIdleTimer) {
-        killTimer(client.iIdleTimer);
-        m_timerClients.remove(client.iIdleTimer);
-        client.iIdleTimer = 0;
-    }
+    stopTimer(client.iIdleTimer);
+    client.iIdleTimer = 0;
     const auto itMarker = m_mapGivenUp.find(strClient);
     const bool bGivenUp = itMarker != m_mapGivenUp.end() && *itMarker == kGivenUpMarker;
     if (itMarker != m_mapGivenUp.end()) m_mapGivenUp.erase(itMarker);
@@ -420,8 +417,7 @@ void WebServer::onConnectClose(int iType, QString strUUID) {
     if (!strPollKey.isNull() && it != m_clients.end() && it->pPoll == pWorker) {
         // An aborted poll: the client counts as idle from now on.
         it->pPoll = nullptr;
-        killTimer(pWorker->pollTimerId());
-        m_timerClients.remove(pWorker->pollTimerId());
+        stopTimer(pWorker->pollTimerId());
         startIdleTimer(strPollKey);
     }
     pWorker->deleteLater();

@@ -28,11 +28,11 @@ class Worker;
 // another thread. Answers of modules that work on threads of their own
 // arrive here as queued signals.
 //
-// Limits: at most maxConnections() connections at once (more are closed as
-// soon as they are accepted); per client uuid at most kMaxQueuedEvents
+// Limits: at most setMaxConnections() connections at once (more are closed
+// as soon as they are accepted); per client uuid at most kMaxQueuedEvents
 // events or kMaxQueuedEventBytes bytes wait for a poll (the oldest go
 // first); the events of a client nobody polls, connects or answers for are
-// dropped clientExpiryMs() after it was last seen.
+// dropped setClientExpiryMs() after it was last seen.
 class WebServer : public QTcpServer {
     Q_OBJECT
 public:
@@ -49,9 +49,7 @@ public:
 
     // Where to listen and whom to serve; set before listenInRange.
     void setAccessPolicy(const AccessPolicy& policy) { m_policy = policy; }
-    const AccessPolicy& accessPolicy() const { return m_policy; }
     void setMaxConnections(int iMax) { m_iMaxConnections = qMax(1, iMax); }
-    int maxConnections() const { return m_iMaxConnections; }
 
     // Listens at the first port of [iFirst, iEnd) on which nothing answers a
     // connect from 127.0.0.1 within 100 ms and which can be taken: on
@@ -66,9 +64,7 @@ public:
     void setPollTimeoutMs(int iMs) { m_iPollTimeoutMs = iMs; }
     void setIdleTimeoutMs(int iMs) { m_iIdleTimeoutMs = iMs; }
     void setClientExpiryMs(int iMs) { m_iClientExpiryMs = iMs; }
-    int clientExpiryMs() const { return m_iClientExpiryMs; }
 
-    int connectionCount() const { return m_connections.size(); }
     // Events kept for this client, oldest first.
     QStringList queuedEvents(const QString& strUuid) const;
     // True while a "system.get" of this client waits.
@@ -124,6 +120,8 @@ private:
     // The first open connection routed under the key, or null.
     Worker* routed(const QString& strUuid);
     void endPoll(Client& client, const QByteArray& baAnswer);
+    // Kills a poll or idle timer and forgets its client; 0 is no timer.
+    void stopTimer(int iTimerId);
     void startIdleTimer(const QString& strUuid);
     void queueEvent(const QString& strUuid, const QString& strEvent);
     void clearEvents(const QString& strUuid);

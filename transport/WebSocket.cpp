@@ -95,19 +95,7 @@ void WebSocket::sendMessage(const QByteArray& msg) {
         onDisconnected();
         return;
     }
-    if (m_type == TextMessage) {
-        m_pWebSocket->sendTextMessage(QString::fromUtf8(msg));
-    } else {
-        m_pWebSocket->sendBinaryMessage(msg);
-    }
+    m_pWebSocket->sendTextMessage(QString::fromUtf8(msg));
     // Send now rather than on the next turn of the event loop.
     m_pWebSocket->flush();
-}
-
-void WebSocket::close() {
-    if (m_pWebSocket) {
-        m_pWebSocket->close();
-    } else if (m_pSocket) {
-        m_pSocket->abort();
-    }
 }

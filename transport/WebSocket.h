@@ -16,8 +16,6 @@ class QWebSocketServer;
 class WebSocket : public QObject {
     Q_OBJECT
 public:
-    enum MessageType { TextMessage, BinaryMessage };
-
     // Largest message accepted from a page.
     static constexpr int kMaxMessageBytes = 2 * 1024 * 1024;
     // Time allowed for the handshake.
@@ -34,16 +32,14 @@ public:
     // longer read from it). Must run on the thread that owns the socket.
     void startServerHandshake(HttpServerRequest* pRequest);
 
-    void setMessagesType(MessageType type) { m_type = type; }
-
 signals:
     void newMessage(QByteArray msg);
     // The connection is gone (also when the handshake failed). Emitted once.
     void disconnected();
 
 public slots:
+    // Sends msg (UTF-8) as one text message.
     void sendMessage(const QByteArray& msg);
-    void close();
 
 private slots:
     void onPendingConnections();
@@ -56,7 +52,6 @@ private:
     QPointer<QTcpSocket> m_pSocket;
     QWebSocket* m_pWebSocket = nullptr;
     QTimer* m_pHandshakeTimer = nullptr;
-    MessageType m_type = TextMessage;
     bool m_bDisconnected = false;
 };
 

@@ -212,7 +212,6 @@ void Worker::onWebsocketConnect() {
     disconnect(m_pRequest, nullptr, this, nullptr);
 
     auto* pWebSocket = new WebSocket(this);
-    pWebSocket->setMessagesType(WebSocket::TextMessage);
     connect(pWebSocket, &WebSocket::newMessage, this, &Worker::onNewMessage);
     connect(this, &Worker::sendMessage, pWebSocket, &WebSocket::sendMessage);
     connect(pWebSocket, &WebSocket::disconnected, this, &Worker::onClose);

@@ -36,8 +36,6 @@ public:
     explicit Worker(QString uuid, const AccessPolicy* pPolicy = nullptr);
     ~Worker() override;
 
-    QString uuid() const { return m_strUuid; }
-
     // Id of the timer that bounds the current poll.
     int pollTimerId() const { return m_iPollTimerId; }
     void setPollTimerId(int iTimerId) { m_iPollTimerId = iTimerId; }
@@ -56,8 +54,6 @@ public:
 
     // 1 once an HTTP request was served, 0 for a WebSocket.
     int connectionType() const { return m_iType; }
-    // True while an HTTP request waits for its answer.
-    bool isWaiting() const { return !m_pResponse.isNull(); }
     bool isClosed() const { return m_bClosed; }
 
     // Sends the answer to the HTTP request this worker waits on; an answer

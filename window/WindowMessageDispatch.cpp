@@ -51,14 +51,12 @@ void WindowMessageDispatch::processMessage(QString message) {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
     if (error.error != QJsonParseError::NoError) return;
-    const QString strCommand =
-        document.object().value(QStringLiteral("cmd")).toString().section(QLatin1Char('.'), 1, 1);
+    const QJsonObject request = document.object();
+    const QString strCommand = request.value(QStringLiteral("cmd")).toString().section(QLatin1Char('.'), 1, 1);
     for (const WindowCommand& command : kCommands) {
         if (strCommand != QLatin1String(command.szName)) continue;
         const QString strResponse = (WindowControlManager::instance()->*command.fnRun)(message);
-        QString strUuid;
-        parseUuid(message, strUuid);
-        emit messageResponse(strUuid, strResponse);
+        emit messageResponse(request.value(QStringLiteral("uuid")).toString(), strResponse);
         return;
     }
 }
