@@ -11,8 +11,8 @@
 // relative to its parent's client area (the rectangle less the frame), and a
 // child moves with its parent. Stacking knows no topmost band: "topmost"
 // goes to the top, "not topmost" stays where it is.
-#ifndef TESTS_SIMULATEDWINDOWPLATFORM_H
-#define TESTS_SIMULATEDWINDOWPLATFORM_H
+#ifndef PLATFORM_SIMULATEDWINDOWPLATFORM_H
+#define PLATFORM_SIMULATEDWINDOWPLATFORM_H
 
 #include "RegionKeepingPlatform.h"
 
@@ -119,4 +119,4 @@ private:
 
 }  // namespace platform
 
-#endif  // TESTS_SIMULATEDWINDOWPLATFORM_H
+#endif  // PLATFORM_SIMULATEDWINDOWPLATFORM_H
