@@ -1,0 +1,71 @@
+// The main thread's event dispatcher on Linux. Qt's own dispatchers hand
+// every watched socket to poll(2) on each turn of the event loop, so with
+// thousands of idle WebSocket clients open every request pays for all of
+// them. This one keeps the socket notifiers in one epoll set and lets the
+// platform's dispatcher (the one Qt would have made: xcb's, the offscreen
+// platform's) do everything else, watching only the epoll descriptor.
+//
+// Install it with QCoreApplication::setEventDispatcher() before the
+// application object is made. The platform's dispatcher is made on first use,
+// once the platform integration exists; calls before that are held.
+//
+// Main thread only (as every dispatcher, apart from wakeUp() and interrupt(),
+// which may come from any thread once the application object exists).
+#ifndef APP_EPOLLEVENTDISPATCHER_H
+#define APP_EPOLLEVENTDISPATCHER_H
+
+#include <QAbstractEventDispatcher>
+#include <QHash>
+#include <QSocketNotifier>
+
+#include <atomic>
+
+class EpollEventDispatcher final : public QAbstractEventDispatcher {
+    Q_OBJECT
+
+public:
+    explicit EpollEventDispatcher(QObject* pParent = nullptr);
+    ~EpollEventDispatcher() override;
+
+    bool processEvents(QEventLoop::ProcessEventsFlags flags) override;
+    bool hasPendingEvents() override;
+
+    void registerSocketNotifier(QSocketNotifier* pNotifier) override;
+    void unregisterSocketNotifier(QSocketNotifier* pNotifier) override;
+
+    void registerTimer(int iTimerId, int iInterval, Qt::TimerType timerType, QObject* pObject) override;
+    bool unregisterTimer(int iTimerId) override;
+    bool unregisterTimers(QObject* pObject) override;
+    QList<TimerInfo> registeredTimers(QObject* pObject) const override;
+    int remainingTime(int iTimerId) override;
+
+    void wakeUp() override;
+    void interrupt() override;
+    void flush() override;
+    void startingUp() override;
+    void closingDown() override;
+
+private:
+    // The notifiers of one descriptor, one per kind.
+    struct Watch {
+        QSocketNotifier* pRead = nullptr;
+        QSocketNotifier* pWrite = nullptr;
+        QSocketNotifier* pException = nullptr;
+        quint32 epollEvents() const;  // what epoll is to watch for
+    };
+
+    using Slot = QSocketNotifier* Watch::*;
+    static Slot slotFor(QSocketNotifier::Type type);
+
+    QAbstractEventDispatcher* platformDispatcher();
+    void onEpollReady();
+    void activate(int iSocket, Slot slot);
+
+    int m_iEpoll = -1;
+    QHash<int, Watch> m_hashWatches;
+    QSocketNotifier* m_pEpollNotifier = nullptr;  // watched by the platform's dispatcher
+    // Written once, on the main thread; read by wakeUp() from any thread.
+    std::atomic<QAbstractEventDispatcher*> m_pPlatform{nullptr};
+};
+
+#endif  // APP_EPOLLEVENTDISPATCHER_H
