@@ -6,11 +6,13 @@
 // platform's) do everything else, watching only the epoll descriptor.
 //
 // Install it with QCoreApplication::setEventDispatcher() before the
-// application object is made. The platform's dispatcher is made on first use,
-// once the platform integration exists; calls before that are held.
+// application object (a QGuiApplication) is made. The platform's dispatcher
+// is made on first use, which comes after the application object has made
+// its platform integration; a wake-up before then has nobody to wake and is
+// dropped.
 //
-// Main thread only (as every dispatcher, apart from wakeUp() and interrupt(),
-// which may come from any thread once the application object exists).
+// Main thread only, as every dispatcher, apart from wakeUp() and interrupt(),
+// which may come from any thread.
 #ifndef APP_EPOLLEVENTDISPATCHER_H
 #define APP_EPOLLEVENTDISPATCHER_H
 
