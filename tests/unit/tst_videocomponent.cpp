@@ -1,4 +1,4 @@
-// The video component and its widget against the video library stand-in:
+// The video component and its widget against the video library:
 // the play group, event texts and their routing, the play-window and Escape
 // sequences, and the full-screen switch on a simulated desktop. (Response
 // envelopes and which library function each command calls are

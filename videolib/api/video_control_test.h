@@ -1,4 +1,4 @@
-// Test hooks of the video_control stand-in. Not part of the library's
+// Test hooks of the video library (video_control). Not part of the library's
 // interface: they live in the library video_control_testhooks, which only
 // tests and localservice-testhooks link (linking it turns them on).
 #ifndef VIDEO_CONTROL_TEST_H
