@@ -123,7 +123,16 @@ void Worker::onHttpRequest() {
 }
 
 void Worker::dispatchBody(const QByteArray& baBody) {
-    const QJsonObject request = QJsonDocument::fromJson(baBody).object();
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(baBody, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        // No module reads it (invalid UTF-8 included, which a text
+        // conversion would turn into another request): closed unanswered.
+        m_strRequestUuid.clear();
+        emit receiveHttpMessage(m_strUuid, QByteArray());
+        return;
+    }
+    const QJsonObject request = document.object();
     const QString strCmd = request.value(QStringLiteral("cmd")).toString();
     m_strRequestUuid = request.value(QStringLiteral("uuid")).toString();
     if (strCmd == QLatin1String("system.webconnect")) {

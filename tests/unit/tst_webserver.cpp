@@ -74,6 +74,9 @@ private slots:
         QTest::newRow("100-continue sent with its body") << HttpTestClient::post(body, "Expect: 100-continue\r\n")
                                                          << QByteArray("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\n");
         QTest::newRow("body not JSON") << HttpTestClient::post("not json at all") << QByteArray();
+        QTest::newRow("uuid not UTF-8")
+            << HttpTestClient::post("{\"cmd\":\"window.getLocalServiceVersion\",\"uuid\":\"\xff\xfe\",\"sequence\":\"1\"}")
+            << QByteArray();
         QTest::newRow("unknown command") << HttpTestClient::post(R"({"cmd":"window.noSuchCommand","uuid":"X"})") << QByteArray();
         QTest::newRow("bad header") << QByteArray("POST / HTTP/1.1\r\nBad Header: x\r\nContent-Length: 2\r\n\r\n{}") << QByteArray();
         QTest::newRow("not HTTP") << QByteArray("HELLO\r\n\r\n") << QByteArray();
