@@ -75,6 +75,7 @@ WebServer::~WebServer() {
     // Close every connection before the tables go.
     const QList<Worker*> workers = m_connections.values();
     m_connections.clear();
+    m_listHandshaking.clear();
     for (Worker* pWorker : workers) {
         pWorker->disconnect(this);
         delete pWorker;
@@ -132,7 +133,20 @@ void WebServer::onAcceptError(QAbstractSocket::SocketError error) {
 }
 
 void WebServer::incomingConnection(qintptr socketDescriptor) {
-    if (m_connections.size() >= m_iMaxConnections) {
+    const int iHandshakeShare = qMax(1, m_iMaxConnections / kHandshakeShareDivisor);
+    if (m_listHandshaking.size() >= iHandshakeShare) {
+        if (!m_bEvicting) {
+            qDebug() << "handshakes over their share of" << iHandshakeShare << "connections: the oldest are closed";
+            m_bEvicting = true;
+        }
+        // Ends it at once: it leaves the list and the count.
+        Worker* pOldest = m_listHandshaking.first();
+        pOldest->abortHandshake();
+        m_listHandshaking.removeOne(pOldest);
+    } else if (m_bEvicting && m_listHandshaking.size() < iHandshakeShare / 2) {
+        m_bEvicting = false;
+    }
+    if (m_iLiveConnections >= m_iMaxConnections) {
         if (!m_bRefusing) {
             qDebug() << "connections refused: limit of" << m_iMaxConnections << "open connections reached";
             m_bRefusing = true;
@@ -146,7 +160,7 @@ void WebServer::incomingConnection(qintptr socketDescriptor) {
         m_bRefusing = false;
     }
     const QString strId = QUuid::createUuid().toString();
-    auto* pWorker = new Worker(strId, &m_policy);
+    auto* pWorker = new Worker(strId, &m_policy, m_iHandshakeDeadlineMs);
     connect(pWorker, &Worker::receiveWebsocketMessage, this, &WebServer::onWebsocketMessage);
     connect(pWorker, &Worker::websocketConnect, this, &WebServer::replyWebConnect);
     connect(pWorker, &Worker::receiveHttpMessage, this, &WebServer::onHTTPMessage);
@@ -155,12 +169,26 @@ void WebServer::incomingConnection(qintptr socketDescriptor) {
     connect(pWorker, &Worker::httpConnect, this, &WebServer::onHttpConnect);
     connect(pWorker, &Worker::httpDisconnect, this, &WebServer::onHttpDisconnect);
     connect(pWorker, &Worker::httpGet, this, &WebServer::onHttpGet);
-    // Queued: a connection may break while an answer is being written.
+    connect(pWorker, &Worker::sigHandshakeDone, this, [this, pWorker] { onHandshakeDone(pWorker); });
+    // The counts at once; the tables queued: a connection may break while
+    // an answer is being written.
+    connect(pWorker, &Worker::connectionClose, this, [this, pWorker] { onConnectionEnded(pWorker); });
     connect(pWorker, &Worker::connectionClose, this, &WebServer::onConnectClose, Qt::QueuedConnection);
 
+    ++m_iLiveConnections;
+    m_listHandshaking.append(pWorker);
     m_connections.insert(strId, pWorker);
     route(strId, pWorker);
     emit pWorker->newConnection(socketDescriptor);
+}
+
+void WebServer::onConnectionEnded(Worker* pWorker) {
+    --m_iLiveConnections;
+    m_listHandshaking.removeOne(pWorker);
+}
+
+void WebServer::onHandshakeDone(Worker* pWorker) {
+    m_listHandshaking.removeOne(pWorker);
 }
 
 WebServer::Client& WebServer::touch(const QString& strUuid) {

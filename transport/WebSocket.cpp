@@ -21,7 +21,8 @@ void WebSocket::startServerHandshake(HttpServerRequest* pRequest) {
     m_pHandshakeTimer = new QTimer(this);
     m_pHandshakeTimer->setSingleShot(true);
     connect(m_pHandshakeTimer, &QTimer::timeout, this, &WebSocket::onHandshakeTimeout);
-    m_pHandshakeTimer->start(kHandshakeTimeoutMs);
+    // The rest of the handshake gets the time its headers had.
+    m_pHandshakeTimer->start(HttpServerRequest::kHandshakeDeadlineMs);
 
     // A server that never listens, only to run the handshake on a socket
     // that was accepted elsewhere. Pages come from device and portal origins:

@@ -19,8 +19,8 @@ const char* const kAllowedMethods = "GET, POST, OPTIONS";
 const char* const kPreflightMaxAgeSeconds = "600";
 }  // namespace
 
-Worker::Worker(QString uuid, const AccessPolicy* pPolicy)
-    : QObject(nullptr), m_strUuid(std::move(uuid)), m_pPolicy(pPolicy) {
+Worker::Worker(QString uuid, const AccessPolicy* pPolicy, int iHandshakeDeadlineMs)
+    : QObject(nullptr), m_strUuid(std::move(uuid)), m_pPolicy(pPolicy), m_iHandshakeDeadlineMs(iHandshakeDeadlineMs) {
     connect(this, &Worker::newConnection, this, &Worker::onNewConnection);
 }
 
@@ -45,7 +45,11 @@ void Worker::onNewConnection(qintptr socketDescriptor) {
     pSocket->setReadBufferSize(kReadBufferBytes);
     pSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_pSocket = pSocket;
-    m_pRequest = new HttpServerRequest(pSocket, this);
+    m_pRequest = new HttpServerRequest(pSocket, this, m_iHandshakeDeadlineMs);
+    connect(m_pRequest, &HttpServerRequest::handshakeDone, this, [this] {
+        m_bHandshaking = false;
+        emit sigHandshakeDone(m_strUuid);
+    });
     // The request is whole (body included) when ready is emitted.
     connect(m_pRequest, &HttpServerRequest::ready, this, &Worker::onHttpRequest);
     connect(m_pRequest, &HttpServerRequest::upgrade, this, &Worker::onWebsocketConnect);
@@ -227,6 +231,12 @@ void Worker::onWebsocketConnect() {
     connect(pWebSocket, &WebSocket::disconnected, pWebSocket, &QObject::deleteLater);
     pWebSocket->startServerHandshake(m_pRequest);
     m_pRequest->deleteLater();
+}
+
+void Worker::abortHandshake() {
+    if (!isHandshaking()) return;
+    if (m_pSocket) m_pSocket->abort();
+    onClose();
 }
 
 void Worker::onNewMessage(QByteArray msg) {

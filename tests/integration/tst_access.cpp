@@ -125,11 +125,12 @@ private slots:
         quint16 port = 0;
         auto pService = startService(28340, "cap", {{"MaxConnections", 2}}, &port);
         QVERIFY(pService);
-        std::vector<std::unique_ptr<QTcpSocket>> held;
+        // Open WebSockets (connections still in their handshake would give
+        // way to new ones).
+        std::vector<std::unique_ptr<HttpTestClient>> held;
         for (int i = 0; i < 2; ++i) {
-            held.push_back(std::make_unique<QTcpSocket>());
-            held.back()->connectToHost(QHostAddress::LocalHost, port);
-            QVERIFY(held.back()->waitForConnected(kWaitMs));
+            held.push_back(std::make_unique<HttpTestClient>(port, upgrade("Host: localhost\r\n")));
+            QTRY_VERIFY_WITH_TIMEOUT(held.back()->received().startsWith("HTTP/1.1 101"), kWaitMs);
         }
         HttpTestClient refused(port, request("Host: localhost\r\n"));
         QTRY_VERIFY_WITH_TIMEOUT(refused.isClosed(), kWaitMs);

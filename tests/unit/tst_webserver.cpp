@@ -3,6 +3,7 @@
 // WebSocket upgrade, long polls, queued events, idle clients, disconnects,
 // answers per uuid and shutdown. Module output is injected on the
 // dispatcher's signal. Ports 27300-27399.
+#include "HttpServerRequest.h"
 #include "HttpTestClient.h"
 #include "MessageDispatch.h"
 #include "PageSocket.h"
@@ -98,6 +99,69 @@ private slots:
         QVERIFY2(answer.isEmpty() ? client.received().isEmpty() : client.received().startsWith(answer), client.received().left(200));
         if (!answer.isEmpty()) QCOMPARE(sequenceOf(client.body()), QStringLiteral("1"));
         QCOMPARE(sequenceOf(answerOf(HttpTestClient::post(version("X", "2")))), QStringLiteral("2"));
+    }
+
+    // Connections that reach the server in one turn of its loop, in order:
+    // "dead" a request that is not HTTP (closed on arrival), "half" an
+    // upgrade whose headers never end, "req" a whole request. Each ends
+    // "answered" or "closed" (unanswered).
+    void admission_data() {
+        QTest::addColumn<int>("iCap");
+        QTest::addColumn<int>("iHandshakeMs");
+        QTest::addColumn<QString>("clients");
+        QTest::addColumn<QString>("outcomes");
+        QTest::newRow("a connection that ended leaves the count at once") << 1 << 30000 << "dead req" << "closed answered";
+        QTest::newRow("handshakes beyond their share close the oldest")
+            << 4 << 30000 << "half half half half req" << "closed closed closed closed answered";
+        QTest::newRow("handshake deadline") << 8 << 300 << "half req" << "closed answered";
+    }
+    void admission() {
+        QFETCH(int, iCap);
+        QFETCH(int, iHandshakeMs);
+        QFETCH(QString, clients);
+        QFETCH(QString, outcomes);
+        m_pServer->setMaxConnections(iCap);
+        m_pServer->setHandshakeDeadlineMs(iHandshakeMs);
+        const QHash<QString, QByteArray> kinds{
+            {"dead", "HELLO\r\n\r\n"},
+            {"half", "GET / HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"},
+            {"req", HttpTestClient::post(version("A", "1"))}};
+        // Blocking calls: the server's loop does not run until all are sent.
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        for (const QString& strKind : clients.split(' ')) {
+            sockets.push_back(std::make_unique<QTcpSocket>());
+            sockets.back()->connectToHost(QHostAddress::LocalHost, m_port);
+            QVERIFY(sockets.back()->waitForConnected(kWaitMs));
+            sockets.back()->write(kinds.value(strKind));
+            QVERIFY(sockets.back()->waitForBytesWritten(kWaitMs));
+        }
+        QStringList listOutcomes;
+        for (auto& pSocket : sockets) {
+            QByteArray baReceived;
+            const bool bEnded = QTest::qWaitFor([&] {
+                baReceived += pSocket->readAll();
+                return baReceived.contains("\r\n\r\n") || pSocket->state() == QAbstractSocket::UnconnectedState;
+            }, kWaitMs);
+            listOutcomes << (!bEnded ? "open" : baReceived.startsWith("HTTP/1.1 200") ? "answered" : "closed");
+        }
+        QCOMPARE(listOutcomes.join(' '), outcomes);
+    }
+
+    // Headers that arrive in small pieces are parsed piece by piece, each
+    // byte once, and come out whole.
+    void headersInPiecesAreParsedOnce() {
+        const QByteArray baRequest = "OPTIONS / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: " + QByteArray(40 * 1024, 'p') +
+                                     "\r\nAccess-Control-Request-Method: POST\r\nAccess-Control-Request-Headers: content-type, x-split\r\n\r\n";
+        const quint64 iBefore = HttpServerRequest::parsedBytes();
+        HttpTestClient client(m_port, QByteArray());
+        for (int iAt = 0; iAt < baRequest.size(); iAt += 1000) {
+            const quint64 iParsed = HttpServerRequest::parsedBytes();
+            client.send(baRequest.mid(iAt, 1000));
+            QVERIFY(QTest::qWaitFor([&] { return HttpServerRequest::parsedBytes() > iParsed; }, kWaitMs));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(client.received().contains("\r\n\r\n"), kWaitMs);
+        QVERIFY2(client.received().contains("Access-Control-Allow-Headers: content-type, x-split\r\n"), client.received().constData());
+        QCOMPARE(HttpServerRequest::parsedBytes() - iBefore, quint64(baRequest.size()));
     }
 
     void continueIsSentBeforeTheBody() {
