@@ -249,6 +249,16 @@ void WebServer::startIdleTimer(const QString& strUuid) {
     m_mapGivenUp.remove(strUuid);
 }
 
+void WebServer::idleAfterAnswer(const QString& strUuid) {
+    // A WebSocket's id: its window goes with its connection.
+    if (strUuid.isEmpty() || m_connections.contains(strUuid)) return;
+    Client& client = m_clients[strUuid];
+    if (!client.listRoute.isEmpty() || client.pPoll || client.iIdleTimer) return;
+    // Unlike a poll's time-out, an answer leaves a given-up marker in place.
+    client.iIdleTimer = startTimer(m_iIdleTimeoutMs, Qt::CoarseTimer);
+    m_timerClients.insert(client.iIdleTimer, strUuid);
+}
+
 void WebServer::queueEvent(const QString& strUuid, const QString& strEvent) {
     Client& client = m_clients[strUuid];
     // The clock of a client known by its events alone starts with the first.
@@ -387,6 +397,7 @@ void WebServer::onHttpGet(QString szUUID, QByteArray strMessage) {
         client.events.pop_front();
         client.iEventBytes -= strEvent.size();
         endPoll(client, strEvent.toUtf8());
+        idleAfterAnswer(strClient);
     }
     tidy(strClient);
 }
@@ -412,6 +423,10 @@ void WebServer::onHTTPMessage(QString szUUID, QByteArray strMessage) {
         }
     }
     route(strClient, pWorker);
+    // A request: the client is not idle.
+    Client& client = m_clients[strClient];
+    stopTimer(client.iIdleTimer);
+    client.iIdleTimer = 0;
     m_pDispatch->processMessage(QString::fromUtf8(strMessage));
     // A request that no module answers (not JSON, unknown module or command)
     // is closed rather than left waiting; it must not stay in line for an
@@ -419,6 +434,7 @@ void WebServer::onHTTPMessage(QString szUUID, QByteArray strMessage) {
     if (pWorker->routeKey() == strClient && !pWorker->isClosed() && !m_pDispatch->lastRequestAnswered()) {
         unroute(pWorker);
         pWorker->postDrop();
+        idleAfterAnswer(strClient);
     }
 }
 
@@ -430,6 +446,7 @@ void WebServer::onAnswersSettled(QString strUUID) {
         unroute(pWorker);
         pWorker->postDrop();
     }
+    idleAfterAnswer(strUUID);
 }
 
 void WebServer::onConnectClose(int iType, QString strUUID) {
@@ -439,7 +456,10 @@ void WebServer::onConnectClose(int iType, QString strUUID) {
         m_pDispatch->closeConnection(strUUID);
         clearEvents(strUUID);
     }
+    const QString strRouteKey = pWorker->routeKey();
     unroute(pWorker);
+    // A request given up by its client: the client waits for it no more.
+    if (iType == Worker::HttpConnection && !strRouteKey.isNull() && strRouteKey != strUUID) idleAfterAnswer(strRouteKey);
     const QString strPollKey = pWorker->pollKey();
     const auto it = m_clients.find(strPollKey);
     if (!strPollKey.isNull() && it != m_clients.end() && it->pPoll == pWorker) {
@@ -467,7 +487,10 @@ void WebServer::onMessageResponse(QString strUUID, QString message) {
             emit pWorker->sendMessage(baEvent);
         }
         queueEvent(strUUID, message);
-        completePoll(strUUID, false);
+        if (hasPendingPoll(strUUID)) {
+            completePoll(strUUID, false);
+            idleAfterAnswer(strUUID);
+        }
         return;
     }
     if (!pWorker) return;
@@ -478,6 +501,7 @@ void WebServer::onMessageResponse(QString strUUID, QString message) {
     } else {
         unroute(pWorker);
         pWorker->postAnswer(message.toUtf8());
+        idleAfterAnswer(strUUID);
     }
 }
 

@@ -1,6 +1,6 @@
 // Who the real binary serves and how much it takes: Host and Origin checks,
-// CORS preflights, the connection cap and the WebSocket frame limit. Ports
-// 28300-28349 belong to this test.
+// CORS preflights, the connection cap, the WebSocket frame limit and the end
+// of idle clients. Ports 28300-28349 belong to this test.
 #include "HttpTestClient.h"
 #include "ServiceProcess.h"
 
@@ -154,6 +154,23 @@ private slots:
         // A close frame with code 1009 (message too big).
         QCOMPARE(client.received().mid(iAt, 1), QByteArray::fromHex("88"));
         QCOMPARE(client.received().mid(iAt + 2, 2), QByteArray::fromHex("03f1"));
+    }
+
+    // An HTTP client that waits for nothing and makes no request for the
+    // idle time loses its window, as a client whose polls stopped does.
+    void idleHttpClientLosesItsWindow() {
+        ServiceProcess service(ServiceProcess::config(28310, QStringLiteral("tst_access-idle")),
+                               ServiceProcess::testHooksBinaryPath());
+        const quint16 port = service.startListening();
+        QVERIFY(port);
+        QVERIFY(service.writeInput("idle 300\n") && service.waitForLog("test hook: idle 300"));
+        const QByteArray baAnswer =
+            HttpTestClient::answer(port, HttpTestClient::post(R"({"cmd":"window.createWnd","uuid":"I"})"));
+        QVERIFY2(baAnswer.contains(R"("uuid":"I")"), baAnswer.constData());
+        QCOMPARE(service.ask("window I", "test hook: window I "), QStringLiteral("hidden"));
+        QVERIFY(QTest::qWaitFor([&] { return service.ask("window I", "test hook: window I ") == "none"; }, kWaitMs));
+        service.terminate();
+        QVERIFY(service.waitForFinished());
     }
 
     void cleanupTestCase() {

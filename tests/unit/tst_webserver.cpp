@@ -312,21 +312,23 @@ private slots:
         QVERIFY(m_pServer->queuedEvents("V").isEmpty());
     }
 
-    // A client whose poll timed out and that stays away longer than the idle
-    // time is given up: its next poll is answered "invalid", once. Steps:
-    // "U=timeout" a poll of U and its answer, "~300" a wait of 300 ms,
-    // "B:1" an event for B.
+    // A client whose poll timed out, or whose other requests were answered,
+    // and that stays away longer than the idle time is given up: its next
+    // poll is answered "invalid", once. Steps: "U=timeout" a poll of U and
+    // its answer, "U#1" a command of U answered with its sequence 1, "~300"
+    // a wait of 300 ms, "B:1" an event for B.
     void givenUpClients_data() {
         QTest::addColumn<int>("iPollMs");
         QTest::addColumn<int>("iIdleMs");
         QTest::addColumn<QString>("steps");
         QTest::newRow("invalid once") << 50 << 100 << "U=timeout ~400 U=invalid U=timeout";
+        QTest::newRow("a client that only sends commands") << 50 << 100 << "U#1 ~400 U=invalid U#2 U=timeout";
         QTest::newRow("polling again in time re-arms the idle timer")
             << 50 << 300 << "U=timeout U=timeout ~450 U=invalid U=timeout";
         // Every poll ages the markers; one that reached -1 is dropped per
         // poll: after five polls in all, C polls like a new client.
         QTest::newRow("another client's polls age the markers")
-            << 30 << 60 << "A=timeout C=timeout ~300 B:1 B=1 A=timeout B:2 B=2 B:3 B=3 B:4 B=4 C=timeout";
+            << 30 << 200 << "A=timeout C=timeout ~450 B:1 B=1 A=timeout B:2 B=2 B:3 B=3 B:4 B=4 C=timeout";
     }
     void givenUpClients() {
         QFETCH(int, iPollMs);
@@ -337,6 +339,8 @@ private slots:
         for (const QString& strStep : steps.split(' ')) {
             if (strStep.startsWith('~')) {
                 QTest::qWait(strStep.mid(1).toInt());
+            } else if (strStep.contains('#')) {
+                QCOMPARE(sequenceOf(answerOf(HttpTestClient::post(version(strStep.left(1), strStep.mid(2))))), strStep.mid(2));
             } else if (strStep.contains(':')) {
                 emitModuleOutput(strStep.left(1), eventText(strStep.left(1), strStep.mid(2).toInt()));
             } else {
