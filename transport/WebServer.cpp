@@ -134,7 +134,9 @@ void WebServer::onAcceptError(QAbstractSocket::SocketError error) {
 
 void WebServer::incomingConnection(qintptr socketDescriptor) {
     const int iHandshakeShare = qMax(1, m_iMaxConnections / kHandshakeShareDivisor);
-    if (m_listHandshaking.size() >= iHandshakeShare) {
+    const bool bCrowded = m_listHandshaking.size() >= iHandshakeShare || m_iLiveConnections >= m_iMaxConnections;
+    if (bCrowded && !m_listHandshaking.isEmpty() &&
+        m_listHandshaking.first()->ageMs() >= m_iHandshakeDeadlineMs / kHandshakeGraceDivisor) {
         if (!m_bEvicting) {
             qDebug() << "handshakes over their share of" << iHandshakeShare << "connections: the oldest are closed";
             m_bEvicting = true;

@@ -31,9 +31,11 @@ class Worker;
 //
 // Limits: at most setMaxConnections() connections at once, counted from
 // their accept to the moment they end (more are closed as soon as they are
-// accepted); of these, at most a quarter (kHandshakeShareDivisor) still in
-// their handshake: a new connection beyond that share closes the oldest
-// one still in its handshake. Per client uuid at most kMaxQueuedEvents
+// accepted). Connections still in their handshake may hold a quarter of the
+// cap (kHandshakeShareDivisor): a new connection beyond that share, or at
+// the cap, first closes the oldest one still in its handshake, provided it
+// has had a tenth of the handshake deadline (kHandshakeGraceDivisor, 500 ms)
+// to send its headers; younger ones (a burst of new clients) stay. Per client uuid at most kMaxQueuedEvents
 // events or kMaxQueuedEventBytes bytes wait for a poll (the oldest go
 // first); the events of a client nobody polls, connects or answers for are
 // dropped setClientExpiryMs() after it was last seen.
@@ -54,6 +56,7 @@ public:
     static constexpr qint64 kMaxQueuedEventBytes = 1024 * 1024;
     static constexpr int kSweepIntervalMs = 10000;
     static constexpr int kHandshakeShareDivisor = 4;
+    static constexpr int kHandshakeGraceDivisor = 10;
 
     explicit WebServer(QObject* parent = nullptr);
     ~WebServer() override;

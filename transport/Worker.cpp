@@ -22,6 +22,7 @@ const char* const kPreflightMaxAgeSeconds = "600";
 Worker::Worker(QString uuid, const AccessPolicy* pPolicy, int iHandshakeDeadlineMs)
     : QObject(nullptr), m_strUuid(std::move(uuid)), m_pPolicy(pPolicy), m_iHandshakeDeadlineMs(iHandshakeDeadlineMs) {
     connect(this, &Worker::newConnection, this, &Worker::onNewConnection);
+    m_age.start();
 }
 
 Worker::~Worker() = default;

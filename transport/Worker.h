@@ -19,6 +19,7 @@
 #include "HttpServerRequest.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -61,6 +62,8 @@ public:
     int connectionType() const { return m_iType; }
     bool isClosed() const { return m_bClosed; }
     bool isHandshaking() const { return m_bHandshaking && !m_bClosed; }
+    // Milliseconds since the worker took its connection.
+    qint64 ageMs() const { return m_age.elapsed(); }
     // Closes a connection that is still in its handshake (at once, without
     // an answer).
     void abortHandshake();
@@ -122,6 +125,7 @@ private:
     bool m_bImageAnswer = false;
     bool m_bClosed = false;
     bool m_bHandshaking = true;
+    QElapsedTimer m_age;
 };
 
 #endif  // TRANSPORT_WORKER_H
