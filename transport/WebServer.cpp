@@ -134,20 +134,23 @@ void WebServer::onAcceptError(QAbstractSocket::SocketError error) {
 
 void WebServer::incomingConnection(qintptr socketDescriptor) {
     const int iHandshakeShare = qMax(1, m_iMaxConnections / kHandshakeShareDivisor);
-    const bool bCrowded = m_listHandshaking.size() >= iHandshakeShare || m_iLiveConnections >= m_iMaxConnections;
-    if (bCrowded && !m_listHandshaking.isEmpty() &&
-        m_listHandshaking.first()->ageMs() >= m_iHandshakeDeadlineMs / kHandshakeGraceDivisor) {
-        if (!m_bEvicting) {
+    const int iGraceMs = m_iHandshakeDeadlineMs / kHandshakeGraceDivisor;
+    const auto crowded = [&] {
+        return m_listHandshaking.size() >= iHandshakeShare || m_iLiveConnections >= m_iMaxConnections;
+    };
+    // The oldest handshakes first, a few per connection: each either has
+    // its headers waiting (and leaves its handshake) or gives way.
+    for (int i = 0; i < kMaxHandshakesSettled && crowded() && !m_listHandshaking.isEmpty() &&
+                    m_listHandshaking.first()->ageMs() >= iGraceMs;
+         ++i) {
+        Worker* pOldest = m_listHandshaking.first();
+        if (pOldest->giveWayInHandshake() && !m_bEvicting) {
             qDebug() << "handshakes over their share of" << iHandshakeShare << "connections: the oldest are closed";
             m_bEvicting = true;
         }
-        // Ends it at once: it leaves the list and the count.
-        Worker* pOldest = m_listHandshaking.first();
-        pOldest->abortHandshake();
         m_listHandshaking.removeOne(pOldest);
-    } else if (m_bEvicting && m_listHandshaking.size() < iHandshakeShare / 2) {
-        m_bEvicting = false;
     }
+    if (m_bEvicting && m_listHandshaking.size() < iHandshakeShare / 2) m_bEvicting = false;
     if (m_iLiveConnections >= m_iMaxConnections) {
         if (!m_bRefusing) {
             qDebug() << "connections refused: limit of" << m_iMaxConnections << "open connections reached";

@@ -35,7 +35,8 @@ class Worker;
 // cap (kHandshakeShareDivisor): a new connection beyond that share, or at
 // the cap, first closes the oldest one still in its handshake, provided it
 // has had a tenth of the handshake deadline (kHandshakeGraceDivisor, 500 ms)
-// to send its headers; younger ones (a burst of new clients) stay. Per client uuid at most kMaxQueuedEvents
+// to send its headers and none wait in its socket; younger ones (a burst of
+// new clients) stay. Per client uuid at most kMaxQueuedEvents
 // events or kMaxQueuedEventBytes bytes wait for a poll (the oldest go
 // first); the events of a client nobody polls, connects or answers for are
 // dropped setClientExpiryMs() after it was last seen.
@@ -57,6 +58,7 @@ public:
     static constexpr int kSweepIntervalMs = 10000;
     static constexpr int kHandshakeShareDivisor = 4;
     static constexpr int kHandshakeGraceDivisor = 10;
+    static constexpr int kMaxHandshakesSettled = 8;  // looked at per new connection
 
     explicit WebServer(QObject* parent = nullptr);
     ~WebServer() override;

@@ -234,10 +234,12 @@ void Worker::onWebsocketConnect() {
     m_pRequest->deleteLater();
 }
 
-void Worker::abortHandshake() {
-    if (!isHandshaking()) return;
+bool Worker::giveWayInHandshake() {
+    if (isHandshaking() && m_pSocket) m_pSocket->waitForReadyRead(0);
+    if (!isHandshaking()) return false;
     if (m_pSocket) m_pSocket->abort();
     onClose();
+    return true;
 }
 
 void Worker::onNewMessage(QByteArray msg) {

@@ -64,9 +64,11 @@ public:
     bool isHandshaking() const { return m_bHandshaking && !m_bClosed; }
     // Milliseconds since the worker took its connection.
     qint64 ageMs() const { return m_age.elapsed(); }
-    // Closes a connection that is still in its handshake (at once, without
-    // an answer).
-    void abortHandshake();
+    // Makes room: reads what already waits in the socket (a client whose
+    // headers are there is not half-open) and closes the connection, at
+    // once and without an answer, if it is still in its handshake then.
+    // True when it closed it.
+    bool giveWayInHandshake();
 
     // Sends the answer to the HTTP request this worker waits on; an answer
     // with nothing waiting for it is dropped.

@@ -225,6 +225,10 @@ private slots:
     // Many pages at once, each over WebSocket with an id of its own and over
     // HTTP with the same uuid: each reads its own answer.
     void manyClientsEachGetTheirOwnAnswers() {
+        // The clients share the server's loop: all 200 may still be in
+        // their handshake after its grace (a slow build), beyond the share
+        // of the default cap.
+        m_pServer->setMaxConnections(1000);
         std::vector<std::unique_ptr<PageSocket>> pages;
         std::vector<std::unique_ptr<HttpTestClient>> https;
         for (int i = 0; i < 100; ++i) {
@@ -328,13 +332,13 @@ private slots:
         QTest::addColumn<int>("iIdleMs");
         QTest::addColumn<QString>("steps");
         QTest::newRow("invalid once") << 50 << 100 << "U=timeout ~400 U=invalid U=timeout";
-        QTest::newRow("a client that only sends commands") << 50 << 100 << "U#1 ~400 U=invalid U#2 U=timeout";
+        QTest::newRow("a client that only sends commands") << 50 << 100 << "U#1 ~400 U=invalid U=timeout";
         QTest::newRow("polling again in time re-arms the idle timer")
             << 50 << 300 << "U=timeout U=timeout ~450 U=invalid U=timeout";
         // Every poll ages the markers; one that reached -1 is dropped per
         // poll: after five polls in all, C polls like a new client.
         QTest::newRow("another client's polls age the markers")
-            << 30 << 200 << "A=timeout C=timeout ~450 B:1 B=1 A=timeout B:2 B=2 B:3 B=3 B:4 B=4 C=timeout";
+            << 30 << 1000 << "A=timeout C=timeout ~1500 B:1 B=1 A=timeout B:2 B=2 B:3 B=3 B:4 B=4 C=timeout";
     }
     void givenUpClients() {
         QFETCH(int, iPollMs);
