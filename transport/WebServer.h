@@ -47,8 +47,17 @@ public:
     explicit WebServer(QObject* parent = nullptr);
     ~WebServer() override;
 
-    // Where to listen and whom to serve; set before listenInRange.
-    void setAccessPolicy(const AccessPolicy& policy) { m_policy = policy; }
+    // A page connected now: its origin, "websocket" or "http", and how many
+    // connections it holds.
+    struct PageConnection {
+        QByteArray baOrigin;
+        QString strTransport;
+        int iConnections = 0;
+    };
+
+    // Where to listen and whom to serve; set before listenInRange. The
+    // policy's OriginTrust (if any) cuts off the pages it revokes.
+    void setAccessPolicy(const AccessPolicy& policy);
     void setMaxConnections(int iMax) { m_iMaxConnections = qMax(1, iMax); }
 
     // Listens at the first port of [iFirst, iEnd) on which nothing answers a
@@ -69,6 +78,8 @@ public:
     QStringList queuedEvents(const QString& strUuid) const;
     // True while a "system.get" of this client waits.
     bool hasPendingPoll(const QString& strUuid) const;
+    // The pages connected now, by origin and transport.
+    QList<PageConnection> pages() const;
 
     void replyWebConnect(QString uuid);
     void completePoll(QString uuid, bool armIdleTimer);
@@ -91,6 +102,8 @@ public slots:
     // No answer is on its way any more for this client: HTTP requests still
     // waiting for one are closed.
     void onAnswersSettled(QString strUUID);
+    // Closes every connection of the origin and the windows of its clients.
+    void closeOrigin(QByteArray baOrigin);
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
@@ -126,6 +139,8 @@ private:
     void queueEvent(const QString& strUuid, const QString& strEvent);
     void clearEvents(const QString& strUuid);
     void ageGivenUpMarkers();
+    // Notes the page origin that uses a client uuid.
+    void noteOrigin(const QString& strUuid, const Worker* pWorker);
 
     AccessPolicy m_policy;
     int m_iMaxConnections = kDefaultMaxConnections;
@@ -134,6 +149,9 @@ private:
     // Every open connection by its connection id.
     QHash<QString, Worker*> m_connections;
     QHash<QString, Client> m_clients;
+    // The page origin of each HTTP client uuid with an entry in m_clients
+    // (WebSocket clients: their worker's), for closing an origin's windows.
+    QHash<QString, QByteArray> m_mapClientOrigin;
     // Clients given up, with their marker (-5 up to -1), in key order.
     QMap<QString, int> m_mapGivenUp;
     // Poll and idle timers: the client each belongs to.
