@@ -29,6 +29,8 @@ void DialogTrustPrompt::ask(const QByteArray& baOrigin) {
         "downloads in your media folders.\n\nAllow only sites you know and use."));
     QPushButton* pAllow = pDialog->addButton(QStringLiteral("Allow"), QMessageBox::AcceptRole);
     QPushButton* pDeny = pDialog->addButton(QStringLiteral("Deny"), QMessageBox::RejectRole);
+    // Enter must not allow: Deny has the focus and is the default.
+    pAllow->setAutoDefault(false);
     pDialog->setDefaultButton(pDeny);
     pDialog->setEscapeButton(pDeny);
     pDialog->setCheckBox(new QCheckBox(QStringLiteral("Remember this decision"), pDialog));
@@ -43,6 +45,7 @@ void DialogTrustPrompt::ask(const QByteArray& baOrigin) {
     m_mapDialogs.insert(baOrigin, pDialog);
     pDialog->show();
     pDialog->raise();
+    pDeny->setFocus();
 }
 
 void DialogTrustPrompt::withdraw(const QByteArray& baOrigin) {
