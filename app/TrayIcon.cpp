@@ -17,7 +17,11 @@ TrayIcon::TrayIcon(WebServer* pServer, OriginTrust* pTrust, QObject* parent)
     m_pIcon->setIcon(QApplication::style()->standardIcon(QStyle::SP_ComputerIcon));
     m_pIcon->setToolTip(QStringLiteral("LocalService on port %1").arg(m_pServer->serverPort()));
     m_pIcon->setContextMenu(m_pMenu);
+    // (Some trays show the menu without aboutToShow: it is also kept current
+    // with the trusted origins. Queued: a change comes from the menu's own
+    // "Revoke", whose action the rebuild deletes.)
     connect(m_pMenu, &QMenu::aboutToShow, this, &TrayIcon::rebuild);
+    connect(m_pTrust, &OriginTrust::sigChanged, this, &TrayIcon::rebuild, Qt::QueuedConnection);
     rebuild();
     m_pIcon->show();
 }
@@ -55,6 +59,8 @@ void TrayIcon::rebuild() {
     }
 
     m_pMenu->addSection(QStringLiteral("Trusted sites"));
+    if (m_pTrust->adminTrusted().isEmpty() && m_pTrust->userTrusted().isEmpty())
+        m_pMenu->addAction(QStringLiteral("none"))->setEnabled(false);
     for (const QByteArray& baOrigin : m_pTrust->adminTrusted()) {
         m_pMenu->addAction(QStringLiteral("%1 (administrator)").arg(QString::fromUtf8(baOrigin)))->setEnabled(false);
     }

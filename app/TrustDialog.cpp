@@ -52,5 +52,6 @@ void DialogTrustPrompt::withdraw(const QByteArray& baOrigin) {
     const QPointer<QMessageBox> pDialog = m_mapDialogs.take(baOrigin);
     if (!pDialog) return;
     pDialog->disconnect(this);
-    pDialog->close();
+    // Now, not later: at exit no event loop runs again.
+    delete pDialog.data();
 }
