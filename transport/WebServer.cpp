@@ -506,9 +506,6 @@ void WebServer::sweep() {
         }
     }
     if (iDropped) qDebug() << iDropped << "events of departed clients dropped";
-    for (auto it = m_mapClientOrigin.begin(); it != m_mapClientOrigin.end();) {
-        it = m_clients.contains(it.key()) ? std::next(it) : m_mapClientOrigin.erase(it);
-    }
 #ifdef __GLIBC__
     // Give memory freed after a burst back to the system.
     malloc_trim(0);
@@ -516,7 +513,14 @@ void WebServer::sweep() {
 }
 
 void WebServer::noteOrigin(const QString& strUuid, const Worker* pWorker) {
-    if (!pWorker->origin().isEmpty()) m_mapClientOrigin.insert(strUuid, pWorker->origin());
+    if (pWorker->origin().isEmpty()) return;
+    if (m_mapClientOrigin.size() >= kMaxClientOrigins) {
+        // Clients the server keeps nothing for any more are forgotten first.
+        for (auto it = m_mapClientOrigin.begin(); it != m_mapClientOrigin.end();) {
+            it = m_clients.contains(it.key()) ? std::next(it) : m_mapClientOrigin.erase(it);
+        }
+    }
+    if (m_mapClientOrigin.size() < kMaxClientOrigins) m_mapClientOrigin.insert(strUuid, pWorker->origin());
 }
 
 QList<WebServer::PageConnection> WebServer::pages() const {

@@ -32,7 +32,8 @@ class Worker;
 // as soon as they are accepted); per client uuid at most kMaxQueuedEvents
 // events or kMaxQueuedEventBytes bytes wait for a poll (the oldest go
 // first); the events of a client nobody polls, connects or answers for are
-// dropped setClientExpiryMs() after it was last seen.
+// dropped setClientExpiryMs() after it was last seen; the page origins of at
+// most kMaxClientOrigins HTTP client uuids are kept for closeOrigin().
 class WebServer : public QTcpServer {
     Q_OBJECT
 public:
@@ -43,6 +44,7 @@ public:
     static constexpr int kMaxQueuedEvents = 1000;
     static constexpr qint64 kMaxQueuedEventBytes = 1024 * 1024;
     static constexpr int kSweepIntervalMs = 10000;
+    static constexpr int kMaxClientOrigins = 4096;
 
     explicit WebServer(QObject* parent = nullptr);
     ~WebServer() override;
@@ -149,8 +151,9 @@ private:
     // Every open connection by its connection id.
     QHash<QString, Worker*> m_connections;
     QHash<QString, Client> m_clients;
-    // The page origin of each HTTP client uuid with an entry in m_clients
-    // (WebSocket clients: their worker's), for closing an origin's windows.
+    // The page origin of each HTTP client uuid (WebSocket clients: their
+    // worker's), for closing an origin's windows; until the client
+    // disconnects or is given up, at most kMaxClientOrigins.
     QHash<QString, QByteArray> m_mapClientOrigin;
     // Clients given up, with their marker (-5 up to -1), in key order.
     QMap<QString, int> m_mapGivenUp;
