@@ -37,12 +37,11 @@ std::optional<int> ServiceStartup::start() {
     policy.bListenAny = m_config.bListenAny;
     for (const QString& strOrigin : m_config.allowedOrigins) policy.allowedOrigins.append(strOrigin.toUtf8());
     OriginTrust::Policy trustPolicy = OriginTrust::Policy::Ask;
-    if (!OriginTrust::parsePolicy(m_config.strTrustPolicy, &trustPolicy))
+    if (!OriginTrust::parsePolicy(m_config.strTrustPolicy, &trustPolicy)) {
         qDebug().noquote() << "unknown TrustPolicy" << m_config.strTrustPolicy << ": the user is asked";
+        m_config.strTrustPolicy = QStringLiteral("ask");
+    }
     m_pTrust = std::make_unique<OriginTrust>(trustPolicy, policy.allowedOrigins);
-    qDebug().noquote() << "origin trust policy:" << (trustPolicy == OriginTrust::Policy::Ask    ? "ask"
-                                                     : trustPolicy == OriginTrust::Policy::List ? "list"
-                                                                                                 : "any");
     m_pTrust->setStoreFile(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
                            QLatin1String("/trusted-origins.json"));
     if (DialogTrustPrompt::canAsk()) {
@@ -56,6 +55,7 @@ std::optional<int> ServiceStartup::start() {
     correctPortRange(m_config);
     m_pServer->listenInRange(m_config.iPortStart, m_config.iPortEnd);
     if (m_pServer->isListening()) qDebug() << "listening on port" << m_pServer->serverPort();
+    qDebug().noquote() << "origin trust policy:" << m_config.strTrustPolicy;
     if (m_pServer->isListening() && TrayIcon::available())
         m_pTray = std::make_unique<TrayIcon>(m_pServer.get(), m_pTrust.get());
     return std::nullopt;
