@@ -41,6 +41,8 @@ ServiceConfig readServiceConfig(const QString& strFilePath) {
             if (origin.isString()) config.allowedOrigins.append(origin.toString());
         }
     }
+    const QJsonValue trust = object.value(QLatin1String("TrustPolicy"));
+    if (trust.isString()) config.strTrustPolicy = trust.toString();
     int iMaxConnections = config.iMaxConnections;
     readNumber(object, "MaxConnections", iMaxConnections);
     if (iMaxConnections >= 1) config.iMaxConnections = iMaxConnections;

@@ -13,8 +13,12 @@ struct ServiceConfig {
     // "ListenAddress": "any" listens on every address; anything else (and the
     // default) on the loopback addresses only.
     bool bListenAny = false;
-    // "AllowedOrigins": the page origins served; empty (the default): all.
+    // "AllowedOrigins": page origins the administrator trusts.
     QStringList allowedOrigins;
+    // "TrustPolicy": "ask" (the default: the user decides about origins not
+    // listed), "list" (listed origins only) or "any" (every origin, the
+    // list still bounding the "Origin" header). Unknown values keep "ask".
+    QString strTrustPolicy = QStringLiteral("ask");
     // "MaxConnections": open connections at most (at least 1).
     int iMaxConnections = 512;
 };

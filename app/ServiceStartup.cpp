@@ -4,12 +4,16 @@
 #include "Elevation.h"
 #include "ProcessLimits.h"
 #include "ProcessPlatform.h"
+#include "OriginTrust.h"
 #include "SingleInstance.h"
+#include "TrayIcon.h"
+#include "TrustDialog.h"
 #include "WebServer.h"
 #include "video_control.h"
 
 #include <QApplication>
 #include <QDebug>
+#include <QStandardPaths>
 
 #include <string>
 
@@ -33,6 +37,19 @@ std::optional<int> ServiceStartup::start() {
     AccessPolicy policy;
     policy.bListenAny = m_config.bListenAny;
     for (const QString& strOrigin : m_config.allowedOrigins) policy.allowedOrigins.append(strOrigin.toUtf8());
+    OriginTrust::Policy trustPolicy = OriginTrust::Policy::Ask;
+    if (!OriginTrust::parsePolicy(m_config.strTrustPolicy, &trustPolicy)) {
+        qDebug().noquote() << "unknown TrustPolicy" << m_config.strTrustPolicy << ": the user is asked";
+        m_config.strTrustPolicy = QStringLiteral("ask");
+    }
+    m_pTrust = std::make_unique<OriginTrust>(trustPolicy, policy.allowedOrigins);
+    m_pTrust->setStoreFile(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
+                           QLatin1String("/trusted-origins.json"));
+    if (DialogTrustPrompt::canAsk()) {
+        m_pPrompt = std::make_unique<DialogTrustPrompt>(m_pTrust.get());
+        m_pTrust->setPrompt(m_pPrompt.get());
+    }
+    policy.pTrust = m_pTrust.get();
     m_pServer->setAccessPolicy(policy);
     const long iDescriptors = descriptorLimit();
     const int iCap = connectionCap(m_config.iMaxConnections, iDescriptors);
@@ -47,12 +64,16 @@ std::optional<int> ServiceStartup::start() {
                               .arg(m_config.iMaxConnections)
                               .arg(iDescriptors)
                               .arg(descriptorReserve(iDescriptors));
+    qDebug().noquote() << "origin trust policy:" << m_config.strTrustPolicy;
+    if (m_pServer->isListening() && TrayIcon::available())
+        m_pTray = std::make_unique<TrayIcon>(m_pServer.get(), m_pTrust.get());
     return std::nullopt;
 }
 
 int ServiceStartup::run() {
     QGuiApplication::setQuitOnLastWindowClosed(false);
     const int iResult = QApplication::exec();
+    m_pTray.reset();
     m_pServer.reset();
     // Objects the server scheduled for deletion go now: no loop runs again.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -25,7 +25,8 @@ namespace {
 // The first space-separated word of baText and the rest after that space.
 std::pair<QByteArray, QByteArray> firstWord(const QByteArray& baText) {
     const int iSpace = baText.indexOf(' ');
-    return {baText.left(iSpace), iSpace < 0 ? QByteArray() : baText.mid(iSpace + 1)};
+    if (iSpace < 0) return {baText, QByteArray()};
+    return {baText.left(iSpace), baText.mid(iSpace + 1)};
 }
 
 // The video widget of the window registered under baUuid.
@@ -37,10 +38,18 @@ NEVER_USE_ME::MainWindow* videoWidget(const QByteArray& baUuid) {
 }
 }  // namespace
 
-TestHooks::TestHooks(WebServer* pServer, QObject* parent)
-    : QObject(parent), m_pServer(pServer), m_pNotifier(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this)) {
+TestHooks::TestHooks(WebServer* pServer, OriginTrust* pTrust, QObject* parent)
+    : QObject(parent), m_pServer(pServer), m_pTrust(pTrust), m_pNotifier(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this)) {
     connect(m_pNotifier, &QSocketNotifier::activated, this, &TestHooks::onReadable);
     qDebug() << "test hook: ready";
+}
+
+void TestHooks::ask(const QByteArray& baOrigin) {
+    qDebug().noquote() << "test hook: asked" << QString::fromUtf8(baOrigin);
+}
+
+void TestHooks::withdraw(const QByteArray& baOrigin) {
+    qDebug().noquote() << "test hook: withdrawn" << QString::fromUtf8(baOrigin);
 }
 
 void TestHooks::onReadable() {
@@ -60,9 +69,7 @@ void TestHooks::onReadable() {
 }
 
 void TestHooks::runLine(const QByteArray& baLine) {
-    const int iSpace = baLine.indexOf(' ');
-    const QByteArray baVerb = baLine.left(iSpace);
-    const QByteArray baArgument = iSpace < 0 ? QByteArray() : baLine.mid(iSpace + 1);
+    const auto [baVerb, baArgument] = firstWord(baLine);
     if (baVerb == "poll") {
         m_pServer->setPollTimeoutMs(baArgument.toInt());
         qDebug().noquote() << "test hook: poll" << baArgument.toInt();
@@ -113,6 +120,24 @@ void TestHooks::runLine(const QByteArray& baLine) {
             }
         }
         qDebug().noquote() << "test hook: paint" << baArgument << (pWindow ? "done" : "none");
+    } else if (baVerb == "prompt") {
+        m_pTrust->setPrompt(this, baArgument.toInt());
+        qDebug().noquote() << "test hook: prompt" << baArgument.toInt();
+    } else if (baVerb == "answer") {
+        const QList<QByteArray> listArgs = baArgument.split(' ');
+        m_pTrust->answer(listArgs.value(0), listArgs.value(1) == "allow", listArgs.value(2) == "remember");
+    } else if (baVerb == "pages") {
+        QStringList listPages;
+        for (const WebServer::PageConnection& page : m_pServer->pages()) {
+            listPages.append(QStringLiteral("%1 %2 %3").arg(QString::fromUtf8(page.baOrigin), page.strTransport).arg(page.iConnections));
+        }
+        qDebug().noquote() << "test hook: pages" << listPages.join(QStringLiteral("; "));
+    } else if (baVerb == "trusted") {
+        qDebug().noquote() << "test hook: trusted" << QString::fromUtf8(m_pTrust->userTrusted().join(' '));
+    } else if (baVerb == "waiting") {
+        qDebug().noquote() << "test hook: waiting" << m_pTrust->waitingRequests();
+    } else if (baVerb == "revoke") {
+        m_pTrust->revoke(baArgument);
     } else {
         qDebug().noquote() << "test hook: unknown" << baLine;
     }

@@ -7,7 +7,10 @@
 #include <QByteArray>
 #include <QObject>
 
+#include "OriginTrust.h"
+
 class QSocketNotifier;
+class OriginTrust;
 class WebServer;
 
 // Lines understood (each acknowledged on the log with "test hook: ..."):
@@ -29,10 +32,23 @@ class WebServer;
 //   paint <uuid> <rrggbb>
 //                 fills that window and its video widget with one colour
 //                 (screenshot tests find it by that colour)
-class TestHooks : public QObject {
+//   prompt <ms>   questions about origins go to this log ("test hook: asked
+//                 <origin>", "test hook: withdrawn <origin>") and requests
+//                 wait <ms> for their answer
+//   answer <origin> allow|deny [remember]
+//                 the user's answer about the origin
+//   pages         logs "test hook: pages <origin> <transport> <n>; ..."
+//   waiting       logs "test hook: waiting <n>": requests waiting for answers
+//   trusted       logs "test hook: trusted <origin> ..." (the user's)
+//   revoke <origin>
+//                 the user revokes the origin (as from the tray)
+class TestHooks : public QObject, public TrustPrompt {
     Q_OBJECT
 public:
-    TestHooks(WebServer* pServer, QObject* parent = nullptr);
+    TestHooks(WebServer* pServer, OriginTrust* pTrust, QObject* parent = nullptr);
+
+    void ask(const QByteArray& baOrigin) override;
+    void withdraw(const QByteArray& baOrigin) override;
 
 private slots:
     void onReadable();
@@ -41,6 +57,7 @@ private:
     void runLine(const QByteArray& baLine);
 
     WebServer* m_pServer;
+    OriginTrust* m_pTrust;
     QSocketNotifier* m_pNotifier;
     QByteArray m_baPending;
 };

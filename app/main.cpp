@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     quitEventLoopOnTerminationSignals();
     if (const std::optional<int> exitCode = startup.start()) return *exitCode;
 #ifdef LOCALSERVICE_TEST_HOOKS
-    TestHooks hooks(startup.server());
+    TestHooks hooks(startup.server(), startup.trust());
 #endif
     return startup.run();
 }

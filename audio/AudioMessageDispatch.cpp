@@ -44,6 +44,33 @@ QJsonObject responseEnvelope(const QString& strSequence, const QString& strUuid,
                        {QStringLiteral("errorCode"), iErrorCode}};
 }
 
+// A key a request must carry, and the JSON type of its value.
+struct RequiredKey {
+    const char* szName;
+    QJsonValue::Type type;
+};
+// Of "startTalk": the keys its response echoes, then those of the cloud
+// ("ZBCInfo") and of the talk.
+const RequiredKey kEnvelopeKeys[] = {{"sequence", QJsonValue::String},
+                                     {"talkId", QJsonValue::String},
+                                     {"uuid", QJsonValue::String},
+                                     {"ZBCInfo", QJsonValue::Object}};
+const RequiredKey kCloudKeys[] = {{"address", QJsonValue::String}, {"AK", QJsonValue::String}, {"SK", QJsonValue::String}};
+const RequiredKey kTalkKeys[] = {{"deviceSerial", QJsonValue::String},
+                                 {"alarmTime", QJsonValue::String},
+                                 {"Security", QJsonValue::Double},
+                                 {"Iv", QJsonValue::String}};
+
+// The name of the first key missing from the object or of another type, or
+// null when all are there.
+template <size_t N>
+const char* firstBadKey(const QJsonObject& object, const RequiredKey (&keys)[N]) {
+    for (const RequiredKey& key : keys) {
+        if (object.value(QLatin1String(key.szName)).type() != key.type) return key.szName;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 // Every line starts with the qualified method name and the source line.
@@ -117,9 +144,9 @@ QString AudioMessageDispatch::startREZivORUTalk(const QString& strMessage) {
     KOTS_PROGRESS("talking m_hTalk = [%d]!", m_hTalk.load());
 
     do {
-        if (!request.value(QStringLiteral("sequence")).isString() || !request.value(QStringLiteral("talkId")).isString() ||
-            !request.value(QStringLiteral("uuid")).isString() || !request.value(QStringLiteral("ZBCInfo")).isObject()) {
-            KOTS_ERROR("startREZivORUTalk error param [%s]!", strMessage.toUtf8().constData());
+        // The request holds protected keys: the log names the key, never a value.
+        if (const char* szKey = firstBadKey(request, kEnvelopeKeys)) {
+            KOTS_ERROR("startREZivORUTalk error param [%s]!", szKey);
             iErrorCode = kParameterError;
             break;
         }
@@ -135,11 +162,10 @@ QString AudioMessageDispatch::startREZivORUTalk(const QString& strMessage) {
         }
         m_iTalkStatus.store(-1);
 
-        if (!info.value(QStringLiteral("address")).isString() || !info.value(QStringLiteral("AK")).isString() ||
-            !info.value(QStringLiteral("SK")).isString() || !request.value(QStringLiteral("deviceSerial")).isString() ||
-            !request.value(QStringLiteral("alarmTime")).isString() || !request.value(QStringLiteral("Security")).isDouble() ||
-            !request.value(QStringLiteral("Iv")).isString()) {
-            KOTS_ERROR("startREZivORUTalk error param [%s]!", strMessage.toUtf8().constData());
+        const char* szKey = firstBadKey(info, kCloudKeys);
+        if (!szKey) szKey = firstBadKey(request, kTalkKeys);
+        if (szKey) {
+            KOTS_ERROR("startREZivORUTalk error param [%s]!", szKey);
             iErrorCode = kParameterError;
             break;
         }

@@ -1,8 +1,10 @@
 #include "AccessPolicy.h"
 
 #include "HttpServerRequest.h"
+#include "OriginTrust.h"
 
 #include <QHostAddress>
+#include <QUrl>
 
 bool AccessPolicy::isLoopbackHost(const QByteArray& baHost) {
     QByteArray baName = baHost.trimmed().toLower();
@@ -21,16 +23,49 @@ bool AccessPolicy::isLoopbackHost(const QByteArray& baHost) {
     return !address.isNull() && address.isLoopback();
 }
 
-QByteArray AccessPolicy::refusal(const HttpServerRequest& request) const {
+QByteArray AccessPolicy::hostRefusal(const HttpServerRequest& request) const {
     const QByteArray baHost = request.header("Host");
-    if (!bListenAny && !baHost.isEmpty() && !isLoopbackHost(baHost)) return "Host " + baHost.left(200);
-    const QByteArray baOrigin = request.header("Origin");
-    if (!allowedOrigins.isEmpty() && !baOrigin.isEmpty() && !allowedOrigins.contains(baOrigin))
-        return "Origin " + baOrigin.left(200);
+    if (!bListenAny && !baHost.isEmpty() && !isLoopbackHost(baHost)) return "Host " + baHost.left(kMaxOriginBytes);
     return QByteArray();
 }
 
+bool AccessPolicy::variesByOrigin() const {
+    return !allowedOrigins.isEmpty() || (pTrust && pTrust->policy() != OriginTrust::Policy::Any);
+}
+
 QByteArray AccessPolicy::allowOrigin(const HttpServerRequest& request) const {
-    const QByteArray baOrigin = request.header("Origin");
-    return allowedOrigins.isEmpty() || baOrigin.isEmpty() ? QByteArrayLiteral("*") : baOrigin;
+    const QByteArray baOrigin = request.header("Origin").trimmed();
+    return !variesByOrigin() || baOrigin.isEmpty() ? QByteArrayLiteral("*") : baOrigin;
+}
+
+QByteArray AccessPolicy::originOfUrl(const QByteArray& baUrl) {
+    QUrl url(QString::fromLatin1(baUrl.trimmed()), QUrl::StrictMode);
+    const QString strScheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty()) return QByteArray();
+    if (strScheme != QLatin1String("http") && strScheme != QLatin1String("https")) return QByteArray();
+    if (url.port() == (strScheme == QLatin1String("http") ? 80 : 443)) url.setPort(-1);
+    url.setScheme(strScheme);
+    return url.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
+        .toEncoded();
+}
+
+RequestOrigin AccessPolicy::attribute(const HttpServerRequest& request) {
+    RequestOrigin origin;
+    const QByteArray baOrigin = request.header("Origin").trimmed();
+    if (!baOrigin.isEmpty()) {
+        origin.kind = RequestOrigin::Page;
+        origin.baOrigin = baOrigin;
+        return origin;
+    }
+    bool bFetchHeaders = false;
+    for (const auto& header : request.headers()) {
+        if (header.first.toLower().startsWith("sec-fetch-")) bFetchHeaders = true;
+    }
+    if (!bFetchHeaders) return origin;
+    const QByteArray baSite = request.header("Sec-Fetch-Site").trimmed().toLower();
+    const bool bPages = baSite == "cross-site" || baSite == "same-site" || !request.header("Sec-Fetch-Mode").isEmpty();
+    origin.baOrigin = bPages ? originOfUrl(request.header("Referer")) : QByteArray();
+    origin.kind = origin.baOrigin.isEmpty() ? RequestOrigin::Unattributed : RequestOrigin::Page;
+    origin.bFromReferer = bPages;
+    return origin;
 }

@@ -10,6 +10,12 @@
 #include <cstring>
 #include <mutex>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace ImageUtil {
 
 namespace {
@@ -33,6 +39,26 @@ void putLe16(char* p, int iValue) {
 
 void putLe32(char* p, quint32 uValue) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((uValue >> (8 * i)) & 0xff);
+}
+
+// Opens the answer copy for writing, readable by the user alone from its
+// first byte on: answers may hold decrypted texts. A copy that others could
+// read (left by an older version) is replaced, so that a descriptor opened
+// on it before learns nothing new.
+bool openPrivately(QFile& file) {
+#ifdef Q_OS_UNIX
+    struct stat info {};
+    if (::stat(kAnswerFile, &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 077)) ::unlink(kAnswerFile);
+    const int iFd = ::open(kAnswerFile, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (iFd < 0) return false;
+    if (::fchmod(iFd, 0600) != 0 || !file.open(iFd, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle)) {
+        ::close(iFd);
+        return false;
+    }
+    return true;
+#else
+    return file.open(QIODevice::ReadWrite);
+#endif
 }
 
 }  // namespace
@@ -109,7 +135,7 @@ QByteArray buildImgData(const char* text) {
     // Overwritten in place and then cut to length rather than truncated to
     // zero first: some file systems flush a file to disk when it is
     // truncated to zero and rewritten, which costs more than the answer.
-    if (!file.open(QIODevice::ReadWrite)) {
+    if (!openPrivately(file)) {
         qDebug().noquote() << "file can not open!";
         return QByteArray();
     }

@@ -1,6 +1,7 @@
 #include "WebServer.h"
 
 #include "MessageDispatch.h"
+#include "OriginTrust.h"
 #include "PacketAssembly.h"
 #include "QueryForm.h"
 #include "WebConnectChallenge.h"
@@ -15,7 +16,9 @@
 #include <QTimerEvent>
 #include <QUuid>
 
+#include <algorithm>
 #include <functional>
+#include <tuple>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -82,6 +85,12 @@ WebServer::~WebServer() {
     }
     m_clients.clear();
     m_pDispatch->deleteLater();
+}
+
+void WebServer::setAccessPolicy(const AccessPolicy& policy) {
+    if (m_policy.pTrust) disconnect(m_policy.pTrust, nullptr, this, nullptr);
+    m_policy = policy;
+    if (m_policy.pTrust) connect(m_policy.pTrust, &OriginTrust::sigRevoked, this, &WebServer::closeOrigin);
 }
 
 void WebServer::listenInRange(int iFirst, int iEnd) {
@@ -354,6 +363,7 @@ void WebServer::onHttpDisconnect(QString szUUID, QByteArray strMessage) {
     const QString strClient = pWorker->requestUuid();
     pWorker->postAnswer(QByteArrayLiteral("disconnect"));
     m_pDispatch->closeConnection(strClient);
+    m_mapClientOrigin.remove(strClient);
     const auto it = m_clients.find(strClient);
     if (it == m_clients.end()) return;
     if (it->pPoll) endPoll(*it, QByteArrayLiteral("timeout"));
@@ -376,6 +386,7 @@ void WebServer::onHttpGet(QString szUUID, QByteArray strMessage) {
     unroute(pWorker);
     Q_UNUSED(strMessage);  // the worker read its "uuid"
     const QString strClient = pWorker->requestUuid();
+    noteOrigin(strClient, pWorker);
     Client& client = touch(strClient);
     stopTimer(client.iIdleTimer);
     client.iIdleTimer = 0;
@@ -432,6 +443,7 @@ void WebServer::onHTTPMessage(QString szUUID, QByteArray strMessage) {
     Client& client = m_clients[strClient];
     stopTimer(client.iIdleTimer);
     client.iIdleTimer = 0;
+    noteOrigin(strClient, pWorker);
     m_pDispatch->processMessage(QString::fromUtf8(strMessage));
     // A request that no module answers (not JSON, unknown module or command)
     // is closed rather than left waiting; it must not stay in line for an
@@ -534,6 +546,7 @@ void WebServer::timerEvent(QTimerEvent* event) {
     // Its queued events stay for its next polls.
     m_mapGivenUp.insert(strClient, kGivenUpMarker);
     m_pDispatch->closeConnection(strClient);
+    m_mapClientOrigin.remove(strClient);
     tidy(strClient);
 }
 
@@ -554,4 +567,58 @@ void WebServer::sweep() {
     // Give memory freed after a burst back to the system.
     malloc_trim(0);
 #endif
+}
+
+void WebServer::noteOrigin(const QString& strUuid, const Worker* pWorker) {
+    if (pWorker->origin().isEmpty()) return;
+    if (m_mapClientOrigin.size() >= kMaxClientOrigins) {
+        // Clients the server keeps nothing for any more are forgotten first.
+        for (auto it = m_mapClientOrigin.begin(); it != m_mapClientOrigin.end();) {
+            it = m_clients.contains(it.key()) ? std::next(it) : m_mapClientOrigin.erase(it);
+        }
+    }
+    if (m_mapClientOrigin.size() < kMaxClientOrigins) m_mapClientOrigin.insert(strUuid, pWorker->origin());
+}
+
+QList<WebServer::PageConnection> WebServer::pages() const {
+    QList<PageConnection> list;
+    for (const Worker* pWorker : m_connections) {
+        if (pWorker->origin().isEmpty() || pWorker->isClosed()) continue;
+        const QString strTransport = pWorker->connectionType() == Worker::WebSocketConnection
+                                         ? QStringLiteral("websocket")
+                                         : QStringLiteral("http");
+        auto it = std::find_if(list.begin(), list.end(), [&](const PageConnection& page) {
+            return page.baOrigin == pWorker->origin() && page.strTransport == strTransport;
+        });
+        if (it == list.end()) it = list.insert(list.end(), PageConnection{pWorker->origin(), strTransport, 0});
+        ++it->iConnections;
+    }
+    std::sort(list.begin(), list.end(), [](const PageConnection& a, const PageConnection& b) {
+        return std::tie(a.baOrigin, a.strTransport) < std::tie(b.baOrigin, b.strTransport);
+    });
+    return list;
+}
+
+void WebServer::closeOrigin(QByteArray baOrigin) {
+    int iClosed = 0;
+    for (Worker* pWorker : QList<Worker*>(m_connections.values())) {
+        if (pWorker->origin() != baOrigin || pWorker->isClosed()) continue;
+        pWorker->shut(QStringLiteral("origin no longer trusted"));
+        ++iClosed;
+    }
+    QStringList listClients;
+    for (auto it = m_mapClientOrigin.begin(); it != m_mapClientOrigin.end();) {
+        if (it.value() != baOrigin) {
+            ++it;
+            continue;
+        }
+        listClients.append(it.key());
+        it = m_mapClientOrigin.erase(it);
+    }
+    for (const QString& strClient : listClients) {
+        m_pDispatch->closeConnection(strClient);
+        clearEvents(strClient);
+    }
+    qDebug().noquote() << "origin" << QString::fromUtf8(baOrigin) << "cut off:" << iClosed << "connections,"
+                       << listClients.size() << "clients";
 }

@@ -39,7 +39,8 @@ class Worker;
 // new clients) stay. Per client uuid at most kMaxQueuedEvents
 // events or kMaxQueuedEventBytes bytes wait for a poll (the oldest go
 // first); the events of a client nobody polls, connects or answers for are
-// dropped setClientExpiryMs() after it was last seen.
+// dropped setClientExpiryMs() after it was last seen; the page origins of at
+// most kMaxClientOrigins HTTP client uuids are kept for closeOrigin().
 //
 // Idle clients: an HTTP client (by its "uuid") that waits for nothing
 // (no request, no poll, no WebSocket under its uuid) after an answer, be it
@@ -59,12 +60,22 @@ public:
     static constexpr int kHandshakeShareDivisor = 4;
     static constexpr int kHandshakeGraceDivisor = 10;
     static constexpr int kMaxHandshakesSettled = 8;  // looked at per new connection
+    static constexpr int kMaxClientOrigins = 4096;
 
     explicit WebServer(QObject* parent = nullptr);
     ~WebServer() override;
 
-    // Where to listen and whom to serve; set before listenInRange.
-    void setAccessPolicy(const AccessPolicy& policy) { m_policy = policy; }
+    // A page connected now: its origin, "websocket" or "http", and how many
+    // connections it holds.
+    struct PageConnection {
+        QByteArray baOrigin;
+        QString strTransport;
+        int iConnections = 0;
+    };
+
+    // Where to listen and whom to serve; set before listenInRange. The
+    // policy's OriginTrust (if any) cuts off the pages it revokes.
+    void setAccessPolicy(const AccessPolicy& policy);
     void setMaxConnections(int iMax) { m_iMaxConnections = qMax(1, iMax); }
     // Time a new connection has for the headers of its first request.
     void setHandshakeDeadlineMs(int iMs) { m_iHandshakeDeadlineMs = iMs; }
@@ -87,6 +98,8 @@ public:
     QStringList queuedEvents(const QString& strUuid) const;
     // True while a "system.get" of this client waits.
     bool hasPendingPoll(const QString& strUuid) const;
+    // The pages connected now, by origin and transport.
+    QList<PageConnection> pages() const;
 
     void replyWebConnect(QString uuid);
     void completePoll(QString uuid, bool armIdleTimer);
@@ -109,6 +122,8 @@ public slots:
     // No answer is on its way any more for this client: HTTP requests still
     // waiting for one are closed.
     void onAnswersSettled(QString strUUID);
+    // Closes every connection of the origin and the windows of its clients.
+    void closeOrigin(QByteArray baOrigin);
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
@@ -149,6 +164,8 @@ private:
     void queueEvent(const QString& strUuid, const QString& strEvent);
     void clearEvents(const QString& strUuid);
     void ageGivenUpMarkers();
+    // Notes the page origin that uses a client uuid.
+    void noteOrigin(const QString& strUuid, const Worker* pWorker);
 
     AccessPolicy m_policy;
     int m_iMaxConnections = kDefaultMaxConnections;
@@ -164,6 +181,10 @@ private:
     // Every open connection by its connection id.
     QHash<QString, Worker*> m_connections;
     QHash<QString, Client> m_clients;
+    // The page origin of each HTTP client uuid (WebSocket clients: their
+    // worker's), for closing an origin's windows; until the client
+    // disconnects or is given up, at most kMaxClientOrigins.
+    QHash<QString, QByteArray> m_mapClientOrigin;
     // Clients given up, with their marker (-5 up to -1), in key order.
     QMap<QString, int> m_mapGivenUp;
     // Poll and idle timers: the client each belongs to.

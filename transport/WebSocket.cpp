@@ -174,3 +174,14 @@ void WebSocket::sendMessage(const QByteArray& msg) {
     // Send now rather than on the next turn of the event loop.
     m_pWebSocket->flush();
 }
+
+void WebSocket::close(const QString& strReason) {
+    if (m_bDisconnected) return;
+    if (!m_pWebSocket) {
+        if (m_pSocket) m_pSocket->abort();
+        onDisconnected();
+        return;
+    }
+    m_pWebSocket->close(QWebSocketProtocol::CloseCodePolicyViolated, strReason);
+    QTimer::singleShot(kCloseTimeoutMs, m_pWebSocket, &QWebSocket::abort);
+}

@@ -21,6 +21,7 @@ public:
     // Bytes sent but not yet taken by the page above which the connection
     // is closed: a page that does not read must not make the service grow.
     static constexpr qint64 kMaxUnreadBytes = 16 * 1024 * 1024;
+    static constexpr int kCloseTimeoutMs = 1000;
 
     explicit WebSocket(QObject* parent = nullptr);
     ~WebSocket() override;
@@ -38,6 +39,9 @@ signals:
 public slots:
     // Sends msg (UTF-8) as one text message.
     void sendMessage(const QByteArray& msg);
+    // Closes with code 1008 (policy violation) and the reason; a page that
+    // does not answer the close within kCloseTimeoutMs is cut off.
+    void close(const QString& strReason);
 
 private slots:
     void onPendingConnections();

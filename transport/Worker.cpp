@@ -2,6 +2,7 @@
 
 #include "HttpServerRequest.h"
 #include "HttpServerResponse.h"
+#include "OriginTrust.h"
 #include "QueryForm.h"
 #include "WebSocket.h"
 
@@ -64,16 +65,47 @@ void Worker::onNewConnection(qintptr socketDescriptor) {
     pSocket->waitForReadyRead(0);
 }
 
-bool Worker::refuse(HttpServerRequest* pRequest) {
-    const QByteArray baReason = m_pPolicy ? m_pPolicy->refusal(*pRequest) : QByteArray();
-    if (baReason.isEmpty()) return false;
-    qDebug().noquote() << "request refused:" << QString::fromLatin1(baReason);
+bool Worker::admitted(HttpServerRequest* pRequest, void (Worker::*fnServe)()) {
+    if (!m_pPolicy) return true;
+    const QByteArray baHost = m_pPolicy->hostRefusal(*pRequest);
+    if (!baHost.isEmpty()) {
+        qDebug().noquote() << "request refused:" << QString::fromLatin1(baHost);
+        refuse(pRequest, 403, "forbidden");
+        return false;
+    }
+    if (!m_pPolicy->pTrust) return true;
+    const RequestOrigin origin = AccessPolicy::attribute(*pRequest);
+    const QPointer<HttpServerRequest> pWaiting(pRequest);
+    const auto fnDecided = [this, pWaiting, fnServe](bool bTrusted) {
+        if (m_bClosed || !pWaiting) return;
+        if (bTrusted) {
+            (this->*fnServe)();
+        } else {
+            refuse(pWaiting, 403, "origin not trusted");
+        }
+    };
+    switch (m_pPolicy->pTrust->check(origin, this, fnDecided)) {
+        case OriginTrust::Verdict::Trusted:
+            m_baOrigin = origin.baOrigin;
+            return true;
+        case OriginTrust::Verdict::Waiting:
+            return false;
+        case OriginTrust::Verdict::Busy:
+            refuse(pRequest, 503, "too many requests wait for the user's answer");
+            return false;
+        case OriginTrust::Verdict::Refused:
+            break;
+    }
+    refuse(pRequest, 403, origin.kind == RequestOrigin::Page ? "origin not trusted" : "no page origin");
+    return false;
+}
+
+void Worker::refuse(HttpServerRequest* pRequest, int iStatus, const QByteArray& baReason) {
     HttpServerResponse response(pRequest->socket(), pRequest->responseOptions());
-    response.writeHead(403);
+    response.writeHead(iStatus);
     response.closeAfterwards();
     response.insertHeader("Content-Type", "text/plain");
-    response.end("forbidden");
-    return true;
+    response.end(baReason);
 }
 
 void Worker::answerPreflight(HttpServerRequest* pRequest, HttpServerResponse* pResponse) {
@@ -84,7 +116,7 @@ void Worker::answerPreflight(HttpServerRequest* pRequest, HttpServerResponse* pR
     pResponse->insertHeader("Access-Control-Allow-Headers", baHeaders.isEmpty() ? "Content-Type" : baHeaders);
     pResponse->insertHeader("Access-Control-Allow-Private-Network", "true");
     pResponse->insertHeader("Access-Control-Max-Age", kPreflightMaxAgeSeconds);
-    if (m_pPolicy && !m_pPolicy->allowedOrigins.isEmpty()) pResponse->insertHeader("Vary", "Origin");
+    if (m_pPolicy && m_pPolicy->variesByOrigin()) pResponse->insertHeader("Vary", "Origin");
     m_pResponse = nullptr;
     finish(pResponse, QByteArray());
 }
@@ -100,7 +132,7 @@ void Worker::onHttpRequest() {
     if (m_bClosed || !m_pRequest) return;
     m_iType = HttpConnection;
     HttpServerRequest* pRequest = m_pRequest;
-    if (refuse(pRequest)) return;
+    if (!admitted(pRequest, &Worker::onHttpRequest)) return;
     m_baAllowOrigin = m_pPolicy ? m_pPolicy->allowOrigin(*pRequest) : QByteArrayLiteral("*");
 
     // Owned by the worker until it ended (finish()).
@@ -186,7 +218,8 @@ void Worker::serveQueryForm(const QString& strQuery) {
             answer(QByteArrayLiteral("invalid"));
             return;
         }
-        if (strText.isEmpty()) qDebug() << "image request decodes to nothing:" << strPacket.left(200);
+        // The packet may carry keys: its length only.
+        if (strText.isEmpty()) qDebug() << "image request decodes to nothing:" << strPacket.size() << "characters";
         dispatchBody(strText.toUtf8());
         return;
     }
@@ -205,7 +238,7 @@ void Worker::answer(const QByteArray& baAnswer) {
     m_pResponse = nullptr;
     pResponse->insertHeader("Content-Type", m_bImageAnswer ? "image/bmp" : "text/html");
     pResponse->insertHeader("Access-Control-Allow-Origin", m_baAllowOrigin);
-    if (m_pPolicy && !m_pPolicy->allowedOrigins.isEmpty()) pResponse->insertHeader("Vary", "Origin");
+    if (m_pPolicy && m_pPolicy->variesByOrigin()) pResponse->insertHeader("Vary", "Origin");
     finish(pResponse, m_bImageAnswer ? ImageUtil::buildImgData(baAnswer.constData()) : baAnswer);
 }
 
@@ -216,9 +249,18 @@ void Worker::drop() {
     if (m_pSocket) m_pSocket->disconnectFromHost();
 }
 
+void Worker::shut(const QString& strReason) {
+    if (m_pWebSocket) {
+        m_pWebSocket->close(strReason);
+    } else if (m_pSocket) {
+        m_pResponse = nullptr;
+        m_pSocket->abort();
+    }
+}
+
 void Worker::onWebsocketConnect() {
     if (m_bClosed || !m_pRequest) return;
-    if (refuse(m_pRequest)) return;
+    if (!admitted(m_pRequest, &Worker::onWebsocketConnect)) return;
     m_iType = WebSocketConnection;
     // The socket now belongs to the WebSocket.
     disconnect(m_pSocket, nullptr, m_pRequest, nullptr);
@@ -226,6 +268,7 @@ void Worker::onWebsocketConnect() {
     disconnect(m_pRequest, nullptr, this, nullptr);
 
     auto* pWebSocket = new WebSocket(this);
+    m_pWebSocket = pWebSocket;
     connect(pWebSocket, &WebSocket::newMessage, this, &Worker::onNewMessage);
     connect(this, &Worker::sendMessage, pWebSocket, &WebSocket::sendMessage);
     connect(pWebSocket, &WebSocket::disconnected, this, &Worker::onClose);

@@ -58,6 +58,10 @@ public:
     // when there is none or the body is not JSON).
     QString requestUuid() const { return m_strRequestUuid; }
 
+    // The page origin of the requests admitted on this connection (empty
+    // for a local program's).
+    QByteArray origin() const { return m_baOrigin; }
+
     // 1 once an HTTP request was served, 0 for a WebSocket.
     int connectionType() const { return m_iType; }
     bool isClosed() const { return m_bClosed; }
@@ -76,6 +80,9 @@ public:
     // The request this worker waits on gets no answer: the connection is
     // closed instead.
     void postDrop();
+    // Ends the connection at once: a WebSocket with a close that gives the
+    // reason, HTTP without an answer.
+    void shut(const QString& strReason);
 
 signals:
     void newConnection(qintptr socketDescriptor);
@@ -100,8 +107,12 @@ public slots:
     void onClose();
 
 private:
-    // Answers 403 and closes when the policy refuses the request.
-    bool refuse(HttpServerRequest* pRequest);
+    // Whether the policy lets the request through now. A refused request is
+    // answered (403, or 503 when too many wait for the user) and closed; a
+    // request of an origin the user is being asked about waits, and fnServe
+    // runs again once the answer is in.
+    bool admitted(HttpServerRequest* pRequest, void (Worker::*fnServe)());
+    void refuse(HttpServerRequest* pRequest, int iStatus, const QByteArray& baReason);
     void answerPreflight(HttpServerRequest* pRequest, HttpServerResponse* pResponse);
     void dispatchBody(const QByteArray& baBody);
     void serveQueryForm(const QString& strQuery);
@@ -120,7 +131,9 @@ private:
     QString m_strPollKey;
     QString m_strRequestUuid;
 
+    QByteArray m_baOrigin;
     QPointer<QTcpSocket> m_pSocket;
+    QPointer<WebSocket> m_pWebSocket;
     QPointer<HttpServerRequest> m_pRequest;
     QPointer<HttpServerResponse> m_pResponse;  // the answer being waited for
     QByteArray m_baAllowOrigin;                // of the request being answered

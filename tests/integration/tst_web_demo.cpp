@@ -100,10 +100,13 @@ class TestWebDemo : public QObject {
         m_pService = std::make_unique<ServiceProcess>(
             QJsonObject{{"ServicePortStart", kServicePort},
                         {"ServicePortEnd", kServicePort + 6},
+                        // The default policy asks the user about any other origin.
+                        {"AllowedOrigins", QJsonArray{QStringLiteral("http://127.0.0.1:%1").arg(kPagePort)}},
                         {"SingleInstance", QStringLiteral("tst_web_demo-%1").arg(QCoreApplication::applicationPid())}},
             ServiceProcess::testHooksBinaryPath());
         m_pService->setEnvironment(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         return m_pService->start() && (m_port = m_pService->waitForListening(kWaitMs)) != 0 &&
+               m_pService->waitForLog(QStringLiteral("origin trust policy: ask")) &&
                m_pService->waitForLog(QStringLiteral("test hook: ready"));
     }
 
@@ -195,6 +198,8 @@ private slots:
             m_pService->terminate();
             QVERIFY(m_pService->waitForFinished(kWaitMs));
             QCOMPARE(m_pService->exitCode(), 0);  // also no sanitizer report on the way out
+            // Every request of the page was its listed origin's.
+            QVERIFY2(!m_pService->log().contains("origin refused"), qPrintable(m_pService->log()));
         }
     }
 

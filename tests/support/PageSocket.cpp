@@ -4,7 +4,7 @@
 #include <QJsonObject>
 #include <QTest>
 
-PageSocket::PageSocket(quint16 port, QObject* parent) : QObject(parent) {
+PageSocket::PageSocket(quint16 port, const QString& strOrigin, QObject* parent) : QObject(parent), m_socket(strOrigin) {
     connect(&m_socket, &QWebSocket::textMessageReceived, this, [this](const QString& s) { m_listReceived << s; });
     m_socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(port)));
 }

@@ -20,6 +20,8 @@ ServiceProcess::ServiceProcess(const QJsonObject& config, const QString& strSour
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The user's settings (remembered origins) stay in the test's folder.
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
     m_process.setProcessEnvironment(env);
 }
 

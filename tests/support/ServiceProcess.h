@@ -1,7 +1,8 @@
 // Runs the real service binary for integration tests: a copy of the binary in
 // a temporary folder with its own "LocalServiceConfig.json" beside it (the
 // service reads its configuration from its own folder), started on Qt's
-// offscreen platform, with its log collected.
+// offscreen platform with a settings folder of its own (XDG_CONFIG_HOME),
+// with its log collected.
 #ifndef TESTS_SERVICEPROCESS_H
 #define TESTS_SERVICEPROCESS_H
 

@@ -69,13 +69,20 @@ private slots:
         QVERIFY(ImageUtil::buildImgData(nullptr).isEmpty());
     }
 
-    // A copy of the last image goes to "res.bmp"; where that file cannot be
-    // written the answer is empty (the image alone is still made).
+    // A copy of the last image goes to "res.bmp", readable by the user alone
+    // (answers may hold decrypted texts), also where an older copy was
+    // readable by others; where that file cannot be written the answer is
+    // empty (the image alone is still made).
     void answerFile() {
-        const QByteArray image = ImageUtil::buildImgData("continue");
         QFile file(QStringLiteral("res.bmp"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.setPermissions(file.permissions() | QFile::ReadGroup | QFile::ReadOther));
+        file.close();
+        const QByteArray image = ImageUtil::buildImgData("continue");
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), image);
+        QCOMPARE(file.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
+                 QFile::Permissions());
 
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("res.bmp")));  // a folder in the file's place

@@ -9,6 +9,28 @@ import { join } from "node:path";
 
 const binary = process.env.LOCALSERVICE_TESTHOOKS_BIN;
 
+// The origin of the tests' page, which the service trusts through
+// "AllowedOrigins" (as a deployment lists its portal) under its default
+// policy, "ask", with nobody there to be asked.
+export const pageOrigin = "http://page.localservice.test";
+
+// Node here plays the page: its fetch and WebSocket name the page's origin,
+// as a browser's do. (Node sends "Sec-Fetch-Mode" but no "Origin", and the
+// service refuses browser requests that name no page.)
+const fetchAsIs = globalThis.fetch;
+globalThis.fetch = (url, init = {}) => {
+  const headers = new Headers(init.headers);
+  headers.set("origin", pageOrigin);
+  return fetchAsIs(url, { ...init, headers });
+};
+if (typeof globalThis.WebSocket === "function") {
+  globalThis.WebSocket = class PageWebSocket extends globalThis.WebSocket {
+    constructor(url, protocols) {
+      super(url, { protocols, headers: { origin: pageOrigin } });
+    }
+  };
+}
+
 export async function waitFor(condition, timeoutMs = 10000, what = "condition") {
   const end = Date.now() + timeoutMs;
   for (;;) {
@@ -25,8 +47,9 @@ export async function startService(portStart, portEnd) {
   copyFileSync(binary, join(dir, "localservice"));
   writeFileSync(join(dir, "LocalServiceConfig.json"), JSON.stringify({
     ServicePortStart: portStart, ServicePortEnd: portEnd, SingleInstance: `web-client-${process.pid}-${portStart}`,
+    AllowedOrigins: [pageOrigin],
   }));
-  const child = spawn(join(dir, "localservice"), [], { cwd: dir, env: { ...process.env, QT_QPA_PLATFORM: "offscreen" } });
+  const child = spawn(join(dir, "localservice"), [], { cwd: dir, env: { ...process.env, QT_QPA_PLATFORM: "offscreen", XDG_CONFIG_HOME: join(dir, "config") } });
   let log = "";
   child.stdout.on("data", (data) => { log += data; });
   child.stderr.on("data", (data) => { log += data; });
