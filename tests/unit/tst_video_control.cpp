@@ -68,6 +68,13 @@ QList<Event> drawEvents() {
     return events;
 }
 
+// Entries of a /proc/self folder: open descriptors ("fd") or threads ("task").
+int procEntries(const char* szFolder) {
+    return QDir(QStringLiteral("/proc/self/") + QLatin1String(szFolder)).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
+}
+int processDescriptors() { return procEntries("fd"); }
+int processThreads() { return procEntries("task"); }
+
 QJsonObject json(const char* szText) { return QJsonDocument::fromJson(szText).object(); }
 
 // Numbers rounded to six places, so that computed fractions compare.
@@ -539,6 +546,46 @@ private slots:
                                      [](const Event& event) { return event.data.value("event") == "firstFrame"; });
         QVERIFY(it->data.value("reconnected").toBool());
         QCOMPARE(streamEvents("lost"), 1);
+    }
+
+    // What streams hold goes back when they end: their descriptors exactly,
+    // their threads (GStreamer's idle pool threads may linger a while).
+    void streamsGiveBackDescriptorsAndThreads_data() {
+        QTest::addColumn<QByteArray>("layout");
+        QTest::addColumn<QString>("strEnd");  // "stop", "close" (the widget goes) or "drop" (reconnects, then stop)
+        QTest::newRow("play and stop") << QByteArray("[[{},{}],[{},{}]]") << "stop";
+        QTest::newRow("widget closed while playing") << QByteArray("[[{},{}]]") << "close";
+        QTest::newRow("camera killed and restarted") << QByteArray("[[{},{}]]") << "drop";
+    }
+    void streamsGiveBackDescriptorsAndThreads() {
+        QFETCH(QByteArray, layout);
+        QFETCH(QString, strEnd);
+        auto pCamera = std::make_unique<CameraSimProcess>(CAMERA_SIM_BIN, 28004);
+        QVERIFY(pCamera->start({"--size", "320x240", "--gop", "5"}));
+        const QString strUrl = pCamera->url();
+        const auto cycle = [&]() {
+            s_events.clear();
+            auto pWidget = makeWidget(layout.constData());
+            const int iWindows = VC_WindowCount(pWidget.get());
+            call(VC_SetReconnectInfo, pWidget.get(), QJsonObject{{"interval", 100}, {"timeout", 500}});
+            for (int i = 0; i < iWindows; ++i) call(VC_Play, pWidget.get(), QJsonObject{{"url", strUrl}, {"wndIndex", i}});
+            for (int i = 0; i < iWindows; ++i) QTRY_COMPARE_WITH_TIMEOUT(streamEvents("firstFrame", i), 1, 15000);
+            if (strEnd == "drop") {
+                pCamera.reset(new CameraSimProcess(CAMERA_SIM_BIN, 28004));
+                QVERIFY(pCamera->start({"--size", "320x240", "--gop", "5"}));
+                for (int i = 0; i < iWindows; ++i) QTRY_COMPARE_WITH_TIMEOUT(streamEvents("firstFrame", i), 2, 15000);
+            }
+            if (strEnd != "close") call(VC_StopRealPlayAll, pWidget.get());
+        };
+        // The first streams load what stays loaded (plugins, the clock).
+        cycle();
+        const int iDescriptors = processDescriptors();
+        const int iThreads = processThreads();
+        for (int i = 0; i < 2 && !QTest::currentTestFailed(); ++i) cycle();
+        QCOMPARE(processDescriptors(), iDescriptors);
+        QTRY_VERIFY2_WITH_TIMEOUT(processThreads() <= iThreads,
+                                  qPrintable(QStringLiteral("%1 threads, %2 before").arg(processThreads()).arg(iThreads)),
+                                  20000);
     }
 
     void settingsSurviveARestartAndBadValuesChangeNothing() {

@@ -20,6 +20,7 @@
 #ifndef VIDEO_CONTROL_PLAYER_H
 #define VIDEO_CONTROL_PLAYER_H
 
+#include "GstPtr.h"
 #include "VcError.h"
 
 #include <QElapsedTimer>
@@ -32,9 +33,6 @@
 #include <QTimer>
 
 #include <memory>
-
-typedef struct _GstElement GstElement;
-typedef struct _GstMessage GstMessage;
 
 namespace vc {
 
@@ -175,7 +173,7 @@ private:
     QElapsedTimer m_fpsWindow;
     double m_dMeasuredFps = 0;
 
-    GstElement* m_pPipeline = nullptr;
+    GstPtr<GstElement> m_pPipeline;
     std::shared_ptr<Bridge> m_pBridge;
     std::unique_ptr<Recorder> m_pRecorder;
 };
