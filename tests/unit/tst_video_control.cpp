@@ -19,6 +19,8 @@
 
 #include <gst/gst.h>
 
+#include <sys/resource.h>
+
 namespace {
 
 struct Event {
@@ -586,6 +588,47 @@ private slots:
         QTRY_VERIFY2_WITH_TIMEOUT(processThreads() <= iThreads,
                                   qPrintable(QStringLiteral("%1 threads, %2 before").arg(processThreads()).arg(iThreads)),
                                   20000);
+    }
+
+    // New work is refused before a limit is reached, and admitted again once
+    // there is room.
+    void admissionRefusesNearALimit_data() {
+        QTest::addColumn<QString>("strWork");  // "play" or "download"
+        QTest::addColumn<bool>("bDescriptors");  // near the descriptor limit, else 64 windows play
+        QTest::addColumn<int>("iErrorCode");
+        QTest::newRow("65th playing window") << "play" << false << 3022;
+        QTest::newRow("play near the descriptor limit") << "play" << true << 3023;
+        QTest::newRow("download near the descriptor limit") << "download" << true << 3023;
+    }
+    void admissionRefusesNearALimit() {
+        QFETCH(QString, strWork);
+        QFETCH(bool, bDescriptors);
+        QFETCH(int, iErrorCode);
+        auto pFull = makeWidget(R"({"layout": 64})");
+        auto pWidget = makeWidget();
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &saved), 0);
+        const auto setRoom = [&](bool bRoom) {
+            if (bDescriptors) {
+                rlimit limit = saved;
+                if (!bRoom) limit.rlim_cur = static_cast<rlim_t>(processDescriptors() + 20);
+                setrlimit(RLIMIT_NOFILE, &limit);
+            } else {
+                for (int i = 0; i < VC_WindowCount(pFull.get()); ++i) VC_Test_SetWindowPlaying(pFull.get(), i, !bRoom);
+            }
+        };
+        const auto start = [&]() {
+            return strWork == "play"
+                       ? call(VC_Play, pWidget.get(), QJsonObject{{"url", "rtsp://127.0.0.1:28049/live"}})
+                       : call(VC_StartDownload, QJsonObject{{"url", "http://127.0.0.1:28049/video.mp4"},
+                                                            {"path", m_folder.filePath("admitted") + "/"}});
+        };
+        setRoom(false);
+        const QJsonObject refused = start();
+        setRoom(true);
+        QCOMPARE(refused.value("errorCode").toInt(), iErrorCode);
+        QVERIFY(!VC_IsWindowPlaying(pWidget.get(), 0));
+        QCOMPARE(start().value("errorCode").toInt(), 0);
     }
 
     void settingsSurviveARestartAndBadValuesChangeNothing() {

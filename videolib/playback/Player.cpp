@@ -1,5 +1,6 @@
 #include "Player.h"
 
+#include "Admission.h"
 #include "GstPtr.h"
 #include "Recorder.h"
 
@@ -417,7 +418,18 @@ QStringList decodableCodecs() {
     return codecs;
 }
 
+namespace {
+
+// Every player of the process (GUI thread).
+QList<const Player*>& players() {
+    static QList<const Player*> s_players;
+    return s_players;
+}
+
+}  // namespace
+
 Player::Player(QObject* pParent) : QObject(pParent) {
+    players().append(this);
     m_watchdog.setInterval(250);
     connect(&m_watchdog, &QTimer::timeout, this, &Player::onWatchdog);
     m_retry.setSingleShot(true);
@@ -425,8 +437,22 @@ Player::Player(QObject* pParent) : QObject(pParent) {
 }
 
 Player::~Player() {
+    players().removeOne(this);
     if (m_pRecorder) finishRecording();
     teardown();
+}
+
+bool Player::admit(QJsonObject* pError) const {
+    int iPlaying = 0;
+    for (const Player* pPlayer : qAsConst(players())) {
+        if (pPlayer != this && pPlayer->isPlaying()) ++iPlaying;
+    }
+    if (iPlaying >= kMaxPlaying) {
+        *pError = errorResult(Error::TooManyStreams,
+                              QStringLiteral("%1 play windows play already; stop one first").arg(iPlaying));
+        return false;
+    }
+    return admitDescriptors(kPlayDescriptors, QStringLiteral("a stream"), pError);
 }
 
 void Player::play(const PlaySource& source, const ReconnectPolicy& policy) {
@@ -440,6 +466,16 @@ void Player::play(const PlaySource& source, const ReconnectPolicy& policy) {
 
 void Player::build() {
     teardown();
+    QJsonObject refused;
+    if (!admitDescriptors(kPlayDescriptors, QStringLiteral("a stream"), &refused)) {
+        // A reconnection tries again later; a first start fails.
+        if (m_iAttempt > 0) {
+            lose(refused.value(QStringLiteral("errorMessage")).toString());
+        } else {
+            fail(Error::OutOfDescriptors, refused.value(QStringLiteral("errorMessage")).toString());
+        }
+        return;
+    }
     m_bHadPicture = false;
     m_dRate = 1.0;
     m_pBridge = std::make_shared<Bridge>();

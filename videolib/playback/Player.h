@@ -72,9 +72,16 @@ class Player : public QObject {
 public:
     enum class State { Stopped, Connecting, Playing, Paused, Reconnecting, Ended, Failed };
 
+    // The most players of the process that play at once (all widgets).
+    static constexpr int kMaxPlaying = 64;
+
     explicit Player(QObject* pParent = nullptr);
     ~Player() override;
 
+    // Whether this player may start a stream now: fewer than kMaxPlaying
+    // others play, and the process has the descriptors for one more
+    // (Admission.h). False with *pError (TooManyStreams, OutOfDescriptors).
+    bool admit(QJsonObject* pError) const;
     void play(const PlaySource& source, const ReconnectPolicy& policy);
     // Stops playing (a recording is finished first).
     void stop();

@@ -33,6 +33,8 @@ QJsonObject play(PlayGrid& grid, const QJsonObject& request) {
         if (!sourceError.isEmpty()) return sourceError;
         if (grid.m_bHttps && source.strLocation.startsWith(QLatin1String("http://")))
             source.strLocation.replace(0, 4, QStringLiteral("https"));
+        QJsonObject refused;
+        if (!window.player().admit(&refused)) return refused;
         window.player().play(source, grid.m_reconnectPolicy);
         return answer(Error::None, window);
     });
