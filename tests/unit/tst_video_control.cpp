@@ -569,7 +569,8 @@ private slots:
             s_events.clear();
             auto pWidget = makeWidget(layout.constData());
             const int iWindows = VC_WindowCount(pWidget.get());
-            call(VC_SetReconnectInfo, pWidget.get(), QJsonObject{{"interval", 100}, {"timeout", 500}});
+            call(VC_SetReconnectInfo, pWidget.get(),
+                 QJsonObject{{"interval", 100}, {"maxInterval", 400}, {"timeout", 500}});
             for (int i = 0; i < iWindows; ++i) call(VC_Play, pWidget.get(), QJsonObject{{"url", strUrl}, {"wndIndex", i}});
             for (int i = 0; i < iWindows; ++i) QTRY_COMPARE_WITH_TIMEOUT(streamEvents("firstFrame", i), 1, 15000);
             if (strEnd == "drop") {
