@@ -8,7 +8,10 @@
 #   3. a request body sent one byte a second
 #   4. SOAK_SECONDS (default 300) of mixed WebSocket and long-poll load with
 #      every answer counted (bench_transport --seconds)
-# Ports 27440-27449 and those of bench_transport (27490-27499).
+#   5. video: SOAK_VIDEO_CYCLES (default 1,000) play/stop cycles of 9 play
+#      windows and SOAK_VIDEO_DROPS (default 50) camera kill/restart cycles;
+#      descriptors, threads and RSS at baseline, peak and end (soak_video)
+# Ports 27440-27450 and those of bench_transport (27490-27499).
 # Usage: bench/reliability.sh BUILD_DIR
 set -uo pipefail
 BUILD=${1:-build-bench}
@@ -117,5 +120,6 @@ stop_service >/dev/null
 
 echo "== mixed soak ($SOAK_SECONDS s)"
 if "$BUILD/bench/bench_transport" --seconds "$SOAK_SECONDS" | tail -1; then :; else FAILS=$((FAILS + 1)); fi
+"$BUILD/bench/soak_video" 2>/dev/null || FAILS=$((FAILS + 1))
 echo "soak done: $FAILS fault(s)"
 exit $(( FAILS > 0 ))

@@ -19,6 +19,8 @@
 
 #include <gst/gst.h>
 
+#include <sys/resource.h>
+
 namespace {
 
 struct Event {
@@ -67,6 +69,13 @@ QList<Event> drawEvents() {
     }
     return events;
 }
+
+// Entries of a /proc/self folder: open descriptors ("fd") or threads ("task").
+int procEntries(const char* szFolder) {
+    return QDir(QStringLiteral("/proc/self/") + QLatin1String(szFolder)).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
+}
+int processDescriptors() { return procEntries("fd"); }
+int processThreads() { return procEntries("task"); }
 
 QJsonObject json(const char* szText) { return QJsonDocument::fromJson(szText).object(); }
 
@@ -539,6 +548,88 @@ private slots:
                                      [](const Event& event) { return event.data.value("event") == "firstFrame"; });
         QVERIFY(it->data.value("reconnected").toBool());
         QCOMPARE(streamEvents("lost"), 1);
+    }
+
+    // What streams hold goes back when they end: their descriptors exactly,
+    // their threads (GStreamer's idle pool threads may linger a while).
+    void streamsGiveBackDescriptorsAndThreads_data() {
+        QTest::addColumn<QByteArray>("layout");
+        QTest::addColumn<QString>("strEnd");  // "stop", "close" (the widget goes) or "drop" (reconnects, then stop)
+        QTest::newRow("play and stop") << QByteArray("[[{},{}],[{},{}]]") << "stop";
+        QTest::newRow("widget closed while playing") << QByteArray("[[{},{}]]") << "close";
+        QTest::newRow("camera killed and restarted") << QByteArray("[[{},{}]]") << "drop";
+    }
+    void streamsGiveBackDescriptorsAndThreads() {
+        QFETCH(QByteArray, layout);
+        QFETCH(QString, strEnd);
+        auto pCamera = std::make_unique<CameraSimProcess>(CAMERA_SIM_BIN, 28004);
+        QVERIFY(pCamera->start({"--size", "320x240", "--gop", "5"}));
+        const QString strUrl = pCamera->url();
+        const auto cycle = [&]() {
+            s_events.clear();
+            auto pWidget = makeWidget(layout.constData());
+            const int iWindows = VC_WindowCount(pWidget.get());
+            call(VC_SetReconnectInfo, pWidget.get(),
+                 QJsonObject{{"interval", 100}, {"maxInterval", 400}, {"timeout", 500}});
+            for (int i = 0; i < iWindows; ++i) call(VC_Play, pWidget.get(), QJsonObject{{"url", strUrl}, {"wndIndex", i}});
+            for (int i = 0; i < iWindows; ++i) QTRY_COMPARE_WITH_TIMEOUT(streamEvents("firstFrame", i), 1, 15000);
+            if (strEnd == "drop") {
+                pCamera.reset(new CameraSimProcess(CAMERA_SIM_BIN, 28004));
+                QVERIFY(pCamera->start({"--size", "320x240", "--gop", "5"}));
+                for (int i = 0; i < iWindows; ++i) QTRY_COMPARE_WITH_TIMEOUT(streamEvents("firstFrame", i), 2, 15000);
+            }
+            if (strEnd != "close") call(VC_StopRealPlayAll, pWidget.get());
+        };
+        // The first streams load what stays loaded (plugins, the clock).
+        cycle();
+        const int iDescriptors = processDescriptors();
+        const int iThreads = processThreads();
+        for (int i = 0; i < 2 && !QTest::currentTestFailed(); ++i) cycle();
+        QCOMPARE(processDescriptors(), iDescriptors);
+        QTRY_VERIFY2_WITH_TIMEOUT(processThreads() <= iThreads,
+                                  qPrintable(QStringLiteral("%1 threads, %2 before").arg(processThreads()).arg(iThreads)),
+                                  20000);
+    }
+
+    // New work is refused before a limit is reached, and admitted again once
+    // there is room.
+    void admissionRefusesNearALimit_data() {
+        QTest::addColumn<QString>("strWork");  // "play" or "download"
+        QTest::addColumn<bool>("bDescriptors");  // near the descriptor limit, else 64 windows play
+        QTest::addColumn<int>("iErrorCode");
+        QTest::newRow("65th playing window") << "play" << false << 3022;
+        QTest::newRow("play near the descriptor limit") << "play" << true << 3023;
+        QTest::newRow("download near the descriptor limit") << "download" << true << 3023;
+    }
+    void admissionRefusesNearALimit() {
+        QFETCH(QString, strWork);
+        QFETCH(bool, bDescriptors);
+        QFETCH(int, iErrorCode);
+        auto pFull = makeWidget(R"({"layout": 64})");
+        auto pWidget = makeWidget();
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &saved), 0);
+        const auto setRoom = [&](bool bRoom) {
+            if (bDescriptors) {
+                rlimit limit = saved;
+                if (!bRoom) limit.rlim_cur = static_cast<rlim_t>(processDescriptors() + 20);
+                setrlimit(RLIMIT_NOFILE, &limit);
+            } else {
+                for (int i = 0; i < VC_WindowCount(pFull.get()); ++i) VC_Test_SetWindowPlaying(pFull.get(), i, !bRoom);
+            }
+        };
+        const auto start = [&]() {
+            return strWork == "play"
+                       ? call(VC_Play, pWidget.get(), QJsonObject{{"url", "rtsp://127.0.0.1:28049/live"}})
+                       : call(VC_StartDownload, QJsonObject{{"url", "http://127.0.0.1:28049/video.mp4"},
+                                                            {"path", m_folder.filePath("admitted") + "/"}});
+        };
+        setRoom(false);
+        const QJsonObject refused = start();
+        setRoom(true);
+        QCOMPARE(refused.value("errorCode").toInt(), iErrorCode);
+        QVERIFY(!VC_IsWindowPlaying(pWidget.get(), 0));
+        QCOMPARE(start().value("errorCode").toInt(), 0);
     }
 
     void settingsSurviveARestartAndBadValuesChangeNothing() {

@@ -31,7 +31,9 @@ namespace vc {
     X(NoSecretKey, 3018, "no secret key was set")                                                   \
     X(NotAuthentic, 3019, "the cipher text was changed or made with another key")                   \
     X(NoSuchTransfer, 3020, "no transfer with that id")                                             \
-    X(TransferFailed, 3021, "the transfer failed")
+    X(TransferFailed, 3021, "the transfer failed")                                                  \
+    X(TooManyStreams, 3022, "the service plays the most streams it may at once")                    \
+    X(OutOfDescriptors, 3023, "the service is near its limit of open files; nothing new opens now")
 
 enum class Error {
     None = 0,

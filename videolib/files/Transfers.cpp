@@ -1,5 +1,6 @@
 #include "Transfers.h"
 
+#include "Admission.h"
 #include "VcLibrary.h"
 
 #include <QDir>
@@ -31,6 +32,7 @@ QString Transfer::idKey(Kind eKind) {
 
 bool Transfer::start(bool bResume, QJsonObject* pError) {
     if (m_eStatus == Status::Running) return true;
+    if (!admitDescriptors(kTransferDescriptors, QStringLiteral("a transfer"), pError)) return false;
     QNetworkRequest request(m_url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     if (m_eKind == Kind::Download) {

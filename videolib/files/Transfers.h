@@ -10,7 +10,8 @@
 // lead from https to http; a transfer that gets no data for 60 s fails.
 //
 // At most 64 transfers are kept; a new one drops the oldest that is not
-// running. GUI thread only.
+// running. A start that would bring the process near its descriptor limit
+// is refused (OutOfDescriptors, Admission.h). GUI thread only.
 #ifndef VIDEO_CONTROL_TRANSFERS_H
 #define VIDEO_CONTROL_TRANSFERS_H
 

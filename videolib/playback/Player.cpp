@@ -1,5 +1,7 @@
 #include "Player.h"
 
+#include "Admission.h"
+#include "GstPtr.h"
 #include "Recorder.h"
 
 #include <QDir>
@@ -46,8 +48,9 @@ struct Bridge : std::enable_shared_from_this<Bridge> {
     // With the mutex held and the owner set:
     void postFrame() { post([](Player* pPlayer) { pPlayer->onFrame(); }); }
     void postConnected() { post([](Player* pPlayer) { pPlayer->onConnected(); }); }
-    void postMessage(GstMessage* pMessage) {
-        std::shared_ptr<GstMessage> pHeld(gst_message_ref(pMessage), gst_message_unref);
+    // The message goes with the call (released on the GUI thread).
+    void postMessage(GstPtr<GstMessage> pMessage) {
+        std::shared_ptr<GstMessage> pHeld(std::move(pMessage));
         post([pHeld](Player* pPlayer) { pPlayer->onMessage(pHeld.get()); });
     }
 
@@ -120,14 +123,19 @@ GstElement* make(const char* szFactory) {
     return pElement;
 }
 
+// Drops elements that were made but not added to a bin.
+void discard(std::initializer_list<GstElement*> elements) {
+    for (GstElement* pElement : elements) {
+        if (pElement) GstPtr<GstElement>(GST_ELEMENT(gst_object_ref_sink(pElement)));
+    }
+}
+
 // Adds the elements to the bin, links them in order and starts them; the
 // first one's sink pad is returned (null when an element is missing).
-GstPad* addChain(GstElement* pBin, std::initializer_list<GstElement*> elements) {
+GstPtr<GstPad> addChain(GstElement* pBin, std::initializer_list<GstElement*> elements) {
     for (GstElement* pElement : elements) {
         if (!pElement) {
-            for (GstElement* pOther : elements) {
-                if (pOther) gst_object_unref(gst_object_ref_sink(pOther));
-            }
+            discard(elements);
             return nullptr;
         }
     }
@@ -138,13 +146,14 @@ GstPad* addChain(GstElement* pBin, std::initializer_list<GstElement*> elements) 
         pPrevious = pElement;
     }
     for (auto it = std::rbegin(elements); it != std::rend(elements); ++it) gst_element_sync_state_with_parent(*it);
-    return gst_element_get_static_pad(*elements.begin(), "sink");
+    return GstPtr<GstPad>(gst_element_get_static_pad(*elements.begin(), "sink"));
 }
 
-GstCaps* pictureCaps(const QSize& size) {
-    GstCaps* pCaps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", nullptr);
+GstPtr<GstCaps> pictureCaps(const QSize& size) {
+    GstPtr<GstCaps> pCaps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", nullptr));
     if (!size.isEmpty())
-        gst_caps_set_simple(pCaps, "width", G_TYPE_INT, size.width(), "height", G_TYPE_INT, size.height(), nullptr);
+        gst_caps_set_simple(pCaps.get(), "width", G_TYPE_INT, size.width(), "height", G_TYPE_INT, size.height(),
+                            nullptr);
     return pCaps;
 }
 
@@ -156,28 +165,26 @@ void unmapFrame(void* pData) {
 
 // Streaming thread: the newest decoded picture, handed over without a copy
 // (the image keeps the buffer mapped until it is let go).
-GstFlowReturn deliver(Bridge* pBridge, GstSample* pSample) {
+GstFlowReturn deliver(Bridge* pBridge, GstPtr<GstSample> pSample) {
     if (!pSample) return GST_FLOW_OK;
-    GstBuffer* pBuffer = gst_sample_get_buffer(pSample);
-    GstCaps* pCaps = gst_sample_get_caps(pSample);
+    GstBuffer* pBuffer = gst_sample_get_buffer(pSample.get());
+    GstCaps* pCaps = gst_sample_get_caps(pSample.get());
     GstVideoInfo info;
-    auto* pFrame = new GstVideoFrame;
+    auto pFrame = std::make_unique<GstVideoFrame>();
     if (!pBuffer || !pCaps || !gst_video_info_from_caps(&info, pCaps) ||
-        !gst_video_frame_map(pFrame, &info, pBuffer, GST_MAP_READ)) {
-        delete pFrame;
-        gst_sample_unref(pSample);
+        !gst_video_frame_map(pFrame.get(), &info, pBuffer, GST_MAP_READ))
         return GST_FLOW_OK;
-    }
     qint64 iPositionMs = -1;
-    if (const GstSegment* pSegment = gst_sample_get_segment(pSample)) {
+    if (const GstSegment* pSegment = gst_sample_get_segment(pSample.get())) {
         const guint64 streamTime = gst_segment_to_stream_time(pSegment, GST_FORMAT_TIME, GST_BUFFER_PTS(pBuffer));
         if (GST_CLOCK_TIME_IS_VALID(streamTime)) iPositionMs = static_cast<qint64>(streamTime / GST_MSECOND);
     }
     // The frame holds its own reference on the buffer; the sample goes now.
-    gst_sample_unref(pSample);
-    QImage image(static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(pFrame, 0)), GST_VIDEO_FRAME_WIDTH(pFrame),
-                 GST_VIDEO_FRAME_HEIGHT(pFrame), GST_VIDEO_FRAME_PLANE_STRIDE(pFrame, 0), QImage::Format_RGB32,
-                 unmapFrame, pFrame);
+    pSample.reset();
+    GstVideoFrame* pMapped = pFrame.release();  // the image's from here
+    QImage image(static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(pMapped, 0)), GST_VIDEO_FRAME_WIDTH(pMapped),
+                 GST_VIDEO_FRAME_HEIGHT(pMapped), GST_VIDEO_FRAME_PLANE_STRIDE(pMapped, 0), QImage::Format_RGB32,
+                 unmapFrame, pMapped);
     std::unique_lock<std::mutex> lock(pBridge->mutex);
     if (!pBridge->pOwner) return GST_FLOW_OK;  // image released after the lock
     pBridge->image.swap(image);
@@ -191,21 +198,20 @@ GstFlowReturn deliver(Bridge* pBridge, GstSample* pSample) {
 }
 
 GstFlowReturn onNewSample(GstAppSink* pSink, gpointer pData) {
-    return deliver(static_cast<Bridge*>(pData), gst_app_sink_pull_sample(pSink));
+    return deliver(static_cast<Bridge*>(pData), GstPtr<GstSample>(gst_app_sink_pull_sample(pSink)));
 }
 
 GstFlowReturn onNewPreroll(GstAppSink* pSink, gpointer pData) {
-    return deliver(static_cast<Bridge*>(pData), gst_app_sink_pull_preroll(pSink));
+    return deliver(static_cast<Bridge*>(pData), GstPtr<GstSample>(gst_app_sink_pull_preroll(pSink)));
 }
 
 void linkDecoded(GstElement*, GstPad* pPad, gpointer pNext) {
-    GstPad* pSink = gst_element_get_static_pad(static_cast<GstElement*>(pNext), "sink");
-    if (!gst_pad_is_linked(pSink)) gst_pad_link(pPad, pSink);
-    gst_object_unref(pSink);
+    const GstPtr<GstPad> pSink(gst_element_get_static_pad(static_cast<GstElement*>(pNext), "sink"));
+    if (!gst_pad_is_linked(pSink.get())) gst_pad_link(pPad, pSink.get());
 }
 
 // Streaming thread: tee -> queue -> decodebin -> convert -> scale -> appsink.
-GstPad* addVideoBranch(Bridge* pBridge) {
+GstPtr<GstPad> addVideoBranch(Bridge* pBridge) {
     GstElement* pConvert = make("videoconvert");
     GstElement* pScale = make("videoscale");
     GstElement* pCaps = make("capsfilter");
@@ -215,30 +221,23 @@ GstPad* addVideoBranch(Bridge* pBridge) {
     GstElement* pQueue = make("queue");
     if (pCaps && pSink) {
         std::lock_guard<std::mutex> lock(pBridge->mutex);
-        GstCaps* pFilter = pictureCaps(pBridge->outputSize);
-        g_object_set(pCaps, "caps", pFilter, nullptr);
-        gst_caps_unref(pFilter);
+        g_object_set(pCaps, "caps", pictureCaps(pBridge->outputSize).get(), nullptr);
         g_object_set(pSink, "max-buffers", 1u, "drop", TRUE, "sync", !pBridge->bLive, "enable-last-sample", FALSE,
                      nullptr);
     }
     if (pSink) {
-        GstCaps* pAccepted = pictureCaps(QSize());
-        g_object_set(pSink, "caps", pAccepted, nullptr);
-        gst_caps_unref(pAccepted);
+        g_object_set(pSink, "caps", pictureCaps(QSize()).get(), nullptr);
         GstAppSinkCallbacks callbacks = {};
         callbacks.new_sample = onNewSample;
         callbacks.new_preroll = onNewPreroll;
         gst_app_sink_set_callbacks(GST_APP_SINK(pSink), &callbacks, pBridge, nullptr);
     }
     if (pDecode && pConvert) g_signal_connect(pDecode, "pad-added", G_CALLBACK(linkDecoded), pConvert);
-    GstPad* pOutput = addChain(pBridge->pPipeline, {pConvert, pScale, pCaps, pSink});
-    if (!pOutput) {
-        for (GstElement* pElement : {pDecode, pTee, pQueue})
-            if (pElement) gst_object_unref(gst_object_ref_sink(pElement));
+    if (!addChain(pBridge->pPipeline, {pConvert, pScale, pCaps, pSink})) {
+        discard({pDecode, pTee, pQueue});
         return nullptr;
     }
-    gst_object_unref(pOutput);
-    GstPad* pInput = addChain(pBridge->pPipeline, {pTee, pQueue, pDecode});
+    GstPtr<GstPad> pInput = addChain(pBridge->pPipeline, {pTee, pQueue, pDecode});
     if (!pInput) return nullptr;
     std::lock_guard<std::mutex> lock(pBridge->mutex);
     pBridge->pTee = pTee;
@@ -249,7 +248,7 @@ GstPad* addVideoBranch(Bridge* pBridge) {
 
 // Streaming thread: queue -> decodebin -> convert -> resample -> volume ->
 // the sound device (a fake sink when there is none).
-GstPad* addAudioBranch(Bridge* pBridge) {
+GstPtr<GstPad> addAudioBranch(Bridge* pBridge) {
     GstElement* pConvert = make("audioconvert");
     GstElement* pResample = make("audioresample");
     GstElement* pVolume = make("volume");
@@ -262,14 +261,11 @@ GstPad* addAudioBranch(Bridge* pBridge) {
     }
     if (pSink && pBridge->bLive) g_object_set(pSink, "sync", FALSE, nullptr);
     if (pDecode && pConvert) g_signal_connect(pDecode, "pad-added", G_CALLBACK(linkDecoded), pConvert);
-    GstPad* pOutput = addChain(pBridge->pPipeline, {pConvert, pResample, pVolume, pSink});
-    if (!pOutput) {
-        for (GstElement* pElement : {pQueue, pDecode})
-            if (pElement) gst_object_unref(gst_object_ref_sink(pElement));
+    if (!addChain(pBridge->pPipeline, {pConvert, pResample, pVolume, pSink})) {
+        discard({pQueue, pDecode});
         return nullptr;
     }
-    gst_object_unref(pOutput);
-    GstPad* pInput = addChain(pBridge->pPipeline, {pQueue, pDecode});
+    GstPtr<GstPad> pInput = addChain(pBridge->pPipeline, {pQueue, pDecode});
     if (!pInput) return nullptr;
     std::lock_guard<std::mutex> lock(pBridge->mutex);
     pBridge->pVolume = pVolume;
@@ -279,12 +275,11 @@ GstPad* addAudioBranch(Bridge* pBridge) {
 // Streaming thread: one elementary stream came out of parsebin.
 void onParsedPad(GstElement*, GstPad* pPad, gpointer pData) {
     auto* pBridge = static_cast<Bridge*>(pData);
-    GstCaps* pCaps = gst_pad_get_current_caps(pPad);
-    if (!pCaps) pCaps = gst_pad_query_caps(pPad, nullptr);
-    const QByteArray media = pCaps && !gst_caps_is_empty(pCaps) && !gst_caps_is_any(pCaps)
-                                 ? gst_structure_get_name(gst_caps_get_structure(pCaps, 0))
+    GstPtr<GstCaps> pCaps(gst_pad_get_current_caps(pPad));
+    if (!pCaps) pCaps.reset(gst_pad_query_caps(pPad, nullptr));
+    const QByteArray media = pCaps && !gst_caps_is_empty(pCaps.get()) && !gst_caps_is_any(pCaps.get())
+                                 ? gst_structure_get_name(gst_caps_get_structure(pCaps.get(), 0))
                                  : "";
-    if (pCaps) gst_caps_unref(pCaps);
     bool bVideo = false;
     bool bAudio = false;
     {
@@ -296,12 +291,9 @@ void onParsedPad(GstElement*, GstPad* pPad, gpointer pData) {
             pBridge->postConnected();
         }
     }
-    GstPad* pInput = bVideo ? addVideoBranch(pBridge) : bAudio ? addAudioBranch(pBridge) : nullptr;
+    GstPtr<GstPad> pInput = bVideo ? addVideoBranch(pBridge) : bAudio ? addAudioBranch(pBridge) : nullptr;
     if (!pInput) pInput = addChain(pBridge->pPipeline, {make("fakesink")});
-    if (pInput) {
-        gst_pad_link(pPad, pInput);
-        gst_object_unref(pInput);
-    }
+    if (pInput) gst_pad_link(pPad, pInput.get());
 }
 
 GstElement* addParser(GstElement* pPipeline, Bridge* pBridge) {
@@ -324,31 +316,25 @@ void onSourcePad(GstElement*, GstPad* pPad, gpointer pData) {
     } kVideo[] = {{"H264", "rtph264depay", "h264parse"}, {"H265", "rtph265depay", "h265parse"},
                   {"JPEG", "rtpjpegdepay", "jpegparse"}};
     auto* pBridge = static_cast<Bridge*>(pData);
-    GstCaps* pCaps = gst_pad_get_current_caps(pPad);
-    if (!pCaps) pCaps = gst_pad_query_caps(pPad, nullptr);
-    const gchar* szEncoding = pCaps && gst_caps_get_size(pCaps) > 0
-                                  ? gst_structure_get_string(gst_caps_get_structure(pCaps, 0), "encoding-name")
+    GstPtr<GstCaps> pCaps(gst_pad_get_current_caps(pPad));
+    if (!pCaps) pCaps.reset(gst_pad_query_caps(pPad, nullptr));
+    const gchar* szEncoding = pCaps && gst_caps_get_size(pCaps.get()) > 0
+                                  ? gst_structure_get_string(gst_caps_get_structure(pCaps.get(), 0), "encoding-name")
                                   : nullptr;
     const QByteArray encoding = szEncoding ? QByteArray(szEncoding).toUpper() : QByteArray();
-    if (pCaps) gst_caps_unref(pCaps);
     for (const auto& video : kVideo) {
         if (encoding != video.szEncoding) continue;
         GstElement* pParser = make(video.szParser);
-        GstPad* pInput = pParser ? addChain(pBridge->pPipeline, {make(video.szDepayloader), pParser}) : nullptr;
+        GstPtr<GstPad> pInput = pParser ? addChain(pBridge->pPipeline, {make(video.szDepayloader), pParser}) : nullptr;
         if (!pInput) break;
-        GstPad* pParsed = gst_element_get_static_pad(pParser, "src");
-        onParsedPad(nullptr, pParsed, pBridge);
-        gst_object_unref(pParsed);
-        gst_pad_link(pPad, pInput);
-        gst_object_unref(pInput);
+        onParsedPad(nullptr, GstPtr<GstPad>(gst_element_get_static_pad(pParser, "src")).get(), pBridge);
+        gst_pad_link(pPad, pInput.get());
         return;
     }
     GstElement* pParse = addParser(pBridge->pPipeline, pBridge);
     if (!pParse) return;
     gst_element_sync_state_with_parent(pParse);
-    GstPad* pSink = gst_element_get_static_pad(pParse, "sink");
-    gst_pad_link(pPad, pSink);
-    gst_object_unref(pSink);
+    gst_pad_link(pPad, GstPtr<GstPad>(gst_element_get_static_pad(pParse, "sink")).get());
 }
 
 // Any thread: a decoder shows no picture decoded from missing data (the
@@ -361,7 +347,11 @@ void tuneElement(GstBin*, GstBin*, GstElement* pElement, gpointer) {
         g_object_set(pElement, "wait-for-keyframe", TRUE, nullptr);
 }
 
+// Any thread: every message of the pipeline. The handler owns the message
+// when it drops it; each one holds its source, so a message kept by mistake
+// keeps the whole pipeline (and its sockets) alive.
 GstBusSyncReply onBusMessage(GstBus*, GstMessage* pMessage, gpointer pData) {
+    GstPtr<GstMessage> pOwned(pMessage);
     auto* pBridge = static_cast<Bridge*>(pData);
     const GstMessageType eType = GST_MESSAGE_TYPE(pMessage);
     if (eType != GST_MESSAGE_ERROR && eType != GST_MESSAGE_EOS && eType != GST_MESSAGE_ASYNC_DONE)
@@ -371,7 +361,7 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* pMessage, gpointer pData) {
     // does not travel up into the playback.
     if (eType == GST_MESSAGE_ERROR && pBridge->pRecorder && pBridge->pRecorder->owns(GST_MESSAGE_SRC(pMessage)))
         pBridge->pRecorder->markFailed();
-    if (pBridge->pOwner) pBridge->postMessage(pMessage);
+    if (pBridge->pOwner) pBridge->postMessage(std::move(pOwned));
     return GST_BUS_DROP;
 }
 
@@ -419,17 +409,27 @@ QStringList decodableCodecs() {
     QStringList codecs;
     GList* pDecoders = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER, GST_RANK_MARGINAL);
     for (const auto& codec : kCodecs) {
-        GstCaps* pCaps = gst_caps_from_string(codec.szMedia);
-        GList* pFitting = gst_element_factory_list_filter(pDecoders, pCaps, GST_PAD_SINK, FALSE);
+        const GstPtr<GstCaps> pCaps(gst_caps_from_string(codec.szMedia));
+        GList* pFitting = gst_element_factory_list_filter(pDecoders, pCaps.get(), GST_PAD_SINK, FALSE);
         if (pFitting) codecs << QString::fromLatin1(codec.szName);
         gst_plugin_feature_list_free(pFitting);
-        gst_caps_unref(pCaps);
     }
     gst_plugin_feature_list_free(pDecoders);
     return codecs;
 }
 
+namespace {
+
+// Every player of the process (GUI thread).
+QList<const Player*>& players() {
+    static QList<const Player*> s_players;
+    return s_players;
+}
+
+}  // namespace
+
 Player::Player(QObject* pParent) : QObject(pParent) {
+    players().append(this);
     m_watchdog.setInterval(250);
     connect(&m_watchdog, &QTimer::timeout, this, &Player::onWatchdog);
     m_retry.setSingleShot(true);
@@ -437,8 +437,22 @@ Player::Player(QObject* pParent) : QObject(pParent) {
 }
 
 Player::~Player() {
+    players().removeOne(this);
     if (m_pRecorder) finishRecording();
     teardown();
+}
+
+bool Player::admit(QJsonObject* pError) const {
+    int iPlaying = 0;
+    for (const Player* pPlayer : qAsConst(players())) {
+        if (pPlayer != this && pPlayer->isPlaying()) ++iPlaying;
+    }
+    if (iPlaying >= kMaxPlaying) {
+        *pError = errorResult(Error::TooManyStreams,
+                              QStringLiteral("%1 play windows play already; stop one first").arg(iPlaying));
+        return false;
+    }
+    return admitDescriptors(kPlayDescriptors, QStringLiteral("a stream"), pError);
 }
 
 void Player::play(const PlaySource& source, const ReconnectPolicy& policy) {
@@ -452,6 +466,16 @@ void Player::play(const PlaySource& source, const ReconnectPolicy& policy) {
 
 void Player::build() {
     teardown();
+    QJsonObject refused;
+    if (!admitDescriptors(kPlayDescriptors, QStringLiteral("a stream"), &refused)) {
+        // A reconnection tries again later; a first start fails.
+        if (m_iAttempt > 0) {
+            lose(refused.value(QStringLiteral("errorMessage")).toString());
+        } else {
+            fail(Error::OutOfDescriptors, refused.value(QStringLiteral("errorMessage")).toString());
+        }
+        return;
+    }
     m_bHadPicture = false;
     m_dRate = 1.0;
     m_pBridge = std::make_shared<Bridge>();
@@ -461,12 +485,11 @@ void Player::build() {
     bridge.bSoundOn = m_bSoundOn;
     bridge.iVolume = m_iVolume;
     bridge.outputSize = m_outputSize;
-    m_pPipeline = gst_pipeline_new(nullptr);
-    bridge.pPipeline = m_pPipeline;
-    g_signal_connect(m_pPipeline, "deep-element-added", G_CALLBACK(tuneElement), nullptr);
-    GstBus* pBus = gst_element_get_bus(m_pPipeline);
-    gst_bus_set_sync_handler(pBus, onBusMessage, &bridge, nullptr);
-    gst_object_unref(pBus);
+    m_pPipeline.reset(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
+    bridge.pPipeline = m_pPipeline.get();
+    g_signal_connect(m_pPipeline.get(), "deep-element-added", G_CALLBACK(tuneElement), nullptr);
+    gst_bus_set_sync_handler(GstPtr<GstBus>(gst_element_get_bus(m_pPipeline.get())).get(), onBusMessage, &bridge,
+                             nullptr);
 
     const QByteArray location = m_source.strLocation.toUtf8();
     const QByteArray user = m_source.strUser.toUtf8();
@@ -496,19 +519,22 @@ void Player::build() {
     }
     if (!user.isEmpty() && m_source.eKind != PlaySource::Kind::File)
         g_object_set(pSource, "user-id", user.constData(), "user-pw", password.constData(), nullptr);
-    gst_bin_add(GST_BIN(m_pPipeline), pSource);
+    gst_bin_add(GST_BIN(m_pPipeline.get()), pSource);
     if (m_source.eKind != PlaySource::Kind::Rtsp) {
-        GstElement* pParse = addParser(m_pPipeline, &bridge);
+        GstElement* pParse = addParser(m_pPipeline.get(), &bridge);
         if (pParse) gst_element_link(pSource, pParse);
     }
     m_eState = State::Connecting;
     m_connecting.start();
     m_watchdog.start();
-    // A failure to start posts an error, handled like any other. Files and
-    // HTTP preroll first (their sinks are made while prerolling, so that
-    // they pause like any sink later) and play once prerolled.
+    // A failure to start posts an error too, handled like any other (it
+    // comes through the bus, after this returns). Files and HTTP preroll
+    // first (their sinks are made while prerolling, so that they pause like
+    // any sink later) and play once prerolled.
     m_bPrerolling = !m_source.bLive;
-    gst_element_set_state(m_pPipeline, m_bPrerolling ? GST_STATE_PAUSED : GST_STATE_PLAYING);
+    if (gst_element_set_state(m_pPipeline.get(), m_bPrerolling ? GST_STATE_PAUSED : GST_STATE_PLAYING) ==
+        GST_STATE_CHANGE_FAILURE)
+        qInfo("video_control: %s does not start", qPrintable(m_source.strLocation));
 }
 
 void Player::teardown() {
@@ -519,13 +545,15 @@ void Player::teardown() {
         m_pBridge->pOwner = nullptr;
         m_pBridge->pRecorder = nullptr;
     }
-    // Stops every streaming thread of the pipeline.
-    gst_element_set_state(m_pPipeline, GST_STATE_NULL);
-    GstBus* pBus = gst_element_get_bus(m_pPipeline);
-    gst_bus_set_sync_handler(pBus, nullptr, nullptr, nullptr);
-    gst_object_unref(pBus);
-    gst_object_unref(m_pPipeline);
-    m_pPipeline = nullptr;
+    // A recording not finished by now goes without its end.
+    m_pRecorder.reset();
+    // Stops and joins every streaming thread of the pipeline; after this
+    // nothing of it runs, so the bridge and the pipeline go here, on the GUI
+    // thread (calls still queued hold the bridge and find no owner).
+    if (gst_element_set_state(m_pPipeline.get(), GST_STATE_NULL) == GST_STATE_CHANGE_FAILURE)
+        qWarning("video_control: a pipeline did not stop");
+    gst_bus_set_sync_handler(GstPtr<GstBus>(gst_element_get_bus(m_pPipeline.get())).get(), nullptr, nullptr, nullptr);
+    m_pPipeline.reset();
     m_pBridge.reset();
 }
 
@@ -612,7 +640,9 @@ void Player::onMessage(GstMessage* pMessage) {
         applyPendingRange();
         if (m_bPrerolling) {
             m_bPrerolling = false;
-            if (m_eState != State::Paused) gst_element_set_state(m_pPipeline, GST_STATE_PLAYING);
+            if (m_eState != State::Paused &&
+                gst_element_set_state(m_pPipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+                fail(Error::StreamError, QStringLiteral("the stream does not play"));
         }
         break;
     default:
@@ -633,10 +663,9 @@ void Player::onWatchdog() {
 void Player::lose(const QString& strWhy) {
     // Only the first loss of a connection is reported; failed attempts to
     // come back only reschedule.
-    if (m_iAttempt == 0) {
-        emit sigStreamEvent(QStringLiteral("lost"), QJsonObject{{"reason", strWhy}});
-        if (m_pRecorder) emit sigStreamEvent(QStringLiteral("recordStopped"), finishRecording());
-    }
+    if (m_iAttempt == 0) emit sigStreamEvent(QStringLiteral("lost"), QJsonObject{{"reason", strWhy}});
+    // A recording started while coming back ends with this connection too.
+    if (m_pRecorder) emit sigStreamEvent(QStringLiteral("recordStopped"), finishRecording());
     teardown();
     if (m_policy.iMaxAttempts > 0 && m_iAttempt >= m_policy.iMaxAttempts) {
         fail(Error::Unreachable, QStringLiteral("gave up after %1 attempts: %2").arg(m_iAttempt).arg(strWhy));
@@ -659,19 +688,19 @@ void Player::fail(Error eError, const QString& strDetail) {
 
 bool Player::isSeekable() const {
     if (!m_pPipeline || m_source.bLive) return false;
-    GstQuery* pQuery = gst_query_new_seeking(GST_FORMAT_TIME);
+    const GstPtr<GstQuery> pQuery(gst_query_new_seeking(GST_FORMAT_TIME));
     gboolean bSeekable = FALSE;
-    if (gst_element_query(m_pPipeline, pQuery)) gst_query_parse_seeking(pQuery, nullptr, &bSeekable, nullptr, nullptr);
-    gst_query_unref(pQuery);
+    if (gst_element_query(m_pPipeline.get(), pQuery.get()))
+        gst_query_parse_seeking(pQuery.get(), nullptr, &bSeekable, nullptr, nullptr);
     return bSeekable;
 }
 
 Error Player::seek(double dRate, qint64 iPositionNs, qint64 iStopNs) {
     const auto eFlags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
     const bool bDone = dRate > 0
-        ? gst_element_seek(m_pPipeline, dRate, GST_FORMAT_TIME, eFlags, GST_SEEK_TYPE_SET, iPositionNs,
+        ? gst_element_seek(m_pPipeline.get(), dRate, GST_FORMAT_TIME, eFlags, GST_SEEK_TYPE_SET, iPositionNs,
                            iStopNs >= 0 ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_NONE, iStopNs >= 0 ? iStopNs : -1)
-        : gst_element_seek(m_pPipeline, dRate, GST_FORMAT_TIME, eFlags, GST_SEEK_TYPE_SET, 0, GST_SEEK_TYPE_SET,
+        : gst_element_seek(m_pPipeline.get(), dRate, GST_FORMAT_TIME, eFlags, GST_SEEK_TYPE_SET, 0, GST_SEEK_TYPE_SET,
                            iPositionNs);
     return bDone ? Error::None : Error::NotSeekable;
 }
@@ -679,7 +708,8 @@ Error Player::seek(double dRate, qint64 iPositionNs, qint64 iStopNs) {
 Error Player::pause() {
     if (m_eState == State::Paused) return Error::None;
     if (m_eState != State::Playing && m_eState != State::Connecting) return Error::NothingPlaying;
-    gst_element_set_state(m_pPipeline, GST_STATE_PAUSED);
+    if (gst_element_set_state(m_pPipeline.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
+        return Error::StreamError;
     m_eState = State::Paused;
     return Error::None;
 }
@@ -689,7 +719,8 @@ Error Player::resume() {
     if (m_eState != State::Paused) return Error::NothingPlaying;
     // A live stream counts its silence afresh.
     m_lastPicture.start();
-    gst_element_set_state(m_pPipeline, GST_STATE_PLAYING);
+    if (gst_element_set_state(m_pPipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+        return Error::StreamError;
     m_eState = m_bHadPicture ? State::Playing : State::Connecting;
     return Error::None;
 }
@@ -698,7 +729,7 @@ Error Player::setRate(double dRate) {
     if (!m_pPipeline) return Error::NothingPlaying;
     if (!isSeekable()) return Error::NotSeekable;
     gint64 iPositionNs = m_iPositionMs >= 0 ? m_iPositionMs * GST_MSECOND : 0;
-    if (m_iPositionMs < 0) gst_element_query_position(m_pPipeline, GST_FORMAT_TIME, &iPositionNs);
+    if (m_iPositionMs < 0) gst_element_query_position(m_pPipeline.get(), GST_FORMAT_TIME, &iPositionNs);
     const Error eError = seek(dRate, iPositionNs, -1);
     if (eError == Error::None) m_dRate = dRate;
     return eError;
@@ -708,14 +739,13 @@ Error Player::stepFrame() {
     if (!m_pPipeline) return Error::NothingPlaying;
     if (!isSeekable()) return Error::NotSeekable;
     if (m_eState != State::Paused) pause();
-    GstElement* pSink;
+    GstPtr<GstElement> pSink;
     {
         std::lock_guard<std::mutex> lock(m_pBridge->mutex);
-        pSink = m_pBridge->pAppSink ? GST_ELEMENT(gst_object_ref(m_pBridge->pAppSink)) : nullptr;
+        pSink = gstRef(m_pBridge->pAppSink);
     }
     if (!pSink) return Error::NothingPlaying;
-    gst_element_send_event(pSink, gst_event_new_step(GST_FORMAT_BUFFERS, 1, 1.0, TRUE, FALSE));
-    gst_object_unref(pSink);
+    gst_element_send_event(pSink.get(), gst_event_new_step(GST_FORMAT_BUFFERS, 1, 1.0, TRUE, FALSE));
     return Error::None;
 }
 
@@ -740,41 +770,35 @@ QJsonObject Player::status() const {
                        {"url", m_source.strLocation}, {"live", m_source.bLive},
                        {"seekable", isSeekable()}, {"position", m_iPositionMs}};
     if (!m_pPipeline) return status;
-    GstElement* pTee = nullptr;
-    GstElement* pSink = nullptr;
+    GstPtr<GstElement> pTee;
+    GstPtr<GstElement> pSink;
     {
         std::lock_guard<std::mutex> lock(m_pBridge->mutex);
-        if (m_pBridge->pTee) pTee = GST_ELEMENT(gst_object_ref(m_pBridge->pTee));
-        if (m_pBridge->pAppSink) pSink = GST_ELEMENT(gst_object_ref(m_pBridge->pAppSink));
+        pTee = gstRef(m_pBridge->pTee);
+        pSink = gstRef(m_pBridge->pAppSink);
     }
     double dFps = m_dMeasuredFps;
     if (pSink) {
-        GstPad* pPad = gst_element_get_static_pad(pSink, "sink");
-        if (GstCaps* pCaps = gst_pad_get_current_caps(pPad)) {
+        const GstPtr<GstPad> pPad(gst_element_get_static_pad(pSink.get(), "sink"));
+        if (const GstPtr<GstCaps> pCaps{gst_pad_get_current_caps(pPad.get())}) {
             GstVideoInfo info;
-            if (gst_video_info_from_caps(&info, pCaps)) {
+            if (gst_video_info_from_caps(&info, pCaps.get())) {
                 status.insert(QStringLiteral("width"), GST_VIDEO_INFO_WIDTH(&info));
                 status.insert(QStringLiteral("height"), GST_VIDEO_INFO_HEIGHT(&info));
                 if (GST_VIDEO_INFO_FPS_N(&info) > 0 && GST_VIDEO_INFO_FPS_D(&info) > 0)
                     dFps = static_cast<double>(GST_VIDEO_INFO_FPS_N(&info)) / GST_VIDEO_INFO_FPS_D(&info);
             }
-            gst_caps_unref(pCaps);
         }
-        gst_object_unref(pPad);
-        gst_object_unref(pSink);
     }
     status.insert(QStringLiteral("fps"), dFps);
     if (pTee) {
-        GstPad* pPad = gst_element_get_static_pad(pTee, "sink");
-        if (GstCaps* pCaps = gst_pad_get_current_caps(pPad)) {
-            status.insert(QStringLiteral("codec"), codecName(gst_structure_get_name(gst_caps_get_structure(pCaps, 0))));
-            gst_caps_unref(pCaps);
-        }
-        gst_object_unref(pPad);
-        gst_object_unref(pTee);
+        const GstPtr<GstPad> pPad(gst_element_get_static_pad(pTee.get(), "sink"));
+        if (const GstPtr<GstCaps> pCaps{gst_pad_get_current_caps(pPad.get())})
+            status.insert(QStringLiteral("codec"),
+                          codecName(gst_structure_get_name(gst_caps_get_structure(pCaps.get(), 0))));
     }
     gint64 iDurationNs = -1;
-    if (!m_source.bLive && gst_element_query_duration(m_pPipeline, GST_FORMAT_TIME, &iDurationNs) && iDurationNs >= 0)
+    if (!m_source.bLive && gst_element_query_duration(m_pPipeline.get(), GST_FORMAT_TIME, &iDurationNs) && iDurationNs >= 0)
         status.insert(QStringLiteral("duration"), static_cast<qint64>(iDurationNs / GST_MSECOND));
     return status;
 }
@@ -788,7 +812,7 @@ QJsonObject Player::startRecording(const QString& strPath, bool bMatroska) {
     }
     if (!pTee) return errorResult(Error::NothingPlaying, QStringLiteral("no video to record yet"));
     QJsonObject error;
-    m_pRecorder = Recorder::start(m_pPipeline, pTee, strPath, bMatroska, &error);
+    m_pRecorder = Recorder::start(m_pPipeline.get(), pTee, strPath, bMatroska, &error);
     if (!m_pRecorder) return error;
     {
         std::lock_guard<std::mutex> lock(m_pBridge->mutex);
@@ -835,11 +859,7 @@ void Player::setOutputSize(const QSize& size) {
     if (!m_pBridge) return;
     std::lock_guard<std::mutex> lock(m_pBridge->mutex);
     m_pBridge->outputSize = size;
-    if (m_pBridge->pScaleCaps) {
-        GstCaps* pCaps = pictureCaps(size);
-        g_object_set(m_pBridge->pScaleCaps, "caps", pCaps, nullptr);
-        gst_caps_unref(pCaps);
-    }
+    if (m_pBridge->pScaleCaps) g_object_set(m_pBridge->pScaleCaps, "caps", pictureCaps(size).get(), nullptr);
 }
 
 }  // namespace vc

@@ -20,6 +20,7 @@
 #ifndef VIDEO_CONTROL_PLAYER_H
 #define VIDEO_CONTROL_PLAYER_H
 
+#include "GstPtr.h"
 #include "VcError.h"
 
 #include <QElapsedTimer>
@@ -32,9 +33,6 @@
 #include <QTimer>
 
 #include <memory>
-
-typedef struct _GstElement GstElement;
-typedef struct _GstMessage GstMessage;
 
 namespace vc {
 
@@ -74,9 +72,16 @@ class Player : public QObject {
 public:
     enum class State { Stopped, Connecting, Playing, Paused, Reconnecting, Ended, Failed };
 
+    // The most players of the process that play at once (all widgets).
+    static constexpr int kMaxPlaying = 64;
+
     explicit Player(QObject* pParent = nullptr);
     ~Player() override;
 
+    // Whether this player may start a stream now: fewer than kMaxPlaying
+    // others play, and the process has the descriptors for one more
+    // (Admission.h). False with *pError (TooManyStreams, OutOfDescriptors).
+    bool admit(QJsonObject* pError) const;
     void play(const PlaySource& source, const ReconnectPolicy& policy);
     // Stops playing (a recording is finished first).
     void stop();
@@ -175,7 +180,7 @@ private:
     QElapsedTimer m_fpsWindow;
     double m_dMeasuredFps = 0;
 
-    GstElement* m_pPipeline = nullptr;
+    GstPtr<GstElement> m_pPipeline;
     std::shared_ptr<Bridge> m_pBridge;
     std::unique_ptr<Recorder> m_pRecorder;
 };

@@ -1,5 +1,6 @@
 #include "Recorder.h"
 
+#include "GstPtr.h"
 #include "VcError.h"
 
 #include <QDir>
@@ -28,7 +29,7 @@ struct RecorderShared {
     GstClockTime firstNs = GST_CLOCK_TIME_NONE;
     GstClockTime endNs = GST_CLOCK_TIME_NONE;
     std::atomic<bool> bFailed{false};
-    GstPad* pShiftPad = nullptr;  // the queue's output, shifted to start at 0
+    GstPtr<GstPad> pShiftPad;  // the queue's output, shifted to start at 0
 };
 
 namespace {
@@ -41,22 +42,17 @@ const char* parserFor(const gchar* szMedia) {
 }
 
 GstClockTime runningTime(GstPad* pPad, GstClockTime timeNs) {
-    GstEvent* pEvent = gst_pad_get_sticky_event(pPad, GST_EVENT_SEGMENT, 0);
-    if (!pEvent || !GST_CLOCK_TIME_IS_VALID(timeNs)) {
-        if (pEvent) gst_event_unref(pEvent);
-        return timeNs;
-    }
+    const GstPtr<GstEvent> pEvent(gst_pad_get_sticky_event(pPad, GST_EVENT_SEGMENT, 0));
+    if (!pEvent || !GST_CLOCK_TIME_IS_VALID(timeNs)) return timeNs;
     const GstSegment* pSegment = nullptr;
-    gst_event_parse_segment(pEvent, &pSegment);
-    const GstClockTime running = gst_segment_to_running_time(pSegment, GST_FORMAT_TIME, timeNs);
-    gst_event_unref(pEvent);
-    return running;
+    gst_event_parse_segment(pEvent.get(), &pSegment);
+    return gst_segment_to_running_time(pSegment, GST_FORMAT_TIME, timeNs);
 }
 
 // On the branch's input: nothing until the first key frame, which sets the
 // time shift; then track the recorded span.
 GstPadProbeReturn gateBuffer(GstPad* pPad, GstPadProbeInfo* pInfo, gpointer pData) {
-    auto* pShared = static_cast<RecorderShared*>(pData);
+    RecorderShared* pShared = static_cast<std::shared_ptr<RecorderShared>*>(pData)->get();
     if (pShared->bFailed) return GST_PAD_PROBE_DROP;
     GstBuffer* pBuffer = GST_PAD_PROBE_INFO_BUFFER(pInfo);
     const GstClockTime pts = runningTime(pPad, GST_BUFFER_PTS(pBuffer));
@@ -68,7 +64,7 @@ GstPadProbeReturn gateBuffer(GstPad* pPad, GstPadProbeInfo* pInfo, gpointer pDat
         pShared->firstNs = pts;
         const GstClockTime dts = runningTime(pPad, GST_BUFFER_DTS(pBuffer));
         const GstClockTime shift = GST_CLOCK_TIME_IS_VALID(dts) ? MIN(dts, pts) : pts;
-        gst_pad_set_offset(pShared->pShiftPad, -static_cast<gint64>(shift));
+        gst_pad_set_offset(pShared->pShiftPad.get(), -static_cast<gint64>(shift));
     }
     if (GST_CLOCK_TIME_IS_VALID(pts)) {
         const GstClockTime duration = GST_BUFFER_DURATION_IS_VALID(pBuffer) ? GST_BUFFER_DURATION(pBuffer) : 0;
@@ -90,12 +86,15 @@ GstPadProbeReturn watchEnd(GstPad*, GstPadProbeInfo* pInfo, gpointer pData) {
 
 // Once the tee's pad is between two pushes: cut the branch off and end it.
 GstPadProbeReturn cutAndEnd(GstPad* pTeePad, GstPadProbeInfo*, gpointer pData) {
-    auto* pBin = static_cast<GstElement*>(pData);
-    GstPad* pSink = gst_element_get_static_pad(pBin, "sink");
-    gst_pad_unlink(pTeePad, pSink);
-    gst_pad_send_event(pSink, gst_event_new_eos());
-    gst_object_unref(pSink);
+    const GstPtr<GstPad> pSink(gst_element_get_static_pad(static_cast<GstElement*>(pData), "sink"));
+    gst_pad_unlink(pTeePad, pSink.get());
+    gst_pad_send_event(pSink.get(), gst_event_new_eos());
     return GST_PAD_PROBE_REMOVE;
+}
+
+// Each probe holds the shared state until GStreamer lets the probe go.
+gpointer holdShared(const std::shared_ptr<RecorderShared>& pShared) {
+    return new std::shared_ptr<RecorderShared>(pShared);
 }
 
 void deleteShared(gpointer pData) {
@@ -106,11 +105,9 @@ void deleteShared(gpointer pData) {
 
 std::unique_ptr<Recorder> Recorder::start(GstElement* pPipeline, GstElement* pTee, const QString& strPath,
                                           bool bMatroska, QJsonObject* pError) {
-    GstPad* pTeeSink = gst_element_get_static_pad(pTee, "sink");
-    GstCaps* pCaps = gst_pad_get_current_caps(pTeeSink);
-    gst_object_unref(pTeeSink);
-    const char* szParser = pCaps ? parserFor(gst_structure_get_name(gst_caps_get_structure(pCaps, 0))) : nullptr;
-    if (pCaps) gst_caps_unref(pCaps);
+    const GstPtr<GstCaps> pCaps(gst_pad_get_current_caps(GstPtr<GstPad>(gst_element_get_static_pad(pTee, "sink")).get()));
+    const char* szParser =
+        pCaps ? parserFor(gst_structure_get_name(gst_caps_get_structure(pCaps.get(), 0))) : nullptr;
     if (!szParser) {
         *pError = errorResult(Error::UnsupportedCodec, QStringLiteral("this video cannot be recorded"));
         return nullptr;
@@ -127,54 +124,51 @@ std::unique_ptr<Recorder> Recorder::start(GstElement* pPipeline, GstElement* pTe
     }
 
     std::unique_ptr<Recorder> pRecorder(new Recorder);
-    pRecorder->m_pPipeline = pPipeline;
-    pRecorder->m_pTee = GST_ELEMENT(gst_object_ref(pTee));
+    pRecorder->m_pTee = gstRef(pTee);
     pRecorder->m_strPath = file.absoluteFilePath();
     pRecorder->m_pShared = std::make_shared<RecorderShared>();
 
-    GstElement* pBin = gst_bin_new(nullptr);
+    // Owned here until the pipeline takes it.
+    GstPtr<GstElement> pBin(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));
     GstElement* pQueue = gst_element_factory_make("queue", nullptr);
     GstElement* pParser = gst_element_factory_make(szParser, nullptr);
     GstElement* pMux = gst_element_factory_make(bMatroska ? "matroskamux" : "mp4mux", nullptr);
     GstElement* pFile = gst_element_factory_make("filesink", nullptr);
+    for (GstElement* pElement : {pQueue, pParser, pMux, pFile}) {
+        if (pElement) gst_bin_add(GST_BIN(pBin.get()), pElement);
+    }
     if (!pQueue || !pParser || !pMux || !pFile) {
-        gst_object_unref(gst_object_ref_sink(pBin));
         *pError = errorResult(Error::UnsupportedCodec, QStringLiteral("a recording element is missing"));
         return nullptr;
     }
     g_object_set(pFile, "location", pRecorder->m_strPath.toLocal8Bit().constData(), "async", FALSE, nullptr);
-    gst_bin_add_many(GST_BIN(pBin), pQueue, pParser, pMux, pFile, nullptr);
     gst_element_link_many(pQueue, pParser, pMux, pFile, nullptr);
-    GstPad* pQueueSink = gst_element_get_static_pad(pQueue, "sink");
-    gst_element_add_pad(pBin, gst_ghost_pad_new("sink", pQueueSink));
-    pRecorder->m_pShared->pShiftPad = gst_element_get_static_pad(pQueue, "src");
-    gst_object_unref(pQueueSink);
+    gst_element_add_pad(pBin.get(),
+                        gst_ghost_pad_new("sink", GstPtr<GstPad>(gst_element_get_static_pad(pQueue, "sink")).get()));
+    pRecorder->m_pShared->pShiftPad.reset(gst_element_get_static_pad(pQueue, "src"));
 
-    GstPad* pBinSink = gst_element_get_static_pad(pBin, "sink");
-    gst_pad_add_probe(pBinSink, GST_PAD_PROBE_TYPE_BUFFER, gateBuffer, pRecorder->m_pShared.get(), nullptr);
-    GstPad* pFileSink = gst_element_get_static_pad(pFile, "sink");
-    gst_pad_add_probe(pFileSink, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, watchEnd,
-                      new std::shared_ptr<RecorderShared>(pRecorder->m_pShared), deleteShared);
-    gst_object_unref(pFileSink);
+    const GstPtr<GstPad> pBinSink(gst_element_get_static_pad(pBin.get(), "sink"));
+    gst_pad_add_probe(pBinSink.get(), GST_PAD_PROBE_TYPE_BUFFER, gateBuffer, holdShared(pRecorder->m_pShared),
+                      deleteShared);
+    gst_pad_add_probe(GstPtr<GstPad>(gst_element_get_static_pad(pFile, "sink")).get(),
+                      GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, watchEnd, holdShared(pRecorder->m_pShared), deleteShared);
 
-    pRecorder->m_pBin = GST_ELEMENT(gst_object_ref(pBin));
-    gst_bin_add(GST_BIN(pPipeline), pBin);
-    gst_element_sync_state_with_parent(pBin);
-    pRecorder->m_pTeePad = gst_element_request_pad_simple(pTee, "src_%u");
-    gst_pad_link(pRecorder->m_pTeePad, pBinSink);
-    gst_object_unref(pBinSink);
+    pRecorder->m_pPipeline = gstRef(pPipeline);
+    gst_bin_add(GST_BIN(pPipeline), pBin.get());
+    gst_element_sync_state_with_parent(pBin.get());
+    pRecorder->m_pBin = std::move(pBin);
+    pRecorder->m_pTeePad.reset(gst_element_request_pad_simple(pTee, "src_%u"));
+    gst_pad_link(pRecorder->m_pTeePad.get(), pBinSink.get());
     return pRecorder;
 }
 
 Recorder::~Recorder() {
     remove();
-    if (m_pShared && m_pShared->pShiftPad) gst_object_unref(m_pShared->pShiftPad);
-    if (m_pTee) gst_object_unref(m_pTee);
 }
 
 QJsonObject Recorder::finish() {
     if (!m_pBin) return errorResult(Error::NotRecording);
-    gst_pad_add_probe(m_pTeePad, GST_PAD_PROBE_TYPE_IDLE, cutAndEnd, m_pBin, nullptr);
+    gst_pad_add_probe(m_pTeePad.get(), GST_PAD_PROBE_TYPE_IDLE, cutAndEnd, m_pBin.get(), nullptr);
     bool bEnded;
     {
         std::unique_lock<std::mutex> lock(m_pShared->mutex);
@@ -189,20 +183,19 @@ QJsonObject Recorder::finish() {
 
 void Recorder::remove() {
     if (!m_pBin) return;
-    GstPad* pSink = gst_element_get_static_pad(m_pBin, "sink");
-    if (gst_pad_is_linked(pSink)) gst_pad_unlink(m_pTeePad, pSink);
-    gst_object_unref(pSink);
-    gst_element_release_request_pad(m_pTee, m_pTeePad);
-    gst_object_unref(m_pTeePad);
-    m_pTeePad = nullptr;
-    gst_element_set_state(m_pBin, GST_STATE_NULL);
-    gst_bin_remove(GST_BIN(m_pPipeline), m_pBin);
-    gst_object_unref(m_pBin);
-    m_pBin = nullptr;
+    const GstPtr<GstPad> pSink(gst_element_get_static_pad(m_pBin.get(), "sink"));
+    if (gst_pad_is_linked(pSink.get())) gst_pad_unlink(m_pTeePad.get(), pSink.get());
+    gst_element_release_request_pad(m_pTee.get(), m_pTeePad.get());
+    m_pTeePad.reset();
+    if (gst_element_set_state(m_pBin.get(), GST_STATE_NULL) == GST_STATE_CHANGE_FAILURE)
+        qWarning("video_control: a recording branch did not stop");
+    gst_bin_remove(GST_BIN(m_pPipeline.get()), m_pBin.get());
+    m_pBin.reset();
 }
 
 bool Recorder::owns(GstObject* pObject) const {
-    return m_pBin && pObject && (pObject == GST_OBJECT(m_pBin) || gst_object_has_as_ancestor(pObject, GST_OBJECT(m_pBin)));
+    return m_pBin && pObject &&
+           (pObject == GST_OBJECT(m_pBin.get()) || gst_object_has_as_ancestor(pObject, GST_OBJECT(m_pBin.get())));
 }
 
 void Recorder::markFailed() {

@@ -9,14 +9,12 @@
 #ifndef VIDEO_CONTROL_RECORDER_H
 #define VIDEO_CONTROL_RECORDER_H
 
+#include "GstPtr.h"
+
 #include <QJsonObject>
 #include <QString>
 
 #include <memory>
-
-typedef struct _GstElement GstElement;
-typedef struct _GstObject GstObject;
-typedef struct _GstPad GstPad;
 
 namespace vc {
 
@@ -48,10 +46,10 @@ private:
     Recorder() = default;
     void remove();
 
-    GstElement* m_pPipeline = nullptr;
-    GstElement* m_pTee = nullptr;
-    GstPad* m_pTeePad = nullptr;
-    GstElement* m_pBin = nullptr;
+    GstPtr<GstElement> m_pPipeline;
+    GstPtr<GstElement> m_pTee;
+    GstPtr<GstPad> m_pTeePad;
+    GstPtr<GstElement> m_pBin;  // also held by the pipeline while recording
     QString m_strPath;
     std::shared_ptr<RecorderShared> m_pShared;
 };

@@ -1,5 +1,6 @@
 // Playback in one play window: play, stop, pause, rate, step, range, status,
 // the stream's clock, reconnection and https; what this library plays.
+#include "GstPtr.h"
 #include "PlayGrid.h"
 #include "PlayWindow.h"
 #include "Player.h"
@@ -33,6 +34,8 @@ QJsonObject play(PlayGrid& grid, const QJsonObject& request) {
         if (!sourceError.isEmpty()) return sourceError;
         if (grid.m_bHttps && source.strLocation.startsWith(QLatin1String("http://")))
             source.strLocation.replace(0, 4, QStringLiteral("https"));
+        QJsonObject refused;
+        if (!window.player().admit(&refused)) return refused;
         window.player().play(source, grid.m_reconnectPolicy);
         return answer(Error::None, window);
     });
@@ -190,9 +193,7 @@ QJsonObject engineSupport(const QJsonObject&) {
     guint iMajor = 0, iMinor = 0, iMicro = 0, iNano = 0;
     gst_version(&iMajor, &iMinor, &iMicro, &iNano);
     const auto has = [](const char* szElement) {
-        GstElementFactory* pFactory = gst_element_factory_find(szElement);
-        if (pFactory) gst_object_unref(pFactory);
-        return pFactory != nullptr;
+        return GstPtr<GstElementFactory>(gst_element_factory_find(szElement)) != nullptr;
     };
     QJsonArray schemes{"file"};
     if (has("rtspsrc")) schemes << "rtsp" << "rtsps";

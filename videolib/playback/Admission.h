@@ -1,0 +1,35 @@
+// Admission of new work by the process's descriptors: a stream or a transfer
+// that would bring the process near its limit (RLIMIT_NOFILE) is refused
+// with OutOfDescriptors before it opens anything, instead of failing deep in
+// GStreamer or Qt (which abort when they cannot make their wake-up pipes).
+//
+// Any thread (reads /proc/self/fd).
+#ifndef VIDEO_CONTROL_ADMISSION_H
+#define VIDEO_CONTROL_ADMISSION_H
+
+#include <QJsonObject>
+#include <QString>
+
+namespace vc {
+
+// What one play window's stream holds at most. Measured on an RTSP camera:
+// 16 with H.264 video, 26 with video and sound (sockets, GStreamer's bus
+// and wake-up pipes); a file holds fewer.
+constexpr int kPlayDescriptors = 32;
+// What one transfer holds at most: its socket, its file, a name lookup.
+constexpr int kTransferDescriptors = 4;
+// Kept free beyond that for the rest of the process.
+constexpr int kSpareDescriptors = 16;
+
+// The descriptors the process holds now (-1 when unknown), and its soft
+// limit (-1: none).
+int openDescriptors();
+int descriptorLimit();
+
+// Whether iNeeded more descriptors fit under the limit with the spare kept;
+// false with *pError (OutOfDescriptors, naming strWhat) when not.
+bool admitDescriptors(int iNeeded, const QString& strWhat, QJsonObject* pError);
+
+}  // namespace vc
+
+#endif  // VIDEO_CONTROL_ADMISSION_H
