@@ -31,7 +31,9 @@ namespace vc {
     X(NoSecretKey, 3018, "no secret key was set")                                                   \
     X(NotAuthentic, 3019, "the cipher text was changed or made with another key")                   \
     X(NoSuchTransfer, 3020, "no transfer with that id")                                             \
-    X(TransferFailed, 3021, "the transfer failed")
+    X(TransferFailed, 3021, "the transfer failed")                                                  \
+    X(PathRefused, 3022, "the path is not inside the media folders, or is not allowed")           \
+    X(LocalAddress, 3023, "the url leads to this machine; transfers go to other hosts only")
 
 enum class Error {
     None = 0,

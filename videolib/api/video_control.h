@@ -242,6 +242,13 @@ VC_API bool VC_IsWindowHidden(QWidget* pWidget, int iIndex);
 VC_API void VC_ShowWindow(QWidget* pWidget, int iIndex);
 VC_API void VC_HideWindow(QWidget* pWidget, int iIndex);
 
+// The media folders, the only places the library writes into for pages
+// (MediaFolders.h): "snapshots", "recordings", "downloads", absolute
+// folders; absent or empty: Pictures, Videos and Downloads/LocalService.
+// For the service's own configuration: no page command reaches it. Answers
+// null, or an error (3001) and changes nothing when a folder is relative.
+VC_API QJsonDocument* VC_SetMediaFolders(const QJsonDocument* pFolders);
+
 // Sets the process-wide callback of one event type; returns the one replaced.
 VC_API VC_EventCallback VC_InstallEventCallback(VC_EventType eType, VC_EventCallback pCallback);
 

@@ -1,5 +1,6 @@
 #include "Transfers.h"
 
+#include "MediaFolders.h"
 #include "VcLibrary.h"
 
 #include <QDir>
@@ -9,11 +10,29 @@
 #include <QNetworkReply>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace vc {
 
-Transfer::Transfer(int iId, Kind eKind, const QUrl& url, const QString& strPath, const QString& strField,
-                   QNetworkAccessManager* pNetwork, QObject* pParent)
+namespace {
+
+bool isLocalAddress(const QHostAddress& address) {
+    bool bMapped = false;
+    const quint32 iV4 = address.toIPv4Address(&bMapped);
+    if (bMapped) return (iV4 >> 24) == 127 || iV4 == 0;
+    return address.isLoopback() || address == QHostAddress(QHostAddress::AnyIPv6);
+}
+
+QJsonObject localRefused(const QString& strHost) {
+    return errorResult(Error::LocalAddress, QStringLiteral("%1 is this machine; transfers go to other hosts only").arg(strHost));
+}
+
+}  // namespace
+
+Transfer::Transfer(const QString& strOwner, int iId, Kind eKind, const QUrl& url, const QString& strPath,
+                   const QString& strField, QNetworkAccessManager* pNetwork, QObject* pParent)
     : QObject(pParent),
+      m_strOwner(strOwner),
       m_iId(iId),
       m_eKind(eKind),
       m_url(url),
@@ -29,27 +48,87 @@ QString Transfer::idKey(Kind eKind) {
     return eKind == Kind::Download ? QStringLiteral("downloadId") : QStringLiteral("uploadId");
 }
 
+bool Transfer::isLocalHost(const QString& strHost) {
+    if (testSeam().bAllowLocalTransfers) return false;
+    const QString strName = strHost.toLower();
+    if (strName == QLatin1String("localhost") || strName.endsWith(QLatin1String(".localhost"))) return true;
+    const QHostAddress address(strName);
+    return !address.isNull() && isLocalAddress(address);
+}
+
 bool Transfer::start(bool bResume, QJsonObject* pError) {
     if (m_eStatus == Status::Running) return true;
-    QNetworkRequest request(m_url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     if (m_eKind == Kind::Download) {
-        m_file.setFileName(partPath());
-        if (!m_file.open(QIODevice::ReadWrite) || (!bResume && !m_file.resize(0)) || !m_file.seek(m_file.size())) {
+        const QFileInfo part(partPath());
+        if (!openForWriting(partPath(), !part.exists() && !part.isSymLink(), &m_file, pError)) return false;
+        if ((!bResume && !m_file.resize(0)) || !m_file.seek(m_file.size())) {
             *pError = errorResult(Error::FileError, QStringLiteral("cannot write %1: %2").arg(partPath(), m_file.errorString()));
             m_file.close();
             return false;
         }
         m_iResumeFrom = m_iBytes = m_file.size();
+    } else {
+        QFile file;
+        if (!openForReading(m_strPath, &file, pError)) return false;
+        m_iBytes = 0;
+        m_iTotal = file.size();
+    }
+    m_failure = QJsonObject();
+    m_eStatus = Status::Running;
+    m_iRedirects = 0;
+    send(m_url);
+    return true;
+}
+
+void Transfer::send(const QUrl& url) {
+    m_current = url;
+    const int iAttempt = ++m_iAttempt;
+    if (isLocalHost(url.host())) {
+        m_failure = localRefused(url.host());
+        m_eStatus = Status::Failed;
+        dropReply();
+        return;
+    }
+    QHostInfo::lookupHost(url.host(), this, [this, iAttempt](const QHostInfo& host) { onResolved(iAttempt, host); });
+}
+
+void Transfer::onResolved(int iAttempt, const QHostInfo& host) {
+    if (iAttempt != m_iAttempt || m_eStatus != Status::Running) return;  // stopped, or started again
+    const QList<QHostAddress> addresses = host.addresses();
+    if (host.error() != QHostInfo::NoError || addresses.isEmpty()) {
+        fail(Error::TransferFailed, QStringLiteral("cannot resolve %1: %2").arg(m_current.host(), host.errorString()));
+        return;
+    }
+    if (!testSeam().bAllowLocalTransfers && std::any_of(addresses.begin(), addresses.end(), isLocalAddress)) {
+        m_failure = localRefused(m_current.host());
+        m_eStatus = Status::Failed;
+        dropReply();
+        return;
+    }
+    QUrl target = m_current;
+    QNetworkRequest request;
+    if (m_current.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0) {
+        const QHostAddress& address = addresses.first();
+        target.setHost(address.protocol() == QAbstractSocket::IPv6Protocol ? '[' + address.toString() + ']'
+                                                                              : address.toString());
+        const int iPort = m_current.port();
+        request.setRawHeader("Host", (m_current.host(QUrl::FullyEncoded) + (iPort >= 0 ? QStringLiteral(":%1").arg(iPort)
+                                                                                       : QString())).toUtf8());
+    }
+    request.setUrl(target);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    if (m_eKind == Kind::Download) {
         if (m_iResumeFrom > 0) request.setRawHeader("Range", "bytes=" + QByteArray::number(m_iResumeFrom) + '-');
         m_pReply = m_pNetwork->get(request);
         connect(m_pReply, &QNetworkReply::metaDataChanged, this, &Transfer::onMetaData);
         connect(m_pReply, &QNetworkReply::readyRead, this, &Transfer::onReadyRead);
     } else {
-        auto pFile = std::make_unique<QFile>(m_strPath);
-        if (!pFile->open(QIODevice::ReadOnly)) {
-            *pError = errorResult(Error::FileError, QStringLiteral("cannot read %1: %2").arg(m_strPath, pFile->errorString()));
-            return false;
+        auto pFile = std::make_unique<QFile>();
+        QJsonObject error;
+        if (!openForReading(m_strPath, pFile.get(), &error)) {
+            m_failure = error;
+            m_eStatus = Status::Failed;
+            return;
         }
         auto* pForm = new QHttpMultiPart(QHttpMultiPart::FormDataType);
         QHttpPart part;
@@ -69,13 +148,29 @@ bool Transfer::start(bool bResume, QJsonObject* pError) {
     }
     connect(m_pReply, &QNetworkReply::finished, this, &Transfer::onFinished);
     m_bAnswered = false;
-    m_failure = QJsonObject();
-    m_eStatus = Status::Running;
+}
+
+bool Transfer::followRedirect() {
+    const int iStatus = m_pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QUrl location = m_pReply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    if (iStatus < 300 || iStatus >= 400 || location.isEmpty()) return false;
+    const QUrl next = m_current.resolved(location);
+    const QString strScheme = next.scheme().toLower();
+    if (++m_iRedirects > kMaxRedirects) {
+        fail(Error::TransferFailed, QStringLiteral("more than %1 redirects").arg(kMaxRedirects));
+    } else if ((strScheme != QLatin1String("http") && strScheme != QLatin1String("https")) || next.host().isEmpty() ||
+               (m_current.scheme().toLower() == QLatin1String("https") && strScheme == QLatin1String("http"))) {
+        fail(Error::TransferFailed, QStringLiteral("refused a redirect to %1").arg(next.toString(QUrl::RemoveUserInfo)));
+    } else {
+        releaseReply();
+        send(next);
+    }
     return true;
 }
 
 void Transfer::stop() {
     if (m_eStatus != Status::Running) return;
+    ++m_iAttempt;  // a lookup under way is not used
     dropReply();
     m_eStatus = Status::Stopped;
 }
@@ -126,7 +221,7 @@ void Transfer::onProgress(qint64 iBytes, qint64 iTotal) {
 }
 
 void Transfer::onFinished() {
-    if (!m_pReply) return;
+    if (!m_pReply || followRedirect()) return;
     const int iStatus = m_pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (m_pReply->error() != QNetworkReply::NoError || iStatus >= 400) {
         QString strWhy = m_pReply->errorString();
@@ -143,9 +238,12 @@ void Transfer::onFinished() {
         onReadyRead();
         if (m_eStatus != Status::Running) return;
         m_file.close();
-        QFile::remove(m_strPath);
-        if (!QFile::rename(partPath(), m_strPath)) {
-            fail(Error::FileError, QStringLiteral("cannot rename %1 to %2").arg(partPath(), m_strPath));
+        const QString strPart = partPath();
+        QJsonObject error;
+        if (!moveIntoPlace(strPart, &m_strPath, &error)) {
+            m_failure = error;
+            m_eStatus = Status::Failed;
+            dropReply();
             return;
         }
     }
@@ -161,13 +259,17 @@ void Transfer::fail(Error eError, const QString& strWhy, int iHttpStatus) {
     dropReply();
 }
 
-void Transfer::dropReply() {
+void Transfer::releaseReply() {
     if (m_pReply) {
         m_pReply->disconnect(this);
         m_pReply->abort();
         m_pReply->deleteLater();
         m_pReply = nullptr;
     }
+}
+
+void Transfer::dropReply() {
+    releaseReply();
     m_file.close();
 }
 
