@@ -126,11 +126,9 @@ bool resolveIn(MediaFolder eFolder, const QString& strPath, QString* pPath, QJso
         *pError = refused();
         return false;
     }
-    if (!QDir().mkpath(strFolder)) {
-        *pError = errorResult(Error::FileError, QStringLiteral("cannot make the media folder %1").arg(strFolder));
-        return false;
-    }
-    const QString strCanonicalFolder = QFileInfo(strFolder).canonicalFilePath();
+    // Nothing is made here: a folder that is not there yet resolves as its
+    // nearest existing parent does.
+    const QString strCanonicalFolder = resolveLinks(strFolder);
     const QString strResolved = resolveLinks(QDir::cleanPath(strCanonicalFolder + QLatin1Char('/') + strRelative));
     if (strCanonicalFolder.isEmpty() || strResolved.isEmpty() || !isInside(strResolved, strCanonicalFolder)) {
         *pError = refused();
