@@ -53,7 +53,7 @@ QString mediaFolder(MediaFolder eFolder);
 bool resolveIn(MediaFolder eFolder, const QString& strPath, QString* pPath, QJsonObject* pError);
 
 // A path a page may read from: inside one of the folders (a relative path:
-// the first folder that holds it, else the downloads folder) or a file the
+// the first folder that holds it, else the snapshots folder) or a file the
 // user chose for the request's "uuid". *pPath is the absolute path; it may
 // not exist. Refused (PathRefused) alike whether it exists or not.
 bool resolveReadable(const QJsonObject& request, const QString& strPath, QString* pPath, QJsonObject* pError);

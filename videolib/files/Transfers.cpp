@@ -19,7 +19,7 @@ namespace {
 bool isLocalAddress(const QHostAddress& address) {
     bool bMapped = false;
     const quint32 iV4 = address.toIPv4Address(&bMapped);
-    if (bMapped) return (iV4 >> 24) == 127 || iV4 == 0;
+    if (bMapped) return (iV4 >> 24) == 127 || (iV4 >> 24) == 0;  // IPv4, or mapped into IPv6
     return address.isLoopback() || address == QHostAddress(QHostAddress::AnyIPv6);
 }
 
@@ -108,12 +108,8 @@ void Transfer::onResolved(int iAttempt, const QHostInfo& host) {
     QUrl target = m_current;
     QNetworkRequest request;
     if (m_current.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0) {
-        const QHostAddress& address = addresses.first();
-        target.setHost(address.protocol() == QAbstractSocket::IPv6Protocol ? '[' + address.toString() + ']'
-                                                                              : address.toString());
-        const int iPort = m_current.port();
-        request.setRawHeader("Host", (m_current.host(QUrl::FullyEncoded) + (iPort >= 0 ? QStringLiteral(":%1").arg(iPort)
-                                                                                       : QString())).toUtf8());
+        request.setRawHeader("Host", m_current.authority(QUrl::RemoveUserInfo | QUrl::FullyEncoded).toUtf8());
+        target.setHost(addresses.first().toString());
     }
     request.setUrl(target);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);

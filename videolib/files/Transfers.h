@@ -12,7 +12,7 @@
 //
 // The machine itself is not a page's proxy: before every request (and
 // every redirect) the host is resolved, and a host with a loopback or
-// unspecified address (127/8, ::1, 0.0.0.0, ::, "localhost") fails with
+// unspecified address (127/8, ::1, 0/8, ::, "localhost") fails with
 // LocalAddress; plain http then goes to the address checked (the Host
 // header keeps the name), so a name cannot resolve elsewhere a second time;
 // https keeps the name, whose certificate a local service cannot show.
