@@ -23,10 +23,6 @@ bool isLocalAddress(const QHostAddress& address) {
     return address.isLoopback() || address == QHostAddress(QHostAddress::AnyIPv6);
 }
 
-QJsonObject localRefused(const QString& strHost) {
-    return errorResult(Error::LocalAddress, QStringLiteral("%1 is this machine; transfers go to other hosts only").arg(strHost));
-}
-
 }  // namespace
 
 Transfer::Transfer(const QString& strOwner, int iId, Kind eKind, const QUrl& url, const QString& strPath,
@@ -46,6 +42,10 @@ Transfer::~Transfer() {
 
 QString Transfer::idKey(Kind eKind) {
     return eKind == Kind::Download ? QStringLiteral("downloadId") : QStringLiteral("uploadId");
+}
+
+QJsonObject Transfer::localRefusal(const QString& strHost) {
+    return errorResult(Error::LocalAddress, QStringLiteral("%1 is this machine; transfers go to other hosts only").arg(strHost));
 }
 
 bool Transfer::isLocalHost(const QString& strHost) {
@@ -84,9 +84,7 @@ void Transfer::send(const QUrl& url) {
     m_current = url;
     const int iAttempt = ++m_iAttempt;
     if (isLocalHost(url.host())) {
-        m_failure = localRefused(url.host());
-        m_eStatus = Status::Failed;
-        dropReply();
+        failWith(localRefusal(url.host()));
         return;
     }
     QHostInfo::lookupHost(url.host(), this, [this, iAttempt](const QHostInfo& host) { onResolved(iAttempt, host); });
@@ -100,9 +98,7 @@ void Transfer::onResolved(int iAttempt, const QHostInfo& host) {
         return;
     }
     if (!testSeam().bAllowLocalTransfers && std::any_of(addresses.begin(), addresses.end(), isLocalAddress)) {
-        m_failure = localRefused(m_current.host());
-        m_eStatus = Status::Failed;
-        dropReply();
+        failWith(localRefusal(m_current.host()));
         return;
     }
     QUrl target = m_current;
@@ -122,8 +118,7 @@ void Transfer::onResolved(int iAttempt, const QHostInfo& host) {
         auto pFile = std::make_unique<QFile>();
         QJsonObject error;
         if (!openForReading(m_strPath, pFile.get(), &error)) {
-            m_failure = error;
-            m_eStatus = Status::Failed;
+            failWith(error);
             return;
         }
         auto* pForm = new QHttpMultiPart(QHttpMultiPart::FormDataType);
@@ -237,9 +232,7 @@ void Transfer::onFinished() {
         const QString strPart = partPath();
         QJsonObject error;
         if (!moveIntoPlace(strPart, &m_strPath, &error)) {
-            m_failure = error;
-            m_eStatus = Status::Failed;
-            dropReply();
+            failWith(error);
             return;
         }
     }
@@ -249,8 +242,13 @@ void Transfer::onFinished() {
 }
 
 void Transfer::fail(Error eError, const QString& strWhy, int iHttpStatus) {
-    m_failure = errorResult(eError, strWhy);
-    if (iHttpStatus) m_failure.insert(QStringLiteral("httpStatus"), iHttpStatus);
+    QJsonObject failure = errorResult(eError, strWhy);
+    if (iHttpStatus) failure.insert(QStringLiteral("httpStatus"), iHttpStatus);
+    failWith(failure);
+}
+
+void Transfer::failWith(const QJsonObject& failure) {
+    m_failure = failure;
     m_eStatus = Status::Failed;
     dropReply();
 }

@@ -57,6 +57,8 @@ public:
     // Whether the url names this machine by itself (an address or
     // "localhost"), before any lookup.
     static bool isLocalHost(const QString& strHost);
+    // The LocalAddress error for a host of this machine.
+    static QJsonObject localRefusal(const QString& strHost);
 
     const QString& owner() const { return m_strOwner; }
     int id() const { return m_iId; }
@@ -89,6 +91,7 @@ private:
     void onFinished();
     void onProgress(qint64 iBytes, qint64 iTotal);
     void fail(Error eError, const QString& strWhy, int iHttpStatus = 0);
+    void failWith(const QJsonObject& failure);
     void releaseReply();
     void dropReply();
     QString partPath() const { return m_strPath + QStringLiteral(".part"); }

@@ -130,8 +130,7 @@ QJsonObject start(const QJsonObject& request, Transfer::Kind eKind) {
     const QString strScheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty() || (strScheme != QLatin1String("http") && strScheme != QLatin1String("https")))
         return errorResult(Error::BadUrl, QStringLiteral("\"url\" must be an http:// or https:// url"));
-    if (Transfer::isLocalHost(url.host()))
-        return errorResult(Error::LocalAddress, QStringLiteral("%1 is this machine; transfers go to other hosts only").arg(url.host()));
+    if (Transfer::isLocalHost(url.host())) return Transfer::localRefusal(url.host());
     if (request.value(QStringLiteral("username")).isString()) url.setUserName(request.value(QStringLiteral("username")).toString());
     if (request.value(QStringLiteral("password")).isString()) url.setPassword(request.value(QStringLiteral("password")).toString());
 
