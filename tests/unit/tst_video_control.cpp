@@ -578,6 +578,7 @@ private slots:
     }
 
     void settingsSurviveARestartAndBadValuesChangeNothing() {
+        QFile::remove(m_folder.filePath("config/LocalService/video_control.json"));  // what other tests stored
         const QString strSnapshots = QDir::toNativeSeparators(media("snapshots", "mine"));
         QCOMPARE(call(VC_SetLocalConfig, QJsonObject{{"snapshotPath", strSnapshots}, {"recordFormat", "MKV"}}),
                  QJsonObject());
