@@ -7,6 +7,8 @@
 #include <QJsonParseError>
 #include <QVariant>
 
+#include <utility>
+
 const char* const kConfigFileName = "/LocalServiceConfig.json";
 
 namespace {
@@ -46,6 +48,12 @@ ServiceConfig readServiceConfig(const QString& strFilePath) {
     int iMaxConnections = config.iMaxConnections;
     readNumber(object, "MaxConnections", iMaxConnections);
     if (iMaxConnections >= 1) config.iMaxConnections = iMaxConnections;
+    static const std::pair<const char*, const char*> kMediaFolders[] = {
+        {"SnapshotFolder", "snapshots"}, {"RecordingFolder", "recordings"}, {"DownloadFolder", "downloads"}};
+    for (const auto& [szKey, szLibraryKey] : kMediaFolders) {
+        const QJsonValue folder = object.value(QLatin1String(szKey));
+        if (folder.isString()) config.mediaFolders.insert(QLatin1String(szLibraryKey), folder);
+    }
     return config;
 }
 

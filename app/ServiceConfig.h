@@ -1,6 +1,7 @@
 #ifndef APP_SERVICECONFIG_H
 #define APP_SERVICECONFIG_H
 
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -21,6 +22,10 @@ struct ServiceConfig {
     QString strTrustPolicy = QStringLiteral("ask");
     // "MaxConnections": open connections at most (at least 1).
     int iMaxConnections = 512;
+    // "SnapshotFolder", "RecordingFolder", "DownloadFolder": the media
+    // folders (absolute), as VC_SetMediaFolders takes them ("snapshots",
+    // "recordings", "downloads"); a key absent here: the library's default.
+    QJsonObject mediaFolders;
 };
 
 extern const char* const kConfigFileName;  // "/LocalServiceConfig.json"

@@ -28,6 +28,12 @@ std::optional<int> ServiceStartup::start() {
     VC_Initialize(nullptr);
 
     m_config = readServiceConfig(m_strConfigDir + QLatin1String(kConfigFileName));
+    const QJsonDocument mediaFolders(m_config.mediaFolders);
+    if (QJsonDocument* pRefused = VC_SetMediaFolders(&mediaFolders)) {
+        qWarning("media folders: %s; the defaults apply",
+                 qPrintable(pRefused->object().value(QStringLiteral("errorMessage")).toString()));
+        VC_Release(pRefused);
+    }
 
     const std::string strKey = m_config.strSingleInstance.toStdString();
     if (!checkSingleInstance(strKey.c_str())) return -1;

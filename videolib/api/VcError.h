@@ -33,7 +33,9 @@ namespace vc {
     X(NoSuchTransfer, 3020, "no transfer with that id")                                             \
     X(TransferFailed, 3021, "the transfer failed")                                                  \
     X(TooManyStreams, 3022, "the service plays the most streams it may at once")                    \
-    X(OutOfDescriptors, 3023, "the service is near its limit of open files; nothing new opens now")
+    X(OutOfDescriptors, 3023, "the service is near its limit of open files; nothing new opens now") \
+    X(PathRefused, 3024, "the path is not inside the media folders, or is not allowed")             \
+    X(LocalAddress, 3025, "the url leads to this machine; transfers go to other hosts only")
 
 enum class Error {
     None = 0,

@@ -2,6 +2,7 @@
 // callbacks; VC_Initialize, VC_Release and VC_InstallEventCallback.
 #include "VcLibrary.h"
 
+#include "MediaFolders.h"
 #include "PlayGrid.h"
 #include "Secrets.h"
 #include "Transfers.h"
@@ -136,6 +137,7 @@ void resetLibrary() {
     lib.widgets.clear();
     for (VC_EventCallback& pCallback : lib.callbacks) pCallback = nullptr;
     forgetSecrets();
+    forgetChosenFiles();
     resetTransfers();
 }
 
@@ -157,6 +159,10 @@ QJsonDocument* VC_Initialize(QWidget* pWidget) {
 
 void VC_Release(void* pResult) {
     delete static_cast<QJsonDocument*>(pResult);
+}
+
+QJsonDocument* VC_SetMediaFolders(const QJsonDocument* pFolders) {
+    return toResult(setMediaFolders(pFolders && pFolders->isObject() ? pFolders->object() : QJsonObject()));
 }
 
 VC_EventCallback VC_InstallEventCallback(VC_EventType eType, VC_EventCallback pCallback) {

@@ -47,7 +47,8 @@ bool isInitialized(QWidget* pWidget);
 VC_EventCallback eventCallback(VC_EventType eType);
 
 // Forgets every widget (their play windows stop and go), every installed
-// callback, the secret keys and the transfers (stopped).
+// callback, the secret keys, the files the user chose and the transfers
+// (stopped). The media folders stay.
 void resetLibrary();
 
 // Where the test hooks (the separate video_control_testhooks library, never
@@ -61,6 +62,8 @@ struct TestSeam {
         nullptr;
     // Called after a play window painted a picture it had not painted before.
     PaintObserver pPaintObserver = nullptr;
+    // Transfers may go to this machine (a test's HTTP server).
+    bool bAllowLocalTransfers = false;
 };
 TestSeam& testSeam();
 

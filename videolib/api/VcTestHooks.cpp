@@ -1,6 +1,7 @@
 // The test hooks of video_control_test.h: a library of their own that only
 // tests and localservice-testhooks link. Linking it plugs them into the
 // library's test seam before main() runs.
+#include "MediaFolders.h"
 #include "PlayGrid.h"
 #include "PlayWindow.h"
 #include "VcLibrary.h"
@@ -92,10 +93,19 @@ void VC_Test_SetPaintObserver(VC_Test_PaintObserver pObserver) {
     testSeam().pPaintObserver = pObserver;
 }
 
+void VC_Test_ChooseFile(const QString& strUuid, const QString& strPath) {
+    rememberChosenFile(QJsonObject{{"uuid", strUuid}}, QJsonObject{{"path", strPath}});
+}
+
+void VC_Test_AllowLocalTransfers(bool bAllow) {
+    testSeam().bAllowLocalTransfers = bAllow;
+}
+
 void VC_Test_Reset() {
     Q_UNUSED(s_bPlugged);
     resetLibrary();
     hooks().calls.clear();
     hooks().scriptedResults.clear();
     testSeam().pPaintObserver = nullptr;
+    testSeam().bAllowLocalTransfers = false;
 }

@@ -38,7 +38,7 @@
 // | VC_SetWndResolution | scales pictures in the pipeline | "width", "height" (both 0: the stream's own); "wndIndex" or all | none |
 // | VC_EnableEZoom | digital zoom: dragging over a play window zooms into the dragged part | "wndIndex", "rect" {"x", "y", "width", "height"} (fractions, optional: zooms at once) | none |
 // | VC_DisableEZoom | digital zoom off; whole pictures again | (widget only) | none |
-// | VC_Play | plays a camera, a recording or a file in a play window | "wndIndex"; "url": rtsp://, rtsps://, http(s)://, file:// or a path; "username", "password" (or in the url); "live" (default: true for rtsp) | "wndIndex" |
+// | VC_Play | plays a camera, a recording or a file in a play window | "wndIndex"; "url": rtsp://, rtsps://, http(s)://, file:// or a path (files: in the media folders, or chosen by the user for this page; others 3024); "username", "password" (or in the url); "live" (default: true for rtsp) | "wndIndex" |
 // | VC_Stop | stops a play window (a recording is finished first) | "wndIndex" | "wndIndex" |
 // | VC_StopRealPlayAll | stops every play window | (widget only) | none |
 // | VC_Pause | pauses (files and HTTP) | "wndIndex" | "wndIndex" |
@@ -53,8 +53,8 @@
 // | VC_SetReconnectInfo | how live streams come back after they drop | "enable" (true), "interval" (first delay, 1000 ms, doubling), "maxInterval" (30000), "timeout" (no picture this long = lost, 3000), "maxRetries" (0 = no limit) | none |
 // | VC_SetHttps | while on, plain http:// play urls of the widget are fetched over https:// | "enable" (true or false) | "https" |
 // | VC_GetEngineSupport | what this library plays and writes on this machine | - | "engine" ("gstreamer"), "version", "codecs" (video codecs with an installed decoder: H.264, H.265, MJPEG, MPEG, VP8, VP9, AV1), "schemes", "recordFormats", "snapshotFormats" |
-// | VC_Snapshot | saves the picture shown (without shapes) | "wndIndex"; "path": a .png/.jpg file or a folder (default: the snapshot folder); "format": "png" or "jpg" (default: the snapshot format) | "wndIndex", "path", "width", "height" |
-// | VC_StartSave | records the coded stream without encoding again | "wndIndex"; "path": a .mp4/.mkv file or a folder (default: the record folder); "format": "mp4" or "mkv" (default: the record format) | "wndIndex", "path" |
+// | VC_Snapshot | saves the picture shown (without shapes) under a free name | "wndIndex"; "path": a .png/.jpg file or a folder in the snapshots folder (default: the snapshot folder); "format": "png" or "jpg" (default: the snapshot format) | "wndIndex", "path", "width", "height" |
+// | VC_StartSave | records the coded stream without encoding again, under a free name | "wndIndex"; "path": a .mp4/.mkv file or a folder in the recordings folder (default: the record folder); "format": "mp4" or "mkv" (default: the record format) | "wndIndex", "path" |
 // | VC_StopSave | finishes the recording; the file is complete when this answers | "wndIndex" | "wndIndex", "path", "duration" (ms) |
 // | VC_OpenSound | sound of one play window on; any other one's off | "wndIndex" | "wndIndex" |
 // | VC_CloseSound | sound off | (none) | none |
@@ -78,20 +78,20 @@
 // | VC_ClearShapeById | removes one shape | "wndIndex", "id" | "wndIndex", "id" |
 // | VC_ClearGraphics | removes every shape and grid cell of every play window; texts stay | (widget only) | none |
 // | VC_SetDrawCallback | which drawing events the widget raises (all three at first) | "events": a list of 2, 7, 8 | "events" |
-// | VC_GetLocalConfig | the settings, stored or default | - | "snapshotPath" (Pictures/LocalService), "snapshotFormat" (png), "recordPath" (Videos/LocalService), "recordFormat" (mp4), "configFile" |
-// | VC_SetLocalConfig | stores the settings given (null: back to the default), all or none; folders are made; other keys are not read | "snapshotPath", "recordPath" (absolute folders), "snapshotFormat" (png, jpg), "recordFormat" (mp4, mkv) | none |
-// | VC_OpenFileBrowser | a modal file dialog; answers when the user closes it (a nested event loop runs meanwhile) | "mode": "folder" (default), "open" or "save"; "path" (start: the snapshot folder), "title", "filter" ("Videos (*.mp4 *.mkv)") | "path" (empty: cancelled) |
-// | VC_OpenDirectory | opens a folder in the desktop's file manager | "path": a folder, or a file whose folder opens (default: the snapshot folder) | "path" |
+// | VC_GetLocalConfig | the settings, stored or default: the folders inside the media folders, nothing else of the user's | - | "snapshotPath" (the snapshots folder), "snapshotFormat" (png), "recordPath" (the recordings folder), "recordFormat" (mp4), "downloadPath" (the downloads folder) |
+// | VC_SetLocalConfig | stores the settings given (null: back to the default), all or none; folders are made; other keys are not read | "snapshotPath", "recordPath", "downloadPath" (folders inside their media folder, relative or absolute; others 3024), "snapshotFormat" (png, jpg), "recordFormat" (mp4, mkv) | none |
+// | VC_OpenFileBrowser | a modal file dialog; answers when the user closes it (a nested event loop runs meanwhile); a file chosen may then be uploaded or played for the same "uuid" | "mode": "folder" (default), "open" or "save"; "path" (start, in the media folders: the snapshot folder), "title", "filter" ("Videos (*.mp4 *.mkv)") | "path" (empty: cancelled) |
+// | VC_OpenDirectory | opens a folder of the media folders in the desktop's file manager | "path": a folder, or a file whose folder opens (default: the snapshot folder; others 3024) | "path" |
 // | VC_SetSecretKey | sets the page's key (per "uuid"; its SHA-256 is the AES-256 key) | "key" (1-1024 characters) | none |
 // | VC_SetOriginalString | keeps a text for the next VC_GetEncryptString of the page | "text" (up to 4096 bytes) | none |
 // | VC_GetEncryptString | encrypts with AES-256-GCM, a fresh random nonce each time | "text" (default: the original string) | "cipherText" (Base64) |
 // | VC_GetDecryptString | decrypts; a changed text or another key is refused (3019) | "cipherText" | "text" |
-// | VC_StartDownload | starts a download over HTTP(S) and answers at once; with "downloadId" starts a stopped or failed one again from where it stopped (Range) | "url", "username", "password"; "path": a file, or a folder (existing, or ending with /) where a free file named after the url goes (default: the record folder); or "downloadId" | the state: "downloadId", "status" (running, stopped, done, failed), "url", "path", "bytes", "total" (-1: unknown), "progress" (0-100; -1: unknown), "failure" {"errorCode", "errorMessage", "httpStatus"} |
+// | VC_StartDownload | starts a download over HTTP(S) and answers at once; with "downloadId" (the page's own) starts a stopped or failed one again from where it stopped (Range); not from this machine (3025) | "url", "username", "password"; "path": a file, or a folder (existing, or ending with /) in the downloads folder where a free file named after the url goes (default: the download folder); never over a file, never hidden or executable; or "downloadId" | the state: "downloadId", "status" (running, stopped, done, failed), "url", "path", "bytes", "total" (-1: unknown), "progress" (0-100; -1: unknown), "failure" {"errorCode", "errorMessage", "httpStatus"} |
 // | VC_Download | the same as VC_StartDownload (asynchronous too) | as VC_StartDownload | as VC_StartDownload |
 // | VC_StopDownload | stops a download; the partial file stays for a start again | "downloadId" | the state |
 // | VC_GetDownloadStatus | the state of a download | "downloadId" | the state |
 // | VC_GetDownloadProgress | how far a download is | "downloadId" | "downloadId", "bytes", "total", "progress" |
-// | VC_StartAsynUpload | starts a multipart/form-data POST of a file and answers at once; with "uploadId" sends it again | "url", "username", "password", "path" (the file), "field" ("file"); or "uploadId" | the state: "uploadId", "status", "url", "path", "bytes", "total", "progress", "failure" |
+// | VC_StartAsynUpload | starts a multipart/form-data POST of a file and answers at once; with "uploadId" (the page's own) sends it again; not to this machine (3025) | "url", "username", "password", "path" (a file in the media folders, or chosen by the user for this page), "field" ("file"); or "uploadId" | the state: "uploadId", "status", "url", "path", "bytes", "total", "progress", "failure" |
 // | VC_UploadFile | the same as VC_StartAsynUpload | as VC_StartAsynUpload | as VC_StartAsynUpload |
 // | VC_StopAsynUpload | stops an upload | "uploadId" | the state |
 // | VC_GetUploadErrorInfo | the state of an upload: its progress and, after a failure, the error | "uploadId" | the state ("failure" after a failure) |
@@ -132,7 +132,9 @@
 // full, 3011 file error, 3012 not recording, 3013 already recording, 3014
 // widget not initialised, 3015 not supported, 3016 no such shape, 3017 too
 // many shapes, 3018 no secret key, 3019 cipher text changed or made with
-// another key, 3020 no such transfer, 3021 transfer failed.
+// another key, 3020 no such transfer, 3021 transfer failed, 3022 too many
+// streams, 3023 near the descriptor limit, 3024 path outside the media
+// folders, 3025 transfer to this machine.
 //
 // Events (data keys): 0 a play window was pressed and selected ("wndIndex");
 // 1 a play window was double-clicked ("wndIndex"; not while drawing); 2 a
@@ -241,6 +243,13 @@ VC_API bool VC_IsWindowPlaying(QWidget* pWidget, int iIndex);
 VC_API bool VC_IsWindowHidden(QWidget* pWidget, int iIndex);
 VC_API void VC_ShowWindow(QWidget* pWidget, int iIndex);
 VC_API void VC_HideWindow(QWidget* pWidget, int iIndex);
+
+// The media folders, the only places the library writes into for pages
+// (MediaFolders.h): "snapshots", "recordings", "downloads", absolute
+// folders; absent or empty: Pictures, Videos and Downloads/LocalService.
+// For the service's own configuration: no page command reaches it. Answers
+// null, or an error (3001) and changes nothing when a folder is relative.
+VC_API QJsonDocument* VC_SetMediaFolders(const QJsonDocument* pFolders);
 
 // Sets the process-wide callback of one event type; returns the one replaced.
 VC_API VC_EventCallback VC_InstallEventCallback(VC_EventType eType, VC_EventCallback pCallback);

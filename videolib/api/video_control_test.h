@@ -41,9 +41,17 @@ void VC_Test_SetWindowPlaying(QWidget* pWidget, int iWndIndex, bool bPlaying);
 typedef void (*VC_Test_PaintObserver)(QWidget* pWidget, int iWndIndex, const QImage& picture);
 void VC_Test_SetPaintObserver(VC_Test_PaintObserver pObserver);
 
+// Records strPath as chosen by the user for the page strUuid, as the file
+// dialog of VC_OpenFileBrowser does when the user picks it.
+void VC_Test_ChooseFile(const QString& strUuid, const QString& strPath);
+
+// Lets transfers go to this machine (a test's own HTTP server), which the
+// library refuses otherwise; VC_Test_Reset ends it.
+void VC_Test_AllowLocalTransfers(bool bAllow);
+
 // Forgets every widget, every installed callback, every recorded call and
-// every scripted result, the paint observer, the secret keys and the
-// transfers; the play windows of the widgets stop and go, transfers stop.
+// every scripted result, the paint observer, the secret keys, the files the
+// user chose and the transfers; the play windows of the widgets stop and go, transfers stop.
 void VC_Test_Reset();
 
 #endif  // VIDEO_CONTROL_TEST_H

@@ -1,6 +1,7 @@
 #include "Transfers.h"
 
 #include "Admission.h"
+#include "MediaFolders.h"
 #include "VcLibrary.h"
 
 #include <QDir>
@@ -10,11 +11,25 @@
 #include <QNetworkReply>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace vc {
 
-Transfer::Transfer(int iId, Kind eKind, const QUrl& url, const QString& strPath, const QString& strField,
-                   QNetworkAccessManager* pNetwork, QObject* pParent)
+namespace {
+
+bool isLocalAddress(const QHostAddress& address) {
+    bool bMapped = false;
+    const quint32 iV4 = address.toIPv4Address(&bMapped);
+    if (bMapped) return (iV4 >> 24) == 127 || (iV4 >> 24) == 0;  // IPv4, or mapped into IPv6
+    return address.isLoopback() || address == QHostAddress(QHostAddress::AnyIPv6);
+}
+
+}  // namespace
+
+Transfer::Transfer(const QString& strOwner, int iId, Kind eKind, const QUrl& url, const QString& strPath,
+                   const QString& strField, QNetworkAccessManager* pNetwork, QObject* pParent)
     : QObject(pParent),
+      m_strOwner(strOwner),
       m_iId(iId),
       m_eKind(eKind),
       m_url(url),
@@ -30,28 +45,83 @@ QString Transfer::idKey(Kind eKind) {
     return eKind == Kind::Download ? QStringLiteral("downloadId") : QStringLiteral("uploadId");
 }
 
+QJsonObject Transfer::localRefusal(const QString& strHost) {
+    return errorResult(Error::LocalAddress, QStringLiteral("%1 is this machine; transfers go to other hosts only").arg(strHost));
+}
+
+bool Transfer::isLocalHost(const QString& strHost) {
+    if (testSeam().bAllowLocalTransfers) return false;
+    const QString strName = strHost.toLower();
+    if (strName == QLatin1String("localhost") || strName.endsWith(QLatin1String(".localhost"))) return true;
+    const QHostAddress address(strName);
+    return !address.isNull() && isLocalAddress(address);
+}
+
 bool Transfer::start(bool bResume, QJsonObject* pError) {
     if (m_eStatus == Status::Running) return true;
     if (!admitDescriptors(kTransferDescriptors, QStringLiteral("a transfer"), pError)) return false;
-    QNetworkRequest request(m_url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     if (m_eKind == Kind::Download) {
-        m_file.setFileName(partPath());
-        if (!m_file.open(QIODevice::ReadWrite) || (!bResume && !m_file.resize(0)) || !m_file.seek(m_file.size())) {
+        const QFileInfo part(partPath());
+        if (!openForWriting(partPath(), !part.exists() && !part.isSymLink(), &m_file, pError)) return false;
+        if ((!bResume && !m_file.resize(0)) || !m_file.seek(m_file.size())) {
             *pError = errorResult(Error::FileError, QStringLiteral("cannot write %1: %2").arg(partPath(), m_file.errorString()));
             m_file.close();
             return false;
         }
         m_iResumeFrom = m_iBytes = m_file.size();
+    } else {
+        QFile file;
+        if (!openForReading(m_strPath, &file, pError)) return false;
+        m_iBytes = 0;
+        m_iTotal = file.size();
+    }
+    m_failure = QJsonObject();
+    m_eStatus = Status::Running;
+    m_iRedirects = 0;
+    send(m_url);
+    return true;
+}
+
+void Transfer::send(const QUrl& url) {
+    m_current = url;
+    const int iAttempt = ++m_iAttempt;
+    if (isLocalHost(url.host())) {
+        failWith(localRefusal(url.host()));
+        return;
+    }
+    QHostInfo::lookupHost(url.host(), this, [this, iAttempt](const QHostInfo& host) { onResolved(iAttempt, host); });
+}
+
+void Transfer::onResolved(int iAttempt, const QHostInfo& host) {
+    if (iAttempt != m_iAttempt || m_eStatus != Status::Running) return;  // stopped, or started again
+    const QList<QHostAddress> addresses = host.addresses();
+    if (host.error() != QHostInfo::NoError || addresses.isEmpty()) {
+        fail(Error::TransferFailed, QStringLiteral("cannot resolve %1: %2").arg(m_current.host(), host.errorString()));
+        return;
+    }
+    if (!testSeam().bAllowLocalTransfers && std::any_of(addresses.begin(), addresses.end(), isLocalAddress)) {
+        failWith(localRefusal(m_current.host()));
+        return;
+    }
+    QUrl target = m_current;
+    QNetworkRequest request;
+    if (m_current.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0) {
+        request.setRawHeader("Host", m_current.authority(QUrl::RemoveUserInfo | QUrl::FullyEncoded).toUtf8());
+        target.setHost(addresses.first().toString());
+    }
+    request.setUrl(target);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    if (m_eKind == Kind::Download) {
         if (m_iResumeFrom > 0) request.setRawHeader("Range", "bytes=" + QByteArray::number(m_iResumeFrom) + '-');
         m_pReply = m_pNetwork->get(request);
         connect(m_pReply, &QNetworkReply::metaDataChanged, this, &Transfer::onMetaData);
         connect(m_pReply, &QNetworkReply::readyRead, this, &Transfer::onReadyRead);
     } else {
-        auto pFile = std::make_unique<QFile>(m_strPath);
-        if (!pFile->open(QIODevice::ReadOnly)) {
-            *pError = errorResult(Error::FileError, QStringLiteral("cannot read %1: %2").arg(m_strPath, pFile->errorString()));
-            return false;
+        auto pFile = std::make_unique<QFile>();
+        QJsonObject error;
+        if (!openForReading(m_strPath, pFile.get(), &error)) {
+            failWith(error);
+            return;
         }
         auto* pForm = new QHttpMultiPart(QHttpMultiPart::FormDataType);
         QHttpPart part;
@@ -71,13 +141,29 @@ bool Transfer::start(bool bResume, QJsonObject* pError) {
     }
     connect(m_pReply, &QNetworkReply::finished, this, &Transfer::onFinished);
     m_bAnswered = false;
-    m_failure = QJsonObject();
-    m_eStatus = Status::Running;
+}
+
+bool Transfer::followRedirect() {
+    const int iStatus = m_pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QUrl location = m_pReply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    if (iStatus < 300 || iStatus >= 400 || location.isEmpty()) return false;
+    const QUrl next = m_current.resolved(location);
+    const QString strScheme = next.scheme().toLower();
+    if (++m_iRedirects > kMaxRedirects) {
+        fail(Error::TransferFailed, QStringLiteral("more than %1 redirects").arg(kMaxRedirects));
+    } else if ((strScheme != QLatin1String("http") && strScheme != QLatin1String("https")) || next.host().isEmpty() ||
+               (m_current.scheme().toLower() == QLatin1String("https") && strScheme == QLatin1String("http"))) {
+        fail(Error::TransferFailed, QStringLiteral("refused a redirect to %1").arg(next.toString(QUrl::RemoveUserInfo)));
+    } else {
+        releaseReply();
+        send(next);
+    }
     return true;
 }
 
 void Transfer::stop() {
     if (m_eStatus != Status::Running) return;
+    ++m_iAttempt;  // a lookup under way is not used
     dropReply();
     m_eStatus = Status::Stopped;
 }
@@ -128,7 +214,7 @@ void Transfer::onProgress(qint64 iBytes, qint64 iTotal) {
 }
 
 void Transfer::onFinished() {
-    if (!m_pReply) return;
+    if (!m_pReply || followRedirect()) return;
     const int iStatus = m_pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (m_pReply->error() != QNetworkReply::NoError || iStatus >= 400) {
         QString strWhy = m_pReply->errorString();
@@ -145,9 +231,10 @@ void Transfer::onFinished() {
         onReadyRead();
         if (m_eStatus != Status::Running) return;
         m_file.close();
-        QFile::remove(m_strPath);
-        if (!QFile::rename(partPath(), m_strPath)) {
-            fail(Error::FileError, QStringLiteral("cannot rename %1 to %2").arg(partPath(), m_strPath));
+        const QString strPart = partPath();
+        QJsonObject error;
+        if (!moveIntoPlace(strPart, &m_strPath, &error)) {
+            failWith(error);
             return;
         }
     }
@@ -157,19 +244,28 @@ void Transfer::onFinished() {
 }
 
 void Transfer::fail(Error eError, const QString& strWhy, int iHttpStatus) {
-    m_failure = errorResult(eError, strWhy);
-    if (iHttpStatus) m_failure.insert(QStringLiteral("httpStatus"), iHttpStatus);
+    QJsonObject failure = errorResult(eError, strWhy);
+    if (iHttpStatus) failure.insert(QStringLiteral("httpStatus"), iHttpStatus);
+    failWith(failure);
+}
+
+void Transfer::failWith(const QJsonObject& failure) {
+    m_failure = failure;
     m_eStatus = Status::Failed;
     dropReply();
 }
 
-void Transfer::dropReply() {
+void Transfer::releaseReply() {
     if (m_pReply) {
         m_pReply->disconnect(this);
         m_pReply->abort();
         m_pReply->deleteLater();
         m_pReply = nullptr;
     }
+}
+
+void Transfer::dropReply() {
+    releaseReply();
     m_file.close();
 }
 

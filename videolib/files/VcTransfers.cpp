@@ -4,13 +4,13 @@
 // VC_GetUploadErrorInfo.
 #include "Transfers.h"
 
+#include "MediaFolders.h"
 #include "VcLibrary.h"
 #include "VcSettings.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QMap>
 #include <QNetworkAccessManager>
 
 using namespace vc;
@@ -20,8 +20,12 @@ namespace {
 constexpr int kMaxTransfers = 64;
 constexpr int kTransferTimeoutMs = 60000;
 
-// Every transfer, by id (so the oldest first), and the network they use.
-// Goes with the application.
+QString ownerOf(const QJsonObject& request) {
+    return request.value(QStringLiteral("uuid")).toString();
+}
+
+// Every transfer, the oldest first, and the network they use. Goes with the
+// application.
 class TransferTable : public QObject {
 public:
     explicit TransferTable(QObject* pParent) : QObject(pParent), m_pNetwork(new QNetworkAccessManager(this)) {
@@ -29,14 +33,26 @@ public:
     }
 
     QNetworkAccessManager* network() const { return m_pNetwork; }
-    int nextId() { return ++m_iLastId; }
 
-    // The transfer of the kind the request names by "downloadId" or
+    // The next id of the page's transfers.
+    int nextId(const QString& strOwner) const {
+        int iLast = 0;
+        for (const Transfer* pTransfer : m_transfers) {
+            if (pTransfer->owner() == strOwner) iLast = std::max(iLast, pTransfer->id());
+        }
+        return iLast + 1;
+    }
+
+    // The page's transfer of the kind the request names by "downloadId" or
     // "uploadId"; null with *pError when there is none.
     Transfer* find(const QJsonObject& request, Transfer::Kind eKind, QJsonObject* pError) const {
         const QJsonValue id = request.value(Transfer::idKey(eKind));
-        Transfer* pTransfer = m_transfers.value(id.isDouble() ? id.toInt() : 0);
-        if (pTransfer && pTransfer->kind() == eKind) return pTransfer;
+        const QString strOwner = ownerOf(request);
+        for (Transfer* pTransfer : m_transfers) {
+            if (id.isDouble() && pTransfer->id() == id.toInt() && pTransfer->owner() == strOwner &&
+                pTransfer->kind() == eKind)
+                return pTransfer;
+        }
         *pError = errorResult(Error::NoSuchTransfer, QStringLiteral("no transfer with that \"%1\"").arg(Transfer::idKey(eKind)));
         return nullptr;
     }
@@ -55,8 +71,8 @@ public:
     bool makeRoom() {
         if (m_transfers.size() < kMaxTransfers) return true;
         for (auto it = m_transfers.begin(); it != m_transfers.end(); ++it) {
-            if (it.value()->status() != Transfer::Status::Running) {
-                delete it.value();
+            if ((*it)->status() != Transfer::Status::Running) {
+                delete *it;
                 m_transfers.erase(it);
                 return true;
             }
@@ -64,12 +80,11 @@ public:
         return false;
     }
 
-    void add(Transfer* pTransfer) { m_transfers.insert(pTransfer->id(), pTransfer); }
+    void add(Transfer* pTransfer) { m_transfers.append(pTransfer); }
 
 private:
     QNetworkAccessManager* m_pNetwork;
-    QMap<int, Transfer*> m_transfers;  // children of the table
-    int m_iLastId = 0;
+    QList<Transfer*> m_transfers;  // children of the table, the oldest first
 };
 
 QPointer<TransferTable>& tablePointer() {
@@ -82,38 +97,23 @@ TransferTable& transfers() {
     return *tablePointer();
 }
 
-// A file in the folder that is not there yet and no download writes: the
-// name itself, else "name (1).ext", "name (2).ext" and so on.
-QString freeFileIn(const QString& strFolder, const QString& strName) {
-    const QFileInfo name(strName);
-    const QString strSuffix = name.suffix().isEmpty() ? QString() : QLatin1Char('.') + name.suffix();
-    for (int i = 0;; ++i) {
-        const QString strPath = QDir(strFolder).filePath(
-            i ? QStringLiteral("%1 (%2)%3").arg(name.completeBaseName()).arg(i).arg(strSuffix) : strName);
-        if (!QFileInfo::exists(strPath) && !QFileInfo::exists(strPath + QStringLiteral(".part")) &&
-            !transfers().isWriting(strPath))
-            return strPath;
-    }
-}
-
-// Where a download goes: "path" when it names a file; else a free file
-// named after the url in "path" (a folder) or in the record folder.
+// Where a download goes, inside the downloads folder: "path" when it names
+// a file (a free name beside it when that is taken), else a free file named
+// after the url in "path" (a folder) or in the download folder.
 QString downloadTarget(const QJsonObject& request, const QUrl& url, QJsonObject* pError) {
     const QString strPath = QDir::fromNativeSeparators(request.value(QStringLiteral("path")).toString());
-    const bool bFolder = strPath.isEmpty() || strPath.endsWith('/') || QFileInfo(strPath).isDir();
-    const QString strFolder =
-        bFolder ? (strPath.isEmpty() ? QDir::fromNativeSeparators(setting(Setting::RecordPath)) : strPath)
-                : QFileInfo(strPath).absolutePath();
-    if (!QDir().mkpath(strFolder)) {
-        *pError = errorResult(Error::FileError, QStringLiteral("cannot make the folder %1").arg(strFolder));
+    QString strResolved;
+    if (!resolveIn(MediaFolder::Downloads, strPath.isEmpty() ? setting(Setting::DownloadPath) : strPath, &strResolved,
+                   pError))
         return QString();
-    }
-    if (!bFolder && transfers().isWriting(strPath)) {
-        *pError = errorResult(Error::BadRequest, QStringLiteral("another download writes %1").arg(strPath));
-        return QString();
-    }
-    const QString strName = url.fileName().isEmpty() ? QStringLiteral("download") : url.fileName();
-    return bFolder ? freeFileIn(strFolder, strName) : strPath;
+    const bool bFolder = strPath.isEmpty() || strPath.endsWith('/') || QFileInfo(strResolved).isDir();
+    const QString strFolder = bFolder ? strResolved : QFileInfo(strResolved).absolutePath();
+    if (!makeFolder(strFolder, pError)) return QString();
+    const QString strName = bFolder ? (url.fileName().isEmpty() ? QStringLiteral("download") : url.fileName())
+                                    : QFileInfo(strResolved).fileName();
+    return freeFileIn(strFolder, strName, [](const QString& strFile) {
+        return QFileInfo::exists(strFile + QStringLiteral(".part")) || transfers().isWriting(strFile);
+    });
 }
 
 // Starts a transfer: again when the request names one by its id, else a new
@@ -130,6 +130,7 @@ QJsonObject start(const QJsonObject& request, Transfer::Kind eKind) {
     const QString strScheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty() || (strScheme != QLatin1String("http") && strScheme != QLatin1String("https")))
         return errorResult(Error::BadUrl, QStringLiteral("\"url\" must be an http:// or https:// url"));
+    if (Transfer::isLocalHost(url.host())) return Transfer::localRefusal(url.host());
     if (request.value(QStringLiteral("username")).isString()) url.setUserName(request.value(QStringLiteral("username")).toString());
     if (request.value(QStringLiteral("password")).isString()) url.setPassword(request.value(QStringLiteral("password")).toString());
 
@@ -138,14 +139,15 @@ QJsonObject start(const QJsonObject& request, Transfer::Kind eKind) {
         strPath = downloadTarget(request, url, &error);
         if (strPath.isEmpty()) return error;
     } else {
-        strPath = QDir::fromNativeSeparators(request.value(QStringLiteral("path")).toString());
-        if (!QFileInfo(strPath).isFile())
-            return errorResult(Error::FileError, QStringLiteral("\"path\" must name a file to send"));
+        const QString strAsked = request.value(QStringLiteral("path")).toString();
+        if (strAsked.isEmpty()) return errorResult(Error::BadRequest, QStringLiteral("\"path\" must name a file to send"));
+        if (!resolveReadable(request, strAsked, &strPath, &error)) return error;
     }
     const QString strField = request.value(QStringLiteral("field")).toString(QStringLiteral("file"));
     if (!table.makeRoom())
         return errorResult(Error::BadRequest, QStringLiteral("%1 transfers run already").arg(kMaxTransfers));
-    auto* pTransfer = new Transfer(table.nextId(), eKind, url, strPath, strField, table.network(), &table);
+    auto* pTransfer = new Transfer(ownerOf(request), table.nextId(ownerOf(request)), eKind, url, strPath, strField,
+                                   table.network(), &table);
     if (!pTransfer->start(false, &error)) {
         delete pTransfer;
         return error;

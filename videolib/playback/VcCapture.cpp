@@ -1,4 +1,6 @@
-// Snapshots and recordings of a play window.
+// Snapshots and recordings of a play window, written only into their media
+// folders (MediaFolders.h) and never over an existing file.
+#include "MediaFolders.h"
 #include "PlayGrid.h"
 #include "PlayWindow.h"
 #include "Player.h"
@@ -17,18 +19,26 @@ namespace {
 // A snapshot needs at least this much free space.
 constexpr qint64 kMinSnapshotBytes = 4 * 1024 * 1024;
 
-// The file to write: "path" when it names a file with one of the suffixes,
-// otherwise a new name in "path" (a folder) or in the configured folder.
-QString targetFile(const QJsonObject& request, const QStringList& suffixes, const QString& strSuffix,
-                   Setting eFolder, const QString& strPrefix, int iWndIndex) {
+// Makes the file to write and opens pFile on it: "path" when it names a file with one of
+// the suffixes, otherwise a new name in "path" (a folder) or in the
+// configured folder; inside eMedia, and a free name beside it when a file
+// is there already. Empty with *pError when it cannot.
+QString makeTargetFile(const QJsonObject& request, const QStringList& suffixes, const QString& strSuffix,
+                       MediaFolder eMedia, Setting eFolder, const QString& strPrefix, int iWndIndex,
+                       QFile* pFile, QJsonObject* pError) {
     const QString strPath = request.value(QStringLiteral("path")).toString();
-    if (!strPath.isEmpty() && suffixes.contains(QFileInfo(strPath).suffix().toLower())) return strPath;
-    const QString strFolder = strPath.isEmpty() ? setting(eFolder) : strPath;
-    const QString strName = QStringLiteral("%1_%2_%3.%4")
-                                .arg(strPrefix, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss_zzz")))
-                                .arg(iWndIndex)
-                                .arg(strSuffix);
-    return QDir(strFolder).filePath(strName);
+    const bool bFile = !strPath.isEmpty() && suffixes.contains(QFileInfo(strPath).suffix().toLower());
+    QString strResolved;
+    if (!resolveIn(eMedia, strPath.isEmpty() ? setting(eFolder) : strPath, &strResolved, pError)) return QString();
+    const QString strFolder = bFile ? QFileInfo(strResolved).absolutePath() : strResolved;
+    if (!makeFolder(strFolder, pError)) return QString();
+    const QString strName = bFile ? QFileInfo(strResolved).fileName()
+                                  : QStringLiteral("%1_%2_%3.%4")
+                                        .arg(strPrefix, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss_zzz")))
+                                        .arg(iWndIndex)
+                                        .arg(strSuffix);
+    const QString strFile = freeFileIn(strFolder, strName);
+    return openForWriting(strFile, true, pFile, pError) ? strFile : QString();
 }
 
 // "format", else the suffix of "path" when it names a file, else the
@@ -48,17 +58,22 @@ QJsonObject snapshot(PlayGrid& grid, const QJsonObject& request) {
         const bool bJpeg = strFormat == QLatin1String("jpg") || strFormat == QLatin1String("jpeg");
         if (!strFormat.isEmpty() && !bJpeg && strFormat != QLatin1String("png"))
             return errorResult(Error::BadRequest, QStringLiteral("\"format\" must be png or jpg"));
+        QJsonObject error;
+        QFile output;
         const QString strFile =
-            targetFile(request, {QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg")},
-                       bJpeg ? QStringLiteral("jpg") : QStringLiteral("png"), Setting::SnapshotPath,
-                       QStringLiteral("snapshot"), window.index());
+            makeTargetFile(request, {QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg")},
+                           bJpeg ? QStringLiteral("jpg") : QStringLiteral("png"), MediaFolder::Snapshots,
+                           Setting::SnapshotPath, QStringLiteral("snapshot"), window.index(), &output, &error);
+        if (strFile.isEmpty()) return error;
         const QFileInfo file(strFile);
-        if (!QDir().mkpath(file.absolutePath()))
-            return errorResult(Error::FileError, QStringLiteral("cannot make the folder %1").arg(file.absolutePath()));
         const QStorageInfo storage(file.absolutePath());
-        if (storage.isValid() && storage.bytesAvailable() < kMinSnapshotBytes) return errorResult(Error::DiskFull);
-        if (!picture.save(file.absoluteFilePath(), bJpeg ? "JPG" : "PNG", bJpeg ? 90 : -1))
-            return errorResult(Error::FileError, QStringLiteral("cannot write %1").arg(file.absoluteFilePath()));
+        const bool bRoom = !storage.isValid() || storage.bytesAvailable() >= kMinSnapshotBytes;
+        if (!bRoom || !picture.save(&output, bJpeg ? "JPG" : "PNG", bJpeg ? 90 : -1) || !output.flush()) {
+            output.close();
+            QFile::remove(strFile);
+            return bRoom ? errorResult(Error::FileError, QStringLiteral("cannot write %1").arg(file.absoluteFilePath()))
+                         : errorResult(Error::DiskFull);
+        }
         return QJsonObject{{"wndIndex", window.index()},
                            {"path", QDir::toNativeSeparators(file.absoluteFilePath())},
                            {"width", picture.width()},
@@ -72,11 +87,21 @@ QJsonObject startSave(PlayGrid& grid, const QJsonObject& request) {
         const bool bMatroska = strFormat == QLatin1String("mkv") || strFormat == QLatin1String("matroska");
         if (!strFormat.isEmpty() && !bMatroska && strFormat != QLatin1String("mp4"))
             return errorResult(Error::BadRequest, QStringLiteral("\"format\" must be mp4 or mkv"));
-        const QString strFile = targetFile(request, {QStringLiteral("mp4"), QStringLiteral("mkv")},
-                                           bMatroska ? QStringLiteral("mkv") : QStringLiteral("mp4"),
-                                           Setting::RecordPath, QStringLiteral("record"), window.index());
+        // The recorder writes the empty file made here.
+        QJsonObject error;
+        QFile output;
+        const QString strFile = makeTargetFile(request, {QStringLiteral("mp4"), QStringLiteral("mkv")},
+                                               bMatroska ? QStringLiteral("mkv") : QStringLiteral("mp4"),
+                                               MediaFolder::Recordings, Setting::RecordPath, QStringLiteral("record"),
+                                               window.index(), &output, &error);
+        if (strFile.isEmpty()) return error;
+        output.close();
         QJsonObject result = window.player().startRecording(strFile, bMatroska);
-        if (!result.contains(QStringLiteral("errorCode"))) result.insert(QStringLiteral("wndIndex"), window.index());
+        if (result.contains(QStringLiteral("errorCode"))) {
+            QFile::remove(strFile);
+            return result;
+        }
+        result.insert(QStringLiteral("wndIndex"), window.index());
         return result;
     });
 }

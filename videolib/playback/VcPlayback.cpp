@@ -1,12 +1,14 @@
 // Playback in one play window: play, stop, pause, rate, step, range, status,
 // the stream's clock, reconnection and https; what this library plays.
 #include "GstPtr.h"
+#include "MediaFolders.h"
 #include "PlayGrid.h"
 #include "PlayWindow.h"
 #include "Player.h"
 #include "VcLibrary.h"
 
 #include <QDateTime>
+#include <QUrl>
 #include <QJsonArray>
 
 #include <gst/gst.h>
@@ -27,7 +29,29 @@ QJsonObject answer(Error eError, const PlayWindow& window, const QJsonObject& ex
     return result;
 }
 
-QJsonObject play(PlayGrid& grid, const QJsonObject& request) {
+// A local file to play ("url" file:// or a path, as PlaySource reads it)
+// must be in the media folders or chosen by the page's user; any other one
+// is refused before anything looks at it, so the answer says nothing about
+// whether it exists. The request goes on with the checked path.
+bool checkLocalFile(QJsonObject* pRequest, QJsonObject* pError) {
+    const QString strUrl = pRequest->value(QStringLiteral("url")).toString().trimmed();
+    const QUrl url(strUrl, QUrl::StrictMode);
+    const QString strScheme = url.scheme().toLower();
+    if (strUrl.isEmpty() || (strScheme.size() > 1 && strScheme != QLatin1String("file"))) return true;
+    const QString strPath = strScheme == QLatin1String("file") ? url.toLocalFile() : strUrl;
+    QString strChecked;
+    if (strPath.isEmpty() || !resolveReadable(*pRequest, strPath, &strChecked, pError)) {
+        *pError = errorResult(Error::PathRefused);
+        return false;
+    }
+    pRequest->insert(QStringLiteral("url"), QUrl::fromLocalFile(strChecked).toString());
+    return true;
+}
+
+QJsonObject play(PlayGrid& grid, const QJsonObject& original) {
+    QJsonObject request = original;
+    QJsonObject error;
+    if (!checkLocalFile(&request, &error)) return error;
     return grid.withWindow(request, [&](PlayWindow& window) {
         PlaySource source;
         const QJsonObject sourceError = PlaySource::parse(request, &source);

@@ -1,6 +1,7 @@
 // VC_GetLocalConfig and VC_SetLocalConfig over the settings file.
 #include "VcSettings.h"
 
+#include "MediaFolders.h"
 #include "VcLibrary.h"
 
 #include <QDir>
@@ -16,23 +17,24 @@ namespace {
 
 struct SettingInfo {
     const char* szKey;
-    QStringList choices;  // empty: a folder
-    QStandardPaths::StandardLocation eBaseFolder;
+    QStringList choices;  // empty: a folder inside eFolder
+    MediaFolder eFolder;
     const char* szDefaultChoice;
 };
 
 const SettingInfo& info(Setting eSetting) {
     static const SettingInfo kSettings[] = {
-        {"snapshotPath", {}, QStandardPaths::PicturesLocation, nullptr},
-        {"snapshotFormat", {QStringLiteral("png"), QStringLiteral("jpg")}, QStandardPaths::PicturesLocation, "png"},
-        {"recordPath", {}, QStandardPaths::MoviesLocation, nullptr},
-        {"recordFormat", {QStringLiteral("mp4"), QStringLiteral("mkv")}, QStandardPaths::MoviesLocation, "mp4"},
+        {"snapshotPath", {}, MediaFolder::Snapshots, nullptr},
+        {"snapshotFormat", {QStringLiteral("png"), QStringLiteral("jpg")}, MediaFolder::Snapshots, "png"},
+        {"recordPath", {}, MediaFolder::Recordings, nullptr},
+        {"recordFormat", {QStringLiteral("mp4"), QStringLiteral("mkv")}, MediaFolder::Recordings, "mp4"},
+        {"downloadPath", {}, MediaFolder::Downloads, nullptr},
     };
     return kSettings[static_cast<int>(eSetting)];
 }
 
 constexpr Setting kAllSettings[] = {Setting::SnapshotPath, Setting::SnapshotFormat, Setting::RecordPath,
-                                    Setting::RecordFormat};
+                                    Setting::RecordFormat, Setting::DownloadPath};
 
 QString settingsFile() {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
@@ -41,13 +43,12 @@ QString settingsFile() {
 
 QString defaultValue(const SettingInfo& setting) {
     if (setting.szDefaultChoice) return QLatin1String(setting.szDefaultChoice);
-    QString strBase = QStandardPaths::writableLocation(setting.eBaseFolder);
-    if (strBase.isEmpty()) strBase = QDir::tempPath();
-    return QDir::toNativeSeparators(QDir(strBase).filePath(QStringLiteral("LocalService")));
+    return QDir::toNativeSeparators(mediaFolder(setting.eFolder));
 }
 
-// Checks a value for a setting and gives its stored form; bMake makes a
-// folder that does not exist yet (and checks it can be written).
+// Checks a value for a setting and gives its stored form (a folder: its
+// absolute path, inside its media folder); bMake makes a folder that does
+// not exist yet (and checks it can be written).
 Error check(const SettingInfo& setting, const QJsonValue& value, bool bMake, QString* pStored, QString* pWhy) {
     const QString strKey = QLatin1String(setting.szKey);
     if (!setting.choices.isEmpty()) {
@@ -55,13 +56,20 @@ Error check(const SettingInfo& setting, const QJsonValue& value, bool bMake, QSt
         *pWhy = QStringLiteral("\"%1\" must be %2").arg(strKey, setting.choices.join(QStringLiteral(" or ")));
         return value.isString() && setting.choices.contains(*pStored) ? Error::None : Error::BadRequest;
     }
-    const QString strPath = QDir::cleanPath(QDir::fromNativeSeparators(value.toString()));
+    *pWhy = QStringLiteral("\"%1\" must name a folder").arg(strKey);
+    if (!value.isString()) return Error::BadRequest;
+    QString strPath;
+    QJsonObject error;
+    if (!resolveIn(setting.eFolder, value.toString(), &strPath, &error) || (bMake && !makeFolder(strPath, &error))) {
+        *pWhy = QStringLiteral("\"%1\": %2").arg(strKey, error.value(QStringLiteral("errorMessage")).toString());
+        return static_cast<Error>(error.value(QStringLiteral("errorCode")).toInt());
+    }
     *pStored = QDir::toNativeSeparators(strPath);
-    *pWhy = QStringLiteral("\"%1\" must be the absolute path of a folder").arg(strKey);
-    if (!value.isString() || !QDir::isAbsolutePath(strPath)) return Error::BadRequest;
-    if (!bMake) return Error::None;
-    *pWhy = QStringLiteral("\"%1\": cannot make or write into %2").arg(strKey, *pStored);
-    return QDir().mkpath(strPath) && QFileInfo(strPath).isWritable() ? Error::None : Error::FileError;
+    if (bMake && !QFileInfo(strPath).isWritable()) {
+        *pWhy = QStringLiteral("\"%1\": cannot write into %2").arg(strKey, *pStored);
+        return Error::FileError;
+    }
+    return Error::None;
 }
 
 QJsonObject readSettings() {
@@ -80,9 +88,11 @@ QString storedOrDefault(const QJsonObject& stored, Setting eSetting) {
     return check(setting, value, false, &strValue, &strWhy) == Error::None ? strValue : defaultValue(setting);
 }
 
+// The settings only: the folders are inside the media folders; where the
+// settings file lives is not a page's business.
 QJsonObject getLocalConfig(const QJsonObject&) {
     const QJsonObject stored = readSettings();
-    QJsonObject result{{"configFile", QDir::toNativeSeparators(settingsFile())}};
+    QJsonObject result;
     for (Setting eSetting : kAllSettings) result.insert(QLatin1String(info(eSetting).szKey), storedOrDefault(stored, eSetting));
     return result;
 }

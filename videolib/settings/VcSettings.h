@@ -5,7 +5,9 @@
 //
 // The file is read at every use, so a change takes effect at once and
 // survives a restart; it is replaced as a whole (QSaveFile), so it is never
-// half written. A value in it that the library cannot use counts as absent.
+// half written. A value in it that the library cannot use counts as absent,
+// a folder outside its media folder (MediaFolders.h) too: the folder
+// settings name sub-folders of the media folders, never other places.
 //
 // GUI thread only.
 #ifndef VIDEO_CONTROL_VCSETTINGS_H
@@ -16,10 +18,11 @@
 namespace vc {
 
 enum class Setting {
-    SnapshotPath,    // "snapshotPath": folder of snapshots (Pictures/LocalService)
+    SnapshotPath,    // "snapshotPath": folder of snapshots (the snapshots media folder)
     SnapshotFormat,  // "snapshotFormat": png or jpg (png)
-    RecordPath,      // "recordPath": folder of recordings and downloads (Videos/LocalService)
+    RecordPath,      // "recordPath": folder of recordings (the recordings media folder)
     RecordFormat,    // "recordFormat": mp4 or mkv (mp4)
+    DownloadPath,    // "downloadPath": folder of downloads (the downloads media folder)
 };
 
 // The stored value, or its default.
