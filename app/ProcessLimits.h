@@ -1,6 +1,8 @@
 #ifndef APP_PROCESSLIMITS_H
 #define APP_PROCESSLIMITS_H
 
+#include "Admission.h"
+
 // Raises the soft limit of open descriptors to the hard limit, so that the
 // connection cap, not the desktop's default of 1,024, bounds the service.
 // Returns the limit now in force (0 where there is none to raise).
@@ -11,22 +13,13 @@ long raiseDescriptorLimit();
 long descriptorLimit();
 
 // Descriptors kept back from client connections for everything else the
-// service opens. A play window playing an RTSP stream with video and audio
-// held 28 (the pipeline's sockets, socketpairs and eventfds): measured as the
-// growth of a process's open descriptors from 1 to 4 such play windows
-// (36 to 120; video alone: 18 per window, 28 to 170 from 1 to 9).
-constexpr int kDescriptorsPerPlayWindow = 28;
-// Play windows the video library runs at once, at most.
-constexpr int kReservedPlayWindows = 64;
-// Transfers ("video.downloadFile" and uploads) kept at once by the video
-// library, each with its file and its network socket.
-constexpr int kReservedTransfers = 64;
-constexpr int kDescriptorsPerTransfer = 2;
-// The service's own: the display connection, the event loop's epoll and
+// service opens: the video library's play windows and transfers at their
+// most (Admission.h: what each holds, measured, and how many may run), and
+// the service's own: the display connection, the event loop's epoll and
 // wake-ups, the listening sockets, the lock, logs, name lookups, audio.
 constexpr int kDescriptorMargin = 64;
-constexpr int kDescriptorReserve = kDescriptorsPerPlayWindow * kReservedPlayWindows +
-                                   kReservedTransfers * kDescriptorsPerTransfer + kDescriptorMargin;
+constexpr int kDescriptorReserve = vc::kPlayDescriptors * vc::kMaxPlayWindows +
+                                   vc::kTransferDescriptors * vc::kMaxTransfers + kDescriptorMargin;
 
 // What is kept back under that limit: the reserve, or half of a limit below
 // twice the reserve; 0 without a limit.

@@ -4,6 +4,7 @@
 // VC_GetUploadErrorInfo.
 #include "Transfers.h"
 
+#include "Admission.h"
 #include "MediaFolders.h"
 #include "VcLibrary.h"
 #include "VcSettings.h"
@@ -17,7 +18,6 @@ using namespace vc;
 
 namespace {
 
-constexpr int kMaxTransfers = 64;
 constexpr int kTransferTimeoutMs = 60000;
 
 QString ownerOf(const QJsonObject& request) {

@@ -20,6 +20,7 @@
 #ifndef VIDEO_CONTROL_PLAYER_H
 #define VIDEO_CONTROL_PLAYER_H
 
+#include "Admission.h"
 #include "GstPtr.h"
 #include "VcError.h"
 
@@ -73,7 +74,7 @@ public:
     enum class State { Stopped, Connecting, Playing, Paused, Reconnecting, Ended, Failed };
 
     // The most players of the process that play at once (all widgets).
-    static constexpr int kMaxPlaying = 64;
+    static constexpr int kMaxPlaying = kMaxPlayWindows;
 
     explicit Player(QObject* pParent = nullptr);
     ~Player() override;

@@ -3,6 +3,9 @@
 // with OutOfDescriptors before it opens anything, instead of failing deep in
 // GStreamer or Qt (which abort when they cannot make their wake-up pipes).
 //
+// The service keeps kMaxPlayWindows streams and kMaxTransfers transfers'
+// worth of descriptors back from its client connections (ProcessLimits.h).
+//
 // Any thread (reads /proc/self/fd).
 #ifndef VIDEO_CONTROL_ADMISSION_H
 #define VIDEO_CONTROL_ADMISSION_H
@@ -20,6 +23,10 @@ constexpr int kPlayDescriptors = 32;
 constexpr int kTransferDescriptors = 4;
 // Kept free beyond that for the rest of the process.
 constexpr int kSpareDescriptors = 16;
+// Play windows of the process that play at once, at most (all widgets).
+constexpr int kMaxPlayWindows = 64;
+// Transfers kept at once, at most.
+constexpr int kMaxTransfers = 64;
 
 // The descriptors the process holds now (-1 when unknown), and its soft
 // limit (-1: none).
