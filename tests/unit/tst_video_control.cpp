@@ -445,7 +445,11 @@ private slots:
         request.insert("url", (strUrl.isEmpty() ? camera.url() : strUrl).replace("rtsp://", "rtsp://" + strUserInfo));
         call(VC_Play, pWidget.get(), request);
         QTRY_COMPARE_WITH_TIMEOUT(streamEvents(iErrorCode ? "error" : "firstFrame"), 1, 15000);
-        if (iErrorCode) QCOMPARE(s_events.last().data.value("errorCode").toInt(), iErrorCode);
+        if (iErrorCode) {
+            // The error, then the tile's stop.
+            QCOMPARE(s_events.last().data.value("reason").toString(), QStringLiteral("error"));
+            QCOMPARE(s_events[s_events.size() - 2].data.value("errorCode").toInt(), iErrorCode);
+        }
         QCOMPARE(VC_IsWindowPlaying(pWidget.get(), 0), !iErrorCode);
         QVERIFY(!call(VC_QueryPlayStatus, pWidget.get(), QJsonObject()).value("url").toString().contains("viewer"));
     }
@@ -539,6 +543,70 @@ private slots:
                                      [](const Event& event) { return event.data.value("event") == "firstFrame"; });
         QVERIFY(it->data.value("reconnected").toBool());
         QCOMPARE(streamEvents("lost"), 1);
+    }
+
+    // The tile tells a stale picture from a live one: once no picture came
+    // for the stall time (3 s) the picture is dimmed under a no-signal label.
+    void aStoppedCameraShowsNoSignal() {
+        CameraSimProcess camera(CAMERA_SIM_BIN, 28004);
+        QVERIFY(camera.start({"--size", "640x360", "--stop-after", "3"}));
+        auto pWidget = makeWidget();
+        call(VC_Play, pWidget.get(), QJsonObject{{"url", camera.url()}, {"title", "Gate"}});
+        QTRY_COMPARE_WITH_TIMEOUT(streamEvents("firstFrame"), 1, 10000);
+        QWidget* pTile = pWidget->childAt(5, 5);
+        // The white bar, away from the labels.
+        const auto whiteBar = [pTile] { return qGray(pTile->grab().toImage().pixel(45, 120)); };
+        const auto noSignalLabel = [pTile] {
+            const QImage grab = pTile->grab().toImage();
+            for (int y = 0; y < grab.height(); ++y) {
+                if (grab.pixel(grab.width() / 2 - 1, y) == qRgb(255, 160, 0)) return true;
+                for (int x = 0; x < grab.width(); x += 2)
+                    if (grab.pixel(x, y) == qRgb(255, 160, 0)) return true;
+            }
+            return false;
+        };
+        QTRY_VERIFY(whiteBar() > 200);
+        QVERIFY(!noSignalLabel());
+        QTRY_VERIFY_WITH_TIMEOUT(camera.output().contains("stopped"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(whiteBar() < 130 && noSignalLabel(), 5000);
+        // A snapshot is the picture itself, without the labels.
+        const QImage shot(call(VC_Snapshot, pWidget.get(), QJsonObject{{"path", m_folder.path()}}).value("path").toString());
+        QVERIFY(qGray(shot.pixel(45, 120)) > 200);
+    }
+
+    // Every way a tile stops tells the page: the recording's end (file and
+    // duration) first, then "stopped" with its reason.
+    void everyStopIsReported_data() {
+        QTest::addColumn<QString>("strHow");
+        QTest::newRow("layout shrinks") << "layout";
+        QTest::newRow("stop all") << "stopAll";
+        QTest::newRow("widget closed") << "closed";
+    }
+    void everyStopIsReported() {
+        QFETCH(QString, strHow);
+        CameraSimProcess camera(CAMERA_SIM_BIN, 28005);
+        QVERIFY(camera.start({"--size", "320x240", "--gop", "5"}));
+        auto pWidget = makeWidget("{\"layout\":4}");
+        call(VC_Play, pWidget.get(), QJsonObject{{"url", camera.url()}, {"wndIndex", 3}});
+        QTRY_COMPARE_WITH_TIMEOUT(streamEvents("firstFrame", 3), 1, 10000);
+        const QString strPath =
+            call(VC_StartSave, pWidget.get(), QJsonObject{{"path", m_folder.path()}, {"wndIndex", 3}}).value("path").toString();
+        QTRY_VERIFY_WITH_TIMEOUT(call(VC_QueryPlayStatus, pWidget.get(), QJsonObject{{"wndIndex", 3}})
+                                         .value("recordDuration").toInt() >= 400, 10000);
+        if (strHow == "layout") call(VC_ArrangeWindow, pWidget.get(), QJsonObject{{"layout", 1}});
+        if (strHow == "stopAll") call(VC_StopRealPlayAll, pWidget.get());
+        if (strHow == "closed") VC_Uninitialize(pWidget.get());
+        QTRY_COMPARE(streamEvents("stopped", 3), 1);
+        QList<QJsonObject> ends;
+        for (const Event& event : qAsConst(s_events)) {
+            if (event.data.value("wndIndex") == 3 && event.data.value("event").toString().contains("top"))
+                ends << event.data;
+        }
+        QCOMPARE(ends.size(), 2);
+        QCOMPARE(ends[0].value("event"), "recordStopped");
+        QCOMPARE(ends[0].value("path").toString(), strPath);
+        QVERIFY(ends[0].value("duration").toInt() >= 400);
+        QCOMPARE(ends[1].value("reason").toString(), strHow);
     }
 
     void settingsSurviveARestartAndBadValuesChangeNothing() {

@@ -444,6 +444,8 @@ Player::~Player() {
 void Player::play(const PlaySource& source, const ReconnectPolicy& policy) {
     stop();
     m_bTestPlaying = false;
+    m_bStopRaised = false;
+    m_failure = QJsonObject();
     m_source = source;
     m_policy = policy;
     m_iAttempt = 0;
@@ -529,16 +531,25 @@ void Player::teardown() {
     m_pBridge.reset();
 }
 
-void Player::stop() {
+void Player::stop(const QString& strReason) {
     m_bTestPlaying = false;
     m_retry.stop();
-    const bool bWasActive = isActive();
-    if (m_pRecorder) emit sigStreamEvent(QStringLiteral("recordStopped"), finishRecording());
+    endRecording();
     teardown();
     m_eState = State::Stopped;
     m_dRate = 1.0;
     m_iPositionMs = -1;
-    if (bWasActive) emit sigStreamEvent(QStringLiteral("stopped"), QJsonObject());
+    raiseStopped(strReason);
+}
+
+void Player::raiseStopped(const QString& strReason) {
+    if (m_bStopRaised) return;
+    m_bStopRaised = true;
+    emit sigStreamEvent(QStringLiteral("stopped"), QJsonObject{{"reason", strReason}});
+}
+
+void Player::endRecording() {
+    if (m_pRecorder) emit sigStreamEvent(QStringLiteral("recordStopped"), finishRecording());
 }
 
 bool Player::takeFrame(QImage* pImage, qint64* pPositionMs) {
@@ -591,8 +602,11 @@ void Player::onMessage(GstMessage* pMessage) {
                 std::lock_guard<std::mutex> lock(m_pBridge->mutex);
                 m_pBridge->pRecorder = nullptr;
             }
+            const qint64 iRecordedMs = m_pRecorder->durationMs();
             m_pRecorder.reset();
             emit sigStreamEvent(QStringLiteral("error"), extra);
+            extra.insert(QStringLiteral("duration"), iRecordedMs);
+            emit sigStreamEvent(QStringLiteral("recordStopped"), extra);
         } else if (m_source.bLive && m_policy.bEnabled && (m_bHadPicture || m_iAttempt > 0)) {
             lose(strText);
         } else {
@@ -604,8 +618,10 @@ void Player::onMessage(GstMessage* pMessage) {
         if (m_source.bLive && m_policy.bEnabled && (m_bHadPicture || m_iAttempt > 0)) {
             lose(QStringLiteral("end of stream"));
         } else {
+            endRecording();
             m_eState = State::Ended;
             emit sigStreamEvent(QStringLiteral("ended"), QJsonObject());
+            raiseStopped(QStringLiteral("ended"));
         }
         break;
     case GST_MESSAGE_ASYNC_DONE:
@@ -635,7 +651,7 @@ void Player::lose(const QString& strWhy) {
     // come back only reschedule.
     if (m_iAttempt == 0) {
         emit sigStreamEvent(QStringLiteral("lost"), QJsonObject{{"reason", strWhy}});
-        if (m_pRecorder) emit sigStreamEvent(QStringLiteral("recordStopped"), finishRecording());
+        endRecording();
     }
     teardown();
     if (m_policy.iMaxAttempts > 0 && m_iAttempt >= m_policy.iMaxAttempts) {
@@ -651,10 +667,13 @@ void Player::lose(const QString& strWhy) {
 }
 
 void Player::fail(Error eError, const QString& strDetail) {
-    if (m_pRecorder) emit sigStreamEvent(QStringLiteral("recordStopped"), finishRecording());
+    m_retry.stop();
+    endRecording();
     teardown();
     m_eState = State::Failed;
-    emit sigStreamEvent(QStringLiteral("error"), errorResult(eError, strDetail));
+    m_failure = errorResult(eError, strDetail);
+    emit sigStreamEvent(QStringLiteral("error"), m_failure);
+    raiseStopped(QStringLiteral("error"));
 }
 
 bool Player::isSeekable() const {
@@ -677,6 +696,7 @@ Error Player::seek(double dRate, qint64 iPositionNs, qint64 iStopNs) {
 }
 
 Error Player::pause() {
+    if (m_source.bLive && isActive()) return Error::NotSeekable;
     if (m_eState == State::Paused) return Error::None;
     if (m_eState != State::Playing && m_eState != State::Connecting) return Error::NothingPlaying;
     gst_element_set_state(m_pPipeline, GST_STATE_PAUSED);
@@ -799,7 +819,9 @@ QJsonObject Player::startRecording(const QString& strPath, bool bMatroska) {
 
 QJsonObject Player::stopRecording() {
     if (!m_pRecorder) return errorResult(Error::NotRecording);
-    return finishRecording();
+    const QJsonObject result = finishRecording();
+    emit sigStreamEvent(QStringLiteral("recordStopped"), result);
+    return result;
 }
 
 QJsonObject Player::finishRecording() {
@@ -807,7 +829,9 @@ QJsonObject Player::finishRecording() {
         std::lock_guard<std::mutex> lock(m_pBridge->mutex);
         m_pBridge->pRecorder = nullptr;
     }
-    const QJsonObject result = m_pRecorder->finish();
+    QJsonObject result = m_pRecorder->finish();
+    result.insert(QStringLiteral("path"), QDir::toNativeSeparators(m_pRecorder->path()));
+    if (!result.contains(QStringLiteral("duration"))) result.insert(QStringLiteral("duration"), m_pRecorder->durationMs());
     m_pRecorder.reset();
     return result;
 }

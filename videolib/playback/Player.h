@@ -78,8 +78,11 @@ public:
     ~Player() override;
 
     void play(const PlaySource& source, const ReconnectPolicy& policy);
-    // Stops playing (a recording is finished first).
-    void stop();
+    // Stops playing (a recording is finished first, "recordStopped"), then
+    // raises "stopped" with strReason ("request", "stopAll", "layout",
+    // "closed") unless the tile stopped already since the last play (at its
+    // end or on an error, raised then with "ended" or "error").
+    void stop(const QString& strReason = QStringLiteral("request"));
     State state() const { return m_eState; }
     // Something was asked to play and was not stopped since.
     bool isActive() const { return m_eState != State::Stopped; }
@@ -92,6 +95,15 @@ public:
     void setTestPlaying(bool bPlaying) { m_bTestPlaying = bPlaying; }
     // Applies to the next loss of a live stream.
     void setReconnectPolicy(const ReconnectPolicy& policy) { m_policy = policy; }
+    // A live stream without a picture this long counts as lost.
+    int lostAfterMs() const { return m_policy.iLostAfterMs; }
+    bool isLive() const { return m_source.bLive; }
+    // Reconnection attempts since the last picture, and the time until the
+    // next one starts (-1 when none waits).
+    int attempt() const { return m_iAttempt; }
+    int retryInMs() const { return m_retry.isActive() ? m_retry.remainingTime() : -1; }
+    // The error that made the player fail ("errorCode", "errorMessage").
+    QJsonObject failure() const { return m_failure; }
 
     Error pause();
     Error resume();
@@ -147,6 +159,10 @@ private:
     void onWatchdog();
     void lose(const QString& strWhy);
     void fail(Error eError, const QString& strDetail);
+    // "stopped" with strReason, once per play.
+    void raiseStopped(const QString& strReason);
+    // Finishes a running recording and raises "recordStopped".
+    void endRecording();
     void applyPendingRange();
     bool isSeekable() const;
     Error seek(double dRate, qint64 iPositionNs, qint64 iStopNs);
@@ -157,6 +173,8 @@ private:
     State m_eState = State::Stopped;
     double m_dRate = 1.0;
     bool m_bTestPlaying = false;
+    bool m_bStopRaised = true;  // "stopped" went out since the last play
+    QJsonObject m_failure;
     bool m_bSoundOn = false;
     int m_iVolume = 100;
     QSize m_outputSize;

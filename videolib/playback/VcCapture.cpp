@@ -76,6 +76,7 @@ QJsonObject startSave(PlayGrid& grid, const QJsonObject& request) {
                                            bMatroska ? QStringLiteral("mkv") : QStringLiteral("mp4"),
                                            Setting::RecordPath, QStringLiteral("record"), window.index());
         QJsonObject result = window.player().startRecording(strFile, bMatroska);
+        window.refreshLabels();
         if (!result.contains(QStringLiteral("errorCode"))) result.insert(QStringLiteral("wndIndex"), window.index());
         return result;
     });
@@ -84,6 +85,7 @@ QJsonObject startSave(PlayGrid& grid, const QJsonObject& request) {
 QJsonObject stopSave(PlayGrid& grid, const QJsonObject& request) {
     return grid.withWindow(request, [&](PlayWindow& window) {
         QJsonObject result = window.player().stopRecording();
+        window.refreshLabels();
         if (!result.contains(QStringLiteral("errorCode"))) result.insert(QStringLiteral("wndIndex"), window.index());
         return result;
     });

@@ -6,7 +6,9 @@
 #include "VcLibrary.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QJsonArray>
+#include <QUrl>
 
 #include <gst/gst.h>
 
@@ -18,6 +20,8 @@ namespace {
 
 constexpr double kSlowestRate = 1.0 / 8;
 constexpr double kFastestRate = 8.0;
+// The longest camera name a tile shows.
+constexpr int kMaxTitle = 128;
 
 QJsonObject answer(Error eError, const PlayWindow& window, const QJsonObject& extra = QJsonObject()) {
     if (eError != Error::None) return errorResult(eError);
@@ -33,32 +37,42 @@ QJsonObject play(PlayGrid& grid, const QJsonObject& request) {
         if (!sourceError.isEmpty()) return sourceError;
         if (grid.m_bHttps && source.strLocation.startsWith(QLatin1String("http://")))
             source.strLocation.replace(0, 4, QStringLiteral("https"));
-        window.player().play(source, grid.m_reconnectPolicy);
+        QString strTitle = request.value(QStringLiteral("title")).toString().trimmed().left(kMaxTitle);
+        if (strTitle.isEmpty())
+            strTitle = source.eKind == PlaySource::Kind::File ? QFileInfo(source.strLocation).fileName()
+                                                               : QUrl(source.strLocation).host();
+        window.play(source, grid.m_reconnectPolicy, strTitle);
         return answer(Error::None, window);
     });
 }
 
 QJsonObject stop(PlayGrid& grid, const QJsonObject& request) {
     return grid.withWindow(request, [&](PlayWindow& window) {
-        window.player().stop();
+        window.player().stop(QStringLiteral("request"));
         return answer(Error::None, window);
     });
 }
 
 QJsonObject stopAll(PlayGrid& grid, const QJsonObject&) {
-    for (int i = 0; i < grid.windowCount(); ++i) grid.window(i)->player().stop();
+    for (int i = 0; i < grid.windowCount(); ++i) grid.window(i)->player().stop(QStringLiteral("stopAll"));
     return QJsonObject();
 }
 
 QJsonObject pause(PlayGrid& grid, const QJsonObject& request) {
     return grid.withWindow(request, [&](PlayWindow& window) {
-        return answer(window.player().pause(), window);
+        const Error eError = window.player().pause();
+        window.refreshLabels();
+        return eError == Error::NotSeekable
+                   ? errorResult(eError, QStringLiteral("a live stream cannot pause (only files and HTTP can)"))
+                   : answer(eError, window);
     });
 }
 
 QJsonObject resume(PlayGrid& grid, const QJsonObject& request) {
     return grid.withWindow(request, [&](PlayWindow& window) {
-        return answer(window.player().resume(), window);
+        const Error eError = window.player().resume();
+        window.refreshLabels();
+        return answer(eError, window);
     });
 }
 
@@ -184,6 +198,15 @@ QJsonObject setHttps(PlayGrid& grid, const QJsonObject& request) {
     return QJsonObject{{"https", grid.m_bHttps}};
 }
 
+QJsonObject setLabels(PlayGrid& grid, const QJsonObject& request) {
+    const QJsonValue enable = request.value(QStringLiteral("enable"));
+    if (!enable.isBool()) return errorResult(Error::BadRequest, QStringLiteral("\"enable\" must be true or false"));
+    QJsonObject error;
+    const QVector<PlayWindow*> windows = grid.windowsFor(request, &error);
+    for (PlayWindow* pWindow : windows) pWindow->setLabelsShown(enable.toBool());
+    return windows.isEmpty() ? error : QJsonObject{{"enable", enable.toBool()}};
+}
+
 QJsonObject engineSupport(const QJsonObject&) {
     if (!gst_is_initialized() && !gst_init_check(nullptr, nullptr, nullptr))
         return errorResult(Error::NotSupported, QStringLiteral("GStreamer does not start"));
@@ -224,4 +247,5 @@ VC_DEFINE_WIDGET_REQUEST(VC_QueryPlayStatus, queryStatus)
 VC_DEFINE_WIDGET_REQUEST(VC_GetOSDTime, osdTime)
 VC_DEFINE_WIDGET_REQUEST(VC_SetReconnectInfo, setReconnect)
 VC_DEFINE_WIDGET_REQUEST(VC_SetHttps, setHttps)
+VC_DEFINE_WIDGET_REQUEST(VC_SetWndLabels, setLabels)
 VC_DEFINE_REQUEST(VC_GetEngineSupport, engineSupport)
