@@ -526,6 +526,19 @@ private slots:
         const qint64 iForward = positionOf(pVideo);
         QCOMPARE(call(VC_ReversePlay, pVideo, QJsonObject()).value("rate").toDouble(), -2.0);
         QTRY_VERIFY_WITH_TIMEOUT(positionOf(pVideo) < iForward - 200, 5000);
+
+        // "fast", "slow" and "resume" play forwards again.
+        for (const auto pfnForward : {VC_Fast, VC_Slow, VC_Resume}) {
+            QCOMPARE(call(VC_ReversePlay, pVideo, QJsonObject()).value("rate").toDouble() < 0, true);
+            QCOMPARE(call(pfnForward, pVideo, QJsonObject{{"rate", 1}}).value("rate").toDouble(), 1.0);
+            const qint64 iTurned = positionOf(pVideo);
+            QTRY_VERIFY_WITH_TIMEOUT(positionOf(pVideo) > iTurned + 200, 5000);
+        }
+        // A range set during reverse play runs from its end down to its start.
+        call(VC_ReversePlay, pVideo, QJsonObject());
+        call(VC_SetTrsPlayBackParam, pVideo, QJsonObject{{"startTime", 2000}, {"endTime", 3000}});
+        QTRY_COMPARE_WITH_TIMEOUT(streamEvents("ended"), 1, 10000);
+        QVERIFY2(qAbs(positionOf(pVideo) - 2000) <= 80, qPrintable(QString::number(positionOf(pVideo))));
     }
 
     void aDroppedCameraReconnects() {

@@ -44,12 +44,12 @@
 // | VC_Stop | stops a play window (a recording is finished first) | "wndIndex" | "wndIndex" |
 // | VC_StopRealPlayAll | stops every play window | (widget only) | none |
 // | VC_Pause | pauses (files and HTTP; a live stream answers 3005) | "wndIndex" | "wndIndex" |
-// | VC_Resume | plays on after a pause or steps | "wndIndex" | "wndIndex" |
-// | VC_Slow | half the rate, down to 1/8 | "wndIndex"; "rate" (1/8 to 8) sets it instead | "wndIndex", "rate" |
-// | VC_Fast | twice the rate, up to 8 | "wndIndex"; "rate" (1/8 to 8) sets it instead | "wndIndex", "rate" |
+// | VC_Resume | plays on after a pause or steps; after reverse play forwards again at the same speed | "wndIndex" | "wndIndex", "rate" |
+// | VC_Slow | half the rate, down to 1/8; forwards (also after reverse play) | "wndIndex"; "rate" (1/8 to 8) sets it instead | "wndIndex", "rate" |
+// | VC_Fast | twice the rate, up to 8; forwards (also after reverse play) | "wndIndex"; "rate" (1/8 to 8) sets it instead | "wndIndex", "rate" |
 // | VC_ReversePlay | plays backwards (seekable sources) | "wndIndex" | "wndIndex", "rate" (negative) |
 // | VC_FrameForward | one picture forward, paused (seekable sources) | "wndIndex" | "wndIndex" |
-// | VC_SetTrsPlayBackParam | plays a part of a recording; kept for the next play when nothing plays | "wndIndex", "startTime" (ms), "endTime" (ms, optional) | "wndIndex" |
+// | VC_SetTrsPlayBackParam | plays a part of a recording (backwards: from its end down to its start); kept for the next play when nothing plays | "wndIndex", "startTime" (ms), "endTime" (ms, optional) | "wndIndex" |
 // | VC_QueryPlayStatus | what a play window plays and how | "wndIndex" | "wndIndex", "state" (stopped, connecting, playing, paused, reconnecting, ended, failed), "rate", "url" (without credentials), "live", "seekable", "width", "height", "fps", "codec", "position" (ms), "duration" (ms, files), "recording", "recordPath", "recordDuration", "sound", "volume", "hidden", "selected" |
 // | VC_GetOSDTime | the time of the picture shown | "wndIndex" | "wndIndex", "position" (ms), "osdTime" (live: local ISO time the picture arrived; files: HH:mm:ss.zzz), "timestamp" (live, ms since 1970) |
 // | VC_SetReconnectInfo | how live streams come back after they drop | "enable" (true), "interval" (first delay, 1000 ms, doubling), "maxInterval" (30000), "timeout" (no picture this long = lost, 3000), "maxRetries" (0 = no limit) | none |

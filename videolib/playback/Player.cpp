@@ -13,6 +13,7 @@
 
 #include <iterator>
 #include <mutex>
+#include <utility>
 
 namespace vc {
 
@@ -446,6 +447,7 @@ void Player::play(const PlaySource& source, const ReconnectPolicy& policy) {
     m_bTestPlaying = false;
     m_bStopRaised = false;
     m_failure = QJsonObject();
+    m_iRangeStartMs = m_iRangeEndMs = -1;
     m_source = source;
     m_policy = policy;
     m_iAttempt = 0;
@@ -685,13 +687,19 @@ bool Player::isSeekable() const {
     return bSeekable;
 }
 
-Error Player::seek(double dRate, qint64 iPositionNs, qint64 iStopNs) {
+Error Player::seek(double dRate, qint64 iFromNs) {
+    // The part that plays: the range when one is set, else the whole file.
+    // Forwards it runs from iFromNs to the range's end, backwards from
+    // iFromNs down to the range's start.
+    const qint64 iLowNs = m_iRangeStartMs >= 0 ? m_iRangeStartMs * GST_MSECOND : 0;
+    const qint64 iHighNs = m_iRangeEndMs >= 0 ? m_iRangeEndMs * GST_MSECOND : -1;
     const auto eFlags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
+    // A stop of -1 plays to the end, whatever played before.
     const bool bDone = dRate > 0
-        ? gst_element_seek(m_pPipeline, dRate, GST_FORMAT_TIME, eFlags, GST_SEEK_TYPE_SET, iPositionNs,
-                           iStopNs >= 0 ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_NONE, iStopNs >= 0 ? iStopNs : -1)
-        : gst_element_seek(m_pPipeline, dRate, GST_FORMAT_TIME, eFlags, GST_SEEK_TYPE_SET, 0, GST_SEEK_TYPE_SET,
-                           iPositionNs);
+        ? gst_element_seek(m_pPipeline, dRate, GST_FORMAT_TIME, eFlags, GST_SEEK_TYPE_SET, qMax(iFromNs, iLowNs),
+                           GST_SEEK_TYPE_SET, iHighNs)
+        : gst_element_seek(m_pPipeline, dRate, GST_FORMAT_TIME, eFlags, GST_SEEK_TYPE_SET, iLowNs,
+                           iFromNs >= 0 ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_END, iFromNs >= 0 ? iFromNs : 0);
     return bDone ? Error::None : Error::NotSeekable;
 }
 
@@ -719,7 +727,7 @@ Error Player::setRate(double dRate) {
     if (!isSeekable()) return Error::NotSeekable;
     gint64 iPositionNs = m_iPositionMs >= 0 ? m_iPositionMs * GST_MSECOND : 0;
     if (m_iPositionMs < 0) gst_element_query_position(m_pPipeline, GST_FORMAT_TIME, &iPositionNs);
-    const Error eError = seek(dRate, iPositionNs, -1);
+    const Error eError = seek(dRate, iPositionNs);
     if (eError == Error::None) m_dRate = dRate;
     return eError;
 }
@@ -749,10 +757,12 @@ Error Player::setRange(qint64 iStartMs, qint64 iEndMs) {
 
 void Player::applyPendingRange() {
     if (m_iPendingStartMs < 0 || !isSeekable()) return;
-    const qint64 iStartNs = m_iPendingStartMs * GST_MSECOND;
-    const qint64 iEndNs = m_iPendingEndMs >= 0 ? m_iPendingEndMs * GST_MSECOND : -1;
-    m_iPendingStartMs = m_iPendingEndMs = -1;
-    seek(m_dRate, iStartNs, iEndNs);
+    m_iRangeStartMs = std::exchange(m_iPendingStartMs, -1);
+    m_iRangeEndMs = std::exchange(m_iPendingEndMs, -1);
+    // Forwards from the range's start, backwards from its end (the file's
+    // end without one).
+    seek(m_dRate, m_dRate > 0 ? m_iRangeStartMs * GST_MSECOND
+                  : m_iRangeEndMs >= 0 ? m_iRangeEndMs * GST_MSECOND : -1);
 }
 
 QJsonObject Player::status() const {

@@ -165,7 +165,8 @@ private:
     void endRecording();
     void applyPendingRange();
     bool isSeekable() const;
-    Error seek(double dRate, qint64 iPositionNs, qint64 iStopNs);
+    // Plays at dRate from iFromNs (-1: the end, backwards) within the range.
+    Error seek(double dRate, qint64 iFromNs);
     QJsonObject finishRecording();
 
     PlaySource m_source;
@@ -181,6 +182,9 @@ private:
     qint64 m_iPositionMs = -1;
     qint64 m_iPendingStartMs = -1;
     qint64 m_iPendingEndMs = -1;
+    // The range that plays (-1: the file's start or end).
+    qint64 m_iRangeStartMs = -1;
+    qint64 m_iRangeEndMs = -1;
     bool m_bPrerolling = false;  // a file or HTTP source that plays once prerolled
     bool m_bHadPicture = false;  // this connection showed a picture
     int m_iAttempt = 0;          // reconnection attempts since the last picture

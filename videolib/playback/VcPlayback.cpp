@@ -70,23 +70,27 @@ QJsonObject pause(PlayGrid& grid, const QJsonObject& request) {
 
 QJsonObject resume(PlayGrid& grid, const QJsonObject& request) {
     return grid.withWindow(request, [&](PlayWindow& window) {
-        const Error eError = window.player().resume();
+        Player& player = window.player();
+        // After reverse play, forwards again at the same speed.
+        Error eError = player.rate() < 0 ? player.setRate(-player.rate()) : Error::None;
+        if (eError == Error::None) eError = player.resume();
         window.refreshLabels();
-        return answer(eError, window);
+        return answer(eError, window, QJsonObject{{"rate", player.rate()}});
     });
 }
 
-// "rate" sets the rate directly; otherwise it halves (slow) or doubles
-// (fast), between 1/8 and 8, keeping the direction.
+// Forwards: "rate" sets the rate; otherwise it halves (slow) or doubles
+// (fast) the rate's size, between 1/8 and 8. After reverse play both play
+// forwards again.
 QJsonObject changeRate(PlayGrid& grid, const QJsonObject& request, double dFactor) {
     return grid.withWindow(request, [&](PlayWindow& window) {
         Player& player = window.player();
-        double dRate = player.rate() * dFactor;
+        double dRate = std::abs(player.rate()) * dFactor;
         const QJsonValue rate = request.value(QStringLiteral("rate"));
-        if (rate.isDouble()) dRate = std::copysign(rate.toDouble(), player.rate());
-        if (!(std::abs(dRate) >= kSlowestRate && std::abs(dRate) <= kFastestRate)) {
+        if (rate.isDouble()) dRate = rate.toDouble();
+        if (!(dRate >= kSlowestRate && dRate <= kFastestRate)) {
             if (rate.isDouble()) return errorResult(Error::BadRequest, QStringLiteral("\"rate\" must be 1/8 to 8"));
-            dRate = std::copysign(qBound(kSlowestRate, std::abs(dRate), kFastestRate), dRate);
+            dRate = qBound(kSlowestRate, dRate, kFastestRate);
         }
         const Error eError = player.setRate(dRate);
         return answer(eError, window, QJsonObject{{"rate", player.rate()}});
