@@ -115,12 +115,13 @@ bool writeTestFile(const QString& strPath) {
 }
 
 // A bare HTTP/1.1 server on 127.0.0.1:28060: GET /video.mp4 serves the
-// payload from the Range header's start (the first answer stops after
-// iHoldAt bytes and waits), anything else is 404.
+// payload from the Range header's start (the first answer, or every one,
+// stops after iHoldAt bytes and waits), anything else is 404.
 struct HttpServer {
     QTcpServer server;
     QByteArray baPayload;
     int iHoldAt = -1;
+    bool bHoldEvery = false;  // every answer stops there, not only the first
     QByteArrayList ranges;  // the Range header of each GET, empty without one
 
     bool listen() {
@@ -153,7 +154,7 @@ struct HttpServer {
         }
         pSocket->write("HTTP/1.1 " + baHead + "Connection: close\r\n\r\n");
         if (iHoldAt >= 0 && !baBody.isEmpty()) {
-            pSocket->write(baBody.left(std::exchange(iHoldAt, -1)));
+            pSocket->write(baBody.left(bHoldEvery ? iHoldAt : std::exchange(iHoldAt, -1)));
             return;
         }
         pSocket->write(baBody);
@@ -580,11 +581,15 @@ private slots:
         };
         QTRY_VERIFY(whiteBar() > 200);
         QVERIFY(!noSignalLabel());
+        QCOMPARE(call(VC_Pause, pWidget.get(), QJsonObject()).value("errorCode").toInt(), 3005);  // live
         QTRY_VERIFY_WITH_TIMEOUT(camera.output().contains("stopped"), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(whiteBar() < 130 && noSignalLabel(), 5000);
-        // A snapshot is the picture itself, without the labels.
+        // A snapshot is the picture itself, without the labels, and while
+        // zoomed the zoomed part.
+        call(VC_EnableEZoom, pWidget.get(), json(R"({"rect":{"x":0,"y":0,"width":0.5,"height":0.5}})"));
         const QImage shot(call(VC_Snapshot, pWidget.get(), QJsonObject{{"path", m_folder.path()}}).value("path").toString());
-        QVERIFY(qGray(shot.pixel(45, 120)) > 200);
+        QCOMPARE(shot.size(), QSize(320, 180));
+        QVERIFY(qGray(shot.pixel(22, 120)) > 200);
     }
 
     // Every way a tile stops tells the page: the recording's end (file and
@@ -698,6 +703,44 @@ private slots:
         const QJsonObject failure = call(VC_GetDownloadStatus, missingId).value("failure").toObject();
         QCOMPARE(failure.value("httpStatus"), 404);
         QCOMPARE(failure.value("errorCode"), 3021);
+    }
+
+    void aHangingHttpSourceTimesOut() {
+        const QString strFile = m_folder.filePath("hang.mp4");
+        QVERIFY(writeTestFile(strFile));
+        QFile file(strFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        HttpServer http;
+        http.baPayload = file.readAll();
+        http.iHoldAt = 4000;
+        http.bHoldEvery = true;
+        QVERIFY(http.listen());
+        auto pWidget = makeWidget();
+        call(VC_Play, pWidget.get(), QJsonObject{{"url", "http://127.0.0.1:28060/video.mp4"}});
+        QTRY_COMPARE_WITH_TIMEOUT(streamEvents("error"), 1, 12000);
+        const auto it = std::find_if(s_events.begin(), s_events.end(),
+                                     [](const Event& event) { return event.data.value("event") == "error"; });
+        QCOMPARE(it->data.value("errorCode").toInt(), 3022);
+    }
+
+    // White text on white and black on black keep an outline.
+    void overlayTextIsLegibleOnAnyPicture() {
+        auto pWidget = makeWidget();
+        QWidget* pTile = pWidget->childAt(5, 5);
+        for (const QColor& colour : {QColor(Qt::white), QColor(Qt::black)}) {
+            QPalette palette = pTile->palette();
+            palette.setColor(QPalette::Window, colour);
+            pTile->setPalette(palette);
+            pTile->setAutoFillBackground(true);
+            call(VC_SetTextOverlay, pWidget.get(),
+                 QJsonObject{{"texts", QJsonArray{QJsonObject{
+                                           {"text", "WWWW"}, {"x", 0.1}, {"y", 0.1}, {"size", 40}, {"color", colour.name()}}}}});
+            const QImage grab = pTile->grab().toImage().copy(QRect(64, 36, 200, 50));
+            int iContrasting = 0;
+            for (int y = 0; y < grab.height(); ++y)
+                for (int x = 0; x < grab.width(); ++x) iContrasting += qAbs(qGray(grab.pixel(x, y)) - colour.lightness()) > 128;
+            QVERIFY2(iContrasting > 200, qPrintable(colour.name() + ": " + QString::number(iContrasting)));
+        }
     }
 
     void unsupportedFunctionsSaySo() {

@@ -15,7 +15,7 @@ namespace vc {
     X(BadUrl, 3002, "the url is missing, malformed or has an unsupported scheme")                    \
     X(NoSuchWindow, 3003, "no play window with that index")                                         \
     X(NothingPlaying, 3004, "the play window plays nothing (or has no picture yet)")                 \
-    X(NotSeekable, 3005, "the source cannot seek, change rate, step or play backwards")              \
+    X(NotSeekable, 3005, "the source cannot pause, seek, change rate, step or play backwards")              \
     X(Unreachable, 3006, "the source cannot be reached or does not exist")                          \
     X(Unauthorized, 3007, "the source refused the credentials")                                      \
     X(UnsupportedCodec, 3008, "no decoder or demuxer for the stream")                                \
@@ -31,7 +31,8 @@ namespace vc {
     X(NoSecretKey, 3018, "no secret key was set")                                                   \
     X(NotAuthentic, 3019, "the cipher text was changed or made with another key")                   \
     X(NoSuchTransfer, 3020, "no transfer with that id")                                             \
-    X(TransferFailed, 3021, "the transfer failed")
+    X(TransferFailed, 3021, "the transfer failed")                                                 \
+    X(TimedOut, 3022, "the source stopped sending and did not answer in time")
 
 enum class Error {
     None = 0,

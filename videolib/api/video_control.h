@@ -55,7 +55,7 @@
 // | VC_SetReconnectInfo | how live streams come back after they drop | "enable" (true), "interval" (first delay, 1000 ms, doubling), "maxInterval" (30000), "timeout" (no picture this long = lost, 3000), "maxRetries" (0 = no limit) | none |
 // | VC_SetHttps | while on, plain http:// play urls of the widget are fetched over https:// | "enable" (true or false) | "https" |
 // | VC_GetEngineSupport | what this library plays and writes on this machine | - | "engine" ("gstreamer"), "version", "codecs" (video codecs with an installed decoder: H.264, H.265, MJPEG, MPEG, VP8, VP9, AV1), "schemes", "recordFormats", "snapshotFormats" |
-// | VC_Snapshot | saves the picture shown (without shapes) | "wndIndex"; "path": a .png/.jpg file or a folder (default: the snapshot folder); "format": "png" or "jpg" (default: the snapshot format) | "wndIndex", "path", "width", "height" |
+// | VC_Snapshot | saves the picture shown, the zoomed part while zoomed (without shapes or labels) | "wndIndex"; "path": a .png/.jpg file or a folder (default: the snapshot folder); "format": "png" or "jpg" (default: the snapshot format) | "wndIndex", "path", "width", "height" |
 // | VC_StartSave | records the coded stream without encoding again | "wndIndex"; "path": a .mp4/.mkv file or a folder (default: the record folder); "format": "mp4" or "mkv" (default: the record format) | "wndIndex", "path" |
 // | VC_StopSave | finishes the recording; the file is complete when this answers | "wndIndex" | "wndIndex", "path", "duration" (ms) |
 // | VC_OpenSound | sound of one play window on; any other one's off | "wndIndex" | "wndIndex" |

@@ -640,6 +640,14 @@ void Player::onMessage(GstMessage* pMessage) {
 
 void Player::onWatchdog() {
     const int iConnectLimit = qMax(2 * m_policy.iLostAfterMs, 5000);
+    if (m_source.eKind == PlaySource::Kind::Http && !m_source.bLive) {
+        // A server that stops sending a file fails as a time-out (before
+        // the demuxer calls the stalled stream an internal error).
+        const QElapsedTimer& silence = m_bHadPicture ? m_lastPicture : m_connecting;
+        if ((m_eState == State::Playing || m_eState == State::Connecting) && silence.elapsed() > iConnectLimit)
+            fail(Error::TimedOut, QStringLiteral("no data from the server for %1 ms").arg(silence.elapsed()));
+        return;
+    }
     if (!m_source.bLive || !m_policy.bEnabled) return;
     if (m_eState == State::Playing && m_bHadPicture && m_lastPicture.elapsed() > m_policy.iLostAfterMs) {
         lose(QStringLiteral("no picture for %1 ms").arg(m_lastPicture.elapsed()));
