@@ -399,6 +399,10 @@ private slots:
         const QJsonObject status = call(VC_QueryPlayStatus, pWidget.get(), QJsonObject());
         QCOMPARE(status.value("codec").toString(), strCodec);
         QCOMPARE(status.value("width").toInt(), 640);
+        // The decoder that plays is the one the engine names for the codec.
+        QVERIFY(!status.value("decoder").toString().isEmpty());
+        QCOMPARE(status.value("decoder"), call(VC_GetEngineSupport, QJsonObject())
+                                              .value("decoders").toObject().value(strCodec).toObject().value("element"));
         // Without a sound device sound still opens.
         QCOMPARE(call(VC_OpenSound, pWidget.get(), QJsonObject()).value("errorCode").toInt(), 0);
         QCOMPARE(status.value("state").toString(), QStringLiteral("playing"));

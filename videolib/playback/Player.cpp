@@ -39,6 +39,8 @@ struct Bridge : std::enable_shared_from_this<Bridge> {
     bool bSoundOn = false;
     int iVolume = 100;
     QSize outputSize;
+    // The factory of the video decoder that plays.
+    QString strDecoder;
     // The recording of this pipeline, checked by the bus handler.
     Recorder* pRecorder = nullptr;
 
@@ -205,10 +207,22 @@ void linkDecoded(GstElement*, GstPad* pPad, gpointer pNext) {
     gst_object_unref(pSink);
 }
 
-// Streaming thread: tee -> queue -> decodebin -> convert -> scale -> appsink.
+// Streaming thread, on the coded video's first buffer: joining a running
+// stream between key frames asks the source for one (an RTSP session turns
+// this into a picture-loss request to the camera) instead of waiting out
+// the rest of its group of pictures.
+GstPadProbeReturn askKeyFrameOnJoin(GstPad* pPad, GstPadProbeInfo* pInfo, gpointer) {
+    if (GST_BUFFER_FLAG_IS_SET(GST_PAD_PROBE_INFO_BUFFER(pInfo), GST_BUFFER_FLAG_DELTA_UNIT))
+        gst_pad_push_event(pPad, gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, TRUE, 0));
+    return GST_PAD_PROBE_REMOVE;
+}
+
+// Streaming thread: tee -> queue -> decodebin -> videoconvertscale ->
+// appsink. One element scales and converts in one pass, scaling in the
+// decoder's own format before converting, so that a small tile costs less
+// than a large one.
 GstPad* addVideoBranch(Bridge* pBridge) {
-    GstElement* pConvert = make("videoconvert");
-    GstElement* pScale = make("videoscale");
+    GstElement* pConvert = make("videoconvertscale");
     GstElement* pCaps = make("capsfilter");
     GstElement* pSink = make("appsink");
     GstElement* pDecode = make("decodebin");
@@ -232,7 +246,7 @@ GstPad* addVideoBranch(Bridge* pBridge) {
         gst_app_sink_set_callbacks(GST_APP_SINK(pSink), &callbacks, pBridge, nullptr);
     }
     if (pDecode && pConvert) g_signal_connect(pDecode, "pad-added", G_CALLBACK(linkDecoded), pConvert);
-    GstPad* pOutput = addChain(pBridge->pPipeline, {pConvert, pScale, pCaps, pSink});
+    GstPad* pOutput = addChain(pBridge->pPipeline, {pConvert, pCaps, pSink});
     if (!pOutput) {
         for (GstElement* pElement : {pDecode, pTee, pQueue})
             if (pElement) gst_object_unref(gst_object_ref_sink(pElement));
@@ -241,6 +255,7 @@ GstPad* addVideoBranch(Bridge* pBridge) {
     gst_object_unref(pOutput);
     GstPad* pInput = addChain(pBridge->pPipeline, {pTee, pQueue, pDecode});
     if (!pInput) return nullptr;
+    if (pBridge->bLive) gst_pad_add_probe(pInput, GST_PAD_PROBE_TYPE_BUFFER, askKeyFrameOnJoin, nullptr, nullptr);
     std::lock_guard<std::mutex> lock(pBridge->mutex);
     pBridge->pTee = pTee;
     pBridge->pAppSink = pSink;
@@ -355,7 +370,15 @@ void onSourcePad(GstElement*, GstPad* pPad, gpointer pData) {
 // Any thread: a decoder shows no picture decoded from missing data (the
 // first pictures after joining a live stream), a depayloader starts at a key
 // frame.
-void tuneElement(GstBin*, GstBin*, GstElement* pElement, gpointer) {
+void tuneElement(GstBin*, GstBin*, GstElement* pElement, gpointer pData) {
+    GstElementFactory* pFactory = gst_element_get_factory(pElement);
+    if (pFactory && gst_element_factory_list_is_type(pFactory, GST_ELEMENT_FACTORY_TYPE_DECODER |
+                                                                   GST_ELEMENT_FACTORY_TYPE_MEDIA_VIDEO |
+                                                                   GST_ELEMENT_FACTORY_TYPE_MEDIA_IMAGE)) {
+        auto* pBridge = static_cast<Bridge*>(pData);
+        std::lock_guard<std::mutex> lock(pBridge->mutex);
+        pBridge->strDecoder = QString::fromUtf8(GST_OBJECT_NAME(pFactory));
+    }
     GObjectClass* pClass = G_OBJECT_GET_CLASS(pElement);
     if (g_object_class_find_property(pClass, "output-corrupt")) g_object_set(pElement, "output-corrupt", FALSE, nullptr);
     if (g_object_class_find_property(pClass, "wait-for-keyframe"))
@@ -416,6 +439,32 @@ QJsonObject PlaySource::parse(const QJsonObject& request, PlaySource* pSource) {
     return QJsonObject();
 }
 
+QJsonObject preferredDecoders() {
+    QJsonObject decoders;
+    GList* pDecoders = gst_element_factory_list_get_elements(
+        static_cast<GstElementFactoryListType>(GST_ELEMENT_FACTORY_TYPE_DECODER | GST_ELEMENT_FACTORY_TYPE_MEDIA_VIDEO |
+                                               GST_ELEMENT_FACTORY_TYPE_MEDIA_IMAGE),
+        GST_RANK_MARGINAL);
+    // Highest rank first: the one decodebin picks.
+    pDecoders = g_list_sort(pDecoders, gst_plugin_feature_rank_compare_func);
+    for (const auto& codec : kCodecs) {
+        GstCaps* pCaps = gst_caps_from_string(codec.szMedia);
+        GList* pFitting = gst_element_factory_list_filter(pDecoders, pCaps, GST_PAD_SINK, FALSE);
+        if (pFitting) {
+            auto* pFactory = static_cast<GstElementFactory*>(pFitting->data);
+            const QString strKlass = QString::fromUtf8(
+                gst_element_factory_get_metadata(pFactory, GST_ELEMENT_METADATA_KLASS));
+            decoders.insert(QString::fromLatin1(codec.szName),
+                            QJsonObject{{"element", QString::fromUtf8(GST_OBJECT_NAME(pFactory))},
+                                        {"hardware", strKlass.contains(QLatin1String("Hardware"))}});
+        }
+        gst_plugin_feature_list_free(pFitting);
+        gst_caps_unref(pCaps);
+    }
+    gst_plugin_feature_list_free(pDecoders);
+    return decoders;
+}
+
 QStringList decodableCodecs() {
     QStringList codecs;
     GList* pDecoders = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER, GST_RANK_MARGINAL);
@@ -467,7 +516,7 @@ void Player::build() {
     bridge.outputSize = m_outputSize;
     m_pPipeline = gst_pipeline_new(nullptr);
     bridge.pPipeline = m_pPipeline;
-    g_signal_connect(m_pPipeline, "deep-element-added", G_CALLBACK(tuneElement), nullptr);
+    g_signal_connect(m_pPipeline, "deep-element-added", G_CALLBACK(tuneElement), &bridge);
     GstBus* pBus = gst_element_get_bus(m_pPipeline);
     gst_bus_set_sync_handler(pBus, onBusMessage, &bridge, nullptr);
     gst_object_unref(pBus);
@@ -782,6 +831,7 @@ QJsonObject Player::status() const {
     GstElement* pSink = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_pBridge->mutex);
+        if (!m_pBridge->strDecoder.isEmpty()) status.insert(QStringLiteral("decoder"), m_pBridge->strDecoder);
         if (m_pBridge->pTee) pTee = GST_ELEMENT(gst_object_ref(m_pBridge->pTee));
         if (m_pBridge->pAppSink) pSink = GST_ELEMENT(gst_object_ref(m_pBridge->pAppSink));
     }

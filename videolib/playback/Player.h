@@ -68,6 +68,10 @@ struct ReconnectPolicy {
 // "VP8", "VP9", "AV1") that an installed decoder takes. GStreamer must be
 // started.
 QStringList decodableCodecs();
+// Per codec name, the decoder that plays it here (the highest GStreamer
+// rank, as decodebin chooses: a VA-API decoder where the machine has one
+// and its rank puts it first): {"element", "hardware"}.
+QJsonObject preferredDecoders();
 
 class Player : public QObject {
     Q_OBJECT

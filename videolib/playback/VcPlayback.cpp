@@ -230,6 +230,7 @@ QJsonObject engineSupport(const QJsonObject&) {
     return QJsonObject{{"engine", "gstreamer"},
                        {"version", QStringLiteral("%1.%2.%3").arg(iMajor).arg(iMinor).arg(iMicro)},
                        {"codecs", QJsonArray::fromStringList(decodableCodecs())},
+                       {"decoders", preferredDecoders()},
                        {"schemes", schemes},
                        {"recordFormats", recordFormats},
                        {"snapshotFormats", QJsonArray{"png", "jpg"}}};
