@@ -19,7 +19,11 @@ PlayGrid::PlayGrid(QWidget* pHost) : QWidget(pHost), m_pHost(pHost) {
     show();
 }
 
-PlayGrid::~PlayGrid() = default;
+PlayGrid::~PlayGrid() {
+    // The play windows go first, while the list their last events go into
+    // still exists (those events are dropped with the grid).
+    qDeleteAll(std::exchange(m_windows, {}));
+}
 
 bool PlayGrid::parseLayout(const QJsonValue& layout, QVector<int>* pRowSizes) {
     QVector<int> rows;
