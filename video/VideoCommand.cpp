@@ -112,6 +112,7 @@ const VideoCommand kCommands[] = {
     {"setReconnectInfo", widgetRequest(VC_SetReconnectInfo), kWindowBound},
     {"setWndResolution", widgetRequest(VC_SetWndResolution), kWindowBound},
     {"setWndRatioMode", widgetRequest(VC_SetWndRatioMode), kWindowBound},
+    {"setWndLabels", widgetRequest(VC_SetWndLabels), kWindowBound},
     {"getEngineSupport", request(VC_GetEngineSupport), kDebugLine},
 };
 

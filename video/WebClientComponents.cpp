@@ -76,6 +76,8 @@ WebClientComponents::WebClientComponents(QWidget* pParent, QString strUuid)
 }
 
 WebClientComponents::~WebClientComponents() {
+    // The page hears its tiles stop while the widget can still tell it.
+    if (m_pMainWindow) VC_Uninitialize(m_pMainWindow);
     if (m_pMainWindow && !m_pMainWindow->parentWidget()) delete m_pMainWindow;
 }
 

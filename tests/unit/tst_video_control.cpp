@@ -129,12 +129,13 @@ bool writeTestFile(const QString& strPath) {
 }
 
 // A bare HTTP/1.1 server on 127.0.0.1:28060: GET /video.mp4 serves the
-// payload from the Range header's start (the first answer stops after
-// iHoldAt bytes and waits), anything else is 404.
+// payload from the Range header's start (the first answer, or every one,
+// stops after iHoldAt bytes and waits), anything else is 404.
 struct HttpServer {
     QTcpServer server;
     QByteArray baPayload;
     int iHoldAt = -1;
+    bool bHoldEvery = false;  // every answer stops there, not only the first
     QByteArrayList ranges;  // the Range header of each GET, empty without one
 
     bool listen() {
@@ -167,7 +168,7 @@ struct HttpServer {
         }
         pSocket->write("HTTP/1.1 " + baHead + "Connection: close\r\n\r\n");
         if (iHoldAt >= 0 && !baBody.isEmpty()) {
-            pSocket->write(baBody.left(std::exchange(iHoldAt, -1)));
+            pSocket->write(baBody.left(bHoldEvery ? iHoldAt : std::exchange(iHoldAt, -1)));
             return;
         }
         pSocket->write(baBody);
@@ -441,6 +442,10 @@ private slots:
         const QJsonObject status = call(VC_QueryPlayStatus, pWidget.get(), QJsonObject());
         QCOMPARE(status.value("codec").toString(), strCodec);
         QCOMPARE(status.value("width").toInt(), 640);
+        // The decoder that plays is the one the engine names for the codec.
+        QVERIFY(!status.value("decoder").toString().isEmpty());
+        QCOMPARE(status.value("decoder"), call(VC_GetEngineSupport, QJsonObject())
+                                              .value("decoders").toObject().value(strCodec).toObject().value("element"));
         // Without a sound device sound still opens.
         QCOMPARE(call(VC_OpenSound, pWidget.get(), QJsonObject()).value("errorCode").toInt(), 0);
         QCOMPARE(status.value("state").toString(), QStringLiteral("playing"));
@@ -489,7 +494,11 @@ private slots:
         request.insert("url", (strUrl.isEmpty() ? camera.url() : strUrl).replace("rtsp://", "rtsp://" + strUserInfo));
         call(VC_Play, pWidget.get(), request);
         QTRY_COMPARE_WITH_TIMEOUT(streamEvents(iErrorCode ? "error" : "firstFrame"), 1, 15000);
-        if (iErrorCode) QCOMPARE(s_events.last().data.value("errorCode").toInt(), iErrorCode);
+        if (iErrorCode) {
+            // The error, then the tile's stop.
+            QCOMPARE(s_events.last().data.value("reason").toString(), QStringLiteral("error"));
+            QCOMPARE(s_events[s_events.size() - 2].data.value("errorCode").toInt(), iErrorCode);
+        }
         QCOMPARE(VC_IsWindowPlaying(pWidget.get(), 0), !iErrorCode);
         QVERIFY(!call(VC_QueryPlayStatus, pWidget.get(), QJsonObject()).value("url").toString().contains("viewer"));
     }
@@ -567,6 +576,19 @@ private slots:
         const qint64 iForward = positionOf(pVideo);
         QCOMPARE(call(VC_ReversePlay, pVideo, QJsonObject()).value("rate").toDouble(), -2.0);
         QTRY_VERIFY_WITH_TIMEOUT(positionOf(pVideo) < iForward - 200, 5000);
+
+        // "fast", "slow" and "resume" play forwards again.
+        for (const auto pfnForward : {VC_Fast, VC_Slow, VC_Resume}) {
+            QCOMPARE(call(VC_ReversePlay, pVideo, QJsonObject()).value("rate").toDouble() < 0, true);
+            QCOMPARE(call(pfnForward, pVideo, QJsonObject{{"rate", 1}}).value("rate").toDouble(), 1.0);
+            const qint64 iTurned = positionOf(pVideo);
+            QTRY_VERIFY_WITH_TIMEOUT(positionOf(pVideo) > iTurned + 200, 5000);
+        }
+        // A range set during reverse play runs from its end down to its start.
+        call(VC_ReversePlay, pVideo, QJsonObject());
+        call(VC_SetTrsPlayBackParam, pVideo, QJsonObject{{"startTime", 2000}, {"endTime", 3000}});
+        QTRY_COMPARE_WITH_TIMEOUT(streamEvents("ended"), 1, 10000);
+        QVERIFY2(qAbs(positionOf(pVideo) - 2000) <= 80, qPrintable(QString::number(positionOf(pVideo))));
     }
 
     void aDroppedCameraReconnects() {
@@ -666,6 +688,74 @@ private slots:
         QCOMPARE(refused.value("errorCode").toInt(), iErrorCode);
         QVERIFY(!VC_IsWindowPlaying(pWidget.get(), 0));
         QCOMPARE(start().value("errorCode").toInt(), 0);
+    }
+
+    // The tile tells a stale picture from a live one: once no picture came
+    // for the stall time (3 s) the picture is dimmed under a no-signal label.
+    void aStoppedCameraShowsNoSignal() {
+        CameraSimProcess camera(CAMERA_SIM_BIN, 28004);
+        QVERIFY(camera.start({"--size", "640x360", "--stop-after", "3"}));
+        auto pWidget = makeWidget();
+        call(VC_Play, pWidget.get(), QJsonObject{{"url", camera.url()}, {"title", "Gate"}});
+        QTRY_COMPARE_WITH_TIMEOUT(streamEvents("firstFrame"), 1, 10000);
+        QWidget* pTile = pWidget->childAt(5, 5);
+        // The white bar, away from the labels.
+        const auto whiteBar = [pTile] { return qGray(pTile->grab().toImage().pixel(45, 120)); };
+        const auto noSignalLabel = [pTile] {
+            const QImage grab = pTile->grab().toImage();
+            for (int y = 0; y < grab.height(); ++y) {
+                if (grab.pixel(grab.width() / 2 - 1, y) == qRgb(255, 160, 0)) return true;
+                for (int x = 0; x < grab.width(); x += 2)
+                    if (grab.pixel(x, y) == qRgb(255, 160, 0)) return true;
+            }
+            return false;
+        };
+        QTRY_VERIFY(whiteBar() > 200);
+        QVERIFY(!noSignalLabel());
+        QCOMPARE(call(VC_Pause, pWidget.get(), QJsonObject()).value("errorCode").toInt(), 3005);  // live
+        QTRY_VERIFY_WITH_TIMEOUT(camera.output().contains("stopped"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(whiteBar() < 130 && noSignalLabel(), 5000);
+        // A snapshot is the picture itself, without the labels, and while
+        // zoomed the zoomed part.
+        call(VC_EnableEZoom, pWidget.get(), json(R"({"rect":{"x":0,"y":0,"width":0.5,"height":0.5}})"));
+        const QImage shot(call(VC_Snapshot, pWidget.get(), QJsonObject{{"path", m_folder.path()}}).value("path").toString());
+        QCOMPARE(shot.size(), QSize(320, 180));
+        QVERIFY(qGray(shot.pixel(22, 120)) > 200);
+    }
+
+    // Every way a tile stops tells the page: the recording's end (file and
+    // duration) first, then "stopped" with its reason.
+    void everyStopIsReported_data() {
+        QTest::addColumn<QString>("strHow");
+        QTest::newRow("layout shrinks") << "layout";
+        QTest::newRow("stop all") << "stopAll";
+        QTest::newRow("widget closed") << "closed";
+    }
+    void everyStopIsReported() {
+        QFETCH(QString, strHow);
+        CameraSimProcess camera(CAMERA_SIM_BIN, 28005);
+        QVERIFY(camera.start({"--size", "320x240", "--gop", "5"}));
+        auto pWidget = makeWidget("{\"layout\":4}");
+        call(VC_Play, pWidget.get(), QJsonObject{{"url", camera.url()}, {"wndIndex", 3}});
+        QTRY_COMPARE_WITH_TIMEOUT(streamEvents("firstFrame", 3), 1, 10000);
+        const QString strPath =
+            call(VC_StartSave, pWidget.get(), QJsonObject{{"path", m_folder.path()}, {"wndIndex", 3}}).value("path").toString();
+        QTRY_VERIFY_WITH_TIMEOUT(call(VC_QueryPlayStatus, pWidget.get(), QJsonObject{{"wndIndex", 3}})
+                                         .value("recordDuration").toInt() >= 400, 10000);
+        if (strHow == "layout") call(VC_ArrangeWindow, pWidget.get(), QJsonObject{{"layout", 1}});
+        if (strHow == "stopAll") call(VC_StopRealPlayAll, pWidget.get());
+        if (strHow == "closed") VC_Uninitialize(pWidget.get());
+        QTRY_COMPARE(streamEvents("stopped", 3), 1);
+        QList<QJsonObject> ends;
+        for (const Event& event : qAsConst(s_events)) {
+            if (event.data.value("wndIndex") == 3 && event.data.value("event").toString().contains("top"))
+                ends << event.data;
+        }
+        QCOMPARE(ends.size(), 2);
+        QCOMPARE(ends[0].value("event"), "recordStopped");
+        QCOMPARE(ends[0].value("path").toString(), strPath);
+        QVERIFY(ends[0].value("duration").toInt() >= 400);
+        QCOMPARE(ends[1].value("reason").toString(), strHow);
     }
 
     void settingsSurviveARestartAndBadValuesChangeNothing() {
@@ -856,6 +946,44 @@ private slots:
         if (!strPath.isEmpty()) QCOMPARE(answer.value("path").toString(), QDir::toNativeSeparators(strPath));
         QCOMPARE(outsideFiles(), before);
         QVERIFY(!QFile::exists(media("recordings", "x.mp4")));  // a recording that did not start leaves nothing
+    }
+
+    void aHangingHttpSourceTimesOut() {
+        const QString strFile = m_folder.filePath("hang.mp4");
+        QVERIFY(writeTestFile(strFile));
+        QFile file(strFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        HttpServer http;
+        http.baPayload = file.readAll();
+        http.iHoldAt = 4000;
+        http.bHoldEvery = true;
+        QVERIFY(http.listen());
+        auto pWidget = makeWidget();
+        call(VC_Play, pWidget.get(), QJsonObject{{"url", "http://127.0.0.1:28060/video.mp4"}});
+        QTRY_COMPARE_WITH_TIMEOUT(streamEvents("error"), 1, 12000);
+        const auto it = std::find_if(s_events.begin(), s_events.end(),
+                                     [](const Event& event) { return event.data.value("event") == "error"; });
+        QCOMPARE(it->data.value("errorCode").toInt(), 3026);
+    }
+
+    // White text on white and black on black keep an outline.
+    void overlayTextIsLegibleOnAnyPicture() {
+        auto pWidget = makeWidget();
+        QWidget* pTile = pWidget->childAt(5, 5);
+        for (const QColor& colour : {QColor(Qt::white), QColor(Qt::black)}) {
+            QPalette palette = pTile->palette();
+            palette.setColor(QPalette::Window, colour);
+            pTile->setPalette(palette);
+            pTile->setAutoFillBackground(true);
+            call(VC_SetTextOverlay, pWidget.get(),
+                 QJsonObject{{"texts", QJsonArray{QJsonObject{
+                                           {"text", "WWWW"}, {"x", 0.1}, {"y", 0.1}, {"size", 40}, {"color", colour.name()}}}}});
+            const QImage grab = pTile->grab().toImage().copy(QRect(64, 36, 200, 50));
+            int iContrasting = 0;
+            for (int y = 0; y < grab.height(); ++y)
+                for (int x = 0; x < grab.width(); ++x) iContrasting += qAbs(qGray(grab.pixel(x, y)) - colour.lightness()) > 128;
+            QVERIFY2(iContrasting > 200, qPrintable(colour.name() + ": " + QString::number(iContrasting)));
+        }
     }
 
     void unsupportedFunctionsSaySo() {

@@ -242,7 +242,7 @@ export const WINDOW_VIDEO_COMMANDS = new Set(`startPlay stop reversePlay setTrsP
   stopFECCruise enablePDC setDrawStatus clearRegion setDrawShapeInfo setGridInfo getGridInfo setRectInfo
   getRectInfo setPolygonInfo getPolygonInfo setTextOverlay getTextOverlay setLineInfo getLineInfo
   clearShapeByType setDrawCallback setPointInfo getPointInfo chooseShape getPlayInfo setIsHttps setReconnectInfo
-  setWndResolution setWndRatioMode`.split(/\s+/));
+  setWndResolution setWndRatioMode setWndLabels`.split(/\s+/));
 
 // Video commands that answer the empty text even when the window exists.
 const ALWAYS_EMPTY = new Set(["setPlaybackDrawType", "setPlayMode", "setPTZCtrlEnable", "enablePDC", "getLastError"]);

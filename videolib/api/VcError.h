@@ -15,7 +15,7 @@ namespace vc {
     X(BadUrl, 3002, "the url is missing, malformed or has an unsupported scheme")                    \
     X(NoSuchWindow, 3003, "no play window with that index")                                         \
     X(NothingPlaying, 3004, "the play window plays nothing (or has no picture yet)")                 \
-    X(NotSeekable, 3005, "the source cannot seek, change rate, step or play backwards")              \
+    X(NotSeekable, 3005, "the source cannot pause, seek, change rate, step or play backwards")              \
     X(Unreachable, 3006, "the source cannot be reached or does not exist")                          \
     X(Unauthorized, 3007, "the source refused the credentials")                                      \
     X(UnsupportedCodec, 3008, "no decoder or demuxer for the stream")                                \
@@ -35,7 +35,8 @@ namespace vc {
     X(TooManyStreams, 3022, "the service plays the most streams it may at once")                    \
     X(OutOfDescriptors, 3023, "the service is near its limit of open files; nothing new opens now") \
     X(PathRefused, 3024, "the path is not inside the media folders, or is not allowed")             \
-    X(LocalAddress, 3025, "the url leads to this machine; transfers go to other hosts only")
+    X(LocalAddress, 3025, "the url leads to this machine; transfers go to other hosts only")                 \
+    X(TimedOut, 3026, "the source stopped sending and did not answer in time")
 
 enum class Error {
     None = 0,

@@ -157,6 +157,15 @@ QJsonDocument* VC_Initialize(QWidget* pWidget) {
     return nullptr;
 }
 
+void VC_Uninitialize(QWidget* pWidget) {
+    if (!pWidget || !library().widgets.contains(pWidget)) return;
+    WidgetRecord record = library().widgets.take(pWidget);
+    if (PlayGrid* pGrid = record.pGrid.data()) {
+        pGrid->close(QStringLiteral("closed"));
+        delete pGrid;
+    }
+}
+
 void VC_Release(void* pResult) {
     delete static_cast<QJsonDocument*>(pResult);
 }

@@ -24,6 +24,7 @@
 // | function | what it does here | request keys | result keys |
 // |---|---|---|---|
 // | VC_Initialize | once at start with a null widget (starts GStreamer), then once per widget before any other call on it: gives it a grid of play windows (called again: a fresh grid) | (widget only) | none |
+// | VC_Uninitialize | before a widget goes: stops its play windows, raises their last stream events at once and forgets the widget | (widget only) | - |
 // | VC_Release | frees a result of any command function; null is allowed | - | - |
 // | VC_InstallEventCallback | sets the process-wide callback of one event type; answers the one it replaces | - | - |
 // | VC_WindowCount | how many play windows the widget has | - | - |
@@ -36,24 +37,25 @@
 // | VC_SelectPlayWindow | selects a play window (no event) | "wndIndex" | "wndIndex" |
 // | VC_SetWndRatioMode | how pictures fill their play window | "mode": "fit", "fill", "stretch" (or 0, 1, 2); "wndIndex" or all | "mode" |
 // | VC_SetWndResolution | scales pictures in the pipeline | "width", "height" (both 0: the stream's own); "wndIndex" or all | none |
+// | VC_SetWndLabels | the labels over the picture (camera name, state, recording) on or off | "enable" (true or false); "wndIndex" or all | "enable" |
 // | VC_EnableEZoom | digital zoom: dragging over a play window zooms into the dragged part | "wndIndex", "rect" {"x", "y", "width", "height"} (fractions, optional: zooms at once) | none |
 // | VC_DisableEZoom | digital zoom off; whole pictures again | (widget only) | none |
-// | VC_Play | plays a camera, a recording or a file in a play window | "wndIndex"; "url": rtsp://, rtsps://, http(s)://, file:// or a path (files: in the media folders, or chosen by the user for this page; others 3024); "username", "password" (or in the url); "live" (default: true for rtsp) | "wndIndex" |
+// | VC_Play | plays a camera, a recording or a file in a play window | "wndIndex"; "url": rtsp://, rtsps://, http(s)://, file:// or a path (files: in the media folders, or chosen by the user for this page; others 3024); "username", "password" (or in the url); "live" (default: true for rtsp); "title": the camera name its tile shows (default: the url's host, a file's name) | "wndIndex" |
 // | VC_Stop | stops a play window (a recording is finished first) | "wndIndex" | "wndIndex" |
 // | VC_StopRealPlayAll | stops every play window | (widget only) | none |
-// | VC_Pause | pauses (files and HTTP) | "wndIndex" | "wndIndex" |
-// | VC_Resume | plays on after a pause or steps | "wndIndex" | "wndIndex" |
-// | VC_Slow | half the rate, down to 1/8 | "wndIndex"; "rate" (1/8 to 8) sets it instead | "wndIndex", "rate" |
-// | VC_Fast | twice the rate, up to 8 | "wndIndex"; "rate" (1/8 to 8) sets it instead | "wndIndex", "rate" |
+// | VC_Pause | pauses (files and HTTP; a live stream answers 3005) | "wndIndex" | "wndIndex" |
+// | VC_Resume | plays on after a pause or steps; after reverse play forwards again at the same speed | "wndIndex" | "wndIndex", "rate" |
+// | VC_Slow | half the rate, down to 1/8; forwards (also after reverse play) | "wndIndex"; "rate" (1/8 to 8) sets it instead | "wndIndex", "rate" |
+// | VC_Fast | twice the rate, up to 8; forwards (also after reverse play) | "wndIndex"; "rate" (1/8 to 8) sets it instead | "wndIndex", "rate" |
 // | VC_ReversePlay | plays backwards (seekable sources) | "wndIndex" | "wndIndex", "rate" (negative) |
 // | VC_FrameForward | one picture forward, paused (seekable sources) | "wndIndex" | "wndIndex" |
-// | VC_SetTrsPlayBackParam | plays a part of a recording; kept for the next play when nothing plays | "wndIndex", "startTime" (ms), "endTime" (ms, optional) | "wndIndex" |
-// | VC_QueryPlayStatus | what a play window plays and how | "wndIndex" | "wndIndex", "state" (stopped, connecting, playing, paused, reconnecting, ended, failed), "rate", "url" (without credentials), "live", "seekable", "width", "height", "fps", "codec", "position" (ms), "duration" (ms, files), "recording", "recordPath", "recordDuration", "sound", "volume", "hidden", "selected" |
+// | VC_SetTrsPlayBackParam | plays a part of a recording (backwards: from its end down to its start); kept for the next play when nothing plays | "wndIndex", "startTime" (ms), "endTime" (ms, optional) | "wndIndex" |
+// | VC_QueryPlayStatus | what a play window plays and how | "wndIndex" | "wndIndex", "state" (stopped, connecting, playing, paused, reconnecting, ended, failed), "rate", "url" (without credentials), "live", "seekable", "width", "height", "fps", "codec", "decoder" (the GStreamer element that decodes), "position" (ms), "duration" (ms, files), "recording", "recordPath", "recordDuration", "sound", "volume", "hidden", "selected" |
 // | VC_GetOSDTime | the time of the picture shown | "wndIndex" | "wndIndex", "position" (ms), "osdTime" (live: local ISO time the picture arrived; files: HH:mm:ss.zzz), "timestamp" (live, ms since 1970) |
 // | VC_SetReconnectInfo | how live streams come back after they drop | "enable" (true), "interval" (first delay, 1000 ms, doubling), "maxInterval" (30000), "timeout" (no picture this long = lost, 3000), "maxRetries" (0 = no limit) | none |
 // | VC_SetHttps | while on, plain http:// play urls of the widget are fetched over https:// | "enable" (true or false) | "https" |
-// | VC_GetEngineSupport | what this library plays and writes on this machine | - | "engine" ("gstreamer"), "version", "codecs" (video codecs with an installed decoder: H.264, H.265, MJPEG, MPEG, VP8, VP9, AV1), "schemes", "recordFormats", "snapshotFormats" |
-// | VC_Snapshot | saves the picture shown (without shapes) under a free name | "wndIndex"; "path": a .png/.jpg file or a folder in the snapshots folder (default: the snapshot folder); "format": "png" or "jpg" (default: the snapshot format) | "wndIndex", "path", "width", "height" |
+// | VC_GetEngineSupport | what this library plays and writes on this machine | - | "engine" ("gstreamer"), "version", "codecs" (video codecs with an installed decoder: H.264, H.265, MJPEG, MPEG, VP8, VP9, AV1), "decoders" (per codec the decoder GStreamer's ranks choose: {"element", "hardware"}), "schemes", "recordFormats", "snapshotFormats" |
+// | VC_Snapshot | saves the picture shown, the zoomed part while zoomed (without shapes or labels), under a free name | "wndIndex"; "path": a .png/.jpg file or a folder in the snapshots folder (default: the snapshot folder); "format": "png" or "jpg" (default: the snapshot format) | "wndIndex", "path", "width", "height" |
 // | VC_StartSave | records the coded stream without encoding again, under a free name | "wndIndex"; "path": a .mp4/.mkv file or a folder in the recordings folder (default: the record folder); "format": "mp4" or "mkv" (default: the record format) | "wndIndex", "path" |
 // | VC_StopSave | finishes the recording; the file is complete when this answers | "wndIndex" | "wndIndex", "path", "duration" (ms) |
 // | VC_OpenSound | sound of one play window on; any other one's off | "wndIndex" | "wndIndex" |
@@ -195,7 +197,7 @@ typedef void (*VC_EventCallback)(VC_EventType eType, QWidget* pWidget, const QJs
     X(VC_GetPolygonInfo) X(VC_SetTextOverlay) X(VC_SetLineInfo) X(VC_ClearShapeByType)           \
     X(VC_ClearShapeById) X(VC_SetDrawCallback) X(VC_SetPointInfo) X(VC_SelectShape)              \
     X(VC_QueryPlayStatus) X(VC_SetHttps) X(VC_SetReconnectInfo) X(VC_SetWndResolution)           \
-    X(VC_SetWndRatioMode) X(VC_SetLayout) X(VC_SelectPlayWindow)
+    X(VC_SetWndRatioMode) X(VC_SetLayout) X(VC_SelectPlayWindow) X(VC_SetWndLabels)
 
 #define VC_WIDGET_FUNCTIONS(X)                                                                   \
     X(VC_StopRealPlayAll) X(VC_DisableEZoom) X(VC_ClearGraphics) X(VC_GetGridInfo)               \
@@ -233,6 +235,10 @@ VC_NO_ARGUMENT_FUNCTIONS(VC_DECLARE_NO_ARGUMENT)
 // Once at start with a null widget, then once per widget before any other
 // call on it.
 VC_API QJsonDocument* VC_Initialize(QWidget* pWidget);
+// Before a widget goes: stops its play windows and raises their last events
+// ("recordStopped", "stopped" with the reason "closed") at once, then
+// forgets the widget.
+VC_API void VC_Uninitialize(QWidget* pWidget);
 
 // Frees a result of any command function; null is allowed.
 VC_API void VC_Release(void* pResult);

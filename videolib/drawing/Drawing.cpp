@@ -7,6 +7,7 @@
 #include <QLineF>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPolygonF>
 #include <QSet>
 
@@ -575,10 +576,17 @@ void DrawLayer::paint(QPainter& painter, const QRect& rcPicture) {
         QFont font = painter.font();
         font.setPixelSize(text.value(QStringLiteral("size")).toInt(kDefaultTextSize));
         painter.setFont(font);
-        painter.setPen(QColor(text.value(QStringLiteral("color")).toString(QStringLiteral("#ffffff"))));
+        const QColor colour(text.value(QStringLiteral("color")).toString(QStringLiteral("#ffffff")));
         const QPointF pt = m_window.toWindow(
             QPointF(text.value(QStringLiteral("x")).toDouble(), text.value(QStringLiteral("y")).toDouble()));
-        painter.drawText(pt + QPointF(0, QFontMetricsF(font).ascent()), text.value(QStringLiteral("text")).toString());
+        // An outline in the opposite lightness keeps the text legible on any
+        // picture (white text on white, black on black).
+        QPainterPath path;
+        path.addText(pt + QPointF(0, QFontMetricsF(font).ascent()), font, text.value(QStringLiteral("text")).toString());
+        const QColor outline = colour.lightness() >= 128 ? QColor(0, 0, 0, 200) : QColor(255, 255, 255, 200);
+        painter.strokePath(path, QPen(outline, qMax(2.0, font.pixelSize() / 8.0), Qt::SolidLine, Qt::RoundCap,
+                                      Qt::RoundJoin));
+        painter.fillPath(path, colour);
     }
     painter.restore();
 }

@@ -8,6 +8,7 @@
 #include <QPainter>
 
 #include <cmath>
+#include <utility>
 
 namespace vc {
 
@@ -18,7 +19,11 @@ PlayGrid::PlayGrid(QWidget* pHost) : QWidget(pHost), m_pHost(pHost) {
     show();
 }
 
-PlayGrid::~PlayGrid() = default;
+PlayGrid::~PlayGrid() {
+    // The play windows go first, while the list their last events go into
+    // still exists (those events are dropped with the grid).
+    qDeleteAll(std::exchange(m_windows, {}));
+}
 
 bool PlayGrid::parseLayout(const QJsonValue& layout, QVector<int>* pRowSizes) {
     QVector<int> rows;
@@ -43,7 +48,11 @@ bool PlayGrid::parseLayout(const QJsonValue& layout, QVector<int>* pRowSizes) {
 void PlayGrid::arrange(const QVector<int>& rowSizes) {
     int iTotal = 0;
     for (int iCells : rowSizes) iTotal += iCells;
-    while (m_windows.size() > iTotal) delete m_windows.takeLast();
+    while (m_windows.size() > iTotal) {
+        PlayWindow* pGone = m_windows.takeLast();
+        pGone->player().stop(QStringLiteral("layout"));
+        delete pGone;
+    }
     while (m_windows.size() < iTotal) m_windows << new PlayWindow(this, m_windows.size());
     m_rowSizes = rowSizes;
     for (PlayWindow* pWindow : qAsConst(m_windows)) pWindow->setLibraryHidden(false);
@@ -94,8 +103,19 @@ void PlayGrid::setZoomMode(bool bOn) {
 }
 
 void PlayGrid::raise(VC_EventType eType, const QJsonObject& data) {
-    QMetaObject::invokeMethod(
-        this, [this, eType, data]() { fireEvent(eType, m_pHost, data); }, Qt::QueuedConnection);
+    m_listPending.append({eType, data});
+    if (m_listPending.size() == 1) QMetaObject::invokeMethod(this, &PlayGrid::deliverEvents, Qt::QueuedConnection);
+}
+
+void PlayGrid::deliverEvents() {
+    // A callback may raise more (through a command); they wait for the next round.
+    const auto pending = std::exchange(m_listPending, {});
+    for (const auto& event : pending) fireEvent(event.first, m_pHost, event.second);
+}
+
+void PlayGrid::close(const QString& strReason) {
+    for (PlayWindow* pWindow : qAsConst(m_windows)) pWindow->player().stop(strReason);
+    deliverEvents();
 }
 
 void PlayGrid::onWindowPressed(PlayWindow* pWindow) {

@@ -77,6 +77,9 @@ public:
     // code that caused it has returned (so a callback may call back into the
     // library freely).
     void raise(VC_EventType eType, const QJsonObject& data);
+    // Stops every play window (with strReason) and raises the events that
+    // wait at once, while the host still exists.
+    void close(const QString& strReason);
     // A press on a play window: selects it and raises the selection event.
     void onWindowPressed(PlayWindow* pWindow);
 
@@ -86,12 +89,15 @@ protected:
 
 private:
     void relayout();
+    void deliverEvents();
 
     QWidget* m_pHost;
     QVector<int> m_rowSizes;
     QVector<PlayWindow*> m_windows;
     int m_iSelected = 0;
     bool m_bZoomMode = false;
+    // Raised and not yet delivered, in order.
+    QVector<QPair<VC_EventType, QJsonObject>> m_listPending;
 };
 
 }  // namespace vc

@@ -14,6 +14,54 @@ namespace {
 
 // Smallest dragged rectangle (pixels each way) that zooms.
 constexpr int kMinZoomDrag = 8;
+// How often labels that count time are repainted.
+constexpr int kLabelClockMs = 500;
+
+// The labels' colours: the accent stripe of each state and the backdrop.
+const QColor kConnectingAccent(64, 156, 255);
+const QColor kNoSignalAccent(255, 160, 0);
+const QColor kPausedAccent(200, 200, 200);
+const QColor kErrorAccent(230, 40, 40);
+const QColor kRecordingDot(235, 20, 20);
+const QColor kBackdrop(0, 0, 0, 170);
+// How dark a stale or failed picture gets (alpha of the black over it).
+constexpr int kDimAlpha = 150;
+
+// Text on a dark backdrop with an accent stripe at its left; the block's
+// top left at ptAt (or centred on it when bCentred).
+void drawBadge(QPainter& painter, const QStringList& lines, const QColor& accent, QPointF ptAt, bool bCentred,
+               const QRect& rcBounds) {
+    const QFontMetrics metrics = painter.fontMetrics();
+    const int iPad = qMax(3, metrics.height() / 4);
+    const int iStripe = qMax(3, metrics.height() / 5);
+    int iWidth = 0;
+    for (const QString& strLine : lines) iWidth = qMax(iWidth, metrics.horizontalAdvance(strLine) + 1);
+    iWidth = qMin(iWidth, rcBounds.width() - 2 * iPad - iStripe);
+    QRectF rcBox(0, 0, iWidth + 2 * iPad + iStripe, lines.size() * metrics.height() + 2 * iPad);
+    if (bCentred) {
+        rcBox.moveCenter(ptAt);
+    } else {
+        rcBox.moveTopLeft(ptAt);
+    }
+    painter.fillRect(rcBox, kBackdrop);
+    painter.fillRect(QRectF(rcBox.topLeft(), QSizeF(iStripe, rcBox.height())), accent);
+    painter.setPen(Qt::white);
+    qreal y = rcBox.top() + iPad;
+    for (const QString& strLine : lines) {
+        painter.drawText(QRectF(rcBox.left() + iStripe + iPad, y, iWidth, metrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                         metrics.elidedText(strLine, Qt::ElideRight, iWidth));
+        y += metrics.height();
+    }
+}
+
+QString clockText(qint64 iMs) {
+    const qint64 iSeconds = iMs / 1000;
+    return iSeconds >= 3600 ? QStringLiteral("%1:%2:%3")
+                                  .arg(iSeconds / 3600)
+                                  .arg(iSeconds / 60 % 60, 2, 10, QLatin1Char('0'))
+                                  .arg(iSeconds % 60, 2, 10, QLatin1Char('0'))
+                            : QStringLiteral("%1:%2").arg(iSeconds / 60, 2, 10, QLatin1Char('0')).arg(iSeconds % 60, 2, 10, QLatin1Char('0'));
+}
 
 }  // namespace
 
@@ -43,10 +91,111 @@ PlayWindow::PlayWindow(PlayGrid* pGrid, int iIndex)
     setMouseTracking(true);
     connect(m_pPlayer, &Player::sigFrameReady, this, &PlayWindow::onFrameReady);
     connect(m_pPlayer, &Player::sigStreamEvent, this, &PlayWindow::onStreamEvent);
+    m_labelClock.setInterval(kLabelClockMs);
+    connect(&m_labelClock, &QTimer::timeout, this, qOverload<>(&QWidget::update));
     show();
 }
 
-PlayWindow::~PlayWindow() = default;
+PlayWindow::~PlayWindow() {
+    m_pPlayer->stop(QStringLiteral("closed"));
+}
+
+void PlayWindow::play(const PlaySource& source, const ReconnectPolicy& policy, const QString& strTitle) {
+    m_pPlayer->play(source, policy);
+    m_picture = QImage();
+    m_iPicturePositionMs = -1;
+    m_strTitle = strTitle;
+    refreshLabels();
+}
+
+void PlayWindow::setLabelsShown(bool bShown) {
+    m_bLabels = bShown;
+    refreshLabels();
+}
+
+void PlayWindow::refreshLabels() {
+    update();
+    const Player::State eState = m_pPlayer->state();
+    const bool bCounting = m_bLabels && (m_pPlayer->isRecording() ||
+                                         (m_pPlayer->isLive() && eState != Player::State::Stopped &&
+                                          eState != Player::State::Failed && eState != Player::State::Ended));
+    if (bCounting && !m_labelClock.isActive()) m_labelClock.start();
+    if (!bCounting) m_labelClock.stop();
+}
+
+PlayWindow::StateLabel PlayWindow::stateLabel() const {
+    StateLabel label;
+    const Player& player = *m_pPlayer;
+    const qint64 iSilentMs = QDateTime::currentMSecsSinceEpoch() - m_iPictureArrivedMs;
+    const bool bWaiting = player.state() == Player::State::Reconnecting ||
+                          player.state() == Player::State::Connecting || player.state() == Player::State::Playing;
+    if (player.isLive() && bWaiting && !m_picture.isNull() && iSilentMs >= player.lostAfterMs()) {
+        label.lines << tr("No signal since %1")
+                           .arg(QDateTime::fromMSecsSinceEpoch(m_iPictureArrivedMs).toString(QStringLiteral("HH:mm:ss")));
+        label.accent = kNoSignalAccent;
+        label.bDim = true;
+    }
+    switch (player.state()) {
+    case Player::State::Connecting:
+        if (player.attempt() > 0) {
+            label.lines << tr("Reconnecting: attempt %1").arg(player.attempt());
+            if (!label.bDim) label.accent = kNoSignalAccent;
+        } else {
+            label.lines << tr("Connecting");
+            label.accent = kConnectingAccent;
+        }
+        break;
+    case Player::State::Reconnecting:
+        label.lines << tr("Reconnecting: attempt %1, next try in %2 s")
+                           .arg(player.attempt())
+                           .arg((qMax(0, player.retryInMs()) + 999) / 1000);
+        label.accent = kNoSignalAccent;
+        break;
+    case Player::State::Paused: label.lines << tr("Paused"); label.accent = kPausedAccent; break;
+    case Player::State::Ended: label.lines << tr("End of file"); label.accent = kPausedAccent; break;
+    case Player::State::Failed: {
+        const QJsonObject failure = player.failure();
+        label.lines << tr("Error %1").arg(failure.value(QStringLiteral("errorCode")).toInt())
+                    << failure.value(QStringLiteral("errorMessage")).toString();
+        label.accent = kErrorAccent;
+        label.bDim = true;
+        break;
+    }
+    case Player::State::Stopped:
+    case Player::State::Playing: break;
+    }
+    return label;
+}
+
+void PlayWindow::paintLabels(QPainter& painter, const StateLabel& label) {
+    const Player& player = *m_pPlayer;
+    if (player.state() == Player::State::Stopped) return;
+    painter.save();
+    QFont font = painter.font();
+    font.setPixelSize(qBound(9, qMin(height() / 16, width() / 24), 16));
+    font.setBold(true);
+    painter.setFont(font);
+    const int iMargin = qMax(4, font.pixelSize() / 2);
+    const QRect rcInner = rect().adjusted(iMargin, iMargin, -iMargin, -iMargin);
+    if (!m_strTitle.isEmpty())
+        drawBadge(painter, {m_strTitle}, QColor(255, 255, 255, 0), rcInner.topLeft(), false, rcInner);
+    if (player.isRecording()) {
+        const QString strText = tr("REC %1").arg(clockText(player.recordedMs()));
+        const QFontMetrics metrics = painter.fontMetrics();
+        const int iDot = metrics.height() / 2;
+        const QRect rcBox(rcInner.right() - metrics.horizontalAdvance(strText) - 3 * iDot, rcInner.top(),
+                          metrics.horizontalAdvance(strText) + 3 * iDot, metrics.height() + iDot);
+        painter.fillRect(rcBox, kBackdrop);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(kRecordingDot);
+        painter.drawEllipse(QRectF(rcBox.left() + iDot / 2.0, rcBox.center().y() - iDot / 2.0, iDot, iDot));
+        painter.setPen(Qt::white);
+        painter.drawText(rcBox.adjusted(2 * iDot, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, strText);
+    }
+    if (!label.lines.isEmpty()) drawBadge(painter, label.lines, label.accent, QRectF(rect()).center(), true, rcInner);
+    painter.restore();
+}
 
 void PlayWindow::setSelected(bool bSelected) {
     if (bSelected == m_bSelected) return;
@@ -123,8 +272,13 @@ void PlayWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRect rcPicture = pictureRect();
     if (m_picture.isNull() || rcPicture != rect()) painter.fillRect(rect(), background(this));
-    if (!m_picture.isNull()) painter.drawImage(rcPicture, m_picture, sourceRect());
+    const StateLabel label = m_bLabels ? stateLabel() : StateLabel();
+    if (!m_picture.isNull()) {
+        painter.drawImage(rcPicture, m_picture, sourceRect());
+        if (label.bDim) painter.fillRect(rcPicture, QColor(0, 0, 0, kDimAlpha));
+    }
     for (const auto& pOverlay : m_overlays) pOverlay->paint(painter, rcPicture);
+    if (m_bLabels) paintLabels(painter, label);
     if (!m_rcDrag.isNull()) {
         painter.setPen(QPen(Qt::white, 1, Qt::DashLine));
         painter.drawRect(m_rcDrag.normalized().adjusted(0, 0, -1, -1));
@@ -153,11 +307,11 @@ void PlayWindow::onFrameReady() {
 }
 
 void PlayWindow::onStreamEvent(const QString& strEvent, const QJsonObject& extra) {
-    if (strEvent == QLatin1String("stopped")) {
+    if (strEvent == QLatin1String("stopped") && m_pPlayer->state() == Player::State::Stopped) {
         m_picture = QImage();
         m_iPicturePositionMs = -1;
-        update();
     }
+    refreshLabels();
     QJsonObject data = extra;
     data.insert(QStringLiteral("event"), strEvent);
     data.insert(QStringLiteral("wndIndex"), m_iIndex);

@@ -2,6 +2,15 @@
 // by its ratio mode and cropped by its digital zoom, with a border when it
 // is selected among several; turns mouse input into the library's events.
 //
+// Over the picture it paints the tile's labels (only on screen: snapshots
+// and recordings never hold them): the camera's name at the top left, a red
+// dot and the recorded time at the top right while recording, and in the
+// middle the state when it is not simply playing: connecting, reconnecting
+// (attempt n, next try in s), no signal (no picture for the stall
+// detector's time, the player's lostAfterMs: the last picture dimmed, with
+// the time it came), paused, end of file, or the error's text. Each sits on a
+// dark backdrop, legible on any picture; the page can turn them off.
+//
 // Drawing on top of the picture (shapes, text) is done by overlays, which
 // paint after the picture and see mouse input first.
 //
@@ -11,6 +20,7 @@
 
 #include <QImage>
 #include <QJsonObject>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -22,6 +32,8 @@ namespace vc {
 
 class PlayGrid;
 class Player;
+struct PlaySource;
+struct ReconnectPolicy;
 
 // What the library paints where there is no picture: black, unless the
 // widget was asked to fill its background (autoFillBackground), then its
@@ -44,11 +56,22 @@ public:
     enum class RatioMode { Fit, Fill, Stretch };
 
     PlayWindow(PlayGrid* pGrid, int iIndex);
+    // Stops the playback first ("stopped" with the reason "closed").
     ~PlayWindow() override;
 
     int index() const { return m_iIndex; }
     PlayGrid& grid() const { return *m_pGrid; }
     Player& player() const { return *m_pPlayer; }
+    // Plays source afresh (no picture until its first one) under the camera
+    // name strTitle.
+    void play(const PlaySource& source, const ReconnectPolicy& policy, const QString& strTitle);
+    QString title() const { return m_strTitle; }
+    // The labels over the picture, on by default.
+    void setLabelsShown(bool bShown);
+    bool labelsShown() const { return m_bLabels; }
+    // Repaints the labels after the player changed without an event (pause,
+    // recording), and runs their clock while one shows a running time.
+    void refreshLabels();
 
     // Hidden by the library (VC_HideWindow), independent of whether the
     // widget itself is on screen.
@@ -102,6 +125,16 @@ protected:
 private:
     void onFrameReady();
     void onStreamEvent(const QString& strEvent, const QJsonObject& extra);
+    // What the middle label says (empty: nothing) and whether the picture
+    // is dimmed under it.
+    struct StateLabel {
+        QStringList lines;
+        QColor accent;
+        bool bDim = false;
+    };
+    StateLabel stateLabel() const;
+    void paintLabels(QPainter& painter, const StateLabel& label);
+
     // The part of the picture in source pixels that the window shows.
     QRectF sourceRect() const;
     bool overlayTook(QMouseEvent* pEvent);
@@ -119,6 +152,10 @@ private:
     qint64 m_iPicturePositionMs = -1;
     qint64 m_iPictureArrivedMs = 0;
     bool m_bNewPicture = false;
+    QString m_strTitle;
+    bool m_bLabels = true;
+    // Repaints the labels that count time (no signal, retry, recording).
+    QTimer m_labelClock;
     // Zoom rectangle being dragged, in window pixels (null when none).
     QPoint m_ptDragStart;
     QRect m_rcDrag;

@@ -15,6 +15,7 @@
 
 #include <iterator>
 #include <mutex>
+#include <utility>
 
 namespace vc {
 
@@ -40,6 +41,8 @@ struct Bridge : std::enable_shared_from_this<Bridge> {
     bool bSoundOn = false;
     int iVolume = 100;
     QSize outputSize;
+    // The factory of the video decoder that plays.
+    QString strDecoder;
     // The recording of this pipeline, checked by the bus handler.
     Recorder* pRecorder = nullptr;
 
@@ -210,10 +213,22 @@ void linkDecoded(GstElement*, GstPad* pPad, gpointer pNext) {
     if (!gst_pad_is_linked(pSink.get())) gst_pad_link(pPad, pSink.get());
 }
 
-// Streaming thread: tee -> queue -> decodebin -> convert -> scale -> appsink.
+// Streaming thread, on the coded video's first buffer: joining a running
+// stream between key frames asks the source for one (an RTSP session turns
+// this into a picture-loss request to the camera) instead of waiting out
+// the rest of its group of pictures.
+GstPadProbeReturn askKeyFrameOnJoin(GstPad* pPad, GstPadProbeInfo* pInfo, gpointer) {
+    if (GST_BUFFER_FLAG_IS_SET(GST_PAD_PROBE_INFO_BUFFER(pInfo), GST_BUFFER_FLAG_DELTA_UNIT))
+        gst_pad_push_event(pPad, gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, TRUE, 0));
+    return GST_PAD_PROBE_REMOVE;
+}
+
+// Streaming thread: tee -> queue -> decodebin -> videoconvertscale ->
+// appsink. One element scales and converts in one pass, scaling in the
+// decoder's own format before converting, so that a small tile costs less
+// than a large one.
 GstPtr<GstPad> addVideoBranch(Bridge* pBridge) {
-    GstElement* pConvert = make("videoconvert");
-    GstElement* pScale = make("videoscale");
+    GstElement* pConvert = make("videoconvertscale");
     GstElement* pCaps = make("capsfilter");
     GstElement* pSink = make("appsink");
     GstElement* pDecode = make("decodebin");
@@ -233,12 +248,13 @@ GstPtr<GstPad> addVideoBranch(Bridge* pBridge) {
         gst_app_sink_set_callbacks(GST_APP_SINK(pSink), &callbacks, pBridge, nullptr);
     }
     if (pDecode && pConvert) g_signal_connect(pDecode, "pad-added", G_CALLBACK(linkDecoded), pConvert);
-    if (!addChain(pBridge->pPipeline, {pConvert, pScale, pCaps, pSink})) {
+    if (!addChain(pBridge->pPipeline, {pConvert, pCaps, pSink})) {
         discard({pDecode, pTee, pQueue});
         return nullptr;
     }
     GstPtr<GstPad> pInput = addChain(pBridge->pPipeline, {pTee, pQueue, pDecode});
     if (!pInput) return nullptr;
+    if (pBridge->bLive) gst_pad_add_probe(pInput.get(), GST_PAD_PROBE_TYPE_BUFFER, askKeyFrameOnJoin, nullptr, nullptr);
     std::lock_guard<std::mutex> lock(pBridge->mutex);
     pBridge->pTee = pTee;
     pBridge->pAppSink = pSink;
@@ -340,7 +356,15 @@ void onSourcePad(GstElement*, GstPad* pPad, gpointer pData) {
 // Any thread: a decoder shows no picture decoded from missing data (the
 // first pictures after joining a live stream), a depayloader starts at a key
 // frame.
-void tuneElement(GstBin*, GstBin*, GstElement* pElement, gpointer) {
+void tuneElement(GstBin*, GstBin*, GstElement* pElement, gpointer pData) {
+    GstElementFactory* pFactory = gst_element_get_factory(pElement);
+    if (pFactory && gst_element_factory_list_is_type(pFactory, GST_ELEMENT_FACTORY_TYPE_DECODER |
+                                                                   GST_ELEMENT_FACTORY_TYPE_MEDIA_VIDEO |
+                                                                   GST_ELEMENT_FACTORY_TYPE_MEDIA_IMAGE)) {
+        auto* pBridge = static_cast<Bridge*>(pData);
+        std::lock_guard<std::mutex> lock(pBridge->mutex);
+        pBridge->strDecoder = QString::fromUtf8(GST_OBJECT_NAME(pFactory));
+    }
     GObjectClass* pClass = G_OBJECT_GET_CLASS(pElement);
     if (g_object_class_find_property(pClass, "output-corrupt")) g_object_set(pElement, "output-corrupt", FALSE, nullptr);
     if (g_object_class_find_property(pClass, "wait-for-keyframe"))
@@ -405,6 +429,32 @@ QJsonObject PlaySource::parse(const QJsonObject& request, PlaySource* pSource) {
     return QJsonObject();
 }
 
+QJsonObject preferredDecoders() {
+    QJsonObject decoders;
+    GList* pDecoders = gst_element_factory_list_get_elements(
+        static_cast<GstElementFactoryListType>(GST_ELEMENT_FACTORY_TYPE_DECODER | GST_ELEMENT_FACTORY_TYPE_MEDIA_VIDEO |
+                                               GST_ELEMENT_FACTORY_TYPE_MEDIA_IMAGE),
+        GST_RANK_MARGINAL);
+    // Highest rank first: the one decodebin picks.
+    pDecoders = g_list_sort(pDecoders, gst_plugin_feature_rank_compare_func);
+    for (const auto& codec : kCodecs) {
+        GstCaps* pCaps = gst_caps_from_string(codec.szMedia);
+        GList* pFitting = gst_element_factory_list_filter(pDecoders, pCaps, GST_PAD_SINK, FALSE);
+        if (pFitting) {
+            auto* pFactory = static_cast<GstElementFactory*>(pFitting->data);
+            const QString strKlass = QString::fromUtf8(
+                gst_element_factory_get_metadata(pFactory, GST_ELEMENT_METADATA_KLASS));
+            decoders.insert(QString::fromLatin1(codec.szName),
+                            QJsonObject{{"element", QString::fromUtf8(GST_OBJECT_NAME(pFactory))},
+                                        {"hardware", strKlass.contains(QLatin1String("Hardware"))}});
+        }
+        gst_plugin_feature_list_free(pFitting);
+        gst_caps_unref(pCaps);
+    }
+    gst_plugin_feature_list_free(pDecoders);
+    return decoders;
+}
+
 QStringList decodableCodecs() {
     QStringList codecs;
     GList* pDecoders = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER, GST_RANK_MARGINAL);
@@ -458,6 +508,9 @@ bool Player::admit(QJsonObject* pError) const {
 void Player::play(const PlaySource& source, const ReconnectPolicy& policy) {
     stop();
     m_bTestPlaying = false;
+    m_bStopRaised = false;
+    m_failure = QJsonObject();
+    m_iRangeStartMs = m_iRangeEndMs = -1;
     m_source = source;
     m_policy = policy;
     m_iAttempt = 0;
@@ -487,7 +540,7 @@ void Player::build() {
     bridge.outputSize = m_outputSize;
     m_pPipeline.reset(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
     bridge.pPipeline = m_pPipeline.get();
-    g_signal_connect(m_pPipeline.get(), "deep-element-added", G_CALLBACK(tuneElement), nullptr);
+    g_signal_connect(m_pPipeline.get(), "deep-element-added", G_CALLBACK(tuneElement), &bridge);
     gst_bus_set_sync_handler(GstPtr<GstBus>(gst_element_get_bus(m_pPipeline.get())).get(), onBusMessage, &bridge,
                              nullptr);
 
@@ -557,16 +610,25 @@ void Player::teardown() {
     m_pBridge.reset();
 }
 
-void Player::stop() {
+void Player::stop(const QString& strReason) {
     m_bTestPlaying = false;
     m_retry.stop();
-    const bool bWasActive = isActive();
-    if (m_pRecorder) emit sigStreamEvent(QStringLiteral("recordStopped"), finishRecording());
+    endRecording();
     teardown();
     m_eState = State::Stopped;
     m_dRate = 1.0;
     m_iPositionMs = -1;
-    if (bWasActive) emit sigStreamEvent(QStringLiteral("stopped"), QJsonObject());
+    raiseStopped(strReason);
+}
+
+void Player::raiseStopped(const QString& strReason) {
+    if (m_bStopRaised) return;
+    m_bStopRaised = true;
+    emit sigStreamEvent(QStringLiteral("stopped"), QJsonObject{{"reason", strReason}});
+}
+
+void Player::endRecording() {
+    if (m_pRecorder) emit sigStreamEvent(QStringLiteral("recordStopped"), finishRecording());
 }
 
 bool Player::takeFrame(QImage* pImage, qint64* pPositionMs) {
@@ -619,8 +681,11 @@ void Player::onMessage(GstMessage* pMessage) {
                 std::lock_guard<std::mutex> lock(m_pBridge->mutex);
                 m_pBridge->pRecorder = nullptr;
             }
+            const qint64 iRecordedMs = m_pRecorder->durationMs();
             m_pRecorder.reset();
             emit sigStreamEvent(QStringLiteral("error"), extra);
+            extra.insert(QStringLiteral("duration"), iRecordedMs);
+            emit sigStreamEvent(QStringLiteral("recordStopped"), extra);
         } else if (m_source.bLive && m_policy.bEnabled && (m_bHadPicture || m_iAttempt > 0)) {
             lose(strText);
         } else {
@@ -632,8 +697,10 @@ void Player::onMessage(GstMessage* pMessage) {
         if (m_source.bLive && m_policy.bEnabled && (m_bHadPicture || m_iAttempt > 0)) {
             lose(QStringLiteral("end of stream"));
         } else {
+            endRecording();
             m_eState = State::Ended;
             emit sigStreamEvent(QStringLiteral("ended"), QJsonObject());
+            raiseStopped(QStringLiteral("ended"));
         }
         break;
     case GST_MESSAGE_ASYNC_DONE:
@@ -652,6 +719,14 @@ void Player::onMessage(GstMessage* pMessage) {
 
 void Player::onWatchdog() {
     const int iConnectLimit = qMax(2 * m_policy.iLostAfterMs, 5000);
+    if (m_source.eKind == PlaySource::Kind::Http && !m_source.bLive) {
+        // A server that stops sending a file fails as a time-out (before
+        // the demuxer calls the stalled stream an internal error).
+        const QElapsedTimer& silence = m_bHadPicture ? m_lastPicture : m_connecting;
+        if ((m_eState == State::Playing || m_eState == State::Connecting) && silence.elapsed() > iConnectLimit)
+            fail(Error::TimedOut, QStringLiteral("no data from the server for %1 ms").arg(silence.elapsed()));
+        return;
+    }
     if (!m_source.bLive || !m_policy.bEnabled) return;
     if (m_eState == State::Playing && m_bHadPicture && m_lastPicture.elapsed() > m_policy.iLostAfterMs) {
         lose(QStringLiteral("no picture for %1 ms").arg(m_lastPicture.elapsed()));
@@ -665,7 +740,7 @@ void Player::lose(const QString& strWhy) {
     // come back only reschedule.
     if (m_iAttempt == 0) emit sigStreamEvent(QStringLiteral("lost"), QJsonObject{{"reason", strWhy}});
     // A recording started while coming back ends with this connection too.
-    if (m_pRecorder) emit sigStreamEvent(QStringLiteral("recordStopped"), finishRecording());
+    endRecording();
     teardown();
     if (m_policy.iMaxAttempts > 0 && m_iAttempt >= m_policy.iMaxAttempts) {
         fail(Error::Unreachable, QStringLiteral("gave up after %1 attempts: %2").arg(m_iAttempt).arg(strWhy));
@@ -680,10 +755,13 @@ void Player::lose(const QString& strWhy) {
 }
 
 void Player::fail(Error eError, const QString& strDetail) {
-    if (m_pRecorder) emit sigStreamEvent(QStringLiteral("recordStopped"), finishRecording());
+    m_retry.stop();
+    endRecording();
     teardown();
     m_eState = State::Failed;
-    emit sigStreamEvent(QStringLiteral("error"), errorResult(eError, strDetail));
+    m_failure = errorResult(eError, strDetail);
+    emit sigStreamEvent(QStringLiteral("error"), m_failure);
+    raiseStopped(QStringLiteral("error"));
 }
 
 bool Player::isSeekable() const {
@@ -695,17 +773,24 @@ bool Player::isSeekable() const {
     return bSeekable;
 }
 
-Error Player::seek(double dRate, qint64 iPositionNs, qint64 iStopNs) {
+Error Player::seek(double dRate, qint64 iFromNs) {
+    // The part that plays: the range when one is set, else the whole file.
+    // Forwards it runs from iFromNs to the range's end, backwards from
+    // iFromNs down to the range's start.
+    const qint64 iLowNs = m_iRangeStartMs >= 0 ? m_iRangeStartMs * GST_MSECOND : 0;
+    const qint64 iHighNs = m_iRangeEndMs >= 0 ? m_iRangeEndMs * GST_MSECOND : -1;
     const auto eFlags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
+    // A stop of -1 plays to the end, whatever played before.
     const bool bDone = dRate > 0
-        ? gst_element_seek(m_pPipeline.get(), dRate, GST_FORMAT_TIME, eFlags, GST_SEEK_TYPE_SET, iPositionNs,
-                           iStopNs >= 0 ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_NONE, iStopNs >= 0 ? iStopNs : -1)
-        : gst_element_seek(m_pPipeline.get(), dRate, GST_FORMAT_TIME, eFlags, GST_SEEK_TYPE_SET, 0, GST_SEEK_TYPE_SET,
-                           iPositionNs);
+        ? gst_element_seek(m_pPipeline.get(), dRate, GST_FORMAT_TIME, eFlags, GST_SEEK_TYPE_SET, qMax(iFromNs, iLowNs),
+                           GST_SEEK_TYPE_SET, iHighNs)
+        : gst_element_seek(m_pPipeline.get(), dRate, GST_FORMAT_TIME, eFlags, GST_SEEK_TYPE_SET, iLowNs,
+                           iFromNs >= 0 ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_END, iFromNs >= 0 ? iFromNs : 0);
     return bDone ? Error::None : Error::NotSeekable;
 }
 
 Error Player::pause() {
+    if (m_source.bLive && isActive()) return Error::NotSeekable;
     if (m_eState == State::Paused) return Error::None;
     if (m_eState != State::Playing && m_eState != State::Connecting) return Error::NothingPlaying;
     if (gst_element_set_state(m_pPipeline.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
@@ -730,7 +815,7 @@ Error Player::setRate(double dRate) {
     if (!isSeekable()) return Error::NotSeekable;
     gint64 iPositionNs = m_iPositionMs >= 0 ? m_iPositionMs * GST_MSECOND : 0;
     if (m_iPositionMs < 0) gst_element_query_position(m_pPipeline.get(), GST_FORMAT_TIME, &iPositionNs);
-    const Error eError = seek(dRate, iPositionNs, -1);
+    const Error eError = seek(dRate, iPositionNs);
     if (eError == Error::None) m_dRate = dRate;
     return eError;
 }
@@ -759,10 +844,12 @@ Error Player::setRange(qint64 iStartMs, qint64 iEndMs) {
 
 void Player::applyPendingRange() {
     if (m_iPendingStartMs < 0 || !isSeekable()) return;
-    const qint64 iStartNs = m_iPendingStartMs * GST_MSECOND;
-    const qint64 iEndNs = m_iPendingEndMs >= 0 ? m_iPendingEndMs * GST_MSECOND : -1;
-    m_iPendingStartMs = m_iPendingEndMs = -1;
-    seek(m_dRate, iStartNs, iEndNs);
+    m_iRangeStartMs = std::exchange(m_iPendingStartMs, -1);
+    m_iRangeEndMs = std::exchange(m_iPendingEndMs, -1);
+    // Forwards from the range's start, backwards from its end (the file's
+    // end without one).
+    seek(m_dRate, m_dRate > 0 ? m_iRangeStartMs * GST_MSECOND
+                  : m_iRangeEndMs >= 0 ? m_iRangeEndMs * GST_MSECOND : -1);
 }
 
 QJsonObject Player::status() const {
@@ -774,6 +861,7 @@ QJsonObject Player::status() const {
     GstPtr<GstElement> pSink;
     {
         std::lock_guard<std::mutex> lock(m_pBridge->mutex);
+        if (!m_pBridge->strDecoder.isEmpty()) status.insert(QStringLiteral("decoder"), m_pBridge->strDecoder);
         pTee = gstRef(m_pBridge->pTee);
         pSink = gstRef(m_pBridge->pAppSink);
     }
@@ -823,7 +911,9 @@ QJsonObject Player::startRecording(const QString& strPath, bool bMatroska) {
 
 QJsonObject Player::stopRecording() {
     if (!m_pRecorder) return errorResult(Error::NotRecording);
-    return finishRecording();
+    const QJsonObject result = finishRecording();
+    emit sigStreamEvent(QStringLiteral("recordStopped"), result);
+    return result;
 }
 
 QJsonObject Player::finishRecording() {
@@ -831,7 +921,9 @@ QJsonObject Player::finishRecording() {
         std::lock_guard<std::mutex> lock(m_pBridge->mutex);
         m_pBridge->pRecorder = nullptr;
     }
-    const QJsonObject result = m_pRecorder->finish();
+    QJsonObject result = m_pRecorder->finish();
+    result.insert(QStringLiteral("path"), QDir::toNativeSeparators(m_pRecorder->path()));
+    if (!result.contains(QStringLiteral("duration"))) result.insert(QStringLiteral("duration"), m_pRecorder->durationMs());
     m_pRecorder.reset();
     return result;
 }

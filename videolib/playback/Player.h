@@ -67,6 +67,10 @@ struct ReconnectPolicy {
 // "VP8", "VP9", "AV1") that an installed decoder takes. GStreamer must be
 // started.
 QStringList decodableCodecs();
+// Per codec name, the decoder that plays it here (the highest GStreamer
+// rank, as decodebin chooses: a VA-API decoder where the machine has one
+// and its rank puts it first): {"element", "hardware"}.
+QJsonObject preferredDecoders();
 
 class Player : public QObject {
     Q_OBJECT
@@ -84,8 +88,11 @@ public:
     // (Admission.h). False with *pError (TooManyStreams, OutOfDescriptors).
     bool admit(QJsonObject* pError) const;
     void play(const PlaySource& source, const ReconnectPolicy& policy);
-    // Stops playing (a recording is finished first).
-    void stop();
+    // Stops playing (a recording is finished first, "recordStopped"), then
+    // raises "stopped" with strReason ("request", "stopAll", "layout",
+    // "closed") unless the tile stopped already since the last play (at its
+    // end or on an error, raised then with "ended" or "error").
+    void stop(const QString& strReason = QStringLiteral("request"));
     State state() const { return m_eState; }
     // Something was asked to play and was not stopped since.
     bool isActive() const { return m_eState != State::Stopped; }
@@ -98,6 +105,15 @@ public:
     void setTestPlaying(bool bPlaying) { m_bTestPlaying = bPlaying; }
     // Applies to the next loss of a live stream.
     void setReconnectPolicy(const ReconnectPolicy& policy) { m_policy = policy; }
+    // A live stream without a picture this long counts as lost.
+    int lostAfterMs() const { return m_policy.iLostAfterMs; }
+    bool isLive() const { return m_source.bLive; }
+    // Reconnection attempts since the last picture, and the time until the
+    // next one starts (-1 when none waits).
+    int attempt() const { return m_iAttempt; }
+    int retryInMs() const { return m_retry.isActive() ? m_retry.remainingTime() : -1; }
+    // The error that made the player fail ("errorCode", "errorMessage").
+    QJsonObject failure() const { return m_failure; }
 
     Error pause();
     Error resume();
@@ -153,9 +169,14 @@ private:
     void onWatchdog();
     void lose(const QString& strWhy);
     void fail(Error eError, const QString& strDetail);
+    // "stopped" with strReason, once per play.
+    void raiseStopped(const QString& strReason);
+    // Finishes a running recording and raises "recordStopped".
+    void endRecording();
     void applyPendingRange();
     bool isSeekable() const;
-    Error seek(double dRate, qint64 iPositionNs, qint64 iStopNs);
+    // Plays at dRate from iFromNs (-1: the end, backwards) within the range.
+    Error seek(double dRate, qint64 iFromNs);
     QJsonObject finishRecording();
 
     PlaySource m_source;
@@ -163,12 +184,17 @@ private:
     State m_eState = State::Stopped;
     double m_dRate = 1.0;
     bool m_bTestPlaying = false;
+    bool m_bStopRaised = true;  // "stopped" went out since the last play
+    QJsonObject m_failure;
     bool m_bSoundOn = false;
     int m_iVolume = 100;
     QSize m_outputSize;
     qint64 m_iPositionMs = -1;
     qint64 m_iPendingStartMs = -1;
     qint64 m_iPendingEndMs = -1;
+    // The range that plays (-1: the file's start or end).
+    qint64 m_iRangeStartMs = -1;
+    qint64 m_iRangeEndMs = -1;
     bool m_bPrerolling = false;  // a file or HTTP source that plays once prerolled
     bool m_bHadPicture = false;  // this connection showed a picture
     int m_iAttempt = 0;          // reconnection attempts since the last picture

@@ -52,8 +52,16 @@ QString formatOf(const QJsonObject& request, Setting eFormat) {
 
 QJsonObject snapshot(PlayGrid& grid, const QJsonObject& request) {
     return grid.withWindow(request, [&](PlayWindow& window) {
-        const QImage picture = window.picture();
-        if (picture.isNull()) return errorResult(Error::NothingPlaying, QStringLiteral("no picture yet"));
+        const QImage whole = window.picture();
+        if (whole.isNull()) return errorResult(Error::NothingPlaying, QStringLiteral("no picture yet"));
+        // What the operator sees: the zoomed part (and the part the ratio
+        // mode shows), at the picture's own resolution.
+        const QRectF shown = window.shownPart();
+        const QRect rcShown = QRectF(shown.x() * whole.width(), shown.y() * whole.height(),
+                                     shown.width() * whole.width(), shown.height() * whole.height())
+                                  .toAlignedRect()
+                                  .intersected(whole.rect());
+        const QImage picture = rcShown == whole.rect() || rcShown.isEmpty() ? whole : whole.copy(rcShown);
         const QString strFormat = formatOf(request, Setting::SnapshotFormat);
         const bool bJpeg = strFormat == QLatin1String("jpg") || strFormat == QLatin1String("jpeg");
         if (!strFormat.isEmpty() && !bJpeg && strFormat != QLatin1String("png"))
@@ -101,6 +109,7 @@ QJsonObject startSave(PlayGrid& grid, const QJsonObject& request) {
             QFile::remove(strFile);
             return result;
         }
+        window.refreshLabels();
         result.insert(QStringLiteral("wndIndex"), window.index());
         return result;
     });
@@ -109,6 +118,7 @@ QJsonObject startSave(PlayGrid& grid, const QJsonObject& request) {
 QJsonObject stopSave(PlayGrid& grid, const QJsonObject& request) {
     return grid.withWindow(request, [&](PlayWindow& window) {
         QJsonObject result = window.player().stopRecording();
+        window.refreshLabels();
         if (!result.contains(QStringLiteral("errorCode"))) result.insert(QStringLiteral("wndIndex"), window.index());
         return result;
     });

@@ -8,8 +8,9 @@
 #include "VcLibrary.h"
 
 #include <QDateTime>
-#include <QUrl>
+#include <QFileInfo>
 #include <QJsonArray>
+#include <QUrl>
 
 #include <gst/gst.h>
 
@@ -21,6 +22,8 @@ namespace {
 
 constexpr double kSlowestRate = 1.0 / 8;
 constexpr double kFastestRate = 8.0;
+// The longest camera name a tile shows.
+constexpr int kMaxTitle = 128;
 
 QJsonObject answer(Error eError, const PlayWindow& window, const QJsonObject& extra = QJsonObject()) {
     if (eError != Error::None) return errorResult(eError);
@@ -60,46 +63,60 @@ QJsonObject play(PlayGrid& grid, const QJsonObject& original) {
             source.strLocation.replace(0, 4, QStringLiteral("https"));
         QJsonObject refused;
         if (!window.player().admit(&refused)) return refused;
-        window.player().play(source, grid.m_reconnectPolicy);
+        QString strTitle = request.value(QStringLiteral("title")).toString().trimmed().left(kMaxTitle);
+        if (strTitle.isEmpty())
+            strTitle = source.eKind == PlaySource::Kind::File ? QFileInfo(source.strLocation).fileName()
+                                                               : QUrl(source.strLocation).host();
+        window.play(source, grid.m_reconnectPolicy, strTitle);
         return answer(Error::None, window);
     });
 }
 
 QJsonObject stop(PlayGrid& grid, const QJsonObject& request) {
     return grid.withWindow(request, [&](PlayWindow& window) {
-        window.player().stop();
+        window.player().stop(QStringLiteral("request"));
         return answer(Error::None, window);
     });
 }
 
 QJsonObject stopAll(PlayGrid& grid, const QJsonObject&) {
-    for (int i = 0; i < grid.windowCount(); ++i) grid.window(i)->player().stop();
+    for (int i = 0; i < grid.windowCount(); ++i) grid.window(i)->player().stop(QStringLiteral("stopAll"));
     return QJsonObject();
 }
 
 QJsonObject pause(PlayGrid& grid, const QJsonObject& request) {
     return grid.withWindow(request, [&](PlayWindow& window) {
-        return answer(window.player().pause(), window);
+        const Error eError = window.player().pause();
+        window.refreshLabels();
+        return eError == Error::NotSeekable
+                   ? errorResult(eError, QStringLiteral("a live stream cannot pause (only files and HTTP can)"))
+                   : answer(eError, window);
     });
 }
 
 QJsonObject resume(PlayGrid& grid, const QJsonObject& request) {
     return grid.withWindow(request, [&](PlayWindow& window) {
-        return answer(window.player().resume(), window);
+        Player& player = window.player();
+        // After reverse play, forwards again at the same speed.
+        Error eError = player.rate() < 0 ? player.setRate(-player.rate()) : Error::None;
+        if (eError == Error::None) eError = player.resume();
+        window.refreshLabels();
+        return answer(eError, window, QJsonObject{{"rate", player.rate()}});
     });
 }
 
-// "rate" sets the rate directly; otherwise it halves (slow) or doubles
-// (fast), between 1/8 and 8, keeping the direction.
+// Forwards: "rate" sets the rate; otherwise it halves (slow) or doubles
+// (fast) the rate's size, between 1/8 and 8. After reverse play both play
+// forwards again.
 QJsonObject changeRate(PlayGrid& grid, const QJsonObject& request, double dFactor) {
     return grid.withWindow(request, [&](PlayWindow& window) {
         Player& player = window.player();
-        double dRate = player.rate() * dFactor;
+        double dRate = std::abs(player.rate()) * dFactor;
         const QJsonValue rate = request.value(QStringLiteral("rate"));
-        if (rate.isDouble()) dRate = std::copysign(rate.toDouble(), player.rate());
-        if (!(std::abs(dRate) >= kSlowestRate && std::abs(dRate) <= kFastestRate)) {
+        if (rate.isDouble()) dRate = rate.toDouble();
+        if (!(dRate >= kSlowestRate && dRate <= kFastestRate)) {
             if (rate.isDouble()) return errorResult(Error::BadRequest, QStringLiteral("\"rate\" must be 1/8 to 8"));
-            dRate = std::copysign(qBound(kSlowestRate, std::abs(dRate), kFastestRate), dRate);
+            dRate = qBound(kSlowestRate, dRate, kFastestRate);
         }
         const Error eError = player.setRate(dRate);
         return answer(eError, window, QJsonObject{{"rate", player.rate()}});
@@ -211,6 +228,15 @@ QJsonObject setHttps(PlayGrid& grid, const QJsonObject& request) {
     return QJsonObject{{"https", grid.m_bHttps}};
 }
 
+QJsonObject setLabels(PlayGrid& grid, const QJsonObject& request) {
+    const QJsonValue enable = request.value(QStringLiteral("enable"));
+    if (!enable.isBool()) return errorResult(Error::BadRequest, QStringLiteral("\"enable\" must be true or false"));
+    QJsonObject error;
+    const QVector<PlayWindow*> windows = grid.windowsFor(request, &error);
+    for (PlayWindow* pWindow : windows) pWindow->setLabelsShown(enable.toBool());
+    return windows.isEmpty() ? error : QJsonObject{{"enable", enable.toBool()}};
+}
+
 QJsonObject engineSupport(const QJsonObject&) {
     if (!gst_is_initialized() && !gst_init_check(nullptr, nullptr, nullptr))
         return errorResult(Error::NotSupported, QStringLiteral("GStreamer does not start"));
@@ -228,6 +254,7 @@ QJsonObject engineSupport(const QJsonObject&) {
     return QJsonObject{{"engine", "gstreamer"},
                        {"version", QStringLiteral("%1.%2.%3").arg(iMajor).arg(iMinor).arg(iMicro)},
                        {"codecs", QJsonArray::fromStringList(decodableCodecs())},
+                       {"decoders", preferredDecoders()},
                        {"schemes", schemes},
                        {"recordFormats", recordFormats},
                        {"snapshotFormats", QJsonArray{"png", "jpg"}}};
@@ -249,4 +276,5 @@ VC_DEFINE_WIDGET_REQUEST(VC_QueryPlayStatus, queryStatus)
 VC_DEFINE_WIDGET_REQUEST(VC_GetOSDTime, osdTime)
 VC_DEFINE_WIDGET_REQUEST(VC_SetReconnectInfo, setReconnect)
 VC_DEFINE_WIDGET_REQUEST(VC_SetHttps, setHttps)
+VC_DEFINE_WIDGET_REQUEST(VC_SetWndLabels, setLabels)
 VC_DEFINE_REQUEST(VC_GetEngineSupport, engineSupport)
