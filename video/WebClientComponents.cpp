@@ -80,6 +80,8 @@ WebClientComponents::~WebClientComponents() {
 }
 
 QString WebClientComponents::run(const video::VideoCommand& command, const QJsonObject& request) {
+    // The widget goes with its window; a component outliving both answers nothing.
+    if (!m_pMainWindow) return QString();
     if (const auto* pfnOwn = std::get_if<video::ComponentFn>(&command.call)) return (this->*(*pfnOwn))(request);
     if (const auto* pfn = std::get_if<video::WidgetFn>(&command.call))
         return callWithWidget(m_pMainWindow, *pfn, request);
@@ -103,6 +105,7 @@ QString WebClientComponents::runGlobal(const video::VideoCommand& command, const
 }
 
 QString WebClientComponents::stopAll(const QJsonObject& request) {
+    if (!m_pMainWindow) return QString();
     return callWithWidget(m_pMainWindow, VC_StopRealPlayAll, request);
 }
 

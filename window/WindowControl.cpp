@@ -66,7 +66,6 @@ WindowControl::~WindowControl() {
         // A browser that filled its monitor may have hidden the taskbars.
         showTaskbars();
         m_pComponent->deleteLater();
-        m_pComponent = nullptr;
     }
 }
 

@@ -10,14 +10,14 @@
 #ifndef WINDOW_WINDOWCONTROL_H
 #define WINDOW_WINDOWCONTROL_H
 
+#include "WebClientComponents.h"
 #include "WindowPlatform.h"
 
 #include <QJsonObject>
+#include <QPointer>
 #include <QRect>
 #include <QString>
 #include <QWidget>
-
-class WebClientComponents;
 
 namespace video {
 struct VideoCommand;
@@ -132,7 +132,8 @@ private:
     platform::Hwnd m_hWnd = 0;
     QRect m_rect;
     QRect m_rcCover;
-    WebClientComponents* m_pComponent = nullptr;
+    // Made by createWnd, released with the window; guarded all the same.
+    QPointer<WebClientComponents> m_pComponent;
     QString m_strUuid;
     QString m_strClassName;
     bool m_bEmbed = true;

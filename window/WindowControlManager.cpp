@@ -113,6 +113,12 @@ QString WindowControlManager::createWnd(const QString& strMessage) {
         // would otherwise stay on screen with nobody to reach it.
         if (pRegistered) release(pRegistered);
         m_mapWindows.insert(strUuid, pWindow);
+        // However the window ends (the desktop closes it, it is released),
+        // its entry goes with it, unless a newer window holds the uuid.
+        connect(pWindow, &QObject::destroyed, this, [this, strUuid](QObject* pGone) {
+            const auto it = m_mapWindows.find(strUuid);
+            if (it != m_mapWindows.end() && it.value() == pGone) m_mapWindows.erase(it);
+        });
         return iResult;
     });
 }

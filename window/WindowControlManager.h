@@ -4,8 +4,11 @@
 // window with its browser (15 ms and 100 ms, coarse, windows visited in
 // registry order) and relays the windows' events.
 //
-// One per process (instance()); it owns the registered windows. GUI thread
-// only: the registry has no lock (only the singleton's creation takes one).
+// One per process (instance()); it owns the registered windows. A window
+// the desktop closes (Alt+F4, a close request of the window manager) ends:
+// it is deleted and its entry leaves the registry when it is destroyed, so
+// the page's next command answers as for an unknown uuid. GUI thread only:
+// the registry has no lock (only the singleton's creation takes one).
 #ifndef WINDOW_WINDOWCONTROLMANAGER_H
 #define WINDOW_WINDOWCONTROLMANAGER_H
 
@@ -86,6 +89,7 @@ private:
     // application object is being destroyed, when windows can still go).
     void closeAll();
 
+    // Entries leave when their window is destroyed (see createWnd).
     QMap<QString, WindowControl*> m_mapWindows;
     int m_nFastTimerId = 0;
     int m_nSlowTimerId = 0;
