@@ -61,7 +61,7 @@ void TestHooks::onReadable() {
 
 void TestHooks::runLine(const QByteArray& baLine) {
     const int iSpace = baLine.indexOf(' ');
-    const QByteArray baVerb = baLine.left(iSpace);
+    const QByteArray baVerb = iSpace < 0 ? baLine : baLine.left(iSpace);
     const QByteArray baArgument = iSpace < 0 ? QByteArray() : baLine.mid(iSpace + 1);
     if (baVerb == "poll") {
         m_pServer->setPollTimeoutMs(baArgument.toInt());
@@ -90,6 +90,11 @@ void TestHooks::runLine(const QByteArray& baLine) {
         const auto [baFunction, baResult] = firstWord(baArgument);
         VC_Test_ScriptResult(QString::fromUtf8(baFunction), QJsonDocument::fromJson(baResult).object());
         qDebug().noquote() << "test hook: vc-result" << baFunction;
+    } else if (baVerb == "vc-dialog") {
+        // No argument: whether a file dialog is open; else it is answered.
+        const bool bOpen = baArgument.isEmpty() ? VC_Test_FileDialogOpen()
+                                                : VC_Test_AnswerFileDialog(QString::fromUtf8(baArgument));
+        qDebug().noquote() << "test hook: vc-dialog" << (bOpen ? (baArgument.isEmpty() ? "open" : "answered") : "none");
     } else if (baVerb == "window") {
         const QString strUuid = QString::fromUtf8(baArgument);
         const WindowControl* pWindow = WindowControlManager::instance()->window(strUuid);

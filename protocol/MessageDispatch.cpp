@@ -17,9 +17,11 @@ MessageDispatch::MessageDispatch(QObject* parent)
       m_pAudioThread(new QThread(this)) {
     connect(m_pWindowDispatch, &WindowMessageDispatch::messageResponse, this, &MessageDispatch::onModuleOutput);
     connect(m_pVideoDispatch, &VideoMessageDispatch::messageResponse, this, &MessageDispatch::onModuleOutput);
+    connect(m_pVideoDispatch, &VideoMessageDispatch::sigAnswerDeferred, this, &MessageDispatch::onAnswerDeferred);
+    connect(m_pVideoDispatch, &VideoMessageDispatch::sigDeferredResponse, this, &MessageDispatch::onDeferredResponse);
     m_pAudioThread->setObjectName(QStringLiteral("audio"));
     m_pAudioDispatch->moveToThread(m_pAudioThread);
-    connect(m_pAudioDispatch, &AudioMessageDispatch::messageResponse, this, &MessageDispatch::onAudioResponse,
+    connect(m_pAudioDispatch, &AudioMessageDispatch::messageResponse, this, &MessageDispatch::onDeferredResponse,
             Qt::QueuedConnection);
     m_pAudioThread->start();
 }
@@ -51,7 +53,7 @@ void MessageDispatch::processMessage(QString message) {
         }
     } else if (strModule == QLatin1String("audio")) {
         if (AudioMessageDispatch::answers(request)) {
-            m_mapHeld[request.value(QStringLiteral("uuid")).toString()].append(QString());
+            m_mapHeld[request.value(QStringLiteral("uuid")).toString()].append(std::nullopt);
             bAnswered = true;
         }
         AudioMessageDispatch* pAudio = m_pAudioDispatch;
@@ -79,25 +81,32 @@ void MessageDispatch::onModuleOutput(QString strUUID, QString message) {
     it->append(message.isNull() ? QStringLiteral("") : message);
 }
 
-void MessageDispatch::onAudioResponse(QString strUUID, QString message) {
+void MessageDispatch::onAnswerDeferred(QString strUUID) {
+    m_mapHeld[strUUID].append(std::nullopt);
+    if (m_pbAnswering) *m_pbAnswering = true;
+}
+
+void MessageDispatch::onDeferredResponse(QString strUUID, QString message) {
     const auto it = m_mapHeld.find(strUUID);
     if (it == m_mapHeld.end()) {
-        emit messageResponse(strUUID, message);
+        if (!message.isNull()) emit messageResponse(strUUID, message);
         return;
     }
     // The answer takes the place of the oldest one still to come; then
     // everything up to the next place still open goes out.
-    for (QString& strHeld : *it) {
-        if (strHeld.isNull()) {
-            strHeld = message.isNull() ? QStringLiteral("") : message;
+    for (std::optional<QString>& held : *it) {
+        if (!held) {
+            held = message;
             break;
         }
     }
     QList<QString> ready;
-    while (!it->isEmpty() && !it->first().isNull()) ready.append(it->takeFirst());
+    while (!it->isEmpty() && it->first()) ready.append(*it->takeFirst());
     const bool bSettled = it->isEmpty();
     if (bSettled) m_mapHeld.erase(it);
-    for (const QString& strText : ready) emit messageResponse(strUUID, strText);
+    for (const QString& strText : ready) {
+        if (!strText.isNull()) emit messageResponse(strUUID, strText);
+    }
     if (bSettled) emit sigAnswersSettled(strUUID);
 }
 

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class AudioMessageDispatch;
 class QThread;
 class VideoMessageDispatch;
@@ -15,10 +17,13 @@ class WindowMessageDispatch;
 // in its "cmd" and funnels the modules' responses and events into one signal.
 //
 // Thread rules: lives on the main thread with the window and video modules,
-// which answer inside processMessage. The audio module works on a thread of
-// its own (its device calls may take seconds), so its answers come later;
-// meanwhile the other modules' output for the same client uuid is held back,
-// so that every client receives its answers in the order of its requests.
+// which answer inside processMessage, but for a file dialog, whose answer
+// the video module sends when the user closes it. The audio module works on
+// threads of its own (its device calls may take seconds), so its answers
+// come later too. Until such a deferred answer is out, the other modules'
+// output for the same client uuid is held back, so that every client
+// receives its answers in the order of its requests. Every deferred answer
+// comes exactly once (the null text when there is nothing to send).
 class MessageDispatch : public QObject {
     Q_OBJECT
 public:
@@ -50,15 +55,17 @@ signals:
 
 private slots:
     void onModuleOutput(QString strUUID, QString message);
-    void onAudioResponse(QString strUUID, QString message);
+    // A deferred answer is owed to strUUID / one came.
+    void onAnswerDeferred(QString strUUID);
+    void onDeferredResponse(QString strUUID, QString message);
 
 private:
-    // Output of one client held back behind its audio answers: a null text
-    // is the place of an audio answer still to come.
-    QHash<QString, QList<QString>> m_mapHeld;
+    // Output of one client held back behind its deferred answers: nullopt is
+    // the place of a deferred answer still to come, a null text an answer
+    // that turned out to have nothing to send.
+    QHash<QString, QList<std::optional<QString>>> m_mapHeld;
     // While processMessage runs a main-thread module: the flag that its
-    // response sets. A module may run a nested event loop (a file dialog),
-    // in which further requests come and go; each has a flag of its own.
+    // response (or its promise of one) sets.
     bool* m_pbAnswering = nullptr;
     bool m_bLastAnswered = false;
 

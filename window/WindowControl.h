@@ -90,8 +90,10 @@ public:
     // Video commands of this window (one generic path for the whole command
     // table): the component's answer, or the empty text without a component.
     QString forwardVideo(const video::VideoCommand& command, const QJsonObject& params);
-    // Video commands that need no window.
-    static QString forwardGlobal(const video::VideoCommand& command, const QJsonObject& params);
+    // Video commands that need no window; pLater as for
+    // WebClientComponents::runGlobal.
+    static QString forwardGlobal(const video::VideoCommand& command, const QJsonObject& params,
+                                 LaterAnswer* pLater = nullptr);
     // Stops all real-time play (the client is gone); the empty text without a
     // component.
     QString stopAll(const QJsonObject& params);

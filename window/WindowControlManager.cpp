@@ -231,10 +231,11 @@ void WindowControlManager::closeByUuid(QString uuid) {
     m_mapWindows.remove(uuid);
 }
 
-QString WindowControlManager::forwardVideo(const video::VideoCommand& command, const QString& strMessage) {
+QString WindowControlManager::forwardVideo(const video::VideoCommand& command, const QString& strMessage,
+                                           LaterAnswer* pLater) {
     QJsonObject request;
     if (!parse(strMessage, request)) return QString();
-    if (!command.has(video::kWindowBound)) return WindowControl::forwardGlobal(command, request);
+    if (!command.has(video::kWindowBound)) return WindowControl::forwardGlobal(command, request, pLater);
     WindowControl* pWindow = m_mapWindows.value(request.value(QStringLiteral("uuid")).toString());
     return pWindow ? pWindow->forwardVideo(command, request) : QString();
 }

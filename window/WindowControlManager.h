@@ -21,6 +21,7 @@
 
 #include <functional>
 
+class LaterAnswer;
 class WindowControl;
 
 namespace video {
@@ -57,8 +58,8 @@ public:
     // A video command: on the window registered under the request's "uuid"
     // when the command is bound to a window (the empty text when none is),
     // otherwise without a window. The empty text for a request that is not
-    // JSON.
-    QString forwardVideo(const video::VideoCommand& command, const QString& strMessage);
+    // JSON. pLater as for WebClientComponents::runGlobal.
+    QString forwardVideo(const video::VideoCommand& command, const QString& strMessage, LaterAnswer* pLater = nullptr);
 
     // The window registered under strUuid, or null.
     WindowControl* window(const QString& strUuid) const { return m_mapWindows.value(strUuid); }

@@ -31,7 +31,8 @@ namespace vc {
     X(NoSecretKey, 3018, "no secret key was set")                                                   \
     X(NotAuthentic, 3019, "the cipher text was changed or made with another key")                   \
     X(NoSuchTransfer, 3020, "no transfer with that id")                                             \
-    X(TransferFailed, 3021, "the transfer failed")
+    X(TransferFailed, 3021, "the transfer failed")                                               \
+    X(Busy, 3022, "a file dialog is open already; one at a time")
 
 enum class Error {
     None = 0,

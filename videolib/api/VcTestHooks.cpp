@@ -92,6 +92,14 @@ void VC_Test_SetPaintObserver(VC_Test_PaintObserver pObserver) {
     testSeam().pPaintObserver = pObserver;
 }
 
+bool VC_Test_AnswerFileDialog(const QString& strPath) {
+    return finishFileDialog(strPath);
+}
+
+bool VC_Test_FileDialogOpen() {
+    return fileDialogOpen();
+}
+
 void VC_Test_Reset() {
     Q_UNUSED(s_bPlugged);
     resetLibrary();

@@ -80,7 +80,7 @@
 // | VC_SetDrawCallback | which drawing events the widget raises (all three at first) | "events": a list of 2, 7, 8 | "events" |
 // | VC_GetLocalConfig | the settings, stored or default | - | "snapshotPath" (Pictures/LocalService), "snapshotFormat" (png), "recordPath" (Videos/LocalService), "recordFormat" (mp4), "configFile" |
 // | VC_SetLocalConfig | stores the settings given (null: back to the default), all or none; folders are made; other keys are not read | "snapshotPath", "recordPath" (absolute folders), "snapshotFormat" (png, jpg), "recordFormat" (mp4, mkv) | none |
-// | VC_OpenFileBrowser | a modal file dialog; answers when the user closes it (a nested event loop runs meanwhile) | "mode": "folder" (default), "open" or "save"; "path" (start: the snapshot folder), "title", "filter" ("Videos (*.mp4 *.mkv)") | "path" (empty: cancelled) |
+// | VC_OpenFileBrowser | opens a file dialog and returns at once (no event loop of its own); the result goes to the answer callback when the user closes the dialog. One dialog at a time per process: another call while one is open answers 3022 | "mode": "folder" (default), "open" or "save"; "path" (start: the snapshot folder), "title", "filter" ("Videos (*.mp4 *.mkv)") | "path" (empty: cancelled), later |
 // | VC_OpenDirectory | opens a folder in the desktop's file manager | "path": a folder, or a file whose folder opens (default: the snapshot folder) | "path" |
 // | VC_SetSecretKey | sets the page's key (per "uuid"; its SHA-256 is the AES-256 key) | "key" (1-1024 characters) | none |
 // | VC_SetOriginalString | keeps a text for the next VC_GetEncryptString of the page | "text" (up to 4096 bytes) | none |
@@ -132,7 +132,8 @@
 // full, 3011 file error, 3012 not recording, 3013 already recording, 3014
 // widget not initialised, 3015 not supported, 3016 no such shape, 3017 too
 // many shapes, 3018 no secret key, 3019 cipher text changed or made with
-// another key, 3020 no such transfer, 3021 transfer failed.
+// another key, 3020 no such transfer, 3021 transfer failed, 3022 busy (a
+// file dialog is open already).
 //
 // Events (data keys): 0 a play window was pressed and selected ("wndIndex");
 // 1 a play window was double-clicked ("wndIndex"; not while drawing); 2 a
@@ -153,6 +154,7 @@
 
 #include <QJsonDocument>
 
+class QObject;
 class QWidget;
 
 #if defined(_WIN32) && defined(VIDEO_CONTROL_DLL)
@@ -178,6 +180,12 @@ enum { VC_EVENT_TYPE_COUNT = 9 };
 // The data document belongs to the library and is valid only during the call.
 typedef void (*VC_EventCallback)(VC_EventType eType, QWidget* pWidget, const QJsonDocument* pData);
 
+// The answer of a command function that answers later (VC_OpenFileBrowser):
+// called once, on the GUI thread, with the context the function was given
+// and the result (valid only during the call). Not called when the context
+// was destroyed before the answer came: the library holds it guarded.
+typedef void (*VC_AnswerCallback)(QObject* pContext, const QJsonDocument* pResult);
+
 // Command functions, grouped by their call shape.
 #define VC_WIDGET_REQUEST_FUNCTIONS(X)                                                           \
     X(VC_Play) X(VC_Stop) X(VC_ReversePlay) X(VC_SetTrsPlayBackParam) X(VC_StartSave)            \
@@ -201,7 +209,7 @@ typedef void (*VC_EventCallback)(VC_EventType eType, QWidget* pWidget, const QJs
 
 #define VC_REQUEST_FUNCTIONS(X)                                                                  \
     X(VC_StartVoiceTalk) X(VC_StopVoiceTalk) X(VC_SetSecretKey) X(VC_GetEncryptString)           \
-    X(VC_GetDecryptString) X(VC_SetOriginalString) X(VC_OpenFileBrowser) X(VC_OpenDirectory)     \
+    X(VC_GetDecryptString) X(VC_SetOriginalString) X(VC_OpenDirectory)                          \
     X(VC_StartAsynUpload) X(VC_StopAsynUpload) X(VC_UploadFile) X(VC_GetUploadErrorInfo)         \
     X(VC_GetIpcImportErrorInfo) X(VC_Download) X(VC_StartUpgrade) X(VC_StopUpgrade)              \
     X(VC_UpgradeStatus) X(VC_UpgradeProgress) X(VC_ExportDeviceLog) X(VC_ExportDeviceConfig)     \
@@ -227,6 +235,10 @@ VC_NO_ARGUMENT_FUNCTIONS(VC_DECLARE_NO_ARGUMENT)
 #undef VC_DECLARE_WIDGET
 #undef VC_DECLARE_REQUEST
 #undef VC_DECLARE_NO_ARGUMENT
+
+// Answers later: null when the dialog opened (its result goes to pfnAnswer
+// with pContext), or an error result at once (3001 bad "mode", 3022 busy).
+VC_API QJsonDocument* VC_OpenFileBrowser(const QJsonDocument* pRequest, QObject* pContext, VC_AnswerCallback pfnAnswer);
 
 // Once at start with a null widget, then once per widget before any other
 // call on it.

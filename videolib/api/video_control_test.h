@@ -41,9 +41,17 @@ void VC_Test_SetWindowPlaying(QWidget* pWidget, int iWndIndex, bool bPlaying);
 typedef void (*VC_Test_PaintObserver)(QWidget* pWidget, int iWndIndex, const QImage& picture);
 void VC_Test_SetPaintObserver(VC_Test_PaintObserver pObserver);
 
+// Closes the open file dialog of VC_OpenFileBrowser as the user would, with
+// strPath chosen (the empty text: cancelled): its answer goes out as for a
+// real choice. False when no dialog is open.
+bool VC_Test_AnswerFileDialog(const QString& strPath);
+// Whether a file dialog of VC_OpenFileBrowser is open.
+bool VC_Test_FileDialogOpen();
+
 // Forgets every widget, every installed callback, every recorded call and
 // every scripted result, the paint observer, the secret keys and the
-// transfers; the play windows of the widgets stop and go, transfers stop.
+// transfers; the play windows of the widgets stop and go, transfers stop,
+// an open file dialog is cancelled.
 void VC_Test_Reset();
 
 #endif  // VIDEO_CONTROL_TEST_H

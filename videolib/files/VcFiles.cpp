@@ -1,8 +1,11 @@
 // The user's files: VC_OpenFileBrowser and VC_OpenDirectory.
 //
-// VC_OpenFileBrowser shows a modal dialog and answers when the user closes
-// it. While it is open a nested event loop runs: other commands, events and
-// playback go on, and their answers may leave before this one.
+// VC_OpenFileBrowser opens a dialog (QFileDialog::open) and returns at once;
+// no event loop of its own runs. The dialog's finished signal hands the
+// path to finishFileDialog, the one place where the chosen path is known,
+// which answers through the caller's callback if the caller's context still
+// exists. One dialog per process: a second call while it is open answers
+// Busy. GUI thread only.
 #include "VcLibrary.h"
 #include "VcSettings.h"
 
@@ -10,26 +13,48 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QPointer>
 #include <QUrl>
+
+#include <utility>
 
 using namespace vc;
 
 namespace {
 
-QJsonObject openFileBrowser(const QJsonObject& request) {
+// The dialog that is open, and whom its answer goes to.
+struct FileDialog {
+    QPointer<QFileDialog> pDialog;
+    QPointer<QObject> pContext;
+    VC_AnswerCallback pfnAnswer = nullptr;
+};
+
+FileDialog& openDialog() {
+    static FileDialog s_dialog;
+    return s_dialog;
+}
+
+QJsonObject openFileBrowser(const QJsonObject& request, QObject* pContext, VC_AnswerCallback pfnAnswer) {
     static const QStringList kModes{QStringLiteral("folder"), QStringLiteral("open"), QStringLiteral("save")};
     const int iMode = kModes.indexOf(request.value(QStringLiteral("mode")).toString(kModes.first()));
     if (iMode < 0) return errorResult(Error::BadRequest, QStringLiteral("\"mode\" must be folder, open or save"));
+    if (openDialog().pDialog) return errorResult(Error::Busy);
     const QString strStart = request.value(QStringLiteral("path")).toString(setting(Setting::SnapshotPath));
-    QFileDialog dialog(nullptr, request.value(QStringLiteral("title")).toString(), strStart,
-                       request.value(QStringLiteral("filter")).toString());
+    auto* pDialog = new QFileDialog(nullptr, request.value(QStringLiteral("title")).toString(), strStart,
+                                    request.value(QStringLiteral("filter")).toString());
     // Over the browser, whose page asked.
-    dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
-    dialog.setFileMode(iMode == 0 ? QFileDialog::Directory : iMode == 1 ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    dialog.setAcceptMode(iMode == 2 ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    if (iMode == 0) dialog.setOption(QFileDialog::ShowDirsOnly);
-    const bool bChosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
-    return QJsonObject{{"path", bChosen ? QDir::toNativeSeparators(dialog.selectedFiles().first()) : QString()}};
+    pDialog->setWindowFlag(Qt::WindowStaysOnTopHint);
+    pDialog->setAttribute(Qt::WA_QuitOnClose, false);
+    pDialog->setFileMode(iMode == 0 ? QFileDialog::Directory : iMode == 1 ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    pDialog->setAcceptMode(iMode == 2 ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    if (iMode == 0) pDialog->setOption(QFileDialog::ShowDirsOnly);
+    QObject::connect(pDialog, &QDialog::finished, pDialog, [pDialog](int iResult) {
+        const QStringList listChosen = pDialog->selectedFiles();
+        finishFileDialog(iResult == QDialog::Accepted && !listChosen.isEmpty() ? listChosen.first() : QString());
+    });
+    openDialog() = FileDialog{pDialog, pContext, pfnAnswer};
+    pDialog->open();
+    return QJsonObject();
 }
 
 // "path": a folder, or a file whose folder opens; the snapshot folder when
@@ -46,5 +71,24 @@ QJsonObject openDirectory(const QJsonObject& request) {
 
 }  // namespace
 
-VC_DEFINE_REQUEST(VC_OpenFileBrowser, openFileBrowser)
+namespace vc {
+
+bool finishFileDialog(const QString& strPath) {
+    const FileDialog dialog = std::exchange(openDialog(), FileDialog());
+    if (!dialog.pDialog) return false;
+    dialog.pDialog->disconnect();
+    dialog.pDialog->hide();
+    dialog.pDialog->deleteLater();
+    const QJsonDocument result(QJsonObject{{"path", QDir::toNativeSeparators(strPath)}});
+    if (dialog.pContext && dialog.pfnAnswer) dialog.pfnAnswer(dialog.pContext, &result);
+    return true;
+}
+
+bool fileDialogOpen() {
+    return openDialog().pDialog;
+}
+
+}  // namespace vc
+
+VC_DEFINE_LATER(VC_OpenFileBrowser, openFileBrowser)
 VC_DEFINE_REQUEST(VC_OpenDirectory, openDirectory)
