@@ -7,31 +7,30 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopedValueRollback>
-#include <QThread>
+#include <QThreadPool>
 
 MessageDispatch::MessageDispatch(QObject* parent)
     : QObject(parent),
       m_pWindowDispatch(new WindowMessageDispatch()),
       m_pVideoDispatch(new VideoMessageDispatch()),
       m_pAudioDispatch(new AudioMessageDispatch()),
-      m_pAudioThread(new QThread(this)) {
+      m_pAudioPool(new QThreadPool(this)) {
     connect(m_pWindowDispatch, &WindowMessageDispatch::messageResponse, this, &MessageDispatch::onModuleOutput);
     connect(m_pVideoDispatch, &VideoMessageDispatch::messageResponse, this, &MessageDispatch::onModuleOutput);
     connect(m_pVideoDispatch, &VideoMessageDispatch::sigAnswerDeferred, this, &MessageDispatch::onAnswerDeferred);
     connect(m_pVideoDispatch, &VideoMessageDispatch::sigDeferredResponse, this, &MessageDispatch::onDeferredResponse);
-    m_pAudioThread->setObjectName(QStringLiteral("audio"));
-    m_pAudioDispatch->moveToThread(m_pAudioThread);
-    connect(m_pAudioDispatch, &AudioMessageDispatch::messageResponse, this, &MessageDispatch::onDeferredResponse,
+    m_pAudioPool->setMaxThreadCount(kAudioThreads);
+    connect(m_pAudioDispatch, &AudioMessageDispatch::messageResponse, this, &MessageDispatch::onAudioResponse,
             Qt::QueuedConnection);
-    m_pAudioThread->start();
 }
 
 MessageDispatch::~MessageDispatch() {
     m_pWindowDispatch->deleteLater();
     m_pVideoDispatch->deleteLater();
-    // A device call in progress ends within the library's time-out.
-    m_pAudioThread->quit();
-    m_pAudioThread->wait();
+    // A device call in progress ends within the library's time-out; commands
+    // not yet started are dropped.
+    for (const auto& pGone : qAsConst(m_mapAudioGone)) pGone->store(true);
+    m_pAudioPool->waitForDone();
     delete m_pAudioDispatch;
 }
 
@@ -53,12 +52,9 @@ void MessageDispatch::processMessage(QString message) {
         }
     } else if (strModule == QLatin1String("audio")) {
         if (AudioMessageDispatch::answers(request)) {
-            m_mapHeld[request.value(QStringLiteral("uuid")).toString()].append(std::nullopt);
-            bAnswered = true;
+            const QScopedValueRollback<bool*> answering(m_pbAnswering, &bAnswered);
+            admitAudio(request.value(QStringLiteral("uuid")).toString(), request, message);
         }
-        AudioMessageDispatch* pAudio = m_pAudioDispatch;
-        QMetaObject::invokeMethod(
-            pAudio, [pAudio, message] { pAudio->processMessage(message); }, Qt::QueuedConnection);
     }
     m_bLastAnswered = bAnswered;
 }
@@ -79,6 +75,30 @@ void MessageDispatch::onModuleOutput(QString strUUID, QString message) {
         return;
     }
     it->append(message.isNull() ? QStringLiteral("") : message);
+}
+
+void MessageDispatch::admitAudio(const QString& strUuid, const QJsonObject& request, const QString& strMessage) {
+    if (m_mapAudioGone.contains(strUuid) || m_mapAudioGone.size() >= kMaxAudioPending) {
+        onModuleOutput(strUuid, AudioMessageDispatch::busyResponse(request));
+        return;
+    }
+    const auto pGone = std::make_shared<std::atomic<bool>>(false);
+    m_mapAudioGone.insert(strUuid, pGone);
+    onAnswerDeferred(strUuid);
+    AudioMessageDispatch* pAudio = m_pAudioDispatch;
+    m_pAudioPool->start([this, pAudio, pGone, strUuid, strMessage] {
+        if (!pGone->load()) {
+            pAudio->processMessage(strMessage);
+            return;
+        }
+        // The client left before its turn: nothing runs, nothing is sent.
+        QMetaObject::invokeMethod(this, [this, strUuid] { onAudioResponse(strUuid, QString()); }, Qt::QueuedConnection);
+    });
+}
+
+void MessageDispatch::onAudioResponse(QString strUUID, QString message) {
+    m_mapAudioGone.remove(strUUID);
+    onDeferredResponse(strUUID, message);
 }
 
 void MessageDispatch::onAnswerDeferred(QString strUUID) {
@@ -119,5 +139,6 @@ QString MessageDispatch::buildConnectReply(QString uuid) {
 }
 
 void MessageDispatch::closeConnection(QString uuid) {
+    if (const auto pGone = m_mapAudioGone.value(uuid)) pGone->store(true);
     m_pWindowDispatch->closeConnection(uuid);
 }

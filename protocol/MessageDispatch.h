@@ -6,15 +6,24 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+#include <memory>
 #include <optional>
 
 class AudioMessageDispatch;
-class QThread;
+class QJsonObject;
+class QThreadPool;
 class VideoMessageDispatch;
 class WindowMessageDispatch;
 
 // The root of the command side: hands every request text to the module named
 // in its "cmd" and funnels the modules' responses and events into one signal.
+//
+// Audio limits: at most one audio command per client uuid at a time (another
+// answers the audio module's busy code at once), at most kMaxAudioPending
+// admitted and unanswered in all (more answer busy), run on at most
+// kAudioThreads threads; a command whose client is gone before it starts is
+// dropped without an answer.
 //
 // Thread rules: lives on the main thread with the window and video modules,
 // which answer inside processMessage, but for a file dialog, whose answer
@@ -27,6 +36,9 @@ class WindowMessageDispatch;
 class MessageDispatch : public QObject {
     Q_OBJECT
 public:
+    static constexpr int kAudioThreads = 4;
+    static constexpr int kMaxAudioPending = 32;
+
     explicit MessageDispatch(QObject* parent = nullptr);
     ~MessageDispatch() override;
 
@@ -58,6 +70,8 @@ private slots:
     // A deferred answer is owed to strUUID / one came.
     void onAnswerDeferred(QString strUUID);
     void onDeferredResponse(QString strUUID, QString message);
+    // An audio command of strUUID ended (a null text: dropped).
+    void onAudioResponse(QString strUUID, QString message);
 
 private:
     // Output of one client held back behind its deferred answers: nullopt is
@@ -68,11 +82,18 @@ private:
     // response (or its promise of one) sets.
     bool* m_pbAnswering = nullptr;
     bool m_bLastAnswered = false;
+    // Admits one audio request (main thread): runs it on the pool, or
+    // answers busy at once.
+    void admitAudio(const QString& strUuid, const QJsonObject& request, const QString& strMessage);
+
+    // Audio commands admitted and not yet answered, by client uuid: set when
+    // the client goes, so that a command not yet started is dropped.
+    QHash<QString, std::shared_ptr<std::atomic<bool>>> m_mapAudioGone;
 
     WindowMessageDispatch* m_pWindowDispatch;
     VideoMessageDispatch* m_pVideoDispatch;
     AudioMessageDispatch* m_pAudioDispatch;
-    QThread* m_pAudioThread;
+    QThreadPool* m_pAudioPool;
 };
 
 #endif  // PROTOCOL_MESSAGEDISPATCH_H
