@@ -97,6 +97,11 @@ void TestHooks::runLine(const QByteArray& baLine) {
         const auto [baFunction, baResult] = firstWord(baArgument);
         VC_Test_ScriptResult(QString::fromUtf8(baFunction), QJsonDocument::fromJson(baResult).object());
         qDebug().noquote() << "test hook: vc-result" << baFunction;
+    } else if (baVerb == "vc-dialog") {
+        // No argument: whether a file dialog is open; else it is answered.
+        const bool bOpen = baArgument.isEmpty() ? VC_Test_FileDialogOpen()
+                                                : VC_Test_AnswerFileDialog(QString::fromUtf8(baArgument));
+        qDebug().noquote() << "test hook: vc-dialog" << (bOpen ? (baArgument.isEmpty() ? "open" : "answered") : "none");
     } else if (baVerb == "window") {
         const QString strUuid = QString::fromUtf8(baArgument);
         const WindowControl* pWindow = WindowControlManager::instance()->window(strUuid);

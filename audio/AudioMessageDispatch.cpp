@@ -120,8 +120,19 @@ void AudioMessageDispatch::processMessage(QString message) {
     const QJsonObject request = document.object();
     const CommandFn fnCommand = findCommand(request);
     if (!fnCommand) return;
-    const QString strResponse = (this->*fnCommand)(message);
+    QString strResponse;
+    if (fnCommand == &AudioMessageDispatch::getTalkStatus) {
+        strResponse = getTalkStatus(message);
+    } else {
+        std::unique_lock<std::mutex> session(m_mutexSession, std::try_to_lock);
+        strResponse = session ? (this->*fnCommand)(message) : busyResponse(request);
+    }
     emit messageResponse(request.value(QStringLiteral("uuid")).toString(), strResponse);
+}
+
+QString AudioMessageDispatch::busyResponse(const QJsonObject& request) {
+    return compact(responseEnvelope(request.value(QStringLiteral("sequence")).toString(),
+                                    request.value(QStringLiteral("uuid")).toString(), kBusy));
 }
 
 void AudioMessageDispatch::onMessageProcess(QString strResponse) {

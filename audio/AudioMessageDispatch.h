@@ -7,15 +7,21 @@
 #include <QString>
 
 #include <atomic>
+#include <mutex>
 #include <cstdint>
 
 // The audio module: two-way talks with devices through the network library.
 // Serves "startTalk", "stopTalk", "getTalkStatus" and "changeModel"; every
 // one of them gets exactly one compact JSON response with "errorModule" 9.
-// Only one talk runs at a time. All commands run on the thread that calls
-// processMessage (in the service a thread of the module's own, so that a
-// slow device holds up nobody else); the library's talk callback runs on a
-// thread of the library and only stores the talk status.
+// Only one talk runs at a time. A command runs on the thread that calls
+// processMessage; in the service MessageDispatch runs them on a small pool
+// of threads, at most one per client uuid at a time, so that a slow device
+// holds up only its own page. processMessage may be called on several
+// threads at once: "startTalk", "stopTalk" and "changeModel" share the talk
+// and the library's keys and take m_mutexSession, without waiting: while a
+// command of another page holds it they answer kBusy at once;
+// "getTalkStatus" reads only atomics and never waits. The library's talk
+// callback runs on a thread of the library and only stores the talk status.
 class AudioMessageDispatch : public QObject {
     Q_OBJECT
 public:
@@ -29,6 +35,13 @@ public:
 
     // True for a request that gets an answer: one of the four commands.
     static bool answers(const QJsonObject& request);
+
+    // "errorCode" kBusy: another audio command of this page is still
+    // running, the module's queue is full, or another page's command holds
+    // the talk. Try again later.
+    static constexpr int kBusy = 8017;
+    // The compact "busy" response to a request.
+    static QString busyResponse(const QJsonObject& request);
 
 signals:
     void messageResponse(QString strUUID, QString message);
@@ -62,6 +75,9 @@ private:
 
     static void voiceTalkMessageCallBack(std::int32_t iIgnored, std::int32_t iMsgType, void* pUser);
 
+    // Held by the commands that use the talk or the library's keys; every
+    // field below but the atomics is touched only under it.
+    std::mutex m_mutexSession;
     // Read by the library's callback thread, hence atomic.
     std::atomic<std::int32_t> m_hTalk{-1};
     bool m_bInitSDK = false;

@@ -7,29 +7,30 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopedValueRollback>
-#include <QThread>
+#include <QThreadPool>
 
 MessageDispatch::MessageDispatch(QObject* parent)
     : QObject(parent),
       m_pWindowDispatch(new WindowMessageDispatch()),
       m_pVideoDispatch(new VideoMessageDispatch()),
       m_pAudioDispatch(new AudioMessageDispatch()),
-      m_pAudioThread(new QThread(this)) {
+      m_pAudioPool(new QThreadPool(this)) {
     connect(m_pWindowDispatch, &WindowMessageDispatch::messageResponse, this, &MessageDispatch::onModuleOutput);
     connect(m_pVideoDispatch, &VideoMessageDispatch::messageResponse, this, &MessageDispatch::onModuleOutput);
-    m_pAudioThread->setObjectName(QStringLiteral("audio"));
-    m_pAudioDispatch->moveToThread(m_pAudioThread);
+    connect(m_pVideoDispatch, &VideoMessageDispatch::sigAnswerDeferred, this, &MessageDispatch::onAnswerDeferred);
+    connect(m_pVideoDispatch, &VideoMessageDispatch::sigDeferredResponse, this, &MessageDispatch::onDeferredResponse);
+    m_pAudioPool->setMaxThreadCount(kAudioThreads);
     connect(m_pAudioDispatch, &AudioMessageDispatch::messageResponse, this, &MessageDispatch::onAudioResponse,
             Qt::QueuedConnection);
-    m_pAudioThread->start();
 }
 
 MessageDispatch::~MessageDispatch() {
     m_pWindowDispatch->deleteLater();
     m_pVideoDispatch->deleteLater();
-    // A device call in progress ends within the library's time-out.
-    m_pAudioThread->quit();
-    m_pAudioThread->wait();
+    // A device call in progress ends within the library's time-out; commands
+    // not yet started are dropped.
+    for (const auto& pGone : qAsConst(m_mapAudioGone)) pGone->store(true);
+    m_pAudioPool->waitForDone();
     delete m_pAudioDispatch;
 }
 
@@ -51,12 +52,9 @@ void MessageDispatch::processMessage(QString message) {
         }
     } else if (strModule == QLatin1String("audio")) {
         if (AudioMessageDispatch::answers(request)) {
-            m_mapHeld[request.value(QStringLiteral("uuid")).toString()].append(QString());
-            bAnswered = true;
+            const QScopedValueRollback<bool*> answering(m_pbAnswering, &bAnswered);
+            admitAudio(request.value(QStringLiteral("uuid")).toString(), request, message);
         }
-        AudioMessageDispatch* pAudio = m_pAudioDispatch;
-        QMetaObject::invokeMethod(
-            pAudio, [pAudio, message] { pAudio->processMessage(message); }, Qt::QueuedConnection);
     }
     m_bLastAnswered = bAnswered;
 }
@@ -79,25 +77,56 @@ void MessageDispatch::onModuleOutput(QString strUUID, QString message) {
     it->append(message.isNull() ? QStringLiteral("") : message);
 }
 
+void MessageDispatch::admitAudio(const QString& strUuid, const QJsonObject& request, const QString& strMessage) {
+    if (m_mapAudioGone.contains(strUuid) || m_mapAudioGone.size() >= kMaxAudioPending) {
+        onModuleOutput(strUuid, AudioMessageDispatch::busyResponse(request));
+        return;
+    }
+    const auto pGone = std::make_shared<std::atomic<bool>>(false);
+    m_mapAudioGone.insert(strUuid, pGone);
+    onAnswerDeferred(strUuid);
+    AudioMessageDispatch* pAudio = m_pAudioDispatch;
+    m_pAudioPool->start([this, pAudio, pGone, strUuid, strMessage] {
+        if (!pGone->load()) {
+            pAudio->processMessage(strMessage);
+            return;
+        }
+        // The client left before its turn: nothing runs, nothing is sent.
+        QMetaObject::invokeMethod(this, [this, strUuid] { onAudioResponse(strUuid, QString()); }, Qt::QueuedConnection);
+    });
+}
+
 void MessageDispatch::onAudioResponse(QString strUUID, QString message) {
+    m_mapAudioGone.remove(strUUID);
+    onDeferredResponse(strUUID, message);
+}
+
+void MessageDispatch::onAnswerDeferred(QString strUUID) {
+    m_mapHeld[strUUID].append(std::nullopt);
+    if (m_pbAnswering) *m_pbAnswering = true;
+}
+
+void MessageDispatch::onDeferredResponse(QString strUUID, QString message) {
     const auto it = m_mapHeld.find(strUUID);
     if (it == m_mapHeld.end()) {
-        emit messageResponse(strUUID, message);
+        if (!message.isNull()) emit messageResponse(strUUID, message);
         return;
     }
     // The answer takes the place of the oldest one still to come; then
     // everything up to the next place still open goes out.
-    for (QString& strHeld : *it) {
-        if (strHeld.isNull()) {
-            strHeld = message.isNull() ? QStringLiteral("") : message;
+    for (std::optional<QString>& held : *it) {
+        if (!held) {
+            held = message;
             break;
         }
     }
     QList<QString> ready;
-    while (!it->isEmpty() && !it->first().isNull()) ready.append(it->takeFirst());
+    while (!it->isEmpty() && it->first()) ready.append(*it->takeFirst());
     const bool bSettled = it->isEmpty();
     if (bSettled) m_mapHeld.erase(it);
-    for (const QString& strText : ready) emit messageResponse(strUUID, strText);
+    for (const QString& strText : ready) {
+        if (!strText.isNull()) emit messageResponse(strUUID, strText);
+    }
     if (bSettled) emit sigAnswersSettled(strUUID);
 }
 
@@ -110,5 +139,6 @@ QString MessageDispatch::buildConnectReply(QString uuid) {
 }
 
 void MessageDispatch::closeConnection(QString uuid) {
+    if (const auto pGone = m_mapAudioGone.value(uuid)) pGone->store(true);
     m_pWindowDispatch->closeConnection(uuid);
 }

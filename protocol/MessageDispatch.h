@@ -6,22 +6,39 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+#include <memory>
+#include <optional>
+
 class AudioMessageDispatch;
-class QThread;
+class QJsonObject;
+class QThreadPool;
 class VideoMessageDispatch;
 class WindowMessageDispatch;
 
 // The root of the command side: hands every request text to the module named
 // in its "cmd" and funnels the modules' responses and events into one signal.
 //
+// Audio limits: at most one audio command per client uuid at a time (another
+// answers the audio module's busy code at once), at most kMaxAudioPending
+// admitted and unanswered in all (more answer busy), run on at most
+// kAudioThreads threads; a command whose client is gone before it starts is
+// dropped without an answer.
+//
 // Thread rules: lives on the main thread with the window and video modules,
-// which answer inside processMessage. The audio module works on a thread of
-// its own (its device calls may take seconds), so its answers come later;
-// meanwhile the other modules' output for the same client uuid is held back,
-// so that every client receives its answers in the order of its requests.
+// which answer inside processMessage, but for a file dialog, whose answer
+// the video module sends when the user closes it. The audio module works on
+// threads of its own (its device calls may take seconds), so its answers
+// come later too. Until such a deferred answer is out, the other modules'
+// output for the same client uuid is held back, so that every client
+// receives its answers in the order of its requests. Every deferred answer
+// comes exactly once (the null text when there is nothing to send).
 class MessageDispatch : public QObject {
     Q_OBJECT
 public:
+    static constexpr int kAudioThreads = 4;
+    static constexpr int kMaxAudioPending = 32;
+
     explicit MessageDispatch(QObject* parent = nullptr);
     ~MessageDispatch() override;
 
@@ -50,22 +67,33 @@ signals:
 
 private slots:
     void onModuleOutput(QString strUUID, QString message);
+    // A deferred answer is owed to strUUID / one came.
+    void onAnswerDeferred(QString strUUID);
+    void onDeferredResponse(QString strUUID, QString message);
+    // An audio command of strUUID ended (a null text: dropped).
     void onAudioResponse(QString strUUID, QString message);
 
 private:
-    // Output of one client held back behind its audio answers: a null text
-    // is the place of an audio answer still to come.
-    QHash<QString, QList<QString>> m_mapHeld;
+    // Output of one client held back behind its deferred answers: nullopt is
+    // the place of a deferred answer still to come, a null text an answer
+    // that turned out to have nothing to send.
+    QHash<QString, QList<std::optional<QString>>> m_mapHeld;
     // While processMessage runs a main-thread module: the flag that its
-    // response sets. A module may run a nested event loop (a file dialog),
-    // in which further requests come and go; each has a flag of its own.
+    // response (or its promise of one) sets.
     bool* m_pbAnswering = nullptr;
     bool m_bLastAnswered = false;
+    // Admits one audio request (main thread): runs it on the pool, or
+    // answers busy at once.
+    void admitAudio(const QString& strUuid, const QJsonObject& request, const QString& strMessage);
+
+    // Audio commands admitted and not yet answered, by client uuid: set when
+    // the client goes, so that a command not yet started is dropped.
+    QHash<QString, std::shared_ptr<std::atomic<bool>>> m_mapAudioGone;
 
     WindowMessageDispatch* m_pWindowDispatch;
     VideoMessageDispatch* m_pVideoDispatch;
     AudioMessageDispatch* m_pAudioDispatch;
-    QThread* m_pAudioThread;
+    QThreadPool* m_pAudioPool;
 };
 
 #endif  // PROTOCOL_MESSAGEDISPATCH_H

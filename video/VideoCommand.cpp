@@ -12,6 +12,7 @@ constexpr VideoCall widget(WidgetFn pfn) { return VideoCall(pfn); }
 constexpr VideoCall request(RequestFn pfn) { return VideoCall(pfn); }
 constexpr VideoCall noArgument(NoArgumentFn pfn) { return VideoCall(pfn); }
 constexpr VideoCall component(ComponentFn pfn) { return VideoCall(pfn); }
+constexpr VideoCall later(LaterFn pfn) { return VideoCall(pfn); }
 constexpr VideoCall nothing() { return VideoCall(); }
 
 const VideoCommand kCommands[] = {
@@ -45,7 +46,7 @@ const VideoCommand kCommands[] = {
     {"getDecryptString", request(VC_GetDecryptString), 0},
     {"setOriginalString", request(VC_SetOriginalString), 0},
     {"setPlayMode", nothing(), kWindowBound},
-    {"browseFilePath", request(VC_OpenFileBrowser), kRaisedTemporaryWindow},
+    {"browseFilePath", later(VC_OpenFileBrowser), kRaisedTemporaryWindow},
     {"openDirectory", request(VC_OpenDirectory), 0},
     {"startAsynUpload", request(VC_StartAsynUpload), 0},
     {"stopAsynUpload", request(VC_StopAsynUpload), 0},

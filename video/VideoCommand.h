@@ -23,12 +23,16 @@ using WidgetRequestFn = QJsonDocument* (*)(QWidget*, const QJsonDocument*);
 using WidgetFn = QJsonDocument* (*)(QWidget*);
 using RequestFn = QJsonDocument* (*)(const QJsonDocument*);
 using NoArgumentFn = QJsonDocument* (*)();
+// A library call that answers later (the file dialog): null when the answer
+// will come through the callback, else the answer at once. Such rows are not
+// window-bound.
+using LaterFn = QJsonDocument* (*)(const QJsonDocument*, QObject*, VC_AnswerCallback);
 // A command the component carries out itself; answers the envelope alone.
 using ComponentFn = QString (WebClientComponents::*)(const QJsonObject&);
 
 // What a row calls. std::monostate: nothing; the command answers the empty
 // text. The library calls taking a request or nothing need no component.
-using VideoCall = std::variant<std::monostate, WidgetRequestFn, WidgetFn, RequestFn, NoArgumentFn, ComponentFn>;
+using VideoCall = std::variant<std::monostate, WidgetRequestFn, WidgetFn, RequestFn, NoArgumentFn, ComponentFn, LaterFn>;
 
 enum VideoCommandFlag : unsigned {
     kWindowBound = 1u << 0,            // the "uuid" must name a registered window
@@ -49,8 +53,11 @@ struct VideoCommand {
     // A library call without the component's widget: runs with or without a
     // component (WebClientComponents::runGlobal).
     bool needsNoComponent() const {
-        return std::holds_alternative<RequestFn>(call) || std::holds_alternative<NoArgumentFn>(call);
+        return std::holds_alternative<RequestFn>(call) || std::holds_alternative<NoArgumentFn>(call) ||
+               answersLater();
     }
+    // Its answer may come after the call returned (LaterAnswer).
+    bool answersLater() const { return std::holds_alternative<LaterFn>(call); }
 };
 
 // The first row whose name equals strName exactly; null when none does.

@@ -1,6 +1,7 @@
 #include "VideoMessageDispatch.h"
 
 #include "VideoCommand.h"
+#include "WebClientComponents.h"
 #include "WindowControlManager.h"
 
 #include <QJsonDocument>
@@ -25,8 +26,16 @@ void VideoMessageDispatch::processMessage(QString message) {
     const video::VideoCommand* pCommand =
         video::findVideoCommand(request.value(QStringLiteral("cmd")).toString().section(QLatin1Char('.'), 1, 1));
     if (!pCommand) return;
-    const QString strResponse = WindowControlManager::instance()->forwardVideo(*pCommand, message);
-    emit messageResponse(request.value(QStringLiteral("uuid")).toString(), strResponse);
+    const QString strUuid = request.value(QStringLiteral("uuid")).toString();
+    LaterAnswer* pLater = pCommand->answersLater() ? new LaterAnswer(request, this) : nullptr;
+    if (pLater) connect(pLater, &LaterAnswer::sigAnswer, this, &VideoMessageDispatch::sigDeferredResponse);
+    const QString strResponse = WindowControlManager::instance()->forwardVideo(*pCommand, message, pLater);
+    if (pLater && strResponse.isNull()) {
+        emit sigAnswerDeferred(strUuid);
+        return;
+    }
+    delete pLater;
+    emit messageResponse(strUuid, strResponse);
 }
 
 void VideoMessageDispatch::onMessageProcess(QString strResponse) {

@@ -4,7 +4,10 @@
 // every window (drawing, stream, fisheye, full screen, mouse) on to the page
 // that owns the window.
 //
-// GUI thread only: every command is answered before processMessage returns.
+// GUI thread only. Every command is answered before processMessage returns,
+// but for one that answers later (the file dialog): sigAnswerDeferred then
+// says so before processMessage returns, and the answer leaves later through
+// sigDeferredResponse, unless this dispatcher is gone by then.
 #ifndef VIDEO_VIDEOMESSAGEDISPATCH_H
 #define VIDEO_VIDEOMESSAGEDISPATCH_H
 
@@ -26,6 +29,10 @@ signals:
     // One response or event and the "uuid" it goes to: the request's "uuid"
     // for a response, the event's own for an event.
     void messageResponse(QString strUUID, QString message);
+    // The request just given to processMessage answers later.
+    void sigAnswerDeferred(QString strUUID);
+    // That later answer.
+    void sigDeferredResponse(QString strUUID, QString message);
 
 public slots:
     // An event text from a window; dropped when it is not JSON.

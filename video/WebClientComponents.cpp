@@ -50,6 +50,19 @@ QString callWithWidget(QWidget* pWidget, video::WidgetRequestFn pfnCall, const Q
 
 }  // namespace
 
+LaterAnswer::LaterAnswer(const QJsonObject& request, QObject* pParent) : QObject(pParent), m_request(request) {}
+
+void LaterAnswer::deliver(QObject* pContext, const QJsonDocument* pResult) {
+    auto* pAnswer = qobject_cast<LaterAnswer*>(pContext);
+    if (!pAnswer) return;
+    // Where the page (the request's "uuid") and the path the user chose in
+    // a dialog (the result's "path") meet.
+    const QJsonObject result = pResult ? pResult->object() : QJsonObject();
+    emit pAnswer->sigAnswer(pAnswer->m_request.value(QStringLiteral("uuid")).toString(),
+                            buildResponse(pAnswer->m_request, result));
+    pAnswer->deleteLater();
+}
+
 WebClientComponents::WebClientComponents(QWidget* pParent, QString strUuid)
     : QObject(nullptr), m_pMainWindow(new NEVER_USE_ME::MainWindow(pParent)) {
     m_pMainWindow->setWindowFlags(Qt::FramelessWindowHint);
@@ -82,6 +95,8 @@ WebClientComponents::~WebClientComponents() {
 }
 
 QString WebClientComponents::run(const video::VideoCommand& command, const QJsonObject& request) {
+    // The widget goes with its window; a component outliving both answers nothing.
+    if (!m_pMainWindow) return QString();
     if (const auto* pfnOwn = std::get_if<video::ComponentFn>(&command.call)) return (this->*(*pfnOwn))(request);
     if (const auto* pfn = std::get_if<video::WidgetFn>(&command.call))
         return callWithWidget(m_pMainWindow, *pfn, request);
@@ -94,7 +109,13 @@ QString WebClientComponents::run(const video::VideoCommand& command, const QJson
     return runGlobal(command, request);
 }
 
-QString WebClientComponents::runGlobal(const video::VideoCommand& command, const QJsonObject& request) {
+QString WebClientComponents::runGlobal(const video::VideoCommand& command, const QJsonObject& request,
+                                       LaterAnswer* pLater) {
+    if (const auto* pfn = std::get_if<video::LaterFn>(&command.call)) {
+        const QJsonDocument document(request);
+        QJsonDocument* pNow = (*pfn)(&document, pLater, &LaterAnswer::deliver);
+        return pNow ? buildResponse(request, LibraryResult(pNow).object()) : QString();
+    }
     if (const auto* pfn = std::get_if<video::RequestFn>(&command.call)) {
         const QJsonDocument document(request);
         return buildResponse(request, LibraryResult((*pfn)(&document)).object());
@@ -105,6 +126,7 @@ QString WebClientComponents::runGlobal(const video::VideoCommand& command, const
 }
 
 QString WebClientComponents::stopAll(const QJsonObject& request) {
+    if (!m_pMainWindow) return QString();
     return callWithWidget(m_pMainWindow, VC_StopRealPlayAll, request);
 }
 

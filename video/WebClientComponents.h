@@ -21,6 +21,29 @@ namespace video {
 struct VideoCommand;
 }
 
+// The pending answer of one request whose command answers later (the file
+// dialog): the video dispatcher makes it, the library gets it as the answer
+// callback's context. GUI thread only. It is a child of the dispatcher and
+// the library holds it through a QPointer, so an answer whose dispatcher is
+// gone is dropped; once it has answered it deletes itself. Whether the
+// client is still there is the transport's to know: it drops an answer for
+// a client that left.
+class LaterAnswer : public QObject {
+    Q_OBJECT
+public:
+    LaterAnswer(const QJsonObject& request, QObject* pParent);
+    // The library's answer callback (VC_AnswerCallback): pContext is a
+    // LaterAnswer.
+    static void deliver(QObject* pContext, const QJsonDocument* pResult);
+
+signals:
+    // The response, for the request's "uuid".
+    void sigAnswer(QString strUuid, QString strResponse);
+
+private:
+    QJsonObject m_request;
+};
+
 class WebClientComponents : public QObject {
     Q_OBJECT
 public:
@@ -36,7 +59,10 @@ public:
     // or one of the component's own commands) and returns the response text.
     QString run(const video::VideoCommand& command, const QJsonObject& request);
     // Runs a row whose library call takes no widget; no component needed.
-    static QString runGlobal(const video::VideoCommand& command, const QJsonObject& request);
+    // A row that answers later takes pLater: the null text then means that
+    // pLater will answer (any other text is the answer, given at once).
+    static QString runGlobal(const video::VideoCommand& command, const QJsonObject& request,
+                             LaterAnswer* pLater = nullptr);
 
     // Stops every play window; the window registry calls it before it closes
     // the window of a departed client.

@@ -66,7 +66,6 @@ WindowControl::~WindowControl() {
         // A browser that filled its monitor may have hidden the taskbars.
         showTaskbars();
         m_pComponent->deleteLater();
-        m_pComponent = nullptr;
     }
 }
 
@@ -332,16 +331,18 @@ QString WindowControl::forwardVideo(const video::VideoCommand& command, const QJ
     return m_pComponent->run(command, params);
 }
 
-QString WindowControl::forwardGlobal(const video::VideoCommand& command, const QJsonObject& params) {
+QString WindowControl::forwardGlobal(const video::VideoCommand& command, const QJsonObject& params,
+                                     LaterAnswer* pLater) {
     if (command.answersEmpty()) return QString();
     if (command.has(video::kDebugLine)) qDebug().noquote() << "WindowControl::" + QString::fromLatin1(command.szName);
     if (command.has(video::kRaisedTemporaryWindow)) {
-        // A dialog of the library opens above a raised window of ours.
+        // A dialog of the library opens above a raised window of ours (the
+        // dialog only opens: no event is handled while this window lives).
         WindowControl temporary;
         temporary.setTopMost(true);
-        return WebClientComponents::runGlobal(command, params);
+        return WebClientComponents::runGlobal(command, params, pLater);
     }
-    return WebClientComponents::runGlobal(command, params);
+    return WebClientComponents::runGlobal(command, params, pLater);
 }
 
 QString WindowControl::stopAll(const QJsonObject& params) {

@@ -10,14 +10,14 @@
 #ifndef WINDOW_WINDOWCONTROL_H
 #define WINDOW_WINDOWCONTROL_H
 
+#include "WebClientComponents.h"
 #include "WindowPlatform.h"
 
 #include <QJsonObject>
+#include <QPointer>
 #include <QRect>
 #include <QString>
 #include <QWidget>
-
-class WebClientComponents;
 
 namespace video {
 struct VideoCommand;
@@ -90,8 +90,10 @@ public:
     // Video commands of this window (one generic path for the whole command
     // table): the component's answer, or the empty text without a component.
     QString forwardVideo(const video::VideoCommand& command, const QJsonObject& params);
-    // Video commands that need no window.
-    static QString forwardGlobal(const video::VideoCommand& command, const QJsonObject& params);
+    // Video commands that need no window; pLater as for
+    // WebClientComponents::runGlobal.
+    static QString forwardGlobal(const video::VideoCommand& command, const QJsonObject& params,
+                                 LaterAnswer* pLater = nullptr);
     // Stops all real-time play (the client is gone); the empty text without a
     // component.
     QString stopAll(const QJsonObject& params);
@@ -132,7 +134,8 @@ private:
     platform::Hwnd m_hWnd = 0;
     QRect m_rect;
     QRect m_rcCover;
-    WebClientComponents* m_pComponent = nullptr;
+    // Made by createWnd, released with the window; guarded all the same.
+    QPointer<WebClientComponents> m_pComponent;
     QString m_strUuid;
     QString m_strClassName;
     bool m_bEmbed = true;

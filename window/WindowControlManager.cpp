@@ -113,6 +113,12 @@ QString WindowControlManager::createWnd(const QString& strMessage) {
         // would otherwise stay on screen with nobody to reach it.
         if (pRegistered) release(pRegistered);
         m_mapWindows.insert(strUuid, pWindow);
+        // However the window ends (the desktop closes it, it is released),
+        // its entry goes with it, unless a newer window holds the uuid.
+        connect(pWindow, &QObject::destroyed, this, [this, strUuid](QObject* pGone) {
+            const auto it = m_mapWindows.find(strUuid);
+            if (it != m_mapWindows.end() && it.value() == pGone) m_mapWindows.erase(it);
+        });
         return iResult;
     });
 }
@@ -225,10 +231,11 @@ void WindowControlManager::closeByUuid(QString uuid) {
     m_mapWindows.remove(uuid);
 }
 
-QString WindowControlManager::forwardVideo(const video::VideoCommand& command, const QString& strMessage) {
+QString WindowControlManager::forwardVideo(const video::VideoCommand& command, const QString& strMessage,
+                                           LaterAnswer* pLater) {
     QJsonObject request;
     if (!parse(strMessage, request)) return QString();
-    if (!command.has(video::kWindowBound)) return WindowControl::forwardGlobal(command, request);
+    if (!command.has(video::kWindowBound)) return WindowControl::forwardGlobal(command, request, pLater);
     WindowControl* pWindow = m_mapWindows.value(request.value(QStringLiteral("uuid")).toString());
     return pWindow ? pWindow->forwardVideo(command, request) : QString();
 }

@@ -4,8 +4,11 @@
 // window with its browser (15 ms and 100 ms, coarse, windows visited in
 // registry order) and relays the windows' events.
 //
-// One per process (instance()); it owns the registered windows. GUI thread
-// only: the registry has no lock (only the singleton's creation takes one).
+// One per process (instance()); it owns the registered windows. A window
+// the desktop closes (Alt+F4, a close request of the window manager) ends:
+// it is deleted and its entry leaves the registry when it is destroyed, so
+// the page's next command answers as for an unknown uuid. GUI thread only:
+// the registry has no lock (only the singleton's creation takes one).
 #ifndef WINDOW_WINDOWCONTROLMANAGER_H
 #define WINDOW_WINDOWCONTROLMANAGER_H
 
@@ -18,6 +21,7 @@
 
 #include <functional>
 
+class LaterAnswer;
 class WindowControl;
 
 namespace video {
@@ -54,8 +58,8 @@ public:
     // A video command: on the window registered under the request's "uuid"
     // when the command is bound to a window (the empty text when none is),
     // otherwise without a window. The empty text for a request that is not
-    // JSON.
-    QString forwardVideo(const video::VideoCommand& command, const QString& strMessage);
+    // JSON. pLater as for WebClientComponents::runGlobal.
+    QString forwardVideo(const video::VideoCommand& command, const QString& strMessage, LaterAnswer* pLater = nullptr);
 
     // The window registered under strUuid, or null.
     WindowControl* window(const QString& strUuid) const { return m_mapWindows.value(strUuid); }
@@ -86,6 +90,7 @@ private:
     // application object is being destroyed, when windows can still go).
     void closeAll();
 
+    // Entries leave when their window is destroyed (see createWnd).
     QMap<QString, WindowControl*> m_mapWindows;
     int m_nFastTimerId = 0;
     int m_nSlowTimerId = 0;

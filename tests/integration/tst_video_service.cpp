@@ -250,7 +250,7 @@ private slots:
         QList<QByteArray> listFunctions;
 #define LIST_FUNCTION(name) listFunctions << #name;
         VC_WIDGET_REQUEST_FUNCTIONS(LIST_FUNCTION) VC_WIDGET_FUNCTIONS(LIST_FUNCTION)
-        VC_REQUEST_FUNCTIONS(LIST_FUNCTION) VC_NO_ARGUMENT_FUNCTIONS(LIST_FUNCTION)
+        VC_REQUEST_FUNCTIONS(LIST_FUNCTION) VC_NO_ARGUMENT_FUNCTIONS(LIST_FUNCTION) LIST_FUNCTION(VC_OpenFileBrowser)
 #undef LIST_FUNCTION
         // All lines at once; the last acknowledgement follows the others.
         const auto scriptAll = [&](const std::function<QByteArray(const QByteArray&)>& fnResult) {
@@ -395,6 +395,49 @@ private slots:
         QFETCH(QByteArray, request);
         QFETCH(QByteArray, expected);
         QCOMPARE(httpAnswer(request), expected);
+    }
+
+    // A page asks for a file dialog and leaves before the user closes it:
+    // another page's request meanwhile is refused as busy (3027), and the
+    // answer for the page that left goes nowhere while the service lives on.
+    void clientGoneDuringTheDialog_data() {
+        QTest::addColumn<bool>("bWebSocket");
+        QTest::newRow("HTTP") << false;
+        QTest::newRow("WebSocket") << true;
+    }
+    void clientGoneDuringTheDialog() {
+        QFETCH(bool, bWebSocket);
+        const QString strRequest = R"({"cmd":"video.browseFilePath","uuid":"%1","sequence":"d","mode":"open"})";
+        const auto answerDialog = [this] { return m_pService->ask("vc-dialog /tmp/chosen.mp4", "test hook: vc-dialog "); };
+        auto pPage = std::make_unique<PageSocket>(m_port);
+        std::unique_ptr<HttpTestClient> pHttp;
+        if (bWebSocket) {
+            QVERIFY(pPage->open());
+            pPage->send(strRequest.arg(pPage->uuid()).toUtf8());
+        } else {
+            pHttp = std::make_unique<HttpTestClient>(m_port, HttpTestClient::post(strRequest.arg("G").toUtf8()));
+        }
+        QVERIFY(QTest::qWaitFor([&] { return m_pService->ask("vc-dialog", "test hook: vc-dialog ") == QLatin1String("open"); }, kWaitMs));
+        // One dialog at a time: another page is refused while it is open.
+        QCOMPARE(json(HttpTestClient::answer(m_port, HttpTestClient::post(strRequest.arg("B").toUtf8())))
+                     .value("errorCode")
+                     .toInt(),
+                 3027);
+
+        // The page leaves; two round trips make sure the service saw it.
+        pPage.reset();
+        pHttp.reset();
+        QCOMPARE(windowState("N"), QStringLiteral("none"));
+        QCOMPARE(windowState("N"), QStringLiteral("none"));
+        QCOMPARE(answerDialog(), QStringLiteral("answered"));
+        QVERIFY(m_pService->isRunning());
+
+        // The next dialog opens again and answers its page.
+        m_pWindowless->send(strRequest.arg(m_pWindowless->uuid()).toUtf8());
+        QVERIFY(QTest::qWaitFor([&] { return answerDialog() == QLatin1String("answered"); }, kWaitMs));
+        QVERIFY(m_pWindowless->waitFor(1));
+        QCOMPARE(json(m_pWindowless->m_listReceived.takeFirst().toUtf8()).value("path").toString(),
+                 QStringLiteral("/tmp/chosen.mp4"));
     }
 
     void windowWithoutBrowserStaysRegisteredAndHidden() {

@@ -1,6 +1,6 @@
 // Routing by module, the connect reply, the window module's version answer,
-// and a slow audio device against the other modules. Port 28350 (device
-// simulator).
+// a slow audio device against the other modules, and audio admission. Ports
+// 28350-28351 (device simulators).
 #include "CredentialSender.h"
 #include "DeviceSimProcess.h"
 #include "MessageDispatch.h"
@@ -99,6 +99,57 @@ private slots:
         QCOMPARE(answers, QStringList{"B 3"});
         QVERIFY(timer.elapsed() < 1000);
         QTRY_COMPARE_WITH_TIMEOUT(answers, (QStringList{"B 3", "A 1", "A 2"}), 10000);
+    }
+
+    // Audio admission with a device that answers the start in 1.5 s: rows
+    // of "uuid command" sent at once; the answers ("uuid sequence code",
+    // sequence = row position) in the order they come. 8017 is busy.
+    void audioAdmission_data() {
+        QTest::addColumn<QStringList>("listRequests");
+        QTest::addColumn<QStringList>("listExpected");
+        QTest::newRow("second command of a page while its first runs")
+            << QStringList{"A startTalk", "A getTalkStatus"} << QStringList{"A 0 0", "A 1 8017"};
+        QTest::newRow("slow device holds up only its own page")
+            << QStringList{"A startTalk", "B getTalkStatus", "C startTalk"} << QStringList{"B 1 0", "C 2 8017", "A 0 0"};
+        QStringList listMany, listAnswered;
+        for (int i = 0; i < MessageDispatch::kMaxAudioPending + 2; ++i) {
+            listMany << QStringLiteral("P%1 getTalkStatus").arg(i);
+            if (i >= MessageDispatch::kMaxAudioPending) listAnswered << QStringLiteral("P%1 %1 8017").arg(i);
+        }
+        QTest::newRow("queue bound") << listMany << listAnswered;
+    }
+    void audioAdmission() {
+        QFETCH(QStringList, listRequests);
+        QFETCH(QStringList, listExpected);
+        DeviceSimProcess device;
+        QVERIFY(device.start(28351, {"--delay", "1500"}));
+        unsigned char iv[16] = {1};
+        std::string strAk, strSk;
+        QVERIFY(protectCredential("ak", iv, strAk) && protectCredential("sk", iv, strSk));
+        MessageDispatch dispatch;
+        QStringList answers;
+        connect(&dispatch, &MessageDispatch::messageResponse, this, [&](const QString& strUuid, const QString& strText) {
+            const QJsonObject answer = QJsonDocument::fromJson(strText.toUtf8()).object();
+            answers << strUuid + ' ' + answer.value("sequence").toString() + ' ' + QString::number(answer.value("errorCode").toInt());
+        });
+        for (int i = 0; i < listRequests.size(); ++i) {
+            const QStringList listParts = listRequests[i].split(' ');
+            const QJsonObject request{{"cmd", "audio." + listParts[1]}, {"uuid", listParts[0]}, {"sequence", QString::number(i)},
+                                      {"talkId", "t"}, {"handle", -1},
+                                      {"ZBCInfo", QJsonObject{{"address", device.address()}, {"AK", QString::fromStdString(strAk)},
+                                                              {"SK", QString::fromStdString(strSk)}}},
+                                      {"deviceSerial", "D"}, {"alarmTime", "x"}, {"Security", 1},
+                                      {"Iv", QString::fromStdString(toHexText(iv, 16))}};
+            dispatch.processMessage(QString::fromUtf8(QJsonDocument(request).toJson(QJsonDocument::Compact)));
+            QVERIFY(dispatch.lastRequestAnswered());
+        }
+        // The queue bound: those over it are refused before any answer came.
+        if (listRequests.size() > MessageDispatch::kMaxAudioPending) {
+            QCOMPARE(answers, listExpected);
+            QTRY_COMPARE_WITH_TIMEOUT(answers.size(), listRequests.size(), 10000);
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(answers, listExpected, 10000);
     }
 };
 

@@ -336,6 +336,50 @@ private slots:
         QVERIFY(!pManager->window(kUuid));
         QTRY_VERIFY(!pSecond);
     }
+
+    // A window the desktop closes (Alt+F4 on a floating window) ends and
+    // leaves the registry: the page's next command is answered as for an
+    // unknown uuid instead of reaching a deleted window.
+    void windowClosedByTheDesktop_data() {
+        QTest::addColumn<QString>("strCommand");
+        QTest::addColumn<QString>("strAnswer");  // null: the window module's success
+        QTest::newRow("window.showWnd") << "window.showWnd" << QString();
+        QTest::newRow("window.setWndGeometry") << "window.setWndGeometry" << QString();
+        QTest::newRow("video.stop") << "video.stop" << QStringLiteral("");
+    }
+    void windowClosedByTheDesktop() {
+        QFETCH(QString, strCommand);
+        QFETCH(QString, strAnswer);
+        browser();
+        WindowMessageDispatch dispatch;
+        VideoMessageDispatch video;
+        QSignalSpy answers(&dispatch, &WindowMessageDispatch::messageResponse);
+        QSignalSpy videoAnswers(&video, &VideoMessageDispatch::messageResponse);
+        dispatch.processMessage(QStringLiteral(R"({"cmd":"window.createWnd","uuid":"%1","className":"Chrome",)"
+                                               R"("embed":false,"rect":{"left":5,"top":6,"width":64,"height":48}})")
+                                    .arg(kUuid));
+        QPointer<WindowControl> pWindow = WindowControlManager::instance()->window(kUuid);
+        QVERIFY(pWindow && pWindow->isVisible());
+        pWindow->activateWindow();
+        QVERIFY(pWindow->windowHandle()->close());  // as the window manager's close request does
+        QTRY_VERIFY(!pWindow);
+        QVERIFY(!WindowControlManager::instance()->window(kUuid));
+
+        const QString strRequest = QStringLiteral(R"({"cmd":"%1","uuid":"%2","sequence":"7",)"
+                                                  R"("rect":{"left":1,"top":2,"width":30,"height":20}})")
+                                       .arg(strCommand, kUuid);
+        if (strAnswer.isNull()) {
+            dispatch.processMessage(strRequest);
+            QCOMPARE(answers.count(), 2);
+            QCOMPARE(answers.last().at(1).toString(),
+                     QStringLiteral(R"({"errorCode":0,"errorModule":0,"sequence":"7","uuid":"%1"})").arg(kUuid));
+        } else {
+            video.processMessage(strRequest);
+            QCOMPARE(videoAnswers.count(), 1);
+            QCOMPARE(videoAnswers.last().at(1).toString(), strAnswer);
+        }
+        QVERIFY(!WindowControlManager::instance()->window(kUuid));
+    }
 };
 
 int main(int argc, char** argv) {

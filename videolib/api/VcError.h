@@ -35,8 +35,9 @@ namespace vc {
     X(TooManyStreams, 3022, "the service plays the most streams it may at once")                    \
     X(OutOfDescriptors, 3023, "the service is near its limit of open files; nothing new opens now") \
     X(PathRefused, 3024, "the path is not inside the media folders, or is not allowed")             \
-    X(LocalAddress, 3025, "the url leads to this machine; transfers go to other hosts only")                 \
-    X(TimedOut, 3026, "the source stopped sending and did not answer in time")
+    X(LocalAddress, 3025, "the url leads to this machine; transfers go to other hosts only")             \
+    X(TimedOut, 3026, "the source stopped sending and did not answer in time")                      \
+    X(Busy, 3027, "a file dialog is open already; one at a time")
 
 enum class Error {
     None = 0,

@@ -86,6 +86,13 @@ QJsonDocument* runGlobalCommand(const char* szName, const QJsonDocument* pReques
     return toResult(command(requestObject(pRequest)));
 }
 
+QJsonDocument* runLaterCommand(const char* szName, const QJsonDocument* pRequest, QObject* pContext,
+                               VC_AnswerCallback pfnAnswer, LaterCommand command) {
+    QJsonDocument* pResult = nullptr;
+    if (scripted(szName, nullptr, pRequest, &pResult)) return pResult;
+    return toResult(command(requestObject(pRequest), pContext, pfnAnswer));
+}
+
 PlayGrid* gridOf(QWidget* pWidget) {
     if (!pWidget) return nullptr;
     const auto it = library().widgets.constFind(pWidget);
@@ -139,6 +146,7 @@ void resetLibrary() {
     forgetSecrets();
     forgetChosenFiles();
     resetTransfers();
+    finishFileDialog(QString());
 }
 
 TestSeam& testSeam() {

@@ -10,6 +10,7 @@
 #include "video_control.h"
 
 #include <QJsonObject>
+#include <QString>
 
 class QImage;
 class QWidget;
@@ -31,6 +32,12 @@ using GlobalCommand = QJsonObject (*)(const QJsonObject& request);
 QJsonDocument* runGridCommand(const char* szName, QWidget* pWidget, const QJsonDocument* pRequest,
                               GridCommand command);
 QJsonDocument* runGlobalCommand(const char* szName, const QJsonDocument* pRequest, GlobalCommand command);
+// A command without a widget that answers later through pfnAnswer: the
+// empty object when it will, else its error at once. The seam may answer
+// at once in its place.
+using LaterCommand = QJsonObject (*)(const QJsonObject& request, QObject* pContext, VC_AnswerCallback pfnAnswer);
+QJsonDocument* runLaterCommand(const char* szName, const QJsonDocument* pRequest, QObject* pContext,
+                               VC_AnswerCallback pfnAnswer, LaterCommand command);
 
 // The grid the library made for a widget in VC_Initialize, or null.
 PlayGrid* gridOf(QWidget* pWidget);
@@ -48,7 +55,7 @@ VC_EventCallback eventCallback(VC_EventType eType);
 
 // Forgets every widget (their play windows stop and go), every installed
 // callback, the secret keys, the files the user chose and the transfers
-// (stopped). The media folders stay.
+// (stopped); cancels an open file dialog. The media folders stay.
 void resetLibrary();
 
 // Where the test hooks (the separate video_control_testhooks library, never
@@ -67,6 +74,11 @@ struct TestSeam {
 };
 TestSeam& testSeam();
 
+// Closes the open file dialog as the user would, strPath chosen (the empty
+// text: cancelled). False when no dialog is open. For the test hooks.
+bool finishFileDialog(const QString& strPath);
+bool fileDialogOpen();
+
 }  // namespace vc
 
 // Defines a command function of the library's interface over a command (a
@@ -82,6 +94,10 @@ TestSeam& testSeam();
 #define VC_DEFINE_REQUEST(name, command)                              \
     extern "C" QJsonDocument* name(const QJsonDocument* pRequest) {     \
         return vc::runGlobalCommand(#name, pRequest, command);        \
+    }
+#define VC_DEFINE_LATER(name, command)                                                                         \
+    extern "C" QJsonDocument* name(const QJsonDocument* pRequest, QObject* pContext, VC_AnswerCallback pfnAnswer) { \
+        return vc::runLaterCommand(#name, pRequest, pContext, pfnAnswer, command);                             \
     }
 #define VC_DEFINE_NO_ARGUMENT(name, command) \
     extern "C" QJsonDocument* name() { return vc::runGlobalCommand(#name, nullptr, command); }

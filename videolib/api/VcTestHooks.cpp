@@ -101,6 +101,14 @@ void VC_Test_AllowLocalTransfers(bool bAllow) {
     testSeam().bAllowLocalTransfers = bAllow;
 }
 
+bool VC_Test_AnswerFileDialog(const QString& strPath) {
+    return finishFileDialog(strPath);
+}
+
+bool VC_Test_FileDialogOpen() {
+    return fileDialogOpen();
+}
+
 void VC_Test_Reset() {
     Q_UNUSED(s_bPlugged);
     resetLibrary();

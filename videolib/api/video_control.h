@@ -82,7 +82,7 @@
 // | VC_SetDrawCallback | which drawing events the widget raises (all three at first) | "events": a list of 2, 7, 8 | "events" |
 // | VC_GetLocalConfig | the settings, stored or default: the folders inside the media folders, nothing else of the user's | - | "snapshotPath" (the snapshots folder), "snapshotFormat" (png), "recordPath" (the recordings folder), "recordFormat" (mp4), "downloadPath" (the downloads folder) |
 // | VC_SetLocalConfig | stores the settings given (null: back to the default), all or none; folders are made; other keys are not read | "snapshotPath", "recordPath", "downloadPath" (folders inside their media folder, relative or absolute; others 3024), "snapshotFormat" (png, jpg), "recordFormat" (mp4, mkv) | none |
-// | VC_OpenFileBrowser | a modal file dialog; answers when the user closes it (a nested event loop runs meanwhile); a file chosen may then be uploaded or played for the same "uuid" | "mode": "folder" (default), "open" or "save"; "path" (start, in the media folders: the snapshot folder), "title", "filter" ("Videos (*.mp4 *.mkv)") | "path" (empty: cancelled) |
+// | VC_OpenFileBrowser | opens a file dialog and returns at once (no event loop of its own); the answer goes out when the user closes the dialog, only to a page still there; a file chosen may then be uploaded or played for the same "uuid". One dialog at a time per service: another call while one is open answers 3027 | "mode": "folder" (default), "open" or "save"; "path" (start, in the media folders: the snapshot folder), "title", "filter" ("Videos (*.mp4 *.mkv)") | "path" (empty: cancelled), later |
 // | VC_OpenDirectory | opens a folder of the media folders in the desktop's file manager | "path": a folder, or a file whose folder opens (default: the snapshot folder; others 3024) | "path" |
 // | VC_SetSecretKey | sets the page's key (per "uuid"; its SHA-256 is the AES-256 key) | "key" (1-1024 characters) | none |
 // | VC_SetOriginalString | keeps a text for the next VC_GetEncryptString of the page | "text" (up to 4096 bytes) | none |
@@ -136,7 +136,8 @@
 // many shapes, 3018 no secret key, 3019 cipher text changed or made with
 // another key, 3020 no such transfer, 3021 transfer failed, 3022 too many
 // streams, 3023 near the descriptor limit, 3024 path outside the media
-// folders, 3025 transfer to this machine.
+// folders, 3025 transfer to this machine, 3026
+// source timed out, 3027 busy (a file dialog is open already).
 //
 // Events (data keys): 0 a play window was pressed and selected ("wndIndex");
 // 1 a play window was double-clicked ("wndIndex"; not while drawing); 2 a
@@ -157,6 +158,7 @@
 
 #include <QJsonDocument>
 
+class QObject;
 class QWidget;
 
 #if defined(_WIN32) && defined(VIDEO_CONTROL_DLL)
@@ -182,6 +184,12 @@ enum { VC_EVENT_TYPE_COUNT = 9 };
 // The data document belongs to the library and is valid only during the call.
 typedef void (*VC_EventCallback)(VC_EventType eType, QWidget* pWidget, const QJsonDocument* pData);
 
+// The answer of a command function that answers later (VC_OpenFileBrowser):
+// called once, on the GUI thread, with the context the function was given
+// and the result (valid only during the call). Not called when the context
+// was destroyed before the answer came: the library holds it guarded.
+typedef void (*VC_AnswerCallback)(QObject* pContext, const QJsonDocument* pResult);
+
 // Command functions, grouped by their call shape.
 #define VC_WIDGET_REQUEST_FUNCTIONS(X)                                                           \
     X(VC_Play) X(VC_Stop) X(VC_ReversePlay) X(VC_SetTrsPlayBackParam) X(VC_StartSave)            \
@@ -205,7 +213,7 @@ typedef void (*VC_EventCallback)(VC_EventType eType, QWidget* pWidget, const QJs
 
 #define VC_REQUEST_FUNCTIONS(X)                                                                  \
     X(VC_StartVoiceTalk) X(VC_StopVoiceTalk) X(VC_SetSecretKey) X(VC_GetEncryptString)           \
-    X(VC_GetDecryptString) X(VC_SetOriginalString) X(VC_OpenFileBrowser) X(VC_OpenDirectory)     \
+    X(VC_GetDecryptString) X(VC_SetOriginalString) X(VC_OpenDirectory)                          \
     X(VC_StartAsynUpload) X(VC_StopAsynUpload) X(VC_UploadFile) X(VC_GetUploadErrorInfo)         \
     X(VC_GetIpcImportErrorInfo) X(VC_Download) X(VC_StartUpgrade) X(VC_StopUpgrade)              \
     X(VC_UpgradeStatus) X(VC_UpgradeProgress) X(VC_ExportDeviceLog) X(VC_ExportDeviceConfig)     \
@@ -231,6 +239,10 @@ VC_NO_ARGUMENT_FUNCTIONS(VC_DECLARE_NO_ARGUMENT)
 #undef VC_DECLARE_WIDGET
 #undef VC_DECLARE_REQUEST
 #undef VC_DECLARE_NO_ARGUMENT
+
+// Answers later: null when the dialog opened (its result goes to pfnAnswer
+// with pContext), or an error result at once (3001 bad "mode", 3022 busy).
+VC_API QJsonDocument* VC_OpenFileBrowser(const QJsonDocument* pRequest, QObject* pContext, VC_AnswerCallback pfnAnswer);
 
 // Once at start with a null widget, then once per widget before any other
 // call on it.

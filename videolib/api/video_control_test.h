@@ -49,9 +49,17 @@ void VC_Test_ChooseFile(const QString& strUuid, const QString& strPath);
 // library refuses otherwise; VC_Test_Reset ends it.
 void VC_Test_AllowLocalTransfers(bool bAllow);
 
+// Closes the open file dialog of VC_OpenFileBrowser as the user would, with
+// strPath chosen (the empty text: cancelled): its answer goes out as for a
+// real choice. False when no dialog is open.
+bool VC_Test_AnswerFileDialog(const QString& strPath);
+// Whether a file dialog of VC_OpenFileBrowser is open.
+bool VC_Test_FileDialogOpen();
+
 // Forgets every widget, every installed callback, every recorded call and
 // every scripted result, the paint observer, the secret keys, the files the
-// user chose and the transfers; the play windows of the widgets stop and go, transfers stop.
+// user chose and the transfers; the play windows of the widgets stop and go,
+// transfers stop, an open file dialog is cancelled.
 void VC_Test_Reset();
 
 #endif  // VIDEO_CONTROL_TEST_H
