@@ -107,20 +107,25 @@ private slots:
     void audioAdmission_data() {
         QTest::addColumn<QStringList>("listRequests");
         QTest::addColumn<QStringList>("listExpected");
+        QTest::addColumn<QStringList>("listOrElse");  // another outcome as good, if any
         QTest::newRow("second command of a page while its first runs")
-            << QStringList{"A startTalk", "A getTalkStatus"} << QStringList{"A 0 0", "A 1 8017"};
+            << QStringList{"A startTalk", "A getTalkStatus"} << QStringList{"A 0 0", "A 1 8017"} << QStringList();
+        // A and C start on two pool threads at once: whichever takes the
+        // talk first holds it, the other is busy; B is answered at once.
         QTest::newRow("slow device holds up only its own page")
-            << QStringList{"A startTalk", "B getTalkStatus", "C startTalk"} << QStringList{"B 1 0", "C 2 8017", "A 0 0"};
+            << QStringList{"A startTalk", "B getTalkStatus", "C startTalk"} << QStringList{"B 1 0", "C 2 8017", "A 0 0"}
+            << QStringList{"B 1 0", "A 0 8017", "C 2 0"};
         QStringList listMany, listAnswered;
         for (int i = 0; i < MessageDispatch::kMaxAudioPending + 2; ++i) {
             listMany << QStringLiteral("P%1 getTalkStatus").arg(i);
             if (i >= MessageDispatch::kMaxAudioPending) listAnswered << QStringLiteral("P%1 %1 8017").arg(i);
         }
-        QTest::newRow("queue bound") << listMany << listAnswered;
+        QTest::newRow("queue bound") << listMany << listAnswered << QStringList();
     }
     void audioAdmission() {
         QFETCH(QStringList, listRequests);
         QFETCH(QStringList, listExpected);
+        QFETCH(QStringList, listOrElse);
         DeviceSimProcess device;
         QVERIFY(device.start(28351, {"--delay", "1500"}));
         unsigned char iv[16] = {1};
@@ -149,7 +154,16 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(answers.size(), listRequests.size(), 10000);
             return;
         }
-        QTRY_COMPARE_WITH_TIMEOUT(answers, listExpected, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(answers.size(), listExpected.size(), 10000);
+        if (listOrElse.isEmpty()) {
+            QCOMPARE(answers, listExpected);
+            return;
+        }
+        // The answers given at once may come in either order; the slow
+        // start's comes last.
+        QCOMPARE(answers.last(), listOrElse.last() == answers.last() ? listOrElse.last() : listExpected.last());
+        const auto sorted = [](QStringList list) { list.sort(); return list; };
+        QVERIFY2(sorted(answers) == sorted(listExpected) || sorted(answers) == sorted(listOrElse), qPrintable(answers.join(", ")));
     }
 };
 
