@@ -6,7 +6,9 @@
 #include "VcLibrary.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QJsonArray>
+#include <QUrl>
 
 #include <gst/gst.h>
 
@@ -27,6 +29,10 @@ QJsonObject answer(Error eError, const PlayWindow& window, const QJsonObject& ex
 }
 
 QJsonObject play(PlayGrid& grid, const QJsonObject& request) {
+    // Without a scheme only an absolute path names a file: anything else is no url at all.
+    const QString strUrl = request.value(QStringLiteral("url")).toString().trimmed();
+    if (!strUrl.isEmpty() && QUrl(strUrl).scheme().isEmpty() && QFileInfo(strUrl).isRelative())
+        return errorResult(Error::BadUrl, QStringLiteral("not a url: %1").arg(strUrl));
     return grid.withWindow(request, [&](PlayWindow& window) {
         PlaySource source;
         const QJsonObject sourceError = PlaySource::parse(request, &source);
