@@ -112,7 +112,7 @@ function checkOptions(options) {
   const login = all.login;
   if (login !== null) {
     if (typeof login !== "object") throw badOption("login", "not a login from makeLogin()");
-    if (typeof login.sessionID !== "string" || !/^[0-9a-f]{64}$/.test(login.sessionID)) throw badOption("login.sessionID", "not 64 lowercase hex digits");
+    if (typeof login.sessionID !== "string" || !/^[0-9a-f]{64}$/i.test(login.sessionID)) throw badOption("login.sessionID", "not 64 hex digits");
     if (typeof login.user !== "string") throw badOption("login.user", "not a text");
     if (typeof login.challenge !== "string") throw badOption("login.challenge", "not a text");
     try { challengeInQuery(login.challenge); } catch (e) { throw badOption("login.challenge", e.message); }
