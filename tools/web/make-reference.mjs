@@ -1,7 +1,8 @@
 // Makes REFERENCE.md, the page authors' reference of every command and
 // event, from the tables in the sources: the video, window and audio
 // command tables with the request and result keys documented beside them
-// (the video library's function table for the video commands), the video
+// (the video library's function table for the video commands, its error
+// codes from videolib/api/VcError.h), the video
 // event routes with their data table, the client's own events and the
 // methods of localservice.js that send each command.
 //
@@ -171,8 +172,12 @@ columns name the keys of \`params\` and of the answer besides the envelope
 
 Window: "yes" when the command needs the window of \`attach()\` (on a
 connection without one it rejects with "no-window"). Video answers carry
-"errorModule" "video_control" and an "errorMessage" on failure; codes
-3001-3021 are listed in the README's "Video library".
+"errorModule" "video_control" and an "errorMessage" on failure, with these
+codes (also in the stream's "error" events):
+
+| errorCode | meaning |
+|---|---|
+${[...read("videolib/api/VcError.h").matchAll(/X\((\w+), (\d+), "([^"]*)"\)/g)].filter((m) => m[2] !== "0").map((m) => `| ${m[2]} | ${cell(m[3])} |`).join("\n")}
 
 | command | what it does | request keys | result keys | window | page method |
 |---|---|---|---|---|---|
