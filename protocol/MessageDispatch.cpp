@@ -58,23 +58,7 @@ void MessageDispatch::processMessage(QString message) {
         QMetaObject::invokeMethod(
             pAudio, [pAudio, message] { pAudio->processMessage(message); }, Qt::QueuedConnection);
     }
-    // A command no module knows is answered at once, in its place among the
-    // client's answers, so that the page need not wait for its time-out.
-    if (!bAnswered && request.value(QStringLiteral("cmd")).isString()) {
-        deliver(request.value(QStringLiteral("uuid")).toString(), unknownCommandAnswer(request));
-        bAnswered = true;
-    }
     m_bLastAnswered = bAnswered;
-}
-
-QString MessageDispatch::unknownCommandAnswer(const QJsonObject& request) {
-    const QJsonObject answer{{QStringLiteral("errorModule"), 0},
-                             {QStringLiteral("errorCode"), kUnknownCommand},
-                             {QStringLiteral("errorMessage"),
-                              QStringLiteral("unknown command %1").arg(request.value(QStringLiteral("cmd")).toString())},
-                             {QStringLiteral("sequence"), request.value(QStringLiteral("sequence")).toString()},
-                             {QStringLiteral("uuid"), request.value(QStringLiteral("uuid")).toString()}};
-    return QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact));
 }
 
 namespace {
@@ -87,10 +71,6 @@ bool isResponse(const QString& strMessage) {
 
 void MessageDispatch::onModuleOutput(QString strUUID, QString message) {
     if (m_pbAnswering && !*m_pbAnswering && isResponse(message)) *m_pbAnswering = true;
-    deliver(strUUID, message);
-}
-
-void MessageDispatch::deliver(const QString& strUUID, const QString& message) {
     const auto it = m_mapHeld.find(strUUID);
     if (it == m_mapHeld.end()) {
         emit messageResponse(strUUID, message);

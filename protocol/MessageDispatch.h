@@ -2,7 +2,6 @@
 #define PROTOCOL_MESSAGEDISPATCH_H
 
 #include <QHash>
-#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -26,14 +25,9 @@ public:
     explicit MessageDispatch(QObject* parent = nullptr);
     ~MessageDispatch() override;
 
-    // "errorCode" of the answer to a command that no module knows.
-    static constexpr int kUnknownCommand = 2;
-
     // Routes one request text by the part of "cmd" before the first full
-    // stop ("window", "video", "audio", case-sensitive). A "cmd" text that no
-    // module takes (unknown module or command) is answered with "errorModule"
-    // 0, "errorCode" kUnknownCommand and "errorMessage"; texts that are not
-    // JSON objects with a "cmd" text are dropped without an answer.
+    // stop ("window", "video", "audio", case-sensitive). Texts that are not
+    // JSON or name no known module are dropped without an answer.
     void processMessage(QString message);
 
     // The compact reply to "system.webconnect": "errorCode" 0, "errorModule"
@@ -44,8 +38,8 @@ public:
     void closeConnection(QString uuid);
 
     // Whether the request last given to processMessage was answered, or
-    // will be (by the audio module). False for a request without a "cmd"
-    // text (not JSON, for one).
+    // will be (by the audio module). False for a request that no module
+    // answers (not JSON, unknown module or command).
     bool lastRequestAnswered() const { return m_bLastAnswered; }
 
 signals:
@@ -59,10 +53,6 @@ private slots:
     void onAudioResponse(QString strUUID, QString message);
 
 private:
-    // To the client now, or behind its audio answers still to come.
-    void deliver(const QString& strUUID, const QString& message);
-    static QString unknownCommandAnswer(const QJsonObject& request);
-
     // Output of one client held back behind its audio answers: a null text
     // is the place of an audio answer still to come.
     QHash<QString, QList<QString>> m_mapHeld;

@@ -20,37 +20,32 @@ private slots:
                  QStringLiteral(R"({"errorCode":0,"errorModule":0,"uuid":"{0f8fad5b-d9cb-469f-a165-70867728950e}","version":"1.0"})"));
     }
 
-    // A "cmd" text that no module takes is answered at once with
-    // kUnknownCommand; a text without one gets nothing.
     void routing_data() {
         QTest::addColumn<QString>("request");
-        QTest::addColumn<int>("iErrorCode");  // -1: no answer
-        QTest::newRow("window") << R"({"cmd":"window.getLocalServiceVersion","uuid":"u","sequence":"1"})" << 0;
-        QTest::newRow("capital module") << R"({"cmd":"Window.getLocalServiceVersion","uuid":"u","sequence":"1"})" << 2;
-        QTest::newRow("capital command") << R"({"cmd":"window.GetLocalServiceVersion","uuid":"u","sequence":"1"})" << 2;
-        QTest::newRow("unknown window command") << R"({"cmd":"window.noSuchCommand","uuid":"u","sequence":"1"})" << 2;
-        QTest::newRow("system module") << R"({"cmd":"system.get","uuid":"u","sequence":"1"})" << 2;
-        QTest::newRow("no cmd") << R"({"uuid":"u"})" << -1;
-        QTest::newRow("cmd not text") << R"({"cmd":5,"uuid":"u"})" << -1;
-        QTest::newRow("not json") << "window.getLocalServiceVersion" << -1;
-        for (const char* szCmd : {"video", "video.", "video.StartPlay", "video..startPlay", "audio.noSuchCommand"})
-            QTest::addRow("%s", szCmd) << QStringLiteral(R"({"cmd":"%1","uuid":"u","sequence":"1"})").arg(QLatin1String(szCmd)) << 2;
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("window") << R"({"cmd":"window.getLocalServiceVersion","uuid":"u","sequence":"1"})" << true;
+        QTest::newRow("capital module") << R"({"cmd":"Window.getLocalServiceVersion","uuid":"u"})" << false;
+        QTest::newRow("capital command") << R"({"cmd":"window.GetLocalServiceVersion","uuid":"u"})" << false;
+        QTest::newRow("unknown window command") << R"({"cmd":"window.noSuchCommand","uuid":"u"})" << false;
+        QTest::newRow("system module") << R"({"cmd":"system.get","uuid":"u"})" << false;
+        QTest::newRow("no cmd") << R"({"uuid":"u"})" << false;
+        QTest::newRow("cmd not text") << R"({"cmd":5,"uuid":"u"})" << false;
+        QTest::newRow("not json") << "window.getLocalServiceVersion" << false;
+        for (const char* szCmd : {"video", "video.", "video.StartPlay", "video..startPlay"})
+            QTest::addRow("%s", szCmd) << QStringLiteral(R"({"cmd":"%1","uuid":"u"})").arg(QLatin1String(szCmd)) << false;
+        QTest::newRow("audio") << R"({"cmd":"audio.noSuchCommand","uuid":"u"})" << false;
     }
     void routing() {
         QFETCH(QString, request);
-        QFETCH(int, iErrorCode);
+        QFETCH(bool, answered);
         MessageDispatch dispatch;
         QSignalSpy spy(&dispatch, &MessageDispatch::messageResponse);
         dispatch.processMessage(request);
-        QCOMPARE(spy.count(), iErrorCode < 0 ? 0 : 1);
-        QCOMPARE(dispatch.lastRequestAnswered(), iErrorCode >= 0);
-        if (iErrorCode < 0) return;
-        // For the request's uuid, with its sequence.
-        QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("u"));
-        const QJsonObject answer = QJsonDocument::fromJson(spy.at(0).at(1).toString().toUtf8()).object();
-        QCOMPARE(answer.value("errorCode").toInt(-1), iErrorCode);
-        QCOMPARE(answer.value("sequence").toString(), QStringLiteral("1"));
-        QCOMPARE(answer.value("errorMessage").toString().startsWith("unknown command"), iErrorCode != 0);
+        QCOMPARE(spy.count(), answered ? 1 : 0);
+        QCOMPARE(dispatch.lastRequestAnswered(), answered);
+        // The module's output leaves as it is, for the request's uuid.
+        if (answered) QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("u"));
+        if (answered) QVERIFY(spy.at(0).at(1).toString().startsWith(R"({"errorCode":0,"errorModule":0,"localServiceVersion")"));
     }
 
     void versionResponse_data() {
@@ -96,13 +91,14 @@ private slots:
         QVERIFY(dispatch.lastRequestAnswered());
         dispatch.processMessage(R"({"cmd":"window.getLocalServiceVersion","uuid":"A","sequence":"2"})");
         QVERIFY(dispatch.lastRequestAnswered());
-        // The answer to an unknown command keeps its place too.
+        // Nobody answers this one: the transport must not keep it in line
+        // for A's answers still to come.
         dispatch.processMessage(R"({"cmd":"window.noSuchCommand","uuid":"A","sequence":"4"})");
-        QVERIFY(dispatch.lastRequestAnswered());
+        QVERIFY(!dispatch.lastRequestAnswered());
         dispatch.processMessage(R"({"cmd":"window.getLocalServiceVersion","uuid":"B","sequence":"3"})");
         QCOMPARE(answers, QStringList{"B 3"});
         QVERIFY(timer.elapsed() < 1000);
-        QTRY_COMPARE_WITH_TIMEOUT(answers, (QStringList{"B 3", "A 1", "A 2", "A 4"}), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(answers, (QStringList{"B 3", "A 1", "A 2"}), 10000);
     }
 };
 
