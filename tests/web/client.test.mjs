@@ -81,16 +81,18 @@ for (const [kind, setUp] of Object.entries(ENVIRONMENTS)) {
     setUp();
     try {
       const connection = await LocalService.connect(options);
+      // A request the service drops (sent past the client's own check).
+      const dropped = { cmd: "video.noSuchCommand", uuid: connection.uuid, sequence: String(connection.nextSequence++) };
       const settled = await Promise.allSettled([
-        connection.request("video.noSuchCommand", {}, { timeoutMs: 5000 }),
+        connection.transport.exchange(dropped, 5000),
         connection.request("video.stop", { wndIndex: 0 }),
         connection.request("audio.startTalk", { deviceSerial: "DS-1" }),
         connection.request("video.getEngineSupport"),
         connection.request("video.setPlayMode"),
         connection.request("window.getLocalServiceVersion"),
       ]);
-      const [dropped, noWindow, audio, video, empty, version] = settled;
-      assert.equal(dropped.reason?.kind, "no-answer");
+      const [unanswered, noWindow, audio, video, empty, version] = settled;
+      assert.equal(unanswered.reason?.kind, "no-answer");
       assert.equal(noWindow.reason?.kind, "no-window");
       assert.equal(audio.reason?.kind, "failed");
       assert.deepEqual([audio.reason.code, audio.reason.module], [1, 9]);
@@ -105,9 +107,10 @@ for (const [kind, setUp] of Object.entries(ENVIRONMENTS)) {
   });
 }
 
-// The same cause, the same kind on every transport: an unknown command
-// (alone, so that no later answer tells it was dropped) at once, a call on
-// a connection the page closed.
+// The same cause, the same kind on every transport: a name in none of the
+// service's command tables (alone, so that no later answer could tell it
+// was dropped: over WebSocket only the client's own check gives no-answer
+// before timeoutMs), a call on a connection the page closed.
 test("error kinds are the same on all three transports", async () => {
   const kinds = {};
   for (const [kind, setUp] of Object.entries(ENVIRONMENTS)) {
@@ -115,9 +118,14 @@ test("error kinds are the same on all three transports", async () => {
     try {
       const connection = await LocalService.connect(options);
       const outcome = (promise) => promise.then(() => "resolved", (e) => e.kind);
+      const unknown = (cmd) => outcome(connection.request(cmd, {}, { timeoutMs: 4000 }).catch((e) => {
+        throw e.message === `unknown command ${cmd}, no request sent` ? e : new Error(e.message);
+      }));
       kinds[kind] = {
-        unknownCommand: await outcome(connection.request("video.noSuchCommand", {}, { timeoutMs: 4000 })),
-        unknownModule: await outcome(connection.request("nosuch.command", {}, { timeoutMs: 4000 })),
+        unknownCommand: await unknown("video.noSuchCommand"),
+        windowCase: await unknown("window.Showwnd"),
+        unknownModule: await unknown("nosuch.command"),
+        system: await unknown("system.foo"),
       };
       connection.close();
       kinds[kind].closed = await outcome(connection.request("window.getLocalServiceVersion"));
@@ -125,7 +133,7 @@ test("error kinds are the same on all three transports", async () => {
       restoreEnvironment();
     }
   }
-  const expected = { unknownCommand: "no-answer", unknownModule: "no-answer", closed: "destroyed" };
+  const expected = { unknownCommand: "no-answer", windowCase: "no-answer", unknownModule: "no-answer", system: "no-answer", closed: "destroyed" };
   assert.deepEqual(kinds, { websocket: expected, http: expected, image: expected });
 });
 

@@ -68,7 +68,7 @@ const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 //   "offline"    the connection is not open (the service went away, or is looked for again)
 //   "destroyed"  the page closed the connection or destroyed the window
 //   "timeout"    no answer within the request's time
-//   "no-answer"  the service knows no such command, or dropped the request
+//   "no-answer"  no such command (refused at once, no request sent), or the service dropped the request
 //   "no-window"  a video command for a window that does not exist
 //   "failed"     the service answered with an "errorCode" other than 0 (code, module, answer),
 //                or a stream failed (play with until "firstFrame")
@@ -84,8 +84,34 @@ export class LocalServiceError extends Error {
   }
 }
 
-// "errorModule" 0 with this "errorCode": the service knows no such command.
-const UNKNOWN_COMMAND = 2;
+// Every command of the service, written by make-reference.mjs from the
+// service's command tables (web_reference fails when they differ). The
+// service drops any other name unanswered, so request() refuses it at once.
+const SERVICE_COMMANDS = new Set(`
+video.startPlay video.stop video.reversePlay video.setTrsPlayBackParam video.startSave video.stopSave
+video.openSound video.closeSound video.pause video.resume video.slow video.fast video.frame video.capture
+video.stopAll video.arrangeWindow video.startTalk video.stopTalk video.setVolume video.enableZoom
+video.disableZoom video.setFullScreenCapability video.fullScreen video.setPlaybackDrawType
+video.setPlayBackType video.setSecretKey video.getEncryptString video.getDecryptString video.setOriginalString
+video.setPlayMode video.browseFilePath video.openDirectory video.startAsynUpload video.stopAsynUpload
+video.uploadFile video.getUploadErrorInfo video.getIpcImportErrorInfo video.downloadFile video.startUpgrade
+video.stopUpgrade video.getUpgradeStatus video.getUpgradeProgress video.exportDeviceLog video.exportReport
+video.setPTZCtrlEnable video.startAsyncDownload video.stopAsyncDownload video.getDownloadStatus
+video.getDownloadProgress video.SRInit video.SRPTZ video.getOSDTime video.getLastError video.setCorrectionType
+video.setPlaceType video.startFishListener video.stopFishListener video.setFishBoxListInfo
+video.getFishBoxListInfo video.clearAllWndFishBoxInfo video.setFishWndProperty video.arrangeFECWindow
+video.startFECScan video.stopFECScan video.fishEyePTZ video.fishEyeZoomIn video.fishEyeZoomOut
+video.fishEyeGetPreset video.fishEyeSetPreset video.startFECCruise video.stopFECCruise video.getLocalConfig
+video.setLocalConfig video.enablePDC video.setDrawStatus video.clearRegion video.setDrawShapeInfo
+video.setGridInfo video.getGridInfo video.setRectInfo video.getRectInfo video.setPolygonInfo
+video.getPolygonInfo video.setTextOverlay video.getTextOverlay video.setLineInfo video.getLineInfo
+video.clearShapeByType video.setDrawCallback video.setPointInfo video.getPointInfo video.chooseShape
+video.getPlayInfo video.setIsHttps video.setReconnectInfo video.setWndResolution video.setWndRatioMode
+video.getEngineSupport window.createWnd window.showWnd window.hideWnd window.destroyWnd window.setWndGeometry
+window.setWndZOrder window.setWndCover window.updateParentWnd window.getLocalServiceVersion
+window.cuttingPartWindow window.repairPartWindow window.setWindowSelected audio.startTalk audio.stopTalk
+audio.getTalkStatus audio.changeModel
+`.trim().split(/\s+/));
 
 const badOption = (option, why) => new LocalServiceError(`bad option ${option}: ${why}`, { kind: "bad-option", option });
 
@@ -646,9 +672,6 @@ function interpret(request, text) {
   if (answer === null || typeof answer !== "object") {
     throw new LocalServiceError(`${request.cmd}: unexpected answer ${JSON.stringify(text.slice(0, 80))}`, { kind: "no-answer" });
   }
-  if (answer.errorModule === 0 && answer.errorCode === UNKNOWN_COMMAND) {
-    throw new LocalServiceError(`${request.cmd}: the service knows no such command`, { kind: "no-answer", code: answer.errorCode, module: 0, answer });
-  }
   if (answer.errorCode !== undefined && answer.errorCode !== 0) {
     throw new LocalServiceError(`${request.cmd} failed: errorCode ${answer.errorCode}` +
                                 (answer.errorMessage ? ` (${answer.errorMessage})` : ""),
@@ -779,6 +802,7 @@ export class Connection extends EventTarget {
       throw new LocalServiceError(`${cmd}: not connected (the service went away)`, { kind: "offline" });
     }
     if (typeof cmd !== "string" || !/^\w+\.\w+$/.test(cmd)) throw badOption("cmd", `not a command name: ${JSON.stringify(cmd)}`);
+    if (!SERVICE_COMMANDS.has(cmd)) throw new LocalServiceError(`unknown command ${cmd}, no request sent`, { kind: "no-answer" });
     const request = { ...params, cmd, uuid: this.uuid, sequence: String(this.nextSequence++) };
     return interpret(request, await this.transport.exchange(request, timeoutMs));
   }

@@ -11,7 +11,9 @@
 //
 // It also fails when a table row has no documentation row (or the other
 // way round), and when the client's list of window-bound video commands
-// differs from the video command table.
+// differs from the video command table. It writes the client's list of
+// every command (SERVICE_COMMANDS in localservice.js) from the same tables;
+// --check fails when that list is not what they make.
 import { readFileSync, writeFileSync } from "node:fs";
 import { dirname, join } from "node:path";
 import { fileURLToPath } from "node:url";
@@ -42,6 +44,9 @@ function cppRows(text, opening) {
   const body = text.slice(start, text.indexOf("};", start));
   return [...body.matchAll(/^\s+\{"?([\w.]+)"?, ([^\n]*)\},?$/gm)].map((match) => ({ name: match[1], rest: match[2] }));
 }
+
+// Every command of the service tables, "module.command".
+const known = [];
 
 const cell = (text) => (text === undefined || text === "-" ? "" : text.replace(/\|/g, "\\|"));
 
@@ -79,7 +84,9 @@ function videoSection(client) {
   const components = commentTable(read("video/WebClientComponents.h"), "component");
   const out = [];
   const bound = [];
-  for (const { name, rest } of cppRows(table, "const VideoCommand kCommands[]")) {
+  const rows = cppRows(table, "const VideoCommand kCommands[]");
+  known.push(...rows.map((row) => `video.${row.name}`));
+  for (const { name, rest } of rows) {
     const call = rest.match(/^(\w+)\((?:&WebClientComponents::)?(\w*)\)/);
     const flags = rest.slice(rest.lastIndexOf(",") + 1).trim();
     if (!call) { problems.push(`video.${name}: row not understood`); continue; }
@@ -108,6 +115,7 @@ function moduleSection(path, opening, module, client) {
   const docs = commentTable(source, "command");
   const out = [];
   const names = cppRows(source, opening).map((row) => row.name);
+  known.push(...names.map((name) => `${module}.${name}`));
   for (const name of names) {
     const doc = docs.get(name);
     if (!doc) { problems.push(`${module}.${name}: no documentation row in ${path}`); continue; }
@@ -165,7 +173,9 @@ Every request is sent as \`service.request(cmd, params)\` (or
 \`wall.video.command(name, params)\` for "video.<name>" on a window); the
 columns name the keys of \`params\` and of the answer besides the envelope
 ("sequence", "uuid", "errorModule", "errorCode"). A failure rejects with a
-\`LocalServiceError\` (kinds: README). "wndIndex" names a play window
+\`LocalServiceError\` (kinds: README); a name in none of the tables below
+rejects at once with "no-answer" and sends nothing (the service would drop
+it unanswered). "wndIndex" names a play window
 (numbered row by row from 0); without it the selected one is meant.
 
 ## Video commands
@@ -222,7 +232,18 @@ if (!clientBound) {
   problems.push("localservice.js: WINDOW_VIDEO_COMMANDS differs from the window-bound rows of video/VideoCommand.cpp");
 }
 
+// The client's SERVICE_COMMANDS: the names of the tables, wrapped.
+const listed = /(const SERVICE_COMMANDS = new Set\(`)([^`]*)(`)/;
+if (!listed.test(client)) problems.push("localservice.js: no SERVICE_COMMANDS");
+const lines = [""];
+for (const name of known) {
+  if (lines[lines.length - 1].length + name.length + 1 > 110) lines.push("");
+  lines[lines.length - 1] += (lines[lines.length - 1] ? " " : "") + name;
+}
+const clientMade = client.replace(listed, (all, open, body, close) => `${open}\n${lines.join("\n")}\n${close}`);
+
 const target = join(here, "REFERENCE.md");
+const clientPath = join(here, "localservice.js");
 if (problems.length) {
   console.error(problems.join("\n"));
   process.exit(1);
@@ -230,11 +251,12 @@ if (problems.length) {
 if (process.argv.includes("--check")) {
   let current = "";
   try { current = readFileSync(target, "utf8"); } catch { /* missing */ }
-  if (current !== text) {
-    console.error("tools/web/REFERENCE.md is not what the tables make: run node tools/web/make-reference.mjs");
+  if (current !== text || client !== clientMade) {
+    console.error(`tools/web/${current !== text ? "REFERENCE.md" : "localservice.js (SERVICE_COMMANDS)"} is not what the tables make: run node tools/web/make-reference.mjs`);
     process.exit(1);
   }
-  console.log("REFERENCE.md matches the tables");
+  console.log("REFERENCE.md and SERVICE_COMMANDS match the tables");
 } else {
   writeFileSync(target, text);
+  if (client !== clientMade) writeFileSync(clientPath, clientMade);
 }
