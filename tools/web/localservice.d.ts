@@ -192,6 +192,7 @@ export declare class Connection extends EventTarget {
   readonly port: number;
   readonly state: "open" | "reconnecting" | "closed";
   readonly audio: AudioControls;
+  /** Rejects at once with kind "no-answer" (nothing sent) for a name in none of the service's command tables. */
   request(cmd: string, params?: Record<string, unknown>, options?: RequestOptions): Promise<Answer | null>;
   attach(element: Element, options?: WindowOptions): Promise<WindowHandle>;
   close(): void;
