@@ -92,6 +92,16 @@ AudioMessageDispatch::~AudioMessageDispatch() {
     }
 }
 
+// What each command takes and answers besides the envelope ("sequence",
+// "uuid", "errorModule" 9, "errorCode"); tools/web/make-reference.mjs makes
+// the page authors' reference from this and the table below.
+//
+// | command | request keys | result keys |
+// |---|---|---|
+// | startTalk | "talkId"; "ZBCInfo" {"address" (host:port), "AK", "SK" (protected keys)}; "deviceSerial"; "alarmTime"; "Security" 1; "Iv" | "handle", "audioTimeLeft" (s), "talkId"; "errorCode" 1 (bad request), 8000 (a talk runs), 8001-8016 (device and network) |
+// | stopTalk | "talkId", "handle" | "talkId" |
+// | getTalkStatus | "handle" | "talkStatus" (0 healthy, -1 not) |
+// | changeModel | "handle", "model" | "errorCode" 1 (another handle), 8008 (the device refused) |
 AudioMessageDispatch::CommandFn AudioMessageDispatch::findCommand(const QJsonObject& request) {
     static const struct {
         const char* szName;

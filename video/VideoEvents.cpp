@@ -24,6 +24,21 @@ struct EventRoute {
     void (MainWindow::*pfnSignal)(QString);
 };
 
+// The data of each event type, for the page authors' reference that
+// tools/web/make-reference.mjs makes from this and the routes below
+// ("raised by": the video commands after which it comes).
+//
+// | type | data keys | raised by |
+// |---|---|---|
+// | 0 | "wndIndex": a play window was pressed and selected | setWindowSelected (window), a click |
+// | 2 | "wndIndex", "type" (the kind of shape), "id" and the shape's keys as the get*Info commands answer them (the grid: "rows", "columns", "cells"): a drawing is finished | setDrawStatus |
+// | 3 | "wndIndex", "event": "connected", "firstFrame" (+"reconnected"), "lost" (+"reason"), "reconnecting" (+"attempt", "delay" ms), "ended", "error" (+"errorCode", "errorModule", "errorMessage"), "recordStopped" (+"path", "duration"), "stopped" | startPlay, stop, stopAll, startSave, stopSave, arrangeWindow |
+// | 4 | the library's plugin data | - |
+// | 5 | "wndIndex", "type": "press", "release", "move", "doubleClick", "wheel"; "x", "y" in the play window, "width", "height", "buttons", "delta" (the wheel) | a mouse action |
+// | 7 | the shape as for 2 and "action" "moved": the user moved a shape | chooseShape, then the mouse |
+// | 8 | the shape as for 2 and "action" "resized": the user reshaped a shape | chooseShape, then the mouse |
+// | window.onFullScreenChange | "full" false: the video left full screen (by the command, a double click or the Escape key); entering it sends nothing | fullScreen |
+// | window.onFisheyePTZInfo | the library's fisheye data | - |
 const EventRoute kRoutes[] = {
     {VC_EVENT_WINDOW_SELECTED, "window.onGetSelectWndInfo", nullptr, nullptr, &MainWindow::sigWindowSelected},
     {VC_EVENT_DRAW_CALLBACK, "video.onDrawCallback", "shapeInfo", "ended", &MainWindow::sigDrawEnd},

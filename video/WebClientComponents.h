@@ -72,10 +72,13 @@ public:
     // Selects a play window; the response is dropped.
     void selectPlayWindow(const QJsonObject& request);
 
-    // The component's own commands; each answers the envelope alone.
-    // "fullScreen": "full" (default true; any other JSON type counts as true)
-    // enters full screen remembering the foreground window; "full" false, or
-    // true while already in full screen, leaves it.
+    // The component's own commands; each answers the envelope alone
+    // (tools/web/make-reference.mjs reads this table):
+    // | component | what it does | request keys | result keys |
+    // |---|---|---|---|
+    // | setFullScreen | enters full screen remembering the foreground window; "full" false, or true while already in full screen, leaves it | "full" (default true; any other JSON type counts as true) | none |
+    // | setFullScreenCapability | whether a double click on a playing picture switches full screen | "mode" (a number: 0 off) | none |
+    // | setPlayBackType | the "playGroup" sent with every startPlay from now on (-1 until then) | "type" | none |
     QString setFullScreen(const QJsonObject& request);
     QString setFullScreenCapability(const QJsonObject& request);
     QString setPlayBackType(const QJsonObject& request);

@@ -14,6 +14,25 @@ struct WindowCommand {
     CommandFn fnRun;
 };
 
+// What each command takes and answers besides the envelope ("sequence",
+// "uuid", "errorModule" 0 or 5, "errorCode"); tools/web/make-reference.mjs
+// makes the page authors' reference from this and the table below.
+//
+// | command | request keys | result keys |
+// |---|---|---|
+// | createWnd | "rect" {"left", "top", "width", "height"} (screen pixels from the browser's content area); "className" ("Chrome": found by the uuid in its title); "embed" (true: a child of the browser window); "parentWnd" (a window handle as decimal text, optional) | "errorCode" 5000 (no video component) or 5001 (no browser window yet: the window waits hidden) |
+// | showWnd | - | none |
+// | hideWnd | - | none |
+// | destroyWnd | - | none |
+// | setWndGeometry | "rect" {"left", "top", "width", "height"} | none |
+// | setWndZOrder | "flag" (read, nothing changes) | none |
+// | setWndCover | "position" ("left", "top", "right", "bottom"), "size" (pixels of the window covered on that side) | none |
+// | updateParentWnd | - (takes the foreground window as the browser window) | none |
+// | getLocalServiceVersion | - | "localServiceVersion" |
+// | cuttingPartWindow | "rect" {"left", "top", "width", "height"} relative to the window, "round" (diameter of rounded corners) | none |
+// | repairPartWindow | as cuttingPartWindow | none |
+// | setWindowSelected | "wndIndex" (the play window to select) | none |
+
 // In the order in which the names are compared.
 const WindowCommand kCommands[] = {
     {"createWnd", &WindowControlManager::createWnd},

@@ -12,6 +12,7 @@
 #include "XDesktop.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -31,6 +32,8 @@ constexpr int kServicePort = 28150, kCameraPort = 28160, kDevicePort = 28161, kP
 // Colours of the demonstration page: its background, the wall element, the
 // drop-down menu; and the one the floating window is painted.
 constexpr unsigned long kPage = 0xf6f7f9, kWall = 0x27384a, kMenu = 0xc8641e, kFloating = 0x20c0a0;
+// The example page's video element.
+constexpr unsigned long kExampleVideo = 0x203040;
 
 int distance(unsigned long ulA, unsigned long ulB) {
     int iDistance = 0;
@@ -344,16 +347,72 @@ private slots:
         QVERIFY(XDesktop::waitFor([&] { return pageLogged("talk ended"); }, kWaitMs));
     }
 
-    // A new service: the page finds it, makes its window again and plays.
+    // A new service: the page finds it over WebSocket again (the page's
+    // connection and the wall's) within the documented 6 s or so, makes
+    // its window again and plays.
     void wallComesBackAfterAServiceRestart() {
         const QString strOld = js("demo.wall.uuid").toString();
         m_pService->terminate();
         QVERIFY(m_pService->waitForFinished(kWaitMs));
         QCOMPARE(m_pService->exitCode(), 0);
+        // An outage of some seconds, in which the page looks for the
+        // service again and again (a browser holds back new WebSockets
+        // after failed ones).
+        QTest::qWait(8000);
         QVERIFY(startService());
+        QElapsedTimer back;
+        back.start();
+        const QString strKinds = "[demo.service.kind, demo.wall.connection.kind, demo.wall.uuid !== " +
+                                 QString::fromUtf8(QJsonDocument(QJsonArray{strOld}).toJson(QJsonDocument::Compact)) + "[0]].join(' ')";
+        QVERIFY2(XDesktop::waitFor([&] { return js(strKinds).toString() == QStringLiteral("websocket websocket true"); }, 8000),
+                 QJsonDocument(QJsonArray{js(strKinds)}).toJson().constData());
+        qInfo("both connections back over WebSocket %lld ms after the service listened", back.elapsed());
         QVERIFY(XDesktop::waitFor([&] { return pageLogged("the wall is back"); }, kWaitMs));
-        QVERIFY(js("demo.wall.uuid").toString() != strOld);
+        qInfo("the wall restored %lld ms after the service listened", back.elapsed());
         QVERIFY(showsPictureAt(m_vecWall));
+    }
+
+    // The example page in a tab of its own: its one button plays the camera
+    // over the element; play until the first frame rejects with the
+    // stream's error for a camera that is not there, and as a bad url for
+    // what is no url.
+    void examplePagePlaysUntilTheFirstFrame() {
+        const QString strTab = m_devTools.openTab(QStringLiteral("about:blank"));
+        QVERIFY(!strTab.isEmpty());
+        QVERIFY(m_devTools.attach(strTab));
+        const QString strUrl = QStringLiteral("http://127.0.0.1:%1/example.html?portStart=%2&portEnd=%3&camera=%4")
+                                   .arg(kPagePort).arg(kServicePort).arg(kServicePort + 6).arg(m_pCamera->url());
+        js("location.href = " + QString::fromUtf8(QJsonDocument(QJsonArray{strUrl}).toJson(QJsonDocument::Compact)) + "[0]");
+        QVERIFY(XDesktop::waitFor([&] { return js("document.readyState === 'complete' && !!window.example").toBool(); }, kWaitMs));
+        // The element before the window lies over it (this tab has no bar
+        // about command-line flags: its viewport is not the wall's).
+        std::vector<int> vecVideo;
+        QVERIFY2(XDesktop::waitFor([&] {
+            vecVideo = s_pDesktop->colourBox(kExampleVideo);
+            return vecVideo.size() == 4 && vecVideo[2] - vecVideo[0] == 480 && vecVideo[3] - vecVideo[1] == 270;
+        }, kWaitMs), text(vecVideo));
+        js("document.getElementById('play').click()");
+        const auto status = [&] { return js("document.getElementById('status').textContent").toString(); };
+        QVERIFY2(XDesktop::waitFor([&] { return status() == QStringLiteral("playing over websocket"); }, kWaitMs),
+                 qPrintable(status()));
+        QVERIFY(showsPictureAt(vecVideo));
+
+        const QJsonObject report = m_devTools.evaluate(QStringLiteral(R"((async () => {
+            const video = example.wall.video;
+            const outcome = (promise) => promise.then(() => "resolved", (e) => `${e.kind} ${e.code}: ${e.message}`);
+            return { dead: await outcome(video.play("%2", { until: "firstFrame" })),
+                     notAUrl: await outcome(video.play("not a url", { until: "firstFrame" })),
+                     camera: await outcome(video.play("%1", { until: "firstFrame" })) };
+          })())").arg(m_pCamera->url(), QStringLiteral("rtsp://127.0.0.1:28199/nothing")), kWaitMs).toObject();
+        const QByteArray baReport = QJsonDocument(report).toJson();
+        QVERIFY2(report.value("dead").toString().startsWith("failed 3006: "), baReport.constData());
+        QVERIFY2(report.value("notAUrl").toString().startsWith("failed 3002: "), baReport.constData());
+        QCOMPARE(report.value("camera").toString(), QStringLiteral("resolved"));
+        QVERIFY(showsPictureAt(vecVideo));
+
+        QVERIFY(m_devTools.closeTab(strTab));
+        QVERIFY(m_devTools.attach(m_strTab));
+        QVERIFY(m_devTools.activateTab(m_strTab));
     }
 
     // A browser window closed by its user: the window an HTTP client made

@@ -392,6 +392,7 @@ private slots:
         QTest::newRow("unsupported scheme") << QByteArray("{\"url\":\"ftp://127.0.0.1/a.mp4\"}") << 3002;
         QTest::newRow("no host") << QByteArray("{\"url\":\"rtsp:///live\"}") << 3002;
         QTest::newRow("missing file") << QByteArray("{\"url\":\"missing/a.mp4\"}") << 3006;
+        QTest::newRow("not a url") << QByteArray("{\"url\":\"not a url\"}") << 3002;
         QTest::newRow("no such window") << QByteArray("{\"url\":\"rtsp://127.0.0.1/a\",\"wndIndex\":4}") << 3003;
     }
     void badRequestsAnswerTheDocumentedErrors() {

@@ -1,9 +1,9 @@
 // The page client (tools/web/localservice.js) against the real service
-// (test-hooks build): which transport it falls back to, how answers find
-// their requests whatever each module does with "sequence", and finding a
-// restarted service again. Ports 28100-28119.
+// (test-hooks build): which transport it falls back to and how it gets back
+// to the WebSocket, how answers find their requests whatever each module
+// does with "sequence", the same error kinds on every transport, and
+// finding a restarted service again. Ports 28100-28119.
 import assert from "node:assert/strict";
-import { readFileSync } from "node:fs";
 import { createServer } from "node:net";
 import { after, before, test } from "node:test";
 
@@ -75,22 +75,24 @@ for (const [kind, setUp] of Object.entries(ENVIRONMENTS)) {
 
   // Sent all at once: the video module answers a command for a missing
   // window with the empty text and others in indented JSON; the audio module
-  // answers a start it cannot read with an empty "sequence"; a command no
-  // module knows gets no answer at all.
+  // answers a start it cannot read with an empty "sequence"; the service
+  // answers a command no module knows with an error.
   test(`${kind}: every answer settles its own request`, async () => {
     setUp();
     try {
       const connection = await LocalService.connect(options);
+      // A request the service drops (sent past the client's own check).
+      const dropped = { cmd: "video.noSuchCommand", uuid: connection.uuid, sequence: String(connection.nextSequence++) };
       const settled = await Promise.allSettled([
-        connection.request("video.noSuchCommand", {}, { timeoutMs: 5000 }),
+        connection.transport.exchange(dropped, 5000),
         connection.request("video.stop", { wndIndex: 0 }),
         connection.request("audio.startTalk", { deviceSerial: "DS-1" }),
         connection.request("video.getEngineSupport"),
         connection.request("video.setPlayMode"),
         connection.request("window.getLocalServiceVersion"),
       ]);
-      const [dropped, noWindow, audio, video, empty, version] = settled;
-      assert.equal(dropped.reason?.kind, "no-answer");
+      const [unanswered, noWindow, audio, video, empty, version] = settled;
+      assert.equal(unanswered.reason?.kind, "no-answer");
       assert.equal(noWindow.reason?.kind, "no-window");
       assert.equal(audio.reason?.kind, "failed");
       assert.deepEqual([audio.reason.code, audio.reason.module], [1, 9]);
@@ -105,12 +107,78 @@ for (const [kind, setUp] of Object.entries(ENVIRONMENTS)) {
   });
 }
 
-// Which empty answer belongs to which request depends on the service's
-// table of window-bound video commands.
-test("the window-bound video commands are the service's", () => {
-  const table = readFileSync(new URL("../../video/VideoCommand.cpp", import.meta.url), "utf8");
-  const bound = [...table.matchAll(/^\s+\{"(\w+)".*kWindowBound/gm)].map((match) => match[1]);
-  assert.deepEqual([...LocalService.WINDOW_VIDEO_COMMANDS].sort(), bound.sort());
+// The same cause, the same kind on every transport: a name in none of the
+// service's command tables (alone, so that no later answer could tell it
+// was dropped: over WebSocket only the client's own check gives no-answer
+// before timeoutMs), a call on a connection the page closed.
+test("error kinds are the same on all three transports", async () => {
+  const kinds = {};
+  for (const [kind, setUp] of Object.entries(ENVIRONMENTS)) {
+    setUp();
+    try {
+      const connection = await LocalService.connect(options);
+      const outcome = (promise) => promise.then(() => "resolved", (e) => e.kind);
+      const unknown = (cmd) => outcome(connection.request(cmd, {}, { timeoutMs: 4000 }).catch((e) => {
+        throw e.message === `unknown command ${cmd}, no request sent` ? e : new Error(e.message);
+      }));
+      kinds[kind] = {
+        unknownCommand: await unknown("video.noSuchCommand"),
+        windowCase: await unknown("window.Showwnd"),
+        unknownModule: await unknown("nosuch.command"),
+        system: await unknown("system.foo"),
+      };
+      connection.close();
+      kinds[kind].closed = await outcome(connection.request("window.getLocalServiceVersion"));
+    } finally {
+      restoreEnvironment();
+    }
+  }
+  const expected = { unknownCommand: "no-answer", windowCase: "no-answer", unknownModule: "no-answer", system: "no-answer", closed: "destroyed" };
+  assert.deepEqual(kinds, { websocket: expected, http: expected, image: expected });
+});
+
+// Refused by name before any network work (the range holds no service).
+test("bad options are named", async () => {
+  const login = await LocalService.makeLogin("a@example.com");
+  const rows = [
+    [{ transports: ["bogus"] }, "transports"],
+    [{ transports: "websocket" }, "transports"],
+    [{ login: { ...login, sessionID: "x" } }, "login.sessionID"],
+    [{ login: { ...login, challenge: "a&b" } }, "login.challenge"],
+    [{ portStart: 28105, portEnd: 28105 }, "portEnd"],
+    [{ detectTimeOutMs: 100 }, "detectTimeOutMs"],
+    [{ timeoutMs: -1 }, "timeoutMs"],
+  ];
+  for (const [given, option] of rows) {
+    await assert.rejects(LocalService.connect({ portStart: 28119, portEnd: 28120, ...given }), { kind: "bad-option", option });
+  }
+  await assert.rejects(LocalService.connect({ portStart: 28119, portEnd: 28120, detectTimeoutMs: 300 }),
+                       (e) => e.kind === "not-found" && /start it/.test(e.message));
+});
+
+// A WebSocket that fails at first: the connection falls back to HTTP, tries
+// the WebSocket again in the background and moves over to it.
+test("a fall-back moves to the WebSocket when it opens", async () => {
+  let refused = 0;
+  globalThis.WebSocket = class extends realWebSocket {
+    constructor(url) {
+      super(refused++ < 2 ? url.replace(/:\d+\//, ":28119/") : url);  // nothing listens on 28119
+    }
+  };
+  try {
+    const connection = await LocalService.connect({ ...options, webSocketRetryMs: 100, reconnect: true });
+    assert.equal(connection.kind, "http");
+    const first = connection.uuid;
+    const reconnected = nextEvent(connection, "reconnect");
+    assert.deepEqual(await nextEvent(connection, "transportchange"),
+                     { kind: "websocket", previousKind: "http", uuid: connection.uuid });
+    assert.deepEqual(await reconnected, { uuid: connection.uuid, previousUuid: first, kind: "websocket" });
+    assert.equal(refused, 3);
+    assert.equal((await connection.request("window.getLocalServiceVersion")).uuid, connection.uuid);
+    connection.close();
+  } finally {
+    restoreEnvironment();
+  }
 });
 
 // The service goes away and comes back: the connection finds it again with
@@ -131,7 +199,8 @@ for (const kind of ["websocket", "http"]) {
 
       const found = nextEvent(connection, "reconnect", 30000);
       restarted = await startService(range.portStart, range.portEnd);
-      const { uuid, previousUuid } = await found;
+      const { uuid, previousUuid, kind: foundKind } = await found;
+      assert.equal(foundKind, kind);
       assert.equal(previousUuid, first);
       assert.notEqual(uuid, first);
       assert.equal(connection.uuid, uuid);

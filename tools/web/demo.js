@@ -55,6 +55,7 @@ async function start() {
   showStatus();
   service.addEventListener("disconnect", () => { $("status").textContent = "The service went away; looking for it…"; });
   service.addEventListener("reconnect", showStatus);
+  service.addEventListener("transportchange", (e) => log(`now over ${e.detail.kind} (was ${e.detail.previousKind})`));
 
   $("wall").classList.remove("start");
   $("start").remove();

@@ -12,13 +12,19 @@
 // make-global-script.mjs).
 //
 // What it does for a page:
-// - connect() finds the service on its port range and speaks to it over a
-//   WebSocket, else over HTTP with long polling, else over the image channel
-//   (requests cut into GET queries, answers read out of BMP pixels); the API
-//   is the same on all three. Requests return promises; events arrive as
-//   EventTarget events named by their "cmd".
+// - connect() finds the service on its port range (one HTTP or image-channel
+//   probe per port) and speaks to it over a WebSocket, else over HTTP with
+//   long polling, else over the image channel (requests cut into GET
+//   queries, answers read out of BMP pixels); the API and the errors are the
+//   same on all three. A connection that fell back tries the WebSocket
+//   again in the background and switches when it opens. Requests return
+//   promises; events arrive as EventTarget events named by their "cmd".
 // - A lost service is looked for again with growing pauses; the connection
 //   then has a new "uuid" and windows made by attach() are made again.
+//
+// Only connect, makeLogin, LocalServiceError and the classes Connection and
+// WindowHandle are the module's interface (see localservice.d.ts and
+// REFERENCE.md beside this file).
 // - attach(element) puts a native window over an element and keeps it there
 //   through scrolling, resizing, zoom and layout changes; the parts of it
 //   that page elements marked data-localservice-overlay (menus, dialogs)
@@ -29,43 +35,117 @@
 import { protectCredentials } from "./protect-credential.js";
 
 // The longest time the service holds a "system.get" long poll.
-export const POLL_MS = 15000;
+const POLL_MS = 15000;
+// The longest pause between two background tries of the WebSocket.
+const WEBSOCKET_RETRY_MAX_MS = 60000;
 
 const DEFAULTS = {
   host: "127.0.0.1",
   portStart: 33686,
-  portEnd: 33696,              // not included
+  portEnd: 33696,              // not included: the ports are portStart to portEnd - 1
   login: null,                 // from makeLogin(): run the port-detection handshake
   transports: ["websocket", "http", "image"],
   timeoutMs: 10000,            // per request, unless the request says otherwise
   detectTimeoutMs: 2000,       // a port whose listener stays this long silent is not the service
+  webSocketTimeoutMs: 10000,   // the WebSocket to the port found, until its connect reply
+  webSocketRetryMs: 5000,      // after a fall-back, the first background try of the WebSocket; then doubling
   pieceLength: 1500,           // Base64 characters per GET of the image channel
   reconnect: true,
   reconnectFirstDelayMs: 250,  // then doubling
   reconnectMaxDelayMs: 5000,
 };
+const KINDS = ["websocket", "http", "image"];
 
 const encoder = new TextEncoder();
 const decoder = new TextDecoder();
 const inBrowser = typeof document !== "undefined";
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-// Failures of this module. kind tells what happened:
+// Failures of this module. kind tells what happened, the same on every
+// transport:
+//   "bad-option" an option or parameter the client refuses before any network work (option)
 //   "not-found"  no service answered on the port range
-//   "offline"    the connection is not open (closed, or looking for the service again)
+//   "offline"    the connection is not open (the service went away, or is looked for again)
+//   "destroyed"  the page closed the connection or destroyed the window
 //   "timeout"    no answer within the request's time
-//   "no-answer"  the service dropped the request (unknown command, not JSON)
+//   "no-answer"  no such command (refused at once, no request sent), or the service dropped the request
 //   "no-window"  a video command for a window that does not exist
-//   "failed"     the service answered with an "errorCode" other than 0 (code, module, answer)
+//   "failed"     the service answered with an "errorCode" other than 0 (code, module, answer),
+//                or a stream failed (play with until "firstFrame")
 export class LocalServiceError extends Error {
-  constructor(message, { kind, code, module, answer } = {}) {
+  constructor(message, { kind, code, module, answer, option } = {}) {
     super(message);
     this.name = "LocalServiceError";
     this.kind = kind;
     this.code = code;
     this.module = module;
     this.answer = answer;
+    this.option = option;
   }
+}
+
+// Every command of the service, written by make-reference.mjs from the
+// service's command tables (web_reference fails when they differ). The
+// service drops any other name unanswered, so request() refuses it at once.
+const SERVICE_COMMANDS = new Set(`
+video.startPlay video.stop video.reversePlay video.setTrsPlayBackParam video.startSave video.stopSave
+video.openSound video.closeSound video.pause video.resume video.slow video.fast video.frame video.capture
+video.stopAll video.arrangeWindow video.startTalk video.stopTalk video.setVolume video.enableZoom
+video.disableZoom video.setFullScreenCapability video.fullScreen video.setPlaybackDrawType
+video.setPlayBackType video.setSecretKey video.getEncryptString video.getDecryptString video.setOriginalString
+video.setPlayMode video.browseFilePath video.openDirectory video.startAsynUpload video.stopAsynUpload
+video.uploadFile video.getUploadErrorInfo video.getIpcImportErrorInfo video.downloadFile video.startUpgrade
+video.stopUpgrade video.getUpgradeStatus video.getUpgradeProgress video.exportDeviceLog video.exportReport
+video.setPTZCtrlEnable video.startAsyncDownload video.stopAsyncDownload video.getDownloadStatus
+video.getDownloadProgress video.SRInit video.SRPTZ video.getOSDTime video.getLastError video.setCorrectionType
+video.setPlaceType video.startFishListener video.stopFishListener video.setFishBoxListInfo
+video.getFishBoxListInfo video.clearAllWndFishBoxInfo video.setFishWndProperty video.arrangeFECWindow
+video.startFECScan video.stopFECScan video.fishEyePTZ video.fishEyeZoomIn video.fishEyeZoomOut
+video.fishEyeGetPreset video.fishEyeSetPreset video.startFECCruise video.stopFECCruise video.getLocalConfig
+video.setLocalConfig video.enablePDC video.setDrawStatus video.clearRegion video.setDrawShapeInfo
+video.setGridInfo video.getGridInfo video.setRectInfo video.getRectInfo video.setPolygonInfo
+video.getPolygonInfo video.setTextOverlay video.getTextOverlay video.setLineInfo video.getLineInfo
+video.clearShapeByType video.setDrawCallback video.setPointInfo video.getPointInfo video.chooseShape
+video.getPlayInfo video.setIsHttps video.setReconnectInfo video.setWndResolution video.setWndRatioMode
+video.getEngineSupport window.createWnd window.showWnd window.hideWnd window.destroyWnd window.setWndGeometry
+window.setWndZOrder window.setWndCover window.updateParentWnd window.getLocalServiceVersion
+window.cuttingPartWindow window.repairPartWindow window.setWindowSelected audio.startTalk audio.stopTalk
+audio.getTalkStatus audio.changeModel
+`.trim().split(/\s+/));
+
+const badOption = (option, why) => new LocalServiceError(`bad option ${option}: ${why}`, { kind: "bad-option", option });
+
+// The connection's options, checked before any network work.
+function checkOptions(options) {
+  for (const name of Object.keys(options)) if (!(name in DEFAULTS)) throw badOption(name, "no such option");
+  const all = { ...DEFAULTS, ...options };
+  const port = (name) => {
+    if (!Number.isInteger(all[name]) || all[name] < 1 || all[name] > 65536) throw badOption(name, "not a port number");
+  };
+  port("portStart");
+  port("portEnd");
+  if (all.portEnd <= all.portStart) throw badOption("portEnd", "must be above portStart (it is not included)");
+  for (const name of ["timeoutMs", "detectTimeoutMs", "webSocketTimeoutMs", "webSocketRetryMs", "pieceLength",
+                      "reconnectFirstDelayMs", "reconnectMaxDelayMs"]) {
+    if (!Number.isFinite(all[name]) || all[name] <= 0) throw badOption(name, "not a positive number");
+  }
+  if (typeof all.host !== "string" || all.host === "") throw badOption("host", "not a host name");
+  if (typeof all.reconnect !== "boolean") throw badOption("reconnect", "not true or false");
+  if (!Array.isArray(all.transports) || all.transports.length === 0 ||
+      all.transports.some((kind) => !KINDS.includes(kind))) {
+    throw badOption("transports", `a list of ${KINDS.map((kind) => JSON.stringify(kind)).join(", ")}`);
+  }
+  const login = all.login;
+  if (login !== null) {
+    if (typeof login !== "object") throw badOption("login", "not a login from makeLogin()");
+    if (typeof login.sessionID !== "string" || !/^[0-9a-f]{64}$/i.test(login.sessionID)) throw badOption("login.sessionID", "not 64 hex digits");
+    if (typeof login.user !== "string") throw badOption("login.user", "not a text");
+    if (typeof login.challenge !== "string") throw badOption("login.challenge", "not a text");
+    try { challengeInQuery(login.challenge); } catch (e) { throw badOption("login.challenge", e.message); }
+    if (!Number.isInteger(login.iterations)) throw badOption("login.iterations", "not a whole number");
+    if (!Number.isInteger(login.random)) throw badOption("login.random", "not a whole number");
+  }
+  return all;
 }
 
 // ---- Port detection --------------------------------------------------------
@@ -81,7 +161,7 @@ function hex(buffer) {
 // HMAC-SHA-256(key = the 64 characters of K, message = REQUEST_LINE + user + random).
 // The request line may be at most 127 characters and the key material at
 // most 1023, or the service stays silent.
-export async function makeLoginId(user, challenge, iterations, random) {
+async function makeLoginId(user, challenge, iterations, random) {
   const k = hex(await crypto.subtle.digest("SHA-256", encoder.encode(`${user}${iterations}${challenge}`)));
   const key = await crypto.subtle.importKey("raw", encoder.encode(k), { name: "HMAC", hash: "SHA-256" }, false, ["sign"]);
   return hex(await crypto.subtle.sign("HMAC", key, encoder.encode(`${REQUEST_LINE}${user}${random}`)));
@@ -105,7 +185,7 @@ export async function makeLogin(user, challenge, iterations) {
 // allowed in a query ("+", "/", "=", ...) go as they are, those few
 // percent-encoded; "&", "%", "'" and "`" and control characters cannot be
 // carried at all.
-export function challengeInQuery(challenge) {
+function challengeInQuery(challenge) {
   return Array.from(String(challenge), (c) => {
     if (/[A-Za-z0-9\-._~!$()*,;:@/?+=[\]]/.test(c)) return c;
     if (/[&%'`\x00-\x1f\x7f]/.test(c)) throw new LocalServiceError(`the challenge cannot carry ${JSON.stringify(c)} in a query`);
@@ -118,6 +198,13 @@ export function challengeInQuery(challenge) {
 function detectQuery(login) {
   return `?&sessionID=${login.sessionID}&user=${encodeURIComponent(login.user)}` +
          `&challenge=${challengeInQuery(login.challenge)}&iterations=${login.iterations}&random=${login.random}`;
+}
+
+// A probe that failed; silent when the port's listener did not answer in time.
+function notTheService(e) {
+  const error = new LocalServiceError(`not the service: ${e.message}`, { kind: "not-found" });
+  error.silent = e.kind === "timeout";
+  return error;
 }
 
 function isConnectReply(message) {
@@ -133,7 +220,7 @@ function parse(text) {
 
 // The request text as the service expects it in the "data" pieces: zlib,
 // each byte as a decimal number, joined by ",", Base64.
-export async function encodePacket(text) {
+async function encodePacket(text) {
   const compressed = new Uint8Array(await new Response(
     new Blob([encoder.encode(text)]).stream().pipeThrough(new CompressionStream("deflate"))).arrayBuffer());
   return btoa(Array.from(compressed).join(","));
@@ -142,7 +229,7 @@ export async function encodePacket(text) {
 // Text of an answer image from the bytes of its BMP file: the pixel data
 // runs bottom row first, each pixel blue, green, red, and the text is each
 // pixel's red, green and blue in turn, up to the first zero byte.
-export function bmpText(bytes) {
+function bmpText(bytes) {
   if (bytes.length < 54 || bytes[0] !== 0x42 || bytes[1] !== 0x4d) throw new LocalServiceError("not an answer image", { kind: "no-answer" });
   const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
   const pixels = bytes.subarray(view.getUint32(10, true));
@@ -205,7 +292,7 @@ async function fetchWithin(url, init, timeoutMs) {
 // Loads one answer image and reads its text: in browsers as an <img>
 // (which works where other requests to the service may not), elsewhere
 // through fetch.
-export function loadImageText(url, timeoutMs) {
+function loadImageText(url, timeoutMs) {
   if (!inBrowser || typeof Image !== "function") return fetchWithin(url, {}, timeoutMs).then(bmpText);
   return new Promise((resolve, reject) => {
     const img = new Image();
@@ -233,7 +320,7 @@ export function loadImageText(url, timeoutMs) {
 
 // Video commands that need a window: without one they answer the empty
 // text (as the service's video command table says).
-export const WINDOW_VIDEO_COMMANDS = new Set(`startPlay stop reversePlay setTrsPlayBackParam startSave stopSave
+const WINDOW_VIDEO_COMMANDS = new Set(`startPlay stop reversePlay setTrsPlayBackParam startSave stopSave
   openSound closeSound pause resume slow fast frame capture stopAll arrangeWindow startTalk stopTalk setVolume
   enableZoom disableZoom setFullScreenCapability fullScreen setPlaybackDrawType setPlayBackType setPlayMode
   setPTZCtrlEnable SRInit SRPTZ getOSDTime setCorrectionType setPlaceType startFishListener stopFishListener
@@ -264,7 +351,7 @@ function unsequencedAnswer(cmd) {
 // settles the oldest waiting request that may answer that way, and every
 // request sent before the one an answer settles is known to get none.
 class WebSocketTransport {
-  static open(host, port, options) {
+  static open(host, port, options, timeoutMs = options.detectTimeoutMs) {
     return new Promise((resolve, reject) => {
       let socket;
       try { socket = new WebSocket(`ws://${host}:${port}/`); } catch (e) { reject(e); return; }
@@ -274,7 +361,7 @@ class WebSocketTransport {
         try { socket.close(); } catch { /* never opened */ }
         reject(new LocalServiceError(why, { kind: "not-found" }));
       };
-      const timer = setTimeout(() => fail("no connect reply"), options.detectTimeoutMs);
+      const timer = setTimeout(() => fail("no connect reply"), timeoutMs);
       socket.onerror = () => fail("cannot connect");
       socket.onclose = () => fail("closed");
       socket.onopen = () => {
@@ -392,7 +479,8 @@ class PolledTransport {
     this.closed = false;
   }
 
-  startPolling() {
+  // Events from now on (when the connection takes the transport into use).
+  start() {
     (async () => {
       while (!this.closed) {
         let text;
@@ -437,14 +525,13 @@ class HttpTransport extends PolledTransport {
       if (!isConnectReply(reply)) throw new Error("not a connect reply");
       return new HttpTransport(base, reply.uuid);
     } catch (e) {
-      throw new LocalServiceError(`not the service: ${e.message}`, { kind: "not-found" });
+      throw notTheService(e);
     }
   }
 
   constructor(base, uuid) {
     super("http", uuid);
     this.base = base;
-    this.startPolling();
   }
 
   // A string body goes as text/plain: no CORS preflight.
@@ -473,10 +560,9 @@ class ImageTransport extends PolledTransport {
       const reply = parse(await transport.exchange({ cmd: "system.webconnect" }, options.detectTimeoutMs));
       if (!isConnectReply(reply)) throw new Error("not a connect reply");
       transport.uuid = reply.uuid;
-      transport.startPolling();
       return transport;
     } catch (e) {
-      throw new LocalServiceError(`not the service: ${e.message}`, { kind: "not-found" });
+      throw notTheService(e);
     }
   }
 
@@ -497,7 +583,14 @@ class ImageTransport extends PolledTransport {
       const last = at + this.pieceLength >= packet.length;
       // Base64 characters go into the query unencoded.
       const url = `${this.base}?&data=${packet.slice(at, at + this.pieceLength)}&sequence=${sequence}${last ? "&isLast=true" : ""}`;
-      const text = await loadImageText(url, timeoutMs);
+      let text;
+      try {
+        text = await loadImageText(url, timeoutMs);
+      } catch (e) {
+        // An image cannot carry the empty text: in browsers it fails to load.
+        if (last && e.kind === "no-answer" && inBrowser && unsequencedAnswer(request.cmd) === "text") return "";
+        throw e;
+      }
       if (last) return text;
       if (text !== "continue") throw new LocalServiceError(`piece refused: ${text}`, { kind: "no-answer" });
     }
@@ -517,23 +610,52 @@ const TRANSPORTS = {
   },
 };
 
-// Every port of the range with each transport in order; a transport and port
-// that worked before (prefer) come first.
+// One probe per port finds the service: over HTTP (or the image channel
+// where the page cannot POST to it), with the handshake when there is a
+// login, each within detectTimeoutMs. A WebSocket then opens to that port
+// alone with its own deadline, webSocketTimeoutMs: browsers slow new
+// WebSockets down after failed ones, so a walk of WebSockets over the
+// range would starve the one that matters. The probe's own client is kept
+// as the fall-back, and closed when the WebSocket opens. A port that worked
+// before (prefer) is probed first. Only the transports in options.transports
+// are used; one listed before the WebSocket wins over it.
 async function discover(options, prefer) {
+  const usable = options.transports.filter((kind) => TRANSPORTS[kind].available());
   const ports = [];
-  for (let port = options.portStart; port < options.portEnd; ++port) ports.push(port);
-  const tries = [];
-  if (prefer && options.transports.includes(prefer.kind)) tries.push([prefer.kind, prefer.port]);
-  for (const kind of options.transports) for (const port of ports) tries.push([kind, port]);
-  for (const [kind, port] of tries) {
-    if (!TRANSPORTS[kind] || !TRANSPORTS[kind].available()) continue;
+  if (prefer && prefer.port >= options.portStart && prefer.port < options.portEnd) ports.push(prefer.port);
+  for (let port = options.portStart; port < options.portEnd; ++port) if (!ports.includes(port)) ports.push(port);
+  const probes = usable.filter((kind) => kind !== "websocket");
+  for (const port of ports) {
+    if (probes.length === 0) {
+      // WebSocket alone: it is the probe.
+      try { return placed(await WebSocketTransport.open(options.host, port, options), port); } catch { continue; }
+    }
+    let fallback = null;
+    for (const kind of probes) {
+      try {
+        fallback = placed(await TRANSPORTS[kind].open(options.host, port, options), port);
+        break;
+      } catch (e) {
+        if (e.silent) break;  // another probe would wait as long
+      }
+    }
+    if (!fallback) continue;
+    if (!usable.includes("websocket") || usable.indexOf("websocket") > usable.indexOf(fallback.kind)) return fallback;
     try {
-      const transport = await TRANSPORTS[kind].open(options.host, port, options);
-      transport.port = port;
-      return transport;
-    } catch { /* next */ }
+      const socket = await WebSocketTransport.open(options.host, port, options, options.webSocketTimeoutMs);
+      fallback.close();
+      return placed(socket, port);
+    } catch {
+      return fallback;
+    }
   }
-  throw new LocalServiceError(`LocalService not found on ports ${options.portStart}-${options.portEnd - 1}`, { kind: "not-found" });
+  throw new LocalServiceError(`LocalService not found on ports ${options.portStart} to ${options.portEnd - 1} of ` +
+                              `${options.host}: start it (see its README) or check portStart and portEnd`, { kind: "not-found" });
+}
+
+function placed(transport, port) {
+  transport.port = port;
+  return transport;
 }
 
 // ---- Answers -----------------------------------------------------------------
@@ -562,17 +684,34 @@ function interpret(request, text) {
 
 const live = new Set();  // open connections and windows, closed when the page goes away
 
+// The client's own events (make-reference.mjs copies this table into the
+// page authors' reference):
+// | event | on | detail |
+// |---|---|---|
+// | disconnect | Connection | { uuid }: the service went away; requests reject with "offline" while it is looked for |
+// | reconnect | Connection | { uuid, previousUuid, kind }: a new client at the service, after a restart or a change of transport; windows are made again |
+// | transportchange | Connection | { kind, previousKind, uuid }: the connection moved to another transport (back to "websocket" after a fall-back) |
+// | close | Connection | none: the connection closed (by the page, or the service went away with reconnect false) |
+// | fullscreenchange | WindowHandle | { full, by, wndIndex }: by "command", "doubleClick" or "service" |
+// | restored | WindowHandle | { uuid }: the window was made again after "reconnect", with its layout, ratio, full-screen capability, plays and selected picture |
+// | error | WindowHandle | the LocalServiceError: making the window again, or keeping it over its element, failed |
+
 // One client of the service: a "uuid" and a transport. Events of the
 // service are dispatched as CustomEvents named by their "cmd" (detail: the
-// event object); besides those: "disconnect" (the service went away),
-// "reconnect" (detail: { uuid, previousUuid }) and "close".
+// event object); besides those: "disconnect" (detail: { uuid }: the service
+// went away), "reconnect" (detail: { uuid, previousUuid, kind }: a new
+// client at the service, after a restart or a change of transport),
+// "transportchange" (detail: { kind, previousKind, uuid }) and "close".
 export class Connection extends EventTarget {
   constructor(options = {}) {
     super();
-    this.options = { ...DEFAULTS, ...options };
+    this.options = checkOptions(options);
+    this.optionsGiven = options;
     this.transport = null;
     this.state = "closed";  // "open", "reconnecting" or "closed"
+    this.closedByPage = false;
     this.nextSequence = 1;
+    this.retryTimer = 0;
     this.audio = new AudioControls(this);
   }
 
@@ -587,28 +726,68 @@ export class Connection extends EventTarget {
   }
 
   use(transport) {
+    const previous = { uuid: this.uuid, kind: this.kind };
     this.transport = transport;
     this.state = "open";
     transport.onevent = (message) => this.dispatchEvent(new CustomEvent(message.cmd, { detail: message }));
     transport.onlost = () => { if (this.transport === transport) this.lost(); };
+    if (transport.start) transport.start();
+    this.retryWebSocket(this.options.webSocketRetryMs);
+    return previous;
+  }
+
+  // After a fall-back: the WebSocket again, to the same port, with growing
+  // pauses; when it opens the connection moves over to it (a new uuid: the
+  // windows are made again, as after a restart).
+  retryWebSocket(delay) {
+    clearTimeout(this.retryTimer);
+    this.retryTimer = 0;
+    const usable = this.options.transports.filter((kind) => TRANSPORTS[kind].available());
+    if (this.state !== "open" || this.kind === "websocket" || !usable.includes("websocket") ||
+        usable.indexOf("websocket") > usable.indexOf(this.kind)) return;
+    const from = this.transport;
+    this.retryTimer = setTimeout(async () => {
+      this.retryTimer = 0;
+      let socket;
+      try {
+        socket = await WebSocketTransport.open(this.options.host, from.port, this.options, this.options.webSocketTimeoutMs);
+      } catch {
+        if (this.transport === from) this.retryWebSocket(Math.min(delay * 2, WEBSOCKET_RETRY_MAX_MS));
+        return;
+      }
+      if (this.transport !== from || this.state !== "open") { socket.close(); return; }
+      const previous = this.use(placed(socket, from.port));
+      from.close();
+      this.changed(previous);
+    }, delay);
+  }
+
+  // Tells the page (and the windows) about a new client at the service.
+  changed(previous) {
+    this.dispatchEvent(new CustomEvent("reconnect", { detail: { uuid: this.uuid, previousUuid: previous.uuid, kind: this.kind } }));
+    if (previous.kind !== this.kind) {
+      this.dispatchEvent(new CustomEvent("transportchange", { detail: { kind: this.kind, previousKind: previous.kind, uuid: this.uuid } }));
+    }
   }
 
   lost() {
-    const previousUuid = this.uuid;
+    const previous = { uuid: this.uuid, kind: this.kind, port: this.port };
     this.transport = null;
-    if (!this.options.reconnect) { this.close(); return; }
+    clearTimeout(this.retryTimer);
+    this.retryTimer = 0;
+    if (!this.options.reconnect) { this.close(false); return; }
     this.state = "reconnecting";
-    this.dispatchEvent(new CustomEvent("disconnect", { detail: { uuid: previousUuid } }));
+    this.dispatchEvent(new CustomEvent("disconnect", { detail: { uuid: previous.uuid } }));
     (async () => {
       for (let delay = this.options.reconnectFirstDelayMs; this.state === "reconnecting";
            delay = Math.min(delay * 2, this.options.reconnectMaxDelayMs)) {
         await sleep(delay * (0.75 + Math.random() / 2));
         if (this.state !== "reconnecting") return;
         let transport;
-        try { transport = await discover(this.options); } catch { continue; }
+        try { transport = await discover(this.options, { port: previous.port }); } catch { continue; }
         if (this.state !== "reconnecting") { transport.close(); return; }
         this.use(transport);
-        this.dispatchEvent(new CustomEvent("reconnect", { detail: { uuid: this.uuid, previousUuid } }));
+        this.changed(previous);
         return;
       }
     })();
@@ -618,7 +797,12 @@ export class Connection extends EventTarget {
   // parameters; resolves with the answer object (null for the few video
   // commands that answer nothing), rejects with a LocalServiceError.
   async request(cmd, params = {}, { timeoutMs = this.options.timeoutMs } = {}) {
-    if (this.state !== "open") throw new LocalServiceError(`${cmd}: not connected`, { kind: "offline" });
+    if (this.state !== "open") {
+      if (this.closedByPage) throw new LocalServiceError(`${cmd}: the connection was closed by the page`, { kind: "destroyed" });
+      throw new LocalServiceError(`${cmd}: not connected (the service went away)`, { kind: "offline" });
+    }
+    if (typeof cmd !== "string" || !/^\w+\.\w+$/.test(cmd)) throw badOption("cmd", `not a command name: ${JSON.stringify(cmd)}`);
+    if (!SERVICE_COMMANDS.has(cmd)) throw new LocalServiceError(`unknown command ${cmd}, no request sent`, { kind: "no-answer" });
     const request = { ...params, cmd, uuid: this.uuid, sequence: String(this.nextSequence++) };
     return interpret(request, await this.transport.exchange(request, timeoutMs));
   }
@@ -631,7 +815,10 @@ export class Connection extends EventTarget {
   // A native window over the element, on a connection of its own (the
   // service keeps one window per client "uuid").
   async attach(element, options = {}) {
-    const connection = new Connection(this.options);
+    if (!element || typeof element.getBoundingClientRect !== "function") throw badOption("element", "not a page element");
+    checkWindowOptions(options);
+    if (this.state !== "open" && this.closedByPage) throw new LocalServiceError("attach: the connection was closed by the page", { kind: "destroyed" });
+    const connection = new Connection(this.optionsGiven);
     await connection.open(this.transport ? { kind: this.kind, port: this.port } : undefined);
     const handle = new WindowHandle(connection, element, options);
     try {
@@ -643,9 +830,12 @@ export class Connection extends EventTarget {
     return handle;
   }
 
-  close() {
+  close(byPage = true) {
     const wasClosed = this.state === "closed";
     this.state = "closed";
+    this.closedByPage = this.closedByPage || byPage;
+    clearTimeout(this.retryTimer);
+    this.retryTimer = 0;
     live.delete(this);
     if (this.transport) this.transport.close();
     this.transport = null;
@@ -654,7 +844,8 @@ export class Connection extends EventTarget {
 }
 
 // Finds the service and opens a connection to it (options: see DEFAULTS).
-export function connect(options = {}) {
+// Refuses bad options ("bad-option") before any network work.
+export async function connect(options = {}) {
   return new Connection(options).open();
 }
 
@@ -683,6 +874,19 @@ class AudioControls {
 }
 
 // ---- Windows over page elements -------------------------------------------------
+
+// attach()'s options, checked before any network work.
+function checkWindowOptions(options) {
+  if (options === null || typeof options !== "object") throw badOption("options", "not an object");
+  const types = { className: "string", embed: "boolean", overlays: "string", screenScale: "number" };
+  for (const [name, type] of Object.entries(types)) {
+    if (name in options && typeof options[name] !== type) throw badOption(name, `not a ${type}`);
+  }
+  if ("offset" in options && typeof options.offset !== "function" &&
+      !(options.offset && Number.isFinite(options.offset.left) && Number.isFinite(options.offset.top))) {
+    throw badOption("offset", "neither { left, top } nor a function giving it");
+  }
+}
 
 const SIDES = ["left", "top", "right", "bottom"];
 const PLAYING = new Set(["connecting", "playing", "paused", "reconnecting"]);
@@ -747,9 +951,10 @@ const rectKey = (r) => `${r.left},${r.top},${r.width},${r.height},${r.round}`;
 // A native window over a page element (from Connection.attach). Events:
 // the service's events for this window by "cmd" ("window.onMouseEvent",
 // "window.onGetSelectWndInfo", "window.onPluginEventHandler", ...),
-// "fullscreenchange" (detail: { full, wndIndex, by }), "restored" after the
-// window was made again for a new service, and "error" (detail: the error)
-// when keeping the window in place failed.
+// "fullscreenchange" (detail: { full, wndIndex, by }), "restored" (detail:
+// { uuid }) after the window was made again for a new client at the
+// service, and "error" (detail: the LocalServiceError) when making it again
+// or keeping it over its element failed.
 export class WindowHandle extends EventTarget {
   constructor(connection, element, options = {}) {
     super();
@@ -762,7 +967,8 @@ export class WindowHandle extends EventTarget {
     this.full = false;
     this.fullScreenCapability = true;
     this.leftFullScreen = false;  // a leave event that the next double click may have caused
-    this.restore = new Map();     // video settings and plays made again with the window
+    this.restore = new Map();     // key -> [cmd, params]: settings, plays and the selection made again with the window
+    this.destroyed = false;
     this.syncing = false;
     this.dirty = false;
     this.frame = 0;
@@ -770,6 +976,9 @@ export class WindowHandle extends EventTarget {
     this.listeners = [];
     connection.addEventListener("reconnect", () => this.remake());
     connection.addEventListener("disconnect", () => { this.applied = null; });
+    connection.addEventListener("window.onGetSelectWndInfo", (e) => {
+      if (Number.isInteger(e.detail.wndIndex)) this.restore.set("select", ["window.setWindowSelected", { wndIndex: e.detail.wndIndex }]);
+    });
     for (const name of ["window.onGetSelectWndInfo", "window.onMouseEvent", "window.onPluginEventHandler",
                         "window.onFullScreenChange", "video.onDrawCallback", "video.onDrawEvent", "window.onFisheyePTZInfo"]) {
       connection.addEventListener(name, (e) => this.onServiceEvent(e.detail));
@@ -808,9 +1017,10 @@ export class WindowHandle extends EventTarget {
     try {
       this.full = false;
       await this.create();
-      // Settings and the layout first, then the plays.
-      const entries = [...this.restore].sort(([a], [b]) => a.startsWith("startPlay:") - b.startsWith("startPlay:"));
-      for (const [key, params] of entries) await this.connection.request(`video.${key.split(":")[0]}`, params);
+      // Settings and the layout first, then the plays, then the selection.
+      const order = (key) => (key === "select" ? 2 : key.startsWith("startPlay:") ? 1 : 0);
+      const entries = [...this.restore].sort(([a], [b]) => order(a) - order(b));
+      for (const [, [cmd, params]] of entries) await this.connection.request(cmd, params);
       this.dispatchEvent(new CustomEvent("restored", { detail: { uuid: this.uuid } }));
     } catch (e) {
       this.dispatchEvent(new CustomEvent("error", { detail: e }));
@@ -947,8 +1157,14 @@ export class WindowHandle extends EventTarget {
 
   // The page hides or shows the window itself (it also follows the element
   // and the tab).
-  hide() { this.hiddenByPage = true; return this.sync(); }
-  show() { this.hiddenByPage = false; return this.sync(); }
+  hide() { return this.hiddenBy(true); }
+  show() { return this.hiddenBy(false); }
+
+  async hiddenBy(hidden) {
+    if (this.destroyed) throw new LocalServiceError("the window was destroyed", { kind: "destroyed" });
+    this.hiddenByPage = hidden;
+    return this.sync();
+  }
 
   // Full screen by command; leaving it (by command, a double click or the
   // Escape key) comes as a "fullscreenchange" event with full false.
@@ -962,7 +1178,7 @@ export class WindowHandle extends EventTarget {
   async setFullScreenCapability(on) {
     const answer = await this.video.command("setFullScreenCapability", { mode: on ? 1 : 0 });
     this.fullScreenCapability = on;
-    this.restore.set("setFullScreenCapability", { mode: on ? 1 : 0 });
+    this.restore.set("setFullScreenCapability", ["video.setFullScreenCapability", { mode: on ? 1 : 0 }]);
     return answer;
   }
 
@@ -992,8 +1208,11 @@ export class WindowHandle extends EventTarget {
     } catch { /* the window went away */ }
   }
 
-  // Takes the window away and closes its connection.
+  // Takes the window away and closes its connection; afterwards its
+  // methods reject with "destroyed".
   async destroy() {
+    if (this.destroyed) return;
+    this.destroyed = true;
     this.unwatch();
     live.delete(this);
     try { await this.connection.request("window.destroyWnd"); } catch { /* gone already */ }
@@ -1002,6 +1221,7 @@ export class WindowHandle extends EventTarget {
 
   // The page goes away: nothing may wait for an answer.
   destroyNow() {
+    this.destroyed = true;
     this.unwatch();
     live.delete(this);
     this.connection.sendNow("window.destroyWnd");
@@ -1025,21 +1245,52 @@ export class WindowHandle extends EventTarget {
 class VideoControls {
   constructor(handle) { this.handle = handle; }
 
-  command(name, params = {}, options) { return this.handle.connection.request(`video.${name}`, params, options); }
+  command(name, params = {}, options) {
+    if (this.handle.destroyed) return Promise.reject(new LocalServiceError(`video.${name}: the window was destroyed`, { kind: "destroyed" }));
+    return this.handle.connection.request(`video.${name}`, params, options);
+  }
 
   async remembered(name, params, key = name) {
     const answer = await this.command(name, params);
-    this.handle.restore.set(key, params);
+    this.handle.restore.set(key, [`video.${name}`, params]);
     return answer;
   }
 
   // { wndIndex, username, password, live, ... }; without wndIndex the
-  // selected play window.
-  async play(url, params = {}) {
-    const answer = await this.command("startPlay", { ...params, url });
-    const wndIndex = answer && answer.wndIndex !== undefined ? answer.wndIndex : params.wndIndex;
-    this.handle.restore.set(`startPlay:${wndIndex}`, { ...params, url, wndIndex });
-    return answer;
+  // selected play window. until: "answer" (the default) resolves when the
+  // service took the play; "firstFrame" when the first picture is shown,
+  // and rejects with the stream's error event ("failed", code and the
+  // library's text) or after timeoutMs ("timeout").
+  async play(url, { until = "answer", timeoutMs = this.handle.connection.options.timeoutMs, ...params } = {}) {
+    if (typeof url !== "string" || url.trim() === "") throw badOption("url", "not a text");
+    if (until !== "answer" && until !== "firstFrame") throw badOption("until", 'neither "answer" nor "firstFrame"');
+    if (!Number.isFinite(timeoutMs) || timeoutMs <= 0) throw badOption("timeoutMs", "not a positive number");
+    // Events may come before the answer (over HTTP and the image channel
+    // after it): they are kept until the answer names the play window.
+    const events = [];
+    let notify = () => {};
+    const listener = (e) => { events.push(e.detail); notify(); };
+    if (until === "firstFrame") this.handle.addEventListener("window.onPluginEventHandler", listener);
+    try {
+      const answer = await this.command("startPlay", { ...params, url });
+      const wndIndex = answer && answer.wndIndex !== undefined ? answer.wndIndex : params.wndIndex;
+      this.handle.restore.set(`startPlay:${wndIndex}`, ["video.startPlay", { ...params, url, wndIndex }]);
+      if (until === "answer") return answer;
+      const outcome = (event) => event.wndIndex === wndIndex && (event.event === "firstFrame" || event.event === "error");
+      let timer;
+      const event = await new Promise((resolve, reject) => {
+        timer = setTimeout(() => reject(new LocalServiceError(`video.startPlay: no picture from ${url} in ${timeoutMs} ms`, { kind: "timeout" })), timeoutMs);
+        notify = () => { const found = events.find(outcome); if (found) resolve(found); };
+        notify();
+      }).finally(() => clearTimeout(timer));
+      if (event.event === "error") {
+        throw new LocalServiceError(`video.startPlay: ${event.errorMessage} (errorCode ${event.errorCode})`,
+                                    { kind: "failed", code: event.errorCode, module: event.errorModule, answer: event });
+      }
+      return answer;
+    } finally {
+      this.handle.removeEventListener("window.onPluginEventHandler", listener);
+    }
   }
 
   async stop(params = {}) {
@@ -1058,6 +1309,14 @@ class VideoControls {
   layout(layout) { return this.remembered("arrangeWindow", { layout }); }
   // "fit", "fill" or "stretch"
   ratio(mode, params = {}) { return this.remembered("setWndRatioMode", { ...params, mode }, `setWndRatioMode:${params.wndIndex ?? "all"}`); }
+  // Selects a play window (as a click on it does): commands without
+  // wndIndex act on it.
+  async select(wndIndex) {
+    if (this.handle.destroyed) throw new LocalServiceError("window.setWindowSelected: the window was destroyed", { kind: "destroyed" });
+    const answer = await this.handle.connection.request("window.setWindowSelected", { wndIndex });
+    this.handle.restore.set("select", ["window.setWindowSelected", { wndIndex }]);
+    return answer;
+  }
   pause(params = {}) { return this.command("pause", params); }
   resume(params = {}) { return this.command("resume", params); }
   info(params = {}) { return this.command("getPlayInfo", params); }

@@ -52,6 +52,12 @@ bool checkLocalFile(QJsonObject* pRequest, QJsonObject* pError) {
 }
 
 QJsonObject play(PlayGrid& grid, const QJsonObject& original) {
+    // Without a scheme a url names a file in the media folders, with its
+    // file name's extension; anything else is no url at all.
+    const QString strUrl = original.value(QStringLiteral("url")).toString().trimmed();
+    if (!strUrl.isEmpty() && QUrl(strUrl).scheme().isEmpty() && QFileInfo(strUrl).isRelative() &&
+        QFileInfo(strUrl).suffix().isEmpty())
+        return errorResult(Error::BadUrl, QStringLiteral("not a url: %1").arg(strUrl));
     QJsonObject request = original;
     QJsonObject error;
     if (!checkLocalFile(&request, &error)) return error;
