@@ -107,10 +107,10 @@ video.setGridInfo video.getGridInfo video.setRectInfo video.getRectInfo video.se
 video.getPolygonInfo video.setTextOverlay video.getTextOverlay video.setLineInfo video.getLineInfo
 video.clearShapeByType video.setDrawCallback video.setPointInfo video.getPointInfo video.chooseShape
 video.getPlayInfo video.setIsHttps video.setReconnectInfo video.setWndResolution video.setWndRatioMode
-video.getEngineSupport window.createWnd window.showWnd window.hideWnd window.destroyWnd window.setWndGeometry
-window.setWndZOrder window.setWndCover window.updateParentWnd window.getLocalServiceVersion
-window.cuttingPartWindow window.repairPartWindow window.setWindowSelected audio.startTalk audio.stopTalk
-audio.getTalkStatus audio.changeModel
+video.setWndLabels video.getEngineSupport window.createWnd window.showWnd window.hideWnd window.destroyWnd
+window.setWndGeometry window.setWndZOrder window.setWndCover window.updateParentWnd
+window.getLocalServiceVersion window.cuttingPartWindow window.repairPartWindow window.setWindowSelected
+audio.startTalk audio.stopTalk audio.getTalkStatus audio.changeModel
 `.trim().split(/\s+/));
 
 const badOption = (option, why) => new LocalServiceError(`bad option ${option}: ${why}`, { kind: "bad-option", option });
