@@ -61,7 +61,11 @@ void WebSocket::onPendingConnections() {
                 [this](const QString& strMessage) { emit newMessage(strMessage.toUtf8()); });
         connect(m_pWebSocket, &QWebSocket::binaryMessageReceived, this, &WebSocket::newMessage);
         connect(m_pWebSocket, &QWebSocket::disconnected, this, &WebSocket::onDisconnected);
-        if (m_pWebSocket->state() != QAbstractSocket::ConnectedState) onDisconnected();
+        if (m_pWebSocket->state() != QAbstractSocket::ConnectedState) {
+            onDisconnected();
+        } else {
+            emit sigOpened(m_pWebSocket);
+        }
     }
     // The handshake is done: the server is needed no more.
     if (m_pWebSocket && m_pServer) {
