@@ -62,7 +62,7 @@ void TestHooks::onReadable() {
 
 void TestHooks::runLine(const QByteArray& baLine) {
     const int iSpace = baLine.indexOf(' ');
-    const QByteArray baVerb = baLine.left(iSpace);
+    const QByteArray baVerb = iSpace < 0 ? baLine : baLine.left(iSpace);
     const QByteArray baArgument = iSpace < 0 ? QByteArray() : baLine.mid(iSpace + 1);
     if (baVerb == "poll") {
         m_pServer->setPollTimeoutMs(baArgument.toInt());
