@@ -140,10 +140,10 @@ private slots:
     void autoModePlaysInThePage() {
         QVERIFY2(QTest::qWaitFor([&] { return js("demo.wall && demo.wall.render") == QJsonValue(QStringLiteral("page")); }, kWaitMs),
                  qPrintable(js("JSON.stringify(demo.events)").toString()));
-        QVERIFY(QTest::qWaitFor([&] {
+        QVERIFY2(QTest::qWaitFor([&] {
             return js("(() => { const v = document.querySelector('#wall video'); return !!v && v.readyState >= 2 && v.videoWidth === 640; })()")
                 .toBool();
-        }, kWaitMs));
+        }, kWaitMs), qPrintable(js("JSON.stringify(demo.events)").toString()));
         QCOMPARE(js("devicePixelRatio").toDouble(), 1.0);
         const QJsonObject box = js("document.querySelector('#wall video').getBoundingClientRect().toJSON()").toObject();
         m_video = QRect(qRound(box.value("left").toDouble()), qRound(box.value("top").toDouble()),
@@ -158,7 +158,7 @@ private slots:
         QVERIFY(!m_video.isEmpty());
         const QRgb kBars[] = {0xffffff, 0xffff00, 0x00ffff, 0x00ff00, 0xff00ff, 0xff0000, 0x0000ff};
         QImage first;
-        QVERIFY(QTest::qWaitFor([&] {
+        QVERIFY2(QTest::qWaitFor([&] {
             first = screenshot(QStringLiteral("1"));
             if (first.isNull()) return false;
             for (int i = 0; i < 7; ++i) {
@@ -166,7 +166,7 @@ private slots:
                 if (distance(first.pixel(at), kBars[i]) > 90) return false;
             }
             return true;
-        }, kWaitMs));
+        }, kWaitMs), qPrintable(js("JSON.stringify(demo.events)").toString()));
         QTest::qWait(1000);
         const QImage second = screenshot(QStringLiteral("2"));
         QCOMPARE(second.size(), first.size());

@@ -66,7 +66,7 @@ async function start() {
   demo.wall = wall;
   log(`video ${wall.render === "page" ? "in the page" : "in a native window"}`);
   for (const name of ["window.onGetSelectWndInfo", "window.onPluginEventHandler", "video.onDrawEvent", "video.onDrawCallback"]) {
-    wall.addEventListener(name, (e) => log(`${name} ${JSON.stringify(e.detail, ["wndIndex", "event", "type", "reason"])}`));
+    wall.addEventListener(name, (e) => log(`${name} ${JSON.stringify(e.detail, ["wndIndex", "event", "type", "reason", "errorMessage"])}`));
   }
   wall.addEventListener("window.onMouseEvent", (e) => {
     const mouse = e.detail.mouseInfo || {};

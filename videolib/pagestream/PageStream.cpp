@@ -4,6 +4,7 @@
 
 #include <QDebug>
 #include <QMetaObject>
+#include <QTcpSocket>
 #include <QWebSocket>
 
 #include <gst/app/gstappsink.h>
@@ -22,7 +23,10 @@ struct PageStream::Link : std::enable_shared_from_this<Link> {
     PageStream* pOwner = nullptr;
     GstElement* pDepay = nullptr;  // owned by the pipeline
     bool bCodecKnown = false;
-    bool bKeyFrameSeen = false;
+    // The muxer's input: a key frame is awaited (at the start and after a
+    // picture was dropped), and the decoding time of the last picture.
+    bool bAwaitKeyFrame = true;
+    GstClockTime uLastDts = GST_CLOCK_TIME_NONE;
     bool bFragmentSeen = false;
     std::atomic<qint64> iQueuedBytes{0};
 
@@ -93,16 +97,28 @@ void onSourcePad(GstElement* pSource, GstPad* pPad, gpointer pData) {
     gst_pad_link(pPad, pSinkPad.get());
 }
 
-// Pictures before the first key frame cannot start a media segment.
-GstPadProbeReturn dropUntilKeyFrame(GstPad*, GstPadProbeInfo* pInfo, gpointer pData) {
+// Only what the muxer takes goes on: pictures before the first key frame
+// cannot start a media segment, and a picture without a time or whose
+// decoding time does not move forward (lost or late packets on a loaded
+// machine) would end the stream ("Could not multiplex stream"). After a
+// dropped picture the pictures that refer to it are dropped up to the next
+// key frame.
+GstPadProbeReturn keepMuxable(GstPad*, GstPadProbeInfo* pInfo, gpointer pData) {
     auto* pLink = static_cast<PageStream::Link*>(pData);
     GstBuffer* pBuffer = GST_PAD_PROBE_INFO_BUFFER(pInfo);
     if (!pBuffer) return GST_PAD_PROBE_OK;
+    const GstClockTime uDts = GST_BUFFER_DTS_IS_VALID(pBuffer) ? GST_BUFFER_DTS(pBuffer) : GST_BUFFER_PTS(pBuffer);
+    const bool bKeyFrame = !GST_BUFFER_FLAG_IS_SET(pBuffer, GST_BUFFER_FLAG_DELTA_UNIT);
     std::lock_guard<std::mutex> lock(pLink->mutex);
-    if (pLink->bKeyFrameSeen) return GST_PAD_PROBE_REMOVE;
-    if (GST_BUFFER_FLAG_IS_SET(pBuffer, GST_BUFFER_FLAG_DELTA_UNIT)) return GST_PAD_PROBE_DROP;
-    pLink->bKeyFrameSeen = true;
-    return GST_PAD_PROBE_REMOVE;
+    const bool bInOrder = GST_CLOCK_TIME_IS_VALID(uDts) && GST_BUFFER_PTS_IS_VALID(pBuffer) &&
+                          (!GST_CLOCK_TIME_IS_VALID(pLink->uLastDts) || uDts > pLink->uLastDts);
+    if (!bInOrder || (pLink->bAwaitKeyFrame && !bKeyFrame)) {
+        if (GST_CLOCK_TIME_IS_VALID(pLink->uLastDts)) pLink->bAwaitKeyFrame = true;
+        return GST_PAD_PROBE_DROP;
+    }
+    pLink->bAwaitKeyFrame = false;
+    pLink->uLastDts = uDts;
+    return GST_PAD_PROBE_OK;
 }
 
 GstFlowReturn onSample(GstAppSink* pSink, gpointer pData) {
@@ -177,7 +193,9 @@ void PageStream::attach(QWebSocket* pSocket) {
     if (m_bAttached) return;
     m_bAttached = true;
     m_pSocket = pSocket;
-    connect(pSocket, &QWebSocket::bytesWritten, this, [this](qint64 iBytes) { m_iWrittenBytes += iBytes; });
+    // The connection's TCP socket, a child of the WebSocket: what it has not
+    // written yet is what the page has not taken.
+    m_pTcpSocket = pSocket->findChild<QTcpSocket*>();
     connect(pSocket, &QWebSocket::disconnected, this, [this] {
         if (m_eState == State::Failed) return;
         teardown();
@@ -224,7 +242,7 @@ void PageStream::attach(QWebSocket* pSocket) {
     gst_app_sink_set_callbacks(GST_APP_SINK(pSink), &callbacks, m_pLink.get(), nullptr);
     gst_element_link_many(pDepay, pParse, pCaps, pMux, pSink, nullptr);
     PadRef pParsed(gst_element_get_static_pad(pParse, "src"));
-    gst_pad_add_probe(pParsed.get(), GST_PAD_PROBE_TYPE_BUFFER, dropUntilKeyFrame, m_pLink.get(), nullptr);
+    gst_pad_add_probe(pParsed.get(), GST_PAD_PROBE_TYPE_BUFFER, keepMuxable, m_pLink.get(), nullptr);
     g_signal_connect(pSource, "pad-added", G_CALLBACK(onSourcePad), m_pLink.get());
 
     GstBus* pBus = gst_element_get_bus(m_pPipeline);
@@ -263,13 +281,13 @@ void PageStream::onCodecKnown(const QString& strCodec) {
 void PageStream::onFragment(const QByteArray& baData, bool bFirstFragment) {
     if (m_pLink) m_pLink->iQueuedBytes -= baData.size();
     if (!m_pSocket || m_eState == State::Failed) return;
-    const qint64 iUnsent = m_iSentBytes - m_iWrittenBytes + (m_pLink ? m_pLink->iQueuedBytes.load() : 0);
+    const qint64 iUnsent = (m_pTcpSocket ? m_pTcpSocket->bytesToWrite() : 0) + (m_pLink ? m_pLink->iQueuedBytes.load() : 0);
     if (iUnsent > kMaxUnsentBytes) {
         fail(static_cast<int>(vc::Error::StreamError),
              QStringLiteral("the page took no video for too long (%1 bytes waiting)").arg(iUnsent));
         return;
     }
-    m_iSentBytes += m_pSocket->sendBinaryMessage(baData);
+    m_pSocket->sendBinaryMessage(baData);
     if (bFirstFragment) {
         m_eState = State::Playing;
         emit sigEvent(QStringLiteral("firstFrame"), QJsonObject{{QStringLiteral("reconnected"), false}});

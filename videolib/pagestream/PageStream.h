@@ -25,6 +25,7 @@
 #include <memory>
 
 typedef struct _GstElement GstElement;
+class QTcpSocket;
 class QWebSocket;
 
 namespace pagestream {
@@ -82,8 +83,7 @@ private:
     QString m_strCodec;
     bool m_bAttached = false;
     QPointer<QWebSocket> m_pSocket;
-    qint64 m_iSentBytes = 0;
-    qint64 m_iWrittenBytes = 0;
+    QPointer<QTcpSocket> m_pTcpSocket;
     GstElement* m_pPipeline = nullptr;
     std::shared_ptr<Link> m_pLink;
 };
