@@ -2,6 +2,7 @@
 
 #include "AccessPolicy.h"
 #include "Elevation.h"
+#include "PageWindows.h"
 #include "ProcessLimits.h"
 #include "ProcessPlatform.h"
 #include "OriginTrust.h"
@@ -9,6 +10,7 @@
 #include "TrayIcon.h"
 #include "TrustDialog.h"
 #include "WebServer.h"
+#include "Worker.h"
 #include "video_control.h"
 
 #include <QApplication>
@@ -39,6 +41,10 @@ std::optional<int> ServiceStartup::start() {
     if (!checkSingleInstance(strKey.c_str())) return -1;
 
     m_pServer = std::make_unique<WebServer>(nullptr);
+    // In-page video: the page opens each stream's WebSocket on this port.
+    Worker::setMediaRoute([](const QString& strPath, QWebSocket* pSocket) {
+        return pagestream::PageWindows::instance()->attachMedia(strPath, pSocket);
+    });
     qDebug() << m_config.iPortStart;
     AccessPolicy policy;
     policy.bListenAny = m_config.bListenAny;

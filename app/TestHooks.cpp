@@ -1,3 +1,4 @@
+#include "PageWindows.h"
 #include "TestHooks.h"
 
 #include "MessageDispatch.h"
@@ -76,6 +77,11 @@ void TestHooks::runLine(const QByteArray& baLine) {
     } else if (baVerb == "idle") {
         m_pServer->setIdleTimeoutMs(baArgument.toInt());
         qDebug().noquote() << "test hook: idle" << baArgument.toInt();
+    } else if (baVerb == "page-claim") {
+        pagestream::PageWindows::instance()->setClaimTimeoutMs(baArgument.toInt());
+        qDebug().noquote() << "test hook: page-claim" << baArgument.toInt();
+    } else if (baVerb == "page-streams") {
+        qDebug().noquote() << "test hook: page-streams" << pagestream::PageWindows::instance()->streamCount();
     } else if (baVerb == "emit") {
         const QString strUuid = QJsonDocument::fromJson(baArgument).object().value(QStringLiteral("uuid")).toString();
         emit m_pServer->dispatcher()->messageResponse(strUuid, QString::fromUtf8(baArgument));

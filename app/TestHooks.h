@@ -29,6 +29,9 @@ class WebServer;
 //                 a key press (a Qt::Key value) reaches that video widget
 //   window <uuid> logs "test hook: window <uuid> shown|hidden|none": the
 //                 window registered under uuid and whether it is visible
+//   page-claim <ms>
+//                 time a page has to open an in-page stream's WebSocket
+//   page-streams  logs "test hook: page-streams <n>": in-page streams open
 //   paint <uuid> <rrggbb>
 //                 fills that window and its video widget with one colour
 //                 (screenshot tests find it by that colour)

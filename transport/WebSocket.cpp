@@ -136,7 +136,11 @@ void WebSocket::onPendingConnections() {
         // Emitted once the close frame is written, before the socket closes.
         connect(m_pWebSocket, &QWebSocket::aboutToClose, this, [this] { LingeringClose::start(m_pSocket); });
 #endif
-        if (m_pWebSocket->state() != QAbstractSocket::ConnectedState) onDisconnected();
+        if (m_pWebSocket->state() != QAbstractSocket::ConnectedState) {
+            onDisconnected();
+        } else {
+            emit sigOpened(m_pWebSocket);
+        }
     }
     // The handshake is done: the server is needed no more.
     if (m_pWebSocket && m_pServer) {

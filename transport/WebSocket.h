@@ -33,6 +33,8 @@ public:
 
 signals:
     void newMessage(QByteArray msg);
+    // The handshake is done; pWebSocket lives until disconnected().
+    void sigOpened(QWebSocket* pWebSocket);
     // The connection is gone (also when the handshake failed). Emitted once.
     void disconnected();
 

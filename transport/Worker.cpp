@@ -10,12 +10,17 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpSocket>
+#include <QWebSocket>
 
 #include "ImageUtil.h"
 #include "PacketAssembly.h"
 #include "WebConnectChallenge.h"
 
 namespace {
+Worker::MediaRoute& mediaRoute() {
+    static Worker::MediaRoute fnRoute;
+    return fnRoute;
+}
 const char* const kAllowedMethods = "GET, POST, OPTIONS";
 const char* const kPreflightMaxAgeSeconds = "600";
 }  // namespace
@@ -27,6 +32,10 @@ Worker::Worker(QString uuid, const AccessPolicy* pPolicy, int iHandshakeDeadline
 }
 
 Worker::~Worker() = default;
+
+void Worker::setMediaRoute(MediaRoute fnRoute) {
+    mediaRoute() = std::move(fnRoute);
+}
 
 void Worker::postAnswer(const QByteArray& baAnswer) {
     answer(baAnswer);
@@ -269,8 +278,16 @@ void Worker::onWebsocketConnect() {
 
     auto* pWebSocket = new WebSocket(this);
     m_pWebSocket = pWebSocket;
-    connect(pWebSocket, &WebSocket::newMessage, this, &Worker::onNewMessage);
-    connect(this, &Worker::sendMessage, pWebSocket, &WebSocket::sendMessage);
+    const QString strPath = m_pRequest->url().path();
+    if (strPath.startsWith(QLatin1String(kMediaPath))) {
+        // A media stream: nothing the page sends on it is a command.
+        connect(pWebSocket, &WebSocket::sigOpened, this, [strPath](QWebSocket* pSocket) {
+            if (!mediaRoute() || !mediaRoute()(strPath, pSocket)) pSocket->abort();
+        });
+    } else {
+        connect(pWebSocket, &WebSocket::newMessage, this, &Worker::onNewMessage);
+        connect(this, &Worker::sendMessage, pWebSocket, &WebSocket::sendMessage);
+    }
     connect(pWebSocket, &WebSocket::disconnected, this, &Worker::onClose);
     connect(pWebSocket, &WebSocket::disconnected, pWebSocket, &QObject::deleteLater);
     pWebSocket->startServerHandshake(m_pRequest);

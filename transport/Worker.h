@@ -25,7 +25,10 @@
 #include <QString>
 #include <QTcpSocket>
 
+#include <functional>
+
 class HttpServerResponse;
+class QWebSocket;
 class WebSocket;
 
 class Worker : public QObject {
@@ -36,6 +39,14 @@ public:
     // Largest amount of unread input a connection buffers; the socket is
     // not read further until it is taken.
     static constexpr qint64 kReadBufferBytes = 128 * 1024;
+
+    // Takes a WebSocket opened on a path under kMediaPath (after the same
+    // checks as every other request); false closes it. The socket stays the
+    // connection's: it lives until its disconnected signal.
+    using MediaRoute = std::function<bool(const QString& strPath, QWebSocket* pSocket)>;
+    static constexpr const char* kMediaPath = "/media/";
+    // Set once at start-up, before any connection is accepted.
+    static void setMediaRoute(MediaRoute fnRoute);
 
     // pPolicy (may be null: everything allowed) must outlive the worker.
     explicit Worker(QString uuid, const AccessPolicy* pPolicy = nullptr,

@@ -1,5 +1,6 @@
 #include "VideoMessageDispatch.h"
 
+#include "PageWindows.h"
 #include "VideoCommand.h"
 #include "WebClientComponents.h"
 #include "WindowControlManager.h"
@@ -14,6 +15,8 @@ VideoMessageDispatch::VideoMessageDispatch(QObject* parent) : QObject(parent) {
                            &WindowControlManager::sigMouseEvent}) {
         connect(pManager, pfnSignal, this, &VideoMessageDispatch::onMessageProcess);
     }
+    connect(pagestream::PageWindows::instance(), &pagestream::PageWindows::sigEvent, this,
+            &VideoMessageDispatch::onMessageProcess);
 }
 
 VideoMessageDispatch::~VideoMessageDispatch() = default;

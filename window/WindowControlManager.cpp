@@ -1,5 +1,6 @@
 #include "WindowControlManager.h"
 
+#include "PageWindows.h"
 #include "VideoCommand.h"
 #include "WindowControl.h"
 
@@ -84,6 +85,14 @@ QString WindowControlManager::runCommand(const QString& strMessage,
 QString WindowControlManager::createWnd(const QString& strMessage) {
     return runCommand(strMessage, [this](const QJsonObject& request, WindowControl* pRegistered) {
         const QString strUuid = request.value(QStringLiteral("uuid")).toString();
+        // A window drawn by the page has no native widget; either kind
+        // replaces the other.
+        if (request.value(QStringLiteral("render")).toString() == QLatin1String("page")) {
+            if (pRegistered) release(m_mapWindows.take(strUuid));
+            pagestream::PageWindows::instance()->create(strUuid);
+            return 0;
+        }
+        pagestream::PageWindows::instance()->close(strUuid);
         QRect rect = rectOf(request);
         WindowControl* pWindow = new WindowControl();
         const QString strClassName = request.value(QStringLiteral("className")).toString();
@@ -153,6 +162,7 @@ QString WindowControlManager::destroyWnd(const QString& strMessage) {
             release(pWindow);
             m_mapWindows.remove(request.value(QStringLiteral("uuid")).toString());
         }
+        pagestream::PageWindows::instance()->close(request.value(QStringLiteral("uuid")).toString());
         return 0;
     });
 }
@@ -217,6 +227,8 @@ QString WindowControlManager::runPartCommand(const QString& strMessage, PartFn f
 QString WindowControlManager::setWindowSelected(const QString& strMessage) {
     return runCommand(strMessage, [](const QJsonObject& request, WindowControl* pWindow) {
         if (pWindow) pWindow->selectPlayWindow(request);
+        pagestream::PageWindows::instance()->select(request.value(QStringLiteral("uuid")).toString(),
+                                                    request.value(QStringLiteral("wndIndex")).toInt(-1));
         return 0;
     });
 }
@@ -224,6 +236,7 @@ QString WindowControlManager::setWindowSelected(const QString& strMessage) {
 // --- clients, video and timers ------------------------------------------------------------
 
 void WindowControlManager::closeByUuid(QString uuid) {
+    pagestream::PageWindows::instance()->close(uuid);
     WindowControl* pWindow = m_mapWindows.value(uuid);
     if (!pWindow) return;
     pWindow->stopAll(QJsonObject());
@@ -236,6 +249,11 @@ QString WindowControlManager::forwardVideo(const video::VideoCommand& command, c
     QJsonObject request;
     if (!parse(strMessage, request)) return QString();
     if (!command.has(video::kWindowBound)) return WindowControl::forwardGlobal(command, request, pLater);
+    QString strPageAnswer;
+    if (pagestream::PageWindows::instance()->run(QLatin1String(command.szName), request, &strPageAnswer))
+        return strPageAnswer;
+    if (pagestream::PageWindows::instance()->has(request.value(QStringLiteral("uuid")).toString()))
+        return WindowControl::forwardGlobal(command, request, pLater);
     WindowControl* pWindow = m_mapWindows.value(request.value(QStringLiteral("uuid")).toString());
     return pWindow ? pWindow->forwardVideo(command, request) : QString();
 }

@@ -34,13 +34,25 @@ bool DevTools::attach(const QString& strTabId, int iTimeoutMs) {
     return QTest::qWaitFor([&] { return m_socket.state() == QAbstractSocket::ConnectedState; }, iTimeoutMs);
 }
 
-QJsonValue DevTools::evaluate(const QString& strExpression, int iTimeoutMs) {
+QJsonObject DevTools::call(const QString& strMethod, const QJsonObject& params, int iTimeoutMs) {
     const int iId = m_iNextId++;
-    const QJsonObject params{{"expression", strExpression}, {"returnByValue", true}, {"awaitPromise", true}};
     m_socket.sendTextMessage(QString::fromUtf8(
-        QJsonDocument(QJsonObject{{"id", iId}, {"method", "Runtime.evaluate"}, {"params", params}}).toJson(QJsonDocument::Compact)));
-    if (!QTest::qWaitFor([&] { return m_answers.contains(iId); }, iTimeoutMs)) return QJsonValue(QJsonValue::Undefined);
-    const QJsonObject result = m_answers.take(iId).value("result").toObject();
+        QJsonDocument(QJsonObject{{"id", iId}, {"method", strMethod}, {"params", params}}).toJson(QJsonDocument::Compact)));
+    if (!QTest::qWaitFor([&] { return m_answers.contains(iId); }, iTimeoutMs)) return QJsonObject();
+    const QJsonObject answer = m_answers.take(iId);
+    if (answer.contains("error")) return QJsonObject{{"error", answer.value("error")}};
+    return answer.value("result").toObject();
+}
+
+QByteArray DevTools::screenshot() {
+    const QJsonObject result = call(QStringLiteral("Page.captureScreenshot"), {{"format", "png"}});
+    return QByteArray::fromBase64(result.value("data").toString().toLatin1());
+}
+
+QJsonValue DevTools::evaluate(const QString& strExpression, int iTimeoutMs) {
+    const QJsonObject params{{"expression", strExpression}, {"returnByValue", true}, {"awaitPromise", true}};
+    const QJsonObject result = call(QStringLiteral("Runtime.evaluate"), params, iTimeoutMs);
+    if (result.isEmpty()) return QJsonValue(QJsonValue::Undefined);
     if (result.contains("exceptionDetails")) return QJsonObject{{"exception", result.value("exceptionDetails")}};
     return result.value("result").toObject().value("value");
 }

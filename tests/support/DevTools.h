@@ -22,6 +22,12 @@ public:
     // The value of the expression in the page (a promise is awaited); an
     // object with "exception" when it threw, undefined on time-out.
     QJsonValue evaluate(const QString& strExpression, int iTimeoutMs = 10000);
+    // Any method of the protocol on that tab: its "result" (with "error"
+    // when it failed), empty on time-out.
+    QJsonObject call(const QString& strMethod, const QJsonObject& params = QJsonObject(), int iTimeoutMs = 10000);
+    // The page as the browser shows it (Page.captureScreenshot), PNG; empty
+    // when that failed.
+    QByteArray screenshot();
 
     // A new tab in front with the URL; its id.
     QString openTab(const QString& strUrl);

@@ -5,7 +5,8 @@
 //
 // Query parameters (all optional): portStart, portEnd, cameras (comma-
 // separated URLs), device (host:port of the talk device), layout (1, 4, 9),
-// autostart=0 (wait for the Start button).
+// render (auto, native, page: how the video is shown), autostart=0 (wait
+// for the Start button).
 import * as LocalService from "./localservice.js";
 
 const $ = (id) => document.getElementById(id);
@@ -14,6 +15,7 @@ $("portStart").value = params.get("portStart") ?? 33686;
 $("portEnd").value = params.get("portEnd") ?? 33696;
 $("cameras").value = params.get("cameras") ?? "rtsp://127.0.0.1:8554/live";
 $("device").value = params.get("device") ?? "127.0.0.1:40100";
+$("render").value = params.get("render") ?? "auto";
 
 // For the browser's console (and the end-to-end test).
 const demo = { service: null, wall: null, events: [], layout: Number(params.get("layout") ?? 1), talk: null, recording: false };
@@ -39,8 +41,9 @@ async function start() {
   $("start").disabled = true;
   $("status").textContent = "Looking for the service…";
   // A login of our own: the service answers the handshake only when it can
-  // recompute the login id.
-  const login = await LocalService.makeLogin("demo@example.com");
+  // recompute the login id. Pages that are not secure contexts (plain
+  // http:// from a device) have no WebCrypto: they connect without it.
+  const login = globalThis.crypto?.subtle ? await LocalService.makeLogin("demo@example.com") : undefined;
   try {
     demo.service = await LocalService.connect({ portStart: Number($("portStart").value), portEnd: Number($("portEnd").value), login });
   } catch (e) {
@@ -59,10 +62,12 @@ async function start() {
 
   $("wall").classList.remove("start");
   $("start").remove();
-  const wall = await service.attach($("wall"));
+  $("render").disabled = true;
+  const wall = await service.attach($("wall"), { render: $("render").value });
   demo.wall = wall;
+  log(`video ${wall.render === "page" ? "in the page" : "in a native window"}`);
   for (const name of ["window.onGetSelectWndInfo", "window.onPluginEventHandler", "video.onDrawEvent", "video.onDrawCallback"]) {
-    wall.addEventListener(name, (e) => log(`${name} ${JSON.stringify(e.detail, ["wndIndex", "event", "type", "reason"])}`));
+    wall.addEventListener(name, (e) => log(`${name} ${JSON.stringify(e.detail, ["wndIndex", "event", "type", "reason", "errorMessage"])}`));
   }
   wall.addEventListener("window.onMouseEvent", (e) => {
     const mouse = e.detail.mouseInfo || {};

@@ -33,6 +33,7 @@
 // Needs a current browser (WebSocket, fetch, WebCrypto; CompressionStream
 // and canvas for the image channel) or Node.js 20.
 import { protectCredentials } from "./protect-credential.js";
+import { usePageVideo } from "./pagevideo.js";
 
 // The longest time the service holds a "system.get" long poll.
 const POLL_MS = 15000;
@@ -960,7 +961,10 @@ export class WindowHandle extends EventTarget {
     super();
     this.connection = connection;
     this.element = element;
-    this.options = { className: "Chrome", embed: true, overlays: "[data-localservice-overlay]", ...options };
+    // render: "native", "page" (pagevideo.js) or "auto": native unless the
+    // service finds no browser window (5001), then in the page.
+    this.options = { className: "Chrome", embed: true, overlays: "[data-localservice-overlay]", render: "auto", ...options };
+    this.render = "native";
     this.video = new VideoControls(this);
     this.applied = null;          // what the service was last told: { shown, rect, cover, cuts }
     this.hiddenByPage = false;    // hide() / show()
@@ -988,23 +992,31 @@ export class WindowHandle extends EventTarget {
   get uuid() { return this.connection.uuid; }
 
   async create() {
-    const release = claimTitle(this.uuid);
+    let inPage = this.options.render === "page";
+    const release = inPage ? () => {} : claimTitle(this.uuid);
     const wanted = this.wanted();
     const rect = wanted.rect ?? this.fullRect();
     try {
       // The browser shows the new title a little later: until the service
       // finds it, it answers 5001 and is asked again.
-      for (let delay = 50; ; delay *= 2) {
+      for (let delay = 50; !inPage; delay *= 2) {
         try {
           await this.connection.request("window.createWnd", { rect, className: this.options.className, embed: this.options.embed });
           break;
         } catch (e) {
+          inPage = e.code === 5001 && delay > 3200 && this.options.render === "auto";
+          if (inPage) break;
           if (e.code !== 5001 || delay > 3200) throw e;
           await sleep(delay);
         }
       }
     } finally {
       release();
+    }
+    if (inPage) {
+      await usePageVideo(this);
+      live.add(this);
+      return;
     }
     this.applied = { shown: true, rect, cover: { left: 0, top: 0, right: 0, bottom: 0 }, cuts: [] };
     this.watch();

@@ -14,7 +14,7 @@ import { dirname, join } from "node:path";
 import { fileURLToPath } from "node:url";
 
 const here = dirname(fileURLToPath(import.meta.url));
-const MODULES = ["protect-credential.js", "localservice.js"];  // imported ones first
+const MODULES = ["protect-credential.js", "pagevideo.js", "localservice.js"];  // imported ones first
 
 function convert(name, source) {
   const exported = [];

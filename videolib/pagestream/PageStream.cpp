@@ -1,0 +1,310 @@
+#include "PageStream.h"
+
+#include "PageErrors.h"
+
+#include <QDebug>
+#include <QMetaObject>
+#include <QTcpSocket>
+#include <QWebSocket>
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace pagestream {
+
+// What the streaming threads share with the stream. They post to the owner
+// only while it is set; the owner clears it (under the mutex) before it
+// stops the pipeline.
+struct PageStream::Link : std::enable_shared_from_this<Link> {
+    std::mutex mutex;
+    PageStream* pOwner = nullptr;
+    GstElement* pDepay = nullptr;  // owned by the pipeline
+    bool bCodecKnown = false;
+    // The muxer's input: a key frame is awaited (at the start and after a
+    // picture was dropped), and the decoding time of the last picture.
+    bool bAwaitKeyFrame = true;
+    GstClockTime uLastDts = GST_CLOCK_TIME_NONE;
+    bool bFragmentSeen = false;
+    std::atomic<qint64> iQueuedBytes{0};
+
+    // With the mutex held: runs f on the GUI thread with the owner, unless
+    // the stream was torn down by then.
+    template <typename F>
+    void post(F f) {
+        if (!pOwner) return;
+        QMetaObject::invokeMethod(
+            pOwner,
+            [pSelf = shared_from_this(), f]() {
+                if (pSelf->pOwner) f(pSelf->pOwner);
+            },
+            Qt::QueuedConnection);
+    }
+};
+
+namespace {
+
+// A GStreamer reference released at the end of the scope.
+struct Unref {
+    void operator()(gpointer p) const { gst_object_unref(p); }
+};
+using PadRef = std::unique_ptr<GstPad, Unref>;
+
+QString codecName(const gchar* szEncoding) {
+    const QString strEncoding = QString::fromLatin1(szEncoding).toUpper();
+    if (strEncoding == QLatin1String("H264")) return QStringLiteral("H.264");
+    if (strEncoding == QLatin1String("H265")) return QStringLiteral("H.265");
+    return strEncoding;
+}
+
+// rtspsrc pads: H.264 video goes to the depayloader; another video codec
+// ends the stream (the browser cannot decode it without a second encoding);
+// everything else (audio) goes to a fakesink.
+void onSourcePad(GstElement* pSource, GstPad* pPad, gpointer pData) {
+    auto* pLink = static_cast<PageStream::Link*>(pData);
+    GstCaps* pCaps = gst_pad_get_current_caps(pPad);
+    if (!pCaps) pCaps = gst_pad_query_caps(pPad, nullptr);
+    const GstStructure* pStructure = pCaps ? gst_caps_get_structure(pCaps, 0) : nullptr;
+    const gchar* szMedia = pStructure ? gst_structure_get_string(pStructure, "media") : nullptr;
+    const gchar* szEncoding = pStructure ? gst_structure_get_string(pStructure, "encoding-name") : nullptr;
+    const bool bVideo = szMedia && g_str_equal(szMedia, "video");
+    const QString strCodec = codecName(szEncoding ? szEncoding : "");
+    if (pCaps) gst_caps_unref(pCaps);
+
+    std::lock_guard<std::mutex> lock(pLink->mutex);
+    if (bVideo && !pLink->bCodecKnown) {
+        pLink->bCodecKnown = true;
+        pLink->post([strCodec](PageStream* pOwner) { QMetaObject::invokeMethod(pOwner, "onCodecKnown", Q_ARG(QString, strCodec)); });
+        if (strCodec == QLatin1String("H.264")) {
+            PadRef pSink(gst_element_get_static_pad(pLink->pDepay, "sink"));
+            if (gst_pad_link(pPad, pSink.get()) == GST_PAD_LINK_OK) return;
+        }
+    }
+    GstElement* pSink = gst_element_factory_make("fakesink", nullptr);
+    if (!pSink) return;
+    g_object_set(pSink, "sync", FALSE, "async", FALSE, nullptr);
+    GstElement* pPipeline = GST_ELEMENT(gst_element_get_parent(pSource));
+    if (!pPipeline) {
+        gst_object_unref(gst_object_ref_sink(pSink));
+        return;
+    }
+    gst_bin_add(GST_BIN(pPipeline), pSink);
+    gst_object_unref(pPipeline);
+    gst_element_sync_state_with_parent(pSink);
+    PadRef pSinkPad(gst_element_get_static_pad(pSink, "sink"));
+    gst_pad_link(pPad, pSinkPad.get());
+}
+
+// Only what the muxer takes goes on: pictures before the first key frame
+// cannot start a media segment, and a picture without a time or whose
+// decoding time does not move forward (lost or late packets on a loaded
+// machine) would end the stream ("Could not multiplex stream"). After a
+// dropped picture the pictures that refer to it are dropped up to the next
+// key frame.
+GstPadProbeReturn keepMuxable(GstPad*, GstPadProbeInfo* pInfo, gpointer pData) {
+    auto* pLink = static_cast<PageStream::Link*>(pData);
+    GstBuffer* pBuffer = GST_PAD_PROBE_INFO_BUFFER(pInfo);
+    if (!pBuffer) return GST_PAD_PROBE_OK;
+    const GstClockTime uDts = GST_BUFFER_DTS_IS_VALID(pBuffer) ? GST_BUFFER_DTS(pBuffer) : GST_BUFFER_PTS(pBuffer);
+    const bool bKeyFrame = !GST_BUFFER_FLAG_IS_SET(pBuffer, GST_BUFFER_FLAG_DELTA_UNIT);
+    std::lock_guard<std::mutex> lock(pLink->mutex);
+    const bool bInOrder = GST_CLOCK_TIME_IS_VALID(uDts) && GST_BUFFER_PTS_IS_VALID(pBuffer) &&
+                          (!GST_CLOCK_TIME_IS_VALID(pLink->uLastDts) || uDts > pLink->uLastDts);
+    if (!bInOrder || (pLink->bAwaitKeyFrame && !bKeyFrame)) {
+        if (GST_CLOCK_TIME_IS_VALID(pLink->uLastDts)) pLink->bAwaitKeyFrame = true;
+        return GST_PAD_PROBE_DROP;
+    }
+    pLink->bAwaitKeyFrame = false;
+    pLink->uLastDts = uDts;
+    return GST_PAD_PROBE_OK;
+}
+
+GstFlowReturn onSample(GstAppSink* pSink, gpointer pData) {
+    auto* pLink = static_cast<PageStream::Link*>(pData);
+    GstSample* pSample = gst_app_sink_pull_sample(pSink);
+    if (!pSample) return GST_FLOW_EOS;
+    QByteArray baData;
+    if (GstBuffer* pBuffer = gst_sample_get_buffer(pSample)) {
+        GstMapInfo map;
+        if (gst_buffer_map(pBuffer, &map, GST_MAP_READ)) {
+            baData = QByteArray(reinterpret_cast<const char*>(map.data), static_cast<int>(map.size));
+            gst_buffer_unmap(pBuffer, &map);
+        }
+    }
+    gst_sample_unref(pSample);
+    if (baData.isEmpty()) return GST_FLOW_OK;
+    std::lock_guard<std::mutex> lock(pLink->mutex);
+    if (!pLink->pOwner) return GST_FLOW_FLUSHING;
+    // The first "moof" box is the first picture.
+    const bool bFirstFragment = !pLink->bFragmentSeen && baData.size() >= 8 && baData.mid(4, 4) == "moof";
+    if (bFirstFragment) pLink->bFragmentSeen = true;
+    pLink->iQueuedBytes += baData.size();
+    pLink->post([baData, bFirstFragment](PageStream* pOwner) {
+        QMetaObject::invokeMethod(pOwner, "onFragment", Q_ARG(QByteArray, baData), Q_ARG(bool, bFirstFragment));
+    });
+    return GST_FLOW_OK;
+}
+
+GstBusSyncReply onBusMessage(GstBus*, GstMessage* pMessage, gpointer pData) {
+    auto* pLink = static_cast<PageStream::Link*>(pData);
+    const GstMessageType eType = GST_MESSAGE_TYPE(pMessage);
+    if (eType != GST_MESSAGE_ERROR && eType != GST_MESSAGE_EOS) return GST_BUS_DROP;
+    QString strText = QStringLiteral("the stream ended");
+    int iCode = static_cast<int>(vc::Error::StreamError);
+    if (eType == GST_MESSAGE_ERROR) {
+        GError* pError = nullptr;
+        gst_message_parse_error(pMessage, &pError, nullptr);
+        strText = QString::fromUtf8(pError ? pError->message : "stream error");
+        if (pError && pError->domain == GST_RESOURCE_ERROR) {
+            iCode = pError->code == GST_RESOURCE_ERROR_NOT_AUTHORIZED ? static_cast<int>(vc::Error::Unauthorized)
+                                                                      : static_cast<int>(vc::Error::Unreachable);
+        }
+        if (pError) g_error_free(pError);
+    }
+    std::lock_guard<std::mutex> lock(pLink->mutex);
+    pLink->post([iCode, strText](PageStream* pOwner) {
+        QMetaObject::invokeMethod(pOwner, "onFailed", Q_ARG(int, iCode), Q_ARG(QString, strText));
+    });
+    return GST_BUS_DROP;
+}
+
+}  // namespace
+
+PageStream::PageStream(const Source& source, QObject* pParent) : QObject(pParent), m_source(source) {}
+
+PageStream::~PageStream() {
+    teardown();
+    if (m_pSocket) m_pSocket->close();
+}
+
+QString PageStream::stateName() const {
+    switch (m_eState) {
+    case State::Connecting: return QStringLiteral("connecting");
+    case State::Playing: return QStringLiteral("playing");
+    case State::Failed: return QStringLiteral("failed");
+    case State::Stopped: return QStringLiteral("stopped");
+    }
+    return QString();
+}
+
+void PageStream::attach(QWebSocket* pSocket) {
+    if (m_bAttached) return;
+    m_bAttached = true;
+    m_pSocket = pSocket;
+    // The connection's TCP socket, a child of the WebSocket: what it has not
+    // written yet is what the page has not taken.
+    m_pTcpSocket = pSocket->findChild<QTcpSocket*>();
+    connect(pSocket, &QWebSocket::disconnected, this, [this] {
+        if (m_eState == State::Failed) return;
+        teardown();
+        m_eState = State::Stopped;
+        emit sigFinished();
+    });
+
+    m_pLink = std::make_shared<Link>();
+    m_pLink->pOwner = this;
+    m_pPipeline = gst_pipeline_new(nullptr);
+    GstElement* pSource = gst_element_factory_make("rtspsrc", nullptr);
+    GstElement* pDepay = gst_element_factory_make("rtph264depay", nullptr);
+    GstElement* pParse = gst_element_factory_make("h264parse", nullptr);
+    GstElement* pCaps = gst_element_factory_make("capsfilter", nullptr);
+    GstElement* pMux = gst_element_factory_make("mp4mux", nullptr);
+    GstElement* pSink = gst_element_factory_make("appsink", nullptr);
+    if (!pSource || !pDepay || !pParse || !pCaps || !pMux || !pSink) {
+        for (GstElement* pElement : {pSource, pDepay, pParse, pCaps, pMux, pSink}) {
+            if (pElement) gst_object_unref(gst_object_ref_sink(pElement));
+        }
+        fail(static_cast<int>(vc::Error::UnsupportedCodec), QStringLiteral("a GStreamer element for in-page video is missing"));
+        return;
+    }
+    gst_bin_add_many(GST_BIN(m_pPipeline), pSource, pDepay, pParse, pCaps, pMux, pSink, nullptr);
+    m_pLink->pDepay = pDepay;
+
+    const QByteArray baUrl = m_source.strUrl.toUtf8();
+    g_object_set(pSource, "location", baUrl.constData(), "latency", 0u, nullptr);
+    if (!m_source.strUser.isEmpty()) {
+        g_object_set(pSource, "user-id", m_source.strUser.toUtf8().constData(), "user-pw",
+                     m_source.strPassword.toUtf8().constData(), nullptr);
+    }
+    g_object_set(pDepay, "wait-for-keyframe", TRUE, "request-keyframe", TRUE, nullptr);
+    // Parameter sets in the "avcC" box, whole pictures.
+    GstCaps* pAvc = gst_caps_from_string("video/x-h264,stream-format=avc,alignment=au");
+    g_object_set(pCaps, "caps", pAvc, nullptr);
+    gst_caps_unref(pAvc);
+    // One fragment per picture (40 ms at 25 fps): the page gets each picture
+    // as soon as it arrived.
+    g_object_set(pMux, "fragment-duration", 1u, "streamable", TRUE, nullptr);
+    g_object_set(pSink, "sync", FALSE, "emit-signals", FALSE, nullptr);
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_sample = onSample;
+    gst_app_sink_set_callbacks(GST_APP_SINK(pSink), &callbacks, m_pLink.get(), nullptr);
+    gst_element_link_many(pDepay, pParse, pCaps, pMux, pSink, nullptr);
+    PadRef pParsed(gst_element_get_static_pad(pParse, "src"));
+    gst_pad_add_probe(pParsed.get(), GST_PAD_PROBE_TYPE_BUFFER, keepMuxable, m_pLink.get(), nullptr);
+    g_signal_connect(pSource, "pad-added", G_CALLBACK(onSourcePad), m_pLink.get());
+
+    GstBus* pBus = gst_element_get_bus(m_pPipeline);
+    gst_bus_set_sync_handler(pBus, onBusMessage, m_pLink.get(), nullptr);
+    gst_object_unref(pBus);
+    gst_element_set_state(m_pPipeline, GST_STATE_PLAYING);
+}
+
+void PageStream::teardown() {
+    if (!m_pPipeline) return;
+    {
+        std::lock_guard<std::mutex> lock(m_pLink->mutex);
+        m_pLink->pOwner = nullptr;
+    }
+    // Stops every streaming thread of the pipeline.
+    gst_element_set_state(m_pPipeline, GST_STATE_NULL);
+    GstBus* pBus = gst_element_get_bus(m_pPipeline);
+    gst_bus_set_sync_handler(pBus, nullptr, nullptr, nullptr);
+    gst_object_unref(pBus);
+    gst_object_unref(m_pPipeline);
+    m_pPipeline = nullptr;
+    m_pLink.reset();
+}
+
+void PageStream::onCodecKnown(const QString& strCodec) {
+    m_strCodec = strCodec;
+    if (strCodec != QLatin1String("H.264")) {
+        fail(static_cast<int>(vc::Error::UnsupportedCodec),
+             QStringLiteral("%1 cannot be played in the page: browsers decode H.264 only (play it in a native window)")
+                 .arg(strCodec.isEmpty() ? QStringLiteral("this codec") : strCodec));
+        return;
+    }
+    emit sigEvent(QStringLiteral("connected"), QJsonObject());
+}
+
+void PageStream::onFragment(const QByteArray& baData, bool bFirstFragment) {
+    if (m_pLink) m_pLink->iQueuedBytes -= baData.size();
+    if (!m_pSocket || m_eState == State::Failed) return;
+    const qint64 iUnsent = (m_pTcpSocket ? m_pTcpSocket->bytesToWrite() : 0) + (m_pLink ? m_pLink->iQueuedBytes.load() : 0);
+    if (iUnsent > kMaxUnsentBytes) {
+        fail(static_cast<int>(vc::Error::StreamError),
+             QStringLiteral("the page took no video for too long (%1 bytes waiting)").arg(iUnsent));
+        return;
+    }
+    m_pSocket->sendBinaryMessage(baData);
+    if (bFirstFragment) {
+        m_eState = State::Playing;
+        emit sigEvent(QStringLiteral("firstFrame"), QJsonObject{{QStringLiteral("reconnected"), false}});
+    }
+}
+
+void PageStream::onFailed(int iCode, const QString& strMessage) {
+    fail(iCode, strMessage);
+}
+
+void PageStream::fail(int iCode, const QString& strMessage) {
+    if (m_eState == State::Failed) return;
+    teardown();
+    m_eState = State::Failed;
+    emit sigEvent(QStringLiteral("error"), errorObject(iCode, strMessage));
+    if (m_pSocket) m_pSocket->close(QWebSocketProtocol::CloseCodeDatatypeNotSupported, strMessage.left(120));
+    emit sigFinished();
+}
+
+}  // namespace pagestream

@@ -1,0 +1,93 @@
+// One in-page stream: the coded video of one play window handed to the page
+// without decoding it. `rtspsrc ! rtph264depay ! h264parse ! mp4mux` (one
+// fragment per picture) `! appsink`; each piece of the fragmented MP4 goes
+// to the page's media WebSocket as one binary message, which the page
+// appends to a Media Source Extensions buffer of a <video> element.
+//
+// Thread rules: made, driven and deleted on the GUI thread. The appsink and
+// bus callbacks run on GStreamer's streaming threads and only post to the
+// GUI thread through the shared Link, which the stream cuts before it stops
+// the pipeline.
+//
+// Limits: the pipeline runs only while the page's socket is attached.
+// Output the page has not taken yet (queued for the GUI thread or unsent on
+// the socket) above kMaxUnsentBytes ends the stream with an error instead of
+// growing. A codec the browser cannot decode (anything but H.264) ends it
+// with an error that names the codec.
+#ifndef PAGESTREAM_PAGESTREAM_H
+#define PAGESTREAM_PAGESTREAM_H
+
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+typedef struct _GstElement GstElement;
+class QTcpSocket;
+class QWebSocket;
+
+namespace pagestream {
+
+class PageStream : public QObject {
+    Q_OBJECT
+public:
+    static constexpr qint64 kMaxUnsentBytes = 8 * 1024 * 1024;
+
+    struct Source {
+        QString strUrl;  // without credentials
+        QString strUser;
+        QString strPassword;
+    };
+
+    PageStream(const Source& source, QObject* pParent = nullptr);
+    // Stops the pipeline and closes the socket.
+    ~PageStream() override;
+
+    // Starts the pipeline; its output goes to pSocket (owned by its
+    // connection, guarded here). Once only.
+    void attach(QWebSocket* pSocket);
+    bool isAttached() const { return m_bAttached; }
+
+    // "connecting", "playing", "failed" or "stopped" (socket gone).
+    QString stateName() const;
+    QString url() const { return m_source.strUrl; }
+    // The coded stream's codec once known ("H.264"), else empty.
+    QString codec() const { return m_strCodec; }
+
+    struct Link;
+
+signals:
+    // "connected", "firstFrame", "error" (with the error keys): the play
+    // window's stream events, as the native play windows send them.
+    void sigEvent(QString strEvent, QJsonObject extra);
+    // The stream is over (failed, or the page closed its socket); its owner
+    // deletes it.
+    void sigFinished();
+
+private slots:
+    // Posted by the streaming threads.
+    void onCodecKnown(const QString& strCodec);
+    void onFragment(const QByteArray& baData, bool bFirstFragment);
+    void onFailed(int iCode, const QString& strMessage);
+
+private:
+    enum class State { Connecting, Playing, Failed, Stopped };
+
+    void fail(int iCode, const QString& strMessage);
+    void teardown();
+
+    Source m_source;
+    State m_eState = State::Connecting;
+    QString m_strCodec;
+    bool m_bAttached = false;
+    QPointer<QWebSocket> m_pSocket;
+    QPointer<QTcpSocket> m_pTcpSocket;
+    GstElement* m_pPipeline = nullptr;
+    std::shared_ptr<Link> m_pLink;
+};
+
+}  // namespace pagestream
+
+#endif  // PAGESTREAM_PAGESTREAM_H
