@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
@@ -88,7 +89,11 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return QFile::exists(m_strRuntimeDir + QStringLiteral("/wayland-test")); }, kWaitMs));
 
         m_pService = std::make_unique<ServiceProcess>(
-            ServiceProcess::config(kServicePort, QStringLiteral("tst_wayland_page")), ServiceProcess::testHooksBinaryPath());
+            ServiceProcess::config(kServicePort, QStringLiteral("tst_wayland_page"),
+                                   // The default policy asks the user about any other origin.
+                                   QJsonObject{{"AllowedOrigins",
+                                                QJsonArray{QStringLiteral("http://portal.test:%1").arg(kPagePort)}}}),
+            ServiceProcess::testHooksBinaryPath());
         QVERIFY(m_pService->startListening());
         m_pCamera = std::make_unique<CameraSimProcess>(CAMERA_SIM_BIN, kCameraPort);
         QVERIFY(m_pCamera->start({"--size", "640x360", "--stamp"}));

@@ -56,6 +56,8 @@ export interface WindowOptions {
   offset?: { left: number; top: number } | (() => { left: number; top: number });
   /** 1 */
   screenScale?: number;
+  /** "auto": a native window where the service can place one, else video inside the page */
+  render?: "auto" | "native" | "page";
 }
 
 export interface RequestOptions {
@@ -208,6 +210,8 @@ export declare class WindowHandle extends EventTarget {
   readonly connection: Connection;
   readonly element: Element;
   readonly video: VideoControls;
+  /** where the pictures are drawn: a native window over the element, or video inside the page */
+  readonly render: "native" | "page";
   hide(): Promise<void>;
   show(): Promise<void>;
   destroy(): Promise<void>;

@@ -137,7 +137,7 @@ function checkOptions(options) {
     throw badOption("transports", `a list of ${KINDS.map((kind) => JSON.stringify(kind)).join(", ")}`);
   }
   const login = all.login;
-  if (login !== null) {
+  if (login != null) {
     if (typeof login !== "object") throw badOption("login", "not a login from makeLogin()");
     if (typeof login.sessionID !== "string" || !/^[0-9a-f]{64}$/i.test(login.sessionID)) throw badOption("login.sessionID", "not 64 hex digits");
     if (typeof login.user !== "string") throw badOption("login.user", "not a text");

@@ -117,6 +117,7 @@ const PageCommand kPageCommands[] = {
     {"setReconnectInfo", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
     {"setWndResolution", PageMode::Unsupported, nullptr, "no native picture to zoom or scale"},
     {"setWndRatioMode", PageMode::Page, &PageWindows::ratio, "answered with \"mode\"; the page client fits the pictures (object-fit)"},
+    {"setWndLabels", PageMode::Unsupported, nullptr, "no labels over in-page video yet"},
     {"getEngineSupport", PageMode::Same, nullptr, "as for a native window (needs no window)"},
 };
 
