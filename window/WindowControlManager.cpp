@@ -1,5 +1,6 @@
 #include "WindowControlManager.h"
 
+#include "Version.h"
 #include "VideoCommand.h"
 #include "WindowControl.h"
 
@@ -10,7 +11,7 @@
 
 namespace {
 
-const char* const kServiceVersion = "1.0.3";
+const char* const kServiceVersion = LOCALSERVICE_VERSION;
 constexpr int kErrorModuleWindow = 5;
 constexpr int kErrorNotJson = 1;
 
