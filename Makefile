@@ -4,11 +4,13 @@ BUILD    ?= build
 SANITIZE ?=
 JOBS     ?= $(shell nproc)
 comma    := ,
+# Warnings fail the build in CI (CI=true); WERROR=ON asks for it anywhere.
+WERROR   ?= $(if $(CI),ON,OFF)
 ifneq ($(SANITIZE),)
 BUILD := build-$(subst $(comma),-,$(SANITIZE))
 endif
 
-.PHONY: all deps configure build run demo test package bench soak fuzz clean
+.PHONY: all deps configure build run demo test package bench soak fuzz coverage clean
 
 all: build
 
@@ -16,7 +18,7 @@ deps:
 	scripts/install-deps
 
 configure:
-	cmake -S . -B $(BUILD) -DSANITIZE="$(SANITIZE)" >/dev/null
+	cmake -S . -B $(BUILD) -DSANITIZE="$(SANITIZE)" -DLOCALSERVICE_WERROR=$(WERROR) >/dev/null
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -59,6 +61,15 @@ fuzz:
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DLOCALSERVICE_FUZZ=ON >/dev/null
 	cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
 	scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
+
+# Line coverage of make test, per top-level folder (scripts/coverage-summary).
+coverage: deps
+	scripts/install-deps coverage
+	cmake -S . -B build-coverage -DCMAKE_BUILD_TYPE=Debug -DLOCALSERVICE_COVERAGE=ON >/dev/null
+	cmake --build build-coverage -j $(JOBS)
+	find build-coverage -name '*.gcda' -delete
+	cd build-coverage && ctest -j $(JOBS) || true
+	scripts/coverage-summary build-coverage
 
 clean:
 	rm -rf build build-*

@@ -30,7 +30,7 @@ public:
         std::u16string strClass;
         Hwnd hParent = 0;
         WinRect rect;     // screen (top-level) or parent-client coordinates
-        WinRect rcFrame;  // frame widths: left, top, right, bottom
+        WinRect rcFrame{};  // frame widths: left, top, right, bottom
         bool bVisible = true;
         std::uint32_t uThreadId = kBrowserThread;
         Hwnd hWnd = 0;  // 0: a fresh handle

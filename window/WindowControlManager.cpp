@@ -1,6 +1,7 @@
 #include "WindowControlManager.h"
 
 #include "PageWindows.h"
+#include "Version.h"
 #include "VideoCommand.h"
 #include "WindowControl.h"
 
@@ -11,7 +12,7 @@
 
 namespace {
 
-const char* const kServiceVersion = "1.0.3";
+const char* const kServiceVersion = LOCALSERVICE_VERSION;
 constexpr int kErrorModuleWindow = 5;
 constexpr int kErrorNotJson = 1;
 

@@ -7,6 +7,7 @@
 #include "HttpTestClient.h"
 #include "PageSocket.h"
 #include "ServiceProcess.h"
+#include "Version.h"
 #include "VideoCommand.h"
 #include "video_control.h"
 
@@ -378,7 +379,7 @@ private slots:
             }
         }
         QTest::newRow("version") << QByteArray(R"({"cmd":"window.getLocalServiceVersion","uuid":"N","sequence":"7"})")
-                                 << QByteArray(R"({"errorCode":0,"errorModule":0,"localServiceVersion":"1.0.3","sequence":"7","uuid":"N"})");
+                                 << QString(R"({"errorCode":0,"errorModule":0,"localServiceVersion":"%1","sequence":"7","uuid":"N"})").arg(LOCALSERVICE_VERSION).toUtf8();
         QTest::newRow("number sequence") << QByteArray(R"({"cmd":"window.showWnd","uuid":"W","sequence":3})")
                                          << windowResponse("W", "");
         QTest::newRow("parentWnd 0") << QByteArray(R"({"cmd":"window.createWnd","uuid":"P0","parentWnd":"0"})")

@@ -9,6 +9,7 @@
 #include "DeviceSimProcess.h"
 #include "HttpTestClient.h"
 #include "ServiceProcess.h"
+#include "Version.h"
 #include "XDesktop.h"
 
 #include <QCoreApplication>
@@ -243,7 +244,7 @@ private slots:
             QVERIFY2(result.value("kind").toString() == strKind, baReport.constData());
             uuids << result.value("uuid").toString();
             QCOMPARE(uuids.last().size(), 38);
-            QCOMPARE(result.value("answer").toObject().value("localServiceVersion").toString(), QStringLiteral("1.0.3"));
+            QCOMPARE(result.value("answer").toObject().value("localServiceVersion").toString(), QStringLiteral(LOCALSERVICE_VERSION));
             QCOMPARE(result.value("answer").toObject().value("uuid").toString(), uuids.last());
             QCOMPARE(report.value(strKind + "Wrong").toString(), QStringLiteral("not-found"));
         }

@@ -4,6 +4,7 @@
 #include "CredentialSender.h"
 #include "DeviceSimProcess.h"
 #include "MessageDispatch.h"
+#include "Version.h"
 #include "WindowControlManager.h"
 
 #include <QJsonDocument>
@@ -52,12 +53,12 @@ private slots:
         QTest::addColumn<QString>("request");
         QTest::addColumn<QString>("response");
         QTest::newRow("text sequence") << R"({"cmd":"window.getLocalServiceVersion","uuid":"u1","sequence":"42"})"
-                                       << R"({"errorCode":0,"errorModule":0,"localServiceVersion":"1.0.3","sequence":"42","uuid":"u1"})";
+                                       << QString(R"({"errorCode":0,"errorModule":0,"localServiceVersion":"%1","sequence":"42","uuid":"u1"})").arg(LOCALSERVICE_VERSION);
         QTest::newRow("number sequence reads as empty text")
             << R"({"cmd":"window.getLocalServiceVersion","uuid":"u1","sequence":42})"
-            << R"({"errorCode":0,"errorModule":0,"localServiceVersion":"1.0.3","sequence":"","uuid":"u1"})";
+            << QString(R"({"errorCode":0,"errorModule":0,"localServiceVersion":"%1","sequence":"","uuid":"u1"})").arg(LOCALSERVICE_VERSION);
         QTest::newRow("unparsable request still carries the version")
-            << "{" << R"({"errorCode":1,"errorModule":5,"localServiceVersion":"1.0.3","sequence":"","uuid":""})";
+            << "{" << QString(R"({"errorCode":1,"errorModule":5,"localServiceVersion":"%1","sequence":"","uuid":""})").arg(LOCALSERVICE_VERSION);
     }
     void versionResponse() {
         QFETCH(QString, request);

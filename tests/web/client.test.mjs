@@ -61,7 +61,7 @@ for (const [kind, setUp] of Object.entries(ENVIRONMENTS)) {
       assert.equal(connection.kind, kind);
       assert.equal(connection.port, service.port);
       const answer = await connection.request("window.getLocalServiceVersion");
-      assert.equal(answer.localServiceVersion, "1.0.3");
+      assert.equal(answer.localServiceVersion, process.env.LOCALSERVICE_VERSION);
       assert.equal(answer.uuid, connection.uuid);
 
       const event = nextEvent(connection, "test.event");
@@ -99,7 +99,7 @@ for (const [kind, setUp] of Object.entries(ENVIRONMENTS)) {
       assert.equal(video.value?.errorCode, 0);
       assert.equal(video.value.uuid, connection.uuid);
       assert.equal(empty.value, null);
-      assert.equal(version.value?.localServiceVersion, "1.0.3");
+      assert.equal(version.value?.localServiceVersion, process.env.LOCALSERVICE_VERSION);
       connection.close();
     } finally {
       restoreEnvironment();
