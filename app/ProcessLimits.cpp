@@ -28,6 +28,26 @@ long raiseDescriptorLimit() {
 #endif
 }
 
+long descriptorLimit() {
+#ifdef Q_OS_UNIX
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+    return limit.rlim_cur == RLIM_INFINITY ? -1 : static_cast<long>(limit.rlim_cur);
+#else
+    return 0;
+#endif
+}
+
+long descriptorReserve(long iDescriptorLimit) {
+    return iDescriptorLimit > 0 ? qMin<long>(kDescriptorReserve, iDescriptorLimit / 2) : 0;
+}
+
+int connectionCap(int iMaxConnections, long iDescriptorLimit) {
+    const int iMax = qMax(1, iMaxConnections);
+    if (iDescriptorLimit <= 0) return iMax;
+    return static_cast<int>(qBound<long>(1, iDescriptorLimit - descriptorReserve(iDescriptorLimit), iMax));
+}
+
 void chooseMemoryPolicy() {
 #ifdef __GLIBC__
     ::mallopt(M_ARENA_MAX, kMallocArenas);

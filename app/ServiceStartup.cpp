@@ -2,6 +2,7 @@
 
 #include "AccessPolicy.h"
 #include "Elevation.h"
+#include "ProcessLimits.h"
 #include "ProcessPlatform.h"
 #include "SingleInstance.h"
 #include "WebServer.h"
@@ -33,11 +34,19 @@ std::optional<int> ServiceStartup::start() {
     policy.bListenAny = m_config.bListenAny;
     for (const QString& strOrigin : m_config.allowedOrigins) policy.allowedOrigins.append(strOrigin.toUtf8());
     m_pServer->setAccessPolicy(policy);
-    m_pServer->setMaxConnections(m_config.iMaxConnections);
+    const long iDescriptors = descriptorLimit();
+    const int iCap = connectionCap(m_config.iMaxConnections, iDescriptors);
+    m_pServer->setMaxConnections(iCap);
 
     correctPortRange(m_config);
     m_pServer->listenInRange(m_config.iPortStart, m_config.iPortEnd);
     if (m_pServer->isListening()) qDebug() << "listening on port" << m_pServer->serverPort();
+    qDebug().noquote() << QStringLiteral("connection cap %1 (MaxConnections %2, descriptor limit %3 less %4 kept for play "
+                                         "windows, transfers and the service)")
+                              .arg(iCap)
+                              .arg(m_config.iMaxConnections)
+                              .arg(iDescriptors)
+                              .arg(descriptorReserve(iDescriptors));
     return std::nullopt;
 }
 

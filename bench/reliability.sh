@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # make soak: the service against hostile and heavy clients, with figures.
-#   1. 1,500 connections against a 1,024-descriptor limit
+#   1. 1,500 connections that never send against a 1,024-descriptor limit,
+#      with a request answered while they are held (they are still in their
+#      handshake: they may take only a share of the cap)
 #   2. floods: 100 KB WebSocket commands nobody reads, a 1 GiB frame, 400,000
 #      events for a client that never polls; RSS before, at the peak and after
 #   3. a request body sent one byte a second
@@ -70,10 +72,12 @@ exec 7<>"$WORK/hold"
 "$CLIENT" tcp-idle $PORT 1500 <"$WORK/hold" >"$WORK/held" 7>&- &
 for _ in $(seq 300); do [[ -s "$WORK/held" ]] && break; sleep 0.1; done
 alive=$(kill -0 "$SERVICE_PID" 2>/dev/null && echo yes || echo no)
+during=$(answers)
 exec 7>&-; wait $! 2>/dev/null
 sleep 0.5
 after=$(answers)
-echo "1,500 connections at a 1,024-descriptor limit: service alive $alive, $(grep -c 'connections refused' "$WORK/log") refusal episode(s) logged, answers afterwards $after $(verdict $([[ $alive == yes && $after == yes ]] && echo ok))"
+echo "$(grep -o 'connection cap [0-9]*' "$WORK/log")"
+echo "1,500 connections at a 1,024-descriptor limit: service alive $alive, $(grep -c 'connections refused' "$WORK/log") refusal episode(s) and $(grep -c 'handshakes over their share' "$WORK/log") handshake-share episode(s) logged, answers while held $during, afterwards $after $(verdict $([[ $alive == yes && $during == yes && $after == yes ]] && echo ok))"
 stop_service >/dev/null
 
 echo "== memory floods"

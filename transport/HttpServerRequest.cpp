@@ -90,7 +90,9 @@ struct HttpParserCallbacks {
     }
 };
 
-HttpServerRequest::HttpServerRequest(QTcpSocket* pSocket, QObject* parent)
+quint64 HttpServerRequest::s_iParsedBytes = 0;
+
+HttpServerRequest::HttpServerRequest(QTcpSocket* pSocket, QObject* parent, int iHandshakeDeadlineMs)
     : QObject(parent), m_pSocket(pSocket), m_pTimer(new QTimer(this)), m_pParser(std::make_unique<http_parser>()) {
     m_pTimer->setSingleShot(true);
     connect(m_pTimer, &QTimer::timeout, this, &HttpServerRequest::onTimeout);
@@ -98,7 +100,7 @@ HttpServerRequest::HttpServerRequest(QTcpSocket* pSocket, QObject* parent)
     connect(m_pSocket, &QTcpSocket::bytesWritten, this, &HttpServerRequest::onBytesWritten);
     connect(m_pSocket, &QTcpSocket::disconnected, this, &HttpServerRequest::onDisconnected);
     resetMessage();
-    startIdleClock(kFirstRequestIdleMs);
+    startIdleClock(iHandshakeDeadlineMs);
     // Bytes that arrived before this object existed get no readyRead.
     if (m_pSocket->bytesAvailable() > 0) QMetaObject::invokeMethod(this, &HttpServerRequest::onReadyRead, Qt::QueuedConnection);
 }
@@ -135,6 +137,15 @@ void HttpServerRequest::resetMessage() {
     m_bMessageComplete = false;
     m_bWebSocketUpgrade = false;
     m_bTooLarge = false;
+    m_iHeadParsed = 0;
+}
+
+bool HttpServerRequest::parse(const QByteArray& baData, size_t* pParsed) {
+    s_iParsedBytes += static_cast<quint64>(baData.size());
+    *pParsed = http_parser_execute(m_pParser.get(), &HttpParserCallbacks::settings(), baData.constData(),
+                                   static_cast<size_t>(baData.size()));
+    const http_errno err = HTTP_PARSER_ERRNO(m_pParser.get());
+    return err == HPE_OK || err == HPE_PAUSED;
 }
 
 void HttpServerRequest::startIdleClock(int iMs) {
@@ -172,23 +183,29 @@ void HttpServerRequest::onReadyRead() {
     if (m_bWaitingForOutput) return;
     if (!m_bStarted && m_pSocket->bytesAvailable() > 0) {
         m_bStarted = true;
-        m_pTimer->start(kRequestDeadlineMs);
+        // The first request's headers keep the handshake's deadline.
+        if (!m_bHandshaking) m_pTimer->start(kRequestDeadlineMs);
     }
-    const http_parser_settings& settings = HttpParserCallbacks::settings();
     while (!m_bBusy && !m_bClosed && m_pSocket->bytesAvailable() > 0) {
-        const QByteArray baData = m_pSocket->peek(m_pSocket->bytesAvailable());
+        size_t nParsed = 0;
         if (!m_bHeadersComplete) {
-            // Unfinished headers are consumed without callbacks: parse the
-            // message from its start until the headers are complete.
-            resetMessage();
-            const size_t nParsed = http_parser_execute(m_pParser.get(), &settings, baData.constData(),
-                                                       static_cast<size_t>(baData.size()));
-            const http_errno err = HTTP_PARSER_ERRNO(m_pParser.get());
-            if (err != HPE_OK && err != HPE_PAUSED) return fail();
+            // Unfinished headers are read inside a transaction, so that they
+            // stay in the socket, and each byte is parsed once: the parser
+            // goes on where it stopped.
+            if (!m_pSocket->isTransactionStarted()) m_pSocket->startTransaction();
+            if (!parse(m_pSocket->read(m_pSocket->bytesAvailable()), &nParsed)) return fail();
+            m_iHeadParsed += static_cast<qint64>(nParsed);
             if (!m_bHeadersComplete) {
                 // http_parser refuses headers over its limit by itself; the
                 // deadline keeps running while the headers trickle in.
                 return;
+            }
+            m_pSocket->rollbackTransaction();
+            if (m_bHandshaking) {
+                m_bHandshaking = false;
+                if (!m_bMessageComplete) m_pTimer->start(kRequestDeadlineMs);
+                emit handshakeDone();
+                if (m_bClosed || m_bDetached) return;
             }
             if (m_bWebSocketUpgrade) {
                 // The upgrade's bytes stay in the socket for the WebSocket.
@@ -196,7 +213,7 @@ void HttpServerRequest::onReadyRead() {
                 emit upgrade();
                 return;
             }
-            m_pSocket->skip(static_cast<qint64>(nParsed));
+            m_pSocket->skip(m_iHeadParsed);
             if (!m_bMessageComplete && !m_options.bHttp10 &&
                 equalsNoCase(header("Expect").trimmed(), "100-continue")) {
                 // The client waits for this before it sends the body.
@@ -204,10 +221,7 @@ void HttpServerRequest::onReadyRead() {
                 m_pSocket->write("HTTP/1.1 100 Continue\r\n\r\n");
             }
         } else {
-            const size_t nParsed = http_parser_execute(m_pParser.get(), &settings, baData.constData(),
-                                                       static_cast<size_t>(baData.size()));
-            const http_errno err = HTTP_PARSER_ERRNO(m_pParser.get());
-            if (err != HPE_OK && err != HPE_PAUSED) return fail();
+            if (!parse(m_pSocket->peek(m_pSocket->bytesAvailable()), &nParsed)) return fail();
             m_pSocket->skip(static_cast<qint64>(nParsed));
         }
         if (m_bMessageComplete) {

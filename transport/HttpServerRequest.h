@@ -33,16 +33,19 @@ public:
     // Time allowed for a request to arrive whole, from its first byte: a
     // deadline that further bytes do not move.
     static constexpr int kRequestDeadlineMs = 30000;
-    // Time a connection may stay silent before its first request, and
-    // between requests once an answer ended (keep-alive).
-    static constexpr int kFirstRequestIdleMs = 30000;
+    // Time from the connection's start until the headers of its first
+    // request (a WebSocket upgrade's included) must be whole: a connection
+    // that is still in its handshake by then is closed.
+    static constexpr int kHandshakeDeadlineMs = 5000;
+    // Time a connection may stay silent between requests once an answer
+    // ended (keep-alive).
     static constexpr int kKeepAliveIdleMs = 5000;
     // Answer bytes the client has not read yet above which the next
     // pipelined request waits.
     static constexpr qint64 kMaxUnreadAnswerBytes = 4 * 1024 * 1024;
 
     // Reads from pSocket, which must stay alive as long as this object.
-    HttpServerRequest(QTcpSocket* pSocket, QObject* parent = nullptr);
+    HttpServerRequest(QTcpSocket* pSocket, QObject* parent = nullptr, int iHandshakeDeadlineMs = kHandshakeDeadlineMs);
     ~HttpServerRequest() override;
 
     QTcpSocket* socket() const { return m_pSocket; }
@@ -59,11 +62,18 @@ public:
     // An OPTIONS request: a browser's CORS preflight.
     bool isPreflight() const { return m_baMethod == "OPTIONS"; }
 
+    // Bytes handed to the HTTP parser by every request of this process
+    // (main thread), for tests: each byte of a request is parsed once.
+    static quint64 parsedBytes() { return s_iParsedBytes; }
+
     // Stops reading from the socket for good (its bytes stay untouched),
     // for a hand-over to another protocol.
     void detach();
 
 signals:
+    // The headers of the connection's first request are whole: its
+    // handshake is over. Emitted once, before ready() or upgrade().
+    void handshakeDone();
     // A whole request (headers and body) is here; nothing more is read
     // until resume().
     void ready();
@@ -87,6 +97,8 @@ private:
     friend struct HttpParserCallbacks;
 
     void resetMessage();
+    // Feeds bytes to the parser; false when they are not HTTP.
+    bool parse(const QByteArray& baData, size_t* pParsed);
     void fail();
     void startIdleClock(int iMs);
 
@@ -106,11 +118,18 @@ private:
     bool m_bWebSocketUpgrade = false;
     bool m_bTooLarge = false;
 
+    // Bytes of the current message's unfinished headers already parsed;
+    // they stay in the socket (read inside a transaction) until the
+    // headers are whole, so that an upgrade leaves them to the WebSocket.
+    qint64 m_iHeadParsed = 0;
+    bool m_bHandshaking = true;  // the first request's headers are not whole yet
     bool m_bBusy = false;      // a complete request waits for its answer
     bool m_bStarted = false;   // bytes of the next request arrived: its deadline runs
     bool m_bWaitingForOutput = false;
     bool m_bDetached = false;
     bool m_bClosed = false;
+
+    static quint64 s_iParsedBytes;
 };
 
 #endif  // TRANSPORT_HTTPSERVERREQUEST_H

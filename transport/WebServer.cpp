@@ -75,6 +75,7 @@ WebServer::~WebServer() {
     // Close every connection before the tables go.
     const QList<Worker*> workers = m_connections.values();
     m_connections.clear();
+    m_listHandshaking.clear();
     for (Worker* pWorker : workers) {
         pWorker->disconnect(this);
         delete pWorker;
@@ -132,7 +133,25 @@ void WebServer::onAcceptError(QAbstractSocket::SocketError error) {
 }
 
 void WebServer::incomingConnection(qintptr socketDescriptor) {
-    if (m_connections.size() >= m_iMaxConnections) {
+    const int iHandshakeShare = qMax(1, m_iMaxConnections / kHandshakeShareDivisor);
+    const int iGraceMs = m_iHandshakeDeadlineMs / kHandshakeGraceDivisor;
+    const auto crowded = [&] {
+        return m_listHandshaking.size() >= iHandshakeShare || m_iLiveConnections >= m_iMaxConnections;
+    };
+    // The oldest handshakes first, a few per connection: each either has
+    // its headers waiting (and leaves its handshake) or gives way.
+    for (int i = 0; i < kMaxHandshakesSettled && crowded() && !m_listHandshaking.isEmpty() &&
+                    m_listHandshaking.first()->ageMs() >= iGraceMs;
+         ++i) {
+        Worker* pOldest = m_listHandshaking.first();
+        if (pOldest->giveWayInHandshake() && !m_bEvicting) {
+            qDebug() << "handshakes over their share of" << iHandshakeShare << "connections: the oldest are closed";
+            m_bEvicting = true;
+        }
+        m_listHandshaking.removeOne(pOldest);
+    }
+    if (m_bEvicting && m_listHandshaking.size() < iHandshakeShare / 2) m_bEvicting = false;
+    if (m_iLiveConnections >= m_iMaxConnections) {
         if (!m_bRefusing) {
             qDebug() << "connections refused: limit of" << m_iMaxConnections << "open connections reached";
             m_bRefusing = true;
@@ -146,7 +165,7 @@ void WebServer::incomingConnection(qintptr socketDescriptor) {
         m_bRefusing = false;
     }
     const QString strId = QUuid::createUuid().toString();
-    auto* pWorker = new Worker(strId, &m_policy);
+    auto* pWorker = new Worker(strId, &m_policy, m_iHandshakeDeadlineMs);
     connect(pWorker, &Worker::receiveWebsocketMessage, this, &WebServer::onWebsocketMessage);
     connect(pWorker, &Worker::websocketConnect, this, &WebServer::replyWebConnect);
     connect(pWorker, &Worker::receiveHttpMessage, this, &WebServer::onHTTPMessage);
@@ -155,12 +174,26 @@ void WebServer::incomingConnection(qintptr socketDescriptor) {
     connect(pWorker, &Worker::httpConnect, this, &WebServer::onHttpConnect);
     connect(pWorker, &Worker::httpDisconnect, this, &WebServer::onHttpDisconnect);
     connect(pWorker, &Worker::httpGet, this, &WebServer::onHttpGet);
-    // Queued: a connection may break while an answer is being written.
+    connect(pWorker, &Worker::sigHandshakeDone, this, [this, pWorker] { onHandshakeDone(pWorker); });
+    // The counts at once; the tables queued: a connection may break while
+    // an answer is being written.
+    connect(pWorker, &Worker::connectionClose, this, [this, pWorker] { onConnectionEnded(pWorker); });
     connect(pWorker, &Worker::connectionClose, this, &WebServer::onConnectClose, Qt::QueuedConnection);
 
+    ++m_iLiveConnections;
+    m_listHandshaking.append(pWorker);
     m_connections.insert(strId, pWorker);
     route(strId, pWorker);
     emit pWorker->newConnection(socketDescriptor);
+}
+
+void WebServer::onConnectionEnded(Worker* pWorker) {
+    --m_iLiveConnections;
+    m_listHandshaking.removeOne(pWorker);
+}
+
+void WebServer::onHandshakeDone(Worker* pWorker) {
+    m_listHandshaking.removeOne(pWorker);
 }
 
 WebServer::Client& WebServer::touch(const QString& strUuid) {
@@ -219,6 +252,16 @@ void WebServer::startIdleTimer(const QString& strUuid) {
     client.iIdleTimer = startTimer(m_iIdleTimeoutMs, Qt::CoarseTimer);
     m_timerClients.insert(client.iIdleTimer, clientKey(strUuid));
     m_mapGivenUp.remove(strUuid);
+}
+
+void WebServer::idleAfterAnswer(const QString& strUuid) {
+    // A WebSocket's id: its window goes with its connection.
+    if (strUuid.isEmpty() || m_connections.contains(strUuid)) return;
+    Client& client = m_clients[strUuid];
+    if (!client.listRoute.isEmpty() || client.pPoll || client.iIdleTimer) return;
+    // Unlike a poll's time-out, an answer leaves a given-up marker in place.
+    client.iIdleTimer = startTimer(m_iIdleTimeoutMs, Qt::CoarseTimer);
+    m_timerClients.insert(client.iIdleTimer, strUuid);
 }
 
 void WebServer::queueEvent(const QString& strUuid, const QString& strEvent) {
@@ -359,6 +402,7 @@ void WebServer::onHttpGet(QString szUUID, QByteArray strMessage) {
         client.events.pop_front();
         client.iEventBytes -= strEvent.size();
         endPoll(client, strEvent.toUtf8());
+        idleAfterAnswer(strClient);
     }
     tidy(strClient);
 }
@@ -384,6 +428,10 @@ void WebServer::onHTTPMessage(QString szUUID, QByteArray strMessage) {
         }
     }
     route(strClient, pWorker);
+    // A request: the client is not idle.
+    Client& client = m_clients[strClient];
+    stopTimer(client.iIdleTimer);
+    client.iIdleTimer = 0;
     m_pDispatch->processMessage(QString::fromUtf8(strMessage));
     // A request that no module answers (not JSON, unknown module or command)
     // is closed rather than left waiting; it must not stay in line for an
@@ -391,6 +439,7 @@ void WebServer::onHTTPMessage(QString szUUID, QByteArray strMessage) {
     if (pWorker->routeKey() == strClient && !pWorker->isClosed() && !m_pDispatch->lastRequestAnswered()) {
         unroute(pWorker);
         pWorker->postDrop();
+        idleAfterAnswer(strClient);
     }
 }
 
@@ -402,6 +451,7 @@ void WebServer::onAnswersSettled(QString strUUID) {
         unroute(pWorker);
         pWorker->postDrop();
     }
+    idleAfterAnswer(strUUID);
 }
 
 void WebServer::onConnectClose(int iType, QString strUUID) {
@@ -411,7 +461,10 @@ void WebServer::onConnectClose(int iType, QString strUUID) {
         m_pDispatch->closeConnection(strUUID);
         clearEvents(strUUID);
     }
+    const QString strRouteKey = pWorker->routeKey();
     unroute(pWorker);
+    // A request given up by its client: the client waits for it no more.
+    if (iType == Worker::HttpConnection && !strRouteKey.isNull() && strRouteKey != strUUID) idleAfterAnswer(strRouteKey);
     const QString strPollKey = pWorker->pollKey();
     const auto it = m_clients.find(strPollKey);
     if (!strPollKey.isNull() && it != m_clients.end() && it->pPoll == pWorker) {
@@ -439,7 +492,10 @@ void WebServer::onMessageResponse(QString strUUID, QString message) {
             emit pWorker->sendMessage(baEvent);
         }
         queueEvent(strUUID, message);
-        completePoll(strUUID, false);
+        if (hasPendingPoll(strUUID)) {
+            completePoll(strUUID, false);
+            idleAfterAnswer(strUUID);
+        }
         return;
     }
     if (!pWorker) return;
@@ -450,6 +506,7 @@ void WebServer::onMessageResponse(QString strUUID, QString message) {
     } else {
         unroute(pWorker);
         pWorker->postAnswer(message.toUtf8());
+        idleAfterAnswer(strUUID);
     }
 }
 

@@ -2,6 +2,7 @@
 #define TRANSPORT_WEBSERVER_H
 
 #include "AccessPolicy.h"
+#include "HttpServerRequest.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -28,11 +29,23 @@ class Worker;
 // another thread. Answers of modules that work on threads of their own
 // arrive here as queued signals.
 //
-// Limits: at most setMaxConnections() connections at once (more are closed
-// as soon as they are accepted); per client uuid at most kMaxQueuedEvents
+// Limits: at most setMaxConnections() connections at once, counted from
+// their accept to the moment they end (more are closed as soon as they are
+// accepted). Connections still in their handshake may hold a quarter of the
+// cap (kHandshakeShareDivisor): a new connection beyond that share, or at
+// the cap, first closes the oldest one still in its handshake, provided it
+// has had a tenth of the handshake deadline (kHandshakeGraceDivisor, 500 ms)
+// to send its headers and none wait in its socket; younger ones (a burst of
+// new clients) stay. Per client uuid at most kMaxQueuedEvents
 // events or kMaxQueuedEventBytes bytes wait for a poll (the oldest go
 // first); the events of a client nobody polls, connects or answers for are
 // dropped setClientExpiryMs() after it was last seen.
+//
+// Idle clients: an HTTP client (by its "uuid") that waits for nothing
+// (no request, no poll, no WebSocket under its uuid) after an answer, be it
+// a poll's or any other request's, and makes no request within
+// setIdleTimeoutMs() (60 s) is given up: its window goes as for a closed
+// WebSocket and its next poll answers "invalid".
 class WebServer : public QTcpServer {
     Q_OBJECT
 public:
@@ -43,6 +56,9 @@ public:
     static constexpr int kMaxQueuedEvents = 1000;
     static constexpr qint64 kMaxQueuedEventBytes = 1024 * 1024;
     static constexpr int kSweepIntervalMs = 10000;
+    static constexpr int kHandshakeShareDivisor = 4;
+    static constexpr int kHandshakeGraceDivisor = 10;
+    static constexpr int kMaxHandshakesSettled = 8;  // looked at per new connection
 
     explicit WebServer(QObject* parent = nullptr);
     ~WebServer() override;
@@ -50,6 +66,8 @@ public:
     // Where to listen and whom to serve; set before listenInRange.
     void setAccessPolicy(const AccessPolicy& policy) { m_policy = policy; }
     void setMaxConnections(int iMax) { m_iMaxConnections = qMax(1, iMax); }
+    // Time a new connection has for the headers of its first request.
+    void setHandshakeDeadlineMs(int iMs) { m_iHandshakeDeadlineMs = iMs; }
 
     // Listens at the first port of [iFirst, iEnd) on which nothing answers a
     // connect from 127.0.0.1 within 100 ms and which can be taken: on
@@ -113,6 +131,11 @@ private:
 
     bool listenOn(quint16 port);
     void onAcceptError(QAbstractSocket::SocketError error);
+    // Reached directly when a connection ends or leaves its handshake.
+    void onConnectionEnded(Worker* pWorker);
+    void onHandshakeDone(Worker* pWorker);
+    // Arms the idle timer of a client that waits for nothing any more.
+    void idleAfterAnswer(const QString& strUuid);
     Client& touch(const QString& strUuid);
     void tidy(const QString& strUuid);
     void route(const QString& strUuid, Worker* pWorker);
@@ -129,7 +152,14 @@ private:
 
     AccessPolicy m_policy;
     int m_iMaxConnections = kDefaultMaxConnections;
+    int m_iHandshakeDeadlineMs = HttpServerRequest::kHandshakeDeadlineMs;
+    // Connections accepted and not ended yet.
+    int m_iLiveConnections = 0;
+    // Those still in their handshake, oldest first (each taken out when it
+    // leaves its handshake or ends).
+    QList<Worker*> m_listHandshaking;
     bool m_bRefusing = false;
+    bool m_bEvicting = false;
     QPointer<QTcpServer> m_pIpv6Listener;
     // Every open connection by its connection id.
     QHash<QString, Worker*> m_connections;

@@ -2,11 +2,81 @@
 
 #include "HttpServerRequest.h"
 
+#include <QCoreApplication>
 #include <QDebug>
+#include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace {
+#ifdef Q_OS_UNIX
+// Keeps the connection of a WebSocket that the service closes open for
+// reading only, until the page closes its side or kLingerMs pass: a socket
+// closed with input still arriving is reset, and the reset can take the
+// close frame (code 1009 for a message over the limit) with it. Holds a
+// duplicate of the socket's descriptor, so Qt closes its own as usual;
+// input is read and thrown away. At most kMaxLingering at once (beyond,
+// the connection ends as before). Main thread only.
+class LingeringClose : public QObject {
+public:
+    static constexpr int kLingerMs = 2000;
+    static constexpr int kMaxLingering = 64;
+
+    static void start(QTcpSocket* pSocket) {
+        if (s_iLingering >= kMaxLingering || !pSocket || pSocket->socketDescriptor() < 0) return;
+        const int iFd = ::fcntl(static_cast<int>(pSocket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+        if (iFd >= 0) new LingeringClose(iFd, pSocket);
+    }
+
+    ~LingeringClose() override {
+        delete m_pNotifier;  // before its descriptor goes
+        ::close(m_iFd);
+        --s_iLingering;
+    }
+
+private:
+    LingeringClose(int iFd, QTcpSocket* pSocket)
+        : QObject(QCoreApplication::instance()), m_iFd(iFd), m_pNotifier(new QSocketNotifier(iFd, QSocketNotifier::Read)) {
+        ++s_iLingering;
+        connect(m_pNotifier, &QSocketNotifier::activated, this, &LingeringClose::drain);
+        QTimer::singleShot(kLingerMs, this, &QObject::deleteLater);
+        // The page sees the end once Qt wrote the close frame and let go of
+        // its descriptor (ours keeps the connection).
+        connect(pSocket, &QAbstractSocket::disconnected, this, &LingeringClose::endOutput);
+        connect(pSocket, &QObject::destroyed, this, &LingeringClose::endOutput);
+    }
+
+    void endOutput() { ::shutdown(m_iFd, SHUT_WR); }
+
+    void drain() {
+        char buffer[16 * 1024];
+        for (;;) {
+            const ssize_t iRead = ::recv(m_iFd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (iRead > 0) continue;
+            if (iRead < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+            // The page closed its side, or the connection broke.
+            m_pNotifier->setEnabled(false);
+            deleteLater();
+            return;
+        }
+    }
+
+    const int m_iFd;
+    QSocketNotifier* m_pNotifier;
+    static int s_iLingering;
+};
+int LingeringClose::s_iLingering = 0;
+#endif
+}  // namespace
 
 WebSocket::WebSocket(QObject* parent) : QObject(parent) {}
 
@@ -21,7 +91,8 @@ void WebSocket::startServerHandshake(HttpServerRequest* pRequest) {
     m_pHandshakeTimer = new QTimer(this);
     m_pHandshakeTimer->setSingleShot(true);
     connect(m_pHandshakeTimer, &QTimer::timeout, this, &WebSocket::onHandshakeTimeout);
-    m_pHandshakeTimer->start(kHandshakeTimeoutMs);
+    // The rest of the handshake gets the time its headers had.
+    m_pHandshakeTimer->start(HttpServerRequest::kHandshakeDeadlineMs);
 
     // A server that never listens, only to run the handshake on a socket
     // that was accepted elsewhere. Pages come from device and portal origins:
@@ -61,6 +132,10 @@ void WebSocket::onPendingConnections() {
                 [this](const QString& strMessage) { emit newMessage(strMessage.toUtf8()); });
         connect(m_pWebSocket, &QWebSocket::binaryMessageReceived, this, &WebSocket::newMessage);
         connect(m_pWebSocket, &QWebSocket::disconnected, this, &WebSocket::onDisconnected);
+#ifdef Q_OS_UNIX
+        // Emitted once the close frame is written, before the socket closes.
+        connect(m_pWebSocket, &QWebSocket::aboutToClose, this, [this] { LingeringClose::start(m_pSocket); });
+#endif
         if (m_pWebSocket->state() != QAbstractSocket::ConnectedState) onDisconnected();
     }
     // The handshake is done: the server is needed no more.

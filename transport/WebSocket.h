@@ -18,8 +18,6 @@ class WebSocket : public QObject {
 public:
     // Largest message accepted from a page.
     static constexpr int kMaxMessageBytes = 2 * 1024 * 1024;
-    // Time allowed for the handshake.
-    static constexpr int kHandshakeTimeoutMs = 10000;
     // Bytes sent but not yet taken by the page above which the connection
     // is closed: a page that does not read must not make the service grow.
     static constexpr qint64 kMaxUnreadBytes = 16 * 1024 * 1024;

@@ -19,9 +19,10 @@ const char* const kAllowedMethods = "GET, POST, OPTIONS";
 const char* const kPreflightMaxAgeSeconds = "600";
 }  // namespace
 
-Worker::Worker(QString uuid, const AccessPolicy* pPolicy)
-    : QObject(nullptr), m_strUuid(std::move(uuid)), m_pPolicy(pPolicy) {
+Worker::Worker(QString uuid, const AccessPolicy* pPolicy, int iHandshakeDeadlineMs)
+    : QObject(nullptr), m_strUuid(std::move(uuid)), m_pPolicy(pPolicy), m_iHandshakeDeadlineMs(iHandshakeDeadlineMs) {
     connect(this, &Worker::newConnection, this, &Worker::onNewConnection);
+    m_age.start();
 }
 
 Worker::~Worker() = default;
@@ -45,7 +46,11 @@ void Worker::onNewConnection(qintptr socketDescriptor) {
     pSocket->setReadBufferSize(kReadBufferBytes);
     pSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_pSocket = pSocket;
-    m_pRequest = new HttpServerRequest(pSocket, this);
+    m_pRequest = new HttpServerRequest(pSocket, this, m_iHandshakeDeadlineMs);
+    connect(m_pRequest, &HttpServerRequest::handshakeDone, this, [this] {
+        m_bHandshaking = false;
+        emit sigHandshakeDone(m_strUuid);
+    });
     // The request is whole (body included) when ready is emitted.
     connect(m_pRequest, &HttpServerRequest::ready, this, &Worker::onHttpRequest);
     connect(m_pRequest, &HttpServerRequest::upgrade, this, &Worker::onWebsocketConnect);
@@ -123,7 +128,16 @@ void Worker::onHttpRequest() {
 }
 
 void Worker::dispatchBody(const QByteArray& baBody) {
-    const QJsonObject request = QJsonDocument::fromJson(baBody).object();
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(baBody, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        // No module reads it (invalid UTF-8 included, which a text
+        // conversion would turn into another request): closed unanswered.
+        m_strRequestUuid.clear();
+        emit receiveHttpMessage(m_strUuid, QByteArray());
+        return;
+    }
+    const QJsonObject request = document.object();
     const QString strCmd = request.value(QStringLiteral("cmd")).toString();
     m_strRequestUuid = request.value(QStringLiteral("uuid")).toString();
     if (strCmd == QLatin1String("system.webconnect")) {
@@ -218,6 +232,14 @@ void Worker::onWebsocketConnect() {
     connect(pWebSocket, &WebSocket::disconnected, pWebSocket, &QObject::deleteLater);
     pWebSocket->startServerHandshake(m_pRequest);
     m_pRequest->deleteLater();
+}
+
+bool Worker::giveWayInHandshake() {
+    if (isHandshaking() && m_pSocket) m_pSocket->waitForReadyRead(0);
+    if (!isHandshaking()) return false;
+    if (m_pSocket) m_pSocket->abort();
+    onClose();
+    return true;
 }
 
 void Worker::onNewMessage(QByteArray msg) {

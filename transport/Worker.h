@@ -3,23 +3,28 @@
 // leaves as a signal for the WebServer; answers come back through
 // postAnswer or the sendMessage signal.
 //
+// A connection is in its handshake from its start until the headers of its
+// first request are whole (a WebSocket upgrade's included); one that is
+// still in it after the handshake deadline is closed.
+//
 // Thread rules: a worker lives on the WebServer's thread (the main thread),
-// like every object it creates. Its signals reach the server directly,
-// except connectionClose, which is queued so that a connection that breaks
+// like every object it creates. Its signals reach the server directly;
+// connectionClose also reaches it queued, so that a connection that breaks
 // while an answer is being written never changes the server's tables
-// under its feet.
+// under its feet (only its counts change at once).
 #ifndef TRANSPORT_WORKER_H
 #define TRANSPORT_WORKER_H
 
 #include "AccessPolicy.h"
+#include "HttpServerRequest.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QTcpSocket>
 
-class HttpServerRequest;
 class HttpServerResponse;
 class WebSocket;
 
@@ -33,7 +38,8 @@ public:
     static constexpr qint64 kReadBufferBytes = 128 * 1024;
 
     // pPolicy (may be null: everything allowed) must outlive the worker.
-    explicit Worker(QString uuid, const AccessPolicy* pPolicy = nullptr);
+    explicit Worker(QString uuid, const AccessPolicy* pPolicy = nullptr,
+                    int iHandshakeDeadlineMs = HttpServerRequest::kHandshakeDeadlineMs);
     ~Worker() override;
 
     // Id of the timer that bounds the current poll.
@@ -55,6 +61,14 @@ public:
     // 1 once an HTTP request was served, 0 for a WebSocket.
     int connectionType() const { return m_iType; }
     bool isClosed() const { return m_bClosed; }
+    bool isHandshaking() const { return m_bHandshaking && !m_bClosed; }
+    // Milliseconds since the worker took its connection.
+    qint64 ageMs() const { return m_age.elapsed(); }
+    // Makes room: reads what already waits in the socket (a client whose
+    // headers are there is not half-open) and closes the connection, at
+    // once and without an answer, if it is still in its handshake then.
+    // True when it closed it.
+    bool giveWayInHandshake();
 
     // Sends the answer to the HTTP request this worker waits on; an answer
     // with nothing waiting for it is dropped.
@@ -75,6 +89,8 @@ signals:
     void connectionClose(int iType, QString szUUID);
     void sendMessage(QByteArray& msg);
     void httpDisconnect(QString szUUID, QByteArray msg);
+    // The handshake is over (not emitted when the connection closes in it).
+    void sigHandshakeDone(QString szUUID);
 
 public slots:
     void onHttpRequest();
@@ -97,6 +113,7 @@ private:
 
     const QString m_strUuid;
     const AccessPolicy* m_pPolicy;
+    const int m_iHandshakeDeadlineMs;
     int m_iPollTimerId = 0;
     int m_iType = WebSocketConnection;
     QString m_strRouteKey;
@@ -109,6 +126,8 @@ private:
     QByteArray m_baAllowOrigin;                // of the request being answered
     bool m_bImageAnswer = false;
     bool m_bClosed = false;
+    bool m_bHandshaking = true;
+    QElapsedTimer m_age;
 };
 
 #endif  // TRANSPORT_WORKER_H

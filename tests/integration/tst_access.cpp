@@ -1,6 +1,6 @@
 // Who the real binary serves and how much it takes: Host and Origin checks,
-// CORS preflights, the connection cap and the WebSocket frame limit. Ports
-// 28300-28349 belong to this test.
+// CORS preflights, the connection cap, the WebSocket message limits and the
+// end of idle clients. Ports 28300-28349 belong to this test.
 #include "HttpTestClient.h"
 #include "ServiceProcess.h"
 
@@ -12,6 +12,11 @@
 
 #include <memory>
 #include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 constexpr int kWaitMs = 10000;
@@ -125,11 +130,12 @@ private slots:
         quint16 port = 0;
         auto pService = startService(28340, "cap", {{"MaxConnections", 2}}, &port);
         QVERIFY(pService);
-        std::vector<std::unique_ptr<QTcpSocket>> held;
+        // Open WebSockets (connections still in their handshake would give
+        // way to new ones).
+        std::vector<std::unique_ptr<HttpTestClient>> held;
         for (int i = 0; i < 2; ++i) {
-            held.push_back(std::make_unique<QTcpSocket>());
-            held.back()->connectToHost(QHostAddress::LocalHost, port);
-            QVERIFY(held.back()->waitForConnected(kWaitMs));
+            held.push_back(std::make_unique<HttpTestClient>(port, upgrade("Host: localhost\r\n")));
+            QTRY_VERIFY_WITH_TIMEOUT(held.back()->received().startsWith("HTTP/1.1 101"), kWaitMs);
         }
         HttpTestClient refused(port, request("Host: localhost\r\n"));
         QTRY_VERIFY_WITH_TIMEOUT(refused.isClosed(), kWaitMs);
@@ -153,6 +159,64 @@ private slots:
         // A close frame with code 1009 (message too big).
         QCOMPARE(client.received().mid(iAt, 1), QByteArray::fromHex("88"));
         QCOMPARE(client.received().mid(iAt + 2, 2), QByteArray::fromHex("03f1"));
+    }
+
+    // A message in fragments that passes 2 MiB gets close code 1009 like a
+    // single frame does; what the page still sends is taken, and the
+    // connection ends without a reset. (Blocking calls on a plain socket:
+    // they tell a reset from an end.)
+    void webSocketFragmentsOverTheLimitCloseWith1009() {
+        const int iFd = ::socket(AF_INET, SOCK_STREAM, 0);
+        QVERIFY(iFd >= 0);
+        const auto closeFd = qScopeGuard([iFd] { ::close(iFd); });
+        const timeval timeout{kWaitMs / 1000, 0};
+        ::setsockopt(iFd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        ::setsockopt(iFd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(m_port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QVERIFY(::connect(iFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+        // 54 fragments of 60,000 bytes after the upgrade, masked with a zero key.
+        QByteArray baOut = upgrade("Host: localhost\r\n");
+        for (int i = 0; i < 54; ++i) {
+            baOut += char((i == 53 ? 0x80 : 0x00) | (i == 0 ? 0x1 : 0x0));
+            baOut += QByteArray::fromHex("feea6000000000") + QByteArray(60000, 'a');
+        }
+        qint64 iSent = 0;
+        while (iSent < baOut.size()) {
+            const ssize_t iChunk = ::send(iFd, baOut.constData() + iSent, size_t(baOut.size() - iSent), MSG_NOSIGNAL);
+            if (iChunk <= 0) break;
+            iSent += iChunk;
+        }
+        QByteArray baIn;
+        char buffer[4096];
+        ssize_t iRead = 0;
+        while ((iRead = ::recv(iFd, buffer, sizeof buffer, 0)) > 0) baIn.append(buffer, int(iRead));
+        QVERIFY2(iRead == 0, "the connection was reset");
+        QCOMPARE(iSent, qint64(baOut.size()));
+        const int iAt = baIn.indexOf("\r\n\r\n") + 4;
+        QVERIFY(baIn.startsWith("HTTP/1.1 101"));
+        // A close frame with code 1009 (message too big).
+        QCOMPARE(baIn.mid(iAt, 1), QByteArray::fromHex("88"));
+        QCOMPARE(baIn.mid(iAt + 2, 2), QByteArray::fromHex("03f1"));
+    }
+
+    // An HTTP client that waits for nothing and makes no request for the
+    // idle time loses its window, as a client whose polls stopped does.
+    void idleHttpClientLosesItsWindow() {
+        ServiceProcess service(ServiceProcess::config(28310, QStringLiteral("tst_access-idle")),
+                               ServiceProcess::testHooksBinaryPath());
+        const quint16 port = service.startListening();
+        QVERIFY(port);
+        QVERIFY(service.writeInput("idle 300\n") && service.waitForLog("test hook: idle 300"));
+        const QByteArray baAnswer =
+            HttpTestClient::answer(port, HttpTestClient::post(R"({"cmd":"window.createWnd","uuid":"I"})"));
+        QVERIFY2(baAnswer.contains(R"("uuid":"I")"), baAnswer.constData());
+        QCOMPARE(service.ask("window I", "test hook: window I "), QStringLiteral("hidden"));
+        QVERIFY(QTest::qWaitFor([&] { return service.ask("window I", "test hook: window I ") == "none"; }, kWaitMs));
+        service.terminate();
+        QVERIFY(service.waitForFinished());
     }
 
     void cleanupTestCase() {

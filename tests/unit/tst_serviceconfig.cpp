@@ -1,4 +1,6 @@
-// The configuration file over the defaults, with the port range corrected.
+// The configuration file over the defaults, with the port range corrected;
+// the connection cap that follows from it and the descriptor limit.
+#include "ProcessLimits.h"
 #include "ServiceConfig.h"
 
 #include <QTemporaryDir>
@@ -55,6 +57,26 @@ private slots:
         QCOMPARE(listActual.join(' '), expected);
         // A configured start does not move the end by itself.
         if (!text.contains("ServicePortEnd")) QCOMPARE(raw.iPortEnd, 33696);
+    }
+
+    // "MaxConnections" and the descriptor limit less what play windows,
+    // transfers and the service itself keep back.
+    void connectionCap_data() {
+        QTest::addColumn<int>("iMaxConnections");
+        QTest::addColumn<long>("iDescriptorLimit");
+        QTest::addColumn<int>("iCap");
+        QTest::newRow("no limit") << 512 << -1L << 512;
+        QTest::newRow("limit far above") << 512 << 524288L << 512;
+        QTest::newRow("limit less the reserve") << 4000 << 2L * kDescriptorReserve + 100 << kDescriptorReserve + 100;
+        QTest::newRow("limit below twice the reserve: half") << 2000 << 1024L << 512;
+        QTest::newRow("small limit: half") << 512 << 300L << 150;
+        QTest::newRow("tiny limit: at least one") << 512 << 1L << 1;
+    }
+    void connectionCap() {
+        QFETCH(int, iMaxConnections);
+        QFETCH(long, iDescriptorLimit);
+        QFETCH(int, iCap);
+        QCOMPARE(::connectionCap(iMaxConnections, iDescriptorLimit), iCap);
     }
 };
 
