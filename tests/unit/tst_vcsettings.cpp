@@ -1,0 +1,155 @@
+// The video library's settings and protected strings through its C
+// interface: defaults under a fresh home folder, all-or-none stores, and the
+// limits of keys, texts and cipher texts. HOME and XDG_CONFIG_HOME are
+// temporary folders.
+#include "video_control.h"
+#include "video_control_test.h"
+
+#include <QFile>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+using Command = QJsonDocument* (*)(const QJsonDocument*);
+
+QJsonObject call(Command command, const QJsonObject& request) {
+    const QJsonDocument document(request);
+    QJsonDocument* pResult = command(&document);
+    const QJsonObject result = pResult ? pResult->object() : QJsonObject();
+    VC_Release(pResult);
+    return result;
+}
+
+QJsonObject json(const QByteArray& text) { return QJsonDocument::fromJson(text).object(); }
+
+}  // namespace
+
+class TestVcSettings : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+
+    // The settings as VC_GetLocalConfig answers them, home folder as "~".
+    QJsonObject config() {
+        QJsonObject config = call(VC_GetLocalConfig, {});
+        config.remove("configFile");
+        for (auto it = config.begin(); it != config.end(); ++it)
+            *it = it->toString().replace(m_home.path(), "~");
+        return config;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_home.isValid());
+        qputenv("HOME", QFile::encodeName(m_home.path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.filePath("config")));
+    }
+    void init() {
+        VC_Test_Reset();
+        QFile::remove(call(VC_GetLocalConfig, {}).value("configFile").toString());
+    }
+
+    // "before" is stored first; "request" then answers iErrorCode and leaves
+    // the settings as "expected" says.
+    void settingsAreStoredAllOrNone_data() {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("iErrorCode");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray defaults = R"({"snapshotPath":"~/Pictures/LocalService","snapshotFormat":"png",
+                                        "recordPath":"~/Videos/LocalService","recordFormat":"mp4"})";
+        const QByteArray stored = R"({"snapshotPath":"/tmp","snapshotFormat":"jpg","recordPath":"/tmp","recordFormat":"mkv"})";
+        QTest::newRow("defaults") << QByteArray("{}") << QByteArray("{}") << 0 << defaults;
+        QTest::newRow("others ignored") << QByteArray("{}") << QByteArray(R"({"volume":5})") << 0 << defaults;
+        QTest::newRow("all stored") << QByteArray("{}") << stored << 0 << stored;
+        QTest::newRow("upper case format") << QByteArray("{}") << QByteArray(R"({"recordFormat":"MKV"})") << 0
+                                           << QByteArray(defaults).replace("mp4", "mkv");
+        QTest::newRow("null: default") << stored << QByteArray(R"({"snapshotPath":null,"recordFormat":null})") << 0
+                                       << QByteArray(R"({"snapshotPath":"~/Pictures/LocalService","snapshotFormat":"jpg",
+                                                         "recordPath":"/tmp","recordFormat":"mp4"})");
+        QTest::newRow("format avi") << stored << QByteArray(R"({"snapshotFormat":"png","recordFormat":"avi"})") << 3001 << stored;
+        QTest::newRow("format a number") << stored << QByteArray(R"({"snapshotFormat":1})") << 3001 << stored;
+        QTest::newRow("path relative") << stored << QByteArray(R"({"recordPath":"videos"})") << 3001 << stored;
+        QTest::newRow("path a number") << stored << QByteArray(R"({"snapshotPath":5})") << 3001 << stored;
+        QTest::newRow("path not writable") << stored << QByteArray(R"({"snapshotPath":"/proc/ls-test"})") << 3011 << stored;
+    }
+    void settingsAreStoredAllOrNone() {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, request);
+        QFETCH(int, iErrorCode);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(call(VC_SetLocalConfig, json(before)), QJsonObject());
+        QCOMPARE(call(VC_SetLocalConfig, json(request)).value("errorCode").toInt(), iErrorCode);
+        QCOMPARE(config(), json(expected));
+        VC_Test_Reset();  // and after a restart
+        QCOMPARE(config(), json(expected));
+    }
+
+    void aBrokenConfigFileGivesTheDefaults() {
+        QCOMPARE(call(VC_SetLocalConfig, json(R"({"recordFormat":"mkv"})")), QJsonObject());
+        QFile file(call(VC_GetLocalConfig, {}).value("configFile").toString());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[1,");
+        file.close();
+        VC_Test_Reset();
+        QCOMPARE(config().value("recordFormat"), "mp4");
+    }
+
+    // Each row on a page of its own: "key" set first when given, then the
+    // command; iErrorCode 0: the text comes back through a round trip.
+    void protectedStrings_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QJsonObject>("request");
+        QTest::addColumn<int>("iErrorCode");
+        const QString strLong(1024, QChar(0x00e9));
+        QTest::newRow("key empty") << "" << "key" << QJsonObject{{"key", ""}} << 3001;
+        QTest::newRow("key 1025") << "" << "key" << QJsonObject{{"key", strLong + 'x'}} << 3001;
+        QTest::newRow("key a number") << "" << "key" << QJsonObject{{"key", 1}} << 3001;
+        QTest::newRow("no key") << "" << "encrypt" << QJsonObject{{"text", "a"}} << 3018;
+        QTest::newRow("no key to open") << "" << "decrypt" << QJsonObject{{"cipherText", "AAAA"}} << 3018;
+        QTest::newRow("text 4097 bytes") << "k" << "encrypt" << QJsonObject{{"text", QString(4097, 'a')}} << 3001;
+        QTest::newRow("original 4097 bytes") << "k" << "original" << QJsonObject{{"text", QString(2049, QChar(0x00e9))}} << 3001;
+        QTest::newRow("text a number") << "k" << "encrypt" << QJsonObject{{"text", 1}} << 3001;
+        QTest::newRow("cipher a number") << "k" << "decrypt" << QJsonObject{{"cipherText", 1}} << 3001;
+        QTest::newRow("cipher not base64") << "k" << "decrypt" << QJsonObject{{"cipherText", "%%%%"}} << 3019;
+        QTest::newRow("cipher too short") << "k" << "decrypt" << QJsonObject{{"cipherText", "AAAA"}} << 3019;
+        QTest::newRow("cipher empty") << "k" << "decrypt" << QJsonObject{{"cipherText", ""}} << 3019;
+        QTest::newRow("key 1024, text 4096 bytes") << strLong << "encrypt" << QJsonObject{{"text", QString(2048, QChar(0x00e9))}} << 0;
+        QTest::newRow("empty text") << "k" << "encrypt" << QJsonObject{{"text", ""}} << 0;
+        QTest::newRow("original string") << "k" << "original" << QJsonObject{{"text", "pässword"}} << 0;
+    }
+    void protectedStrings() {
+        QFETCH(QString, key);
+        QFETCH(QString, command);
+        QFETCH(QJsonObject, request);
+        QFETCH(int, iErrorCode);
+        const QString strPage = QTest::currentDataTag();
+        request.insert("uuid", strPage);
+        if (!key.isEmpty()) QCOMPARE(call(VC_SetSecretKey, {{"uuid", strPage}, {"key", key}}), QJsonObject());
+        const Command function = command == "key"       ? VC_SetSecretKey
+                                 : command == "encrypt" ? VC_GetEncryptString
+                                 : command == "decrypt" ? VC_GetDecryptString
+                                                        : VC_SetOriginalString;
+        const QJsonObject result = call(function, request);
+        QCOMPARE(result.value("errorCode").toInt(), iErrorCode);
+        if (iErrorCode) return;
+        const QString strCipher = call(VC_GetEncryptString, command == "original" ? QJsonObject{{"uuid", strPage}} : request)
+                                      .value("cipherText")
+                                      .toString();
+        QCOMPARE(call(VC_GetDecryptString, {{"uuid", strPage}, {"cipherText", strCipher}}).value("text"), request.value("text"));
+        QByteArray baChanged = QByteArray::fromBase64(strCipher.toLatin1());
+        baChanged[baChanged.size() - 1] = static_cast<char>(baChanged.back() ^ 1);  // the tag
+        QCOMPARE(call(VC_GetDecryptString, {{"uuid", strPage}, {"cipherText", QString(baChanged.toBase64())}}).value("errorCode"), 3019);
+        // Another key, on another page or set again on this one, opens it no more.
+        QCOMPARE(call(VC_SetSecretKey, {{"uuid", strPage + '2'}, {"key", "another key"}}), QJsonObject());
+        QCOMPARE(call(VC_GetDecryptString, {{"uuid", strPage + '2'}, {"cipherText", strCipher}}).value("errorCode"), 3019);
+        QCOMPARE(call(VC_SetSecretKey, {{"uuid", strPage}, {"key", "another key"}}), QJsonObject());
+        QCOMPARE(call(VC_GetDecryptString, {{"uuid", strPage}, {"cipherText", strCipher}}).value("errorCode"), 3019);
+    }
+};
+
+QTEST_MAIN(TestVcSettings)
+#include "tst_vcsettings.moc"
