@@ -34,11 +34,12 @@ class TestVcSettings : public QObject {
     // The settings as VC_GetLocalConfig answers them, home folder as "~".
     QJsonObject config() {
         QJsonObject config = call(VC_GetLocalConfig, {});
-        config.remove("configFile");
         for (auto it = config.begin(); it != config.end(); ++it)
             *it = it->toString().replace(m_home.path(), "~");
         return config;
     }
+
+    QString configFile() const { return m_home.filePath("config/LocalService/video_control.json"); }
 
 private slots:
     void initTestCase() {
@@ -48,7 +49,7 @@ private slots:
     }
     void init() {
         VC_Test_Reset();
-        QFile::remove(call(VC_GetLocalConfig, {}).value("configFile").toString());
+        QFile::remove(configFile());
     }
 
     // "before" is stored first; "request" then answers iErrorCode and leaves
@@ -59,21 +60,30 @@ private slots:
         QTest::addColumn<int>("iErrorCode");
         QTest::addColumn<QByteArray>("expected");
         const QByteArray defaults = R"({"snapshotPath":"~/Pictures/LocalService","snapshotFormat":"png",
-                                        "recordPath":"~/Videos/LocalService","recordFormat":"mp4"})";
-        const QByteArray stored = R"({"snapshotPath":"/tmp","snapshotFormat":"jpg","recordPath":"/tmp","recordFormat":"mkv"})";
+                                        "recordPath":"~/Videos/LocalService","recordFormat":"mp4",
+                                        "downloadPath":"~/Downloads/LocalService"})";
+        // Folders inside the media folders, absolute as pages read them.
+        const QByteArray stored = QByteArray(R"({"snapshotPath":"~/Pictures/LocalService/a","snapshotFormat":"jpg",
+                                                 "recordPath":"~/Videos/LocalService/b","recordFormat":"mkv",
+                                                 "downloadPath":"~/Downloads/LocalService"})")
+                                      .replace("~", QFile::encodeName(m_home.path()));
+        const QByteArray storedRead = QByteArray(stored).replace(QFile::encodeName(m_home.path()), "~");
         QTest::newRow("defaults") << QByteArray("{}") << QByteArray("{}") << 0 << defaults;
         QTest::newRow("others ignored") << QByteArray("{}") << QByteArray(R"({"volume":5})") << 0 << defaults;
-        QTest::newRow("all stored") << QByteArray("{}") << stored << 0 << stored;
+        QTest::newRow("all stored") << QByteArray("{}") << stored << 0 << storedRead;
         QTest::newRow("upper case format") << QByteArray("{}") << QByteArray(R"({"recordFormat":"MKV"})") << 0
                                            << QByteArray(defaults).replace("mp4", "mkv");
         QTest::newRow("null: default") << stored << QByteArray(R"({"snapshotPath":null,"recordFormat":null})") << 0
                                        << QByteArray(R"({"snapshotPath":"~/Pictures/LocalService","snapshotFormat":"jpg",
-                                                         "recordPath":"/tmp","recordFormat":"mp4"})");
-        QTest::newRow("format avi") << stored << QByteArray(R"({"snapshotFormat":"png","recordFormat":"avi"})") << 3001 << stored;
-        QTest::newRow("format a number") << stored << QByteArray(R"({"snapshotFormat":1})") << 3001 << stored;
-        QTest::newRow("path relative") << stored << QByteArray(R"({"recordPath":"videos"})") << 3001 << stored;
-        QTest::newRow("path a number") << stored << QByteArray(R"({"snapshotPath":5})") << 3001 << stored;
-        QTest::newRow("path not writable") << stored << QByteArray(R"({"snapshotPath":"/proc/ls-test"})") << 3011 << stored;
+                                                         "recordPath":"~/Videos/LocalService/b","recordFormat":"mp4",
+                                                         "downloadPath":"~/Downloads/LocalService"})");
+        QTest::newRow("format avi") << stored << QByteArray(R"({"snapshotFormat":"png","recordFormat":"avi"})") << 3001 << storedRead;
+        QTest::newRow("format a number") << stored << QByteArray(R"({"snapshotFormat":1})") << 3001 << storedRead;
+        QTest::newRow("path outside its folder") << stored << QByteArray(R"({"recordPath":"/tmp"})") << 3024 << storedRead;
+        QTest::newRow("path a number") << stored << QByteArray(R"({"snapshotPath":5})") << 3001 << storedRead;
+        QTest::newRow("path in another media folder") << stored
+            << QByteArray(R"({"snapshotPath":"~/Videos/LocalService"})").replace("~", QFile::encodeName(m_home.path()))
+            << 3024 << storedRead;
     }
     void settingsAreStoredAllOrNone() {
         QFETCH(QByteArray, before);
@@ -89,7 +99,7 @@ private slots:
 
     void aBrokenConfigFileGivesTheDefaults() {
         QCOMPARE(call(VC_SetLocalConfig, json(R"({"recordFormat":"mkv"})")), QJsonObject());
-        QFile file(call(VC_GetLocalConfig, {}).value("configFile").toString());
+        QFile file(configFile());
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write("[1,");
         file.close();
