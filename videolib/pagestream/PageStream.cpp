@@ -1,5 +1,6 @@
 #include "PageStream.h"
 
+#include "GstPtr.h"
 #include "PageErrors.h"
 
 #include <QDebug>
@@ -46,11 +47,7 @@ struct PageStream::Link : std::enable_shared_from_this<Link> {
 
 namespace {
 
-// A GStreamer reference released at the end of the scope.
-struct Unref {
-    void operator()(gpointer p) const { gst_object_unref(p); }
-};
-using PadRef = std::unique_ptr<GstPad, Unref>;
+using PadRef = vc::GstPtr<GstPad>;
 
 QString codecName(const gchar* szEncoding) {
     const QString strEncoding = QString::fromLatin1(szEncoding).toUpper();
