@@ -1,5 +1,7 @@
 #include "AudioMessageDispatch.h"
 
+#include "AudioError.h"
+
 #include "CredentialProtection.h"
 #include "REZivORU.h"
 #include "TickCount.h"
@@ -21,16 +23,14 @@ constexpr int kErrorModule = 9;
 // Longest part of the cloud address handed to the library.
 constexpr int kMaxAddressBytes = 64;
 
-enum ResponseCode {
-    kSuccess = 0,
-    kParameterError = 1,
-    kTalkError = 8000,
-    kLocalConfigError = 8001,
-    kNetworkError = 8004,
-    kAddressError = 8005,
-    kInitError = 8006,
-    kChangeModelError = 8008,
-};
+constexpr int kSuccess = audio::code(audio::Error::Success);
+constexpr int kParameterError = audio::code(audio::Error::BadRequest);
+constexpr int kTalkError = audio::code(audio::Error::TalkError);
+constexpr int kLocalConfigError = audio::code(audio::Error::LocalConfigError);
+constexpr int kNetworkError = audio::code(audio::Error::NetworkError);
+constexpr int kAddressError = audio::code(audio::Error::AddressError);
+constexpr int kInitError = audio::code(audio::Error::InitError);
+constexpr int kChangeModelError = audio::code(audio::Error::ChangeModelError);
 
 QString compact(const QJsonObject& object) {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
@@ -450,26 +450,13 @@ int AudioMessageDispatch::mapSdkError(std::int32_t iError) {
 }
 
 int AudioMessageDispatch::mapDeviceError(std::int32_t iError) {
-    switch (static_cast<std::uint32_t>(iError)) {
-        case 1:
-            return kSuccess;
-        case 0x40008085u:
-            return 8010;
-        case 0x40008086u:
-            return 8011;
-        case 0x40008087u:
-            return 8014;
-        case 0x30008003u:
-            return 8012;
-        case 0x30008004u:
-            return 8013;
-        case 0x30008005u:
-            return 8015;
-        case 0x30008006u:
-            return 8016;
-        default:
-            return kTalkError;
-    }
+    const auto uError = static_cast<std::uint32_t>(iError);
+    if (uError == 1u) return kSuccess;
+#define AUDIO_DEVICE_ERROR_CASE(number, name) \
+    if (uError == (number)) return audio::code(audio::Error::name);
+    AUDIO_DEVICE_ERROR_TABLE(AUDIO_DEVICE_ERROR_CASE)
+#undef AUDIO_DEVICE_ERROR_CASE
+    return kTalkError;
 }
 
 void AudioMessageDispatch::voiceTalkMessageCallBack(std::int32_t iIgnored, std::int32_t iMsgType, void* pUser) {

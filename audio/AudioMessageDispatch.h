@@ -1,6 +1,8 @@
 #ifndef AUDIO_AUDIOMESSAGEDISPATCH_H
 #define AUDIO_AUDIOMESSAGEDISPATCH_H
 
+#include "AudioError.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QObject>
@@ -39,7 +41,7 @@ public:
     // "errorCode" kBusy: another audio command of this page is still
     // running, the module's queue is full, or another page's command holds
     // the talk. Try again later.
-    static constexpr int kBusy = 8017;
+    static constexpr int kBusy = audio::code(audio::Error::Busy);
     // The compact "busy" response to a request.
     static QString busyResponse(const QJsonObject& request);
 
