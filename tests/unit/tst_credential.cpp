@@ -81,7 +81,6 @@ private slots:
 
         refused("scheme 0", kVector, kIv, 0);
         refused("scheme 2", kVector, kIv, 2);
-        refused("scheme -1", kVector, kIv, -1);
         refused("vector of 31", kVector, QString(kIv).left(31));
         refused("vector of 33", kVector, QString(kIv) + "0");
         refused("empty vector", kVector, QString());
