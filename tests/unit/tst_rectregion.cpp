@@ -110,12 +110,9 @@ private slots:
         }
     }
 
-    void roundOfOneIsSquare() {
+    void degenerateShapes() {
         QVERIFY(RectRegion::roundRect(0, 0, 10, 10, 1, 1) == RectRegion::rect(0, 0, 10, 10));
         QVERIFY(RectRegion::roundRect(0, 0, 10, 10, 0, 0) == RectRegion::rect(0, 0, 10, 10));
-    }
-
-    void reversedAndEmptyRectangles() {
         QVERIFY(RectRegion::rect(10, 10, 0, 0) == RectRegion::rect(0, 0, 10, 10));
         QVERIFY(RectRegion::rect(0, 0, 0, 0).isEmpty());
         QCOMPARE(RectRegion::rect(0, 0, 0, 0).kind(), platform::kNullRegion);
