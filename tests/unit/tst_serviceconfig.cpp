@@ -36,8 +36,6 @@ private slots:
         QTest::newRow("only a start") << QByteArray(R"({"ServicePortStart": 41000})") << "41000 41010 mira-client.lock 0 512 ask";
         QTest::newRow("end equal") << QByteArray(R"({"ServicePortStart": 41000, "ServicePortEnd": 41000})")
                                    << "41000 41010 mira-client.lock 0 512 ask";
-        QTest::newRow("end negative") << QByteArray(R"({"ServicePortStart": 41000, "ServicePortEnd": -5})")
-                                      << "41000 41010 mira-client.lock 0 512 ask";
         QTest::newRow("end one above") << QByteArray(R"({"ServicePortStart": 41000, "ServicePortEnd": 41001})")
                                        << "41000 41001 mira-client.lock 0 512 ask";
     }
