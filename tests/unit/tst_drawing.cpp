@@ -31,20 +31,18 @@ const QHash<QString, Command>& commands() {
 
 QJsonObject json(const QByteArray& text) { return QJsonDocument::fromJson(text).object(); }
 
-QJsonObject call(const QString& strCommand, QWidget* pWidget, const QJsonObject& request) {
-    const QJsonDocument document(request);
-    QJsonDocument* pResult = commands().value(strCommand)(pWidget, &document);
+QJsonObject take(QJsonDocument* pResult) {
     const QJsonObject result = pResult ? pResult->object() : QJsonObject();
     VC_Release(pResult);
     return result;
 }
 
-QJsonObject call(QJsonDocument* (*getter)(QWidget*), QWidget* pWidget) {
-    QJsonDocument* pResult = getter(pWidget);
-    const QJsonObject result = pResult ? pResult->object() : QJsonObject();
-    VC_Release(pResult);
-    return result;
+QJsonObject call(const QString& strCommand, QWidget* pWidget, const QJsonObject& request) {
+    const QJsonDocument document(request);
+    return take(commands().value(strCommand)(pWidget, &document));
 }
+
+QJsonObject call(QJsonDocument* (*getter)(QWidget*), QWidget* pWidget) { return take(getter(pWidget)); }
 
 // n copies of one shape's JSON, as the text of an array.
 QByteArray repeated(const QByteArray& shape, int n) {
@@ -354,6 +352,14 @@ private slots:
                  (QJsonObject{{"type", type}, {"removed", iRemoved}, {"wndIndex", 1}}));
         QCOMPARE(snapshot(widget()), expected);
         QCOMPARE(call("VC_ClearShapeByType", widget(), {{"type", type}}).value("removed"), 0);
+    }
+
+    // Clearing by id takes that shape alone, once.
+    void clearingById() {
+        QCOMPARE(call("VC_ClearShapeById", widget(), {{"id", 1}}), (QJsonObject{{"id", 1}, {"wndIndex", 1}}));
+        QCOMPARE(call("VC_GetRectInfo", widget(), {}).value("rects")[0]["id"], 2);
+        QCOMPARE(call("VC_GetRectInfo", widget(), {}).value("rects").toArray().size(), 1);
+        QCOMPARE(call("VC_ClearShapeById", widget(), {{"id", 1}}).value("errorCode"), 3016);
     }
 
     void clearGraphicsKeepsTheTexts() {
