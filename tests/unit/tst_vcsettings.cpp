@@ -146,9 +146,9 @@ private slots:
         const QJsonObject result = call(function, request);
         QCOMPARE(result.value("errorCode").toInt(), iErrorCode);
         if (iErrorCode) return;
-        const QString strCipher = call(VC_GetEncryptString, command == "original" ? QJsonObject{{"uuid", strPage}} : request)
-                                      .value("cipherText")
-                                      .toString();
+        const QJsonObject encrypt = command == "original" ? QJsonObject{{"uuid", strPage}} : request;
+        const QString strCipher = call(VC_GetEncryptString, encrypt).value("cipherText").toString();
+        QVERIFY(strCipher != call(VC_GetEncryptString, encrypt).value("cipherText").toString());  // a fresh nonce each time
         QCOMPARE(call(VC_GetDecryptString, {{"uuid", strPage}, {"cipherText", strCipher}}).value("text"), request.value("text"));
         QByteArray baChanged = QByteArray::fromBase64(strCipher.toLatin1());
         baChanged[baChanged.size() - 1] = static_cast<char>(baChanged.back() ^ 1);  // the tag
