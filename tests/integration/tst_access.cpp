@@ -6,7 +6,6 @@
 #include "ServiceProcess.h"
 
 #include <QCoreApplication>
-#include <QJsonArray>
 #include <QNetworkInterface>
 #include <QTcpSocket>
 #include <QtTest>
@@ -95,19 +94,6 @@ private slots:
         QVERIFY2(baAnswer.startsWith(statusLine), baAnswer.constData());
         for (const QByteArray& header : headers) QVERIFY2(baAnswer.contains(header), header.constData());
         if (statusLine.contains("204")) QVERIFY(!baAnswer.contains("Content-Length"));
-    }
-
-    void allowedOriginsRefuseOthersAndEchoTheirOwn() {
-        quint16 port = 0;
-        auto pService = startService(28320, "origins", {{"AllowedOrigins", QJsonArray{"https://portal.example"}}}, &port);
-        QVERIFY(pService);
-        const QByteArray baAllowed = exchange(port, request("Host: localhost\r\nOrigin: https://portal.example\r\n"));
-        QVERIFY2(baAllowed.startsWith("HTTP/1.1 200 OK"), baAllowed.constData());
-        QVERIFY(baAllowed.contains("Access-Control-Allow-Origin: https://portal.example\r\n"));
-        QVERIFY(baAllowed.contains("Vary: Origin\r\n"));
-        QVERIFY(exchange(port, request("Host: localhost\r\nOrigin: https://other.example\r\n")).startsWith("HTTP/1.1 403"));
-        QVERIFY(exchange(port, upgrade("Host: localhost\r\nOrigin: null\r\n")).startsWith("HTTP/1.1 403"));
-        QVERIFY(pService->log().contains("origin refused: https://other.example"));
     }
 
     void listeningOnAnyAddressServesAnyHost() {
