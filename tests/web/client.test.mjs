@@ -5,7 +5,7 @@
 // finding a restarted service again. Ports 28100-28119.
 import assert from "node:assert/strict";
 import { createServer } from "node:net";
-import { after, before, test } from "node:test";
+import { after, afterEach, before, test } from "node:test";
 
 import * as LocalService from "../../tools/web/localservice.js";
 import { startService, waitFor } from "./service.mjs";
@@ -13,7 +13,8 @@ import { startService, waitFor } from "./service.mjs";
 const realWebSocket = globalThis.WebSocket;
 const realFetch = globalThis.fetch;
 
-// How a page lacks WebSocket, and in addition cannot POST to the service.
+// How a page lacks WebSocket, and in addition cannot POST to the service;
+// every test ends with the real ones back.
 const ENVIRONMENTS = {
   websocket: () => {},
   http: () => { globalThis.WebSocket = undefined; },
@@ -26,6 +27,12 @@ const ENVIRONMENTS = {
 function restoreEnvironment() {
   globalThis.WebSocket = realWebSocket;
   globalThis.fetch = realFetch;
+}
+afterEach(restoreEnvironment);
+
+function use(kind) {
+  restoreEnvironment();
+  ENVIRONMENTS[kind]();
 }
 
 function nextEvent(target, name, timeoutMs = 10000) {
@@ -48,29 +55,24 @@ before(async () => {
 });
 
 after(async () => {
-  restoreEnvironment();
   silent.close();
   assert.equal(await service.stop(), 0, service.log());
 });
 
-for (const [kind, setUp] of Object.entries(ENVIRONMENTS)) {
+for (const kind of Object.keys(ENVIRONMENTS)) {
   test(`${kind}: found past a silent port, answers and events`, async () => {
-    setUp();
-    try {
-      const connection = await LocalService.connect(options);
-      assert.equal(connection.kind, kind);
-      assert.equal(connection.port, service.port);
-      const answer = await connection.request("window.getLocalServiceVersion");
-      assert.equal(answer.localServiceVersion, process.env.LOCALSERVICE_VERSION);
-      assert.equal(answer.uuid, connection.uuid);
+    use(kind);
+    const connection = await LocalService.connect(options);
+    assert.equal(connection.kind, kind);
+    assert.equal(connection.port, service.port);
+    const answer = await connection.request("window.getLocalServiceVersion");
+    assert.equal(answer.localServiceVersion, process.env.LOCALSERVICE_VERSION);
+    assert.equal(answer.uuid, connection.uuid);
 
-      const event = nextEvent(connection, "test.event");
-      service.hook(`emit {"cmd":"test.event","uuid":"${connection.uuid}","n":7}`);
-      assert.equal((await event).n, 7);
-      connection.close();
-    } finally {
-      restoreEnvironment();
-    }
+    const event = nextEvent(connection, "test.event");
+    service.hook(`emit {"cmd":"test.event","uuid":"${connection.uuid}","n":7}`);
+    assert.equal((await event).n, 7);
+    connection.close();
   });
 
   // Sent all at once: the video module answers a command for a missing
@@ -78,32 +80,27 @@ for (const [kind, setUp] of Object.entries(ENVIRONMENTS)) {
   // answers a start it cannot read with an empty "sequence"; the service
   // answers a command no module knows with an error.
   test(`${kind}: every answer settles its own request`, async () => {
-    setUp();
-    try {
-      const connection = await LocalService.connect(options);
-      // A request the service drops (sent past the client's own check).
-      const dropped = { cmd: "video.noSuchCommand", uuid: connection.uuid, sequence: String(connection.nextSequence++) };
-      const settled = await Promise.allSettled([
-        connection.transport.exchange(dropped, 5000),
-        connection.request("video.stop", { wndIndex: 0 }),
-        connection.request("audio.startTalk", { deviceSerial: "DS-1" }),
-        connection.request("video.getEngineSupport"),
-        connection.request("video.setPlayMode"),
-        connection.request("window.getLocalServiceVersion"),
-      ]);
-      const [unanswered, noWindow, audio, video, empty, version] = settled;
-      assert.equal(unanswered.reason?.kind, "no-answer");
-      assert.equal(noWindow.reason?.kind, "no-window");
-      assert.equal(audio.reason?.kind, "failed");
-      assert.deepEqual([audio.reason.code, audio.reason.module], [1, 9]);
-      assert.equal(video.value?.errorCode, 0);
-      assert.equal(video.value.uuid, connection.uuid);
-      assert.equal(empty.value, null);
-      assert.equal(version.value?.localServiceVersion, process.env.LOCALSERVICE_VERSION);
-      connection.close();
-    } finally {
-      restoreEnvironment();
-    }
+    use(kind);
+    const connection = await LocalService.connect(options);
+    // A request the service drops (sent past the client's own check).
+    const dropped = { cmd: "video.noSuchCommand", uuid: connection.uuid, sequence: String(connection.nextSequence++) };
+    const [unanswered, noWindow, audio, video, empty, version] = await Promise.allSettled([
+      connection.transport.exchange(dropped, 5000),
+      connection.request("video.stop", { wndIndex: 0 }),
+      connection.request("audio.startTalk", { deviceSerial: "DS-1" }),
+      connection.request("video.getEngineSupport"),
+      connection.request("video.setPlayMode"),
+      connection.request("window.getLocalServiceVersion"),
+    ]);
+    assert.equal(unanswered.reason?.kind, "no-answer");
+    assert.equal(noWindow.reason?.kind, "no-window");
+    assert.equal(audio.reason?.kind, "failed");
+    assert.deepEqual([audio.reason.code, audio.reason.module], [1, 9]);
+    assert.equal(video.value?.errorCode, 0);
+    assert.equal(video.value.uuid, connection.uuid);
+    assert.equal(empty.value, null);
+    assert.equal(version.value?.localServiceVersion, process.env.LOCALSERVICE_VERSION);
+    connection.close();
   });
 }
 
@@ -113,25 +110,21 @@ for (const [kind, setUp] of Object.entries(ENVIRONMENTS)) {
 // before timeoutMs), a call on a connection the page closed.
 test("error kinds are the same on all three transports", async () => {
   const kinds = {};
-  for (const [kind, setUp] of Object.entries(ENVIRONMENTS)) {
-    setUp();
-    try {
-      const connection = await LocalService.connect(options);
-      const outcome = (promise) => promise.then(() => "resolved", (e) => e.kind);
-      const unknown = (cmd) => outcome(connection.request(cmd, {}, { timeoutMs: 4000 }).catch((e) => {
-        throw e.message === `unknown command ${cmd}, no request sent` ? e : new Error(e.message);
-      }));
-      kinds[kind] = {
-        unknownCommand: await unknown("video.noSuchCommand"),
-        windowCase: await unknown("window.Showwnd"),
-        unknownModule: await unknown("nosuch.command"),
-        system: await unknown("system.foo"),
-      };
-      connection.close();
-      kinds[kind].closed = await outcome(connection.request("window.getLocalServiceVersion"));
-    } finally {
-      restoreEnvironment();
-    }
+  const outcome = (promise) => promise.then(() => "resolved", (e) => e.kind);
+  for (const kind of Object.keys(ENVIRONMENTS)) {
+    use(kind);
+    const connection = await LocalService.connect(options);
+    const unknown = (cmd) => outcome(connection.request(cmd, {}, { timeoutMs: 4000 }).catch((e) => {
+      throw e.message === `unknown command ${cmd}, no request sent` ? e : new Error(e.message);
+    }));
+    kinds[kind] = {
+      unknownCommand: await unknown("video.noSuchCommand"),
+      windowCase: await unknown("window.Showwnd"),
+      unknownModule: await unknown("nosuch.command"),
+      system: await unknown("system.foo"),
+    };
+    connection.close();
+    kinds[kind].closed = await outcome(connection.request("window.getLocalServiceVersion"));
   }
   const expected = { unknownCommand: "no-answer", windowCase: "no-answer", unknownModule: "no-answer", system: "no-answer", closed: "destroyed" };
   assert.deepEqual(kinds, { websocket: expected, http: expected, image: expected });
@@ -165,27 +158,23 @@ test("a fall-back moves to the WebSocket when it opens", async () => {
       super(refused++ < 2 ? url.replace(/:\d+\//, ":28119/") : url);  // nothing listens on 28119
     }
   };
-  try {
-    const connection = await LocalService.connect({ ...options, webSocketRetryMs: 100, reconnect: true });
-    assert.equal(connection.kind, "http");
-    const first = connection.uuid;
-    const reconnected = nextEvent(connection, "reconnect");
-    assert.deepEqual(await nextEvent(connection, "transportchange"),
-                     { kind: "websocket", previousKind: "http", uuid: connection.uuid });
-    assert.deepEqual(await reconnected, { uuid: connection.uuid, previousUuid: first, kind: "websocket" });
-    assert.equal(refused, 3);
-    assert.equal((await connection.request("window.getLocalServiceVersion")).uuid, connection.uuid);
-    connection.close();
-  } finally {
-    restoreEnvironment();
-  }
+  const connection = await LocalService.connect({ ...options, webSocketRetryMs: 100, reconnect: true });
+  assert.equal(connection.kind, "http");
+  const first = connection.uuid;
+  const reconnected = nextEvent(connection, "reconnect");
+  assert.deepEqual(await nextEvent(connection, "transportchange"),
+                   { kind: "websocket", previousKind: "http", uuid: connection.uuid });
+  assert.deepEqual(await reconnected, { uuid: connection.uuid, previousUuid: first, kind: "websocket" });
+  assert.equal(refused, 3);
+  assert.equal((await connection.request("window.getLocalServiceVersion")).uuid, connection.uuid);
+  connection.close();
 });
 
 // The service goes away and comes back: the connection finds it again with
 // a new uuid, and refuses requests meanwhile.
 for (const kind of ["websocket", "http"]) {
   test(`${kind}: a restarted service is found again`, async () => {
-    ENVIRONMENTS[kind]();
+    use(kind);
     let restarted = await startService(28110 + (kind === "http" ? 5 : 0), 28115 + (kind === "http" ? 5 : 0));
     const range = { portStart: restarted.port, portEnd: restarted.port + 5 };
     try {
@@ -208,7 +197,6 @@ for (const kind of ["websocket", "http"]) {
       connection.close();
       await waitFor(() => connection.state === "closed");
     } finally {
-      restoreEnvironment();
       assert.equal(await restarted.stop(), 0, restarted.log());
     }
   });
