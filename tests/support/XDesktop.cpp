@@ -28,32 +28,18 @@ int ignoreErrors(Display*, XErrorEvent*) {
     return 0;
 }
 
-std::vector<char*> argv(const std::vector<std::string>& vecArgs) {
-    std::vector<char*> vecArgv;
-    for (const std::string& strArg : vecArgs) vecArgv.push_back(const_cast<char*>(strArg.c_str()));
-    vecArgv.push_back(nullptr);
-    return vecArgv;
-}
-
 bool processAlive(int iPid) {
     int iStatus = 0;
     return iPid > 0 && waitpid(iPid, &iStatus, WNOHANG) == 0;
 }
 
+// SIGTERM, and SIGKILL when it is still there after 2 s.
 void endProcess(int& iPid) {
     if (iPid <= 0) return;
     kill(iPid, SIGTERM);
-    for (int i = 0; i < 200; ++i) {
-        int iStatus = 0;
-        if (waitpid(iPid, &iStatus, WNOHANG) != 0) {
-            iPid = 0;
-            return;
-        }
-        usleep(10000);
-    }
-    kill(iPid, SIGKILL);
-    int iStatus = 0;
-    waitpid(iPid, &iStatus, 0);
+    int iStatus = 0, iWaited = 0;
+    for (int i = 0; i < 200 && (iWaited = waitpid(iPid, &iStatus, WNOHANG)) == 0; ++i) usleep(10000);
+    if (iWaited == 0 && kill(iPid, SIGKILL) == 0) waitpid(iPid, &iStatus, 0);
     iPid = 0;
 }
 
@@ -234,6 +220,9 @@ int XDesktop::run(const std::vector<std::string>& vecArgs) {
 }
 
 int XDesktop::spawn(const std::vector<std::string>& vecArgs, const std::string& strLogFile) {
+    std::vector<char*> vecArgv;
+    for (const std::string& strArg : vecArgs) vecArgv.push_back(const_cast<char*>(strArg.c_str()));
+    vecArgv.push_back(nullptr);
     const int iPid = fork();
     if (iPid == 0) {
         setpgid(0, 0);
@@ -242,7 +231,7 @@ int XDesktop::spawn(const std::vector<std::string>& vecArgs, const std::string& 
         dup2(iNull, 0);
         dup2(iLog >= 0 ? iLog : iNull, 1);
         dup2(iLog >= 0 ? iLog : iNull, 2);
-        execvp(vecArgs[0].c_str(), argv(vecArgs).data());
+        execvp(vecArgv[0], vecArgv.data());
         _exit(127);
     }
     if (iPid > 0) m_vecChildren.push_back(iPid);
@@ -285,8 +274,7 @@ unsigned long XDesktop::createDock(int iHeight, int iLeft, int iRight) {
     XStoreName(pDisplay, window, "panel");
     XMapWindow(pDisplay, window);
     XSync(pDisplay, False);
-    if (!waitFor([&] { return isViewable(window); }, 5000)) return 0;
-    return window;
+    return waitFor([&] { return isViewable(window); }, 5000) ? window : 0;
 }
 
 void XDesktop::requestClose(unsigned long window) {
@@ -308,8 +296,7 @@ void XDesktop::destroyAbruptly(unsigned long window) {
 
 bool XDesktop::isViewable(unsigned long window) {
     XWindowAttributes attributes;
-    if (!XGetWindowAttributes(m_pDisplay, window, &attributes)) return false;
-    return attributes.map_state == IsViewable;
+    return XGetWindowAttributes(m_pDisplay, window, &attributes) && attributes.map_state == IsViewable;
 }
 
 std::vector<std::vector<int>> XDesktop::shapeRects(unsigned long window, bool& bShaped) {
