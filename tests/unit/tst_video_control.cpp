@@ -363,28 +363,6 @@ private slots:
         QCOMPARE(call(VC_GetGridInfo, pWidget.get()).value("cells"), QJsonArray({"1011", "0000", "0000", "0000"}));
     }
 
-    void shapesSetAreKeptAndClearedByTypeAndId() {
-        auto pWidget = makeWidget();
-        QWidget* pVideo = pWidget.get();
-        const QJsonObject rects = json(R"({"rects":[{"id":5,"x":0,"y":0,"width":0.5,"height":0.5,"name":"door"},
-                                                    {"x":0.5,"y":0.5,"width":0.25,"height":0.5}]})");
-        const QJsonArray stored = call(VC_SetRectInfo, pVideo, rects).value("rects").toArray();
-        QCOMPARE(stored[0], rects["rects"].toArray()[0]);  // as given, extra keys too
-        QCOMPARE(stored[1].toObject().value("id"), 6);    // the next free id
-        call(VC_SetLineInfo, pVideo, json(R"({"lines":[{"points":[{"x":0,"y":0},{"x":1,"y":1}]}]})"));
-        // A rectangle reaching out of the picture changes nothing.
-        QCOMPARE(call(VC_SetRectInfo, pVideo, json(R"({"rects":[{"x":0.8,"y":0,"width":0.5,"height":0.5}]})"))
-                     .value("errorCode"),
-                 3001);
-
-        QCOMPARE(call(VC_ClearShapeById, pVideo, json(R"({"id":5})")).value("id"), 5);
-        QCOMPARE(call(VC_ClearShapeById, pVideo, json(R"({"id":5})")).value("errorCode"), 3016);
-        QCOMPARE(call(VC_GetRectInfo, pVideo, QJsonObject()).value("rects").toArray(), QJsonArray{stored[1]});
-        QCOMPARE(call(VC_ClearShapeByType, pVideo, json(R"({"type":"rect"})")).value("removed"), 1);
-        QCOMPARE(call(VC_GetRectInfo, pVideo, QJsonObject()).value("rects").toArray(), QJsonArray());
-        QCOMPARE(call(VC_GetLineInfo, pVideo).value("lines").toArray().size(), 1);
-    }
-
     void badRequestsAnswerTheDocumentedErrors_data() {
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<int>("iErrorCode");
@@ -757,57 +735,6 @@ private slots:
         QCOMPARE(ends[0].value("path").toString(), strPath);
         QVERIFY(ends[0].value("duration").toInt() >= 400);
         QCOMPARE(ends[1].value("reason").toString(), strHow);
-    }
-
-    void settingsSurviveARestartAndBadValuesChangeNothing() {
-        QFile::remove(m_folder.filePath("config/LocalService/video_control.json"));  // what other tests stored
-        const QString strSnapshots = QDir::toNativeSeparators(media("snapshots", "mine"));
-        QCOMPARE(call(VC_SetLocalConfig, QJsonObject{{"snapshotPath", strSnapshots}, {"recordFormat", "MKV"}}),
-                 QJsonObject());
-        QFile file(m_folder.filePath("config/LocalService/video_control.json"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray baStored = file.readAll();
-        file.close();
-
-        VC_Test_Reset();  // as after a restart
-        const QJsonObject config = call(VC_GetLocalConfig, QJsonObject());
-        QCOMPARE(config.value("snapshotPath").toString(), strSnapshots);
-        QCOMPARE(config.value("recordFormat").toString(), QStringLiteral("mkv"));
-        QCOMPARE(config.value("snapshotFormat").toString(), QStringLiteral("png"));  // the default
-        // The folders, and nothing else of the user's.
-        QCOMPARE(config.keys(), QStringList({"downloadPath", "recordFormat", "recordPath", "snapshotFormat", "snapshotPath"}));
-        QCOMPARE(config.value("downloadPath").toString(), QDir::toNativeSeparators(media("downloads")));
-
-        const std::pair<QJsonObject, int> kRefused[] = {
-            {QJsonObject{{"snapshotFormat", "jpg"}, {"recordFormat", "avi"}}, 3001},
-            {QJsonObject{{"recordPath", 7}}, 3001},
-            {QJsonObject{{"recordPath", "/proc/localservice-test"}}, 3024}};
-        for (const auto& [request, iErrorCode] : kRefused) {
-            QCOMPARE(call(VC_SetLocalConfig, request).value("errorCode").toInt(), iErrorCode);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QCOMPARE(file.readAll(), baStored);
-            file.close();
-        }
-    }
-
-    void protectedStringsComeBackAndChangedOnesAreRefused() {
-        const auto page = [](QJsonObject request, const char* szUuid = "page-1") {
-            request.insert("uuid", szUuid);
-            return request;
-        };
-        QCOMPARE(call(VC_GetEncryptString, page({{"text", "x"}})).value("errorCode"), 3018);  // no key yet
-        QCOMPARE(call(VC_SetSecretKey, page({{"key", "a long and random key"}})), QJsonObject());
-        call(VC_SetOriginalString, page({{"text", "pässword 1"}}));
-        const QString strCipher = call(VC_GetEncryptString, page({})).value("cipherText").toString();
-        QVERIFY(strCipher != call(VC_GetEncryptString, page({})).value("cipherText").toString());  // fresh nonce
-        QCOMPARE(call(VC_GetDecryptString, page({{"cipherText", strCipher}})).value("text"), "pässword 1");
-
-        QByteArray baChanged = QByteArray::fromBase64(strCipher.toLatin1());
-        baChanged[20] = static_cast<char>(baChanged[20] ^ 1);
-        QCOMPARE(call(VC_GetDecryptString, page({{"cipherText", QString(baChanged.toBase64())}})).value("errorCode"), 3019);
-        // Another page's key does not open it.
-        call(VC_SetSecretKey, page({{"key", "another key"}}, "page-2"));
-        QCOMPARE(call(VC_GetDecryptString, page({{"cipherText", strCipher}}, "page-2")).value("errorCode"), 3019);
     }
 
     void downloadsResumeAfterAStopAndReportErrors() {
