@@ -26,11 +26,16 @@
 // is taken within a round. Timing is printed, never asserted.
 //
 //   bench_wall                              the whole comparison
+//   bench_wall --one service|scaled|reference N
+//                                           one run of N tiles; prints the
+//                                           pid it measures first (to attach
+//                                           a profiler: perf record -p PID)
 //   bench_wall --reference URL XID:WxH ...  the reference pipelines (the
 //                                           bench starts it)
 //
 // WALL_ROUNDS (default 3) and WALL_SECONDS (measured seconds per run,
-// default 4). Ports: the service 28470-28479, the camera 28480.
+// default 4); WALL_SERVICE_BIN runs another build of the service (to compare
+// two builds with --one). Ports: the service 28470-28479, the camera 28480.
 #include "CameraSimProcess.h"
 #include "PageSocket.h"
 #include "ServiceProcess.h"
@@ -56,8 +61,10 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <map>
+#include <numeric>
 #include <memory>
 #include <unistd.h>
 #include <vector>
@@ -237,6 +244,7 @@ public:
     int m_iMisread = 0;
     // Pictures per tile while recording; the fewest.
     int fewestShown() const { return *std::min_element(m_vecShown.begin(), m_vecShown.end()); }
+    int allShown() const { return std::accumulate(m_vecShown.begin(), m_vecShown.end(), 0); }
 
 private:
     static int stampY(const QRect& rcTile) { return rcTile.top() + static_cast<int>(kStampRow * rcTile.height()); }
@@ -275,6 +283,7 @@ struct RunResult {
     double dXCpu = 0;  // the X server's, % of one core
     double dP50 = 0, dP95 = 0;  // ms
     double dFps = 0;   // pictures shown per second, the slowest tile
+    double dCpuPerPicture = 0;  // ms of CPU per picture shown (any tile)
     double dRss = 0, dAnon = 0;  // MiB at the end
     int iMisread = 0;
 };
@@ -293,6 +302,7 @@ public:
     QPoint m_ptOrigin;  // the browser's content area on the screen
     QString m_strUrl;
     int m_iMeasureMs = 4000;
+    bool m_bAnnounce = false;
     std::vector<double> m_vecOwnCpu;  // the bench's own, reading the screen
 
     // Waits until every tile shows fresh pictures, warms up, then measures
@@ -323,6 +333,10 @@ public:
             QCoreApplication::processEvents();
             usleep(kPollUs);
         }
+        if (m_bAnnounce) {
+            std::printf("measuring pid %lld for %d s\n", iPid, m_iMeasureMs / 1000);
+            std::fflush(stdout);
+        }
         const double dCpuStart = cpuSeconds(iPid);
         const double dOwnStart = cpuSeconds(QCoreApplication::applicationPid());
         const double dXStart = cpuSeconds(m_desktop.serverPid());
@@ -341,6 +355,7 @@ public:
         result.dP50 = percentile(stamps.m_vecAgesUs, 0.5);
         result.dP95 = percentile(stamps.m_vecAgesUs, 0.95);
         result.dFps = stamps.fewestShown() / dSeconds;
+        if (stamps.allShown() > 0) result.dCpuPerPicture = result.dCpu * 10.0 * dSeconds / stamps.allShown();
         result.iMisread = stamps.m_iMisread;
         result.bOk = !stamps.m_vecAgesUs.empty();
         return result;
@@ -348,7 +363,7 @@ public:
 
     RunResult runService(int iTiles, bool bScaled) {
         ServiceProcess service(ServiceProcess::config(kServicePort, QStringLiteral("bench_wall")),
-                               QStringLiteral(LOCALSERVICE_BIN));
+                               qEnvironmentVariable("WALL_SERVICE_BIN", QStringLiteral(LOCALSERVICE_BIN)));
         service.setEnvironment(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         const quint16 port = service.startListening();
         if (!port) return fail("the service did not start");
@@ -448,7 +463,9 @@ struct Series {
     std::vector<RunResult> runs;
     Range of(double RunResult::*pField) const {
         std::vector<double> values;
-        for (const RunResult& run : runs) values.push_back(run.*pField);
+        for (const RunResult& run : runs) {
+            if (run.bOk) values.push_back(run.*pField);
+        }
         return rangeOf(values);
     }
 };
@@ -456,7 +473,7 @@ struct Series {
 Range ratioOf(const Series& a, const Series& b, double RunResult::*pField) {
     std::vector<double> ratios;
     for (size_t i = 0; i < std::min(a.runs.size(), b.runs.size()); ++i) {
-        if (b.runs[i].*pField > 0) ratios.push_back(a.runs[i].*pField / (b.runs[i].*pField));
+        if (a.runs[i].bOk && b.runs[i].bOk && b.runs[i].*pField > 0) ratios.push_back(a.runs[i].*pField / (b.runs[i].*pField));
     }
     return rangeOf(ratios);
 }
@@ -464,8 +481,8 @@ Range ratioOf(const Series& a, const Series& b, double RunResult::*pField) {
 void printSeries(const char* szName, const Series& series) {
     int iMisread = 0;
     for (const RunResult& run : series.runs) iMisread += run.iMisread;
-    std::printf("  %-22s %-20s %-17s %-20s %-20s %-17s %-20s %s\n", szName, text(series.of(&RunResult::dCpu)).constData(),
-                text(series.of(&RunResult::dXCpu)).constData(), text(series.of(&RunResult::dP50)).constData(),
+    std::printf("  %-22s %-20s %-17s %-20s %-20s %-20s %-17s %-20s %s\n", szName, text(series.of(&RunResult::dCpu)).constData(),
+                text(series.of(&RunResult::dCpuPerPicture), 2).constData(), text(series.of(&RunResult::dXCpu)).constData(), text(series.of(&RunResult::dP50)).constData(),
                 text(series.of(&RunResult::dP95)).constData(), text(series.of(&RunResult::dFps)).constData(),
                 text(series.of(&RunResult::dRss), 0).constData(),
                 QByteArray::number(series.of(&RunResult::dAnon).dMedian, 'f', 0).constData());
@@ -506,6 +523,16 @@ int main(int argc, char** argv) {
     }
     wall.m_ptOrigin = QPoint(x, y);
 
+    if (argc == 4 && std::string(argv[1]) == "--one") {
+        wall.m_bAnnounce = true;
+        const int iTiles = std::atoi(argv[3]);
+        const std::string strPath = argv[2];
+        Series one;
+        one.runs.push_back(strPath == "reference" ? wall.runReference(iTiles) : wall.runService(iTiles, strPath == "scaled"));
+        printSeries(argv[2], one);
+        return one.runs.front().bOk ? 0 : 1;
+    }
+
     const int kSizes[] = {1, 4, 9, 16};
     std::map<int, Series> service, reference;
     Series scaled;
@@ -522,7 +549,7 @@ int main(int argc, char** argv) {
     std::printf("live H.264 1280x720 25 fps from camera-sim, a 1280x720 wall on Xvfb + openbox; %d rounds of %d s "
                 "per run, A/B interleaved; median (range)\n",
                 iRounds, wall.m_iMeasureMs / 1000);
-    std::printf("  %-22s %-20s %-17s %-20s %-20s %-17s %-20s %s\n", "", "CPU % of a core", "X server %", "p50 ms",
+    std::printf("  %-22s %-20s %-17s %-20s %-20s %-20s %-17s %-20s %s\n", "", "CPU % of a core", "CPU ms/picture", "X server %", "p50 ms",
                 "p95 ms", "shown fps/tile", "RSS MiB", "anon MiB");
     bool bFailed = false;
     for (int iTiles : kSizes) {
@@ -534,19 +561,29 @@ int main(int argc, char** argv) {
             for (const RunResult& run : pSeries->runs) bFailed |= !run.bOk;
         }
         const Range cpu = ratioOf(service[iTiles], reference[iTiles], &RunResult::dCpu);
+        const Range perPicture = ratioOf(service[iTiles], reference[iTiles], &RunResult::dCpuPerPicture);
         const Range p50 = ratioOf(service[iTiles], reference[iTiles], &RunResult::dP50);
-        std::printf("  service / reference    CPU %s (target <= 1.15x: %s), p50 %s (target <= 1.15x: %s)\n",
-                    text(cpu, 2, "x").constData(), verdict(cpu, 1.15), text(p50, 2, "x").constData(), verdict(p50, 1.15));
+        std::printf("  service / reference    CPU %s (target <= 1.15x: %s), per picture shown %s; p50 %s (target <= "
+                    "1.15x: %s)\n",
+                    text(cpu, 2, "x").constData(), verdict(cpu, 1.15), text(perPicture, 2, "x").constData(),
+                    text(p50, 2, "x").constData(), verdict(p50, 1.15));
     }
     std::printf("16 tiles, \"setWndResolution\" %dx%d\n", kScaledSize.width(), kScaledSize.height());
     printSeries("service, scaled", scaled);
     for (const RunResult& run : scaled.runs) bFailed |= !run.bOk;
     const Range rss = ratioOf(service[16], reference[16], &RunResult::dRss);
     const Range cheaper = ratioOf(scaled, service[16], &RunResult::dCpu);
-    std::printf("RSS at 16 tiles, service / reference: %s (target <= 1.3x: %s)\n", text(rss, 2, "x").constData(),
-                verdict(rss, 1.3));
-    std::printf("CPU at 16 tiles, scaled / unscaled: %s (target < 1x: %s)\n", text(cheaper, 2, "x").constData(),
-                verdict(cheaper, 1.0, true));
+    const Range cheaperPerPicture = ratioOf(scaled, service[16], &RunResult::dCpuPerPicture);
+    const Range rssScaled = ratioOf(scaled, reference[16], &RunResult::dRss);
+    std::printf("RSS at 16 tiles, service / reference: %s (target <= 1.3x: %s); scaled service / reference: %s\n",
+                text(rss, 2, "x").constData(), verdict(rss, 1.3), text(rssScaled, 2, "x").constData());
+    std::printf("16 tiles, scaled service / reference: CPU %s, per picture shown %s, p50 %s\n",
+                text(ratioOf(scaled, reference[16], &RunResult::dCpu), 2, "x").constData(),
+                text(ratioOf(scaled, reference[16], &RunResult::dCpuPerPicture), 2, "x").constData(),
+                text(ratioOf(scaled, reference[16], &RunResult::dP50), 2, "x").constData());
+    std::printf("CPU at 16 tiles, scaled / unscaled: %s (target < 1x: %s), per picture shown %s\n",
+                text(cheaper, 2, "x").constData(), verdict(cheaper, 1.0, true),
+                text(cheaperPerPicture, 2, "x").constData());
     std::printf("the bench itself, reading the screen while measuring: %s %% of a core\n",
                 text(rangeOf(wall.m_vecOwnCpu)).constData());
     if (bFailed) std::printf("some runs showed no pictures (figures of 0): see the messages above\n");
