@@ -276,7 +276,11 @@ int main(int argc, char** argv) {
     camera.options = options;
     camera.pLoop = g_main_loop_new(nullptr, FALSE);
     camera.pServer = makeServer(camera.options);
-    if (!listen(camera)) return 1;
+    if (!listen(camera)) {
+        g_object_unref(camera.pServer);
+        g_main_loop_unref(camera.pLoop);
+        return 1;
+    }
     if (options.dStopAfter > 0) g_timeout_add(static_cast<guint>(options.dStopAfter * 1000), stop, &camera);
     g_unix_signal_add(SIGTERM, quitOnSignal, camera.pLoop);
     g_unix_signal_add(SIGINT, quitOnSignal, camera.pLoop);
