@@ -34,6 +34,7 @@ public:
 
     bool waitForFinished(int iTimeoutMs = 10000);
     bool isRunning() const;
+    qint64 processId() const { return m_process.processId(); }
     int exitCode() const;
     QProcess::ExitStatus exitStatus() const;
 

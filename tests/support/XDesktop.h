@@ -31,6 +31,8 @@ public:
     // The test's own connection (for reading back what the code did).
     _XDisplay* connection() const { return m_pDisplay; }
     unsigned long root() const;
+    // The X server's process id (0 before start).
+    int serverPid() const { return m_vecChildren.empty() ? 0 : m_vecChildren.front(); }
 
     // Polls (every 10 ms, up to iTimeoutMs) until the condition holds,
     // reading pending events of the test connection meanwhile.

@@ -430,20 +430,28 @@ private slots:
         QCOMPARE(status.value("state").toString(), QStringLiteral("playing"));
         QCOMPARE(call(VC_FrameForward, pWidget.get(), QJsonObject()).value("errorCode").toInt(), 3005);
 
-        const QJsonObject shot = call(VC_Snapshot, pWidget.get(), QJsonObject());
-        QVERIFY(shot.value("path").toString().startsWith(media("snapshots") + '/'));
-        const QImage picture(shot.value("path").toString());
-        QCOMPARE(picture.size(), QSize(640, 360));
         // The colour bars of the test picture, left to right, at a third of
-        // the height: white, yellow, cyan, green, magenta, red, blue.
+        // the height: white, yellow, cyan, green, magenta, red, blue; at the
+        // stream's size, scaled in the pipeline while it plays, and back.
         const QRgb kBars[] = {qRgb(255, 255, 255), qRgb(255, 255, 0), qRgb(0, 255, 255), qRgb(0, 255, 0),
                               qRgb(255, 0, 255), qRgb(255, 0, 0), qRgb(0, 0, 255)};
-        for (int iBar = 0; iBar < 7; ++iBar) {
-            const QRgb pixel = picture.pixel((2 * iBar + 1) * 640 / 14, 120);
-            const int iDistance = qAbs(qRed(pixel) - qRed(kBars[iBar])) + qAbs(qGreen(pixel) - qGreen(kBars[iBar])) +
-                                  qAbs(qBlue(pixel) - qBlue(kBars[iBar]));
-            QVERIFY2(iDistance < iTolerance, qPrintable(QStringLiteral("bar %1: %2").arg(iBar).arg(pixel, 8, 16)));
+        for (const QSize& size : {QSize(640, 360), QSize(320, 180), QSize(640, 360)}) {
+            const bool bNative = size.width() == 640;
+            call(VC_SetWndResolution, pWidget.get(),
+                 QJsonObject{{"width", bNative ? 0 : size.width()}, {"height", bNative ? 0 : size.height()}});
+            QImage picture;
+            QTRY_COMPARE_WITH_TIMEOUT(
+                (picture = QImage(call(VC_Snapshot, pWidget.get(), QJsonObject()).value("path").toString())).size(),
+                size, 5000);
+            for (int iBar = 0; iBar < 7; ++iBar) {
+                const QRgb pixel = picture.pixel((2 * iBar + 1) * size.width() / 14, size.height() / 3);
+                const int iDistance = qAbs(qRed(pixel) - qRed(kBars[iBar])) +
+                                      qAbs(qGreen(pixel) - qGreen(kBars[iBar])) + qAbs(qBlue(pixel) - qBlue(kBars[iBar]));
+                QVERIFY2(iDistance < iTolerance, qPrintable(QStringLiteral("%1 wide, bar %2: %3")
+                                                                .arg(size.width()).arg(iBar).arg(pixel, 8, 16)));
+            }
         }
+        QVERIFY(call(VC_Snapshot, pWidget.get(), QJsonObject()).value("path").toString().startsWith(media("snapshots") + '/'));
 
         // The library's state goes with the widget, also while it plays.
         QWidget* pGone = pWidget.get();

@@ -29,6 +29,7 @@ struct Options {
     int iGop = 25;
     bool bAudio = false;
     bool bStamp = false;
+    bool bStampBottom = false;  // a second copy of the stamp near the bottom
     double dStopAfter = 0;
     double dRestartAfter = 0;
     std::string strUser;
@@ -48,9 +49,26 @@ constexpr int kStampBits = 40;
 constexpr int kStampBlock = 16;
 
 // Writes the capture time (microseconds of the real-time clock, low 40 bits)
-// into the top rows of an I420 frame as black and white blocks, most
-// significant bit first, so that a receiver can tell how old a picture is.
-GstPadProbeReturn stampFrame(GstPad* pPad, GstPadProbeInfo* pInfo, gpointer) {
+// into an I420 frame as black and white blocks, most significant bit first,
+// so that a receiver can tell how old a picture is: in the top rows, and
+// with --stamp-bottom again one block above the bottom rows (where a player
+// that draws labels at the top or a frame around the picture leaves it
+// alone).
+void writeStamp(GstVideoFrame& frame, guint64 uNow, int iTop) {
+    for (int iPlane = 0; iPlane < 3; ++iPlane) {
+        auto* pData = static_cast<guint8*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, iPlane));
+        const int iStride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, iPlane);
+        const int iScale = iPlane == 0 ? 1 : 2;  // chroma planes are half size
+        for (int iBit = 0; iBit < kStampBits; ++iBit) {
+            const bool bOne = (uNow >> (kStampBits - 1 - iBit)) & 1u;
+            const guint8 uValue = iPlane == 0 ? (bOne ? 235 : 16) : 128;
+            for (int y = iTop / iScale; y < (iTop + kStampBlock) / iScale; ++y)
+                std::memset(pData + y * iStride + iBit * kStampBlock / iScale, uValue, kStampBlock / iScale);
+        }
+    }
+}
+
+GstPadProbeReturn stampFrame(GstPad* pPad, GstPadProbeInfo* pInfo, gpointer pOptions) {
     const guint64 uNow = static_cast<guint64>(g_get_real_time());
     GstBuffer* pBuffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(pInfo));
     GST_PAD_PROBE_INFO_DATA(pInfo) = pBuffer;
@@ -60,19 +78,11 @@ GstPadProbeReturn stampFrame(GstPad* pPad, GstPadProbeInfo* pInfo, gpointer) {
     if (pCaps) gst_caps_unref(pCaps);
     GstVideoFrame frame;
     if (!bInfo || GST_VIDEO_INFO_WIDTH(&info) < kStampBits * kStampBlock ||
-        !gst_video_frame_map(&frame, &info, pBuffer, GST_MAP_WRITE))
+        GST_VIDEO_INFO_HEIGHT(&info) < 3 * kStampBlock || !gst_video_frame_map(&frame, &info, pBuffer, GST_MAP_WRITE))
         return GST_PAD_PROBE_OK;
-    for (int iPlane = 0; iPlane < 3; ++iPlane) {
-        auto* pData = static_cast<guint8*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, iPlane));
-        const int iStride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, iPlane);
-        const int iScale = iPlane == 0 ? 1 : 2;  // chroma planes are half size
-        for (int iBit = 0; iBit < kStampBits; ++iBit) {
-            const bool bOne = (uNow >> (kStampBits - 1 - iBit)) & 1u;
-            const guint8 uValue = iPlane == 0 ? (bOne ? 235 : 16) : 128;
-            for (int y = 0; y < kStampBlock / iScale; ++y)
-                std::memset(pData + y * iStride + iBit * kStampBlock / iScale, uValue, kStampBlock / iScale);
-        }
-    }
+    writeStamp(frame, uNow, 0);
+    if (static_cast<const Options*>(pOptions)->bStampBottom)
+        writeStamp(frame, uNow, (GST_VIDEO_INFO_HEIGHT(&info) / kStampBlock - 2) * kStampBlock);
     gst_video_frame_unmap(&frame);
     return GST_PAD_PROBE_OK;
 }
@@ -91,7 +101,7 @@ void onMediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* pMedia, gpointer pOpti
     }
     if (GstElement* pStamp = gst_bin_get_by_name(GST_BIN(pBin), "stamp")) {
         GstPad* pPad = gst_element_get_static_pad(pStamp, "src");
-        gst_pad_add_probe(pPad, GST_PAD_PROBE_TYPE_BUFFER, stampFrame, nullptr, nullptr);
+        gst_pad_add_probe(pPad, GST_PAD_PROBE_TYPE_BUFFER, stampFrame, pOptions, nullptr);
         gst_object_unref(pPad);
         gst_object_unref(pStamp);
     }
@@ -213,6 +223,7 @@ int main(int argc, char** argv) {
     gchar* szPassword = nullptr;
     gboolean bAudio = FALSE;
     gboolean bStamp = FALSE;
+    gboolean bStampBottom = FALSE;
     const GOptionEntry entries[] = {
         {"port", 0, 0, G_OPTION_ARG_INT, &options.iPort, "RTSP port on 127.0.0.1 (8554)", "N"},
         {"path", 0, 0, G_OPTION_ARG_STRING, &szPath, "mount path (/live)", "PATH"},
@@ -223,6 +234,8 @@ int main(int argc, char** argv) {
         {"audio", 0, 0, G_OPTION_ARG_NONE, &bAudio, "add a 440 Hz tone (G.711 A-law)", nullptr},
         {"stamp", 0, 0, G_OPTION_ARG_NONE, &bStamp,
          "write the capture time into the top rows of every frame (40 blocks of 16x16)", nullptr},
+        {"stamp-bottom", 0, 0, G_OPTION_ARG_NONE, &bStampBottom,
+         "as --stamp, and the same blocks again one block above the bottom rows", nullptr},
         {"stop-after", 0, 0, G_OPTION_ARG_DOUBLE, &options.dStopAfter, "stop serving after S seconds", "S"},
         {"restart-after", 0, 0, G_OPTION_ARG_DOUBLE, &options.dRestartAfter,
          "serve again S seconds after stopping", "S"},
@@ -248,7 +261,8 @@ int main(int argc, char** argv) {
     if (szUser) options.strUser = szUser;
     if (szPassword) options.strPassword = szPassword;
     options.bAudio = bAudio;
-    options.bStamp = bStamp;
+    options.bStamp = bStamp || bStampBottom;
+    options.bStampBottom = bStampBottom;
     g_free(szPath);
     g_free(szCodec);
     g_free(szSize);
@@ -262,7 +276,11 @@ int main(int argc, char** argv) {
     camera.options = options;
     camera.pLoop = g_main_loop_new(nullptr, FALSE);
     camera.pServer = makeServer(camera.options);
-    if (!listen(camera)) return 1;
+    if (!listen(camera)) {
+        g_object_unref(camera.pServer);
+        g_main_loop_unref(camera.pLoop);
+        return 1;
+    }
     if (options.dStopAfter > 0) g_timeout_add(static_cast<guint>(options.dStopAfter * 1000), stop, &camera);
     g_unix_signal_add(SIGTERM, quitOnSignal, camera.pLoop);
     g_unix_signal_add(SIGINT, quitOnSignal, camera.pLoop);

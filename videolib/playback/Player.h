@@ -1,8 +1,8 @@
 // The GStreamer playback of one play window.
 //
 // Pipeline: source (rtspsrc with latency 0, souphttpsrc or filesrc) ->
-// parsebin -> per stream: video: tee -> queue -> decodebin -> videoconvert ->
-// videoscale -> BGRx appsink; audio: queue -> decodebin -> audioconvert ->
+// parsebin -> per stream: video: tee -> queue -> decodebin -> videoscale ->
+// videoconvert -> BGRx appsink; audio: queue -> decodebin -> audioconvert ->
 // audioresample -> volume -> autoaudiosink (a fake sink without a sound
 // device). The tee carries the coded video, so recording adds a branch
 // without decoding again (Recorder).
