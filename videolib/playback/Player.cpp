@@ -149,7 +149,11 @@ GstPtr<GstPad> addChain(GstElement* pBin, std::initializer_list<GstElement*> ele
         if (pPrevious) gst_element_link(pPrevious, pElement);
         pPrevious = pElement;
     }
-    for (auto it = std::rbegin(elements); it != std::rend(elements); ++it) gst_element_sync_state_with_parent(*it);
+    // An element that does not start posts its error on the bus as well.
+    for (auto it = std::rbegin(elements); it != std::rend(elements); ++it) {
+        if (!gst_element_sync_state_with_parent(*it))
+            qWarning("video_control: GStreamer element %s does not start", GST_ELEMENT_NAME(*it));
+    }
     return GstPtr<GstPad>(gst_element_get_static_pad(*elements.begin(), "sink"));
 }
 
@@ -350,7 +354,7 @@ void onSourcePad(GstElement*, GstPad* pPad, gpointer pData) {
     }
     GstElement* pParse = addParser(pBridge->pPipeline, pBridge);
     if (!pParse) return;
-    gst_element_sync_state_with_parent(pParse);
+    if (!gst_element_sync_state_with_parent(pParse)) qWarning("video_control: parsebin does not start");
     gst_pad_link(pPad, GstPtr<GstPad>(gst_element_get_static_pad(pParse, "sink")).get());
 }
 

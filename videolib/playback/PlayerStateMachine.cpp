@@ -1,7 +1,5 @@
 #include "PlayerStateMachine.h"
 
-#include <iterator>
-
 namespace vc {
 
 namespace {
@@ -40,12 +38,12 @@ const PlayerStateMachine::Transition PlayerStateMachine::kTable[] = {
 
     {kStarting,                 Event::Pause,      Guard::Always,      State::Holding,     Action::PauseIt},
     {kShowing,                  Event::Pause,      Guard::Always,      State::Paused,      Action::PauseIt},
-    {kPaused,                   Event::Pause,      Guard::Always,      Stay,               Action::None},
+    {kPaused,                   Event::Pause,      Guard::Always,      kStay,              Action::None},
     {bit(State::Holding),       Event::Resume,     Guard::Always,      State::Connecting,  Action::Resume},
     {bit(State::Paused),        Event::Resume,     Guard::Always,      State::Playing,     Action::Resume},
-    {kRunning,                  Event::Resume,     Guard::Always,      Stay,               Action::None},
+    {kRunning,                  Event::Resume,     Guard::Always,      kStay,              Action::None},
 
-    {kAny,                      Event::Connected,  Guard::Always,      Stay,               Action::Emit},
+    {kAny,                      Event::Connected,  Guard::Always,      kStay,              Action::Connected},
     {bit(State::Prerolling),    Event::Frame,      Guard::Always,      State::Previewing,  Action::FirstPicture},
     {bit(State::Connecting) | bit(State::Rejoining),
                                 Event::Frame,      Guard::Always,      State::Playing,     Action::FirstPicture},
@@ -55,8 +53,8 @@ const PlayerStateMachine::Transition PlayerStateMachine::kTable[] = {
     {bit(State::Playing),       Event::BufferLow,  Guard::Always,      State::Buffering,   Action::PauseIt},
     {bit(State::Buffering),     Event::BufferFull, Guard::Always,      State::Playing,     Action::Play},
     {bit(State::Connecting) | bit(State::Rejoining) | bit(State::Playing),
-                                Event::ClockLost,  Guard::Always,      Stay,               Action::Reclock},
-    {kPipeline,                 Event::Latency,    Guard::Always,      Stay,               Action::Latency},
+                                Event::ClockLost,  Guard::Always,      kStay,              Action::Reclock},
+    {kPipeline,                 Event::Latency,    Guard::Always,      kStay,              Action::Latency},
 
     // A live stream that drops comes back after a back-off, until the
     // policy's last attempt; anything else ends or fails.
@@ -75,7 +73,6 @@ const PlayerStateMachine::Transition PlayerStateMachine::kTable[] = {
     {kAny,                      Event::Broken,     Guard::Always,      State::Failed,      Action::Fail},
 };
 // clang-format on
-const int PlayerStateMachine::kTableSize = static_cast<int>(std::size(kTable));
 
 PlayState PlayerStateMachine::shownState() const {
 #define VC_PLAYER_STATE_SHOWN(name, shown, watched) \
@@ -98,7 +95,7 @@ QString PlayerStateMachine::name(State eState) {
     case State::name: return QStringLiteral(#name);
     switch (eState) { VC_PLAYER_STATES(VC_PLAYER_STATE_NAME) }
 #undef VC_PLAYER_STATE_NAME
-    return QStringLiteral("Stay");
+    return QString();
 }
 
 void PlayerStateMachine::play(const Source& source, const ReconnectPolicy& policy) {
@@ -155,7 +152,7 @@ Error PlayerStateMachine::step(Event eEvent, const EventData& data) {
     const Transition* pRow = find(eEvent);
     if (!pRow) return bRequest ? Error::NothingPlaying : Error::None;
     const State ePrevious = m_eState;
-    enter(pRow->eNext == Stay ? ePrevious : pRow->eNext);
+    enter(pRow->eNext == kStay ? ePrevious : pRow->eNext);
     Event eFollowUp = Event::Broken;
     EventData followUp;
     if (run(pRow->eAction, data, &eFollowUp, &followUp)) return Error::None;
@@ -213,7 +210,7 @@ bool PlayerStateMachine::run(Action eAction, const EventData& data, Event* pFoll
         m_host.teardown();
         raiseStopped(data.strText);
         return true;
-    case Action::Emit: m_host.raise(QStringLiteral("connected"), QJsonObject()); return true;
+    case Action::Connected: m_host.raise(QStringLiteral("connected"), QJsonObject()); return true;
     case Action::FirstPicture: {
         const bool bReconnected = m_iAttempt > 0;
         m_iAttempt = 0;

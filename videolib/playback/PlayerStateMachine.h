@@ -69,25 +69,26 @@ public:
 
 class PlayerStateMachine {
 public:
-#define VC_PLAYER_STATES(X)                                                                     \
-    /*  state        shown as      watched: a silent stream is lost or times out */          \
-    X(Idle, Stopped, false)        /* nothing asked to play */                               \
-    X(Prerolling, Connecting, true) /* a file or stream that is not live prerolls (paused) */ \
-    X(Previewing, Playing, true)   /* ... and showed its first picture while prerolling */   \
-    X(Connecting, Connecting, true) /* asked to play, no picture yet */                      \
-    X(Rejoining, Connecting, true) /* a reconnection attempt, no picture yet */              \
-    X(Playing, Playing, true)                                                                \
-    X(Buffering, Playing, true)    /* paused until the source's buffer fills again */        \
-    X(Holding, Paused, false)      /* paused by request before the first picture */          \
-    X(Paused, Paused, false)                                                                 \
-    X(Waiting, Reconnecting, false) /* torn down; the next attempt waits for its time */     \
-    X(Ended, Ended, false)                                                                   \
-    X(Failed, Failed, false)
+    // Each state, what a play window shows for it, and whether it watches
+    // for silence (a live stream without pictures is lost, a file over HTTP
+    // without data times out).
+    //   Prerolling  a source that is not live prerolls (paused) before it plays
+    //   Previewing  ... and showed its first picture while prerolling
+    //   Connecting  asked to play, no picture yet
+    //   Rejoining   a reconnection attempt, no picture yet
+    //   Buffering   paused until the source's buffer fills again
+    //   Holding     paused by request before the first picture
+    //   Waiting     torn down; the next attempt waits for its time
+#define VC_PLAYER_STATES(X)                                                                          \
+    X(Idle, Stopped, false) X(Prerolling, Connecting, true) X(Previewing, Playing, true)           \
+    X(Connecting, Connecting, true) X(Rejoining, Connecting, true) X(Playing, Playing, true)        \
+    X(Buffering, Playing, true) X(Holding, Paused, false) X(Paused, Paused, false)                 \
+    X(Waiting, Reconnecting, false) X(Ended, Ended, false) X(Failed, Failed, false)
 #define VC_PLAYER_STATE_ENUM(name, shown, watched) name,
     enum class State { VC_PLAYER_STATES(VC_PLAYER_STATE_ENUM) };
 #undef VC_PLAYER_STATE_ENUM
     // The next state of a row that keeps the state.
-    static constexpr State Stay = static_cast<State>(-1);
+    static constexpr State kStay = static_cast<State>(-1);
 
     enum class Event {
         Start,      // play() (after a stop)
@@ -112,7 +113,7 @@ public:
         None,
         Build,       // start a pipeline (prerolling when the next state is Prerolling)
         Stop,        // end recording and pipeline; "stopped" (once per play)
-        Emit,        // "connected"
+        Connected,   // "connected"
         FirstPicture,// "firstFrame" with "reconnected"
         Play,        // pipeline to PLAYING
         Resume,      // Play, counting the silence afresh
@@ -124,6 +125,8 @@ public:
         Fail,        // tear down, "error", "stopped" with "error"
         GiveUp,      // Fail with Unreachable after the last allowed attempt
     };
+    // Live: the source is live; Reconnects: a live source whose policy
+    // reconnects; GivesUp: ... and the last allowed attempt failed.
     enum class Guard { Always, Live, Reconnects, GivesUp };
     struct Transition {
         unsigned iStates;  // bit mask of State
@@ -144,12 +147,6 @@ public:
 
     PlayerStateMachine(PlayerHost& host, PlayerClock& clock) : m_host(host), m_clock(clock) {}
 
-    // The first matching row wins; a state without a row for an event
-    // ignores it. Requests answer Error::NothingPlaying when no row takes
-    // them.
-    static const Transition kTable[];
-    static const int kTableSize;
-
     // Stops (raising "stopped" with "request" when something played) and
     // starts anew.
     void play(const Source& source, const ReconnectPolicy& policy);
@@ -169,7 +166,7 @@ public:
     PlayState shownState() const;
     // Whether the state watches for silence (its watchdog runs).
     static bool watched(State eState);
-    // The state's name in the table ("Stay" for Stay).
+    // The state's name in the table.
     static QString name(State eState);
     int attempt() const { return m_iAttempt; }
     // Until the next attempt starts, -1 when none waits.
@@ -178,6 +175,11 @@ public:
     bool isLive() const { return m_source.bLive; }
 
 private:
+    // The first matching row wins; a state without a row for an event
+    // ignores it. Requests answer Error::NothingPlaying when no row takes
+    // them.
+    static const Transition kTable[];
+
     Error step(Event eEvent, const EventData& data);
     const Transition* find(Event eEvent) const;
     bool holds(Guard eGuard) const;
