@@ -10,6 +10,7 @@
 #include "video_control.h"
 
 #include <QJsonObject>
+#include <QSet>
 #include <QString>
 
 class QImage;
@@ -18,6 +19,7 @@ class QWidget;
 namespace vc {
 
 class PlayGrid;
+class Player;
 
 // A command on one widget's grid of play windows. Answers the result object;
 // an empty object becomes the null result (success without keys).
@@ -71,6 +73,9 @@ struct TestSeam {
     PaintObserver pPaintObserver = nullptr;
     // Transfers may go to this machine (a test's HTTP server).
     bool bAllowLocalTransfers = false;
+    // Players that count as playing without a stream, until their next play
+    // or stop.
+    QSet<const Player*> pretendPlaying;
 };
 TestSeam& testSeam();
 

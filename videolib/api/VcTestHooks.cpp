@@ -86,7 +86,13 @@ void VC_Test_ScriptResult(const QString& strFunction, const QJsonObject& result)
 
 void VC_Test_SetWindowPlaying(QWidget* pWidget, int iWndIndex, bool bPlaying) {
     PlayGrid* pGrid = gridOf(pWidget);
-    if (PlayWindow* pWindow = pGrid ? pGrid->window(iWndIndex) : nullptr) pWindow->player().setTestPlaying(bPlaying);
+    PlayWindow* pWindow = pGrid ? pGrid->window(iWndIndex) : nullptr;
+    if (!pWindow) return;
+    if (bPlaying) {
+        testSeam().pretendPlaying.insert(&pWindow->player());
+    } else {
+        testSeam().pretendPlaying.remove(&pWindow->player());
+    }
 }
 
 void VC_Test_SetPaintObserver(VC_Test_PaintObserver pObserver) {
@@ -116,4 +122,5 @@ void VC_Test_Reset() {
     hooks().scriptedResults.clear();
     testSeam().pPaintObserver = nullptr;
     testSeam().bAllowLocalTransfers = false;
+    testSeam().pretendPlaying.clear();
 }

@@ -3,6 +3,7 @@
 #include "Admission.h"
 #include "GstPtr.h"
 #include "Recorder.h"
+#include "VcLibrary.h"
 
 #include <QDir>
 #include <QFile>
@@ -148,7 +149,11 @@ GstPtr<GstPad> addChain(GstElement* pBin, std::initializer_list<GstElement*> ele
         if (pPrevious) gst_element_link(pPrevious, pElement);
         pPrevious = pElement;
     }
-    for (auto it = std::rbegin(elements); it != std::rend(elements); ++it) gst_element_sync_state_with_parent(*it);
+    // An element that does not start posts its error on the bus as well.
+    for (auto it = std::rbegin(elements); it != std::rend(elements); ++it) {
+        if (!gst_element_sync_state_with_parent(*it))
+            qWarning("video_control: GStreamer element %s does not start", GST_ELEMENT_NAME(*it));
+    }
     return GstPtr<GstPad>(gst_element_get_static_pad(*elements.begin(), "sink"));
 }
 
@@ -351,7 +356,7 @@ void onSourcePad(GstElement*, GstPad* pPad, gpointer pData) {
     }
     GstElement* pParse = addParser(pBridge->pPipeline, pBridge);
     if (!pParse) return;
-    gst_element_sync_state_with_parent(pParse);
+    if (!gst_element_sync_state_with_parent(pParse)) qWarning("video_control: parsebin does not start");
     gst_pad_link(pPad, GstPtr<GstPad>(gst_element_get_static_pad(pParse, "sink")).get());
 }
 
@@ -380,8 +385,16 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* pMessage, gpointer pData) {
     GstPtr<GstMessage> pOwned(pMessage);
     auto* pBridge = static_cast<Bridge*>(pData);
     const GstMessageType eType = GST_MESSAGE_TYPE(pMessage);
-    if (eType != GST_MESSAGE_ERROR && eType != GST_MESSAGE_EOS && eType != GST_MESSAGE_ASYNC_DONE)
-        return GST_BUS_DROP;
+    switch (eType) {
+    case GST_MESSAGE_ERROR:
+    case GST_MESSAGE_WARNING:
+    case GST_MESSAGE_EOS:
+    case GST_MESSAGE_ASYNC_DONE:
+    case GST_MESSAGE_CLOCK_LOST:
+    case GST_MESSAGE_BUFFERING:
+    case GST_MESSAGE_LATENCY: break;
+    default: return GST_BUS_DROP;
+    }
     std::lock_guard<std::mutex> lock(pBridge->mutex);
     // A failing recording stops taking data at once, so that its failure
     // does not travel up into the playback.
@@ -480,18 +493,22 @@ QList<const Player*>& players() {
 
 }  // namespace
 
-Player::Player(QObject* pParent) : QObject(pParent) {
+Player::Player(QObject* pParent) : QObject(pParent), m_machine(*this, m_clock) {
     players().append(this);
-    m_watchdog.setInterval(250);
-    connect(&m_watchdog, &QTimer::timeout, this, &Player::onWatchdog);
-    m_retry.setSingleShot(true);
-    connect(&m_retry, &QTimer::timeout, this, &Player::build);
+    m_clock.attach(&m_machine);
 }
 
 Player::~Player() {
     players().removeOne(this);
+    testSeam().pretendPlaying.remove(this);
     if (m_pRecorder) finishRecording();
     teardown();
+}
+
+bool Player::isPlaying() const {
+    const State eState = state();
+    return eState == State::Connecting || eState == State::Playing || eState == State::Paused ||
+           eState == State::Reconnecting || testSeam().pretendPlaying.contains(this);
 }
 
 bool Player::admit(QJsonObject* pError) const {
@@ -509,29 +526,19 @@ bool Player::admit(QJsonObject* pError) const {
 
 void Player::play(const PlaySource& source, const ReconnectPolicy& policy) {
     stop();
-    m_bTestPlaying = false;
-    m_bStopRaised = false;
-    m_failure = QJsonObject();
     m_iRangeStartMs = m_iRangeEndMs = -1;
     m_source = source;
-    m_policy = policy;
-    m_iAttempt = 0;
-    build();
+    PlayerStateMachine::Source machineSource;
+    machineSource.bLive = source.bLive;
+    machineSource.bTimesOut = source.eKind == PlaySource::Kind::Http && !source.bLive;
+    m_machine.play(machineSource, policy);
 }
 
-void Player::build() {
+QJsonObject Player::startPipeline(bool bPreroll) {
     teardown();
     QJsonObject refused;
-    if (!admitDescriptors(kPlayDescriptors, QStringLiteral("a stream"), &refused)) {
-        // A reconnection tries again later; a first start fails.
-        if (m_iAttempt > 0) {
-            lose(refused.value(QStringLiteral("errorMessage")).toString());
-        } else {
-            fail(Error::OutOfDescriptors, refused.value(QStringLiteral("errorMessage")).toString());
-        }
-        return;
-    }
-    m_bHadPicture = false;
+    // Refused now: the machine fails a first start and retries a reconnection.
+    if (!admitDescriptors(kPlayDescriptors, QStringLiteral("a stream"), &refused)) return refused;
     m_dRate = 1.0;
     m_pBridge = std::make_shared<Bridge>();
     Bridge& bridge = *m_pBridge;
@@ -568,10 +575,7 @@ void Player::build() {
         if (pSource) g_object_set(pSource, "location", QFile::encodeName(m_source.strLocation).constData(), nullptr);
         break;
     }
-    if (!pSource) {
-        fail(Error::UnsupportedCodec, QStringLiteral("no GStreamer source for this url"));
-        return;
-    }
+    if (!pSource) return errorResult(Error::UnsupportedCodec, QStringLiteral("no GStreamer source for this url"));
     if (!user.isEmpty() && m_source.eKind != PlaySource::Kind::File)
         g_object_set(pSource, "user-id", user.constData(), "user-pw", password.constData(), nullptr);
     gst_bin_add(GST_BIN(m_pPipeline.get()), pSource);
@@ -579,21 +583,32 @@ void Player::build() {
         GstElement* pParse = addParser(m_pPipeline.get(), &bridge);
         if (pParse) gst_element_link(pSource, pParse);
     }
-    m_eState = State::Connecting;
-    m_connecting.start();
-    m_watchdog.start();
     // A failure to start posts an error too, handled like any other (it
     // comes through the bus, after this returns). Files and HTTP preroll
     // first (their sinks are made while prerolling, so that they pause like
     // any sink later) and play once prerolled.
-    m_bPrerolling = !m_source.bLive;
-    if (gst_element_set_state(m_pPipeline.get(), m_bPrerolling ? GST_STATE_PAUSED : GST_STATE_PLAYING) ==
+    if (gst_element_set_state(m_pPipeline.get(), bPreroll ? GST_STATE_PAUSED : GST_STATE_PLAYING) ==
         GST_STATE_CHANGE_FAILURE)
         qInfo("video_control: %s does not start", qPrintable(m_source.strLocation));
+    return QJsonObject();
+}
+
+bool Player::setPipelineState(PipelineState eState) {
+    return m_pPipeline && gst_element_set_state(m_pPipeline.get(), eState == PipelineState::Playing
+                                                                       ? GST_STATE_PLAYING
+                                                                       : GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE;
+}
+
+void Player::recalculateLatency() {
+    if (m_pPipeline && !gst_bin_recalculate_latency(GST_BIN(m_pPipeline.get())))
+        qInfo("video_control: the latency of %s was not recalculated", qPrintable(m_source.strLocation));
+}
+
+void Player::raise(const QString& strEvent, const QJsonObject& extra) {
+    emit sigStreamEvent(strEvent, extra);
 }
 
 void Player::teardown() {
-    m_watchdog.stop();
     if (!m_pBridge) return;
     {
         std::lock_guard<std::mutex> lock(m_pBridge->mutex);
@@ -613,20 +628,10 @@ void Player::teardown() {
 }
 
 void Player::stop(const QString& strReason) {
-    m_bTestPlaying = false;
-    m_retry.stop();
-    endRecording();
-    teardown();
-    m_eState = State::Stopped;
+    testSeam().pretendPlaying.remove(this);
     m_dRate = 1.0;
     m_iPositionMs = -1;
-    raiseStopped(strReason);
-}
-
-void Player::raiseStopped(const QString& strReason) {
-    if (m_bStopRaised) return;
-    m_bStopRaised = true;
-    emit sigStreamEvent(QStringLiteral("stopped"), QJsonObject{{"reason", strReason}});
+    m_machine.stop(strReason);
 }
 
 void Player::endRecording() {
@@ -644,14 +649,7 @@ bool Player::takeFrame(QImage* pImage, qint64* pPositionMs) {
 }
 
 void Player::onFrame() {
-    m_lastPicture.start();
-    if (!m_bHadPicture) {
-        m_bHadPicture = true;
-        const bool bReconnected = m_iAttempt > 0;
-        m_iAttempt = 0;
-        if (m_eState == State::Connecting) m_eState = State::Playing;
-        emit sigStreamEvent(QStringLiteral("firstFrame"), QJsonObject{{"reconnected", bReconnected}});
-    }
+    m_machine.handle(PlayerStateMachine::Event::Frame);
     if (!m_fpsWindow.isValid()) m_fpsWindow.start();
     ++m_iFramesCounted;
     if (m_fpsWindow.elapsed() >= 1000) {
@@ -662,7 +660,7 @@ void Player::onFrame() {
 }
 
 void Player::onConnected() {
-    emit sigStreamEvent(QStringLiteral("connected"), QJsonObject());
+    m_machine.handle(PlayerStateMachine::Event::Connected);
 }
 
 void Player::onMessage(GstMessage* pMessage) {
@@ -688,82 +686,44 @@ void Player::onMessage(GstMessage* pMessage) {
             emit sigStreamEvent(QStringLiteral("error"), extra);
             extra.insert(QStringLiteral("duration"), iRecordedMs);
             emit sigStreamEvent(QStringLiteral("recordStopped"), extra);
-        } else if (m_source.bLive && m_policy.bEnabled && (m_bHadPicture || m_iAttempt > 0)) {
-            lose(strText);
         } else {
-            fail(eError, strText);
+            PlayerStateMachine::EventData data;
+            data.eError = eError;
+            data.strText = strText;
+            m_machine.handle(PlayerStateMachine::Event::Error, data);
         }
         break;
     }
-    case GST_MESSAGE_EOS:
-        if (m_source.bLive && m_policy.bEnabled && (m_bHadPicture || m_iAttempt > 0)) {
-            lose(QStringLiteral("end of stream"));
-        } else {
-            endRecording();
-            m_eState = State::Ended;
-            emit sigStreamEvent(QStringLiteral("ended"), QJsonObject());
-            raiseStopped(QStringLiteral("ended"));
-        }
+    case GST_MESSAGE_WARNING: {
+        GError* pError = nullptr;
+        gchar* szDebug = nullptr;
+        gst_message_parse_warning(pMessage, &pError, &szDebug);
+        qInfo("video_control: warning from %s: %s", GST_MESSAGE_SRC_NAME(pMessage), pError->message);
+        g_clear_error(&pError);
+        g_free(szDebug);
         break;
+    }
+    case GST_MESSAGE_EOS: {
+        PlayerStateMachine::EventData data;
+        data.strText = QStringLiteral("end of stream");
+        m_machine.handle(PlayerStateMachine::Event::Eos, data);
+        break;
+    }
     case GST_MESSAGE_ASYNC_DONE:
         applyPendingRange();
-        if (m_bPrerolling) {
-            m_bPrerolling = false;
-            if (m_eState != State::Paused &&
-                gst_element_set_state(m_pPipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
-                fail(Error::StreamError, QStringLiteral("the stream does not play"));
-        }
+        m_machine.handle(PlayerStateMachine::Event::AsyncDone);
         break;
+    case GST_MESSAGE_CLOCK_LOST: m_machine.handle(PlayerStateMachine::Event::ClockLost); break;
+    case GST_MESSAGE_LATENCY: m_machine.handle(PlayerStateMachine::Event::Latency); break;
+    case GST_MESSAGE_BUFFERING: {
+        gint iPercent = 100;
+        gst_message_parse_buffering(pMessage, &iPercent);
+        m_machine.buffering(iPercent);
+        break;
+    }
     default:
         break;
     }
-}
-
-void Player::onWatchdog() {
-    const int iConnectLimit = qMax(2 * m_policy.iLostAfterMs, 5000);
-    if (m_source.eKind == PlaySource::Kind::Http && !m_source.bLive) {
-        // A server that stops sending a file fails as a time-out (before
-        // the demuxer calls the stalled stream an internal error).
-        const QElapsedTimer& silence = m_bHadPicture ? m_lastPicture : m_connecting;
-        if ((m_eState == State::Playing || m_eState == State::Connecting) && silence.elapsed() > iConnectLimit)
-            fail(Error::TimedOut, QStringLiteral("no data from the server for %1 ms").arg(silence.elapsed()));
-        return;
-    }
-    if (!m_source.bLive || !m_policy.bEnabled) return;
-    if (m_eState == State::Playing && m_bHadPicture && m_lastPicture.elapsed() > m_policy.iLostAfterMs) {
-        lose(QStringLiteral("no picture for %1 ms").arg(m_lastPicture.elapsed()));
-    } else if (m_eState == State::Connecting && m_iAttempt > 0 && m_connecting.elapsed() > iConnectLimit) {
-        lose(QStringLiteral("no picture within %1 ms of reconnecting").arg(iConnectLimit));
-    }
-}
-
-void Player::lose(const QString& strWhy) {
-    // Only the first loss of a connection is reported; failed attempts to
-    // come back only reschedule.
-    if (m_iAttempt == 0) emit sigStreamEvent(QStringLiteral("lost"), QJsonObject{{"reason", strWhy}});
-    // A recording started while coming back ends with this connection too.
-    endRecording();
-    teardown();
-    if (m_policy.iMaxAttempts > 0 && m_iAttempt >= m_policy.iMaxAttempts) {
-        fail(Error::Unreachable, QStringLiteral("gave up after %1 attempts: %2").arg(m_iAttempt).arg(strWhy));
-        return;
-    }
-    const int iDelay = static_cast<int>(
-        qMin<qint64>(static_cast<qint64>(m_policy.iFirstDelayMs) << qMin(m_iAttempt, 20), m_policy.iMaxDelayMs));
-    ++m_iAttempt;
-    m_eState = State::Reconnecting;
-    m_retry.start(iDelay);
-    emit sigStreamEvent(QStringLiteral("reconnecting"), QJsonObject{{"attempt", m_iAttempt}, {"delay", iDelay}});
-}
-
-void Player::fail(Error eError, const QString& strDetail) {
-    m_retry.stop();
-    endRecording();
-    teardown();
-    m_eState = State::Failed;
-    m_failure = errorResult(eError, strDetail);
-    emit sigStreamEvent(QStringLiteral("error"), m_failure);
-    raiseStopped(QStringLiteral("error"));
 }
 
 bool Player::isSeekable() const {
@@ -792,24 +752,11 @@ Error Player::seek(double dRate, qint64 iFromNs) {
 }
 
 Error Player::pause() {
-    if (m_source.bLive && isActive()) return Error::NotSeekable;
-    if (m_eState == State::Paused) return Error::None;
-    if (m_eState != State::Playing && m_eState != State::Connecting) return Error::NothingPlaying;
-    if (gst_element_set_state(m_pPipeline.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
-        return Error::StreamError;
-    m_eState = State::Paused;
-    return Error::None;
+    return m_machine.pause();
 }
 
 Error Player::resume() {
-    if (m_eState == State::Playing || m_eState == State::Connecting) return Error::None;
-    if (m_eState != State::Paused) return Error::NothingPlaying;
-    // A live stream counts its silence afresh.
-    m_lastPicture.start();
-    if (gst_element_set_state(m_pPipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
-        return Error::StreamError;
-    m_eState = m_bHadPicture ? State::Playing : State::Connecting;
-    return Error::None;
+    return m_machine.resume();
 }
 
 Error Player::setRate(double dRate) {
@@ -825,7 +772,7 @@ Error Player::setRate(double dRate) {
 Error Player::stepFrame() {
     if (!m_pPipeline) return Error::NothingPlaying;
     if (!isSeekable()) return Error::NotSeekable;
-    if (m_eState != State::Paused) pause();
+    if (state() != State::Paused) pause();
     GstPtr<GstElement> pSink;
     {
         std::lock_guard<std::mutex> lock(m_pBridge->mutex);
@@ -840,7 +787,7 @@ Error Player::setRange(qint64 iStartMs, qint64 iEndMs) {
     if (m_source.bLive && m_pPipeline) return Error::NotSeekable;
     m_iPendingStartMs = iStartMs;
     m_iPendingEndMs = iEndMs;
-    if (m_eState == State::Playing || m_eState == State::Paused) applyPendingRange();
+    if (state() == State::Playing || state() == State::Paused) applyPendingRange();
     return Error::None;
 }
 
@@ -855,7 +802,7 @@ void Player::applyPendingRange() {
 }
 
 QJsonObject Player::status() const {
-    QJsonObject status{{"state", stateText(m_eState)}, {"rate", m_dRate},
+    QJsonObject status{{"state", stateText(state())}, {"rate", m_dRate},
                        {"url", m_source.strLocation}, {"live", m_source.bLive},
                        {"seekable", isSeekable()}, {"position", m_iPositionMs}};
     if (!m_pPipeline) return status;

@@ -12,16 +12,21 @@
 // stream that drops (error, end or no picture for a while) reconnects with
 // back-off when the policy allows it.
 //
+// The playback state lives in a PlayerStateMachine, fed on the GUI thread
+// with the bus messages, the pictures and the player's requests.
+//
 // Threads: the object lives on the GUI thread and so do all its calls and
-// signals. GStreamer's streaming threads only hand over (under the bridge's
-// mutex) the newest picture and the bus messages, which reach the GUI thread
-// as queued calls; tearing a pipeline down stops its threads before its
-// bridge is let go.
+// signals. GStreamer's streaming threads build the decoding branches and
+// hand over (under the bridge's mutex) the newest picture and the elements
+// they made; pictures and bus messages reach the GUI thread as queued calls,
+// the only way they reach the state machine. Tearing a pipeline down stops
+// its threads before its bridge is let go.
 #ifndef VIDEO_CONTROL_PLAYER_H
 #define VIDEO_CONTROL_PLAYER_H
 
 #include "Admission.h"
 #include "GstPtr.h"
+#include "PlayerStateMachine.h"
 #include "VcError.h"
 
 #include <QElapsedTimer>
@@ -31,7 +36,6 @@
 #include <QSize>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 
 #include <memory>
 
@@ -55,14 +59,6 @@ struct PlaySource {
     static QJsonObject parse(const QJsonObject& request, PlaySource* pSource);
 };
 
-struct ReconnectPolicy {
-    bool bEnabled = true;
-    int iFirstDelayMs = 1000;  // doubles after each failed attempt ...
-    int iMaxDelayMs = 30000;   // ... up to this
-    int iLostAfterMs = 3000;   // a live stream without a picture this long is lost
-    int iMaxAttempts = 0;      // 0: no limit
-};
-
 // The video codecs the player names ("H.264", "H.265", "MJPEG", "MPEG",
 // "VP8", "VP9", "AV1") that an installed decoder takes. GStreamer must be
 // started.
@@ -72,10 +68,10 @@ QStringList decodableCodecs();
 // and its rank puts it first): {"element", "hardware"}.
 QJsonObject preferredDecoders();
 
-class Player : public QObject {
+class Player : public QObject, private PlayerHost {
     Q_OBJECT
 public:
-    enum class State { Stopped, Connecting, Playing, Paused, Reconnecting, Ended, Failed };
+    using State = PlayState;
 
     // The most players of the process that play at once (all widgets).
     static constexpr int kMaxPlaying = kMaxPlayWindows;
@@ -93,27 +89,23 @@ public:
     // "closed") unless the tile stopped already since the last play (at its
     // end or on an error, raised then with "ended" or "error").
     void stop(const QString& strReason = QStringLiteral("request"));
-    State state() const { return m_eState; }
+    State state() const { return m_machine.shownState(); }
     // Something was asked to play and was not stopped since.
-    bool isActive() const { return m_eState != State::Stopped; }
-    // Connecting, playing, paused or reconnecting.
-    bool isPlaying() const {
-        return m_bTestPlaying || m_eState == State::Connecting || m_eState == State::Playing ||
-               m_eState == State::Paused || m_eState == State::Reconnecting;
-    }
-    // Test hook: counts as playing until the next play or stop.
-    void setTestPlaying(bool bPlaying) { m_bTestPlaying = bPlaying; }
+    bool isActive() const { return state() != State::Stopped; }
+    // Connecting, playing, paused or reconnecting (or made to count as
+    // playing by the test hooks, until its next play or stop).
+    bool isPlaying() const;
     // Applies to the next loss of a live stream.
-    void setReconnectPolicy(const ReconnectPolicy& policy) { m_policy = policy; }
+    void setReconnectPolicy(const ReconnectPolicy& policy) { m_machine.setPolicy(policy); }
     // A live stream without a picture this long counts as lost.
-    int lostAfterMs() const { return m_policy.iLostAfterMs; }
+    int lostAfterMs() const { return m_machine.policy().iLostAfterMs; }
     bool isLive() const { return m_source.bLive; }
     // Reconnection attempts since the last picture, and the time until the
     // next one starts (-1 when none waits).
-    int attempt() const { return m_iAttempt; }
-    int retryInMs() const { return m_retry.isActive() ? m_retry.remainingTime() : -1; }
+    int attempt() const { return m_machine.attempt(); }
+    int retryInMs() const { return m_machine.retryInMs(); }
     // The error that made the player fail ("errorCode", "errorMessage").
-    QJsonObject failure() const { return m_failure; }
+    QJsonObject failure() const { return m_machine.failure(); }
 
     Error pause();
     Error resume();
@@ -161,18 +153,18 @@ signals:
 
 private:
     friend struct Bridge;
-    void build();
-    void teardown();
+    // PlayerHost: what the state machine does to the pipeline.
+    QJsonObject startPipeline(bool bPreroll) override;
+    bool setPipelineState(PipelineState eState) override;
+    void recalculateLatency() override;
+    // Finishes a running recording and raises "recordStopped".
+    void endRecording() override;
+    void teardown() override;
+    void raise(const QString& strEvent, const QJsonObject& extra) override;
+
     void onFrame();
     void onMessage(GstMessage* pMessage);
     void onConnected();
-    void onWatchdog();
-    void lose(const QString& strWhy);
-    void fail(Error eError, const QString& strDetail);
-    // "stopped" with strReason, once per play.
-    void raiseStopped(const QString& strReason);
-    // Finishes a running recording and raises "recordStopped".
-    void endRecording();
     void applyPendingRange();
     bool isSeekable() const;
     // Plays at dRate from iFromNs (-1: the end, backwards) within the range.
@@ -180,12 +172,9 @@ private:
     QJsonObject finishRecording();
 
     PlaySource m_source;
-    ReconnectPolicy m_policy;
-    State m_eState = State::Stopped;
+    SteadyPlayerClock m_clock;
+    PlayerStateMachine m_machine;
     double m_dRate = 1.0;
-    bool m_bTestPlaying = false;
-    bool m_bStopRaised = true;  // "stopped" went out since the last play
-    QJsonObject m_failure;
     bool m_bSoundOn = false;
     int m_iVolume = 100;
     QSize m_outputSize;
@@ -195,13 +184,6 @@ private:
     // The range that plays (-1: the file's start or end).
     qint64 m_iRangeStartMs = -1;
     qint64 m_iRangeEndMs = -1;
-    bool m_bPrerolling = false;  // a file or HTTP source that plays once prerolled
-    bool m_bHadPicture = false;  // this connection showed a picture
-    int m_iAttempt = 0;          // reconnection attempts since the last picture
-    QElapsedTimer m_lastPicture;
-    QElapsedTimer m_connecting;
-    QTimer m_watchdog;
-    QTimer m_retry;
     // Frames counted for the measured rate.
     int m_iFramesCounted = 0;
     QElapsedTimer m_fpsWindow;
