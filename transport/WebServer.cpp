@@ -311,6 +311,14 @@ bool WebServer::hasPendingPoll(const QString& strUuid) const {
     return it != m_clients.constEnd() && it->pPoll;
 }
 
+int WebServer::requestsWaiting(const QString& strUuid) const {
+    const auto it = m_clients.constFind(strUuid);
+    if (it == m_clients.constEnd()) return 0;
+    return static_cast<int>(std::count_if(it->listRoute.cbegin(), it->listRoute.cend(), [](const Route& route) {
+        return route.bAbandoned || route.pWorker->connectionType() == Worker::HttpConnection;
+    }));
+}
+
 void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID) {
     // Parsed once here; the modules take the parsed request.
     QJsonParseError error;

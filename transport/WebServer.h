@@ -103,6 +103,9 @@ public:
     QStringList queuedEvents(const QString& strUuid) const;
     // True while a "system.get" of this client waits.
     bool hasPendingPoll(const QString& strUuid) const;
+    // HTTP requests of this client in line for an answer, those given up
+    // by the page while their answer is still to come included.
+    int requestsWaiting(const QString& strUuid) const;
     // The pages connected now, by origin and transport.
     QList<PageConnection> pages() const;
 
