@@ -87,23 +87,49 @@ for round in $(seq "$ROUNDS"); do
   done
 done
 
-# summary NAME LABEL REFERENCE TARGET
+# summary NAME LABEL REFERENCE TARGET [p99]: the ratio of the p50s (of the
+# p99s with "p99")
 summary() {
-  paste -d' ' "$WORK/$1.ours" "$WORK/$1.ref" | awk -v label="$2" -v ref="$3" -v target="$4" '
+  paste -d' ' "$WORK/$1.ours" "$WORK/$1.ref" | awk -v label="$2" -v ref="$3" -v target="$4" -v tail="${5:-}" '
     function median(a, n,   i, j, t) { for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (a[j] < a[i]) { t = a[i]; a[i] = a[j]; a[j] = t }
                                        return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2 }
     function lo(a, n,   i, m) { m = a[1]; for (i = 2; i <= n; i++) if (a[i] < m) m = a[i]; return m }
     function hi(a, n,   i, m) { m = a[1]; for (i = 2; i <= n; i++) if (a[i] > m) m = a[i]; return m }
-    { n++; o50[n] = $1; o99[n] = $2; r50[n] = $3; r99[n] = $4; q[n] = $1 / $3 }
+    { n++; o50[n] = $1; o99[n] = $2; r50[n] = $3; r99[n] = $4; q[n] = tail ? $2 / $4 : $1 / $3 }
     END {
       ratio = median(q, n)
-      printf "%s: p50 %.0f us (%.0f-%.0f), p99 %.0f us | %s p50 %.0f us (%.0f-%.0f), p99 %.0f us | ratio %.2fx (%.2f-%.2f over %d rounds, target <= %sx) %s\n",
-        label, median(o50, n), lo(o50, n), hi(o50, n), median(o99, n), ref, median(r50, n), lo(r50, n), hi(r50, n), median(r99, n),
-        ratio, lo(q, n), hi(q, n), n, target, ratio <= target ? "ok" : "OVER" }'
+      printf "%s: p50 %.0f us (%.0f-%.0f), p99 %.0f us (%.0f-%.0f) | %s p50 %.0f us (%.0f-%.0f), p99 %.0f us (%.0f-%.0f) | %s ratio %.2fx (%.2f-%.2f over %d rounds, target <= %sx) %s\n",
+        label, median(o50, n), lo(o50, n), hi(o50, n), median(o99, n), lo(o99, n), hi(o99, n),
+        ref, median(r50, n), lo(r50, n), hi(r50, n), median(r99, n), lo(r99, n), hi(r99, n),
+        tail ? "p99" : "p50", ratio, lo(q, n), hi(q, n), n, target, ratio <= target ? "ok" : "OVER" }'
 }
-summary ws "WebSocket window.getLocalServiceVersion" "echo" 1.6
+summary ws "WebSocket window.getLocalServiceVersion" "echo" 1.2
 summary new "HTTP body form, new connection each" "nginx static file" 2.5
+summary new "HTTP body form, new connection each (tail)" "nginx static file" 2 p99
 summary keep "HTTP body form, kept-alive connection" "nginx static file" 2
+
+# Throughput of 100 WebSocket clients, each with one command in flight: the
+# client on another CPU than the server (when there is one), so that the
+# server's CPU is the one that saturates; A/B interleaved as above.
+CONC_CLIENTS=${BENCH_CONC_CLIENTS:-100} CONC_SECONDS=${BENCH_CONC_SECONDS:-3}
+CONC_PIN=("${PIN[@]}")
+if (( ${#PIN[@]} )) && (( $(nproc) > 1 )); then CONC_PIN=(taskset -c 0); fi
+conc() { "${CONC_PIN[@]}" "$CLIENT_BIN" ws-conc "$@" | awk '{print $2, $4}' >> "$WORK/$CONC_OUT"; }
+for round in $(seq "$ROUNDS"); do
+  if (( round % 2 )); then CONC_OUT=conc.ours conc $PORT "$CONC_CLIENTS" "$CONC_SECONDS"; CONC_OUT=conc.ref conc $ECHO_PORT "$CONC_CLIENTS" "$CONC_SECONDS" raw
+  else CONC_OUT=conc.ref conc $ECHO_PORT "$CONC_CLIENTS" "$CONC_SECONDS" raw; CONC_OUT=conc.ours conc $PORT "$CONC_CLIENTS" "$CONC_SECONDS"; fi
+done
+paste -d' ' "$WORK/conc.ours" "$WORK/conc.ref" | awk -v clients="$CONC_CLIENTS" '
+  function median(a, n,   i, j, t) { for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (a[j] < a[i]) { t = a[i]; a[i] = a[j]; a[j] = t }
+                                     return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2 }
+  function lo(a, n,   i, m) { m = a[1]; for (i = 2; i <= n; i++) if (a[i] < m) m = a[i]; return m }
+  function hi(a, n,   i, m) { m = a[1]; for (i = 2; i <= n; i++) if (a[i] > m) m = a[i]; return m }
+  { n++; o[n] = $1; r[n] = $3; q[n] = $1 / $3; o50[n] = $2; r50[n] = $4 }
+  END {
+    ratio = median(q, n)
+    printf "%d concurrent WebSocket clients: %.0f commands/s (%.0f-%.0f), p50 %.0f us | echo %.0f/s (%.0f-%.0f), p50 %.0f us | ratio %.2fx (%.2f-%.2f over %d rounds, target >= 0.8x) %s\n",
+      clients, median(o, n), lo(o, n), hi(o, n), median(o50, n), median(r, n), lo(r, n), hi(r, n), median(r50, n),
+      ratio, lo(q, n), hi(q, n), n, (ratio >= 0.8 ? "ok" : "UNDER") }'
 
 # Latency with many idle WebSocket clients open, against the same service
 # without them.
