@@ -46,7 +46,7 @@ cat > "$WORK/service/LocalServiceConfig.json" <<JSON
 JSON
 (cd "$WORK/service" && QT_QPA_PLATFORM=offscreen exec "${PIN[@]}" ./localservice >log.txt 2>&1) &
 SERVICE_PID=$!; PIDS+=("$SERVICE_PID")
-"${PIN[@]}" "$ECHO" "$ECHO_PORT" >/dev/null 2>&1 & PIDS+=("$!")
+"${PIN[@]}" "$ECHO" "$ECHO_PORT" >/dev/null 2>&1 & ECHO_PID=$!; PIDS+=("$ECHO_PID")
 
 NGINX=$(command -v nginx || ls /usr/sbin/nginx 2>/dev/null || true)
 if [[ -n "$NGINX" ]]; then
@@ -110,26 +110,36 @@ summary keep "HTTP body form, kept-alive connection" "nginx static file" 2
 
 # Throughput of 100 WebSocket clients, each with one command in flight: the
 # client on another CPU than the server (when there is one), so that the
-# server's CPU is the one that saturates; A/B interleaved as above.
+# server's CPU is the one that saturates; A/B interleaved as above. Also the
+# server's CPU time per command (user + system, from /proc): on a machine
+# shared with other work the rates follow the load, this much less.
 CONC_CLIENTS=${BENCH_CONC_CLIENTS:-100} CONC_SECONDS=${BENCH_CONC_SECONDS:-3}
 CONC_PIN=("${PIN[@]}")
 if (( ${#PIN[@]} )) && (( $(nproc) > 1 )); then CONC_PIN=(taskset -c 0); fi
-conc() { "${CONC_PIN[@]}" "$CLIENT_BIN" ws-conc "$@" | awk '{print $2, $4}' >> "$WORK/$CONC_OUT"; }
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+# conc OUT PID PORT [raw]: appends "rate p50 cpu-us-per-command"
+conc() {
+  local out=$1 pid=$2 before result; shift 2
+  before=$(cpu_ticks "$pid")
+  result=$("${CONC_PIN[@]}" "$CLIENT_BIN" ws-conc "$1" "$CONC_CLIENTS" "$CONC_SECONDS" "${@:2}")
+  awk -v t="$(( $(cpu_ticks "$pid") - before ))" -v hz="$(getconf CLK_TCK)" '{print $2, $4, t * 1e6 / hz / $8}' \
+    <<<"$result" >> "$WORK/$out"
+}
 for round in $(seq "$ROUNDS"); do
-  if (( round % 2 )); then CONC_OUT=conc.ours conc $PORT "$CONC_CLIENTS" "$CONC_SECONDS"; CONC_OUT=conc.ref conc $ECHO_PORT "$CONC_CLIENTS" "$CONC_SECONDS" raw
-  else CONC_OUT=conc.ref conc $ECHO_PORT "$CONC_CLIENTS" "$CONC_SECONDS" raw; CONC_OUT=conc.ours conc $PORT "$CONC_CLIENTS" "$CONC_SECONDS"; fi
+  if (( round % 2 )); then conc conc.ours "$SERVICE_PID" $PORT; conc conc.ref "$ECHO_PID" $ECHO_PORT raw
+  else conc conc.ref "$ECHO_PID" $ECHO_PORT raw; conc conc.ours "$SERVICE_PID" $PORT; fi
 done
 paste -d' ' "$WORK/conc.ours" "$WORK/conc.ref" | awk -v clients="$CONC_CLIENTS" '
   function median(a, n,   i, j, t) { for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (a[j] < a[i]) { t = a[i]; a[i] = a[j]; a[j] = t }
                                      return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2 }
   function lo(a, n,   i, m) { m = a[1]; for (i = 2; i <= n; i++) if (a[i] < m) m = a[i]; return m }
   function hi(a, n,   i, m) { m = a[1]; for (i = 2; i <= n; i++) if (a[i] > m) m = a[i]; return m }
-  { n++; o[n] = $1; r[n] = $3; q[n] = $1 / $3; o50[n] = $2; r50[n] = $4 }
+  { n++; o[n] = $1; r[n] = $4; q[n] = $1 / $4; o50[n] = $2; r50[n] = $5; oc[n] = $3; rc[n] = $6; qc[n] = $6 / $3 }
   END {
     ratio = median(q, n)
-    printf "%d concurrent WebSocket clients: %.0f commands/s (%.0f-%.0f), p50 %.0f us | echo %.0f/s (%.0f-%.0f), p50 %.0f us | ratio %.2fx (%.2f-%.2f over %d rounds, target >= 0.8x) %s\n",
-      clients, median(o, n), lo(o, n), hi(o, n), median(o50, n), median(r, n), lo(r, n), hi(r, n), median(r50, n),
-      ratio, lo(q, n), hi(q, n), n, (ratio >= 0.8 ? "ok" : "UNDER") }'
+    printf "%d concurrent WebSocket clients: %.0f commands/s (%.0f-%.0f), p50 %.0f us, %.1f us CPU each | echo %.0f/s (%.0f-%.0f), p50 %.0f us, %.1f us CPU each | ratio %.2fx (%.2f-%.2f over %d rounds, target >= 0.8x) %s; by CPU per command %.2fx (%.2f-%.2f)\n",
+      clients, median(o, n), lo(o, n), hi(o, n), median(o50, n), median(oc, n), median(r, n), lo(r, n), hi(r, n), median(r50, n), median(rc, n),
+      ratio, lo(q, n), hi(q, n), n, (ratio >= 0.8 ? "ok" : "UNDER"), median(qc, n), lo(qc, n), hi(qc, n) }'
 
 # Latency with many idle WebSocket clients open, against the same service
 # without them.
