@@ -113,7 +113,11 @@ void MessageDispatch::onAnswerDeferred(QString strUUID) {
 void MessageDispatch::onDeferredResponse(QString strUUID, QString message) {
     const auto it = m_mapHeld.find(strUUID);
     if (it == m_mapHeld.end()) {
-        if (!message.isNull()) emit messageResponse(strUUID, message);
+        if (message.isNull()) {
+            emit sigAnswerDropped(strUUID);
+        } else {
+            emit messageResponse(strUUID, message);
+        }
         return;
     }
     // The answer takes the place of the oldest one still to come; then
@@ -129,7 +133,11 @@ void MessageDispatch::onDeferredResponse(QString strUUID, QString message) {
     const bool bSettled = it->isEmpty();
     if (bSettled) m_mapHeld.erase(it);
     for (const QString& strText : ready) {
-        if (!strText.isNull()) emit messageResponse(strUUID, strText);
+        if (strText.isNull()) {
+            emit sigAnswerDropped(strUUID);
+        } else {
+            emit messageResponse(strUUID, strText);
+        }
     }
     if (bSettled) emit sigAnswersSettled(strUUID);
 }

@@ -64,6 +64,10 @@ public:
 signals:
     // One response or event, and the "uuid" it belongs to.
     void messageResponse(QString strUUID, QString message);
+    // A deferred answer turned out to have nothing to send (an audio
+    // command of a client already gone): emitted in its place in the
+    // client's order, so that the transport gives up the request it was for.
+    void sigAnswerDropped(QString strUUID);
     // The last answer on its way for this client was delivered.
     void sigAnswersSettled(QString strUUID);
 

@@ -57,6 +57,8 @@ private:
 WebServer::WebServer(QObject* parent) : QTcpServer(parent), m_pDispatch(new MessageDispatch()) {
     setMaxPendingConnections(kMaxPendingConnections);
     connect(m_pDispatch, &MessageDispatch::messageResponse, this, &WebServer::onMessageResponse);
+    connect(m_pDispatch, &MessageDispatch::sigAnswerDropped, this,
+            [this](const QString& strUuid) { deliverResponse(strUuid, QString(), false); });
     connect(m_pDispatch, &MessageDispatch::sigAnswersSettled, this, &WebServer::onAnswersSettled);
     connect(this, &QTcpServer::acceptError, this, &WebServer::onAcceptError);
     m_sweepTimer.setInterval(kSweepIntervalMs);
@@ -531,7 +533,7 @@ void WebServer::onHTTPImgMessageDetect(QString strUUID) {
 
 void WebServer::onMessageResponse(QString strUUID, QString message) {
     if (!isEvent(message)) {
-        deliverResponse(strUUID, message);
+        deliverResponse(strUUID, message, true);
         return;
     }
     const auto it = m_clients.constFind(strUUID);
@@ -549,7 +551,7 @@ void WebServer::onMessageResponse(QString strUUID, QString message) {
     }
 }
 
-void WebServer::deliverResponse(const QString& strUuid, const QString& strMessage) {
+void WebServer::deliverResponse(const QString& strUuid, const QString& strMessage, bool bSend) {
     const auto it = m_clients.find(strUuid);
     if (it == m_clients.end()) return;
     for (int i = 0; i < it->listRoute.size(); ++i) {
@@ -568,11 +570,16 @@ void WebServer::deliverResponse(const QString& strUuid, const QString& strMessag
         }
         if (route.pWorker->isClosed()) continue;
         if (route.pWorker->connectionType() == Worker::WebSocketConnection) {
+            if (!bSend) return;
             route.pWorker->send(strMessage);
             clearEvents(strUuid);
         } else {
             unroute(route.pWorker);
-            route.pWorker->answer(strMessage.toUtf8());
+            if (!bSend) {
+                route.pWorker->drop();
+            } else {
+                route.pWorker->answer(strMessage.toUtf8());
+            }
             idleAfterAnswer(strUuid);
         }
         return;

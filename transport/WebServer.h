@@ -194,8 +194,9 @@ private:
     void clearEvents(const QString& strUuid);
     void ageGivenUpMarkers();
     // A response of a module: to the client's WebSocket, or to its oldest
-    // request still waiting.
-    void deliverResponse(const QString& strUuid, const QString& strMessage);
+    // request still waiting. Without bSend there is nothing to send: that
+    // request is closed unanswered.
+    void deliverResponse(const QString& strUuid, const QString& strMessage, bool bSend);
     // Notes the page origin that uses a client uuid.
     void noteOrigin(const QString& strUuid, const Worker* pWorker);
 
