@@ -498,9 +498,9 @@ void WebServer::onConnectClose(int iType, QString strUUID) {
             // A request given up by its client: the client waits for it no
             // more, but its answer is still to come and must not go to a
             // later request of the client.
-            if (iType == Worker::HttpConnection && strClient != strUUID) {
+            if (iType == Worker::HttpConnection) {
                 unroute(pWorker, true);
-                idleAfterAnswer(strClient);
+                if (strClient != strUUID) idleAfterAnswer(strClient);
             } else {
                 unroute(pWorker);
             }
