@@ -57,7 +57,10 @@ QAbstractEventDispatcher* EpollEventDispatcher::platformDispatcher() {
 }
 
 bool EpollEventDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags) {
-    return platformDispatcher()->processEvents(flags);
+    QAbstractEventDispatcher* pPlatform = platformDispatcher();
+    // Every turn ends here, after its handlers ran and before the next wait.
+    applyPending();
+    return pPlatform->processEvents(flags);
 }
 
 bool EpollEventDispatcher::hasPendingEvents() {
@@ -74,19 +77,55 @@ void EpollEventDispatcher::registerSocketNotifier(QSocketNotifier* pNotifier) {
         return;
     }
     Watch& watch = m_hashWatches[iSocket];
-    const quint32 uBefore = watch.epollEvents();
-    watch.*slotFor(pNotifier->type()) = pNotifier;
+    QSocketNotifier*& pSlot = watch.*slotFor(pNotifier->type());
+    const bool bReplaced = pSlot != nullptr;
+    pSlot = pNotifier;
+    if (watch.uApplied && !bReplaced) {
+        markPending(iSocket, watch);
+        return;
+    }
     epoll_event event{watch.epollEvents(), {}};
     event.data.fd = iSocket;
     // A descriptor closed while its notifiers were still on has left the set
-    // without a word; its number may now be another socket's, which is added.
-    int iResult = epoll_ctl(m_iEpoll, uBefore ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, iSocket, &event);
+    // without a word; its number may now be another socket's (which replaces
+    // the stale notifier), which is added.
+    int iResult = epoll_ctl(m_iEpoll, watch.uApplied ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, iSocket, &event);
     if (iResult != 0 && errno == ENOENT) iResult = epoll_ctl(m_iEpoll, EPOLL_CTL_ADD, iSocket, &event);
+    if (iResult != 0 && errno == EEXIST) iResult = epoll_ctl(m_iEpoll, EPOLL_CTL_MOD, iSocket, &event);
     if (iResult != 0) {
         qWarning("EpollEventDispatcher: cannot watch descriptor %d: %s", iSocket, strerror(errno));
-        watch.*slotFor(pNotifier->type()) = nullptr;
-        if (!uBefore) m_hashWatches.remove(iSocket);
+        pSlot = nullptr;
+        if (!watch.epollEvents() && !watch.bPending) m_hashWatches.remove(iSocket);
+        return;
     }
+    watch.uApplied = event.events;
+}
+
+void EpollEventDispatcher::markPending(int iSocket, Watch& watch) {
+    if (watch.bPending) return;
+    watch.bPending = true;
+    m_listPending.append(iSocket);
+}
+
+void EpollEventDispatcher::applyPending() {
+    // A descriptor's number may come again after it left: looked up each time.
+    for (int iSocket : qAsConst(m_listPending)) {
+        const auto it = m_hashWatches.find(iSocket);
+        if (it == m_hashWatches.end() || !it->bPending) continue;
+        it->bPending = false;
+        epoll_event event{it->epollEvents(), {}};
+        event.data.fd = iSocket;
+        if (event.events == it->uApplied) continue;
+        if (event.events == 0) {
+            epoll_ctl(m_iEpoll, EPOLL_CTL_DEL, iSocket, nullptr);
+            m_hashWatches.erase(it);
+            continue;
+        }
+        int iResult = epoll_ctl(m_iEpoll, EPOLL_CTL_MOD, iSocket, &event);
+        if (iResult != 0 && errno == ENOENT) iResult = epoll_ctl(m_iEpoll, EPOLL_CTL_ADD, iSocket, &event);
+        it->uApplied = iResult == 0 ? event.events : 0;
+    }
+    m_listPending.clear();
 }
 
 void EpollEventDispatcher::unregisterSocketNotifier(QSocketNotifier* pNotifier) {
@@ -98,19 +137,19 @@ void EpollEventDispatcher::unregisterSocketNotifier(QSocketNotifier* pNotifier) 
     const auto it = m_hashWatches.find(iSocket);
     if (it == m_hashWatches.end() || (*it).*slotFor(pNotifier->type()) != pNotifier) return;
     (*it).*slotFor(pNotifier->type()) = nullptr;
-    epoll_event event{it->epollEvents(), {}};
-    event.data.fd = iSocket;
-    // The descriptor may already be closed (the kernel then dropped it from
-    // the set); nothing to undo then.
-    if (event.events == 0) {
-        epoll_ctl(m_iEpoll, EPOLL_CTL_DEL, iSocket, nullptr);
+    // The last notifier leaves the set at once: its descriptor is closed
+    // next, and its number may come back for another socket. (It may already
+    // be closed: the kernel then dropped it from the set; nothing to undo.)
+    if (it->epollEvents() == 0) {
+        if (it->uApplied) epoll_ctl(m_iEpoll, EPOLL_CTL_DEL, iSocket, nullptr);
         m_hashWatches.erase(it);
-    } else {
-        epoll_ctl(m_iEpoll, EPOLL_CTL_MOD, iSocket, &event);
+        return;
     }
+    markPending(iSocket, *it);
 }
 
 void EpollEventDispatcher::onEpollReady() {
+    applyPending();
     epoll_event events[kEventsPerTurn];
     const int iReady = epoll_wait(m_iEpoll, events, kEventsPerTurn, 0);
     for (int i = 0; i < iReady; ++i) {

@@ -11,6 +11,11 @@
 // its platform integration; a wake-up before then has nobody to wake and is
 // dropped.
 //
+// A descriptor joins the epoll set at once; later changes of what it is
+// watched for (a socket turns its write notifier on for every answer and off
+// once it is written) are applied once per turn of the loop, before it
+// waits, so that on and off within one turn cost no system call.
+//
 // Main thread only, as every dispatcher, apart from wakeUp() and interrupt(),
 // which may come from any thread.
 #ifndef APP_EPOLLEVENTDISPATCHER_H
@@ -18,6 +23,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QHash>
+#include <QVector>
 #include <QSocketNotifier>
 
 #include <atomic>
@@ -53,6 +59,8 @@ private:
         QSocketNotifier* pRead = nullptr;
         QSocketNotifier* pWrite = nullptr;
         QSocketNotifier* pException = nullptr;
+        quint32 uApplied = 0;   // what the epoll set watches for now
+        bool bPending = false;  // listed in m_listPending
         quint32 epollEvents() const;  // what epoll is to watch for
     };
 
@@ -62,9 +70,13 @@ private:
     QAbstractEventDispatcher* platformDispatcher();
     void onEpollReady();
     void activate(int iSocket, Slot slot);
+    // Brings the epoll set in line with the notifiers changed this turn.
+    void applyPending();
+    void markPending(int iSocket, Watch& watch);
 
     int m_iEpoll = -1;
     QHash<int, Watch> m_hashWatches;
+    QVector<int> m_listPending;  // descriptors whose watch changed
     QSocketNotifier* m_pEpollNotifier = nullptr;  // watched by the platform's dispatcher
     // Written once, on the main thread; read by wakeUp() from any thread.
     std::atomic<QAbstractEventDispatcher*> m_pPlatform{nullptr};

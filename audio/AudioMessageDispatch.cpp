@@ -123,19 +123,22 @@ bool AudioMessageDispatch::answers(const QJsonObject& request) {
     return findCommand(request) != nullptr;
 }
 
-void AudioMessageDispatch::processMessage(QString message) {
+void AudioMessageDispatch::processMessage(const QString& message) {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
     if (error.error != QJsonParseError::NoError) return;
-    const QJsonObject request = document.object();
+    processRequest(document.object());
+}
+
+void AudioMessageDispatch::processRequest(const QJsonObject& request) {
     const CommandFn fnCommand = findCommand(request);
     if (!fnCommand) return;
     QString strResponse;
     if (fnCommand == &AudioMessageDispatch::getTalkStatus) {
-        strResponse = getTalkStatus(message);
+        strResponse = getTalkStatus(request);
     } else {
         std::unique_lock<std::mutex> session(m_mutexSession, std::try_to_lock);
-        strResponse = session ? (this->*fnCommand)(message) : busyResponse(request);
+        strResponse = session ? (this->*fnCommand)(request) : busyResponse(request);
     }
     emit messageResponse(request.value(QStringLiteral("uuid")).toString(), strResponse);
 }
@@ -145,14 +148,7 @@ QString AudioMessageDispatch::busyResponse(const QJsonObject& request) {
                                     request.value(QStringLiteral("uuid")).toString(), kBusy));
 }
 
-void AudioMessageDispatch::onMessageProcess(QString strResponse) {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(strResponse.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError) return;
-    emit messageResponse(document.object().value(QStringLiteral("uuid")).toString(), strResponse);
-}
-
-QString AudioMessageDispatch::startREZivORUTalk(const QString& strMessage) {
+QString AudioMessageDispatch::startREZivORUTalk(const QJsonObject& request) {
     int iErrorCode = kSuccess;
     std::int32_t hHandle = -1;
     std::int32_t itime = 0;
@@ -160,7 +156,6 @@ QString AudioMessageDispatch::startREZivORUTalk(const QString& strMessage) {
     QString strUuid;
     QString strTalkId;
 
-    const QJsonObject request = QJsonDocument::fromJson(strMessage.toUtf8()).object();
     KOTS_PROGRESS("startREZivORUTalk!");
     KOTS_PROGRESS("talking m_hTalk = [%d]!", m_hTalk.load());
 
@@ -268,8 +263,7 @@ QString AudioMessageDispatch::startREZivORUTalk(const QString& strMessage) {
     return compact(response);
 }
 
-QString AudioMessageDispatch::stopREZivORUTalk(const QString& strMessage) {
-    const QJsonObject request = QJsonDocument::fromJson(strMessage.toUtf8()).object();
+QString AudioMessageDispatch::stopREZivORUTalk(const QJsonObject& request) {
     KOTS_PROGRESS("stopREZivORUTalk!");
     int iErrorCode = kSuccess;
 
@@ -304,8 +298,7 @@ QString AudioMessageDispatch::stopREZivORUTalk(const QString& strMessage) {
     return compact(response);
 }
 
-QString AudioMessageDispatch::getTalkStatus(const QString& strMessage) {
-    const QJsonObject request = QJsonDocument::fromJson(strMessage.toUtf8()).object();
+QString AudioMessageDispatch::getTalkStatus(const QJsonObject& request) {
     const QString strSequence = request.value(QStringLiteral("sequence")).toString();
     const QString strUuid = request.value(QStringLiteral("uuid")).toString();
     const int iHandle = request.value(QStringLiteral("handle")).toInt();
@@ -316,8 +309,7 @@ QString AudioMessageDispatch::getTalkStatus(const QString& strMessage) {
     return compact(response);
 }
 
-QString AudioMessageDispatch::changeDeviceTalkModel(const QString& strMessage) {
-    const QJsonObject request = QJsonDocument::fromJson(strMessage.toUtf8()).object();
+QString AudioMessageDispatch::changeDeviceTalkModel(const QJsonObject& request) {
     const QString strSequence = request.value(QStringLiteral("sequence")).toString();
     const QString strUuid = request.value(QStringLiteral("uuid")).toString();
     const int iTalkHandle = request.value(QStringLiteral("handle")).toInt();

@@ -30,10 +30,11 @@ public:
     explicit AudioMessageDispatch(QObject* parent = nullptr);
     ~AudioMessageDispatch() override;
 
-    // Entry for one "audio." request text; the answer leaves through
-    // messageResponse. Texts that are not JSON, and commands other than the
-    // four, get no answer.
-    void processMessage(QString message);
+    // Entry for one parsed "audio." request; the answer leaves through
+    // messageResponse. Commands other than the four get no answer.
+    void processRequest(const QJsonObject& request);
+    // The same for a request text; texts that are not JSON get no answer.
+    void processMessage(const QString& message);
 
     // True for a request that gets an answer: one of the four commands.
     static bool answers(const QJsonObject& request);
@@ -48,19 +49,16 @@ public:
 signals:
     void messageResponse(QString strUUID, QString message);
 
-public slots:
-    void onMessageProcess(QString strResponse);
-
 private:
-    // The four commands, each taking the whole request text.
-    using CommandFn = QString (AudioMessageDispatch::*)(const QString&);
+    // The four commands, each taking the whole request.
+    using CommandFn = QString (AudioMessageDispatch::*)(const QJsonObject&);
     // The command named by the request's "cmd", or null.
     static CommandFn findCommand(const QJsonObject& request);
 
-    QString startREZivORUTalk(const QString& strMessage);
-    QString stopREZivORUTalk(const QString& strMessage);
-    QString getTalkStatus(const QString& strMessage);
-    QString changeDeviceTalkModel(const QString& strMessage);
+    QString startREZivORUTalk(const QJsonObject& request);
+    QString stopREZivORUTalk(const QJsonObject& request);
+    QString getTalkStatus(const QJsonObject& request);
+    QString changeDeviceTalkModel(const QJsonObject& request);
 
     // Finalises the network library and forgets the keys and the address.
     void releaseLibrary();

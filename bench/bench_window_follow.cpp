@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QUuid>
 
 #include <algorithm>
@@ -110,9 +111,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     WindowControlManager* pManager = WindowControlManager::instance();
-    pManager->createWnd(QStringLiteral(R"({"cmd":"window.createWnd","uuid":"%1","embed":false,)"
-                                       R"("rect":{"left":20,"top":30,"width":200,"height":150}})")
-                            .arg(strUuid));
+    pManager->createWnd(QJsonObject{{"cmd", "window.createWnd"},
+                                    {"uuid", strUuid},
+                                    {"embed", false},
+                                    {"rect", QJsonObject{{"left", 20}, {"top", 30}, {"width", 200}, {"height", 150}}}});
     WindowControl* pWindow = pManager->window(strUuid);
     if (!pWindow || !pWindow->isVisible()) {
         std::fprintf(stderr, "bench_window_follow: no floating window over the browser\n");

@@ -9,6 +9,9 @@
  *                                      connection per request
  *   lsclient http-keep PORT COUNT [PATH] the same on one kept-alive connection
  *   lsclient http-body PORT COUNT BODY POST of BODY, a new connection each
+ *   lsclient ws-conc PORT N SECONDS [raw]  N WebSockets, each with one command
+ *                                      in flight at a time, for SECONDS:
+ *                                      prints "rate R/s p50 US p99 US n COUNT"
  *   lsclient ws-idle PORT N            opens N WebSockets, sends each the
  *                                      connect command, prints "open N" and
  *                                      holds them until standard input ends
@@ -24,6 +27,7 @@
 #include <errno.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -279,6 +283,77 @@ static int http_rtt(int port, int count, const char *path, int keep) {
     return 0;
 }
 
+/* N clients in a closed loop: each sends its next command as soon as the
+ * answer to the last one is in; one thread, poll() over all of them. */
+static int ws_conc(int port, int count, int seconds, int raw) {
+    int *fds = malloc(sizeof(int) * (size_t)count);
+    double *sent_at = malloc(sizeof(double) * (size_t)count);
+    struct pollfd *pfd = malloc(sizeof(struct pollfd) * (size_t)count);
+    char (*uuids)[64] = malloc(64 * (size_t)count);
+    size_t cap = 1 << 20, n = 0;
+    double *s = malloc(sizeof(double) * cap);
+    for (int i = 0; i < count; ++i) {
+        strcpy(uuids[i], "echo");
+        if (raw) {
+            fds[i] = open_tcp(port);
+            if (fds[i] >= 0 && ws_handshake(fds[i], port) != 0) {
+                close(fds[i]);
+                fds[i] = -1;
+            }
+        } else {
+            fds[i] = ws_open(port, uuids[i], sizeof uuids[i]);
+        }
+        if (fds[i] < 0) {
+            fprintf(stderr, "connection %d failed\n", i);
+            return 1;
+        }
+        pfd[i].fd = fds[i];
+        pfd[i].events = POLLIN;
+    }
+    char msg[256], buf[4096];
+    long seq = 0;
+    for (int i = 0; i < count; ++i) {
+        int l = snprintf(msg, sizeof msg, "{\"cmd\":\"window.getLocalServiceVersion\",\"uuid\":\"%s\",\"sequence\":\"%ld\"}",
+                         uuids[i], seq++);
+        sent_at[i] = now_us();
+        if (ws_send(fds[i], msg, (size_t)l) != 0) return 1;
+    }
+    double t_start = now_us(), t_end = t_start + seconds * 1e6;
+    int fails = 0;
+    while (now_us() < t_end) {
+        int r = poll(pfd, (nfds_t)count, 1000);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) {
+            ++fails;
+            break;
+        }
+        for (int i = 0; i < count; ++i) {
+            if (!(pfd[i].revents & POLLIN)) continue;
+            /* Answers are small: one recv brings a whole frame. */
+            if (ws_recv(fds[i], buf, sizeof buf) < 0) {
+                ++fails;
+                pfd[i].fd = -1;
+                continue;
+            }
+            double t = now_us();
+            if (n < cap) s[n++] = t - sent_at[i];
+            int l = snprintf(msg, sizeof msg,
+                             "{\"cmd\":\"window.getLocalServiceVersion\",\"uuid\":\"%s\",\"sequence\":\"%ld\"}", uuids[i],
+                             seq++);
+            sent_at[i] = t;
+            if (ws_send(fds[i], msg, (size_t)l) != 0) {
+                ++fails;
+                pfd[i].fd = -1;
+            }
+        }
+    }
+    double elapsed = (now_us() - t_start) / 1e6;
+    printf("rate %.0f ", (double)n / elapsed);
+    report(s, (int)n, fails);
+    for (int i = 0; i < count; ++i) close(fds[i]);
+    return 0;
+}
+
 static void hold_until_stdin_ends(void) {
     char c;
     while (read(0, &c, 1) > 0) {
@@ -381,6 +456,7 @@ int main(int argc, char **argv) {
         g_body = argv[4];
         return http_rtt(port, n, NULL, 0);
     }
+    if (!strcmp(mode, "ws-conc")) return ws_conc(port, n, argc > 4 ? atoi(argv[4]) : 3, argc > 5 && !strcmp(argv[5], "raw"));
     if (!strcmp(mode, "ws-idle")) return hold_many(port, n, 1);
     if (!strcmp(mode, "tcp-idle")) return hold_many(port, n, 0);
     if (!strcmp(mode, "ws-flood")) return ws_flood(port, n, argc > 4 ? atoi(argv[4]) : 3);

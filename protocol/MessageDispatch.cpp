@@ -34,26 +34,30 @@ MessageDispatch::~MessageDispatch() {
     delete m_pAudioDispatch;
 }
 
-void MessageDispatch::processMessage(QString message) {
+void MessageDispatch::processMessage(const QString& message) {
     m_bLastAnswered = false;
-    bool bAnswered = false;
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
     if (error.error != QJsonParseError::NoError) return;
-    const QJsonObject request = document.object();
+    processRequest(document.object());
+}
+
+void MessageDispatch::processRequest(const QJsonObject& request) {
+    m_bLastAnswered = false;
+    bool bAnswered = false;
     const QString strModule = request.value(QStringLiteral("cmd")).toString().section(QLatin1Char('.'), 0, 0);
     if (strModule == QLatin1String("window") || strModule == QLatin1String("video")) {
         // These modules answer before they return.
         const QScopedValueRollback<bool*> answering(m_pbAnswering, &bAnswered);
         if (strModule == QLatin1String("window")) {
-            m_pWindowDispatch->processMessage(message);
+            m_pWindowDispatch->processRequest(request);
         } else {
-            m_pVideoDispatch->processMessage(message);
+            m_pVideoDispatch->processRequest(request);
         }
     } else if (strModule == QLatin1String("audio")) {
         if (AudioMessageDispatch::answers(request)) {
             const QScopedValueRollback<bool*> answering(m_pbAnswering, &bAnswered);
-            admitAudio(request.value(QStringLiteral("uuid")).toString(), request, message);
+            admitAudio(request.value(QStringLiteral("uuid")).toString(), request);
         }
     }
     m_bLastAnswered = bAnswered;
@@ -77,7 +81,7 @@ void MessageDispatch::onModuleOutput(QString strUUID, QString message) {
     it->append(message.isNull() ? QStringLiteral("") : message);
 }
 
-void MessageDispatch::admitAudio(const QString& strUuid, const QJsonObject& request, const QString& strMessage) {
+void MessageDispatch::admitAudio(const QString& strUuid, const QJsonObject& request) {
     if (m_mapAudioGone.contains(strUuid) || m_mapAudioGone.size() >= kMaxAudioPending) {
         onModuleOutput(strUuid, AudioMessageDispatch::busyResponse(request));
         return;
@@ -86,9 +90,9 @@ void MessageDispatch::admitAudio(const QString& strUuid, const QJsonObject& requ
     m_mapAudioGone.insert(strUuid, pGone);
     onAnswerDeferred(strUuid);
     AudioMessageDispatch* pAudio = m_pAudioDispatch;
-    m_pAudioPool->start([this, pAudio, pGone, strUuid, strMessage] {
+    m_pAudioPool->start([this, pAudio, pGone, strUuid, request] {
         if (!pGone->load()) {
-            pAudio->processMessage(strMessage);
+            pAudio->processRequest(request);
             return;
         }
         // The client left before its turn: nothing runs, nothing is sent.
@@ -109,7 +113,11 @@ void MessageDispatch::onAnswerDeferred(QString strUUID) {
 void MessageDispatch::onDeferredResponse(QString strUUID, QString message) {
     const auto it = m_mapHeld.find(strUUID);
     if (it == m_mapHeld.end()) {
-        if (!message.isNull()) emit messageResponse(strUUID, message);
+        if (message.isNull()) {
+            emit sigAnswerDropped(strUUID);
+        } else {
+            emit messageResponse(strUUID, message);
+        }
         return;
     }
     // The answer takes the place of the oldest one still to come; then
@@ -125,7 +133,11 @@ void MessageDispatch::onDeferredResponse(QString strUUID, QString message) {
     const bool bSettled = it->isEmpty();
     if (bSettled) m_mapHeld.erase(it);
     for (const QString& strText : ready) {
-        if (!strText.isNull()) emit messageResponse(strUUID, strText);
+        if (strText.isNull()) {
+            emit sigAnswerDropped(strUUID);
+        } else {
+            emit messageResponse(strUUID, strText);
+        }
     }
     if (bSettled) emit sigAnswersSettled(strUUID);
 }

@@ -42,10 +42,12 @@ public:
     explicit MessageDispatch(QObject* parent = nullptr);
     ~MessageDispatch() override;
 
-    // Routes one request text by the part of "cmd" before the first full
-    // stop ("window", "video", "audio", case-sensitive). Texts that are not
-    // JSON or name no known module are dropped without an answer.
-    void processMessage(QString message);
+    // Routes one parsed request by the part of "cmd" before the first full
+    // stop ("window", "video", "audio", case-sensitive). Requests that name
+    // no known module are dropped without an answer.
+    void processRequest(const QJsonObject& request);
+    // The same for a request text; texts that are not JSON are dropped.
+    void processMessage(const QString& message);
 
     // The compact reply to "system.webconnect": "errorCode" 0, "errorModule"
     // 0, the connection id as "uuid" and "version" "1.0", keys sorted.
@@ -54,7 +56,7 @@ public:
     // The client with this uuid is gone.
     void closeConnection(QString uuid);
 
-    // Whether the request last given to processMessage was answered, or
+    // Whether the request last given to processRequest was answered, or
     // will be (by the audio module). False for a request that no module
     // answers (not JSON, unknown module or command).
     bool lastRequestAnswered() const { return m_bLastAnswered; }
@@ -62,6 +64,10 @@ public:
 signals:
     // One response or event, and the "uuid" it belongs to.
     void messageResponse(QString strUUID, QString message);
+    // A deferred answer turned out to have nothing to send (an audio
+    // command of a client already gone): emitted in its place in the
+    // client's order, so that the transport gives up the request it was for.
+    void sigAnswerDropped(QString strUUID);
     // The last answer on its way for this client was delivered.
     void sigAnswersSettled(QString strUUID);
 
@@ -84,7 +90,7 @@ private:
     bool m_bLastAnswered = false;
     // Admits one audio request (main thread): runs it on the pool, or
     // answers busy at once.
-    void admitAudio(const QString& strUuid, const QJsonObject& request, const QString& strMessage);
+    void admitAudio(const QString& strUuid, const QJsonObject& request);
 
     // Audio commands admitted and not yet answered, by client uuid: set when
     // the client goes, so that a command not yet started is dropped.

@@ -8,7 +8,6 @@
 
 #include <climits>
 #include <cstring>
-#include <mutex>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -27,10 +26,6 @@ constexpr int kRowBytes = 12;  // 4 pixels of 3 bytes, no padding needed
 constexpr int kWidthPixels = 4;
 
 const char kAnswerFile[] = "res.bmp";
-
-// Every connection thread writes the same file; the copy is written whole
-// under this lock so the file always holds one complete image.
-std::mutex g_fileMutex;
 
 void putLe16(char* p, int iValue) {
     p[0] = static_cast<char>(iValue & 0xff);
@@ -130,7 +125,6 @@ QByteArray buildImgData(const char* text) {
 
     // The answer itself never comes back from the file: the file is only a
     // copy of the last image, for people who look at it.
-    std::lock_guard<std::mutex> locker(g_fileMutex);
     QFile file(QString::fromLatin1(kAnswerFile));
     // Overwritten in place and then cut to length rather than truncated to
     // zero first: some file systems flush a file to disk when it is

@@ -1,5 +1,6 @@
 // The image channel: pages without WebSocket send a request as URL pieces and
-// read each answer out of the pixels of a small BMP image.
+// read each answer out of the pixels of a small BMP image. The web server's
+// thread only: buildImgData rewrites one copy file ("res.bmp") each time.
 #ifndef TRANSPORT_IMAGEUTIL_H
 #define TRANSPORT_IMAGEUTIL_H
 

@@ -4,7 +4,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 
-#include <mutex>
+#include <functional>
 
 namespace PacketAssembly {
 
@@ -20,11 +20,8 @@ struct Sequence {
     bool bRefused = false;
 };
 
-// The table is shared by every connection thread; every access holds the
-// lock from the lookup to the last change.
+// Used by the connections' workers, all on the server's thread.
 struct Table {
-    // A plain pthread mutex, which the thread sanitizer sees.
-    std::mutex mutex;
     QHash<QString, Sequence> sequences;
     qint64 iHeldChars = 0;
     std::function<qint64()> clock;
@@ -91,7 +88,6 @@ Table& table() {
 
 bool appendPiece(const QString& strSequence, const QString& strData) {
     Table& t = table();
-    std::unique_lock<std::mutex> locker(t.mutex);
     auto it = t.findLive(strSequence);
     if (it == t.sequences.end()) {
         // A new sequence costs its key; refuse it outright when even that
@@ -122,7 +118,6 @@ bool appendPiece(const QString& strSequence, const QString& strData) {
 
 QString takePacket(const QString& strSequence, const QString& strLastPiece, bool* bOk) {
     Table& t = table();
-    std::unique_lock<std::mutex> locker(t.mutex);
     QString strPacket;
     bool bAccepted = true;
     auto it = t.findLive(strSequence);
@@ -134,7 +129,6 @@ QString takePacket(const QString& strSequence, const QString& strLastPiece, bool
     } else {
         bAccepted = strLastPiece.size() <= kMaxSequenceChars;
     }
-    locker.unlock();
 
     if (bOk != nullptr) *bOk = bAccepted;
     if (!bAccepted) {
@@ -147,31 +141,26 @@ QString takePacket(const QString& strSequence, const QString& strLastPiece, bool
 
 void sweepExpired() {
     Table& t = table();
-    std::unique_lock<std::mutex> locker(t.mutex);
     t.dropExpired();
 }
 
 qint64 heldChars() {
     Table& t = table();
-    std::unique_lock<std::mutex> locker(t.mutex);
     return t.iHeldChars;
 }
 
 int sequenceCount() {
     Table& t = table();
-    std::unique_lock<std::mutex> locker(t.mutex);
     return t.sequences.size();
 }
 
 void setClockForTesting(std::function<qint64()> clock) {
     Table& t = table();
-    std::unique_lock<std::mutex> locker(t.mutex);
     t.clock = std::move(clock);
 }
 
 void clearForTesting() {
     Table& t = table();
-    std::unique_lock<std::mutex> locker(t.mutex);
     t.sequences.clear();
     t.iHeldChars = 0;
     t.iLastSweepMs = t.nowMs();

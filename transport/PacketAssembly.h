@@ -1,5 +1,6 @@
 // The process-wide table in which the pieces of query-form requests are
-// collected per "sequence", shared by every connection thread.
+// collected per "sequence". Used on the web server's thread only (where
+// every connection's worker lives).
 #ifndef TRANSPORT_PACKETASSEMBLY_H
 #define TRANSPORT_PACKETASSEMBLY_H
 

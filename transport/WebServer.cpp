@@ -28,22 +28,12 @@ namespace {
 constexpr int kMaxPendingConnections = 1024;
 constexpr int kProbeTimeoutMs = 100;
 constexpr int kAcceptRetryMs = 100;
-// Stored for a client that was given up; raised by one with every later
-// poll of any client until it is dropped at -1.
-constexpr int kGivenUpMarker = -5;
-
 // Events are the module texts with a top-level "cmd". A text that names no
 // "cmd" at all (and escapes nothing) is a response without parsing it.
 bool isEvent(const QString& strMessage) {
     if (!strMessage.contains(QLatin1String("cmd")) && !strMessage.contains(QLatin1String("\\u"))) return false;
     const QJsonDocument document = QJsonDocument::fromJson(strMessage.toUtf8());
     return document.isObject() && document.object().contains(QStringLiteral("cmd"));
-}
-
-// Keys kept in the tables and on the workers are never null, so that a null
-// text can mean "none" (a request without "uuid" is the client "").
-QString clientKey(const QString& strUuid) {
-    return strUuid.isNull() ? QStringLiteral("") : strUuid;
 }
 
 qint64 nowMs() {
@@ -67,6 +57,8 @@ private:
 WebServer::WebServer(QObject* parent) : QTcpServer(parent), m_pDispatch(new MessageDispatch()) {
     setMaxPendingConnections(kMaxPendingConnections);
     connect(m_pDispatch, &MessageDispatch::messageResponse, this, &WebServer::onMessageResponse);
+    connect(m_pDispatch, &MessageDispatch::sigAnswerDropped, this,
+            [this](const QString& strUuid) { deliverResponse(strUuid, QString(), false); });
     connect(m_pDispatch, &MessageDispatch::sigAnswersSettled, this, &WebServer::onAnswersSettled);
     connect(this, &QTcpServer::acceptError, this, &WebServer::onAcceptError);
     m_sweepTimer.setInterval(kSweepIntervalMs);
@@ -176,8 +168,8 @@ void WebServer::incomingConnection(qintptr socketDescriptor) {
     const QString strId = QUuid::createUuid().toString();
     auto* pWorker = new Worker(strId, &m_policy, m_iHandshakeDeadlineMs);
     connect(pWorker, &Worker::receiveWebsocketMessage, this, &WebServer::onWebsocketMessage);
-    connect(pWorker, &Worker::websocketConnect, this, &WebServer::replyWebConnect);
-    connect(pWorker, &Worker::receiveHttpMessage, this, &WebServer::onHTTPMessage);
+    connect(pWorker, &Worker::receiveHttpRequest, this, &WebServer::onHttpRequest);
+    connect(pWorker, &Worker::sigUnreadableRequest, this, &WebServer::onUnreadableRequest);
     connect(pWorker, &Worker::receiveHttpImgTmpMessage, this, &WebServer::onHTTPImgMutiPackageMessage);
     connect(pWorker, &Worker::receiveHttpImgDetectMessage, this, &WebServer::onHTTPImgMessageDetect);
     connect(pWorker, &Worker::httpConnect, this, &WebServer::onHttpConnect);
@@ -193,7 +185,7 @@ void WebServer::incomingConnection(qintptr socketDescriptor) {
     m_listHandshaking.append(pWorker);
     m_connections.insert(strId, pWorker);
     route(strId, pWorker);
-    emit pWorker->newConnection(socketDescriptor);
+    pWorker->start(socketDescriptor);
 }
 
 void WebServer::onConnectionEnded(Worker* pWorker) {
@@ -217,36 +209,35 @@ void WebServer::tidy(const QString& strUuid) {
 }
 
 void WebServer::route(const QString& strUuid, Worker* pWorker) {
-    touch(strUuid).listRoute.append(pWorker);
-    pWorker->setRouteKey(clientKey(strUuid));
+    touch(strUuid).listRoute.append(Route{pWorker, false});
+    pWorker->setWaiting(Worker::Waiting::Answer, strUuid);
 }
 
-void WebServer::unroute(Worker* pWorker) {
-    const QString strKey = pWorker->routeKey();
-    if (strKey.isNull()) return;
-    pWorker->setRouteKey(QString());
+void WebServer::unroute(Worker* pWorker, bool bAbandoned) {
+    if (pWorker->waiting() != Worker::Waiting::Answer) return;
+    const QString strKey = pWorker->waitingClient();
+    pWorker->setWaiting(Worker::Waiting::Nothing);
     const auto it = m_clients.find(strKey);
     if (it == m_clients.end()) return;
-    it->listRoute.removeOne(pWorker);
-    if (it->isEmpty()) m_clients.erase(it);
-}
-
-Worker* WebServer::routed(const QString& strUuid) {
-    const auto it = m_clients.find(strUuid);
-    if (it == m_clients.end()) return nullptr;
-    for (Worker* pWorker : it->listRoute) {
-        if (!pWorker->isClosed()) return pWorker;
+    for (int i = 0; i < it->listRoute.size(); ++i) {
+        if (it->listRoute.at(i).pWorker != pWorker) continue;
+        if (bAbandoned) {
+            it->listRoute[i] = Route{nullptr, true};
+        } else {
+            it->listRoute.removeAt(i);
+        }
+        break;
     }
-    return nullptr;
+    if (it->isEmpty()) m_clients.erase(it);
 }
 
 void WebServer::endPoll(Client& client, const QByteArray& baAnswer) {
     Worker* pPoll = client.pPoll;
     client.pPoll = nullptr;
-    pPoll->setPollKey(QString());
-    stopTimer(pPoll->pollTimerId());
-    pPoll->setPollTimerId(0);
-    pPoll->postAnswer(baAnswer);
+    pPoll->setWaiting(Worker::Waiting::Nothing);
+    stopTimer(client.iPollTimer);
+    client.iPollTimer = 0;
+    pPoll->answer(baAnswer);
 }
 
 void WebServer::stopTimer(int iTimerId) {
@@ -255,12 +246,24 @@ void WebServer::stopTimer(int iTimerId) {
     m_timerClients.remove(iTimerId);
 }
 
+int WebServer::startClientTimer(const QString& strUuid, int iMs) {
+    const int iTimerId = startTimer(iMs, Qt::CoarseTimer);
+    m_timerClients.insert(iTimerId, strUuid);
+    return iTimerId;
+}
+
+void WebServer::setGivenUp(Client& client, bool bGivenUp) {
+    if (client.bGivenUp == bGivenUp) return;
+    client.bGivenUp = bGivenUp;
+    client.iPollsSinceGivenUp = 0;
+    m_iGivenUp += bGivenUp ? 1 : -1;
+}
+
 void WebServer::startIdleTimer(const QString& strUuid) {
     Client& client = m_clients[strUuid];
     stopTimer(client.iIdleTimer);
-    client.iIdleTimer = startTimer(m_iIdleTimeoutMs, Qt::CoarseTimer);
-    m_timerClients.insert(client.iIdleTimer, clientKey(strUuid));
-    m_mapGivenUp.remove(strUuid);
+    client.iIdleTimer = startClientTimer(strUuid, m_iIdleTimeoutMs);
+    setGivenUp(client, false);
 }
 
 void WebServer::idleAfterAnswer(const QString& strUuid) {
@@ -269,8 +272,7 @@ void WebServer::idleAfterAnswer(const QString& strUuid) {
     Client& client = m_clients[strUuid];
     if (!client.listRoute.isEmpty() || client.pPoll || client.iIdleTimer) return;
     // Unlike a poll's time-out, an answer leaves a given-up marker in place.
-    client.iIdleTimer = startTimer(m_iIdleTimeoutMs, Qt::CoarseTimer);
-    m_timerClients.insert(client.iIdleTimer, strUuid);
+    client.iIdleTimer = startClientTimer(strUuid, m_iIdleTimeoutMs);
 }
 
 void WebServer::queueEvent(const QString& strUuid, const QString& strEvent) {
@@ -311,13 +313,16 @@ bool WebServer::hasPendingPoll(const QString& strUuid) const {
     return it != m_clients.constEnd() && it->pPoll;
 }
 
+int WebServer::requestsWaiting(const QString& strUuid) const {
+    const auto it = m_clients.constFind(strUuid);
+    if (it == m_clients.constEnd()) return 0;
+    return static_cast<int>(std::count_if(it->listRoute.cbegin(), it->listRoute.cend(), [](const Route& route) {
+        return route.bAbandoned || route.pWorker->connectionType() == Worker::HttpConnection;
+    }));
+}
+
 void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID) {
-    // Only the two transport commands are read here; any other text goes to
-    // the modules as it is (a text that names neither cannot be one).
-    if (!strMessage.contains("detectport") && !strMessage.contains("system.webconnect") && !strMessage.contains("\\u")) {
-        m_pDispatch->processMessage(QString::fromUtf8(strMessage));
-        return;
-    }
+    // Parsed once here; the modules take the parsed request.
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(strMessage, &error);
     if (error.error != QJsonParseError::NoError) return;
@@ -338,30 +343,26 @@ void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID) {
         replyWebConnect(szUUID);
         return;
     }
-    m_pDispatch->processMessage(QString::fromUtf8(strMessage));
+    m_pDispatch->processRequest(object);
 }
 
 void WebServer::replyWebConnect(QString uuid) {
-    Worker* pWorker = m_connections.value(uuid);
-    if (!pWorker) return;
-    QByteArray baReply = m_pDispatch->buildConnectReply(uuid).toUtf8();
-    emit pWorker->sendMessage(baReply);
+    if (Worker* pWorker = m_connections.value(uuid)) pWorker->send(m_pDispatch->buildConnectReply(uuid));
 }
 
 void WebServer::onHttpConnect(QString szUUID) {
     Worker* pWorker = m_connections.value(szUUID);
     if (!pWorker) return;
     unroute(pWorker);
-    pWorker->postAnswer(m_pDispatch->buildConnectReply(szUUID).toUtf8());
+    pWorker->answer(m_pDispatch->buildConnectReply(szUUID).toUtf8());
 }
 
-void WebServer::onHttpDisconnect(QString szUUID, QByteArray strMessage) {
+void WebServer::onHttpDisconnect(QString szUUID) {
     Worker* pWorker = m_connections.value(szUUID);
     if (!pWorker) return;
     unroute(pWorker);
-    Q_UNUSED(strMessage);  // the worker read its "uuid"
     const QString strClient = pWorker->requestUuid();
-    pWorker->postAnswer(QByteArrayLiteral("disconnect"));
+    pWorker->answer(QByteArrayLiteral("disconnect"));
     m_pDispatch->closeConnection(strClient);
     m_mapClientOrigin.remove(strClient);
     const auto it = m_clients.find(strClient);
@@ -371,42 +372,50 @@ void WebServer::onHttpDisconnect(QString szUUID, QByteArray strMessage) {
 }
 
 void WebServer::ageGivenUpMarkers() {
-    for (auto it = m_mapGivenUp.begin(); it != m_mapGivenUp.end(); ++it) {
-        if (*it == -1) {
-            m_mapGivenUp.erase(it);
+    if (!m_iGivenUp) return;
+    QStringList listGivenUp;
+    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it) {
+        if (it->bGivenUp) listGivenUp.append(it.key());
+    }
+    std::sort(listGivenUp.begin(), listGivenUp.end());
+    for (const QString& strClient : qAsConst(listGivenUp)) {
+        const auto it = m_clients.find(strClient);
+        if (it->iPollsSinceGivenUp == kGivenUpPolls) {
+            setGivenUp(*it, false);
+            if (it->isEmpty()) m_clients.erase(it);
             return;
         }
-        ++*it;
+        ++it->iPollsSinceGivenUp;
     }
 }
 
-void WebServer::onHttpGet(QString szUUID, QByteArray strMessage) {
+void WebServer::onHttpGet(QString szUUID) {
     Worker* pWorker = m_connections.value(szUUID);
     if (!pWorker) return;
     unroute(pWorker);
-    Q_UNUSED(strMessage);  // the worker read its "uuid"
     const QString strClient = pWorker->requestUuid();
     noteOrigin(strClient, pWorker);
-    Client& client = touch(strClient);
-    stopTimer(client.iIdleTimer);
-    client.iIdleTimer = 0;
-    const auto itMarker = m_mapGivenUp.find(strClient);
-    const bool bGivenUp = itMarker != m_mapGivenUp.end() && *itMarker == kGivenUpMarker;
-    if (itMarker != m_mapGivenUp.end()) m_mapGivenUp.erase(itMarker);
+    bool bGivenUp = false;
+    {
+        Client& client = touch(strClient);
+        stopTimer(client.iIdleTimer);
+        client.iIdleTimer = 0;
+        bGivenUp = client.bGivenUp && client.iPollsSinceGivenUp == 0;
+        setGivenUp(client, false);
+    }
     ageGivenUpMarkers();
+    Client& client = m_clients[strClient];
 
     if (bGivenUp) {
-        pWorker->postAnswer(QByteArrayLiteral("invalid"));
+        pWorker->answer(QByteArrayLiteral("invalid"));
         tidy(strClient);
         return;
     }
     // A poll that is replaced still gets its answer.
     if (client.pPoll && client.pPoll != pWorker) endPoll(client, QByteArrayLiteral("timeout"));
     client.pPoll = pWorker;
-    pWorker->setPollKey(clientKey(strClient));
-    const int iPollTimer = startTimer(m_iPollTimeoutMs, Qt::CoarseTimer);
-    pWorker->setPollTimerId(iPollTimer);
-    m_timerClients.insert(iPollTimer, clientKey(strClient));
+    pWorker->setWaiting(Worker::Waiting::Poll, strClient);
+    client.iPollTimer = startClientTimer(strClient, m_iPollTimeoutMs);
 
     if (!client.events.empty()) {
         const QString strEvent = client.events.front();
@@ -418,24 +427,24 @@ void WebServer::onHttpGet(QString szUUID, QByteArray strMessage) {
     tidy(strClient);
 }
 
-void WebServer::onHTTPMessage(QString szUUID, QByteArray strMessage) {
+void WebServer::onUnreadableRequest(QString szUUID) {
     Worker* pWorker = m_connections.value(szUUID);
-    if (!pWorker) {
-        if (!strMessage.isEmpty()) m_pDispatch->processMessage(QString::fromUtf8(strMessage));
-        return;
-    }
+    if (!pWorker) return;
     unroute(pWorker);
-    if (strMessage.isEmpty()) {
-        pWorker->postDrop();
-        return;
-    }
+    pWorker->drop();
+}
+
+void WebServer::onHttpRequest(QString szUUID, QJsonObject request) {
+    Worker* pWorker = m_connections.value(szUUID);
+    if (!pWorker) return;
+    unroute(pWorker);
     // The module's response carries the request's "uuid": wait under it. The
     // request takes the key over from a WebSocket registered under it.
     const QString strClient = pWorker->requestUuid();
     const auto it = m_clients.find(strClient);
     if (it != m_clients.end()) {
-        for (Worker* pHolder : QList<Worker*>(it->listRoute)) {
-            if (pHolder->connectionType() == Worker::WebSocketConnection) unroute(pHolder);
+        for (const Route& route : QList<Route>(it->listRoute)) {
+            if (route.pWorker && route.pWorker->connectionType() == Worker::WebSocketConnection) unroute(route.pWorker);
         }
     }
     route(strClient, pWorker);
@@ -444,13 +453,13 @@ void WebServer::onHTTPMessage(QString szUUID, QByteArray strMessage) {
     stopTimer(client.iIdleTimer);
     client.iIdleTimer = 0;
     noteOrigin(strClient, pWorker);
-    m_pDispatch->processMessage(QString::fromUtf8(strMessage));
-    // A request that no module answers (not JSON, unknown module or command)
-    // is closed rather than left waiting; it must not stay in line for an
+    m_pDispatch->processRequest(request);
+    // A request that no module answers (unknown module or command) is
+    // closed rather than left waiting; it must not stay in line for an
     // answer that belongs to another request of the same client.
-    if (pWorker->routeKey() == strClient && !pWorker->isClosed() && !m_pDispatch->lastRequestAnswered()) {
+    if (pWorker->waiting() == Worker::Waiting::Answer && !pWorker->isClosed() && !m_pDispatch->lastRequestAnswered()) {
         unroute(pWorker);
-        pWorker->postDrop();
+        pWorker->drop();
         idleAfterAnswer(strClient);
     }
 }
@@ -458,10 +467,20 @@ void WebServer::onHTTPMessage(QString szUUID, QByteArray strMessage) {
 void WebServer::onAnswersSettled(QString strUUID) {
     const auto it = m_clients.find(strUUID);
     if (it == m_clients.end()) return;
-    for (Worker* pWorker : QList<Worker*>(it->listRoute)) {
-        if (pWorker->connectionType() != Worker::HttpConnection) continue;
+    // Nothing more comes: requests still in line are closed, the places of
+    // abandoned ones go.
+    QList<Worker*> listDropped;
+    for (auto itRoute = it->listRoute.begin(); itRoute != it->listRoute.end();) {
+        if (itRoute->bAbandoned) {
+            itRoute = it->listRoute.erase(itRoute);
+        } else {
+            if (itRoute->pWorker->connectionType() == Worker::HttpConnection) listDropped.append(itRoute->pWorker);
+            ++itRoute;
+        }
+    }
+    for (Worker* pWorker : qAsConst(listDropped)) {
         unroute(pWorker);
-        pWorker->postDrop();
+        pWorker->drop();
     }
     idleAfterAnswer(strUUID);
 }
@@ -473,17 +492,33 @@ void WebServer::onConnectClose(int iType, QString strUUID) {
         m_pDispatch->closeConnection(strUUID);
         clearEvents(strUUID);
     }
-    const QString strRouteKey = pWorker->routeKey();
-    unroute(pWorker);
-    // A request given up by its client: the client waits for it no more.
-    if (iType == Worker::HttpConnection && !strRouteKey.isNull() && strRouteKey != strUUID) idleAfterAnswer(strRouteKey);
-    const QString strPollKey = pWorker->pollKey();
-    const auto it = m_clients.find(strPollKey);
-    if (!strPollKey.isNull() && it != m_clients.end() && it->pPoll == pWorker) {
-        // An aborted poll: the client counts as idle from now on.
-        it->pPoll = nullptr;
-        stopTimer(pWorker->pollTimerId());
-        startIdleTimer(strPollKey);
+    const QString strClient = pWorker->waitingClient();
+    switch (pWorker->waiting()) {
+        case Worker::Waiting::Answer:
+            // A request given up by its client: the client waits for it no
+            // more, but its answer is still to come and must not go to a
+            // later request of the client.
+            if (iType == Worker::HttpConnection) {
+                unroute(pWorker, true);
+                if (strClient != strUUID) idleAfterAnswer(strClient);
+            } else {
+                unroute(pWorker);
+            }
+            break;
+        case Worker::Waiting::Poll: {
+            // An aborted poll: the client counts as idle from now on.
+            pWorker->setWaiting(Worker::Waiting::Nothing);
+            const auto it = m_clients.find(strClient);
+            if (it != m_clients.end() && it->pPoll == pWorker) {
+                it->pPoll = nullptr;
+                stopTimer(it->iPollTimer);
+                it->iPollTimer = 0;
+                startIdleTimer(strClient);
+            }
+            break;
+        }
+        case Worker::Waiting::Nothing:
+            break;
     }
     pWorker->deleteLater();
 }
@@ -497,28 +532,57 @@ void WebServer::onHTTPImgMessageDetect(QString strUUID) {
 }
 
 void WebServer::onMessageResponse(QString strUUID, QString message) {
-    Worker* pWorker = routed(strUUID);
-    if (isEvent(message)) {
-        if (pWorker && pWorker->connectionType() == Worker::WebSocketConnection) {
-            QByteArray baEvent = message.toUtf8();
-            emit pWorker->sendMessage(baEvent);
-        }
-        queueEvent(strUUID, message);
-        if (hasPendingPoll(strUUID)) {
-            completePoll(strUUID, false);
-            idleAfterAnswer(strUUID);
-        }
+    if (!isEvent(message)) {
+        deliverResponse(strUUID, message, true);
         return;
     }
-    if (!pWorker) return;
-    if (pWorker->connectionType() == Worker::WebSocketConnection) {
-        QByteArray baResponse = message.toUtf8();
-        emit pWorker->sendMessage(baResponse);
-        clearEvents(strUUID);
-    } else {
-        unroute(pWorker);
-        pWorker->postAnswer(message.toUtf8());
+    const auto it = m_clients.constFind(strUUID);
+    if (it != m_clients.constEnd()) {
+        for (const Route& route : it->listRoute) {
+            if (!route.pWorker || route.pWorker->isClosed()) continue;
+            if (route.pWorker->connectionType() == Worker::WebSocketConnection) route.pWorker->send(message);
+            break;
+        }
+    }
+    queueEvent(strUUID, message);
+    if (hasPendingPoll(strUUID)) {
+        completePoll(strUUID, false);
         idleAfterAnswer(strUUID);
+    }
+}
+
+void WebServer::deliverResponse(const QString& strUuid, const QString& strMessage, bool bSend) {
+    const auto it = m_clients.find(strUuid);
+    if (it == m_clients.end()) return;
+    for (int i = 0; i < it->listRoute.size(); ++i) {
+        const Route route = it->listRoute.at(i);
+        if (route.bAbandoned || (route.pWorker->isClosed() && route.pWorker->connectionType() == Worker::HttpConnection)) {
+            // The answer of a request its client gave up (its close may
+            // still be on its way): it goes nowhere.
+            if (route.bAbandoned) {
+                it->listRoute.removeAt(i);
+                if (it->isEmpty()) m_clients.erase(it);
+            } else {
+                unroute(route.pWorker);
+            }
+            idleAfterAnswer(strUuid);
+            return;
+        }
+        if (route.pWorker->isClosed()) continue;
+        if (route.pWorker->connectionType() == Worker::WebSocketConnection) {
+            if (!bSend) return;
+            route.pWorker->send(strMessage);
+            clearEvents(strUuid);
+        } else {
+            unroute(route.pWorker);
+            if (!bSend) {
+                route.pWorker->drop();
+            } else {
+                route.pWorker->answer(strMessage.toUtf8());
+            }
+            idleAfterAnswer(strUuid);
+        }
+        return;
     }
 }
 
@@ -532,11 +596,14 @@ void WebServer::completePoll(QString uuid, bool armIdleTimer) {
 void WebServer::timerEvent(QTimerEvent* event) {
     const int iTimerId = event->timerId();
     killTimer(iTimerId);
-    const QString strClient = m_timerClients.take(iTimerId);
+    const auto itTimer = m_timerClients.find(iTimerId);
+    if (itTimer == m_timerClients.end()) return;
+    const QString strClient = itTimer.value();
+    m_timerClients.erase(itTimer);
     const auto it = m_clients.find(strClient);
-    if (strClient.isNull() || it == m_clients.end()) return;
-    if (it->pPoll && it->pPoll->pollTimerId() == iTimerId) {
-        it->pPoll->setPollTimerId(0);
+    if (it == m_clients.end()) return;
+    if (it->pPoll && it->iPollTimer == iTimerId) {
+        it->iPollTimer = 0;
         completePoll(strClient, true);
         return;
     }
@@ -544,7 +611,8 @@ void WebServer::timerEvent(QTimerEvent* event) {
     qDebug() << "timerEvent get timeout";
     it->iIdleTimer = 0;
     // Its queued events stay for its next polls.
-    m_mapGivenUp.insert(strClient, kGivenUpMarker);
+    setGivenUp(*it, true);
+    it->iPollsSinceGivenUp = 0;
     m_pDispatch->closeConnection(strClient);
     m_mapClientOrigin.remove(strClient);
     tidy(strClient);
@@ -555,11 +623,18 @@ void WebServer::sweep() {
     const qint64 iNow = nowMs();
     int iDropped = 0;
     for (auto it = m_clients.begin(); it != m_clients.end();) {
-        if (it->listRoute.isEmpty() && !it->pPoll && !it->iIdleTimer && iNow - it->iLastSeenMs >= m_iClientExpiryMs) {
-            iDropped += static_cast<int>(it->events.size());
-            it = m_clients.erase(it);
-        } else {
+        if (!it->listRoute.isEmpty() || it->pPoll || it->iIdleTimer || iNow - it->iLastSeenMs < m_iClientExpiryMs) {
             ++it;
+            continue;
+        }
+        iDropped += static_cast<int>(it->events.size());
+        if (it->bGivenUp) {
+            // The marker stays until polls age it.
+            it->events.clear();
+            it->iEventBytes = 0;
+            ++it;
+        } else {
+            it = m_clients.erase(it);
         }
     }
     if (iDropped) qDebug() << iDropped << "events of departed clients dropped";

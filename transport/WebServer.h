@@ -6,8 +6,8 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QJsonObject>
 #include <QList>
-#include <QMap>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -47,6 +47,11 @@ class Worker;
 // a poll's or any other request's, and makes no request within
 // setIdleTimeoutMs() (60 s) is given up: its window goes as for a closed
 // WebSocket and its next poll answers "invalid".
+//
+// Answers of one client leave the modules in the order of its requests; an
+// HTTP request whose connection closes before its answer came keeps its
+// place, so that the answer is dropped rather than given to a later request
+// of the same client.
 class WebServer : public QTcpServer {
     Q_OBJECT
 public:
@@ -98,6 +103,9 @@ public:
     QStringList queuedEvents(const QString& strUuid) const;
     // True while a "system.get" of this client waits.
     bool hasPendingPoll(const QString& strUuid) const;
+    // HTTP requests of this client in line for an answer, those given up
+    // by the page while their answer is still to come included.
+    int requestsWaiting(const QString& strUuid) const;
     // The pages connected now, by origin and transport.
     QList<PageConnection> pages() const;
 
@@ -112,9 +120,10 @@ public:
 public slots:
     void onWebsocketMessage(QByteArray strMessage, QString szUUID);
     void onHttpConnect(QString szUUID);
-    void onHttpDisconnect(QString szUUID, QByteArray strMessage);
-    void onHttpGet(QString szUUID, QByteArray strMessage);
-    void onHTTPMessage(QString szUUID, QByteArray strMessage);
+    void onHttpDisconnect(QString szUUID);
+    void onHttpGet(QString szUUID);
+    void onHttpRequest(QString szUUID, QJsonObject request);
+    void onUnreadableRequest(QString szUUID);
     void onConnectClose(int iType, QString strUUID);
     void onHTTPImgMutiPackageMessage(QString strUUID);
     void onHTTPImgMessageDetect(QString strUUID);
@@ -130,18 +139,36 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
-    // Everything kept per client uuid.
+    // Polls of any client after which a given-up marker is forgotten.
+    static constexpr int kGivenUpPolls = 4;
+
+    // One place in a client's line for answers.
+    struct Route {
+        Worker* pWorker = nullptr;
+        // An HTTP request whose connection closed before its answer came:
+        // pWorker is null, and the answer is dropped when it comes.
+        bool bAbandoned = false;
+    };
+    // Everything kept per client uuid (a WebSocket's is its connection id).
     struct Client {
-        // The client's WebSocket, or the HTTP requests waiting for its
-        // responses, oldest first.
-        QList<Worker*> listRoute;
-        Worker* pPoll = nullptr;  // its waiting "system.get"
+        // The client's WebSocket, or its HTTP requests waiting for their
+        // answers, oldest first.
+        QList<Route> listRoute;
+        Worker* pPoll = nullptr;  // its waiting "system.get", with its timer
+        int iPollTimer = 0;
         int iIdleTimer = 0;
+        // Given up for idleness: a poll before any other client polled
+        // answers "invalid". Forgotten after kGivenUpPolls more polls of any
+        // clients (one marker per poll, in key order).
+        bool bGivenUp = false;
+        int iPollsSinceGivenUp = 0;
         std::deque<QString> events;  // for its polls, oldest first
         qint64 iEventBytes = 0;
         bool bDroppingEvents = false;
         qint64 iLastSeenMs = 0;
-        bool isEmpty() const { return listRoute.isEmpty() && !pPoll && !iIdleTimer && events.empty(); }
+        bool isEmpty() const {
+            return listRoute.isEmpty() && !pPoll && !iIdleTimer && !bGivenUp && events.empty();
+        }
     };
 
     bool listenOn(quint16 port);
@@ -154,16 +181,22 @@ private:
     Client& touch(const QString& strUuid);
     void tidy(const QString& strUuid);
     void route(const QString& strUuid, Worker* pWorker);
-    void unroute(Worker* pWorker);
-    // The first open connection routed under the key, or null.
-    Worker* routed(const QString& strUuid);
+    // Takes the worker out of the client's line; bAbandoned keeps the
+    // place of an HTTP request whose answer is still to come.
+    void unroute(Worker* pWorker, bool bAbandoned = false);
     void endPoll(Client& client, const QByteArray& baAnswer);
     // Kills a poll or idle timer and forgets its client; 0 is no timer.
     void stopTimer(int iTimerId);
+    int startClientTimer(const QString& strUuid, int iMs);
     void startIdleTimer(const QString& strUuid);
+    void setGivenUp(Client& client, bool bGivenUp);
     void queueEvent(const QString& strUuid, const QString& strEvent);
     void clearEvents(const QString& strUuid);
     void ageGivenUpMarkers();
+    // A response of a module: to the client's WebSocket, or to its oldest
+    // request still waiting. Without bSend there is nothing to send: that
+    // request is closed unanswered.
+    void deliverResponse(const QString& strUuid, const QString& strMessage, bool bSend);
     // Notes the page origin that uses a client uuid.
     void noteOrigin(const QString& strUuid, const Worker* pWorker);
 
@@ -185,9 +218,10 @@ private:
     // worker's), for closing an origin's windows; until the client
     // disconnects or is given up, at most kMaxClientOrigins.
     QHash<QString, QByteArray> m_mapClientOrigin;
-    // Clients given up, with their marker (-5 up to -1), in key order.
-    QMap<QString, int> m_mapGivenUp;
-    // Poll and idle timers: the client each belongs to.
+    // Clients with bGivenUp set.
+    int m_iGivenUp = 0;
+    // Index of the poll and idle timers of the client records: the client
+    // each belongs to.
     QHash<int, QString> m_timerClients;
     QTimer m_sweepTimer;
     MessageDispatch* m_pDispatch;

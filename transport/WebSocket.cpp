@@ -166,7 +166,7 @@ void WebSocket::onDisconnected() {
     emit disconnected();
 }
 
-void WebSocket::sendMessage(const QByteArray& msg) {
+void WebSocket::sendMessage(const QString& strText) {
     if (!m_pWebSocket || m_bDisconnected) return;
     if (m_pSocket && m_pSocket->bytesToWrite() > kMaxUnreadBytes) {
         qDebug() << "WebSocket closed: the page left" << m_pSocket->bytesToWrite() << "bytes unread";
@@ -174,7 +174,7 @@ void WebSocket::sendMessage(const QByteArray& msg) {
         onDisconnected();
         return;
     }
-    m_pWebSocket->sendTextMessage(QString::fromUtf8(msg));
+    m_pWebSocket->sendTextMessage(strText);
     // Send now rather than on the next turn of the event loop.
     m_pWebSocket->flush();
 }

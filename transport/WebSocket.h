@@ -39,8 +39,8 @@ signals:
     void disconnected();
 
 public slots:
-    // Sends msg (UTF-8) as one text message.
-    void sendMessage(const QByteArray& msg);
+    // Sends one text message, at once.
+    void sendMessage(const QString& strText);
     // Closes with code 1008 (policy violation) and the reason; a page that
     // does not answer the close within kCloseTimeoutMs is cut off.
     void close(const QString& strReason);

@@ -27,7 +27,6 @@ const char* const kPreflightMaxAgeSeconds = "600";
 
 Worker::Worker(QString uuid, const AccessPolicy* pPolicy, int iHandshakeDeadlineMs)
     : QObject(nullptr), m_strUuid(std::move(uuid)), m_pPolicy(pPolicy), m_iHandshakeDeadlineMs(iHandshakeDeadlineMs) {
-    connect(this, &Worker::newConnection, this, &Worker::onNewConnection);
     m_age.start();
 }
 
@@ -37,15 +36,7 @@ void Worker::setMediaRoute(MediaRoute fnRoute) {
     mediaRoute() = std::move(fnRoute);
 }
 
-void Worker::postAnswer(const QByteArray& baAnswer) {
-    answer(baAnswer);
-}
-
-void Worker::postDrop() {
-    drop();
-}
-
-void Worker::onNewConnection(qintptr socketDescriptor) {
+void Worker::start(qintptr socketDescriptor) {
     auto* pSocket = new QTcpSocket(this);
     if (!pSocket->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
         delete pSocket;
@@ -175,20 +166,22 @@ void Worker::dispatchBody(const QByteArray& baBody) {
         // No module reads it (invalid UTF-8 included, which a text
         // conversion would turn into another request): closed unanswered.
         m_strRequestUuid.clear();
-        emit receiveHttpMessage(m_strUuid, QByteArray());
+        emit sigUnreadableRequest(m_strUuid);
         return;
     }
     const QJsonObject request = document.object();
     const QString strCmd = request.value(QStringLiteral("cmd")).toString();
+    // Never null: a request without "uuid" is the client "".
     m_strRequestUuid = request.value(QStringLiteral("uuid")).toString();
+    if (m_strRequestUuid.isNull()) m_strRequestUuid = QStringLiteral("");
     if (strCmd == QLatin1String("system.webconnect")) {
         emit httpConnect(m_strUuid);
     } else if (strCmd == QLatin1String("system.get")) {
-        emit httpGet(m_strUuid, baBody);
+        emit httpGet(m_strUuid);
     } else if (strCmd == QLatin1String("system.disconnect")) {
-        emit httpDisconnect(m_strUuid, baBody);
+        emit httpDisconnect(m_strUuid);
     } else {
-        emit receiveHttpMessage(m_strUuid, baBody);
+        emit receiveHttpRequest(m_strUuid, request);
     }
 }
 
@@ -281,17 +274,21 @@ void Worker::onWebsocketConnect() {
     const QString strPath = m_pRequest->url().path();
     if (strPath.startsWith(QLatin1String(kMediaPath))) {
         // A media stream: nothing the page sends on it is a command.
+        m_bMediaStream = true;
         connect(pWebSocket, &WebSocket::sigOpened, this, [strPath](QWebSocket* pSocket) {
             if (!mediaRoute() || !mediaRoute()(strPath, pSocket)) pSocket->abort();
         });
     } else {
         connect(pWebSocket, &WebSocket::newMessage, this, &Worker::onNewMessage);
-        connect(this, &Worker::sendMessage, pWebSocket, &WebSocket::sendMessage);
     }
     connect(pWebSocket, &WebSocket::disconnected, this, &Worker::onClose);
     connect(pWebSocket, &WebSocket::disconnected, pWebSocket, &QObject::deleteLater);
     pWebSocket->startServerHandshake(m_pRequest);
     m_pRequest->deleteLater();
+}
+
+void Worker::send(const QString& strText) {
+    if (m_pWebSocket && !m_bMediaStream) m_pWebSocket->sendMessage(strText);
 }
 
 bool Worker::giveWayInHandshake() {

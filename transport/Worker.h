@@ -1,7 +1,7 @@
 // Serves one accepted TCP connection: HTTP requests (body form, query form,
-// CORS preflights) and, after an upgrade, a WebSocket. Everything it receives
-// leaves as a signal for the WebServer; answers come back through
-// postAnswer or the sendMessage signal.
+// CORS preflights) and, after an upgrade, a WebSocket. Every request is
+// parsed here once and leaves as a signal for the WebServer; answers come
+// back through answer() and send().
 //
 // A connection is in its handshake from its start until the headers of its
 // first request are whole (a WebSocket upgrade's included); one that is
@@ -20,6 +20,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -53,17 +54,19 @@ public:
                     int iHandshakeDeadlineMs = HttpServerRequest::kHandshakeDeadlineMs);
     ~Worker() override;
 
-    // Id of the timer that bounds the current poll.
-    int pollTimerId() const { return m_iPollTimerId; }
-    void setPollTimerId(int iTimerId) { m_iPollTimerId = iTimerId; }
-
-    // The client uuid under which the server routes answers to this worker,
-    // and the one whose "system.get" it carries (empty when none): kept here
-    // so that a closing connection is found in the tables at once.
-    QString routeKey() const { return m_strRouteKey; }
-    void setRouteKey(const QString& strKey) { m_strRouteKey = strKey; }
-    QString pollKey() const { return m_strPollKey; }
-    void setPollKey(const QString& strKey) { m_strPollKey = strKey; }
+    // What the connection waits for in the server's client records: the
+    // answers of a client (a WebSocket, or an HTTP request), a client's
+    // events (its "system.get"), or nothing. Set by the server only, so that
+    // a closing connection is found in its records at once.
+    enum class Waiting { Nothing, Answer, Poll };
+    Waiting waiting() const { return m_eWaiting; }
+    // The client uuid it waits under ("" for a request without one);
+    // meaningless while it waits for nothing.
+    const QString& waitingClient() const { return m_strWaitingClient; }
+    void setWaiting(Waiting eWaiting, const QString& strClient = QString()) {
+        m_eWaiting = eWaiting;
+        m_strWaitingClient = strClient;
+    }
 
     // The "uuid" named in the body of the HTTP request being served (empty
     // when there is none or the body is not JSON).
@@ -85,28 +88,33 @@ public:
     // True when it closed it.
     bool giveWayInHandshake();
 
+    // Takes the connection (once, right after the worker is made).
+    void start(qintptr socketDescriptor);
     // Sends the answer to the HTTP request this worker waits on; an answer
     // with nothing waiting for it is dropped.
-    void postAnswer(const QByteArray& baAnswer);
+    void answer(const QByteArray& baAnswer);
     // The request this worker waits on gets no answer: the connection is
     // closed instead.
-    void postDrop();
+    void drop();
+    // Sends one text message on the WebSocket (dropped when there is none).
+    void send(const QString& strText);
     // Ends the connection at once: a WebSocket with a close that gives the
     // reason, HTTP without an answer.
     void shut(const QString& strReason);
 
 signals:
-    void newConnection(qintptr socketDescriptor);
     void receiveWebsocketMessage(QByteArray msg, QString szUUID);
-    void websocketConnect(QString szUUID);
     void receiveHttpImgTmpMessage(QString szUUID);
-    void receiveHttpMessage(QString szUUID, QByteArray msg);
+    // A request in an HTTP body or image packet, parsed; its "uuid" is
+    // requestUuid().
+    void receiveHttpRequest(QString szUUID, QJsonObject request);
+    // A body or image packet that is no JSON object: closed unanswered.
+    void sigUnreadableRequest(QString szUUID);
     void httpConnect(QString szUUID);
-    void httpGet(QString szUUID, QByteArray msg);
+    void httpGet(QString szUUID);
     void receiveHttpImgDetectMessage(QString szUUID);
     void connectionClose(int iType, QString szUUID);
-    void sendMessage(QByteArray& msg);
-    void httpDisconnect(QString szUUID, QByteArray msg);
+    void httpDisconnect(QString szUUID);
     // The handshake is over (not emitted when the connection closes in it).
     void sigHandshakeDone(QString szUUID);
 
@@ -114,7 +122,6 @@ public slots:
     void onHttpRequest();
     void onWebsocketConnect();
     void onNewMessage(QByteArray msg);
-    void onNewConnection(qintptr socketDescriptor);
     void onClose();
 
 private:
@@ -127,19 +134,16 @@ private:
     void answerPreflight(HttpServerRequest* pRequest, HttpServerResponse* pResponse);
     void dispatchBody(const QByteArray& baBody);
     void serveQueryForm(const QString& strQuery);
-    void answer(const QByteArray& baAnswer);
     // Ends the response with the body, releases it and goes on with the
     // next request.
     void finish(HttpServerResponse* pResponse, const QByteArray& baBody);
-    void drop();
 
     const QString m_strUuid;
     const AccessPolicy* m_pPolicy;
     const int m_iHandshakeDeadlineMs;
-    int m_iPollTimerId = 0;
     int m_iType = WebSocketConnection;
-    QString m_strRouteKey;
-    QString m_strPollKey;
+    Waiting m_eWaiting = Waiting::Nothing;
+    QString m_strWaitingClient;
     QString m_strRequestUuid;
 
     QByteArray m_baOrigin;
@@ -149,6 +153,7 @@ private:
     QPointer<HttpServerResponse> m_pResponse;  // the answer being waited for
     QByteArray m_baAllowOrigin;                // of the request being answered
     bool m_bImageAnswer = false;
+    bool m_bMediaStream = false;  // a WebSocket under kMediaPath
     bool m_bClosed = false;
     bool m_bHandshaking = true;
     QElapsedTimer m_age;

@@ -11,6 +11,7 @@
 #ifndef VIDEO_VIDEOMESSAGEDISPATCH_H
 #define VIDEO_VIDEOMESSAGEDISPATCH_H
 
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
@@ -20,10 +21,12 @@ public:
     explicit VideoMessageDispatch(QObject* parent = nullptr);
     ~VideoMessageDispatch() override;
 
-    // Entry for one "video." request text. Only the part of "cmd" between
-    // the first and the second dot names the command. Text that is not JSON
-    // or names no command gets no answer.
-    void processMessage(QString message);
+    // Entry for one parsed "video." request. Only the part of "cmd" between
+    // the first and the second dot names the command. A request that names
+    // no command gets no answer.
+    void processRequest(const QJsonObject& request);
+    // The same for a request text; text that is not JSON gets no answer.
+    void processMessage(const QString& message);
 
 signals:
     // One response or event and the "uuid" it goes to: the request's "uuid"

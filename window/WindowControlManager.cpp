@@ -14,15 +14,6 @@ namespace {
 
 const char* const kServiceVersion = LOCALSERVICE_VERSION;
 constexpr int kErrorModuleWindow = 5;
-constexpr int kErrorNotJson = 1;
-
-bool parse(const QString& strMessage, QJsonObject& request) {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(strMessage.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError) return false;
-    request = document.object();
-    return true;
-}
 
 QRect rectOf(const QJsonObject& request) {
     const QJsonObject rect = request.value(QStringLiteral("rect")).toObject();
@@ -59,32 +50,23 @@ void WindowControlManager::release(WindowControl* pWindow) {
     pWindow->deleteLater();
 }
 
-QString WindowControlManager::runCommand(const QString& strMessage,
+QString WindowControlManager::runCommand(const QJsonObject& request,
                                          const std::function<int(const QJsonObject&, WindowControl*)>& fnCommand,
                                          bool bWithVersion) {
-    QJsonObject request;
-    QJsonObject response;
-    if (!parse(strMessage, request)) {
-        response = {{QStringLiteral("sequence"), QString()},
-                    {QStringLiteral("uuid"), QString()},
-                    {QStringLiteral("errorModule"), kErrorModuleWindow},
-                    {QStringLiteral("errorCode"), kErrorNotJson}};
-    } else {
-        const QString strUuid = request.value(QStringLiteral("uuid")).toString();
-        const int iCode = fnCommand(request, m_mapWindows.value(strUuid));
-        response = {{QStringLiteral("sequence"), request.value(QStringLiteral("sequence")).toString()},
-                    {QStringLiteral("uuid"), strUuid},
-                    {QStringLiteral("errorModule"), iCode ? kErrorModuleWindow : 0},
-                    {QStringLiteral("errorCode"), iCode}};
-    }
+    const QString strUuid = request.value(QStringLiteral("uuid")).toString();
+    const int iCode = fnCommand(request, m_mapWindows.value(strUuid));
+    QJsonObject response{{QStringLiteral("sequence"), request.value(QStringLiteral("sequence")).toString()},
+                         {QStringLiteral("uuid"), strUuid},
+                         {QStringLiteral("errorModule"), iCode ? kErrorModuleWindow : 0},
+                         {QStringLiteral("errorCode"), iCode}};
     if (bWithVersion) response.insert(QStringLiteral("localServiceVersion"), QLatin1String(kServiceVersion));
     return QString::fromUtf8(QJsonDocument(response).toJson(QJsonDocument::Compact));
 }
 
 // --- commands ------------------------------------------------------------------------
 
-QString WindowControlManager::createWnd(const QString& strMessage) {
-    return runCommand(strMessage, [this](const QJsonObject& request, WindowControl* pRegistered) {
+QString WindowControlManager::createWnd(const QJsonObject& request) {
+    return runCommand(request, [this](const QJsonObject& request, WindowControl* pRegistered) {
         const QString strUuid = request.value(QStringLiteral("uuid")).toString();
         // A window drawn by the page has no native widget; either kind
         // replaces the other.
@@ -133,8 +115,8 @@ QString WindowControlManager::createWnd(const QString& strMessage) {
     });
 }
 
-QString WindowControlManager::showWnd(const QString& strMessage) {
-    return runCommand(strMessage, [](const QJsonObject&, WindowControl* pWindow) {
+QString WindowControlManager::showWnd(const QJsonObject& request) {
+    return runCommand(request, [](const QJsonObject&, WindowControl* pWindow) {
         if (!pWindow || pWindow->isVideoFullScreen()) return 0;
         // A window that never found its browser takes the foreground window.
         if (!pWindow->parentHwnd()) pWindow->findParentWnd(QString(), QString());
@@ -150,15 +132,15 @@ QString WindowControlManager::showWnd(const QString& strMessage) {
     });
 }
 
-QString WindowControlManager::hideWnd(const QString& strMessage) {
-    return runCommand(strMessage, [](const QJsonObject&, WindowControl* pWindow) {
+QString WindowControlManager::hideWnd(const QJsonObject& request) {
+    return runCommand(request, [](const QJsonObject&, WindowControl* pWindow) {
         if (pWindow && !pWindow->isVideoFullScreen()) pWindow->hide();
         return 0;
     });
 }
 
-QString WindowControlManager::destroyWnd(const QString& strMessage) {
-    return runCommand(strMessage, [this](const QJsonObject& request, WindowControl* pWindow) {
+QString WindowControlManager::destroyWnd(const QJsonObject& request) {
+    return runCommand(request, [this](const QJsonObject& request, WindowControl* pWindow) {
         if (pWindow) {
             release(pWindow);
             m_mapWindows.remove(request.value(QStringLiteral("uuid")).toString());
@@ -168,8 +150,8 @@ QString WindowControlManager::destroyWnd(const QString& strMessage) {
     });
 }
 
-QString WindowControlManager::setWndGeometry(const QString& strMessage) {
-    return runCommand(strMessage, [](const QJsonObject& request, WindowControl* pWindow) {
+QString WindowControlManager::setWndGeometry(const QJsonObject& request) {
+    return runCommand(request, [](const QJsonObject& request, WindowControl* pWindow) {
         if (!pWindow) return 0;
         const QRect rect = rectOf(request);
         pWindow->setWndGeometry(rect.left(), rect.top(), rect.width(), rect.height(), true);
@@ -178,15 +160,15 @@ QString WindowControlManager::setWndGeometry(const QString& strMessage) {
     });
 }
 
-QString WindowControlManager::setWndZOrder(const QString& strMessage) {
-    return runCommand(strMessage, [](const QJsonObject& request, WindowControl* pWindow) {
+QString WindowControlManager::setWndZOrder(const QJsonObject& request) {
+    return runCommand(request, [](const QJsonObject& request, WindowControl* pWindow) {
         if (pWindow) pWindow->setZOrder(request.value(QStringLiteral("flag")).toInt());
         return 0;
     });
 }
 
-QString WindowControlManager::setWndCover(const QString& strMessage) {
-    return runCommand(strMessage, [](const QJsonObject& request, WindowControl* pWindow) {
+QString WindowControlManager::setWndCover(const QJsonObject& request) {
+    return runCommand(request, [](const QJsonObject& request, WindowControl* pWindow) {
         if (pWindow) {
             pWindow->setCover(request.value(QStringLiteral("position")).toString(),
                               request.value(QStringLiteral("size")).toInt());
@@ -195,27 +177,27 @@ QString WindowControlManager::setWndCover(const QString& strMessage) {
     });
 }
 
-QString WindowControlManager::updateParentWnd(const QString& strMessage) {
-    return runCommand(strMessage, [](const QJsonObject&, WindowControl* pWindow) {
+QString WindowControlManager::updateParentWnd(const QJsonObject& request) {
+    return runCommand(request, [](const QJsonObject&, WindowControl* pWindow) {
         if (pWindow) pWindow->updateParentWnd();
         return 0;
     });
 }
 
-QString WindowControlManager::getLocalServiceVersion(const QString& strMessage) {
-    return runCommand(strMessage, [](const QJsonObject&, WindowControl*) { return 0; }, true);
+QString WindowControlManager::getLocalServiceVersion(const QJsonObject& request) {
+    return runCommand(request, [](const QJsonObject&, WindowControl*) { return 0; }, true);
 }
 
-QString WindowControlManager::cuttingPartWindow(const QString& strMessage) {
-    return runPartCommand(strMessage, &WindowControl::cuttingPartWindow);
+QString WindowControlManager::cuttingPartWindow(const QJsonObject& request) {
+    return runPartCommand(request, &WindowControl::cuttingPartWindow);
 }
 
-QString WindowControlManager::repairPartWindow(const QString& strMessage) {
-    return runPartCommand(strMessage, &WindowControl::repairPartWindow);
+QString WindowControlManager::repairPartWindow(const QJsonObject& request) {
+    return runPartCommand(request, &WindowControl::repairPartWindow);
 }
 
-QString WindowControlManager::runPartCommand(const QString& strMessage, PartFn fnPart) {
-    return runCommand(strMessage, [fnPart](const QJsonObject& request, WindowControl* pWindow) {
+QString WindowControlManager::runPartCommand(const QJsonObject& request, PartFn fnPart) {
+    return runCommand(request, [fnPart](const QJsonObject& request, WindowControl* pWindow) {
         if (!pWindow) return 0;
         // "round" is read from the request itself, not from "rect".
         const QRect rect = rectOf(request);
@@ -225,8 +207,8 @@ QString WindowControlManager::runPartCommand(const QString& strMessage, PartFn f
     });
 }
 
-QString WindowControlManager::setWindowSelected(const QString& strMessage) {
-    return runCommand(strMessage, [](const QJsonObject& request, WindowControl* pWindow) {
+QString WindowControlManager::setWindowSelected(const QJsonObject& request) {
+    return runCommand(request, [](const QJsonObject& request, WindowControl* pWindow) {
         if (pWindow) pWindow->selectPlayWindow(request);
         pagestream::PageWindows::instance()->select(request.value(QStringLiteral("uuid")).toString(),
                                                     request.value(QStringLiteral("wndIndex")).toInt(-1));
@@ -245,10 +227,8 @@ void WindowControlManager::closeByUuid(QString uuid) {
     m_mapWindows.remove(uuid);
 }
 
-QString WindowControlManager::forwardVideo(const video::VideoCommand& command, const QString& strMessage,
+QString WindowControlManager::forwardVideo(const video::VideoCommand& command, const QJsonObject& request,
                                            LaterAnswer* pLater) {
-    QJsonObject request;
-    if (!parse(strMessage, request)) return QString();
     if (!command.has(video::kWindowBound)) return WindowControl::forwardGlobal(command, request, pLater);
     QString strPageAnswer;
     if (pagestream::PageWindows::instance()->run(QLatin1String(command.szName), request, &strPageAnswer))

@@ -35,31 +35,29 @@ class WindowControlManager : public QObject, public Base::CSingleton<WindowContr
 public:
     ~WindowControlManager() override;
 
-    // The window commands: each takes the whole request text and returns the
+    // The window commands: each takes the whole request and returns the
     // compact response ("sequence" and "uuid" as text, "errorModule" 0 or 5,
-    // "errorCode" 0, 1 for a request that is not JSON, 5000 or 5001 from
-    // createWnd). An unregistered "uuid" is answered with success.
-    QString createWnd(const QString& strMessage);
-    QString showWnd(const QString& strMessage);
-    QString hideWnd(const QString& strMessage);
-    QString destroyWnd(const QString& strMessage);
-    QString setWndGeometry(const QString& strMessage);
-    QString setWndZOrder(const QString& strMessage);
-    QString setWndCover(const QString& strMessage);
-    QString updateParentWnd(const QString& strMessage);
-    QString getLocalServiceVersion(const QString& strMessage);
-    QString cuttingPartWindow(const QString& strMessage);
-    QString repairPartWindow(const QString& strMessage);
-    QString setWindowSelected(const QString& strMessage);
+    // "errorCode" 0, 5000 or 5001 from createWnd). An unregistered "uuid" is answered with success.
+    QString createWnd(const QJsonObject& request);
+    QString showWnd(const QJsonObject& request);
+    QString hideWnd(const QJsonObject& request);
+    QString destroyWnd(const QJsonObject& request);
+    QString setWndGeometry(const QJsonObject& request);
+    QString setWndZOrder(const QJsonObject& request);
+    QString setWndCover(const QJsonObject& request);
+    QString updateParentWnd(const QJsonObject& request);
+    QString getLocalServiceVersion(const QJsonObject& request);
+    QString cuttingPartWindow(const QJsonObject& request);
+    QString repairPartWindow(const QJsonObject& request);
+    QString setWindowSelected(const QJsonObject& request);
 
     // The client uuid is gone: its window stops all play, closes and goes.
     void closeByUuid(QString uuid);
 
     // A video command: on the window registered under the request's "uuid"
     // when the command is bound to a window (the empty text when none is),
-    // otherwise without a window. The empty text for a request that is not
-    // JSON. pLater as for WebClientComponents::runGlobal.
-    QString forwardVideo(const video::VideoCommand& command, const QString& strMessage, LaterAnswer* pLater = nullptr);
+    // otherwise without a window. pLater as for WebClientComponents::runGlobal.
+    QString forwardVideo(const video::VideoCommand& command, const QJsonObject& request, LaterAnswer* pLater = nullptr);
 
     // The window registered under strUuid, or null.
     WindowControl* window(const QString& strUuid) const { return m_mapWindows.value(strUuid); }
@@ -78,13 +76,13 @@ protected:
 private:
     WindowControlManager();
 
-    // Parses the request and runs fnCommand on it with the window registered
-    // under its "uuid" (null when none is); fnCommand returns the error code.
-    QString runCommand(const QString& strMessage, const std::function<int(const QJsonObject&, WindowControl*)>& fnCommand,
+    // Runs fnCommand on the request with the window registered under its
+    // "uuid" (null when none is); fnCommand returns the error code.
+    QString runCommand(const QJsonObject& request, const std::function<int(const QJsonObject&, WindowControl*)>& fnCommand,
                        bool bWithVersion = false);
     // cuttingPartWindow and repairPartWindow: a rectangle and a corner size.
     using PartFn = void (WindowControl::*)(int, int, int, int, int);
-    QString runPartCommand(const QString& strMessage, PartFn fnPart);
+    QString runPartCommand(const QJsonObject& request, PartFn fnPart);
     static void release(WindowControl* pWindow);
     // Deletes every registered window and stops the timers (also while the
     // application object is being destroyed, when windows can still go).

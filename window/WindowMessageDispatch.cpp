@@ -7,7 +7,7 @@
 
 namespace {
 
-using CommandFn = QString (WindowControlManager::*)(const QString&);
+using CommandFn = QString (WindowControlManager::*)(const QJsonObject&);
 
 struct WindowCommand {
     const char* szName;
@@ -66,15 +66,18 @@ WindowMessageDispatch::WindowMessageDispatch(QObject* parent) : QObject(parent) 
 
 WindowMessageDispatch::~WindowMessageDispatch() = default;
 
-void WindowMessageDispatch::processMessage(QString message) {
+void WindowMessageDispatch::processMessage(const QString& message) {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
     if (error.error != QJsonParseError::NoError) return;
-    const QJsonObject request = document.object();
+    processRequest(document.object());
+}
+
+void WindowMessageDispatch::processRequest(const QJsonObject& request) {
     const QString strCommand = request.value(QStringLiteral("cmd")).toString().section(QLatin1Char('.'), 1, 1);
     for (const WindowCommand& command : kCommands) {
         if (strCommand != QLatin1String(command.szName)) continue;
-        const QString strResponse = (WindowControlManager::instance()->*command.fnRun)(message);
+        const QString strResponse = (WindowControlManager::instance()->*command.fnRun)(request);
         emit messageResponse(request.value(QStringLiteral("uuid")).toString(), strResponse);
         return;
     }

@@ -1,6 +1,7 @@
 #ifndef WINDOW_WINDOWMESSAGEDISPATCH_H
 #define WINDOW_WINDOWMESSAGEDISPATCH_H
 
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
@@ -16,9 +17,11 @@ public:
     explicit WindowMessageDispatch(QObject* parent = nullptr);
     ~WindowMessageDispatch() override;
 
-    // Entry for one "window." request text; the answer leaves through
+    // Entry for one parsed "window." request; the answer leaves through
     // messageResponse.
-    void processMessage(QString message);
+    void processRequest(const QJsonObject& request);
+    // The same for a request text.
+    void processMessage(const QString& message);
 
     // The client with this uuid is gone; its window goes with it.
     void closeConnection(QString uuid);

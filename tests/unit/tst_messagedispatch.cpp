@@ -57,13 +57,12 @@ private slots:
         QTest::newRow("number sequence reads as empty text")
             << R"({"cmd":"window.getLocalServiceVersion","uuid":"u1","sequence":42})"
             << QString(R"({"errorCode":0,"errorModule":0,"localServiceVersion":"%1","sequence":"","uuid":"u1"})").arg(LOCALSERVICE_VERSION);
-        QTest::newRow("unparsable request still carries the version")
-            << "{" << QString(R"({"errorCode":1,"errorModule":5,"localServiceVersion":"%1","sequence":"","uuid":""})").arg(LOCALSERVICE_VERSION);
     }
     void versionResponse() {
         QFETCH(QString, request);
         QFETCH(QString, response);
-        QCOMPARE(WindowControlManager::instance()->getLocalServiceVersion(request), response);
+        QCOMPARE(WindowControlManager::instance()->getLocalServiceVersion(QJsonDocument::fromJson(request.toUtf8()).object()),
+                 response);
     }
 
     // A talk start against a device that answers late holds up neither

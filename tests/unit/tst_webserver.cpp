@@ -2,7 +2,9 @@
 // requests the parser refuses or serves, keep-alive, 100-continue, the
 // WebSocket upgrade, long polls, queued events, idle clients, disconnects,
 // answers per uuid and shutdown. Module output is injected on the
-// dispatcher's signal. Ports 27300-27399.
+// dispatcher's signal. Ports 27300-27399 (27399: a device simulator).
+#include "CredentialSender.h"
+#include "DeviceSimProcess.h"
 #include "HttpServerRequest.h"
 #include "HttpTestClient.h"
 #include "MessageDispatch.h"
@@ -406,6 +408,28 @@ private slots:
         QVERIFY(m_pServer->queuedEvents("X").isEmpty());
         QCOMPARE(answerOf(HttpTestClient::post(R"({"cmd":"system.disconnect"})")), QByteArray("disconnect"));
         QCOMPARE(m_pServer->queuedEvents("W"), (QStringList() << eventText("W", 1)));
+    }
+
+    // A request given up by its page while its answer is still to come (a
+    // talk start against a device that answers in 1 s), then another
+    // request of the same page: the late answer goes nowhere, never to the
+    // second request, which gets its own.
+    void lateAnswerOfAnAbandonedRequestGoesNowhere() {
+        DeviceSimProcess device;
+        QVERIFY(device.start(27399, {"--delay", "1000"}));
+        unsigned char iv[16] = {1};
+        std::string strAk, strSk;
+        QVERIFY(protectCredential("ak", iv, strAk) && protectCredential("sk", iv, strSk));
+        const QJsonObject start{{"cmd", "audio.startTalk"}, {"uuid", "U"}, {"sequence", "1"}, {"talkId", "t"},
+                                {"ZBCInfo", QJsonObject{{"address", device.address()}, {"AK", QString::fromStdString(strAk)},
+                                                        {"SK", QString::fromStdString(strSk)}}},
+                                {"deviceSerial", "D"}, {"alarmTime", "x"}, {"Security", 1},
+                                {"Iv", QString::fromStdString(toHexText(iv, 16))}};
+        auto pFirst = std::make_unique<HttpTestClient>(m_port, HttpTestClient::post(QJsonDocument(start).toJson()));
+        QTRY_COMPARE_WITH_TIMEOUT(m_pServer->requestsWaiting("U"), 1, kWaitMs);
+        pFirst->abort();
+        QCOMPARE(sequenceOf(answerOf(HttpTestClient::post(version("U", "2")))), QStringLiteral("2"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_pServer->requestsWaiting("U"), 0, kWaitMs);
     }
 
     void shutdownWithOpenConnectionsClosesThemAll() {
