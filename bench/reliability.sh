@@ -14,6 +14,8 @@
 # Ports 27440-27450 and those of bench_transport (27490-27499).
 # Usage: bench/reliability.sh BUILD_DIR
 set -uo pipefail
+# As packaging/localservice-launch starts the service.
+export G_SLICE=${G_SLICE:-always-malloc}
 BUILD=${1:-build-bench}
 CLIENT=$BUILD/bench/lsclient
 SOAK_SECONDS=${SOAK_SECONDS:-300}

@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
+#include <QThreadPool>
 #include <QtTest>
 
 class TestMessageDispatch : public QObject {
@@ -102,36 +103,50 @@ private slots:
     }
 
     // Audio admission with a device that answers the start in 1.5 s: rows
-    // of "uuid command" sent at once; the answers ("uuid sequence code",
-    // sequence = row position) in the order they come. 8017 is busy.
+    // of "uuid command" sent at once ("uuid gone": that client closes); the
+    // answers ("uuid sequence code", sequence = row position) in the order
+    // they come. 8017 is busy. iThreads narrows the audio pool, so that a
+    // command can wait in its queue behind a slow one.
     void audioAdmission_data() {
         QTest::addColumn<QStringList>("listRequests");
         QTest::addColumn<QStringList>("listExpected");
         QTest::addColumn<QStringList>("listOrElse");  // another outcome as good, if any
+        QTest::addColumn<int>("iThreads");
+        const int iThreads = MessageDispatch::kAudioThreads;
         QTest::newRow("second command of a page while its first runs")
-            << QStringList{"A startTalk", "A getTalkStatus"} << QStringList{"A 0 0", "A 1 8017"} << QStringList();
+            << QStringList{"A startTalk", "A getTalkStatus"} << QStringList{"A 0 0", "A 1 8017"} << QStringList()
+            << iThreads;
         // A and C start on two pool threads at once: whichever takes the
         // talk first holds it, the other is busy; B is answered at once.
         QTest::newRow("slow device holds up only its own page")
             << QStringList{"A startTalk", "B getTalkStatus", "C startTalk"} << QStringList{"B 1 0", "C 2 8017", "A 0 0"}
-            << QStringList{"B 1 0", "A 0 8017", "C 2 0"};
+            << QStringList{"B 1 0", "A 0 8017", "C 2 0"} << iThreads;
         QStringList listMany, listAnswered;
         for (int i = 0; i < MessageDispatch::kMaxAudioPending + 2; ++i) {
             listMany << QStringLiteral("P%1 getTalkStatus").arg(i);
             if (i >= MessageDispatch::kMaxAudioPending) listAnswered << QStringLiteral("P%1 %1 8017").arg(i);
         }
-        QTest::newRow("queue bound") << listMany << listAnswered << QStringList();
+        QTest::newRow("queue bound") << listMany << listAnswered << QStringList() << iThreads;
+        // B's command waits behind A's slow start on the one thread; B
+        // leaves before its turn: it never runs, the next in line does.
+        QTest::newRow("gone client's queued command dropped")
+            << QStringList{"A startTalk", "B getTalkStatus", "B gone", "C getTalkStatus"}
+            << QStringList{"A 0 0", "C 3 0"} << QStringList() << 1;
     }
     void audioAdmission() {
         QFETCH(QStringList, listRequests);
         QFETCH(QStringList, listExpected);
         QFETCH(QStringList, listOrElse);
+        QFETCH(int, iThreads);
         DeviceSimProcess device;
         QVERIFY(device.start(28351, {"--delay", "1500"}));
         unsigned char iv[16] = {1};
         std::string strAk, strSk;
         QVERIFY(protectCredential("ak", iv, strAk) && protectCredential("sk", iv, strSk));
         MessageDispatch dispatch;
+        auto* pPool = dispatch.findChild<QThreadPool*>();
+        QVERIFY(pPool);
+        pPool->setMaxThreadCount(iThreads);
         QStringList answers;
         connect(&dispatch, &MessageDispatch::messageResponse, this, [&](const QString& strUuid, const QString& strText) {
             const QJsonObject answer = QJsonDocument::fromJson(strText.toUtf8()).object();
@@ -139,6 +154,10 @@ private slots:
         });
         for (int i = 0; i < listRequests.size(); ++i) {
             const QStringList listParts = listRequests[i].split(' ');
+            if (listParts[1] == QLatin1String("gone")) {
+                dispatch.closeConnection(listParts[0]);
+                continue;
+            }
             const QJsonObject request{{"cmd", "audio." + listParts[1]}, {"uuid", listParts[0]}, {"sequence", QString::number(i)},
                                       {"talkId", "t"}, {"handle", -1},
                                       {"ZBCInfo", QJsonObject{{"address", device.address()}, {"AK", QString::fromStdString(strAk)},
