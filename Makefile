@@ -25,7 +25,7 @@ build: configure
 
 run: deps configure
 	cmake --build $(BUILD) -j $(JOBS) --target localservice
-	$(BUILD)/app/localservice
+	G_SLICE=always-malloc $(BUILD)/app/localservice
 
 # The video wall demonstration page with a test camera and device:
 # open http://127.0.0.1:8080/ (scripts/run-demo).
