@@ -14,7 +14,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QImage>
 #include <QNetworkRequest>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QWebSocket>
 #include <QtTest>
 
@@ -118,6 +121,7 @@ QString modeText(PageMode eMode) {
 class TestPageStream : public QObject {
     Q_OBJECT
 
+    QTemporaryDir m_folder;
     std::unique_ptr<ServiceProcess> m_pService;
     std::unique_ptr<CameraSimProcess> m_pCamera;
     quint16 m_port = 0;
@@ -128,7 +132,9 @@ private slots:
     void initTestCase() {
         m_pService = std::make_unique<ServiceProcess>(
             ServiceProcess::config(kServicePort, QStringLiteral("tst_page_stream"),
-                                   {{"AllowedOrigins", QJsonArray{"http://portal.test"}}}),
+                                   {{"AllowedOrigins", QJsonArray{"http://portal.test"}},
+                                    {"SnapshotFolder", m_folder.filePath("snapshots")},
+                                    {"RecordingFolder", m_folder.filePath("recordings")}}),
             ServiceProcess::testHooksBinaryPath());
         QVERIFY((m_port = m_pService->startListening()) != 0);
         m_pCamera = std::make_unique<CameraSimProcess>(CAMERA_SIM_BIN, kCameraPort);
@@ -208,6 +214,70 @@ private slots:
         QVERIFY(!page.event("stopped").isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(media.bClosed, kWaitMs);
         QCOMPARE(streams(), 0);
+    }
+
+    // Recording and snapshots of a page window: the coded stream into the
+    // recordings folder (a file a demuxer reads back), the last key frame
+    // decoded into the snapshots folder; paths outside them are refused, a
+    // window that shows nothing answers so, and a recording that its
+    // stream's end cuts short is completed and reported.
+    void recordAndSnapshot_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QJsonObject>("params");
+        QTest::addColumn<int>("errorCode");
+        QTest::addColumn<QString>("suffix");
+        QTest::newRow("snapshot png") << "capture" << QJsonObject() << 0 << "png";
+        QTest::newRow("snapshot jpg in a subfolder") << "capture" << QJsonObject{{"path", m_folder.filePath("snapshots/a/b.jpg")}} << 0 << "jpg";
+        QTest::newRow("snapshot outside") << "capture" << QJsonObject{{"path", m_folder.filePath("elsewhere/x.png")}} << 3024 << "";
+        QTest::newRow("snapshot bad format") << "capture" << QJsonObject{{"format", "gif"}} << 3001 << "";
+        QTest::newRow("snapshot of nothing") << "capture" << QJsonObject{{"wndIndex", 1}} << 3004 << "";
+        QTest::newRow("record mp4") << "startSave" << QJsonObject() << 0 << "mp4";
+        QTest::newRow("record mkv") << "startSave" << QJsonObject{{"format", "mkv"}} << 0 << "mkv";
+        QTest::newRow("record outside") << "startSave" << QJsonObject{{"path", "/tmp/x.mp4"}} << 3024 << "";
+        QTest::newRow("record nothing") << "startSave" << QJsonObject{{"wndIndex", 1}} << 3004 << "";
+        QTest::newRow("stop no recording") << "stopSave" << QJsonObject() << 3012 << "";
+    }
+    void recordAndSnapshot() {
+        QFETCH(QString, command);
+        QFETCH(QJsonObject, params);
+        QFETCH(int, errorCode);
+        QFETCH(QString, suffix);
+        Page page(m_port);
+        QVERIFY(page.open());
+        QCOMPARE(page.request("video.arrangeWindow", {{"layout", 4}}).value("windowCount").toInt(), 4);
+        const QJsonObject play = page.request("video.startPlay", {{"url", m_pCamera->url()}, {"wndIndex", 0}});
+        Media media(mediaUrl(m_port, play), "http://portal.test");
+        QVERIFY(!page.event("firstFrame").isEmpty());
+        if (!params.contains("wndIndex")) params.insert("wndIndex", 0);
+        const QJsonObject answer = page.request("video." + command, params);
+        QCOMPARE(answer.value("errorCode").toInt(), errorCode);
+        if (errorCode != 0) return;
+        const QString strPath = answer.value("path").toString();
+        QVERIFY2(strPath.startsWith(m_folder.path()) && strPath.endsWith("." + suffix), qPrintable(strPath));
+        if (command == "capture") {
+            const QImage picture(strPath);
+            QCOMPARE(picture.size(), QSize(320, 240));
+            QCOMPARE(QSize(answer.value("width").toInt(), answer.value("height").toInt()), QSize(320, 240));
+            // The colour bars: white at the left, blue at the right.
+            QVERIFY(qGray(picture.pixel(10, 100)) > 150 && qBlue(picture.pixel(310, 100)) > 150);
+            return;
+        }
+        QCOMPARE(page.request("video.getPlayInfo", {{"wndIndex", 0}}).value("recording").toString(), strPath);
+        QCOMPARE(page.request("video.startSave", {{"wndIndex", 0}}).value("errorCode").toInt(), 3013);
+        QTest::qWait(1500);
+        // The second recording ends with its stream: completed and reported.
+        const QJsonObject stopped = suffix == "mp4" ? page.request("video.stopSave", {{"wndIndex", 0}})
+                                                    : (page.request("video.stop", {{"wndIndex", 0}}), page.event("recordStopped"));
+        QCOMPARE(stopped.value("path").toString(), strPath);
+        QVERIFY2(stopped.value("duration").toInt() > 500, qPrintable(QJsonDocument(stopped).toJson()));
+        QVERIFY(!page.event("recordStopped").isEmpty());
+        // A whole file: demuxed, decoded at the camera's size, to its end.
+        QProcess decode;
+        decode.setProcessChannelMode(QProcess::MergedChannels);
+        decode.start("gst-launch-1.0", {"-q", "filesrc", "location=" + strPath, "!", "decodebin", "!",
+                                        "video/x-raw,width=320,height=240", "!", "fakesink"});
+        QVERIFY(decode.waitForFinished(kWaitMs));
+        QVERIFY2(decode.exitCode() == 0, decode.readAll().constData());
     }
 
     // The client goes (its control socket closes) with two streams open:

@@ -1,8 +1,11 @@
 // One in-page stream: the coded video of one play window handed to the page
-// without decoding it. `rtspsrc ! rtph264depay ! h264parse ! mp4mux` (one
-// fragment per picture) `! appsink`; each piece of the fragmented MP4 goes
-// to the page's media WebSocket as one binary message, which the page
-// appends to a Media Source Extensions buffer of a <video> element.
+// without decoding it. `rtspsrc ! rtph264depay ! h264parse ! tee ! mp4mux`
+// (one fragment per picture) `! appsink`; each piece of the fragmented MP4
+// goes to the page's media WebSocket as one binary message, which the page
+// appends to a Media Source Extensions buffer of a <video> element. A
+// recording hangs the library's Recorder on the tee (no decoding either); a
+// snapshot decodes the last key frame, the only picture the service ever
+// decodes.
 //
 // Thread rules: made, driven and deleted on the GUI thread. The appsink and
 // bus callbacks run on GStreamer's streaming threads and only post to the
@@ -17,14 +20,21 @@
 #ifndef PAGESTREAM_PAGESTREAM_H
 #define PAGESTREAM_PAGESTREAM_H
 
+#include "VcError.h"
+
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
+#include <QImage>
+
 #include <memory>
 
 typedef struct _GstElement GstElement;
+namespace vc {
+class Recorder;
+}
 class QTcpSocket;
 class QWebSocket;
 
@@ -55,6 +65,19 @@ public:
     QString url() const { return m_source.strUrl; }
     // The coded stream's codec once known ("H.264"), else empty.
     QString codec() const { return m_strCodec; }
+    bool isPlaying() const { return m_eState == State::Playing; }
+
+    // Records the coded stream into strPath (an empty file made for it):
+    // {"path"} or the error keys.
+    QJsonObject startRecording(const QString& strPath, bool bMatroska);
+    // Ends the recording: {"path", "duration"} (or the error keys), also
+    // sent as the "recordStopped" event.
+    QJsonObject stopRecording();
+    bool isRecording() const { return m_pRecorder != nullptr; }
+    QString recordingPath() const;
+    // The last key frame, decoded (a picture at most one key frame interval
+    // old); null with *pError when there is none or it cannot be decoded.
+    QImage decodeKeyFrame(QJsonObject* pError) const;
 
     struct Link;
 
@@ -75,7 +98,7 @@ private slots:
 private:
     enum class State { Connecting, Playing, Failed, Stopped };
 
-    void fail(int iCode, const QString& strMessage);
+    void fail(vc::Error eError, const QString& strMessage);
     void teardown();
 
     Source m_source;
@@ -85,6 +108,8 @@ private:
     QPointer<QWebSocket> m_pSocket;
     QPointer<QTcpSocket> m_pTcpSocket;
     GstElement* m_pPipeline = nullptr;
+    GstElement* m_pTee = nullptr;  // owned by the pipeline
+    std::unique_ptr<vc::Recorder> m_pRecorder;
     std::shared_ptr<Link> m_pLink;
 };
 
