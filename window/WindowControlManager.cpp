@@ -4,6 +4,7 @@
 #include "Version.h"
 #include "VideoCommand.h"
 #include "WindowControl.h"
+#include "WindowPlatform.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -61,7 +62,8 @@ void WindowControlManager::release(WindowControl* pWindow) {
 
 QString WindowControlManager::runCommand(const QString& strMessage,
                                          const std::function<int(const QJsonObject&, WindowControl*)>& fnCommand,
-                                         bool bWithVersion) {
+                                         bool bWithVersion,
+                                         const std::function<void(int, QJsonObject&)>& fnAnswer) {
     QJsonObject request;
     QJsonObject response;
     if (!parse(strMessage, request)) {
@@ -76,6 +78,7 @@ QString WindowControlManager::runCommand(const QString& strMessage,
                     {QStringLiteral("uuid"), strUuid},
                     {QStringLiteral("errorModule"), iCode ? kErrorModuleWindow : 0},
                     {QStringLiteral("errorCode"), iCode}};
+        if (fnAnswer) fnAnswer(iCode, response);
     }
     if (bWithVersion) response.insert(QStringLiteral("localServiceVersion"), QLatin1String(kServiceVersion));
     return QString::fromUtf8(QJsonDocument(response).toJson(QJsonDocument::Compact));
@@ -130,6 +133,10 @@ QString WindowControlManager::createWnd(const QString& strMessage) {
             if (it != m_mapWindows.end() && it.value() == pGone) m_mapWindows.erase(it);
         });
         return iResult;
+    }, false, [](int iCode, QJsonObject& answer) {
+        // Asking again cannot help: the page may draw the video itself at once.
+        if (iCode == WindowControl::kNoBrowser && !platform::activeWindowPlatform().seesWindows())
+            answer.insert(QStringLiteral("nativeWindows"), false);
     });
 }
 

@@ -3,7 +3,8 @@
 // as the page client does. The life cycle (play, the fragmented MP4 that
 // arrives, stop, a client that goes, a stream never opened), the limits and
 // the page-mode rows of the command table (checked from that table, and
-// against the README's). Ports 28730-28749.
+// against the README's), recording, snapshots and a camera that comes back.
+// Ports 28730-28749.
 #include "CameraSimProcess.h"
 #include "PageSocket.h"
 #include "PageWindows.h"
@@ -28,7 +29,7 @@ using pagestream::PageMode;
 namespace {
 
 constexpr int kWaitMs = 20000;
-constexpr int kServicePort = 28730, kCameraPort = 28740, kH265CameraPort = 28741;
+constexpr int kServicePort = 28730, kCameraPort = 28740, kH265CameraPort = 28741, kComingBackCameraPort = 28742;
 
 QJsonObject parse(const QString& strText) { return QJsonDocument::fromJson(strText.toUtf8()).object(); }
 
@@ -192,6 +193,18 @@ private slots:
         }
     }
 
+    // On a desktop whose windows the service cannot see (offscreen here, as
+    // on Wayland) a native window answers 5001 saying so, and the page may
+    // draw the video at once.
+    void nativeWindowsUnavailable() {
+        Page page(m_port);
+        QVERIFY(page.open());
+        const QJsonObject answer = page.request("window.createWnd", {{"rect", QJsonObject{{"left", 0}, {"top", 0}, {"width", 64}, {"height", 64}}}});
+        QCOMPARE(answer.value("errorCode").toInt(), 5001);
+        QCOMPARE(answer.value("nativeWindows"), QJsonValue(false));
+        QCOMPARE(page.request("window.createWnd", {{"render", "page"}}).value("errorCode").toInt(), 0);
+    }
+
     // Play, the fragmented MP4 on the media socket, stop: nothing left.
     void playAndStop() {
         Page page(m_port);
@@ -339,6 +352,28 @@ private slots:
         QCOMPARE(pages[4]->request("video.startPlay", {{"url", "http://127.0.0.1/x.mp4"}}).value("errorCode").toInt(), 3002);
         pages.clear();
         QTRY_COMPARE_WITH_TIMEOUT(streams(), 0, kWaitMs);
+    }
+
+    // The camera goes and comes back: the stream comes back on the same
+    // media socket (a new "ftyp" and "moov") with a native play window's
+    // events.
+    void cameraComesBack() {
+        CameraSimProcess camera(CAMERA_SIM_BIN, kComingBackCameraPort);
+        QVERIFY(camera.start({"--size", "320x240", "--gop", "5", "--stop-after", "3", "--restart-after", "1"}));
+        Page page(m_port);
+        QVERIFY(page.open());
+        const QJsonObject play = page.request("video.startPlay", {{"url", camera.url()}});
+        Media media(mediaUrl(m_port, play), "http://portal.test");
+        QVERIFY(!page.event("firstFrame").isEmpty());
+        QVERIFY(!page.event("lost").value("reason").toString().isEmpty());
+        QCOMPARE(page.event("reconnecting").value("attempt").toInt(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(page.event("firstFrame").value("reconnected").toBool(), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(media.boxes().count("ftyp"), 2, kWaitMs);
+        QVERIFY(!media.bClosed);
+        QCOMPARE(page.request("video.getPlayInfo").value("state").toString(), QStringLiteral("playing"));
+        QCOMPARE(page.request("video.stop").value("errorCode").toInt(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(media.bClosed, kWaitMs);
+        QCOMPARE(streams(), 0);
     }
 
     // H.265, which the browser cannot decode, is refused by name.

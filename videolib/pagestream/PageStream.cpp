@@ -1,6 +1,7 @@
 #include "PageStream.h"
 
 #include "GstPtr.h"
+#include "Player.h"
 #include "Recorder.h"
 #include "VcError.h"
 
@@ -56,6 +57,10 @@ struct PageStream::Link : std::enable_shared_from_this<Link> {
 namespace {
 
 using PadRef = vc::GstPtr<GstPad>;
+
+// When a live stream counts as lost and how often it is tried again: as for
+// a native play window.
+const vc::ReconnectPolicy kReconnect;
 
 QString codecName(const gchar* szEncoding) {
     const QString strEncoding = QString::fromLatin1(szEncoding).toUpper();
@@ -190,7 +195,15 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* pMessage, gpointer pData) {
 
 }  // namespace
 
-PageStream::PageStream(const Source& source, QObject* pParent) : QObject(pParent), m_source(source) {}
+PageStream::PageStream(const Source& source, QObject* pParent) : QObject(pParent), m_source(source) {
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, [this] {
+        m_eState = State::Connecting;
+        startPipeline();
+    });
+    m_watchdog.setInterval(500);
+    connect(&m_watchdog, &QTimer::timeout, this, &PageStream::onWatchdog);
+}
 
 PageStream::~PageStream() {
     teardown();
@@ -201,6 +214,7 @@ QString PageStream::stateName() const {
     switch (m_eState) {
     case State::Connecting: return QStringLiteral("connecting");
     case State::Playing: return QStringLiteral("playing");
+    case State::Reconnecting: return QStringLiteral("reconnecting");
     case State::Failed: return QStringLiteral("failed");
     case State::Stopped: return QStringLiteral("stopped");
     }
@@ -216,11 +230,18 @@ void PageStream::attach(QWebSocket* pSocket) {
     m_pTcpSocket = pSocket->findChild<QTcpSocket*>();
     connect(pSocket, &QWebSocket::disconnected, this, [this] {
         if (m_eState == State::Failed) return;
+        m_retry.stop();
+        m_watchdog.stop();
         teardown();
         m_eState = State::Stopped;
         emit sigFinished();
     });
+    m_watchdog.start();
+    startPipeline();
+}
 
+void PageStream::startPipeline() {
+    m_connecting.start();
     m_pLink = std::make_shared<Link>();
     m_pLink->pOwner = this;
     m_pPipeline = gst_pipeline_new(nullptr);
@@ -390,18 +411,51 @@ void PageStream::onFragment(const QByteArray& baData, bool bFirstFragment) {
         return;
     }
     m_pSocket->sendBinaryMessage(baData);
+    m_lastPicture.start();
     if (bFirstFragment) {
         m_eState = State::Playing;
-        emit sigEvent(QStringLiteral("firstFrame"), QJsonObject{{QStringLiteral("reconnected"), false}});
+        m_bHadPicture = true;
+        emit sigEvent(QStringLiteral("firstFrame"), QJsonObject{{QStringLiteral("reconnected"), m_iAttempt > 0}});
+        m_iAttempt = 0;
     }
 }
 
 void PageStream::onFailed(int iCode, const QString& strMessage) {
+    // A stream that played comes back; one that never did fails.
+    if (m_bHadPicture && iCode != static_cast<int>(vc::Error::UnsupportedCodec)) {
+        lose(strMessage);
+        return;
+    }
     fail(static_cast<vc::Error>(iCode), strMessage);
+}
+
+void PageStream::onWatchdog() {
+    const int iConnectLimit = qMax(2 * kReconnect.iLostAfterMs, 5000);
+    if (m_eState == State::Playing && m_lastPicture.elapsed() > kReconnect.iLostAfterMs)
+        lose(QStringLiteral("no picture for %1 ms").arg(m_lastPicture.elapsed()));
+    else if (m_eState == State::Connecting && m_iAttempt > 0 && m_connecting.elapsed() > iConnectLimit)
+        lose(QStringLiteral("no picture within %1 ms of reconnecting").arg(iConnectLimit));
+}
+
+void PageStream::lose(const QString& strWhy) {
+    if (m_iAttempt == 0) emit sigEvent(QStringLiteral("lost"), QJsonObject{{QStringLiteral("reason"), strWhy}});
+    teardown();
+    if (kReconnect.iMaxAttempts > 0 && m_iAttempt >= kReconnect.iMaxAttempts) {
+        fail(vc::Error::Unreachable, QStringLiteral("gave up after %1 attempts: %2").arg(m_iAttempt).arg(strWhy));
+        return;
+    }
+    const int iDelay = static_cast<int>(
+        qMin<qint64>(static_cast<qint64>(kReconnect.iFirstDelayMs) << qMin(m_iAttempt, 20), kReconnect.iMaxDelayMs));
+    ++m_iAttempt;
+    m_eState = State::Reconnecting;
+    m_retry.start(iDelay);
+    emit sigEvent(QStringLiteral("reconnecting"), QJsonObject{{QStringLiteral("attempt"), m_iAttempt}, {QStringLiteral("delay"), iDelay}});
 }
 
 void PageStream::fail(vc::Error eError, const QString& strMessage) {
     if (m_eState == State::Failed) return;
+    m_retry.stop();
+    m_watchdog.stop();
     teardown();
     m_eState = State::Failed;
     emit sigEvent(QStringLiteral("error"), vc::errorResult(eError, strMessage));

@@ -12,6 +12,12 @@
 // GUI thread through the shared Link, which the stream cuts before it stops
 // the pipeline.
 //
+// A live stream that stops (the camera goes, no picture for a while) comes
+// back by itself as a native play window's does: "lost", "reconnecting"
+// (with "attempt" and "delay", doubling), then "firstFrame" with
+// "reconnected" true; the page's socket stays open and gets a new "ftyp" and
+// "moov" before the first picture of the new connection.
+//
 // Limits: the pipeline runs only while the page's socket is attached.
 // Output the page has not taken yet (queued for the GUI thread or unsent on
 // the socket) above kMaxUnsentBytes ends the stream with an error instead of
@@ -27,7 +33,9 @@
 #include <QPointer>
 #include <QString>
 
+#include <QElapsedTimer>
 #include <QImage>
+#include <QTimer>
 
 #include <memory>
 
@@ -60,7 +68,8 @@ public:
     void attach(QWebSocket* pSocket);
     bool isAttached() const { return m_bAttached; }
 
-    // "connecting", "playing", "failed" or "stopped" (socket gone).
+    // "connecting", "playing", "reconnecting", "failed" or "stopped" (socket
+    // gone).
     QString stateName() const;
     QString url() const { return m_source.strUrl; }
     // The coded stream's codec once known ("H.264"), else empty.
@@ -96,9 +105,13 @@ private slots:
     void onFailed(int iCode, const QString& strMessage);
 
 private:
-    enum class State { Connecting, Playing, Failed, Stopped };
+    enum class State { Connecting, Playing, Reconnecting, Failed, Stopped };
 
+    void startPipeline();
     void fail(vc::Error eError, const QString& strMessage);
+    // The connection is gone: reported once, tried again later.
+    void lose(const QString& strWhy);
+    void onWatchdog();
     void teardown();
 
     Source m_source;
@@ -111,6 +124,12 @@ private:
     GstElement* m_pTee = nullptr;  // owned by the pipeline
     std::unique_ptr<vc::Recorder> m_pRecorder;
     std::shared_ptr<Link> m_pLink;
+    bool m_bHadPicture = false;
+    int m_iAttempt = 0;  // reconnection attempts since the last picture
+    QTimer m_retry;
+    QTimer m_watchdog;
+    QElapsedTimer m_lastPicture;
+    QElapsedTimer m_connecting;
 };
 
 }  // namespace pagestream
