@@ -201,7 +201,7 @@ private slots:
         QVERIFY(page.open());
         const QJsonObject answer = page.request("window.createWnd", {{"rect", QJsonObject{{"left", 0}, {"top", 0}, {"width", 64}, {"height", 64}}}});
         QCOMPARE(answer.value("errorCode").toInt(), 5001);
-        QCOMPARE(answer.value("nativeWindows"), QJsonValue(false));
+        QVERIFY2(answer.value("nativeWindows") == QJsonValue(false), QJsonDocument(answer).toJson().constData());
         QCOMPARE(page.request("window.createWnd", {{"render", "page"}}).value("errorCode").toInt(), 0);
     }
 
