@@ -334,9 +334,7 @@ QJsonObject PageStream::stopRecording() {
         std::lock_guard<std::mutex> lock(m_pLink->mutex);
         m_pLink->pRecorder = nullptr;
     }
-    QJsonObject result = m_pRecorder->finish();
-    result.insert(QStringLiteral("path"), QDir::toNativeSeparators(m_pRecorder->path()));
-    if (!result.contains(QStringLiteral("duration"))) result.insert(QStringLiteral("duration"), m_pRecorder->durationMs());
+    const QJsonObject result = m_pRecorder->finish();
     m_pRecorder.reset();
     emit sigEvent(QStringLiteral("recordStopped"), result);
     return result;
@@ -444,8 +442,7 @@ void PageStream::lose(const QString& strWhy) {
         fail(vc::Error::Unreachable, QStringLiteral("gave up after %1 attempts: %2").arg(m_iAttempt).arg(strWhy));
         return;
     }
-    const int iDelay = static_cast<int>(
-        qMin<qint64>(static_cast<qint64>(kReconnect.iFirstDelayMs) << qMin(m_iAttempt, 20), kReconnect.iMaxDelayMs));
+    const int iDelay = kReconnect.delayMs(m_iAttempt);
     ++m_iAttempt;
     m_eState = State::Reconnecting;
     m_retry.start(iDelay);

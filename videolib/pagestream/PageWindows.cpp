@@ -116,7 +116,7 @@ const PageCommand kPageCommands[] = {
     {"chooseShape", PageMode::Unsupported, nullptr, "no shapes over in-page video yet"},
     {"getPlayInfo", PageMode::Stream, &PageWindows::playInfo, "\"state\", \"url\", \"live\", \"codec\", \"recording\", \"render\" \"page\", \"selected\""},
     {"setIsHttps", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
-    {"setReconnectInfo", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
+    {"setReconnectInfo", PageMode::Unsupported, nullptr, "in-page streams come back with the default policy (lost after 3 s, tried after 1 s doubling to 30 s); not settable yet"},
     {"setWndResolution", PageMode::Unsupported, nullptr, "no native picture to zoom or scale"},
     {"setWndRatioMode", PageMode::Page, &PageWindows::ratio, "answered with \"mode\"; the page client fits the pictures (object-fit)"},
     {"setWndLabels", PageMode::Unsupported, nullptr, "no labels over in-page video yet"},
