@@ -12,6 +12,7 @@ namespace platform {
 class NullWindowPlatform final : public RegionKeepingPlatform {
 public:
     bool enumWindows(const EnumWindowsCallback&) override { return true; }
+    bool seesWindows() const override { return false; }
     int getWindowText(Hwnd, char16_t* pBuffer, int iMaxCount) override;
     int getClassName(Hwnd, char16_t* pBuffer, int iMaxCount) override;
     Hwnd findWindow(const std::u16string&, const std::u16string*) override { return 0; }

@@ -114,6 +114,9 @@ public:
     // Top-level windows from the top of the z-order down. Returns false when
     // the callback stopped the enumeration.
     virtual bool enumWindows(const EnumWindowsCallback& callback) = 0;
+    // False for a desktop whose other windows this backend can never see
+    // (no browser window will ever be found).
+    virtual bool seesWindows() const { return true; }
 
     // Copies at most iMaxCount - 1 UTF-16 units of the title (or class name)
     // and a terminating 0 into pBuffer; returns the units copied, 0 on error.

@@ -4,6 +4,7 @@
 #include "Version.h"
 #include "VideoCommand.h"
 #include "WindowControl.h"
+#include "WindowPlatform.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -52,13 +53,15 @@ void WindowControlManager::release(WindowControl* pWindow) {
 
 QString WindowControlManager::runCommand(const QJsonObject& request,
                                          const std::function<int(const QJsonObject&, WindowControl*)>& fnCommand,
-                                         bool bWithVersion) {
+                                         bool bWithVersion,
+                                         const std::function<void(int, QJsonObject&)>& fnAnswer) {
     const QString strUuid = request.value(QStringLiteral("uuid")).toString();
     const int iCode = fnCommand(request, m_mapWindows.value(strUuid));
     QJsonObject response{{QStringLiteral("sequence"), request.value(QStringLiteral("sequence")).toString()},
                          {QStringLiteral("uuid"), strUuid},
                          {QStringLiteral("errorModule"), iCode ? kErrorModuleWindow : 0},
                          {QStringLiteral("errorCode"), iCode}};
+    if (fnAnswer) fnAnswer(iCode, response);
     if (bWithVersion) response.insert(QStringLiteral("localServiceVersion"), QLatin1String(kServiceVersion));
     return QString::fromUtf8(QJsonDocument(response).toJson(QJsonDocument::Compact));
 }
@@ -112,6 +115,10 @@ QString WindowControlManager::createWnd(const QJsonObject& request) {
             if (it != m_mapWindows.end() && it.value() == pGone) m_mapWindows.erase(it);
         });
         return iResult;
+    }, false, [](int iCode, QJsonObject& answer) {
+        // Asking again cannot help: the page may draw the video itself at once.
+        if (iCode == WindowControl::kNoBrowser && !platform::activeWindowPlatform().seesWindows())
+            answer.insert(QStringLiteral("nativeWindows"), false);
     });
 }
 

@@ -20,7 +20,7 @@ struct WindowCommand {
 //
 // | command | request keys | result keys |
 // |---|---|---|
-// | createWnd | "rect" {"left", "top", "width", "height"} (screen pixels from the browser's content area); "className" ("Chrome": found by the uuid in its title); "embed" (true: a child of the browser window); "parentWnd" (a window handle as decimal text, optional) | "errorCode" 5000 (no video component) or 5001 (no browser window yet: the window waits hidden) |
+// | createWnd | "rect" {"left", "top", "width", "height"} (screen pixels from the browser's content area); "className" ("Chrome": found by the uuid in its title); "embed" (true: a child of the browser window); "parentWnd" (a window handle as decimal text, optional) | "errorCode" 5000 (no video component) or 5001 (no browser window yet: the window waits hidden; with "nativeWindows" false where the service can never see the browser's window, e.g. a Wayland desktop) |
 // | showWnd | - | none |
 // | hideWnd | - | none |
 // | destroyWnd | - | none |

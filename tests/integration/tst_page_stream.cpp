@@ -3,7 +3,8 @@
 // as the page client does. The life cycle (play, the fragmented MP4 that
 // arrives, stop, a client that goes, a stream never opened), the limits and
 // the page-mode rows of the command table (checked from that table, and
-// against the README's). Ports 28730-28749.
+// against the README's), recording, snapshots and a camera that comes back.
+// Ports 28730-28749.
 #include "CameraSimProcess.h"
 #include "PageSocket.h"
 #include "PageWindows.h"
@@ -14,7 +15,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QImage>
 #include <QNetworkRequest>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QWebSocket>
 #include <QtTest>
 
@@ -25,7 +29,7 @@ using pagestream::PageMode;
 namespace {
 
 constexpr int kWaitMs = 20000;
-constexpr int kServicePort = 28730, kCameraPort = 28740, kH265CameraPort = 28741;
+constexpr int kServicePort = 28730, kCameraPort = 28740, kH265CameraPort = 28741, kComingBackCameraPort = 28742;
 
 QJsonObject parse(const QString& strText) { return QJsonDocument::fromJson(strText.toUtf8()).object(); }
 
@@ -118,6 +122,7 @@ QString modeText(PageMode eMode) {
 class TestPageStream : public QObject {
     Q_OBJECT
 
+    QTemporaryDir m_folder;
     std::unique_ptr<ServiceProcess> m_pService;
     std::unique_ptr<CameraSimProcess> m_pCamera;
     quint16 m_port = 0;
@@ -128,7 +133,9 @@ private slots:
     void initTestCase() {
         m_pService = std::make_unique<ServiceProcess>(
             ServiceProcess::config(kServicePort, QStringLiteral("tst_page_stream"),
-                                   {{"AllowedOrigins", QJsonArray{"http://portal.test"}}}),
+                                   {{"AllowedOrigins", QJsonArray{"http://portal.test"}},
+                                    {"SnapshotFolder", m_folder.filePath("snapshots")},
+                                    {"RecordingFolder", m_folder.filePath("recordings")}}),
             ServiceProcess::testHooksBinaryPath());
         QVERIFY((m_port = m_pService->startListening()) != 0);
         m_pCamera = std::make_unique<CameraSimProcess>(CAMERA_SIM_BIN, kCameraPort);
@@ -186,6 +193,18 @@ private slots:
         }
     }
 
+    // On a desktop whose windows the service cannot see (offscreen here, as
+    // on Wayland) a native window answers 5001 saying so, and the page may
+    // draw the video at once.
+    void nativeWindowsUnavailable() {
+        Page page(m_port);
+        QVERIFY(page.open());
+        const QJsonObject answer = page.request("window.createWnd", {{"rect", QJsonObject{{"left", 0}, {"top", 0}, {"width", 64}, {"height", 64}}}});
+        QCOMPARE(answer.value("errorCode").toInt(), 5001);
+        QVERIFY2(answer.value("nativeWindows") == QJsonValue(false), QJsonDocument(answer).toJson().constData());
+        QCOMPARE(page.request("window.createWnd", {{"render", "page"}}).value("errorCode").toInt(), 0);
+    }
+
     // Play, the fragmented MP4 on the media socket, stop: nothing left.
     void playAndStop() {
         Page page(m_port);
@@ -208,6 +227,70 @@ private slots:
         QVERIFY(!page.event("stopped").isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(media.bClosed, kWaitMs);
         QCOMPARE(streams(), 0);
+    }
+
+    // Recording and snapshots of a page window: the coded stream into the
+    // recordings folder (a file a demuxer reads back), the last key frame
+    // decoded into the snapshots folder; paths outside them are refused, a
+    // window that shows nothing answers so, and a recording that its
+    // stream's end cuts short is completed and reported.
+    void recordAndSnapshot_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QJsonObject>("params");
+        QTest::addColumn<int>("errorCode");
+        QTest::addColumn<QString>("suffix");
+        QTest::newRow("snapshot png") << "capture" << QJsonObject() << 0 << "png";
+        QTest::newRow("snapshot jpg in a subfolder") << "capture" << QJsonObject{{"path", m_folder.filePath("snapshots/a/b.jpg")}} << 0 << "jpg";
+        QTest::newRow("snapshot outside") << "capture" << QJsonObject{{"path", m_folder.filePath("elsewhere/x.png")}} << 3024 << "";
+        QTest::newRow("snapshot bad format") << "capture" << QJsonObject{{"format", "gif"}} << 3001 << "";
+        QTest::newRow("snapshot of nothing") << "capture" << QJsonObject{{"wndIndex", 1}} << 3004 << "";
+        QTest::newRow("record mp4") << "startSave" << QJsonObject() << 0 << "mp4";
+        QTest::newRow("record mkv") << "startSave" << QJsonObject{{"format", "mkv"}} << 0 << "mkv";
+        QTest::newRow("record outside") << "startSave" << QJsonObject{{"path", "/tmp/x.mp4"}} << 3024 << "";
+        QTest::newRow("record nothing") << "startSave" << QJsonObject{{"wndIndex", 1}} << 3004 << "";
+        QTest::newRow("stop no recording") << "stopSave" << QJsonObject() << 3012 << "";
+    }
+    void recordAndSnapshot() {
+        QFETCH(QString, command);
+        QFETCH(QJsonObject, params);
+        QFETCH(int, errorCode);
+        QFETCH(QString, suffix);
+        Page page(m_port);
+        QVERIFY(page.open());
+        QCOMPARE(page.request("video.arrangeWindow", {{"layout", 4}}).value("windowCount").toInt(), 4);
+        const QJsonObject play = page.request("video.startPlay", {{"url", m_pCamera->url()}, {"wndIndex", 0}});
+        Media media(mediaUrl(m_port, play), "http://portal.test");
+        QVERIFY(!page.event("firstFrame").isEmpty());
+        if (!params.contains("wndIndex")) params.insert("wndIndex", 0);
+        const QJsonObject answer = page.request("video." + command, params);
+        QCOMPARE(answer.value("errorCode").toInt(), errorCode);
+        if (errorCode != 0) return;
+        const QString strPath = answer.value("path").toString();
+        QVERIFY2(strPath.startsWith(m_folder.path()) && strPath.endsWith("." + suffix), qPrintable(strPath));
+        if (command == "capture") {
+            const QImage picture(strPath);
+            QCOMPARE(picture.size(), QSize(320, 240));
+            QCOMPARE(QSize(answer.value("width").toInt(), answer.value("height").toInt()), QSize(320, 240));
+            // The colour bars: white at the left, blue at the right.
+            QVERIFY(qGray(picture.pixel(10, 100)) > 150 && qBlue(picture.pixel(310, 100)) > 150);
+            return;
+        }
+        QCOMPARE(page.request("video.getPlayInfo", {{"wndIndex", 0}}).value("recording").toString(), strPath);
+        QCOMPARE(page.request("video.startSave", {{"wndIndex", 0}}).value("errorCode").toInt(), 3013);
+        QTest::qWait(1500);
+        // The second recording ends with its stream: completed and reported.
+        const QJsonObject stopped = suffix == "mp4" ? page.request("video.stopSave", {{"wndIndex", 0}})
+                                                    : (page.request("video.stop", {{"wndIndex", 0}}), page.event("recordStopped"));
+        QCOMPARE(stopped.value("path").toString(), strPath);
+        QVERIFY2(stopped.value("duration").toInt() > 500, qPrintable(QJsonDocument(stopped).toJson()));
+        QVERIFY(!page.event("recordStopped").isEmpty());
+        // A whole file: demuxed, decoded at the camera's size, to its end.
+        QProcess decode;
+        decode.setProcessChannelMode(QProcess::MergedChannels);
+        decode.start("gst-launch-1.0", {"-q", "filesrc", "location=" + strPath, "!", "decodebin", "!",
+                                        "video/x-raw,width=320,height=240", "!", "fakesink"});
+        QVERIFY(decode.waitForFinished(kWaitMs));
+        QVERIFY2(decode.exitCode() == 0, decode.readAll().constData());
     }
 
     // The client goes (its control socket closes) with two streams open:
@@ -269,6 +352,28 @@ private slots:
         QCOMPARE(pages[4]->request("video.startPlay", {{"url", "http://127.0.0.1/x.mp4"}}).value("errorCode").toInt(), 3002);
         pages.clear();
         QTRY_COMPARE_WITH_TIMEOUT(streams(), 0, kWaitMs);
+    }
+
+    // The camera goes and comes back: the stream comes back on the same
+    // media socket (a new "ftyp" and "moov") with a native play window's
+    // events.
+    void cameraComesBack() {
+        CameraSimProcess camera(CAMERA_SIM_BIN, kComingBackCameraPort);
+        QVERIFY(camera.start({"--size", "320x240", "--gop", "5", "--stop-after", "3", "--restart-after", "1"}));
+        Page page(m_port);
+        QVERIFY(page.open());
+        const QJsonObject play = page.request("video.startPlay", {{"url", camera.url()}});
+        Media media(mediaUrl(m_port, play), "http://portal.test");
+        QVERIFY(!page.event("firstFrame").isEmpty());
+        QVERIFY(!page.event("lost").value("reason").toString().isEmpty());
+        QCOMPARE(page.event("reconnecting").value("attempt").toInt(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(page.event("firstFrame").value("reconnected").toBool(), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(media.boxes().count("ftyp"), 2, kWaitMs);
+        QVERIFY(!media.bClosed);
+        QCOMPARE(page.request("video.getPlayInfo").value("state").toString(), QStringLiteral("playing"));
+        QCOMPARE(page.request("video.stop").value("errorCode").toInt(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(media.bClosed, kWaitMs);
+        QCOMPARE(streams(), 0);
     }
 
     // H.265, which the browser cannot decode, is refused by name.

@@ -37,11 +37,13 @@ QByteArray createWnd(const QString& strUuid) {
         .toUtf8();
 }
 
-// The window module's answer.
+// The window module's answer (on the offscreen platform a missing browser
+// window is one the service can never see).
 QByteArray windowResponse(const char* szUuid, const char* szSequence, int iCode = 0) {
-    return QStringLiteral(R"({"errorCode":%1,"errorModule":%2,"sequence":"%3","uuid":"%4"})")
+    return QStringLiteral(R"({"errorCode":%1,"errorModule":%2,%3"sequence":"%4","uuid":"%5"})")
         .arg(iCode)
         .arg(iCode ? 5 : 0)
+        .arg(iCode == 5001 ? QLatin1String(R"("nativeWindows":false,)") : QLatin1String(""))
         .arg(QLatin1String(szSequence), QLatin1String(szUuid))
         .toUtf8();
 }

@@ -962,7 +962,8 @@ export class WindowHandle extends EventTarget {
     this.connection = connection;
     this.element = element;
     // render: "native", "page" (pagevideo.js) or "auto": native unless the
-    // service finds no browser window (5001), then in the page.
+    // service finds no browser window (5001, at once where it says it can
+    // never see one), then in the page.
     this.options = { className: "Chrome", embed: true, overlays: "[data-localservice-overlay]", render: "auto", ...options };
     this.render = "native";
     this.video = new VideoControls(this);
@@ -1004,7 +1005,9 @@ export class WindowHandle extends EventTarget {
           await this.connection.request("window.createWnd", { rect, className: this.options.className, embed: this.options.embed });
           break;
         } catch (e) {
-          inPage = e.code === 5001 && delay > 3200 && this.options.render === "auto";
+          // Where the service can never see the browser's window it says so
+          // at once ("nativeWindows" false): no use asking again.
+          inPage = e.code === 5001 && (delay > 3200 || e.answer?.nativeWindows === false) && this.options.render === "auto";
           if (inPage) break;
           if (e.code !== 5001 || delay > 3200) throw e;
           await sleep(delay);

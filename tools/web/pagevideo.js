@@ -35,7 +35,9 @@ class PageCell {
   constructor(grid, index) {
     this.index = index;
     this.video = document.createElement("video");
+    // Muted and inline: the browser lets it play without a gesture.
     this.video.muted = true;
+    this.video.autoplay = true;
     this.video.playsInline = true;
     this.video.dataset.wndIndex = String(index);
     Object.assign(this.video.style, { width: "100%", height: "100%", minWidth: "0", minHeight: "0", background: "#000",
@@ -51,11 +53,30 @@ class PageCell {
 
   play(url) {
     this.stop();
-    const source = new MediaSource();
     const socket = new WebSocket(url);
     socket.binaryType = "arraybuffer";
-    this.source = source;
     this.socket = socket;
+    this.openSource();
+    socket.onmessage = (e) => {
+      if (this.socket !== socket) return;
+      const part = new Uint8Array(e.data);
+      // After the camera came back the service starts the stream over
+      // ("ftyp", "moov"): a new buffer for it.
+      if (this.fed && part.length >= 8 && String.fromCharCode(...part.subarray(4, 8)) === "ftyp") this.openSource();
+      this.fed = true;
+      this.pending.push(part);
+      this.feed();
+    };
+    socket.onclose = () => { if (this.socket === socket) this.stop(); };
+  }
+
+  openSource() {
+    if (this.source) URL.revokeObjectURL(this.video.src);
+    const source = new MediaSource();
+    this.source = source;
+    this.buffer = null;
+    this.pending = [];
+    this.fed = false;
     this.video.src = URL.createObjectURL(source);
     source.addEventListener("sourceopen", () => {
       if (this.source !== source) return;
@@ -64,12 +85,6 @@ class PageCell {
       this.buffer.addEventListener("updateend", () => this.feed());
       this.feed();
     }, { once: true });
-    socket.onmessage = (e) => {
-      if (this.socket !== socket) return;
-      this.pending.push(new Uint8Array(e.data));
-      this.feed();
-    };
-    socket.onclose = () => { if (this.socket === socket) this.stop(); };
   }
 
   // Appends what came in, keeps the picture near the newest one, and drops

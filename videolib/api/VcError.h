@@ -37,7 +37,10 @@ namespace vc {
     X(PathRefused, 3024, "the path is not inside the media folders, or is not allowed")             \
     X(LocalAddress, 3025, "the url leads to this machine; transfers go to other hosts only")             \
     X(TimedOut, 3026, "the source stopped sending and did not answer in time")                      \
-    X(Busy, 3027, "a file dialog is open already; one at a time")
+    X(Busy, 3027, "a file dialog is open already; one at a time")                                   \
+    X(NotInPageMode, 3030, "not supported in page mode: the window has no native picture")          \
+    X(StreamLimit, 3031, "too many in-page streams: stop one first")                                \
+    X(StreamNotOpened, 3032, "the page did not open the stream's media connection in time")
 
 enum class Error {
     None = 0,

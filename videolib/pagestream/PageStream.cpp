@@ -1,7 +1,11 @@
 #include "PageStream.h"
 
 #include "GstPtr.h"
-#include "PageErrors.h"
+#include "Player.h"
+#include "Recorder.h"
+#include "VcError.h"
+
+#include <QDir>
 
 #include <QDebug>
 #include <QMetaObject>
@@ -9,6 +13,7 @@
 #include <QWebSocket>
 
 #include <gst/app/gstappsink.h>
+#include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 
 #include <atomic>
@@ -30,6 +35,10 @@ struct PageStream::Link : std::enable_shared_from_this<Link> {
     GstClockTime uLastDts = GST_CLOCK_TIME_NONE;
     bool bFragmentSeen = false;
     std::atomic<qint64> iQueuedBytes{0};
+    // The last key frame with its caps (for snapshots), and the recording
+    // whose errors are its own, not the stream's.
+    vc::GstPtr<GstSample> pKeyFrame;
+    vc::Recorder* pRecorder = nullptr;
 
     // With the mutex held: runs f on the GUI thread with the owner, unless
     // the stream was torn down by then.
@@ -48,6 +57,10 @@ struct PageStream::Link : std::enable_shared_from_this<Link> {
 namespace {
 
 using PadRef = vc::GstPtr<GstPad>;
+
+// When a live stream counts as lost and how often it is tried again: as for
+// a native play window.
+const vc::ReconnectPolicy kReconnect;
 
 QString codecName(const gchar* szEncoding) {
     const QString strEncoding = QString::fromLatin1(szEncoding).toUpper();
@@ -100,7 +113,7 @@ void onSourcePad(GstElement* pSource, GstPad* pPad, gpointer pData) {
 // machine) would end the stream ("Could not multiplex stream"). After a
 // dropped picture the pictures that refer to it are dropped up to the next
 // key frame.
-GstPadProbeReturn keepMuxable(GstPad*, GstPadProbeInfo* pInfo, gpointer pData) {
+GstPadProbeReturn keepMuxable(GstPad* pPad, GstPadProbeInfo* pInfo, gpointer pData) {
     auto* pLink = static_cast<PageStream::Link*>(pData);
     GstBuffer* pBuffer = GST_PAD_PROBE_INFO_BUFFER(pInfo);
     if (!pBuffer) return GST_PAD_PROBE_OK;
@@ -115,6 +128,10 @@ GstPadProbeReturn keepMuxable(GstPad*, GstPadProbeInfo* pInfo, gpointer pData) {
     }
     pLink->bAwaitKeyFrame = false;
     pLink->uLastDts = uDts;
+    if (bKeyFrame) {
+        const vc::GstPtr<GstCaps> pCaps(gst_pad_get_current_caps(pPad));
+        pLink->pKeyFrame.reset(gst_sample_new(pBuffer, pCaps.get(), nullptr, nullptr));
+    }
     return GST_PAD_PROBE_OK;
 }
 
@@ -148,6 +165,15 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* pMessage, gpointer pData) {
     auto* pLink = static_cast<PageStream::Link*>(pData);
     const GstMessageType eType = GST_MESSAGE_TYPE(pMessage);
     if (eType != GST_MESSAGE_ERROR && eType != GST_MESSAGE_EOS) return GST_BUS_DROP;
+    if (eType == GST_MESSAGE_ERROR) {
+        // A recording that fails ends as a failed recording (stopSave says
+        // so); the stream goes on.
+        std::lock_guard<std::mutex> lock(pLink->mutex);
+        if (pLink->pRecorder && pLink->pRecorder->owns(GST_MESSAGE_SRC(pMessage))) {
+            pLink->pRecorder->markFailed();
+            return GST_BUS_DROP;
+        }
+    }
     QString strText = QStringLiteral("the stream ended");
     int iCode = static_cast<int>(vc::Error::StreamError);
     if (eType == GST_MESSAGE_ERROR) {
@@ -169,7 +195,15 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* pMessage, gpointer pData) {
 
 }  // namespace
 
-PageStream::PageStream(const Source& source, QObject* pParent) : QObject(pParent), m_source(source) {}
+PageStream::PageStream(const Source& source, QObject* pParent) : QObject(pParent), m_source(source) {
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, [this] {
+        m_eState = State::Connecting;
+        startPipeline();
+    });
+    m_watchdog.setInterval(500);
+    connect(&m_watchdog, &QTimer::timeout, this, &PageStream::onWatchdog);
+}
 
 PageStream::~PageStream() {
     teardown();
@@ -180,6 +214,7 @@ QString PageStream::stateName() const {
     switch (m_eState) {
     case State::Connecting: return QStringLiteral("connecting");
     case State::Playing: return QStringLiteral("playing");
+    case State::Reconnecting: return QStringLiteral("reconnecting");
     case State::Failed: return QStringLiteral("failed");
     case State::Stopped: return QStringLiteral("stopped");
     }
@@ -195,11 +230,18 @@ void PageStream::attach(QWebSocket* pSocket) {
     m_pTcpSocket = pSocket->findChild<QTcpSocket*>();
     connect(pSocket, &QWebSocket::disconnected, this, [this] {
         if (m_eState == State::Failed) return;
+        m_retry.stop();
+        m_watchdog.stop();
         teardown();
         m_eState = State::Stopped;
         emit sigFinished();
     });
+    m_watchdog.start();
+    startPipeline();
+}
 
+void PageStream::startPipeline() {
+    m_connecting.start();
     m_pLink = std::make_shared<Link>();
     m_pLink->pOwner = this;
     m_pPipeline = gst_pipeline_new(nullptr);
@@ -207,17 +249,19 @@ void PageStream::attach(QWebSocket* pSocket) {
     GstElement* pDepay = gst_element_factory_make("rtph264depay", nullptr);
     GstElement* pParse = gst_element_factory_make("h264parse", nullptr);
     GstElement* pCaps = gst_element_factory_make("capsfilter", nullptr);
+    GstElement* pTee = gst_element_factory_make("tee", nullptr);
     GstElement* pMux = gst_element_factory_make("mp4mux", nullptr);
     GstElement* pSink = gst_element_factory_make("appsink", nullptr);
-    if (!pSource || !pDepay || !pParse || !pCaps || !pMux || !pSink) {
-        for (GstElement* pElement : {pSource, pDepay, pParse, pCaps, pMux, pSink}) {
+    if (!pSource || !pDepay || !pParse || !pCaps || !pTee || !pMux || !pSink) {
+        for (GstElement* pElement : {pSource, pDepay, pParse, pCaps, pTee, pMux, pSink}) {
             if (pElement) gst_object_unref(gst_object_ref_sink(pElement));
         }
-        fail(static_cast<int>(vc::Error::UnsupportedCodec), QStringLiteral("a GStreamer element for in-page video is missing"));
+        fail(vc::Error::UnsupportedCodec, QStringLiteral("a GStreamer element for in-page video is missing"));
         return;
     }
-    gst_bin_add_many(GST_BIN(m_pPipeline), pSource, pDepay, pParse, pCaps, pMux, pSink, nullptr);
+    gst_bin_add_many(GST_BIN(m_pPipeline), pSource, pDepay, pParse, pCaps, pTee, pMux, pSink, nullptr);
     m_pLink->pDepay = pDepay;
+    m_pTee = pTee;
 
     const QByteArray baUrl = m_source.strUrl.toUtf8();
     g_object_set(pSource, "location", baUrl.constData(), "latency", 0u, nullptr);
@@ -237,7 +281,10 @@ void PageStream::attach(QWebSocket* pSocket) {
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = onSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(pSink), &callbacks, m_pLink.get(), nullptr);
-    gst_element_link_many(pDepay, pParse, pCaps, pMux, pSink, nullptr);
+    gst_element_link_many(pDepay, pParse, pCaps, pTee, nullptr);
+    // The tee's output has any caps: the muxer's video pad by name.
+    gst_element_link_pads(pTee, "src_%u", pMux, "video_%u");
+    gst_element_link(pMux, pSink);
     PadRef pParsed(gst_element_get_static_pad(pParse, "src"));
     gst_pad_add_probe(pParsed.get(), GST_PAD_PROBE_TYPE_BUFFER, keepMuxable, m_pLink.get(), nullptr);
     g_signal_connect(pSource, "pad-added", G_CALLBACK(onSourcePad), m_pLink.get());
@@ -250,6 +297,8 @@ void PageStream::attach(QWebSocket* pSocket) {
 
 void PageStream::teardown() {
     if (!m_pPipeline) return;
+    // The recording's file is completed first.
+    if (m_pRecorder) stopRecording();
     {
         std::lock_guard<std::mutex> lock(m_pLink->mutex);
         m_pLink->pOwner = nullptr;
@@ -261,13 +310,88 @@ void PageStream::teardown() {
     gst_object_unref(pBus);
     gst_object_unref(m_pPipeline);
     m_pPipeline = nullptr;
+    m_pTee = nullptr;
     m_pLink.reset();
+}
+
+QJsonObject PageStream::startRecording(const QString& strPath, bool bMatroska) {
+    if (m_pRecorder) return vc::errorResult(vc::Error::AlreadyRecording);
+    if (!m_pPipeline || m_eState != State::Playing)
+        return vc::errorResult(vc::Error::NothingPlaying, QStringLiteral("no video to record yet"));
+    QJsonObject error;
+    m_pRecorder = vc::Recorder::start(m_pPipeline, m_pTee, strPath, bMatroska, &error);
+    if (!m_pRecorder) return error;
+    {
+        std::lock_guard<std::mutex> lock(m_pLink->mutex);
+        m_pLink->pRecorder = m_pRecorder.get();
+    }
+    return QJsonObject{{QStringLiteral("path"), QDir::toNativeSeparators(m_pRecorder->path())}};
+}
+
+QJsonObject PageStream::stopRecording() {
+    if (!m_pRecorder) return vc::errorResult(vc::Error::NotRecording);
+    if (m_pLink) {
+        std::lock_guard<std::mutex> lock(m_pLink->mutex);
+        m_pLink->pRecorder = nullptr;
+    }
+    const QJsonObject result = m_pRecorder->finish();
+    m_pRecorder.reset();
+    emit sigEvent(QStringLiteral("recordStopped"), result);
+    return result;
+}
+
+QString PageStream::recordingPath() const {
+    return m_pRecorder ? QDir::toNativeSeparators(m_pRecorder->path()) : QString();
+}
+
+QImage PageStream::decodeKeyFrame(QJsonObject* pError) const {
+    vc::GstPtr<GstSample> pKeyFrame;
+    if (m_pLink) {
+        std::lock_guard<std::mutex> lock(m_pLink->mutex);
+        if (m_pLink->pKeyFrame) pKeyFrame.reset(gst_sample_ref(m_pLink->pKeyFrame.get()));
+    }
+    if (!pKeyFrame || !gst_sample_get_caps(pKeyFrame.get())) {
+        *pError = vc::errorResult(vc::Error::NothingPlaying, QStringLiteral("no picture yet"));
+        return QImage();
+    }
+    // One picture through the decoder GStreamer ranks first, on this thread.
+    GError* pParseError = nullptr;
+    const vc::GstPtr<GstElement> pPipeline(gst_parse_launch(
+        "appsrc name=source format=time ! decodebin ! videoconvert ! video/x-raw,format=BGRx ! appsink name=sink sync=false",
+        &pParseError));
+    if (pParseError) g_error_free(pParseError);
+    const vc::GstPtr<GstElement> pSource(pPipeline ? gst_bin_get_by_name(GST_BIN(pPipeline.get()), "source") : nullptr);
+    const vc::GstPtr<GstElement> pSink(pPipeline ? gst_bin_get_by_name(GST_BIN(pPipeline.get()), "sink") : nullptr);
+    if (!pSource || !pSink) {
+        *pError = vc::errorResult(vc::Error::UnsupportedCodec, QStringLiteral("no decoder for the snapshot"));
+        return QImage();
+    }
+    gst_app_src_set_caps(GST_APP_SRC(pSource.get()), gst_sample_get_caps(pKeyFrame.get()));
+    gst_app_src_push_buffer(GST_APP_SRC(pSource.get()), gst_buffer_ref(gst_sample_get_buffer(pKeyFrame.get())));
+    gst_app_src_end_of_stream(GST_APP_SRC(pSource.get()));
+    gst_element_set_state(pPipeline.get(), GST_STATE_PLAYING);
+    const vc::GstPtr<GstSample> pPicture(gst_app_sink_try_pull_sample(GST_APP_SINK(pSink.get()), 3 * GST_SECOND));
+    QImage picture;
+    GstBuffer* pBuffer = pPicture ? gst_sample_get_buffer(pPicture.get()) : nullptr;
+    const GstStructure* pStructure = pPicture ? gst_caps_get_structure(gst_sample_get_caps(pPicture.get()), 0) : nullptr;
+    int iWidth = 0;
+    int iHeight = 0;
+    GstMapInfo map;
+    if (pBuffer && pStructure && gst_structure_get_int(pStructure, "width", &iWidth) &&
+        gst_structure_get_int(pStructure, "height", &iHeight) && gst_buffer_map(pBuffer, &map, GST_MAP_READ)) {
+        if (map.size >= static_cast<gsize>(iWidth) * iHeight * 4)
+            picture = QImage(map.data, iWidth, iHeight, iWidth * 4, QImage::Format_RGB32).copy();
+        gst_buffer_unmap(pBuffer, &map);
+    }
+    gst_element_set_state(pPipeline.get(), GST_STATE_NULL);
+    if (picture.isNull()) *pError = vc::errorResult(vc::Error::UnsupportedCodec, QStringLiteral("the key frame could not be decoded"));
+    return picture;
 }
 
 void PageStream::onCodecKnown(const QString& strCodec) {
     m_strCodec = strCodec;
     if (strCodec != QLatin1String("H.264")) {
-        fail(static_cast<int>(vc::Error::UnsupportedCodec),
+        fail(vc::Error::UnsupportedCodec,
              QStringLiteral("%1 cannot be played in the page: browsers decode H.264 only (play it in a native window)")
                  .arg(strCodec.isEmpty() ? QStringLiteral("this codec") : strCodec));
         return;
@@ -280,26 +404,58 @@ void PageStream::onFragment(const QByteArray& baData, bool bFirstFragment) {
     if (!m_pSocket || m_eState == State::Failed) return;
     const qint64 iUnsent = (m_pTcpSocket ? m_pTcpSocket->bytesToWrite() : 0) + (m_pLink ? m_pLink->iQueuedBytes.load() : 0);
     if (iUnsent > kMaxUnsentBytes) {
-        fail(static_cast<int>(vc::Error::StreamError),
+        fail(vc::Error::StreamError,
              QStringLiteral("the page took no video for too long (%1 bytes waiting)").arg(iUnsent));
         return;
     }
     m_pSocket->sendBinaryMessage(baData);
+    m_lastPicture.start();
     if (bFirstFragment) {
         m_eState = State::Playing;
-        emit sigEvent(QStringLiteral("firstFrame"), QJsonObject{{QStringLiteral("reconnected"), false}});
+        m_bHadPicture = true;
+        emit sigEvent(QStringLiteral("firstFrame"), QJsonObject{{QStringLiteral("reconnected"), m_iAttempt > 0}});
+        m_iAttempt = 0;
     }
 }
 
 void PageStream::onFailed(int iCode, const QString& strMessage) {
-    fail(iCode, strMessage);
+    // A stream that played comes back; one that never did fails.
+    if (m_bHadPicture && iCode != static_cast<int>(vc::Error::UnsupportedCodec)) {
+        lose(strMessage);
+        return;
+    }
+    fail(static_cast<vc::Error>(iCode), strMessage);
 }
 
-void PageStream::fail(int iCode, const QString& strMessage) {
+void PageStream::onWatchdog() {
+    const int iConnectLimit = qMax(2 * kReconnect.iLostAfterMs, 5000);
+    if (m_eState == State::Playing && m_lastPicture.elapsed() > kReconnect.iLostAfterMs)
+        lose(QStringLiteral("no picture for %1 ms").arg(m_lastPicture.elapsed()));
+    else if (m_eState == State::Connecting && m_iAttempt > 0 && m_connecting.elapsed() > iConnectLimit)
+        lose(QStringLiteral("no picture within %1 ms of reconnecting").arg(iConnectLimit));
+}
+
+void PageStream::lose(const QString& strWhy) {
+    if (m_iAttempt == 0) emit sigEvent(QStringLiteral("lost"), QJsonObject{{QStringLiteral("reason"), strWhy}});
+    teardown();
+    if (kReconnect.iMaxAttempts > 0 && m_iAttempt >= kReconnect.iMaxAttempts) {
+        fail(vc::Error::Unreachable, QStringLiteral("gave up after %1 attempts: %2").arg(m_iAttempt).arg(strWhy));
+        return;
+    }
+    const int iDelay = kReconnect.delayMs(m_iAttempt);
+    ++m_iAttempt;
+    m_eState = State::Reconnecting;
+    m_retry.start(iDelay);
+    emit sigEvent(QStringLiteral("reconnecting"), QJsonObject{{QStringLiteral("attempt"), m_iAttempt}, {QStringLiteral("delay"), iDelay}});
+}
+
+void PageStream::fail(vc::Error eError, const QString& strMessage) {
     if (m_eState == State::Failed) return;
+    m_retry.stop();
+    m_watchdog.stop();
     teardown();
     m_eState = State::Failed;
-    emit sigEvent(QStringLiteral("error"), errorObject(iCode, strMessage));
+    emit sigEvent(QStringLiteral("error"), vc::errorResult(eError, strMessage));
     if (m_pSocket) m_pSocket->close(QWebSocketProtocol::CloseCodeDatatypeNotSupported, strMessage.left(120));
     emit sigFinished();
 }

@@ -1,13 +1,22 @@
 // One in-page stream: the coded video of one play window handed to the page
-// without decoding it. `rtspsrc ! rtph264depay ! h264parse ! mp4mux` (one
-// fragment per picture) `! appsink`; each piece of the fragmented MP4 goes
-// to the page's media WebSocket as one binary message, which the page
-// appends to a Media Source Extensions buffer of a <video> element.
+// without decoding it. `rtspsrc ! rtph264depay ! h264parse ! tee ! mp4mux`
+// (one fragment per picture) `! appsink`; each piece of the fragmented MP4
+// goes to the page's media WebSocket as one binary message, which the page
+// appends to a Media Source Extensions buffer of a <video> element. A
+// recording hangs the library's Recorder on the tee (no decoding either); a
+// snapshot decodes the last key frame, the only picture the service ever
+// decodes.
 //
 // Thread rules: made, driven and deleted on the GUI thread. The appsink and
 // bus callbacks run on GStreamer's streaming threads and only post to the
 // GUI thread through the shared Link, which the stream cuts before it stops
 // the pipeline.
+//
+// A live stream that stops (the camera goes, no picture for a while) comes
+// back by itself as a native play window's does: "lost", "reconnecting"
+// (with "attempt" and "delay", doubling), then "firstFrame" with
+// "reconnected" true; the page's socket stays open and gets a new "ftyp" and
+// "moov" before the first picture of the new connection.
 //
 // Limits: the pipeline runs only while the page's socket is attached.
 // Output the page has not taken yet (queued for the GUI thread or unsent on
@@ -17,14 +26,23 @@
 #ifndef PAGESTREAM_PAGESTREAM_H
 #define PAGESTREAM_PAGESTREAM_H
 
+#include "VcError.h"
+
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
+#include <QElapsedTimer>
+#include <QImage>
+#include <QTimer>
+
 #include <memory>
 
 typedef struct _GstElement GstElement;
+namespace vc {
+class Recorder;
+}
 class QTcpSocket;
 class QWebSocket;
 
@@ -50,11 +68,25 @@ public:
     void attach(QWebSocket* pSocket);
     bool isAttached() const { return m_bAttached; }
 
-    // "connecting", "playing", "failed" or "stopped" (socket gone).
+    // "connecting", "playing", "reconnecting", "failed" or "stopped" (socket
+    // gone).
     QString stateName() const;
     QString url() const { return m_source.strUrl; }
     // The coded stream's codec once known ("H.264"), else empty.
     QString codec() const { return m_strCodec; }
+    bool isPlaying() const { return m_eState == State::Playing; }
+
+    // Records the coded stream into strPath (an empty file made for it):
+    // {"path"} or the error keys.
+    QJsonObject startRecording(const QString& strPath, bool bMatroska);
+    // Ends the recording: {"path", "duration"} (or the error keys), also
+    // sent as the "recordStopped" event.
+    QJsonObject stopRecording();
+    bool isRecording() const { return m_pRecorder != nullptr; }
+    QString recordingPath() const;
+    // The last key frame, decoded (a picture at most one key frame interval
+    // old); null with *pError when there is none or it cannot be decoded.
+    QImage decodeKeyFrame(QJsonObject* pError) const;
 
     struct Link;
 
@@ -73,9 +105,13 @@ private slots:
     void onFailed(int iCode, const QString& strMessage);
 
 private:
-    enum class State { Connecting, Playing, Failed, Stopped };
+    enum class State { Connecting, Playing, Reconnecting, Failed, Stopped };
 
-    void fail(int iCode, const QString& strMessage);
+    void startPipeline();
+    void fail(vc::Error eError, const QString& strMessage);
+    // The connection is gone: reported once, tried again later.
+    void lose(const QString& strWhy);
+    void onWatchdog();
     void teardown();
 
     Source m_source;
@@ -85,7 +121,15 @@ private:
     QPointer<QWebSocket> m_pSocket;
     QPointer<QTcpSocket> m_pTcpSocket;
     GstElement* m_pPipeline = nullptr;
+    GstElement* m_pTee = nullptr;  // owned by the pipeline
+    std::unique_ptr<vc::Recorder> m_pRecorder;
     std::shared_ptr<Link> m_pLink;
+    bool m_bHadPicture = false;
+    int m_iAttempt = 0;  // reconnection attempts since the last picture
+    QTimer m_retry;
+    QTimer m_watchdog;
+    QElapsedTimer m_lastPicture;
+    QElapsedTimer m_connecting;
 };
 
 }  // namespace pagestream

@@ -1,9 +1,11 @@
 #include "PageWindows.h"
 
-#include "PageErrors.h"
+#include "CaptureFiles.h"
 #include "PageStream.h"
+#include "VcError.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
@@ -24,8 +26,8 @@ const PageCommand kPageCommands[] = {
     {"stop", PageMode::Stream, &PageWindows::stop, "closes the play window's stream"},
     {"reversePlay", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
     {"setTrsPlayBackParam", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
-    {"startSave", PageMode::Unsupported, nullptr, "not yet (the coded stream is there to record; a snapshot needs one decoded picture)"},
-    {"stopSave", PageMode::Unsupported, nullptr, "not yet (the coded stream is there to record; a snapshot needs one decoded picture)"},
+    {"startSave", PageMode::Stream, &PageWindows::startSave, "records the coded stream as it comes (mp4 or mkv, no decoding) into the recordings folder; answers \"path\""},
+    {"stopSave", PageMode::Stream, &PageWindows::stopSave, "ends the recording: \"path\", \"duration\", and the \"recordStopped\" event (also when the stream ends)"},
     {"openSound", PageMode::Unsupported, nullptr, "no audio track to the page yet"},
     {"closeSound", PageMode::Unsupported, nullptr, "no audio track to the page yet"},
     {"pause", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
@@ -33,7 +35,7 @@ const PageCommand kPageCommands[] = {
     {"slow", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
     {"fast", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
     {"frame", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
-    {"capture", PageMode::Unsupported, nullptr, "not yet (the coded stream is there to record; a snapshot needs one decoded picture)"},
+    {"capture", PageMode::Stream, &PageWindows::capture, "decodes the last key frame (at most one key frame interval old) into the snapshots folder, png or jpg"},
     {"stopAll", PageMode::Stream, &PageWindows::stopAll, "closes every stream of the window"},
     {"arrangeWindow", PageMode::Stream, &PageWindows::arrange, "the page draws the grid; play windows beyond the new count are closed"},
     {"startTalk", PageMode::Same, nullptr, "as for a native window (needs no window)"},
@@ -112,9 +114,9 @@ const PageCommand kPageCommands[] = {
     {"setPointInfo", PageMode::Unsupported, nullptr, "no shapes over in-page video yet"},
     {"getPointInfo", PageMode::Unsupported, nullptr, "no shapes over in-page video yet"},
     {"chooseShape", PageMode::Unsupported, nullptr, "no shapes over in-page video yet"},
-    {"getPlayInfo", PageMode::Stream, &PageWindows::playInfo, "\"state\", \"url\", \"live\", \"codec\", \"render\" \"page\", \"selected\""},
+    {"getPlayInfo", PageMode::Stream, &PageWindows::playInfo, "\"state\", \"url\", \"live\", \"codec\", \"recording\", \"render\" \"page\", \"selected\""},
     {"setIsHttps", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
-    {"setReconnectInfo", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
+    {"setReconnectInfo", PageMode::Unsupported, nullptr, "in-page streams come back with the default policy (lost after 3 s, tried after 1 s doubling to 30 s); not settable yet"},
     {"setWndResolution", PageMode::Unsupported, nullptr, "no native picture to zoom or scale"},
     {"setWndRatioMode", PageMode::Page, &PageWindows::ratio, "answered with \"mode\"; the page client fits the pictures (object-fit)"},
     {"setWndLabels", PageMode::Unsupported, nullptr, "no labels over in-page video yet"},
@@ -128,21 +130,6 @@ QString randomToken() {
 }
 
 }  // namespace
-
-QJsonObject errorObject(int iCode, const QString& strDetail) {
-    QString strText = strDetail;
-    if (strText.isEmpty()) {
-        switch (iCode) {
-#define PAGE_ERROR_TEXT(name, code, text) \
-    case code: strText = QStringLiteral(text); break;
-            PAGE_ERROR_TABLE(PAGE_ERROR_TEXT)
-#undef PAGE_ERROR_TEXT
-        default: return vc::errorResult(static_cast<vc::Error>(iCode));
-        }
-    }
-    return QJsonObject{{QStringLiteral("errorCode"), iCode}, {QStringLiteral("errorModule"), vc::errorModule()},
-                       {QStringLiteral("errorMessage"), strText}};
-}
 
 const PageCommand* pageCommandsBegin() { return std::begin(kPageCommands); }
 const PageCommand* pageCommandsEnd() { return std::end(kPageCommands); }
@@ -196,7 +183,7 @@ bool PageWindows::run(const QString& strName, const QJsonObject& request, QStrin
     const PageCommand* pCommand = findPageCommand(strName);
     if (it == m_mapWindows.end() || !pCommand || pCommand->eMode == PageMode::Same) return false;
     const QJsonObject result = pCommand->fnRun ? (this->*pCommand->fnRun)(strUuid, *it, request)
-                                               : errorObject(PageError::NotInPageMode,
+                                               : vc::errorResult(vc::Error::NotInPageMode,
                                                              QStringLiteral("\"%1\" is not supported in page mode: %2")
                                                                  .arg(strName, QLatin1String(pCommand->szBehaviour)));
     // The envelope of every video answer, the result's keys over it.
@@ -218,19 +205,31 @@ int PageWindows::playWindowOf(const PageWindow& window, const QJsonObject& reque
     return iIndex >= 0 && iIndex < window.iPlayWindows ? iIndex : -1;
 }
 
+int PageWindows::playingWindowOf(const PageWindow& window, const QJsonObject& request, PageStream** ppStream) {
+    const int iIndex = playWindowOf(window, request);
+    PageStream* pStream = iIndex < 0 ? nullptr : window.mapStreams.value(iIndex);
+    *ppStream = pStream && pStream->isPlaying() ? pStream : nullptr;
+    return iIndex;
+}
+
+QJsonObject PageWindows::errorResultFor(int iWndIndex) {
+    return iWndIndex < 0 ? vc::errorResult(vc::Error::NoSuchWindow)
+                         : vc::errorResult(vc::Error::NothingPlaying, QStringLiteral("the play window shows no picture yet"));
+}
+
 QJsonObject PageWindows::play(const QString& strUuid, PageWindow& window, const QJsonObject& request) {
     const int iIndex = playWindowOf(window, request);
-    if (iIndex < 0) return errorObject(vc::Error::NoSuchWindow);
+    if (iIndex < 0) return vc::errorResult(vc::Error::NoSuchWindow);
     const QUrl url(request.value(QStringLiteral("url")).toString().trimmed(), QUrl::StrictMode);
     const QString strScheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty() || (strScheme != QLatin1String("rtsp") && strScheme != QLatin1String("rtsps")))
-        return errorObject(vc::Error::BadUrl, QStringLiteral("page mode plays rtsp:// and rtsps:// urls (live) only"));
+        return vc::errorResult(vc::Error::BadUrl, QStringLiteral("page mode plays rtsp:// and rtsps:// urls (live) only"));
     // The stream this play replaces does not count against the limits.
     const int iReplaced = window.mapStreams.contains(iIndex) ? 1 : 0;
     if (window.mapStreams.size() - iReplaced >= kMaxStreamsPerWindow)
-        return errorObject(PageError::StreamLimit, QStringLiteral("a page window plays at most %1 streams").arg(kMaxStreamsPerWindow));
+        return vc::errorResult(vc::Error::StreamLimit, QStringLiteral("a page window plays at most %1 streams").arg(kMaxStreamsPerWindow));
     if (streamCount() - iReplaced >= kMaxStreamsTotal)
-        return errorObject(PageError::StreamLimit, QStringLiteral("the service plays at most %1 in-page streams").arg(kMaxStreamsTotal));
+        return vc::errorResult(vc::Error::StreamLimit, QStringLiteral("the service plays at most %1 in-page streams").arg(kMaxStreamsTotal));
     endStream(strUuid, window, iIndex, false);
 
     PageStream::Source source;
@@ -257,7 +256,7 @@ QJsonObject PageWindows::play(const QString& strUuid, PageWindow& window, const 
         for (auto it = m_mapWindows.begin(); it != m_mapWindows.end(); ++it) {
             const int iAt = it->mapStreams.key(pStream, -1);
             if (iAt < 0) continue;
-            streamEvent(it.key(), iAt, QStringLiteral("error"), errorObject(PageError::StreamNotOpened));
+            streamEvent(it.key(), iAt, QStringLiteral("error"), vc::errorResult(vc::Error::StreamNotOpened));
             endStream(it.key(), *it, iAt, false);
             return;
         }
@@ -269,7 +268,7 @@ QJsonObject PageWindows::play(const QString& strUuid, PageWindow& window, const 
 
 QJsonObject PageWindows::stop(const QString& strUuid, PageWindow& window, const QJsonObject& request) {
     const int iIndex = playWindowOf(window, request);
-    if (iIndex < 0) return errorObject(vc::Error::NoSuchWindow);
+    if (iIndex < 0) return vc::errorResult(vc::Error::NoSuchWindow);
     endStream(strUuid, window, iIndex, true);
     return QJsonObject{{QStringLiteral("wndIndex"), iIndex}};
 }
@@ -288,7 +287,7 @@ QJsonObject PageWindows::arrange(const QString& strUuid, PageWindow& window, con
         iCount = layout.toInt(0);
     }
     if (iCount < 1 || iCount > kMaxPlayWindows)
-        return errorObject(vc::Error::BadRequest, QStringLiteral("\"layout\": 1 to %1 play windows").arg(kMaxPlayWindows));
+        return vc::errorResult(vc::Error::BadRequest, QStringLiteral("\"layout\": 1 to %1 play windows").arg(kMaxPlayWindows));
     for (const int iIndex : window.mapStreams.keys()) {
         if (iIndex >= iCount) endStream(strUuid, window, iIndex, true);
     }
@@ -299,7 +298,7 @@ QJsonObject PageWindows::arrange(const QString& strUuid, PageWindow& window, con
 
 QJsonObject PageWindows::playInfo(const QString&, PageWindow& window, const QJsonObject& request) {
     const int iIndex = playWindowOf(window, request);
-    if (iIndex < 0) return errorObject(vc::Error::NoSuchWindow);
+    if (iIndex < 0) return vc::errorResult(vc::Error::NoSuchWindow);
     QJsonObject info{{QStringLiteral("wndIndex"), iIndex},
                      {QStringLiteral("render"), QStringLiteral("page")},
                      {QStringLiteral("selected"), iIndex == window.iSelected},
@@ -309,8 +308,46 @@ QJsonObject PageWindows::playInfo(const QString&, PageWindow& window, const QJso
         info.insert(QStringLiteral("url"), pStream->url());
         info.insert(QStringLiteral("live"), true);
         info.insert(QStringLiteral("codec"), pStream->codec());
+        if (pStream->isRecording()) info.insert(QStringLiteral("recording"), pStream->recordingPath());
     }
     return info;
+}
+
+QJsonObject PageWindows::startSave(const QString&, PageWindow& window, const QJsonObject& request) {
+    PageStream* pStream = nullptr;
+    const int iIndex = playingWindowOf(window, request, &pStream);
+    if (!pStream) return errorResultFor(iIndex);
+    if (pStream->isRecording()) return vc::errorResult(vc::Error::AlreadyRecording);
+    QString strFile;
+    bool bMatroska = false;
+    QJsonObject error;
+    if (!vc::makeRecordingFile(request, iIndex, &strFile, &bMatroska, &error)) return error;
+    QJsonObject result = pStream->startRecording(strFile, bMatroska);
+    if (result.contains(QStringLiteral("errorCode"))) {
+        QFile::remove(strFile);
+        return result;
+    }
+    result.insert(QStringLiteral("wndIndex"), iIndex);
+    return result;
+}
+
+QJsonObject PageWindows::stopSave(const QString&, PageWindow& window, const QJsonObject& request) {
+    const int iIndex = playWindowOf(window, request);
+    if (iIndex < 0) return vc::errorResult(vc::Error::NoSuchWindow);
+    PageStream* pStream = window.mapStreams.value(iIndex);
+    if (!pStream || !pStream->isRecording()) return vc::errorResult(vc::Error::NotRecording);
+    QJsonObject result = pStream->stopRecording();
+    if (!result.contains(QStringLiteral("errorCode"))) result.insert(QStringLiteral("wndIndex"), iIndex);
+    return result;
+}
+
+QJsonObject PageWindows::capture(const QString&, PageWindow& window, const QJsonObject& request) {
+    PageStream* pStream = nullptr;
+    const int iIndex = playingWindowOf(window, request, &pStream);
+    if (!pStream) return errorResultFor(iIndex);
+    QJsonObject error;
+    const QImage picture = pStream->decodeKeyFrame(&error);
+    return picture.isNull() ? error : vc::savePicture(picture, request, iIndex);
 }
 
 QJsonObject PageWindows::ratio(const QString&, PageWindow& window, const QJsonObject& request) {
@@ -348,8 +385,12 @@ void PageWindows::streamEvent(const QString& strUuid, int iWndIndex, const QStri
 }
 
 void PageWindows::endStream(const QString& strUuid, PageWindow& window, int iWndIndex, bool bReport) {
-    PageStream* pStream = window.mapStreams.take(iWndIndex);
+    PageStream* pStream = window.mapStreams.value(iWndIndex);
     if (!pStream) return;
+    // The page hears of the recording this ends ("recordStopped"), while
+    // the stream is still the play window's.
+    if (pStream->isRecording()) pStream->stopRecording();
+    window.mapStreams.remove(iWndIndex);
     for (auto it = m_mapTokens.begin(); it != m_mapTokens.end();) {
         it = it.value() == pStream ? m_mapTokens.erase(it) : std::next(it);
     }

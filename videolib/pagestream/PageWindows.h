@@ -95,6 +95,9 @@ public:
     QJsonObject stop(const QString& strUuid, PageWindow& window, const QJsonObject& request);
     QJsonObject stopAll(const QString& strUuid, PageWindow& window, const QJsonObject& request);
     QJsonObject arrange(const QString& strUuid, PageWindow& window, const QJsonObject& request);
+    QJsonObject startSave(const QString& strUuid, PageWindow& window, const QJsonObject& request);
+    QJsonObject stopSave(const QString& strUuid, PageWindow& window, const QJsonObject& request);
+    QJsonObject capture(const QString& strUuid, PageWindow& window, const QJsonObject& request);
     QJsonObject playInfo(const QString& strUuid, PageWindow& window, const QJsonObject& request);
     QJsonObject ratio(const QString& strUuid, PageWindow& window, const QJsonObject& request);
     QJsonObject answered(const QString& strUuid, PageWindow& window, const QJsonObject& request);
@@ -109,6 +112,10 @@ private:
     // The play window a request names ("wndIndex", default the selected
     // one), or -1.
     static int playWindowOf(const PageWindow& window, const QJsonObject& request);
+    // The same, with its stream in *ppStream when that shows pictures (else
+    // null); errorResultFor(index) is then the error to answer.
+    static int playingWindowOf(const PageWindow& window, const QJsonObject& request, PageStream** ppStream);
+    static QJsonObject errorResultFor(int iWndIndex);
     void emitEvent(const QString& strUuid, const QString& strName, const QJsonObject& content);
     void streamEvent(const QString& strUuid, int iWndIndex, const QString& strEvent, const QJsonObject& extra);
     // Ends one stream; bReport sends "stopped".

@@ -247,8 +247,7 @@ bool PlayerStateMachine::run(Action eAction, const EventData& data, Event* pFoll
         // A recording started while coming back ends with this connection too.
         m_host.endRecording();
         m_host.teardown();
-        const int iDelay = static_cast<int>(qMin<qint64>(
-            static_cast<qint64>(m_policy.iFirstDelayMs) << qMin(m_iAttempt, 20), m_policy.iMaxDelayMs));
+        const int iDelay = m_policy.delayMs(m_iAttempt);
         ++m_iAttempt;
         m_iRetryAtMs = m_clock.nowMs() + iDelay;
         m_clock.setTimer(PlayerClock::Timer::Retry, iDelay);

@@ -31,6 +31,11 @@ struct ReconnectPolicy {
     int iMaxDelayMs = 30000;   // ... up to this
     int iLostAfterMs = 3000;   // a live stream without a picture this long is lost
     int iMaxAttempts = 0;      // 0: no limit
+
+    // The wait before attempt iAttempt + 1 (iAttempt made so far).
+    int delayMs(int iAttempt) const {
+        return static_cast<int>(qMin<qint64>(static_cast<qint64>(iFirstDelayMs) << qMin(iAttempt, 20), iMaxDelayMs));
+    }
 };
 
 // What a play window shows and reports ("state" of the status).

@@ -176,9 +176,12 @@ QJsonObject Recorder::finish() {
     }
     // Stopping the branch closes the file.
     remove();
+    QJsonObject result;
     if (m_pShared->bFailed || !bEnded)
-        return errorResult(Error::FileError, QStringLiteral("the recording %1 could not be completed").arg(m_strPath));
-    return QJsonObject{{"path", QDir::toNativeSeparators(m_strPath)}, {"duration", durationMs()}};
+        result = errorResult(Error::FileError, QStringLiteral("the recording %1 could not be completed").arg(m_strPath));
+    result.insert(QStringLiteral("path"), QDir::toNativeSeparators(m_strPath));
+    result.insert(QStringLiteral("duration"), durationMs());
+    return result;
 }
 
 void Recorder::remove() {

@@ -31,7 +31,8 @@ public:
     ~Recorder();
 
     // Ends the file and takes the branch away: {"path", "duration"} (ms of
-    // recorded video), or an error when the file could not be completed.
+    // recorded video), with the error keys too when the file could not be
+    // completed.
     QJsonObject finish();
 
     // Whether pObject is part of the branch (its errors are the recording's).
