@@ -531,14 +531,15 @@ private slots:
     // A recording of a live stream starts with its pre-record buffer: the
     // file's first picture (the capture time the camera stamps into it) is
     // from before the request, by the pre-record time and at most one group
-    // of pictures (1 s) more; without the buffer it is the next key frame.
+    // of pictures (1 s) and the stream's delay more; without the buffer it
+    // is the next key frame.
     void aRecordingStartsBeforeItsRequest_data() {
         QTest::addColumn<int>("iSeconds");  // "preRecordSeconds"
         QTest::addColumn<QString>("strFormat");
         QTest::addColumn<int>("iMinAgeMs");  // the first picture's age at the request
         QTest::addColumn<int>("iMaxAgeMs");
-        QTest::newRow("2 s, mp4") << 2 << QStringLiteral("mp4") << 1800 << 3600;
-        QTest::newRow("2 s, matroska") << 2 << QStringLiteral("mkv") << 1800 << 3600;
+        QTest::newRow("2 s, mp4") << 2 << QStringLiteral("mp4") << 1800 << 4500;
+        QTest::newRow("2 s, matroska") << 2 << QStringLiteral("mkv") << 1800 << 4500;
         QTest::newRow("off") << 0 << QStringLiteral("mp4") << -1500 << 300;
     }
     void aRecordingStartsBeforeItsRequest() {
@@ -600,7 +601,8 @@ private slots:
     }
 
     // The pre-record buffer alone, fed 25 pictures a second (a key frame
-    // every iGroup) of iBytes each from the iFirst-th on: what it keeps
+    // every iGroup) of iBytes each from the iFirst-th on (the iUntimed-th
+    // without a presentation time): what it keeps
     // before its newest picture starts at a key frame, at the time the
     // setting and the byte cap allow, and never holds more than the cap.
     void preRecordBufferKeepsWholeGroupsWithinItsBounds_data() {
@@ -608,27 +610,31 @@ private slots:
         QTest::addColumn<int>("iGroup");
         QTest::addColumn<int>("iBytes");
         QTest::addColumn<int>("iFirst");
+        QTest::addColumn<int>("iUntimed");
         QTest::addColumn<int>("iFirstKeptMs");  // -1: nothing kept
         // The newest picture is the 200th, at 7960 ms.
-        QTest::newRow("2 s: from the key frame at or before 5960 ms") << 2 << 25 << 1000 << 0 << 5000;
-        QTest::newRow("key frame just at 5960 ms") << 2 << 149 << 1000 << 0 << 5960;
-        QTest::newRow("joined between key frames") << 30 << 25 << 1000 << 10 << 1000;
-        QTest::newRow("over the cap: groups go from the front") << 5 << 25 << 20000 << 0 << 7000;
-        QTest::newRow("one group larger than the cap") << 5 << 250 << 20000 << 0 << -1;
-        QTest::newRow("off") << 0 << 25 << 1000 << 0 << -1;
+        QTest::newRow("2 s: from the key frame at or before 5960 ms") << 2 << 25 << 1000 << 0 << -1 << 5000;
+        QTest::newRow("key frame just at 5960 ms") << 2 << 149 << 1000 << 0 << -1 << 5960;
+        QTest::newRow("joined between key frames") << 30 << 25 << 1000 << 10 << -1 << 1000;
+        QTest::newRow("over the cap: groups go from the front") << 5 << 25 << 20000 << 0 << -1 << 7000;
+        QTest::newRow("one group larger than the cap") << 5 << 250 << 20000 << 0 << -1 << -1;
+        QTest::newRow("a picture without a time: from the next key frame") << 30 << 25 << 1000 << 0 << 160 << 7000;
+        QTest::newRow("off") << 0 << 25 << 1000 << 0 << -1 << -1;
     }
     void preRecordBufferKeepsWholeGroupsWithinItsBounds() {
         QFETCH(int, iSeconds);
         QFETCH(int, iGroup);
         QFETCH(int, iBytes);
         QFETCH(int, iFirst);
+        QFETCH(int, iUntimed);
         QFETCH(int, iFirstKeptMs);
         constexpr qint64 kCap = 1000000;
         vc::PreRecordBuffer buffer(iSeconds, kCap);
         vc::GstPtr<GstBuffer> pNewest;
         for (int i = iFirst; i < 200; ++i) {
             pNewest.reset(gst_buffer_new_allocate(nullptr, iBytes, nullptr));
-            GST_BUFFER_PTS(pNewest.get()) = GST_BUFFER_DTS(pNewest.get()) = i * 40 * GST_MSECOND;
+            GST_BUFFER_PTS(pNewest.get()) = i == iUntimed ? GST_CLOCK_TIME_NONE : i * 40 * GST_MSECOND;
+            GST_BUFFER_DTS(pNewest.get()) = i * 40 * GST_MSECOND;
             if (i % iGroup) GST_BUFFER_FLAG_SET(pNewest.get(), GST_BUFFER_FLAG_DELTA_UNIT);
             buffer.add(pNewest.get());
             QVERIFY(buffer.bytes() <= kCap);

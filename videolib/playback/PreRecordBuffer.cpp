@@ -57,6 +57,12 @@ void PreRecordBuffer::add(GstBuffer* pBuffer) {
     const GstClockTime time = timeOf(pBuffer);
     const qint64 iCost = static_cast<qint64>(gst_buffer_get_size(pBuffer)) + kPictureOverhead;
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (!GST_BUFFER_PTS_IS_VALID(pBuffer)) {
+        // Breaks the run: a recording could not place it.
+        m_groups.clear();
+        m_iBytes = 0;
+        return;
+    }
     if (bKey) {
         m_groups.emplace_back();
         m_groups.back().keyTime = time;

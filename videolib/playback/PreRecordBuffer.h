@@ -11,8 +11,8 @@
 // than the cap is let go as a whole and nothing is kept until the next key
 // frame, so the buffer never holds more than the cap and always holds one
 // unbroken run that ends with the newest picture. A change of caps or
-// segment, a flush or a new stream empties it (the pictures before it would
-// not fit what follows).
+// segment, a flush, a new stream or a picture without a presentation time
+// empties it (the pictures before would not fit what follows).
 //
 // The pictures are references on the stream's own buffers: nothing is
 // copied. Any thread (one mutex); the pad probe of watch() runs on the

@@ -90,7 +90,9 @@ GstPadProbeReturn gateBuffer(GstPad* pPad, GstPadProbeInfo* pInfo, gpointer pDat
             if (!pQueueSink || gst_pad_chain(pQueueSink.get(), pPicture.release()) != GST_FLOW_OK) break;
         }
     }
-    return GST_PAD_PROBE_OK;
+    // A picture without a time cannot be placed in the file (the mp4 muxer
+    // fails the whole recording on it); a live source under load sends some.
+    return GST_CLOCK_TIME_IS_VALID(pts) ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
 }
 
 GstPadProbeReturn watchEnd(GstPad*, GstPadProbeInfo* pInfo, gpointer pData) {
