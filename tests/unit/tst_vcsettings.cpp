@@ -34,8 +34,9 @@ class TestVcSettings : public QObject {
     // The settings as VC_GetLocalConfig answers them, home folder as "~".
     QJsonObject config() {
         QJsonObject config = call(VC_GetLocalConfig, {});
-        for (auto it = config.begin(); it != config.end(); ++it)
-            *it = it->toString().replace(m_home.path(), "~");
+        for (auto it = config.begin(); it != config.end(); ++it) {
+            if (it->isString()) *it = it->toString().replace(m_home.path(), "~");
+        }
         return config;
     }
 
@@ -61,11 +62,11 @@ private slots:
         QTest::addColumn<QByteArray>("expected");
         const QByteArray defaults = R"({"snapshotPath":"~/Pictures/LocalService","snapshotFormat":"png",
                                         "recordPath":"~/Videos/LocalService","recordFormat":"mp4",
-                                        "downloadPath":"~/Downloads/LocalService"})";
+                                        "downloadPath":"~/Downloads/LocalService","preRecordSeconds":5})";
         // Folders inside the media folders, absolute as pages read them.
         const QByteArray stored = QByteArray(R"({"snapshotPath":"~/Pictures/LocalService/a","snapshotFormat":"jpg",
                                                  "recordPath":"~/Videos/LocalService/b","recordFormat":"mkv",
-                                                 "downloadPath":"~/Downloads/LocalService"})")
+                                                 "downloadPath":"~/Downloads/LocalService","preRecordSeconds":0})")
                                       .replace("~", QFile::encodeName(m_home.path()));
         const QByteArray storedRead = QByteArray(stored).replace(QFile::encodeName(m_home.path()), "~");
         QTest::newRow("defaults") << QByteArray("{}") << QByteArray("{}") << 0 << defaults;
@@ -73,12 +74,18 @@ private slots:
         QTest::newRow("all stored") << QByteArray("{}") << stored << 0 << storedRead;
         QTest::newRow("upper case format") << QByteArray("{}") << QByteArray(R"({"recordFormat":"MKV"})") << 0
                                            << QByteArray(defaults).replace("mp4", "mkv");
-        QTest::newRow("null: default") << stored << QByteArray(R"({"snapshotPath":null,"recordFormat":null})") << 0
+        QTest::newRow("null: default") << stored << QByteArray(R"({"snapshotPath":null,"recordFormat":null,"preRecordSeconds":null})") << 0
                                        << QByteArray(R"({"snapshotPath":"~/Pictures/LocalService","snapshotFormat":"jpg",
                                                          "recordPath":"~/Videos/LocalService/b","recordFormat":"mp4",
-                                                         "downloadPath":"~/Downloads/LocalService"})");
+                                                         "downloadPath":"~/Downloads/LocalService","preRecordSeconds":5})");
         QTest::newRow("format avi") << stored << QByteArray(R"({"snapshotFormat":"png","recordFormat":"avi"})") << 3001 << storedRead;
         QTest::newRow("format a number") << stored << QByteArray(R"({"snapshotFormat":1})") << 3001 << storedRead;
+        QTest::newRow("pre-record 31 s") << stored << QByteArray(R"({"preRecordSeconds":31})") << 3001 << storedRead;
+        QTest::newRow("pre-record -1 s") << stored << QByteArray(R"({"preRecordSeconds":-1})") << 3001 << storedRead;
+        QTest::newRow("pre-record 2.5 s") << stored << QByteArray(R"({"preRecordSeconds":2.5})") << 3001 << storedRead;
+        QTest::newRow("pre-record a text") << stored << QByteArray(R"({"preRecordSeconds":"5"})") << 3001 << storedRead;
+        QTest::newRow("pre-record 30 s") << QByteArray("{}") << QByteArray(R"({"preRecordSeconds":30})") << 0
+                                         << QByteArray(defaults).replace("5}", "30}");
         QTest::newRow("path outside its folder") << stored << QByteArray(R"({"recordPath":"/tmp"})") << 3024 << storedRead;
         QTest::newRow("path a number") << stored << QByteArray(R"({"snapshotPath":5})") << 3001 << storedRead;
         QTest::newRow("path in another media folder") << stored

@@ -7,13 +7,16 @@
 // configuration folder and the media folders are temporary ones.
 #define QTEST_QPA_MOUSE_HANDLING  // mouse input through the window, as a user's
 #include "CameraSimProcess.h"
+#include "PreRecordBuffer.h"
 #include "video_control.h"
 #include "video_control_test.h"
 
+#include <QDateTime>
 #include <QDirIterator>
 #include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -523,6 +526,131 @@ private slots:
         QVERIFY2(qAbs(status.value("duration").toInt() - iDurationMs) <= 80,
                  qPrintable(QString::number(status.value("duration").toInt())));
         QCOMPARE(status.value("codec").toString(), QStringLiteral("H.264"));
+    }
+
+    // A recording of a live stream starts with its pre-record buffer: the
+    // file's first picture (the capture time the camera stamps into it) is
+    // from before the request, by the pre-record time and at most one group
+    // of pictures (1 s) and the stream's delay more; without the buffer it
+    // is the next key frame.
+    void aRecordingStartsBeforeItsRequest_data() {
+        QTest::addColumn<int>("iSeconds");  // "preRecordSeconds"
+        QTest::addColumn<QString>("strFormat");
+        QTest::addColumn<int>("iMinAgeMs");  // the first picture's age at the request
+        QTest::addColumn<int>("iMaxAgeMs");
+        QTest::newRow("2 s, mp4") << 2 << QStringLiteral("mp4") << 1800 << 4500;
+        QTest::newRow("2 s, matroska") << 2 << QStringLiteral("mkv") << 1800 << 4500;
+        QTest::newRow("off") << 0 << QStringLiteral("mp4") << -1500 << 300;
+    }
+    void aRecordingStartsBeforeItsRequest() {
+        QFETCH(int, iSeconds);
+        QFETCH(QString, strFormat);
+        QFETCH(int, iMinAgeMs);
+        QFETCH(int, iMaxAgeMs);
+        QCOMPARE(call(VC_SetLocalConfig, QJsonObject{{"preRecordSeconds", iSeconds}}), QJsonObject());
+        const auto restore = qScopeGuard([] { call(VC_SetLocalConfig, QJsonObject{{"preRecordSeconds", QJsonValue()}}); });
+        CameraSimProcess camera(CAMERA_SIM_BIN, 28012);
+        QVERIFY(camera.start({"--size", "640x360", "--stamp"}));  // a key frame every second
+        auto pWidget = makeWidget();
+        call(VC_Play, pWidget.get(), QJsonObject{{"url", camera.url()}});
+        QTRY_COMPARE_WITH_TIMEOUT(streamEvents("firstFrame"), 1, 10000);
+        const qint64 iFirst = positionOf(pWidget.get());
+        QTRY_VERIFY_WITH_TIMEOUT(positionOf(pWidget.get()) > iFirst + 1000 * iSeconds + 1500, 10000);
+
+        const qint64 iRequestUs = QDateTime::currentMSecsSinceEpoch() * 1000;
+        QVERIFY(call(VC_StartSave, pWidget.get(), QJsonObject{{"format", strFormat}}).contains("path"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            call(VC_QueryPlayStatus, pWidget.get(), QJsonObject()).value("recordDuration").toInt() >= 1000 * iSeconds + 1000,
+            10000);
+        const QJsonObject stopped = call(VC_StopSave, pWidget.get(), QJsonObject());
+
+        // The first picture of the file, at its start, and the file's length.
+        const QByteArray line = "filesrc location=" + QFile::encodeName(stopped.value("path").toString()) +
+                                " ! decodebin ! videoconvert ! video/x-raw,format=GRAY8 ! appsink name=sink";
+        GstElement* pPipeline = gst_parse_launch(line.constData(), nullptr);
+        QVERIFY(pPipeline);
+        const auto release = qScopeGuard([pPipeline] {
+            gst_element_set_state(pPipeline, GST_STATE_NULL);
+            gst_object_unref(pPipeline);
+        });
+        gst_element_set_state(pPipeline, GST_STATE_PAUSED);
+        QCOMPARE(gst_element_get_state(pPipeline, nullptr, nullptr, 10 * GST_SECOND), GST_STATE_CHANGE_SUCCESS);
+        gint64 iLengthNs = -1;
+        QVERIFY(gst_element_query_duration(pPipeline, GST_FORMAT_TIME, &iLengthNs));
+        QVERIFY2(qAbs(iLengthNs / 1000000 - stopped.value("duration").toInt()) <= 80,
+                 qPrintable(QStringLiteral("%1 ms long, %2 recorded").arg(iLengthNs / 1000000).arg(stopped.value("duration").toInt())));
+        GstElement* pSink = gst_bin_get_by_name(GST_BIN(pPipeline), "sink");
+        GstSample* pSample = nullptr;
+        g_signal_emit_by_name(pSink, "pull-preroll", &pSample);
+        gst_object_unref(pSink);
+        QVERIFY(pSample);
+        GstMapInfo map;
+        GstBuffer* pBuffer = gst_sample_get_buffer(pSample);
+        QVERIFY(gst_buffer_map(pBuffer, &map, GST_MAP_READ));
+        QVERIFY(GST_BUFFER_PTS(pBuffer) < 100 * GST_MSECOND);
+        // The stamp: 40 blocks of 16x16 pixels along the top, white a one.
+        qint64 iStampUs = 0;
+        for (int iBit = 0; iBit < 40; ++iBit) iStampUs = (iStampUs << 1) | (map.data[8 * 640 + iBit * 16 + 8] > 128);
+        gst_buffer_unmap(pBuffer, &map);
+        gst_sample_unref(pSample);
+        // It holds the low 40 bits of the camera's clock (the same machine's).
+        constexpr qint64 kStampSpan = 1ll << 40;
+        qint64 iAgeMs = ((iRequestUs % kStampSpan - iStampUs + kStampSpan) % kStampSpan) / 1000;
+        if (iAgeMs > kStampSpan / 2000) iAgeMs -= kStampSpan / 1000;
+        QVERIFY2(iAgeMs >= iMinAgeMs && iAgeMs <= iMaxAgeMs, qPrintable(QString::number(iAgeMs)));
+    }
+
+    // The pre-record buffer alone, fed 25 pictures a second (a key frame
+    // every iGroup) of iBytes each from the iFirst-th on (the iUntimed-th
+    // without a presentation time): what it keeps
+    // before its newest picture starts at a key frame, at the time the
+    // setting and the byte cap allow, and never holds more than the cap.
+    void preRecordBufferKeepsWholeGroupsWithinItsBounds_data() {
+        QTest::addColumn<int>("iSeconds");
+        QTest::addColumn<int>("iGroup");
+        QTest::addColumn<int>("iBytes");
+        QTest::addColumn<int>("iFirst");
+        QTest::addColumn<int>("iUntimed");
+        QTest::addColumn<int>("iFirstKeptMs");  // -1: nothing kept
+        // The newest picture is the 200th, at 7960 ms.
+        QTest::newRow("2 s: from the key frame at or before 5960 ms") << 2 << 25 << 1000 << 0 << -1 << 5000;
+        QTest::newRow("key frame just at 5960 ms") << 2 << 149 << 1000 << 0 << -1 << 5960;
+        QTest::newRow("joined between key frames") << 30 << 25 << 1000 << 10 << -1 << 1000;
+        QTest::newRow("over the cap: groups go from the front") << 5 << 25 << 20000 << 0 << -1 << 7000;
+        QTest::newRow("one group larger than the cap") << 5 << 250 << 20000 << 0 << -1 << -1;
+        QTest::newRow("a picture without a time: from the next key frame") << 30 << 25 << 1000 << 0 << 160 << 7000;
+        QTest::newRow("off") << 0 << 25 << 1000 << 0 << -1 << -1;
+    }
+    void preRecordBufferKeepsWholeGroupsWithinItsBounds() {
+        QFETCH(int, iSeconds);
+        QFETCH(int, iGroup);
+        QFETCH(int, iBytes);
+        QFETCH(int, iFirst);
+        QFETCH(int, iUntimed);
+        QFETCH(int, iFirstKeptMs);
+        constexpr qint64 kCap = 1000000;
+        vc::PreRecordBuffer buffer(iSeconds, kCap);
+        vc::GstPtr<GstBuffer> pNewest;
+        for (int i = iFirst; i < 200; ++i) {
+            pNewest.reset(gst_buffer_new_allocate(nullptr, iBytes, nullptr));
+            GST_BUFFER_PTS(pNewest.get()) = i == iUntimed ? GST_CLOCK_TIME_NONE : i * 40 * GST_MSECOND;
+            GST_BUFFER_DTS(pNewest.get()) = i * 40 * GST_MSECOND;
+            if (i % iGroup) GST_BUFFER_FLAG_SET(pNewest.get(), GST_BUFFER_FLAG_DELTA_UNIT);
+            buffer.add(pNewest.get());
+            QVERIFY(buffer.bytes() <= kCap);
+        }
+        QVERIFY(buffer.before(nullptr).empty());  // not the newest picture: no run to join
+        const std::vector<vc::GstPtr<GstBuffer>> kept = buffer.before(pNewest.get());
+        if (iFirstKeptMs < 0) {
+            QVERIFY(kept.empty());
+            return;
+        }
+        QVERIFY(!kept.empty());
+        QVERIFY(!GST_BUFFER_FLAG_IS_SET(kept.front().get(), GST_BUFFER_FLAG_DELTA_UNIT));
+        QCOMPARE(qint64(GST_BUFFER_PTS(kept.front().get()) / GST_MSECOND), qint64(iFirstKeptMs));
+        // Every picture from there up to the newest, in order.
+        QCOMPARE(int(kept.size()), (7960 - iFirstKeptMs) / 40);
+        QCOMPARE(qint64(GST_BUFFER_PTS(kept.back().get()) / GST_MSECOND), qint64(7920));
     }
 
     void pauseRateAndStepOnAFile() {

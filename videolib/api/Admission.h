@@ -27,6 +27,12 @@ constexpr int kSpareDescriptors = 16;
 constexpr int kMaxPlayWindows = 64;
 // Transfers kept at once, at most.
 constexpr int kMaxTransfers = 64;
+// The pre-record buffer of one live stream holds at most this much coded
+// video (PreRecordBuffer.h): 5 s of a 4 Mbit/s stream with its key frames
+// 2 s apart (up to 7 s are kept then). With every play window playing the process holds at most
+// kMaxPlayWindows times this (256 MiB); a stream with more bytes per second
+// gets fewer seconds before a recording.
+constexpr qint64 kPreRecordBytes = 4ll * 1024 * 1024;
 
 // The descriptors the process holds now (-1 when unknown), and its soft
 // limit (-1: none).

@@ -1,6 +1,6 @@
 // One owned reference of a GStreamer object (element, pad, bus ...) or mini
-// object (caps, message, event, query, sample), released when the owner
-// goes: GstPtr<GstPad> pPad(gst_element_get_static_pad(...)).
+// object (caps, message, event, query, sample, buffer), released when the
+// owner goes: GstPtr<GstPad> pPad(gst_element_get_static_pad(...)).
 //
 // Adopts the reference it is given (the transfer-full results of
 // GStreamer's getters); take another one with gstRef(). Any thread, as the
@@ -24,6 +24,7 @@ struct GstUnref {
     void operator()(GstEvent* pEvent) const { gst_event_unref(pEvent); }
     void operator()(GstQuery* pQuery) const { gst_query_unref(pQuery); }
     void operator()(GstSample* pSample) const { gst_sample_unref(pSample); }
+    void operator()(GstBuffer* pBuffer) const { gst_buffer_unref(pBuffer); }
 };
 
 template <typename T>

@@ -2,8 +2,10 @@
 
 #include "Admission.h"
 #include "GstPtr.h"
+#include "PreRecordBuffer.h"
 #include "Recorder.h"
 #include "VcLibrary.h"
+#include "VcSettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,6 +48,9 @@ struct Bridge : std::enable_shared_from_this<Bridge> {
     QString strDecoder;
     // The recording of this pipeline, checked by the bus handler.
     Recorder* pRecorder = nullptr;
+    // Fed by the coded video of a live stream (null otherwise); set before
+    // the pipeline starts.
+    std::shared_ptr<PreRecordBuffer> pPreRecord;
 
     // Runs f on the GUI thread with the owner, unless the pipeline is torn
     // down by then. Called with the mutex held and the owner set.
@@ -262,6 +267,7 @@ GstPtr<GstPad> addVideoBranch(Bridge* pBridge) {
     GstPtr<GstPad> pInput = addChain(pBridge->pPipeline, {pTee, pQueue, pDecode});
     if (!pInput) return nullptr;
     if (pBridge->bLive) gst_pad_add_probe(pInput.get(), GST_PAD_PROBE_TYPE_BUFFER, askKeyFrameOnJoin, nullptr, nullptr);
+    if (pBridge->pPreRecord) PreRecordBuffer::watch(pInput.get(), pBridge->pPreRecord);
     std::lock_guard<std::mutex> lock(pBridge->mutex);
     pBridge->pTee = pTee;
     pBridge->pAppSink = pSink;
@@ -547,6 +553,8 @@ QJsonObject Player::startPipeline(bool bPreroll) {
     bridge.bSoundOn = m_bSoundOn;
     bridge.iVolume = m_iVolume;
     bridge.outputSize = m_outputSize;
+    const int iPreRecordSeconds = m_source.bLive ? settingNumber(Setting::PreRecordSeconds) : 0;
+    if (iPreRecordSeconds > 0) bridge.pPreRecord = std::make_shared<PreRecordBuffer>(iPreRecordSeconds);
     m_pPipeline.reset(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
     bridge.pPipeline = m_pPipeline.get();
     g_signal_connect(m_pPipeline.get(), "deep-element-added", G_CALLBACK(tuneElement), &bridge);
@@ -849,7 +857,7 @@ QJsonObject Player::startRecording(const QString& strPath, bool bMatroska) {
     }
     if (!pTee) return errorResult(Error::NothingPlaying, QStringLiteral("no video to record yet"));
     QJsonObject error;
-    m_pRecorder = Recorder::start(m_pPipeline.get(), pTee, strPath, bMatroska, &error);
+    m_pRecorder = Recorder::start(m_pPipeline.get(), pTee, strPath, bMatroska, m_pBridge->pPreRecord, &error);
     if (!m_pRecorder) return error;
     {
         std::lock_guard<std::mutex> lock(m_pBridge->mutex);

@@ -1,6 +1,7 @@
 #include "Recorder.h"
 
 #include "GstPtr.h"
+#include "PreRecordBuffer.h"
 #include "VcError.h"
 
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <vector>
 
 namespace vc {
 
@@ -30,6 +32,7 @@ struct RecorderShared {
     GstClockTime endNs = GST_CLOCK_TIME_NONE;
     std::atomic<bool> bFailed{false};
     GstPtr<GstPad> pShiftPad;  // the queue's output, shifted to start at 0
+    std::shared_ptr<const PreRecordBuffer> pPreRecord;
 };
 
 namespace {
@@ -49,29 +52,47 @@ GstClockTime runningTime(GstPad* pPad, GstClockTime timeNs) {
     return gst_segment_to_running_time(pSegment, GST_FORMAT_TIME, timeNs);
 }
 
-// On the branch's input: nothing until the first key frame, which sets the
-// time shift; then track the recorded span.
+// On the branch's input: first the pictures kept from before the request,
+// else nothing until the first key frame; the first picture sets the time
+// shift. Then track the recorded span.
 GstPadProbeReturn gateBuffer(GstPad* pPad, GstPadProbeInfo* pInfo, gpointer pData) {
     RecorderShared* pShared = static_cast<std::shared_ptr<RecorderShared>*>(pData)->get();
     if (pShared->bFailed) return GST_PAD_PROBE_DROP;
     GstBuffer* pBuffer = GST_PAD_PROBE_INFO_BUFFER(pInfo);
     const GstClockTime pts = runningTime(pPad, GST_BUFFER_PTS(pBuffer));
-    std::lock_guard<std::mutex> lock(pShared->mutex);
-    if (!pShared->bStarted) {
-        if (GST_BUFFER_FLAG_IS_SET(pBuffer, GST_BUFFER_FLAG_DELTA_UNIT) || !GST_CLOCK_TIME_IS_VALID(pts))
-            return GST_PAD_PROBE_DROP;
-        pShared->bStarted = true;
-        pShared->firstNs = pts;
-        const GstClockTime dts = runningTime(pPad, GST_BUFFER_DTS(pBuffer));
-        const GstClockTime shift = GST_CLOCK_TIME_IS_VALID(dts) ? MIN(dts, pts) : pts;
-        gst_pad_set_offset(pShared->pShiftPad.get(), -static_cast<gint64>(shift));
+    std::vector<GstPtr<GstBuffer>> before;
+    {
+        std::lock_guard<std::mutex> lock(pShared->mutex);
+        if (!pShared->bStarted) {
+            if (pShared->pPreRecord) before = pShared->pPreRecord->before(pBuffer);
+            if (!before.empty() && !GST_BUFFER_PTS_IS_VALID(before.front().get())) before.clear();
+            GstBuffer* pFirst = before.empty() ? pBuffer : before.front().get();
+            const GstClockTime firstPts = runningTime(pPad, GST_BUFFER_PTS(pFirst));
+            if (GST_BUFFER_FLAG_IS_SET(pFirst, GST_BUFFER_FLAG_DELTA_UNIT) || !GST_CLOCK_TIME_IS_VALID(firstPts))
+                return GST_PAD_PROBE_DROP;
+            pShared->bStarted = true;
+            pShared->firstNs = firstPts;
+            const GstClockTime dts = runningTime(pPad, GST_BUFFER_DTS(pFirst));
+            const GstClockTime shift = GST_CLOCK_TIME_IS_VALID(dts) ? MIN(dts, firstPts) : firstPts;
+            gst_pad_set_offset(pShared->pShiftPad.get(), -static_cast<gint64>(shift));
+        }
+        if (GST_CLOCK_TIME_IS_VALID(pts)) {
+            const GstClockTime duration = GST_BUFFER_DURATION_IS_VALID(pBuffer) ? GST_BUFFER_DURATION(pBuffer) : 0;
+            if (!GST_CLOCK_TIME_IS_VALID(pShared->endNs) || pts + duration > pShared->endNs)
+                pShared->endNs = pts + duration;
+        }
     }
-    if (GST_CLOCK_TIME_IS_VALID(pts)) {
-        const GstClockTime duration = GST_BUFFER_DURATION_IS_VALID(pBuffer) ? GST_BUFFER_DURATION(pBuffer) : 0;
-        if (!GST_CLOCK_TIME_IS_VALID(pShared->endNs) || pts + duration > pShared->endNs)
-            pShared->endNs = pts + duration;
+    // Into the queue ahead of this picture (the queue may block while it is
+    // full, so not under the mutex).
+    if (!before.empty()) {
+        const GstPtr<GstPad> pQueueSink(gst_ghost_pad_get_target(GST_GHOST_PAD(pPad)));
+        for (GstPtr<GstBuffer>& pPicture : before) {
+            if (!pQueueSink || gst_pad_chain(pQueueSink.get(), pPicture.release()) != GST_FLOW_OK) break;
+        }
     }
-    return GST_PAD_PROBE_OK;
+    // A picture without a time cannot be placed in the file (the mp4 muxer
+    // fails the whole recording on it); a live source under load sends some.
+    return GST_CLOCK_TIME_IS_VALID(pts) ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
 }
 
 GstPadProbeReturn watchEnd(GstPad*, GstPadProbeInfo* pInfo, gpointer pData) {
@@ -104,7 +125,8 @@ void deleteShared(gpointer pData) {
 }  // namespace
 
 std::unique_ptr<Recorder> Recorder::start(GstElement* pPipeline, GstElement* pTee, const QString& strPath,
-                                          bool bMatroska, QJsonObject* pError) {
+                                          bool bMatroska, std::shared_ptr<const PreRecordBuffer> pPreRecord,
+                                          QJsonObject* pError) {
     const GstPtr<GstCaps> pCaps(gst_pad_get_current_caps(GstPtr<GstPad>(gst_element_get_static_pad(pTee, "sink")).get()));
     const char* szParser =
         pCaps ? parserFor(gst_structure_get_name(gst_caps_get_structure(pCaps.get(), 0))) : nullptr;
@@ -127,6 +149,7 @@ std::unique_ptr<Recorder> Recorder::start(GstElement* pPipeline, GstElement* pTe
     pRecorder->m_pTee = gstRef(pTee);
     pRecorder->m_strPath = file.absoluteFilePath();
     pRecorder->m_pShared = std::make_shared<RecorderShared>();
+    pRecorder->m_pShared->pPreRecord = std::move(pPreRecord);
 
     // Owned here until the pipeline takes it.
     GstPtr<GstElement> pBin(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));

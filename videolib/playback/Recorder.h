@@ -1,8 +1,11 @@
 // Records the coded video of a playing stream without decoding it: a branch
 // hung on the player's tee (queue -> parser -> mp4mux or matroskamux ->
-// filesink, in one bin). The branch drops pictures until the first key
-// frame and shifts time so that the file starts at 0. Finishing pushes the
-// end of stream through the branch and waits until the file is complete.
+// filesink, in one bin). The branch starts with the pictures of the
+// stream's pre-record buffer when it has some (pushed ahead of the first
+// live picture, on the streaming thread, so that they join up), else it
+// drops pictures until the first key frame; it shifts time so that the file
+// starts at 0. Finishing pushes the end of stream through the branch and
+// waits until the file is complete.
 //
 // Made, finished and destroyed on the GUI thread; its pad probes run on the
 // streaming thread and share only RecorderShared with it.
@@ -18,14 +21,18 @@
 
 namespace vc {
 
+class PreRecordBuffer;
 struct RecorderShared;
 
 class Recorder {
 public:
-    // Hangs a branch on pTee that writes strPath; null with *pError filled
-    // when the stream cannot be recorded or the file cannot be written.
+    // Hangs a branch on pTee that writes strPath, starting with what
+    // pPreRecord (fed by the pictures that enter pTee; may be null) holds
+    // then; null with *pError filled when the stream cannot be recorded or
+    // the file cannot be written.
     static std::unique_ptr<Recorder> start(GstElement* pPipeline, GstElement* pTee, const QString& strPath,
-                                           bool bMatroska, QJsonObject* pError);
+                                           bool bMatroska, std::shared_ptr<const PreRecordBuffer> pPreRecord,
+                                           QJsonObject* pError);
     // Takes the branch away (without finishing the file when finish was not
     // called).
     ~Recorder();

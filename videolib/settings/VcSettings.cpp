@@ -11,15 +11,19 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <cmath>
+
 using namespace vc;
 
 namespace {
 
 struct SettingInfo {
     const char* szKey;
-    QStringList choices;  // empty: a folder inside eFolder
+    QStringList choices;  // empty: a folder inside eFolder, or a number
     MediaFolder eFolder;
     const char* szDefaultChoice;
+    int iMaxNumber = 0;  // above 0: a whole number from 0 to this ...
+    int iDefaultNumber = 0;  // ... by default this
 };
 
 const SettingInfo& info(Setting eSetting) {
@@ -29,19 +33,21 @@ const SettingInfo& info(Setting eSetting) {
         {"recordPath", {}, MediaFolder::Recordings, nullptr},
         {"recordFormat", {QStringLiteral("mp4"), QStringLiteral("mkv")}, MediaFolder::Recordings, "mp4"},
         {"downloadPath", {}, MediaFolder::Downloads, nullptr},
+        {"preRecordSeconds", {}, MediaFolder::Recordings, nullptr, 30, 5},
     };
     return kSettings[static_cast<int>(eSetting)];
 }
 
 constexpr Setting kAllSettings[] = {Setting::SnapshotPath, Setting::SnapshotFormat, Setting::RecordPath,
-                                    Setting::RecordFormat, Setting::DownloadPath};
+                                    Setting::RecordFormat, Setting::DownloadPath, Setting::PreRecordSeconds};
 
 QString settingsFile() {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
         .filePath(QStringLiteral("LocalService/video_control.json"));
 }
 
-QString defaultValue(const SettingInfo& setting) {
+QJsonValue defaultValue(const SettingInfo& setting) {
+    if (setting.iMaxNumber > 0) return setting.iDefaultNumber;
     if (setting.szDefaultChoice) return QLatin1String(setting.szDefaultChoice);
     return QDir::toNativeSeparators(mediaFolder(setting.eFolder));
 }
@@ -49,12 +55,20 @@ QString defaultValue(const SettingInfo& setting) {
 // Checks a value for a setting and gives its stored form (a folder: its
 // absolute path, inside its media folder); bMake makes a folder that does
 // not exist yet (and checks it can be written).
-Error check(const SettingInfo& setting, const QJsonValue& value, bool bMake, QString* pStored, QString* pWhy) {
+Error check(const SettingInfo& setting, const QJsonValue& value, bool bMake, QJsonValue* pStored, QString* pWhy) {
     const QString strKey = QLatin1String(setting.szKey);
+    if (setting.iMaxNumber > 0) {
+        *pWhy = QStringLiteral("\"%1\" must be a whole number from 0 to %2").arg(strKey).arg(setting.iMaxNumber);
+        const double dValue = value.toDouble(-1);
+        if (!value.isDouble() || dValue != std::floor(dValue) || dValue < 0 || dValue > setting.iMaxNumber)
+            return Error::BadRequest;
+        *pStored = static_cast<int>(dValue);
+        return Error::None;
+    }
     if (!setting.choices.isEmpty()) {
         *pStored = value.toString().toLower();
         *pWhy = QStringLiteral("\"%1\" must be %2").arg(strKey, setting.choices.join(QStringLiteral(" or ")));
-        return value.isString() && setting.choices.contains(*pStored) ? Error::None : Error::BadRequest;
+        return value.isString() && setting.choices.contains(pStored->toString()) ? Error::None : Error::BadRequest;
     }
     *pWhy = QStringLiteral("\"%1\" must name a folder").arg(strKey);
     if (!value.isString()) return Error::BadRequest;
@@ -66,7 +80,7 @@ Error check(const SettingInfo& setting, const QJsonValue& value, bool bMake, QSt
     }
     *pStored = QDir::toNativeSeparators(strPath);
     if (bMake && !QFileInfo(strPath).isWritable()) {
-        *pWhy = QStringLiteral("\"%1\": cannot write into %2").arg(strKey, *pStored);
+        *pWhy = QStringLiteral("\"%1\": cannot write into %2").arg(strKey, pStored->toString());
         return Error::FileError;
     }
     return Error::None;
@@ -80,12 +94,12 @@ QJsonObject readSettings() {
     return document.object();
 }
 
-QString storedOrDefault(const QJsonObject& stored, Setting eSetting) {
+QJsonValue storedOrDefault(const QJsonObject& stored, Setting eSetting) {
     const SettingInfo& setting = info(eSetting);
-    QString strValue;
+    QJsonValue storedValue;
     QString strWhy;
     const QJsonValue value = stored.value(QLatin1String(setting.szKey));
-    return check(setting, value, false, &strValue, &strWhy) == Error::None ? strValue : defaultValue(setting);
+    return check(setting, value, false, &storedValue, &strWhy) == Error::None ? storedValue : defaultValue(setting);
 }
 
 // The settings only: the folders are inside the media folders; where the
@@ -111,11 +125,11 @@ QJsonObject setLocalConfig(const QJsonObject& request) {
             stored.remove(strKey);
             continue;
         }
-        QString strValue;
+        QJsonValue storedValue;
         QString strWhy;
-        const Error eError = check(info(eSetting), value, true, &strValue, &strWhy);
+        const Error eError = check(info(eSetting), value, true, &storedValue, &strWhy);
         if (eError != Error::None) return errorResult(eError, strWhy);
-        stored.insert(strKey, strValue);
+        stored.insert(strKey, storedValue);
     }
     if (!bChanged) return QJsonObject();
     QSaveFile file(settingsFile());
@@ -128,7 +142,11 @@ QJsonObject setLocalConfig(const QJsonObject& request) {
 }  // namespace
 
 QString vc::setting(Setting eSetting) {
-    return storedOrDefault(readSettings(), eSetting);
+    return storedOrDefault(readSettings(), eSetting).toString();
+}
+
+int vc::settingNumber(Setting eSetting) {
+    return storedOrDefault(readSettings(), eSetting).toInt();
 }
 
 VC_DEFINE_REQUEST(VC_GetLocalConfig, getLocalConfig)
