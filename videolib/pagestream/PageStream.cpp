@@ -319,7 +319,7 @@ QJsonObject PageStream::startRecording(const QString& strPath, bool bMatroska) {
     if (!m_pPipeline || m_eState != State::Playing)
         return vc::errorResult(vc::Error::NothingPlaying, QStringLiteral("no video to record yet"));
     QJsonObject error;
-    m_pRecorder = vc::Recorder::start(m_pPipeline, m_pTee, strPath, bMatroska, &error);
+    m_pRecorder = vc::Recorder::start(m_pPipeline, m_pTee, strPath, bMatroska, nullptr, &error);
     if (!m_pRecorder) return error;
     {
         std::lock_guard<std::mutex> lock(m_pLink->mutex);

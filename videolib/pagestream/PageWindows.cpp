@@ -26,7 +26,7 @@ const PageCommand kPageCommands[] = {
     {"stop", PageMode::Stream, &PageWindows::stop, "closes the play window's stream"},
     {"reversePlay", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
     {"setTrsPlayBackParam", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
-    {"startSave", PageMode::Stream, &PageWindows::startSave, "records the coded stream as it comes (mp4 or mkv, no decoding) into the recordings folder; answers \"path\""},
+    {"startSave", PageMode::Stream, &PageWindows::startSave, "records the coded stream from now on (mp4 or mkv, no decoding, no pre-record) into the recordings folder; answers \"path\""},
     {"stopSave", PageMode::Stream, &PageWindows::stopSave, "ends the recording: \"path\", \"duration\", and the \"recordStopped\" event (also when the stream ends)"},
     {"openSound", PageMode::Unsupported, nullptr, "no audio track to the page yet"},
     {"closeSound", PageMode::Unsupported, nullptr, "no audio track to the page yet"},
