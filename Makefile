@@ -10,7 +10,7 @@ ifneq ($(SANITIZE),)
 BUILD := build-$(subst $(comma),-,$(SANITIZE))
 endif
 
-.PHONY: all deps configure build run demo test package bench soak fuzz coverage clean
+.PHONY: all deps configure build run demo test package bench soak fuzz coverage format clean
 
 all: build
 
@@ -70,6 +70,11 @@ coverage: deps
 	find build-coverage -name '*.gcda' -delete
 	cd build-coverage && ctest -j $(JOBS) || true
 	scripts/coverage-summary build-coverage
+
+# Lays out every C and C++ file as .clang-format says.
+format:
+	scripts/install-deps format
+	git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
 	rm -rf build build-*

@@ -59,8 +59,8 @@ private:
         QSocketNotifier* pRead = nullptr;
         QSocketNotifier* pWrite = nullptr;
         QSocketNotifier* pException = nullptr;
-        quint32 uApplied = 0;   // what the epoll set watches for now
-        bool bPending = false;  // listed in m_listPending
+        quint32 uApplied = 0;         // what the epoll set watches for now
+        bool bPending = false;        // listed in m_listPending
         quint32 epollEvents() const;  // what epoll is to watch for
     };
 
@@ -76,7 +76,7 @@ private:
 
     int m_iEpoll = -1;
     QHash<int, Watch> m_hashWatches;
-    QVector<int> m_listPending;  // descriptors whose watch changed
+    QVector<int> m_listPending;                   // descriptors whose watch changed
     QSocketNotifier* m_pEpollNotifier = nullptr;  // watched by the platform's dispatcher
     // Written once, on the main thread; read by wakeUp() from any thread.
     std::atomic<QAbstractEventDispatcher*> m_pPlatform{nullptr};

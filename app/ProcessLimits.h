@@ -18,8 +18,8 @@ long descriptorLimit();
 // the service's own: the display connection, the event loop's epoll and
 // wake-ups, the listening sockets, the lock, logs, name lookups, audio.
 constexpr int kDescriptorMargin = 64;
-constexpr int kDescriptorReserve = vc::kPlayDescriptors * vc::kMaxPlayWindows +
-                                   vc::kTransferDescriptors * vc::kMaxTransfers + kDescriptorMargin;
+constexpr int kDescriptorReserve =
+    vc::kPlayDescriptors * vc::kMaxPlayWindows + vc::kTransferDescriptors * vc::kMaxTransfers + kDescriptorMargin;
 
 // What is kept back under that limit: the reserve, or half of a limit below
 // twice the reserve; 0 without a limit.

@@ -70,8 +70,9 @@ std::optional<int> ServiceStartup::start() {
     correctPortRange(m_config);
     m_pServer->listenInRange(m_config.iPortStart, m_config.iPortEnd);
     if (m_pServer->isListening()) qDebug() << "listening on port" << m_pServer->serverPort();
-    qDebug().noquote() << QStringLiteral("connection cap %1 (MaxConnections %2, descriptor limit %3 less %4 kept for play "
-                                         "windows, transfers and the service)")
+    qDebug().noquote() << QStringLiteral(
+                              "connection cap %1 (MaxConnections %2, descriptor limit %3 less %4 kept for play "
+                              "windows, transfers and the service)")
                               .arg(iCap)
                               .arg(m_config.iMaxConnections)
                               .arg(iDescriptors)

@@ -40,7 +40,10 @@ NEVER_USE_ME::MainWindow* videoWidget(const QByteArray& baUuid) {
 }  // namespace
 
 TestHooks::TestHooks(WebServer* pServer, OriginTrust* pTrust, QObject* parent)
-    : QObject(parent), m_pServer(pServer), m_pTrust(pTrust), m_pNotifier(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this)) {
+    : QObject(parent),
+      m_pServer(pServer),
+      m_pTrust(pTrust),
+      m_pNotifier(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this)) {
     connect(m_pNotifier, &QSocketNotifier::activated, this, &TestHooks::onReadable);
     qDebug() << "test hook: ready";
 }
@@ -105,8 +108,8 @@ void TestHooks::runLine(const QByteArray& baLine) {
         qDebug().noquote() << "test hook: vc-result" << baFunction;
     } else if (baVerb == "vc-dialog") {
         // No argument: whether a file dialog is open; else it is answered.
-        const bool bOpen = baArgument.isEmpty() ? VC_Test_FileDialogOpen()
-                                                : VC_Test_AnswerFileDialog(QString::fromUtf8(baArgument));
+        const bool bOpen =
+            baArgument.isEmpty() ? VC_Test_FileDialogOpen() : VC_Test_AnswerFileDialog(QString::fromUtf8(baArgument));
         qDebug().noquote() << "test hook: vc-dialog" << (bOpen ? (baArgument.isEmpty() ? "open" : "answered") : "none");
     } else if (baVerb == "window") {
         const QString strUuid = QString::fromUtf8(baArgument);
@@ -140,7 +143,9 @@ void TestHooks::runLine(const QByteArray& baLine) {
     } else if (baVerb == "pages") {
         QStringList listPages;
         for (const WebServer::PageConnection& page : m_pServer->pages()) {
-            listPages.append(QStringLiteral("%1 %2 %3").arg(QString::fromUtf8(page.baOrigin), page.strTransport).arg(page.iConnections));
+            listPages.append(QStringLiteral("%1 %2 %3")
+                                 .arg(QString::fromUtf8(page.baOrigin), page.strTransport)
+                                 .arg(page.iConnections));
         }
         qDebug().noquote() << "test hook: pages" << listPages.join(QStringLiteral("; "));
     } else if (baVerb == "trusted") {

@@ -46,15 +46,17 @@ QStringList TrayIcon::mediaFolders() {
 
 void TrayIcon::rebuild() {
     m_pMenu->clear();
-    m_pMenu->addAction(QStringLiteral("LocalService is running on port %1").arg(m_pServer->serverPort()))->setEnabled(false);
+    m_pMenu->addAction(QStringLiteral("LocalService is running on port %1").arg(m_pServer->serverPort()))
+        ->setEnabled(false);
 
     m_pMenu->addSection(QStringLiteral("Pages connected now"));
     const QList<WebServer::PageConnection> pages = m_pServer->pages();
     if (pages.isEmpty()) m_pMenu->addAction(QStringLiteral("none"))->setEnabled(false);
     for (const WebServer::PageConnection& page : pages) {
-        m_pMenu->addAction(QStringLiteral("%1 (%2, %3)")
-                               .arg(QString::fromUtf8(page.baOrigin), page.strTransport)
-                               .arg(page.iConnections))
+        m_pMenu
+            ->addAction(QStringLiteral("%1 (%2, %3)")
+                            .arg(QString::fromUtf8(page.baOrigin), page.strTransport)
+                            .arg(page.iConnections))
             ->setEnabled(false);
     }
 

@@ -22,7 +22,8 @@ void DialogTrustPrompt::ask(const QByteArray& baOrigin) {
                                     QString(), QMessageBox::NoButton);
     // The origin is the page's own text: never read as markup.
     pDialog->setTextFormat(Qt::PlainText);
-    pDialog->setText(QStringLiteral("A web page from\n\n%1\n\nasks to use LocalService.").arg(QString::fromUtf8(baOrigin)));
+    pDialog->setText(
+        QStringLiteral("A web page from\n\n%1\n\nasks to use LocalService.").arg(QString::fromUtf8(baOrigin)));
     pDialog->setInformativeText(QStringLiteral(
         "If you allow it, pages of this site can lay video windows over your browser, play and control cameras, "
         "talk with devices through your microphone and speakers, and save and read snapshots, recordings and "

@@ -55,7 +55,8 @@ const RequiredKey kEnvelopeKeys[] = {{"sequence", QJsonValue::String},
                                      {"talkId", QJsonValue::String},
                                      {"uuid", QJsonValue::String},
                                      {"ZBCInfo", QJsonValue::Object}};
-const RequiredKey kCloudKeys[] = {{"address", QJsonValue::String}, {"AK", QJsonValue::String}, {"SK", QJsonValue::String}};
+const RequiredKey kCloudKeys[] = {
+    {"address", QJsonValue::String}, {"AK", QJsonValue::String}, {"SK", QJsonValue::String}};
 const RequiredKey kTalkKeys[] = {{"deviceSerial", QJsonValue::String},
                                  {"alarmTime", QJsonValue::String},
                                  {"Security", QJsonValue::Double},
@@ -74,7 +75,7 @@ const char* firstBadKey(const QJsonObject& object, const RequiredKey (&keys)[N])
 }  // namespace
 
 // Every line starts with the qualified method name and the source line.
-#define KOTS_LOG(iLevel, szFormat, ...)                                                                      \
+#define KOTS_LOG(iLevel, szFormat, ...)                                                                               \
     ZBLog_Print(iLevel, kModuleTag, "[%s(%d)] " szFormat, (std::string("AudioMessageDispatch::") + __func__).c_str(), \
                 __LINE__, ##__VA_ARGS__)
 #define KOTS_PROGRESS(szFormat, ...) KOTS_LOG(ZBLOG_LEVEL_PROGRESS, szFormat, ##__VA_ARGS__)
@@ -417,27 +418,21 @@ std::int32_t AudioMessageDispatch::startVoiceTalk(const QByteArray& strDeviceSer
 
 int AudioMessageDispatch::mapSdkError(std::int32_t iError) {
     switch (iError) {
-        case 0:
-            return kSuccess;
-        case 8:
-            return kInitError;
-        case 9:
-            return kLocalConfigError;
-        case 16:
-        case 17:
-        case 18:
-        case 19:
-        case 20:
-        case 21:
-            return kNetworkError;
-        case 302:
-        case 303:
-        case 306:
-        case 307:
-        case 315:
-            return kParameterError;
-        default:
-            return kAddressError;
+    case 0: return kSuccess;
+    case 8: return kInitError;
+    case 9: return kLocalConfigError;
+    case 16:
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+    case 21: return kNetworkError;
+    case 302:
+    case 303:
+    case 306:
+    case 307:
+    case 315: return kParameterError;
+    default: return kAddressError;
     }
 }
 

@@ -117,8 +117,7 @@ std::size_t base64Decode(const char* szText, unsigned char* pOut, std::size_t nC
         const unsigned v2 = i + 2 < nKept ? pKept[i + 2] : 0;
         const unsigned v3 = i + 3 < nKept ? pKept[i + 3] : 0;
         const unsigned long group = (v0 << 18) | (v1 << 12) | (v2 << 6) | v3;
-        const unsigned char bytes[3] = {static_cast<unsigned char>(group >> 16),
-                                        static_cast<unsigned char>(group >> 8),
+        const unsigned char bytes[3] = {static_cast<unsigned char>(group >> 16), static_cast<unsigned char>(group >> 8),
                                         static_cast<unsigned char>(group)};
         for (unsigned char byte : bytes) {
             if (nWritten == nCapacity) break;

@@ -89,8 +89,10 @@ int main() {
     volatile int iSink = 0;
     for (const QByteArray* pText : {&answer, &largeAnswer}) {
         const int iCalls = pText->size() < 1024 ? 20000 : 500;
-        const double dBuild = microsPerCall([&]() { iSink = iSink + ImageUtil::buildImgData(pText->constData()).size(); }, iCalls);
-        const double dEncode = microsPerCall([&]() { iSink = iSink + ImageUtil::encodeImage(pText->constData()).size(); }, iCalls);
+        const double dBuild =
+            microsPerCall([&]() { iSink = iSink + ImageUtil::buildImgData(pText->constData()).size(); }, iCalls);
+        const double dEncode =
+            microsPerCall([&]() { iSink = iSink + ImageUtil::encodeImage(pText->constData()).size(); }, iCalls);
         const double dRef = zlibReference(*pText, iCalls);
         char szWhat[128];
         std::snprintf(szWhat, sizeof szWhat, "answer image, %d-byte text, with res.bmp copy", pText->size());

@@ -52,13 +52,14 @@ public:
         QFile::setPermissions(strCopy, QFile::permissions(strBinary));
         QFile config(m_dir.path() + "/LocalServiceConfig.json");
         config.open(QIODevice::WriteOnly);
-        config.write(QJsonDocument(QJsonObject{{"ServicePortStart", port},
-                                               {"ServicePortEnd", port + 5},
-                                               {"MaxConnections", 2000},
-                                               {"SingleInstance", QStringLiteral("bench-%1-%2")
-                                                                      .arg(QCoreApplication::applicationPid())
-                                                                      .arg(szKey)}})
-                         .toJson());
+        config.write(
+            QJsonDocument(
+                QJsonObject{{"ServicePortStart", port},
+                            {"ServicePortEnd", port + 5},
+                            {"MaxConnections", 2000},
+                            {"SingleInstance",
+                             QStringLiteral("bench-%1-%2").arg(QCoreApplication::applicationPid()).arg(szKey)}})
+                .toJson());
         config.close();
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.setWorkingDirectory(m_dir.path());
@@ -127,9 +128,9 @@ void benchManyWebSockets(Service& service, quint16 port) {
     struct Client {
         std::unique_ptr<QWebSocket> pSocket;
         QString strId;
-        int iNext = 0;                 // next sequence to send
-        std::vector<int> received;     // sequences answered
-        int iWrong = 0;                // answers for another uuid
+        int iNext = 0;              // next sequence to send
+        std::vector<int> received;  // sequences answered
+        int iWrong = 0;             // answers for another uuid
     };
     std::vector<Client> clients(iClients);
     QElapsedTimer timer;
@@ -159,9 +160,9 @@ void benchManyWebSockets(Service& service, quint16 port) {
         // Do not overrun the listen backlog.
         if (i % 100 == 99) spin([&] { return iConnected >= i + 1; }, 20000);
     }
-    const bool bAllOpen = spin([&] {
-        return std::all_of(clients.begin(), clients.end(), [](const Client& c) { return !c.strId.isEmpty(); });
-    }, 30000);
+    const bool bAllOpen = spin(
+        [&] { return std::all_of(clients.begin(), clients.end(), [](const Client& c) { return !c.strId.isEmpty(); }); },
+        30000);
     const double dOpenSeconds = timer.elapsed() / 1000.0;
     const auto memoryOpen = service.memory();
     const int iThreads = service.threads();
@@ -171,10 +172,12 @@ void benchManyWebSockets(Service& service, quint16 port) {
         if (client.strId.isEmpty()) continue;
         client.pSocket->sendTextMessage(QString::fromUtf8(versionRequest(client.strId, client.iNext++)));
     }
-    spin([&] {
-        return std::all_of(clients.begin(), clients.end(),
-                           [&](const Client& c) { return static_cast<int>(c.received.size()) >= iCommands; });
-    }, 120000);
+    spin(
+        [&] {
+            return std::all_of(clients.begin(), clients.end(),
+                               [&](const Client& c) { return static_cast<int>(c.received.size()) >= iCommands; });
+        },
+        120000);
     const double dSeconds = timer.nsecsElapsed() / 1e9;
     // Anything late (duplicates) arrives within a short grace period.
     spin([] { return false; }, 300);
@@ -193,14 +196,16 @@ void benchManyWebSockets(Service& service, quint16 port) {
         iAnswers += static_cast<long>(client.received.size());
     }
     g_iFaults += iLost + iDuplicated + iWrong + (bAllOpen ? 0 : 1);
-    std::printf("1000 WebSocket clients x 100 commands: %s opened in %.1f s; %ld answers in %.2f s = %.0f commands/s; "
-                "lost %ld, duplicated %ld, misrouted %ld %s\n",
-                bAllOpen ? "all" : "NOT ALL", dOpenSeconds, iAnswers, dSeconds, iAnswers / dSeconds, iLost,
-                iDuplicated, iWrong, iLost == 0 && iDuplicated == 0 && iWrong == 0 ? "ok" : "FAULT");
+    std::printf(
+        "1000 WebSocket clients x 100 commands: %s opened in %.1f s; %ld answers in %.2f s = %.0f commands/s; "
+        "lost %ld, duplicated %ld, misrouted %ld %s\n",
+        bAllOpen ? "all" : "NOT ALL", dOpenSeconds, iAnswers, dSeconds, iAnswers / dSeconds, iLost, iDuplicated, iWrong,
+        iLost == 0 && iDuplicated == 0 && iWrong == 0 ? "ok" : "FAULT");
     const auto memoryAfter = service.memory();
-    std::printf("service with 1000 open connections: %d threads, RSS %.1f MiB; peak RSS %.1f MiB (target < 250 MiB) %s\n",
-                iThreads, memoryOpen.second / 1024.0, memoryAfter.first / 1024.0,
-                memoryAfter.first / 1024.0 < 250 ? "ok" : "OVER");
+    std::printf(
+        "service with 1000 open connections: %d threads, RSS %.1f MiB; peak RSS %.1f MiB (target < 250 MiB) %s\n",
+        iThreads, memoryOpen.second / 1024.0, memoryAfter.first / 1024.0,
+        memoryAfter.first / 1024.0 < 250 ? "ok" : "OVER");
     for (Client& client : clients) client.pSocket->close();
     spin([] { return false; }, 1000);
 }
@@ -253,7 +258,8 @@ void benchLongPolls(Service& service, quint16 port) {
     const int iClients = 200, iEvents = 20;
     service.write("poll 1000\n");
     std::vector<std::unique_ptr<Poller>> pollers;
-    for (int i = 0; i < iClients; ++i) pollers.push_back(std::make_unique<Poller>(port, QStringLiteral("lp-%1").arg(i)));
+    for (int i = 0; i < iClients; ++i)
+        pollers.push_back(std::make_unique<Poller>(port, QStringLiteral("lp-%1").arg(i)));
     spin([] { return false; }, 500);
     QElapsedTimer timer;
     timer.start();
@@ -262,15 +268,20 @@ void benchLongPolls(Service& service, quint16 port) {
     for (int n = 0; n < iEvents; ++n) {
         QByteArray baBatch;
         for (int i = 0; i < iClients; ++i) {
-            baBatch += QStringLiteral("emit {\"cmd\":\"video.onDrawEvent\",\"uuid\":\"lp-%1\",\"n\":%2}\n").arg(i).arg(n).toUtf8();
+            baBatch += QStringLiteral("emit {\"cmd\":\"video.onDrawEvent\",\"uuid\":\"lp-%1\",\"n\":%2}\n")
+                           .arg(i)
+                           .arg(n)
+                           .toUtf8();
         }
         service.write(baBatch);
         spin([] { return false; }, 20);
     }
-    const bool bAll = spin([&] {
-        return std::all_of(pollers.begin(), pollers.end(),
-                           [&](const auto& p) { return static_cast<int>(p->m_events.size()) >= iEvents; });
-    }, 60000);
+    const bool bAll = spin(
+        [&] {
+            return std::all_of(pollers.begin(), pollers.end(),
+                               [&](const auto& p) { return static_cast<int>(p->m_events.size()) >= iEvents; });
+        },
+        60000);
     const double dSeconds = timer.nsecsElapsed() / 1e9;
     spin([] { return false; }, 1200);  // a late duplicate would arrive here
     for (auto& pPoller : pollers) pPoller->stop();
@@ -288,10 +299,11 @@ void benchLongPolls(Service& service, quint16 port) {
         iPolls += pPoller->m_iPolls;
     }
     g_iFaults += iLost + iDuplicated + iWrong + (bAll ? 0 : 1);
-    std::printf("200 HTTP long-polling clients, %d events each: %s delivered in %.2f s with %ld polls; "
-                "lost %ld, duplicated %ld, misrouted %ld %s\n",
-                iEvents, bAll ? "all" : "NOT ALL", dSeconds, iPolls, iLost, iDuplicated, iWrong,
-                iLost == 0 && iDuplicated == 0 && iWrong == 0 ? "ok" : "FAULT");
+    std::printf(
+        "200 HTTP long-polling clients, %d events each: %s delivered in %.2f s with %ld polls; "
+        "lost %ld, duplicated %ld, misrouted %ld %s\n",
+        iEvents, bAll ? "all" : "NOT ALL", dSeconds, iPolls, iLost, iDuplicated, iWrong,
+        iLost == 0 && iDuplicated == 0 && iWrong == 0 ? "ok" : "FAULT");
     spin([] { return false; }, 1500);
 }
 }  // namespace

@@ -146,7 +146,8 @@ private:
         pView->m_picture = picture;
         if (!pView->m_bPosted) {
             pView->m_bPosted = true;
-            QMetaObject::invokeMethod(pView, [pView]() { pView->update(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                pView, [pView]() { pView->update(); }, Qt::QueuedConnection);
         }
         return GST_FLOW_OK;
     }
@@ -281,8 +282,7 @@ int main(int argc, char** argv) {
             return dPlain > 0 ? results[1].value(szKey).toDouble() / dPlain : 0.0;
         };
         std::printf("%-8d ratio    %9.2fx %9.2fx %11.2fx   (library / plain; delay aim <= 1.2x%s)\n", iStreams,
-                    ratio("p50"), ratio("p95"), ratio("cpu"),
-                    iStreams == 4 ? ", 4 streams < 40 % of a core" : "");
+                    ratio("p50"), ratio("p95"), ratio("cpu"), iStreams == 4 ? ", 4 streams < 40 % of a core" : "");
     }
     return 0;
 }

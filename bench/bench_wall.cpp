@@ -197,9 +197,9 @@ public:
         }
         std::map<int, XImage*> rows;
         for (const auto& span : spans)
-            rows[span.first] = XGetImage(m_pDisplay, DefaultRootWindow(m_pDisplay), span.second.first, span.first,
-                                         static_cast<unsigned>(span.second.second - span.second.first), 1, AllPlanes,
-                                         ZPixmap);
+            rows[span.first] =
+                XGetImage(m_pDisplay, DefaultRootWindow(m_pDisplay), span.second.first, span.first,
+                          static_cast<unsigned>(span.second.second - span.second.first), 1, AllPlanes, ZPixmap);
         const qint64 iNow = (iBefore + realTimeUs()) / 2;
         for (size_t i = 0; i < m_tiles.size(); ++i) {
             const QRect& rcTile = m_tiles[i];
@@ -210,7 +210,8 @@ public:
             for (int iBit = 0; iBit < kStampBits; ++iBit) {
                 const int x = rcTile.left() + (iBit * kStampBlock + kStampBlock / 2) * rcTile.width() / kWallWidth;
                 const unsigned long ulPixel = XGetPixel(pRow, x - iRowLeft, 0);
-                const int iGrey = static_cast<int>(((ulPixel >> 16) & 0xff) + ((ulPixel >> 8) & 0xff) + (ulPixel & 0xff)) / 3;
+                const int iGrey =
+                    static_cast<int>(((ulPixel >> 16) & 0xff) + ((ulPixel >> 8) & 0xff) + (ulPixel & 0xff)) / 3;
                 uStamp = (uStamp << 1) | (iGrey > 128 ? 1u : 0u);
             }
             if (uStamp == m_vecLast[i]) continue;
@@ -272,18 +273,19 @@ double statusMiB(qint64 iPid, const QByteArray& baKey) {
     QFile file(QStringLiteral("/proc/%1/status").arg(iPid));
     if (!file.open(QIODevice::ReadOnly)) return 0;
     for (const QByteArray& line : file.readAll().split('\n')) {
-        if (line.startsWith(baKey + ':')) return line.mid(baKey.size() + 1).trimmed().split(' ').first().toDouble() / 1024.0;
+        if (line.startsWith(baKey + ':'))
+            return line.mid(baKey.size() + 1).trimmed().split(' ').first().toDouble() / 1024.0;
     }
     return 0;
 }
 
 struct RunResult {
     bool bOk = false;
-    double dCpu = 0;   // % of one core
-    double dXCpu = 0;  // the X server's, % of one core
-    double dP50 = 0, dP95 = 0;  // ms
-    double dFps = 0;   // pictures shown per second, the slowest tile
-    double dCpuPerPicture = 0;  // ms of CPU per picture shown (any tile)
+    double dCpu = 0;             // % of one core
+    double dXCpu = 0;            // the X server's, % of one core
+    double dP50 = 0, dP95 = 0;   // ms
+    double dFps = 0;             // pictures shown per second, the slowest tile
+    double dCpuPerPicture = 0;   // ms of CPU per picture shown (any tile)
     double dRss = 0, dAnon = 0;  // MiB at the end
     int iMisread = 0;
 };
@@ -379,7 +381,8 @@ public:
             return QTest::qWaitFor(
                 [&] {
                     for (const QString& strText : qAsConst(page.m_listReceived)) {
-                        if (QJsonDocument::fromJson(strText.toUtf8()).object().value(QStringLiteral("sequence")) == strSequence)
+                        if (QJsonDocument::fromJson(strText.toUtf8()).object().value(QStringLiteral("sequence")) ==
+                            strSequence)
                             return true;
                     }
                     return false;
@@ -387,11 +390,11 @@ public:
                 10000);
         };
         const QJsonObject rect{{"left", 0}, {"top", 0}, {"width", kWallWidth}, {"height", kWallHeight}};
-        if (!request(QStringLiteral("window.createWnd"),
-                     {{"rect", rect}, {"parentWnd", QString::number(m_browser)}}) ||
+        if (!request(QStringLiteral("window.createWnd"), {{"rect", rect}, {"parentWnd", QString::number(m_browser)}}) ||
             !request(QStringLiteral("video.arrangeWindow"), {{"layout", iTiles}}))
             return fail("the service did not answer");
-        for (int i = 0; i < iTiles; ++i) request(QStringLiteral("video.startPlay"), {{"url", m_strUrl}, {"wndIndex", i}});
+        for (int i = 0; i < iTiles; ++i)
+            request(QStringLiteral("video.startPlay"), {{"url", m_strUrl}, {"wndIndex", i}});
         if (bScaled)
             request(QStringLiteral("video.setWndResolution"),
                     {{"width", kScaledSize.width()}, {"height", kScaledSize.height()}});
@@ -405,9 +408,9 @@ public:
         std::vector<Window> windows;
         QStringList args{QStringLiteral("--reference"), m_strUrl};
         for (const QRect& rcTile : tilesOf(iTiles)) {
-            const Window window = XCreateSimpleWindow(pDisplay, m_browser, rcTile.x(), rcTile.y(),
-                                                      static_cast<unsigned>(rcTile.width()),
-                                                      static_cast<unsigned>(rcTile.height()), 0, 0, 0);
+            const Window window =
+                XCreateSimpleWindow(pDisplay, m_browser, rcTile.x(), rcTile.y(), static_cast<unsigned>(rcTile.width()),
+                                    static_cast<unsigned>(rcTile.height()), 0, 0, 0);
             XMapWindow(pDisplay, window);
             windows.push_back(window);
             args << QStringLiteral("%1:%2x%3").arg(window).arg(rcTile.width()).arg(rcTile.height());
@@ -416,8 +419,8 @@ public:
         QProcess reference;
         reference.setProcessChannelMode(QProcess::ForwardedChannels);
         reference.start(QCoreApplication::applicationFilePath(), args);
-        RunResult result = reference.waitForStarted() ? measure(reference.processId(), iTiles)
-                                                      : fail("the reference did not start");
+        RunResult result =
+            reference.waitForStarted() ? measure(reference.processId(), iTiles) : fail("the reference did not start");
         reference.terminate();
         if (!reference.waitForFinished(5000)) {
             reference.kill();
@@ -473,7 +476,8 @@ struct Series {
 Range ratioOf(const Series& a, const Series& b, double RunResult::*pField) {
     std::vector<double> ratios;
     for (size_t i = 0; i < std::min(a.runs.size(), b.runs.size()); ++i) {
-        if (a.runs[i].bOk && b.runs[i].bOk && b.runs[i].*pField > 0) ratios.push_back(a.runs[i].*pField / (b.runs[i].*pField));
+        if (a.runs[i].bOk && b.runs[i].bOk && b.runs[i].*pField > 0)
+            ratios.push_back(a.runs[i].*pField / (b.runs[i].*pField));
     }
     return rangeOf(ratios);
 }
@@ -481,11 +485,12 @@ Range ratioOf(const Series& a, const Series& b, double RunResult::*pField) {
 void printSeries(const char* szName, const Series& series) {
     int iMisread = 0;
     for (const RunResult& run : series.runs) iMisread += run.iMisread;
-    std::printf("  %-22s %-20s %-17s %-20s %-20s %-20s %-17s %-20s %s\n", szName, text(series.of(&RunResult::dCpu)).constData(),
-                text(series.of(&RunResult::dCpuPerPicture), 2).constData(), text(series.of(&RunResult::dXCpu)).constData(), text(series.of(&RunResult::dP50)).constData(),
-                text(series.of(&RunResult::dP95)).constData(), text(series.of(&RunResult::dFps)).constData(),
-                text(series.of(&RunResult::dRss), 0).constData(),
-                QByteArray::number(series.of(&RunResult::dAnon).dMedian, 'f', 0).constData());
+    std::printf(
+        "  %-22s %-20s %-17s %-20s %-20s %-20s %-17s %-20s %s\n", szName, text(series.of(&RunResult::dCpu)).constData(),
+        text(series.of(&RunResult::dCpuPerPicture), 2).constData(), text(series.of(&RunResult::dXCpu)).constData(),
+        text(series.of(&RunResult::dP50)).constData(), text(series.of(&RunResult::dP95)).constData(),
+        text(series.of(&RunResult::dFps)).constData(), text(series.of(&RunResult::dRss), 0).constData(),
+        QByteArray::number(series.of(&RunResult::dAnon).dMedian, 'f', 0).constData());
     if (iMisread) std::printf("  (%d stamps misread and left out)\n", iMisread);
 }
 
@@ -506,8 +511,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     QCoreApplication app(argc, argv);
-    const int iRounds = qMax(1, qEnvironmentVariableIntValue("WALL_ROUNDS") ? qEnvironmentVariableIntValue("WALL_ROUNDS") : 3);
-    if (qEnvironmentVariableIntValue("WALL_SECONDS") > 0) wall.m_iMeasureMs = qEnvironmentVariableIntValue("WALL_SECONDS") * 1000;
+    const int iRounds =
+        qMax(1, qEnvironmentVariableIntValue("WALL_ROUNDS") ? qEnvironmentVariableIntValue("WALL_ROUNDS") : 3);
+    if (qEnvironmentVariableIntValue("WALL_SECONDS") > 0)
+        wall.m_iMeasureMs = qEnvironmentVariableIntValue("WALL_SECONDS") * 1000;
 
     CameraSimProcess camera(QStringLiteral(CAMERA_SIM_BIN), kCameraPort);
     if (!camera.start({QStringLiteral("--stamp-bottom")})) {
@@ -515,7 +522,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     wall.m_strUrl = camera.url();
-    wall.m_browser = wall.m_desktop.createBrowser("video wall - Test Browser", "TestBrowser", 0, 0, kWallWidth, kWallHeight, 0x202020);
+    wall.m_browser = wall.m_desktop.createBrowser("video wall - Test Browser", "TestBrowser", 0, 0, kWallWidth,
+                                                  kWallHeight, 0x202020);
     int x = 0, y = 0, iWidth = 0, iHeight = 0;
     if (!wall.m_browser || !wall.m_desktop.geometry(wall.m_browser, x, y, iWidth, iHeight)) {
         std::fprintf(stderr, "bench_wall: no browser window\n");
@@ -528,7 +536,8 @@ int main(int argc, char** argv) {
         const int iTiles = std::atoi(argv[3]);
         const std::string strPath = argv[2];
         Series one;
-        one.runs.push_back(strPath == "reference" ? wall.runReference(iTiles) : wall.runService(iTiles, strPath == "scaled"));
+        one.runs.push_back(strPath == "reference" ? wall.runReference(iTiles)
+                                                  : wall.runService(iTiles, strPath == "scaled"));
         printSeries(argv[2], one);
         return one.runs.front().bOk ? 0 : 1;
     }
@@ -546,11 +555,12 @@ int main(int argc, char** argv) {
         scaled.runs.push_back(wall.runService(16, true));
     }
 
-    std::printf("live H.264 1280x720 25 fps from camera-sim, a 1280x720 wall on Xvfb + openbox; %d rounds of %d s "
-                "per run, A/B interleaved; median (range)\n",
-                iRounds, wall.m_iMeasureMs / 1000);
-    std::printf("  %-22s %-20s %-17s %-20s %-20s %-20s %-17s %-20s %s\n", "", "CPU % of a core", "CPU ms/picture", "X server %", "p50 ms",
-                "p95 ms", "shown fps/tile", "RSS MiB", "anon MiB");
+    std::printf(
+        "live H.264 1280x720 25 fps from camera-sim, a 1280x720 wall on Xvfb + openbox; %d rounds of %d s "
+        "per run, A/B interleaved; median (range)\n",
+        iRounds, wall.m_iMeasureMs / 1000);
+    std::printf("  %-22s %-20s %-17s %-20s %-20s %-20s %-17s %-20s %s\n", "", "CPU % of a core", "CPU ms/picture",
+                "X server %", "p50 ms", "p95 ms", "shown fps/tile", "RSS MiB", "anon MiB");
     bool bFailed = false;
     for (int iTiles : kSizes) {
         const QRect rcTile = tilesOf(iTiles).front();
@@ -563,10 +573,11 @@ int main(int argc, char** argv) {
         const Range cpu = ratioOf(service[iTiles], reference[iTiles], &RunResult::dCpu);
         const Range perPicture = ratioOf(service[iTiles], reference[iTiles], &RunResult::dCpuPerPicture);
         const Range p50 = ratioOf(service[iTiles], reference[iTiles], &RunResult::dP50);
-        std::printf("  service / reference    CPU %s (target <= 1.15x: %s), per picture shown %s; p50 %s (target <= "
-                    "1.15x: %s)\n",
-                    text(cpu, 2, "x").constData(), verdict(cpu, 1.15), text(perPicture, 2, "x").constData(),
-                    text(p50, 2, "x").constData(), verdict(p50, 1.15));
+        std::printf(
+            "  service / reference    CPU %s (target <= 1.15x: %s), per picture shown %s; p50 %s (target <= "
+            "1.15x: %s)\n",
+            text(cpu, 2, "x").constData(), verdict(cpu, 1.15), text(perPicture, 2, "x").constData(),
+            text(p50, 2, "x").constData(), verdict(p50, 1.15));
     }
     std::printf("16 tiles, \"setWndResolution\" %dx%d\n", kScaledSize.width(), kScaledSize.height());
     printSeries("service, scaled", scaled);

@@ -51,7 +51,7 @@ static int open_tcp(int port) {
     a.sin_family = AF_INET;
     a.sin_port = htons((uint16_t)port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, (struct sockaddr *)&a, sizeof a) != 0) {
+    if (connect(fd, (struct sockaddr*)&a, sizeof a) != 0) {
         close(fd);
         return -1;
     }
@@ -60,8 +60,8 @@ static int open_tcp(int port) {
     return fd;
 }
 
-static int send_all(int fd, const void *p, size_t n) {
-    const char *c = p;
+static int send_all(int fd, const void* p, size_t n) {
+    const char* c = p;
     while (n > 0) {
         ssize_t w = send(fd, c, n, MSG_NOSIGNAL);
         if (w < 0 && errno == EINTR) continue;
@@ -72,8 +72,8 @@ static int send_all(int fd, const void *p, size_t n) {
     return 0;
 }
 
-static int recv_all(int fd, void *p, size_t n) {
-    char *c = p;
+static int recv_all(int fd, void* p, size_t n) {
+    char* c = p;
     while (n > 0) {
         ssize_t r = recv(fd, c, n, 0);
         if (r < 0 && errno == EINTR) continue;
@@ -90,11 +90,11 @@ static char g_buf[1 << 16];
 static size_t g_len;
 static int read_http(int fd) {
     for (;;) {
-        char *end = memmem(g_buf, g_len, "\r\n\r\n", 4);
+        char* end = memmem(g_buf, g_len, "\r\n\r\n", 4);
         if (end) {
             size_t head = (size_t)(end - g_buf) + 4;
             long body = 0;
-            char *cl = memmem(g_buf, head, "Content-Length:", 15);
+            char* cl = memmem(g_buf, head, "Content-Length:", 15);
             if (cl) body = strtol(cl + 15, NULL, 10);
             if (g_len >= head + (size_t)body) {
                 int is_interim = g_len > 9 && memcmp(g_buf + 9, "100", 3) == 0;
@@ -131,7 +131,7 @@ static int ws_handshake(int fd, int port) {
 }
 
 /* A masked text frame (mask key zero: the payload goes as it is). */
-static int ws_send(int fd, const char *text, size_t n) {
+static int ws_send(int fd, const char* text, size_t n) {
     unsigned char head[14];
     size_t h = 0;
     head[h++] = 0x81;
@@ -152,7 +152,7 @@ static int ws_send(int fd, const char *text, size_t n) {
 }
 
 /* Reads one frame into buf (up to cap); returns the payload length or -1. */
-static long ws_recv(int fd, char *buf, size_t cap) {
+static long ws_recv(int fd, char* buf, size_t cap) {
     unsigned char h[2];
     if (recv_all(fd, h, 2) != 0) return -1;
     uint64_t n = h[1] & 0x7f;
@@ -172,12 +172,12 @@ static long ws_recv(int fd, char *buf, size_t cap) {
     return (long)n;
 }
 
-static int cmp_double(const void *a, const void *b) {
-    double x = *(const double *)a, y = *(const double *)b;
+static int cmp_double(const void* a, const void* b) {
+    double x = *(const double*)a, y = *(const double*)b;
     return x < y ? -1 : x > y;
 }
 
-static void report(double *samples, int n, int fails) {
+static void report(double* samples, int n, int fails) {
     if (n == 0) {
         printf("p50 0 p99 0 n 0 fail %d\n", fails);
         return;
@@ -188,9 +188,9 @@ static void report(double *samples, int n, int fails) {
     printf("p50 %.1f p99 %.1f n %d fail %d\n", samples[n / 2], samples[i99], n, fails);
 }
 
-static const char *kConnect = "{\"cmd\":\"system.webconnect\"}";
+static const char* kConnect = "{\"cmd\":\"system.webconnect\"}";
 
-static int ws_open(int port, char *uuid, size_t cap) {
+static int ws_open(int port, char* uuid, size_t cap) {
     int fd = open_tcp(port);
     if (fd < 0) return -1;
     if (ws_handshake(fd, port) != 0 || ws_send(fd, kConnect, strlen(kConnect)) != 0) {
@@ -204,10 +204,10 @@ static int ws_open(int port, char *uuid, size_t cap) {
         return -1;
     }
     reply[n] = 0;
-    char *u = strstr(reply, "\"uuid\":\"");
+    char* u = strstr(reply, "\"uuid\":\"");
     if (uuid && u) {
         u += 8;
-        char *e = strchr(u, '"');
+        char* e = strchr(u, '"');
         size_t l = e ? (size_t)(e - u) : 0;
         if (l >= cap) l = cap - 1;
         memcpy(uuid, u, l);
@@ -226,12 +226,12 @@ static int ws_rtt(int port, int count, int raw) {
         fd = ws_open(port, uuid, sizeof uuid);
         if (fd < 0) return 1;
     }
-    double *s = malloc(sizeof(double) * (size_t)count);
+    double* s = malloc(sizeof(double) * (size_t)count);
     int n = 0, fails = 0;
     char msg[256], buf[4096];
     for (int i = 0; i < count; ++i) {
-        int l = snprintf(msg, sizeof msg, "{\"cmd\":\"window.getLocalServiceVersion\",\"uuid\":\"%s\",\"sequence\":\"%d\"}",
-                         uuid, i);
+        int l = snprintf(msg, sizeof msg,
+                         "{\"cmd\":\"window.getLocalServiceVersion\",\"uuid\":\"%s\",\"sequence\":\"%d\"}", uuid, i);
         double t0 = now_us();
         if (ws_send(fd, msg, (size_t)l) != 0 || ws_recv(fd, buf, sizeof buf) < 0) {
             ++fails;
@@ -244,21 +244,21 @@ static int ws_rtt(int port, int count, int raw) {
     return 0;
 }
 
-static const char *g_body = "{\"cmd\":\"window.getLocalServiceVersion\",\"uuid\":\"bench\",\"sequence\":\"1\"}";
+static const char* g_body = "{\"cmd\":\"window.getLocalServiceVersion\",\"uuid\":\"bench\",\"sequence\":\"1\"}";
 
-static int http_request(char *out, size_t cap, const char *path, int port) {
+static int http_request(char* out, size_t cap, const char* path, int port) {
     if (path) return snprintf(out, cap, "GET %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n", path, port);
-    const char *body = g_body;
+    const char* body = g_body;
     return snprintf(out, cap,
                     "POST / HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nContent-Type: text/plain;charset=UTF-8\r\n"
                     "Content-Length: %zu\r\n\r\n%s",
                     port, strlen(body), body);
 }
 
-static int http_rtt(int port, int count, const char *path, int keep) {
+static int http_rtt(int port, int count, const char* path, int keep) {
     char req[1024];
     int l = http_request(req, sizeof req, path, port);
-    double *s = malloc(sizeof(double) * (size_t)count);
+    double* s = malloc(sizeof(double) * (size_t)count);
     int n = 0, fails = 0, fd = -1;
     for (int i = 0; i < count; ++i) {
         double t0 = now_us();
@@ -286,12 +286,12 @@ static int http_rtt(int port, int count, const char *path, int keep) {
 /* N clients in a closed loop: each sends its next command as soon as the
  * answer to the last one is in; one thread, poll() over all of them. */
 static int ws_conc(int port, int count, int seconds, int raw) {
-    int *fds = malloc(sizeof(int) * (size_t)count);
-    double *sent_at = malloc(sizeof(double) * (size_t)count);
-    struct pollfd *pfd = malloc(sizeof(struct pollfd) * (size_t)count);
-    char (*uuids)[64] = malloc(64 * (size_t)count);
+    int* fds = malloc(sizeof(int) * (size_t)count);
+    double* sent_at = malloc(sizeof(double) * (size_t)count);
+    struct pollfd* pfd = malloc(sizeof(struct pollfd) * (size_t)count);
+    char(*uuids)[64] = malloc(64 * (size_t)count);
     size_t cap = 1 << 20, n = 0;
-    double *s = malloc(sizeof(double) * cap);
+    double* s = malloc(sizeof(double) * cap);
     for (int i = 0; i < count; ++i) {
         strcpy(uuids[i], "echo");
         if (raw) {
@@ -313,8 +313,9 @@ static int ws_conc(int port, int count, int seconds, int raw) {
     char msg[256], buf[4096];
     long seq = 0;
     for (int i = 0; i < count; ++i) {
-        int l = snprintf(msg, sizeof msg, "{\"cmd\":\"window.getLocalServiceVersion\",\"uuid\":\"%s\",\"sequence\":\"%ld\"}",
-                         uuids[i], seq++);
+        int l = snprintf(msg, sizeof msg,
+                         "{\"cmd\":\"window.getLocalServiceVersion\",\"uuid\":\"%s\",\"sequence\":\"%ld\"}", uuids[i],
+                         seq++);
         sent_at[i] = now_us();
         if (ws_send(fds[i], msg, (size_t)l) != 0) return 1;
     }
@@ -338,8 +339,8 @@ static int ws_conc(int port, int count, int seconds, int raw) {
             double t = now_us();
             if (n < cap) s[n++] = t - sent_at[i];
             int l = snprintf(msg, sizeof msg,
-                             "{\"cmd\":\"window.getLocalServiceVersion\",\"uuid\":\"%s\",\"sequence\":\"%ld\"}", uuids[i],
-                             seq++);
+                             "{\"cmd\":\"window.getLocalServiceVersion\",\"uuid\":\"%s\",\"sequence\":\"%ld\"}",
+                             uuids[i], seq++);
             sent_at[i] = t;
             if (ws_send(fds[i], msg, (size_t)l) != 0) {
                 ++fails;
@@ -356,12 +357,11 @@ static int ws_conc(int port, int count, int seconds, int raw) {
 
 static void hold_until_stdin_ends(void) {
     char c;
-    while (read(0, &c, 1) > 0) {
-    }
+    while (read(0, &c, 1) > 0) {}
 }
 
 static int hold_many(int port, int count, int ws) {
-    int *fds = malloc(sizeof(int) * (size_t)count);
+    int* fds = malloc(sizeof(int) * (size_t)count);
     int open = 0;
     for (int i = 0; i < count; ++i) {
         fds[i] = ws ? ws_open(port, NULL, 0) : open_tcp(port);
@@ -379,7 +379,7 @@ static int ws_flood(int port, int bytes, int seconds) {
     char uuid[64];
     int fd = ws_open(port, uuid, sizeof uuid);
     if (fd < 0) return 1;
-    char *msg = malloc((size_t)bytes + 1);
+    char* msg = malloc((size_t)bytes + 1);
     int l = snprintf(msg, (size_t)bytes, "{\"cmd\":\"window.getLocalServiceVersion\",\"uuid\":\"%s\",\"pad\":\"", uuid);
     memset(msg + l, 'x', (size_t)(bytes - l - 2));
     memcpy(msg + bytes - 2, "\"}", 2);
@@ -441,13 +441,13 @@ static int slow_body(int port, int seconds) {
     return 0;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     if (argc < 4) {
         fprintf(stderr, "usage: see the head of lsclient.c\n");
         return 2;
     }
-    const char *mode = argv[1];
+    const char* mode = argv[1];
     int port = atoi(argv[2]), n = atoi(argv[3]);
     if (!strcmp(mode, "ws-rtt")) return ws_rtt(port, n, argc > 4 && !strcmp(argv[4], "raw"));
     if (!strcmp(mode, "http-new")) return http_rtt(port, n, argc > 4 ? argv[4] : NULL, 0);
@@ -456,7 +456,8 @@ int main(int argc, char **argv) {
         g_body = argv[4];
         return http_rtt(port, n, NULL, 0);
     }
-    if (!strcmp(mode, "ws-conc")) return ws_conc(port, n, argc > 4 ? atoi(argv[4]) : 3, argc > 5 && !strcmp(argv[5], "raw"));
+    if (!strcmp(mode, "ws-conc"))
+        return ws_conc(port, n, argc > 4 ? atoi(argv[4]) : 3, argc > 5 && !strcmp(argv[5], "raw"));
     if (!strcmp(mode, "ws-idle")) return hold_many(port, n, 1);
     if (!strcmp(mode, "tcp-idle")) return hold_many(port, n, 0);
     if (!strcmp(mode, "ws-flood")) return ws_flood(port, n, argc > 4 ? atoi(argv[4]) : 3);

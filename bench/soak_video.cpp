@@ -64,7 +64,9 @@ int envCount(const char* szName, int iDefault) {
     return bOk && iValue >= 0 ? iValue : iDefault;
 }
 
-void release(QJsonDocument* pResult) { VC_Release(pResult); }
+void release(QJsonDocument* pResult) {
+    VC_Release(pResult);
+}
 
 void call(QJsonDocument* (*function)(QWidget*, const QJsonDocument*), QWidget* pWidget, const QJsonObject& request) {
     const QJsonDocument document(request);
@@ -80,12 +82,15 @@ struct Usage {
 
     static Usage now() {
         Usage usage;
-        usage.iDescriptors = QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
+        usage.iDescriptors =
+            QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
         usage.iThreads = QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
         QFile status("/proc/self/status");
         if (status.open(QIODevice::ReadOnly)) {
             for (const QByteArray& baLine : status.readAll().split('\n')) {
-                const auto kib = [&baLine]() { return baLine.mid(baLine.indexOf(':') + 1).trimmed().split(' ').first().toDouble(); };
+                const auto kib = [&baLine]() {
+                    return baLine.mid(baLine.indexOf(':') + 1).trimmed().split(' ').first().toDouble();
+                };
                 if (baLine.startsWith("VmRSS:")) usage.dRssMiB = kib() / 1024;
                 if (baLine.startsWith("RssAnon:")) usage.dAnonMiB = kib() / 1024;
             }
@@ -128,12 +133,13 @@ bool allPictures(int iCount) {
 // Prints one part's line; true when it holds.
 bool report(const char* szPart, int iCycles, int iMissed, const Usage& base, const Usage& top, const Usage& end) {
     const bool bOk = end.iDescriptors == base.iDescriptors && end.dAnonMiB <= 1.05 * base.dAnonMiB;
-    std::printf("%s, %d cycles: descriptors %d / %d / %d, threads %d / %d / %d, RSS %.1f / %.1f / %.1f MiB, "
-                "anonymous %.1f / %.1f / %.1f MiB, heap in use %.1f / %.1f / %.1f MiB (baseline / peak / end); %d cycle(s) without every picture %s\n",
-                szPart, iCycles, base.iDescriptors, top.iDescriptors, end.iDescriptors, base.iThreads, top.iThreads,
-                end.iThreads, base.dRssMiB, top.dRssMiB, end.dRssMiB, base.dAnonMiB, top.dAnonMiB, end.dAnonMiB,
-                base.dHeapMiB, top.dHeapMiB, end.dHeapMiB,
-                iMissed, bOk && iMissed == 0 ? "ok" : "FAULT");
+    std::printf(
+        "%s, %d cycles: descriptors %d / %d / %d, threads %d / %d / %d, RSS %.1f / %.1f / %.1f MiB, "
+        "anonymous %.1f / %.1f / %.1f MiB, heap in use %.1f / %.1f / %.1f MiB (baseline / peak / end); %d cycle(s) "
+        "without every picture %s\n",
+        szPart, iCycles, base.iDescriptors, top.iDescriptors, end.iDescriptors, base.iThreads, top.iThreads,
+        end.iThreads, base.dRssMiB, top.dRssMiB, end.dRssMiB, base.dAnonMiB, top.dAnonMiB, end.dAnonMiB, base.dHeapMiB,
+        top.dHeapMiB, end.dHeapMiB, iMissed, bOk && iMissed == 0 ? "ok" : "FAULT");
     std::fflush(stdout);
     return bOk && iMissed == 0;
 }

@@ -41,8 +41,7 @@ RectRegion RectRegion::rect(int iLeft, int iTop, int iRight, int iBottom) {
     return region;
 }
 
-RectRegion RectRegion::roundRect(int iLeft, int iTop, int iRight, int iBottom, int iWidthEllipse,
-                                 int iHeightEllipse) {
+RectRegion RectRegion::roundRect(int iLeft, int iTop, int iRight, int iBottom, int iWidthEllipse, int iHeightEllipse) {
     if (iLeft > iRight) std::swap(iLeft, iRight);
     if (iTop > iBottom) std::swap(iTop, iBottom);
     const int iWidth = iRight - iLeft;
@@ -104,13 +103,21 @@ RectRegion RectRegion::combine(const RectRegion& a, const RectRegion& b, Op op) 
         const int iY1 = vecYs[i + 1];
         while (iA < a.m_vecBands.size() && a.m_vecBands[iA].iBottom <= iY0) ++iA;
         while (iB < b.m_vecBands.size() && b.m_vecBands[iB].iBottom <= iY0) ++iB;
-        const Spans& spansA = (iA < a.m_vecBands.size() && a.m_vecBands[iA].iTop <= iY0) ? a.m_vecBands[iA].vecSpans : s_empty;
-        const Spans& spansB = (iB < b.m_vecBands.size() && b.m_vecBands[iB].iTop <= iY0) ? b.m_vecBands[iB].vecSpans : s_empty;
+        const Spans& spansA =
+            (iA < a.m_vecBands.size() && a.m_vecBands[iA].iTop <= iY0) ? a.m_vecBands[iA].vecSpans : s_empty;
+        const Spans& spansB =
+            (iB < b.m_vecBands.size() && b.m_vecBands[iB].iTop <= iY0) ? b.m_vecBands[iB].vecSpans : s_empty;
 
         // Sweep over every x edge of both span lists.
         std::vector<int> vecXs;
-        for (const auto& span : spansA) { vecXs.push_back(span.first); vecXs.push_back(span.second); }
-        for (const auto& span : spansB) { vecXs.push_back(span.first); vecXs.push_back(span.second); }
+        for (const auto& span : spansA) {
+            vecXs.push_back(span.first);
+            vecXs.push_back(span.second);
+        }
+        for (const auto& span : spansB) {
+            vecXs.push_back(span.first);
+            vecXs.push_back(span.second);
+        }
         std::sort(vecXs.begin(), vecXs.end());
         vecXs.erase(std::unique(vecXs.begin(), vecXs.end()), vecXs.end());
         Spans vecOut;
@@ -131,10 +138,18 @@ RectRegion RectRegion::combine(const RectRegion& a, const RectRegion& b, Op op) 
     return result;
 }
 
-RectRegion RectRegion::united(const RectRegion& other) const { return combine(*this, other, Op::Or); }
-RectRegion RectRegion::subtracted(const RectRegion& other) const { return combine(*this, other, Op::Diff); }
-RectRegion RectRegion::intersected(const RectRegion& other) const { return combine(*this, other, Op::And); }
-RectRegion RectRegion::xored(const RectRegion& other) const { return combine(*this, other, Op::Xor); }
+RectRegion RectRegion::united(const RectRegion& other) const {
+    return combine(*this, other, Op::Or);
+}
+RectRegion RectRegion::subtracted(const RectRegion& other) const {
+    return combine(*this, other, Op::Diff);
+}
+RectRegion RectRegion::intersected(const RectRegion& other) const {
+    return combine(*this, other, Op::And);
+}
+RectRegion RectRegion::xored(const RectRegion& other) const {
+    return combine(*this, other, Op::Xor);
+}
 
 RectRegion RectRegion::translated(int dx, int dy) const {
     RectRegion region = *this;
@@ -174,7 +189,8 @@ WinRect RectRegion::boundingRect() const {
 std::vector<WinRect> RectRegion::rects() const {
     std::vector<WinRect> vecRects;
     for (const Band& band : m_vecBands) {
-        for (const auto& span : band.vecSpans) vecRects.push_back(WinRect{span.first, band.iTop, span.second, band.iBottom});
+        for (const auto& span : band.vecSpans)
+            vecRects.push_back(WinRect{span.first, band.iTop, span.second, band.iBottom});
     }
     return vecRects;
 }
@@ -182,7 +198,8 @@ std::vector<WinRect> RectRegion::rects() const {
 long long RectRegion::area() const {
     long long llArea = 0;
     for (const Band& band : m_vecBands) {
-        for (const auto& span : band.vecSpans) llArea += static_cast<long long>(span.second - span.first) * (band.iBottom - band.iTop);
+        for (const auto& span : band.vecSpans)
+            llArea += static_cast<long long>(span.second - span.first) * (band.iBottom - band.iTop);
     }
     return llArea;
 }

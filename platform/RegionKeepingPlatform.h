@@ -14,8 +14,7 @@ namespace platform {
 class RegionKeepingPlatform : public WindowPlatform {
 public:
     Hrgn createRectRgn(int iLeft, int iTop, int iRight, int iBottom) final;
-    Hrgn createRoundRectRgn(int iLeft, int iTop, int iRight, int iBottom, int iWidthEllipse,
-                            int iHeightEllipse) final;
+    Hrgn createRoundRectRgn(int iLeft, int iTop, int iRight, int iBottom, int iWidthEllipse, int iHeightEllipse) final;
     int combineRgn(Hrgn hDest, Hrgn hSrc1, Hrgn hSrc2, int iMode) final;
     // kRgnError when the window has no region (or does not exist).
     int getWindowRgn(Hwnd hWnd, Hrgn hRgn) final;

@@ -15,7 +15,7 @@ public:
     bool m_bAdmin = false;
     bool m_bPathAvailable = true;
     std::string m_strModulePath = "/opt/localservice/localservice";
-    unsigned long m_ulLaunchError = 0;  // 0: the user accepts the prompt
+    unsigned long m_ulLaunchError = 0;       // 0: the user accepts the prompt
     std::vector<std::string> m_vecLaunches;  // paths launched elevated
 
     bool isUserAnAdmin() override;

@@ -61,7 +61,8 @@ void SimulatedWindowPlatform::eraseTree(Hwnd hWnd) {
 }
 
 void SimulatedWindowPlatform::moveWindow(Hwnd hWnd, int x, int y) {
-    if (Window* pWindow = find(hWnd)) pWindow->rect = WinRect{x, y, x + pWindow->rect.width(), y + pWindow->rect.height()};
+    if (Window* pWindow = find(hWnd))
+        pWindow->rect = WinRect{x, y, x + pWindow->rect.width(), y + pWindow->rect.height()};
 }
 
 void SimulatedWindowPlatform::activate(Hwnd hWnd) {
@@ -213,7 +214,8 @@ bool SimulatedWindowPlatform::clientToScreen(Hwnd hWnd, WinPoint& point) {
     return true;
 }
 
-bool SimulatedWindowPlatform::setWindowPos(Hwnd hWnd, Hwnd hInsertAfter, int x, int y, int cx, int cy, unsigned uFlags) {
+bool SimulatedWindowPlatform::setWindowPos(Hwnd hWnd, Hwnd hInsertAfter, int x, int y, int cx, int cy,
+                                           unsigned uFlags) {
     ++m_nChangeCalls;
     Window* pWindow = find(hWnd);
     if (!pWindow) return false;
@@ -230,7 +232,8 @@ bool SimulatedWindowPlatform::setWindowPos(Hwnd hWnd, Hwnd hInsertAfter, int x, 
         unlink(*pWindow);
         vecList.insert(hInsertAfter == kHwndBottom ? vecList.end() : vecList.begin(), hWnd);
     } else {
-        if (hInsertAfter == hWnd || std::find(vecList.begin(), vecList.end(), hInsertAfter) == vecList.end()) return false;
+        if (hInsertAfter == hWnd || std::find(vecList.begin(), vecList.end(), hInsertAfter) == vecList.end())
+            return false;
         unlink(*pWindow);
         vecList.insert(std::find(vecList.begin(), vecList.end(), hInsertAfter) + 1, hWnd);
     }

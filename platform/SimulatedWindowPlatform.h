@@ -29,7 +29,7 @@ public:
         std::u16string strTitle;
         std::u16string strClass;
         Hwnd hParent = 0;
-        WinRect rect;     // screen (top-level) or parent-client coordinates
+        WinRect rect;       // screen (top-level) or parent-client coordinates
         WinRect rcFrame{};  // frame widths: left, top, right, bottom
         bool bVisible = true;
         std::uint32_t uThreadId = kBrowserThread;
@@ -102,7 +102,9 @@ private:
     };
 
     const Window* find(Hwnd hWnd) const;
-    Window* find(Hwnd hWnd) { return const_cast<Window*>(static_cast<const SimulatedWindowPlatform*>(this)->find(hWnd)); }
+    Window* find(Hwnd hWnd) {
+        return const_cast<Window*>(static_cast<const SimulatedWindowPlatform*>(this)->find(hWnd));
+    }
     std::vector<Hwnd>& siblings(const Window& window);
     void unlink(const Window& window);
     WinPoint clientOrigin(const Window& window) const;

@@ -39,7 +39,8 @@ const UINT_PTR kSubclassId = 0x4c53;  // "LS"
 }  // namespace
 
 struct Win32SinkAccess {
-    static LRESULT CALLBACK subclassProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR dwRef) {
+    static LRESULT CALLBACK subclassProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                         DWORD_PTR dwRef) {
         auto* pPlatform = reinterpret_cast<Win32WindowPlatform*>(dwRef);
         if (uMsg == WM_DESTROY) {
             const auto it = pPlatform->m_mapSinks.find(fromHwnd(hWnd));

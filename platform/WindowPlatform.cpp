@@ -18,7 +18,9 @@ WindowPlatform& activeWindowPlatform() {
     return *s_pActivePlatform;
 }
 
-void setActiveWindowPlatform(WindowPlatform* pPlatform) { s_pActivePlatform = pPlatform; }
+void setActiveWindowPlatform(WindowPlatform* pPlatform) {
+    s_pActivePlatform = pPlatform;
+}
 
 std::u16string windowText(WindowPlatform& platform, Hwnd hWnd, int iMaxCount) {
     if (iMaxCount <= 0) return std::u16string();

@@ -38,8 +38,8 @@ struct WinPoint {
 };
 
 struct MonitorInfo {
-    WinRect rcMonitor;        // the monitor in screen coordinates
-    WinRect rcWork;           // the monitor less the taskbars
+    WinRect rcMonitor;          // the monitor in screen coordinates
+    WinRect rcWork;             // the monitor less the taskbars
     std::uint32_t dwFlags = 0;  // kMonitorInfoFPrimary for the primary one
 };
 

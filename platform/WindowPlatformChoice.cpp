@@ -25,7 +25,7 @@ bool nativeWindowsSupported(const char* szQtPlatformName) {
 }
 
 WindowPlatform& systemWindowPlatform() {
-    static WindowPlatform* s_pPlatform = [] () -> WindowPlatform* {
+    static WindowPlatform* s_pPlatform = []() -> WindowPlatform* {
         const QByteArray strName = QGuiApplication::platformName().toUtf8();
         if (nativeWindowsSupported(strName.constData())) {
 #ifdef Q_OS_WIN

@@ -39,8 +39,7 @@ private:
 
 struct Atoms {
     XAtom clientList = 0, clientListStacking = 0, wmName = 0, utf8 = 0, wmState = 0, frameExtents = 0, active = 0,
-          netWmState = 0, above = 0, hidden = 0, restack = 0, type = 0, typeDock = 0, workArea = 0,
-          currentDesktop = 0;
+          netWmState = 0, above = 0, hidden = 0, restack = 0, type = 0, typeDock = 0, workArea = 0, currentDesktop = 0;
 };
 
 class Connection {

@@ -293,8 +293,8 @@ std::optional<RectRegion> Desktop::shape(XWindow window) {
     XRectangle* pRects = XShapeGetRectangles(pDisplay, window, ShapeBounding, &iCount, &iOrdering);
     RectRegion region;
     for (int i = 0; pRects && i < iCount; ++i) {
-        region = region.united(RectRegion::rect(pRects[i].x, pRects[i].y, pRects[i].x + pRects[i].width,
-                                                pRects[i].y + pRects[i].height));
+        region = region.united(
+            RectRegion::rect(pRects[i].x, pRects[i].y, pRects[i].x + pRects[i].width, pRects[i].y + pRects[i].height));
     }
     if (pRects) XFree(pRects);
     return region;

@@ -38,8 +38,7 @@ OwnWindows::~OwnWindows() {
 }
 
 void OwnWindows::start() {
-    m_pNotifier =
-        new QSocketNotifier(ConnectionNumber(m_connection.eventDisplay()), QSocketNotifier::Read, &m_context);
+    m_pNotifier = new QSocketNotifier(ConnectionNumber(m_connection.eventDisplay()), QSocketNotifier::Read, &m_context);
     QObject::connect(m_pNotifier, &QSocketNotifier::activated, &m_context, [this] { processEvents(); });
 }
 

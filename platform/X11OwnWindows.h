@@ -37,14 +37,14 @@ class OwnWindows {
 public:
     struct Record {
         QPointer<QWidget> pWidget;
-        XWindow handle = 0;             // the handle callers know
-        XWindow current = 0;            // the native window now
+        XWindow handle = 0;              // the handle callers know
+        XWindow current = 0;             // the native window now
         std::vector<XWindow> vecFormer;  // native windows it had before
         XWindow embeddedIn = 0;          // the browser window it sits in
         MessageSink sink;
-        std::uint32_t uStyleBits = 0;    // style bits set by callers
+        std::uint32_t uStyleBits = 0;     // style bits set by callers
         std::optional<RectRegion> shape;  // none: the whole window shows
-        bool bDead = false;              // X destroyed its native window
+        bool bDead = false;               // X destroyed its native window
     };
 
     OwnWindows(Connection& connection, Desktop& desktop);
@@ -103,8 +103,8 @@ private:
     Connection& m_connection;
     Desktop& m_desktop;
     std::vector<std::unique_ptr<Record>> m_vecRecords;
-    std::map<XWindow, QWindow*> m_mapForeign;  // browser window -> its foreign QWindow
-    std::set<XWindow> m_setWatched;           // windows selected on the event connection
+    std::map<XWindow, QWindow*> m_mapForeign;                // browser window -> its foreign QWindow
+    std::set<XWindow> m_setWatched;                          // windows selected on the event connection
     std::vector<std::pair<XWindow, unsigned>> m_vecPending;  // record handle, what to deliver
     bool m_bDeliveryQueued = false;
     QObject m_context;  // owns the notifier and the queued deliveries

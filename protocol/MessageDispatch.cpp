@@ -96,7 +96,8 @@ void MessageDispatch::admitAudio(const QString& strUuid, const QJsonObject& requ
             return;
         }
         // The client left before its turn: nothing runs, nothing is sent.
-        QMetaObject::invokeMethod(this, [this, strUuid] { onAudioResponse(strUuid, QString()); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, strUuid] { onAudioResponse(strUuid, QString()); }, Qt::QueuedConnection);
     });
 }
 

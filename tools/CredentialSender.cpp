@@ -35,15 +35,15 @@ bool protectCredential(const std::string& strPlain, const unsigned char* pIv16, 
     unsigned char derivedKey[kCredentialDerivedKeySize + 1];
     deriveCredentialKey(derivedKey, sizeof(derivedKey));
 
-    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(),
-                                                                           EVP_CIPHER_CTX_free);
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
     std::vector<unsigned char> cipher(nPadded + 16);
     int iOut = 0;
     int iFinal = 0;
-    const bool bOk = context && EVP_EncryptInit_ex(context.get(), EVP_aes_128_cbc(), nullptr, derivedKey, pIv16) == 1 &&
-                     EVP_CIPHER_CTX_set_padding(context.get(), 0) == 1 &&
-                     EVP_EncryptUpdate(context.get(), cipher.data(), &iOut, block.data(), static_cast<int>(nPadded)) == 1 &&
-                     EVP_EncryptFinal_ex(context.get(), cipher.data() + iOut, &iFinal) == 1;
+    const bool bOk =
+        context && EVP_EncryptInit_ex(context.get(), EVP_aes_128_cbc(), nullptr, derivedKey, pIv16) == 1 &&
+        EVP_CIPHER_CTX_set_padding(context.get(), 0) == 1 &&
+        EVP_EncryptUpdate(context.get(), cipher.data(), &iOut, block.data(), static_cast<int>(nPadded)) == 1 &&
+        EVP_EncryptFinal_ex(context.get(), cipher.data() + iOut, &iFinal) == 1;
     OPENSSL_cleanse(derivedKey, sizeof(derivedKey));
     OPENSSL_cleanse(block.data(), block.size());
     if (!bOk) return false;

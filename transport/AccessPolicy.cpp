@@ -45,8 +45,7 @@ QByteArray AccessPolicy::originOfUrl(const QByteArray& baUrl) {
     if (strScheme != QLatin1String("http") && strScheme != QLatin1String("https")) return QByteArray();
     if (url.port() == (strScheme == QLatin1String("http") ? 80 : 443)) url.setPort(-1);
     url.setScheme(strScheme);
-    return url.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
-        .toEncoded();
+    return url.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment).toEncoded();
 }
 
 RequestOrigin AccessPolicy::attribute(const HttpServerRequest& request) {

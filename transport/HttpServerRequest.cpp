@@ -102,7 +102,8 @@ HttpServerRequest::HttpServerRequest(QTcpSocket* pSocket, QObject* parent, int i
     resetMessage();
     startIdleClock(iHandshakeDeadlineMs);
     // Bytes that arrived before this object existed get no readyRead.
-    if (m_pSocket->bytesAvailable() > 0) QMetaObject::invokeMethod(this, &HttpServerRequest::onReadyRead, Qt::QueuedConnection);
+    if (m_pSocket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &HttpServerRequest::onReadyRead, Qt::QueuedConnection);
 }
 
 HttpServerRequest::~HttpServerRequest() = default;
@@ -214,8 +215,7 @@ void HttpServerRequest::onReadyRead() {
                 return;
             }
             m_pSocket->skip(m_iHeadParsed);
-            if (!m_bMessageComplete && !m_options.bHttp10 &&
-                equalsNoCase(header("Expect").trimmed(), "100-continue")) {
+            if (!m_bMessageComplete && !m_options.bHttp10 && equalsNoCase(header("Expect").trimmed(), "100-continue")) {
                 // The client waits for this before it sends the body.
                 m_options.bContinueSent = true;
                 m_pSocket->write("HTTP/1.1 100 Continue\r\n\r\n");

@@ -20,9 +20,9 @@ using HttpHeaders = QList<QPair<QByteArray, QByteArray>>;
 
 // What the response to the current request must know about it.
 struct HttpResponseOptions {
-    bool bHttp10 = false;       // answer as HTTP/1.0
-    bool bKeepAlive = true;     // keep the connection open after the answer
-    bool bContinueSent = false; // "100 Continue" already went out
+    bool bHttp10 = false;        // answer as HTTP/1.0
+    bool bKeepAlive = true;      // keep the connection open after the answer
+    bool bContinueSent = false;  // "100 Continue" already went out
 };
 
 class HttpServerRequest : public QObject {
@@ -123,8 +123,8 @@ private:
     // headers are whole, so that an upgrade leaves them to the WebSocket.
     qint64 m_iHeadParsed = 0;
     bool m_bHandshaking = true;  // the first request's headers are not whole yet
-    bool m_bBusy = false;      // a complete request waits for its answer
-    bool m_bStarted = false;   // bytes of the next request arrived: its deadline runs
+    bool m_bBusy = false;        // a complete request waits for its answer
+    bool m_bStarted = false;     // bytes of the next request arrived: its deadline runs
     bool m_bWaitingForOutput = false;
     bool m_bDetached = false;
     bool m_bClosed = false;

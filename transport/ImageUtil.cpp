@@ -110,9 +110,9 @@ QByteArray encodeImage(const char* text) {
     for (size_t i = 0; i < uLength; ++i) {
         size_t uAt = i;
         switch (i % 3) {
-            case 0: uAt = i + 2; break;
-            case 2: uAt = i - 2; break;
-            default: break;
+        case 0: uAt = i + 2; break;
+        case 2: uAt = i - 2; break;
+        default: break;
         }
         pPixels[uAt] = text[i];
     }
@@ -161,9 +161,9 @@ QString getImgData(const QString& packet, bool* pbWithinBounds) {
         QByteArray decoded(iCapacity, Qt::Uninitialized);
         // Straight from the UTF-16 text: characters outside the Base64
         // alphabet are skipped either way, so this equals decoding its UTF-8.
-        const int iDecoded = private_encrypt_space::CBase64::Decode(
-            reinterpret_cast<unsigned char*>(decoded.data()), reinterpret_cast<const char16_t*>(packet.utf16()),
-            packet.size(), iCapacity);
+        const int iDecoded = private_encrypt_space::CBase64::Decode(reinterpret_cast<unsigned char*>(decoded.data()),
+                                                                    reinterpret_cast<const char16_t*>(packet.utf16()),
+                                                                    packet.size(), iCapacity);
         if (iDecoded < 0) {
             qDebug().noquote() << "image packet refused: decoded text reaches" << kMaxPacketBytes << "bytes";
             return refuse();
@@ -194,8 +194,7 @@ QString getImgData(const QString& packet, bool* pbWithinBounds) {
     // Inflate; a fault keeps what was produced so far.
     QByteArray json;
     const int iInflate = ZIPUtil::zdecompress(reinterpret_cast<const unsigned char*>(compressed.constData()),
-                                                  static_cast<unsigned long>(compressed.size()), &json,
-                                                  kMaxPacketBytes);
+                                              static_cast<unsigned long>(compressed.size()), &json, kMaxPacketBytes);
     if (json.size() >= kMaxPacketBytes) {
         qDebug().noquote() << "image packet refused: inflated JSON reaches" << kMaxPacketBytes << "bytes";
         return refuse();

@@ -52,12 +52,9 @@ void OriginTrust::setPrompt(TrustPrompt* pPrompt, int iTimeoutMs) {
 OriginTrust::Verdict OriginTrust::check(const RequestOrigin& origin, QObject* pWaiter,
                                         std::function<void(bool)> fnDecided) {
     switch (origin.kind) {
-        case RequestOrigin::LocalProgram:
-            return Verdict::Trusted;
-        case RequestOrigin::Unattributed:
-            return m_policy == Policy::Any ? Verdict::Trusted : refused(kNoOrigin);
-        case RequestOrigin::Page:
-            break;
+    case RequestOrigin::LocalProgram: return Verdict::Trusted;
+    case RequestOrigin::Unattributed: return m_policy == Policy::Any ? Verdict::Trusted : refused(kNoOrigin);
+    case RequestOrigin::Page: break;
     }
     if (m_policy == Policy::Any) {
         const bool bListed = m_listAdmin.isEmpty() || origin.bFromReferer || m_listAdmin.contains(origin.baOrigin);

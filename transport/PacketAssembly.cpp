@@ -106,8 +106,8 @@ bool appendPiece(const QString& strSequence, const QString& strData) {
     if (sequence.bRefused) return false;
     const qint64 iNewSize = static_cast<qint64>(sequence.strData.size()) + strData.size();
     if (iNewSize > kMaxSequenceChars || t.iHeldChars + strData.size() > kMaxTableChars) {
-        qDebug().noquote() << "image packet sequence" << strSequence << "refused:"
-                           << (iNewSize > kMaxSequenceChars ? "request too long" : "table full");
+        qDebug().noquote() << "image packet sequence" << strSequence
+                           << "refused:" << (iNewSize > kMaxSequenceChars ? "request too long" : "table full");
         t.refuse(it);
         return false;
     }

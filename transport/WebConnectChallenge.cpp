@@ -41,8 +41,8 @@ void sha256ToText(const unsigned char* pData, size_t iLength, char* szOut) {
     OPENSSL_cleanse(aDigest, sizeof(aDigest));
 }
 
-void hmacSha256(const unsigned char* pKey, size_t iKeyLength, const unsigned char* pMessage,
-                size_t iMessageLength, unsigned char* pOut) {
+void hmacSha256(const unsigned char* pKey, size_t iKeyLength, const unsigned char* pMessage, size_t iMessageLength,
+                unsigned char* pOut) {
     static const unsigned char kEmpty = 0;
     unsigned int uOutLength = kDigestBytes;
     // The one-shot form keeps and wipes its context internally.
@@ -52,8 +52,8 @@ void hmacSha256(const unsigned char* pKey, size_t iKeyLength, const unsigned cha
     }
 }
 
-int checkWebConnectChallenge(const QByteArray& strLoginId, const QByteArray& strUser,
-                             const QByteArray& strChallenge, int iIterations, int iRandom) {
+int checkWebConnectChallenge(const QByteArray& strLoginId, const QByteArray& strUser, const QByteArray& strChallenge,
+                             int iIterations, int iRandom) {
     const QByteArray user = cText(strUser);
     const QByteArray challenge = cText(strChallenge);
 
@@ -68,8 +68,8 @@ int checkWebConnectChallenge(const QByteArray& strLoginId, const QByteArray& str
 
     unsigned char aMac[kDigestBytes];
     hmacSha256(reinterpret_cast<const unsigned char*>(szKey), kDigestTextBytes,
-               reinterpret_cast<const unsigned char*>(requestLine.constData()),
-               static_cast<size_t>(requestLine.size()), aMac);
+               reinterpret_cast<const unsigned char*>(requestLine.constData()), static_cast<size_t>(requestLine.size()),
+               aMac);
     char szExpected[kDigestTextBytes + 1];
     toHex(aMac, kDigestBytes, szExpected);
 

@@ -11,8 +11,8 @@
 // Returns 0 when strLoginId is the lowercase hex HMAC-SHA-256 of the request
 // line under the hex SHA-256 of the key material, -1 otherwise. strUser must
 // already be percent-decoded.
-int checkWebConnectChallenge(const QByteArray& strLoginId, const QByteArray& strUser,
-                             const QByteArray& strChallenge, int iIterations, int iRandom);
+int checkWebConnectChallenge(const QByteArray& strLoginId, const QByteArray& strUser, const QByteArray& strChallenge,
+                             int iIterations, int iRandom);
 
 // The longest request line and key material the check builds; longer inputs
 // fail the check.
@@ -24,7 +24,7 @@ constexpr int kMaxChallengeKeyMaterial = 1023;
 void sha256ToText(const unsigned char* pData, size_t iLength, char* szOut);
 
 // HMAC-SHA-256 of the message under the key into the 32 bytes at pOut.
-void hmacSha256(const unsigned char* pKey, size_t iKeyLength, const unsigned char* pMessage,
-                size_t iMessageLength, unsigned char* pOut);
+void hmacSha256(const unsigned char* pKey, size_t iKeyLength, const unsigned char* pMessage, size_t iMessageLength,
+                unsigned char* pOut);
 
 #endif  // TRANSPORT_WEBCONNECTCHALLENGE_H

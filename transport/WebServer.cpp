@@ -88,8 +88,7 @@ void WebServer::setAccessPolicy(const AccessPolicy& policy) {
 void WebServer::listenInRange(int iFirst, int iEnd) {
     for (int iPort = iFirst; iPort < iEnd; ++iPort) {
         auto* pProbe = new QTcpSocket(this);
-        pProbe->connectToHost(QHostAddress(QHostAddress::LocalHost), static_cast<quint16>(iPort),
-                              QIODevice::ReadWrite);
+        pProbe->connectToHost(QHostAddress(QHostAddress::LocalHost), static_cast<quint16>(iPort), QIODevice::ReadWrite);
         const bool bTaken = pProbe->waitForConnected(kProbeTimeoutMs);
         pProbe->close();
         pProbe->deleteLater();
@@ -494,31 +493,30 @@ void WebServer::onConnectClose(int iType, QString strUUID) {
     }
     const QString strClient = pWorker->waitingClient();
     switch (pWorker->waiting()) {
-        case Worker::Waiting::Answer:
-            // A request given up by its client: the client waits for it no
-            // more, but its answer is still to come and must not go to a
-            // later request of the client.
-            if (iType == Worker::HttpConnection) {
-                unroute(pWorker, true);
-                if (strClient != strUUID) idleAfterAnswer(strClient);
-            } else {
-                unroute(pWorker);
-            }
-            break;
-        case Worker::Waiting::Poll: {
-            // An aborted poll: the client counts as idle from now on.
-            pWorker->setWaiting(Worker::Waiting::Nothing);
-            const auto it = m_clients.find(strClient);
-            if (it != m_clients.end() && it->pPoll == pWorker) {
-                it->pPoll = nullptr;
-                stopTimer(it->iPollTimer);
-                it->iPollTimer = 0;
-                startIdleTimer(strClient);
-            }
-            break;
+    case Worker::Waiting::Answer:
+        // A request given up by its client: the client waits for it no
+        // more, but its answer is still to come and must not go to a
+        // later request of the client.
+        if (iType == Worker::HttpConnection) {
+            unroute(pWorker, true);
+            if (strClient != strUUID) idleAfterAnswer(strClient);
+        } else {
+            unroute(pWorker);
         }
-        case Worker::Waiting::Nothing:
-            break;
+        break;
+    case Worker::Waiting::Poll: {
+        // An aborted poll: the client counts as idle from now on.
+        pWorker->setWaiting(Worker::Waiting::Nothing);
+        const auto it = m_clients.find(strClient);
+        if (it != m_clients.end() && it->pPoll == pWorker) {
+            it->pPoll = nullptr;
+            stopTimer(it->iPollTimer);
+            it->iPollTimer = 0;
+            startIdleTimer(strClient);
+        }
+        break;
+    }
+    case Worker::Waiting::Nothing: break;
     }
     pWorker->deleteLater();
 }
@@ -556,7 +554,8 @@ void WebServer::deliverResponse(const QString& strUuid, const QString& strMessag
     if (it == m_clients.end()) return;
     for (int i = 0; i < it->listRoute.size(); ++i) {
         const Route route = it->listRoute.at(i);
-        if (route.bAbandoned || (route.pWorker->isClosed() && route.pWorker->connectionType() == Worker::HttpConnection)) {
+        if (route.bAbandoned ||
+            (route.pWorker->isClosed() && route.pWorker->connectionType() == Worker::HttpConnection)) {
             // The answer of a request its client gave up (its close may
             // still be on its way): it goes nowhere.
             if (route.bAbandoned) {

@@ -166,9 +166,7 @@ private:
         qint64 iEventBytes = 0;
         bool bDroppingEvents = false;
         qint64 iLastSeenMs = 0;
-        bool isEmpty() const {
-            return listRoute.isEmpty() && !pPoll && !iIdleTimer && !bGivenUp && events.empty();
-        }
+        bool isEmpty() const { return listRoute.isEmpty() && !pPoll && !iIdleTimer && !bGivenUp && events.empty(); }
     };
 
     bool listenOn(quint16 port);

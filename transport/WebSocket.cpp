@@ -45,7 +45,9 @@ public:
 
 private:
     LingeringClose(int iFd, QTcpSocket* pSocket)
-        : QObject(QCoreApplication::instance()), m_iFd(iFd), m_pNotifier(new QSocketNotifier(iFd, QSocketNotifier::Read)) {
+        : QObject(QCoreApplication::instance()),
+          m_iFd(iFd),
+          m_pNotifier(new QSocketNotifier(iFd, QSocketNotifier::Read)) {
         ++s_iLingering;
         connect(m_pNotifier, &QSocketNotifier::activated, this, &LingeringClose::drain);
         QTimer::singleShot(kLingerMs, this, &QObject::deleteLater);

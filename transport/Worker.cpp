@@ -85,16 +85,12 @@ bool Worker::admitted(HttpServerRequest* pRequest, void (Worker::*fnServe)()) {
         }
     };
     switch (m_pPolicy->pTrust->check(origin, this, fnDecided)) {
-        case OriginTrust::Verdict::Trusted:
-            m_baOrigin = origin.baOrigin;
-            return true;
-        case OriginTrust::Verdict::Waiting:
-            return false;
-        case OriginTrust::Verdict::Busy:
-            refuse(pRequest, 503, "too many requests wait for the user's answer");
-            return false;
-        case OriginTrust::Verdict::Refused:
-            break;
+    case OriginTrust::Verdict::Trusted: m_baOrigin = origin.baOrigin; return true;
+    case OriginTrust::Verdict::Waiting: return false;
+    case OriginTrust::Verdict::Busy:
+        refuse(pRequest, 503, "too many requests wait for the user's answer");
+        return false;
+    case OriginTrust::Verdict::Refused: break;
     }
     refuse(pRequest, 403, origin.kind == RequestOrigin::Page ? "origin not trusted" : "no page origin");
     return false;

@@ -7,13 +7,27 @@
 namespace video {
 namespace {
 
-constexpr VideoCall widgetRequest(WidgetRequestFn pfn) { return VideoCall(pfn); }
-constexpr VideoCall widget(WidgetFn pfn) { return VideoCall(pfn); }
-constexpr VideoCall request(RequestFn pfn) { return VideoCall(pfn); }
-constexpr VideoCall noArgument(NoArgumentFn pfn) { return VideoCall(pfn); }
-constexpr VideoCall component(ComponentFn pfn) { return VideoCall(pfn); }
-constexpr VideoCall later(LaterFn pfn) { return VideoCall(pfn); }
-constexpr VideoCall nothing() { return VideoCall(); }
+constexpr VideoCall widgetRequest(WidgetRequestFn pfn) {
+    return VideoCall(pfn);
+}
+constexpr VideoCall widget(WidgetFn pfn) {
+    return VideoCall(pfn);
+}
+constexpr VideoCall request(RequestFn pfn) {
+    return VideoCall(pfn);
+}
+constexpr VideoCall noArgument(NoArgumentFn pfn) {
+    return VideoCall(pfn);
+}
+constexpr VideoCall component(ComponentFn pfn) {
+    return VideoCall(pfn);
+}
+constexpr VideoCall later(LaterFn pfn) {
+    return VideoCall(pfn);
+}
+constexpr VideoCall nothing() {
+    return VideoCall();
+}
 
 const VideoCommand kCommands[] = {
     {"startPlay", widgetRequest(VC_Play), kWindowBound | kAddPlayGroup},
@@ -126,7 +140,11 @@ const VideoCommand* findVideoCommand(const QString& strName) {
     return nullptr;
 }
 
-const VideoCommand* videoCommandsBegin() { return std::begin(kCommands); }
-const VideoCommand* videoCommandsEnd() { return std::end(kCommands); }
+const VideoCommand* videoCommandsBegin() {
+    return std::begin(kCommands);
+}
+const VideoCommand* videoCommandsEnd() {
+    return std::end(kCommands);
+}
 
 }  // namespace video

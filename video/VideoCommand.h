@@ -32,7 +32,8 @@ using ComponentFn = QString (WebClientComponents::*)(const QJsonObject&);
 
 // What a row calls. std::monostate: nothing; the command answers the empty
 // text. The library calls taking a request or nothing need no component.
-using VideoCall = std::variant<std::monostate, WidgetRequestFn, WidgetFn, RequestFn, NoArgumentFn, ComponentFn, LaterFn>;
+using VideoCall =
+    std::variant<std::monostate, WidgetRequestFn, WidgetFn, RequestFn, NoArgumentFn, ComponentFn, LaterFn>;
 
 enum VideoCommandFlag : unsigned {
     kWindowBound = 1u << 0,            // the "uuid" must name a registered window
@@ -53,8 +54,7 @@ struct VideoCommand {
     // A library call without the component's widget: runs with or without a
     // component (WebClientComponents::runGlobal).
     bool needsNoComponent() const {
-        return std::holds_alternative<RequestFn>(call) || std::holds_alternative<NoArgumentFn>(call) ||
-               answersLater();
+        return std::holds_alternative<RequestFn>(call) || std::holds_alternative<NoArgumentFn>(call) || answersLater();
     }
     // Its answer may come after the call returned (LaterAnswer).
     bool answersLater() const { return std::holds_alternative<LaterFn>(call); }

@@ -53,7 +53,9 @@ MainWindow* videoWidget(QWidget* pWidget) {
     return static_cast<MainWindow*>(MainWindow::staticMetaObject.cast(pWidget));
 }
 
-QJsonObject dataObject(const QJsonDocument* pData) { return pData ? pData->object() : QJsonObject(); }
+QJsonObject dataObject(const QJsonDocument* pData) {
+    return pData ? pData->object() : QJsonObject();
+}
 
 // Types 0, 2, 3, 4, 5, 7 and 8.
 void onVideoEvent(VC_EventType eType, QWidget* pWidget, const QJsonDocument* pData) {

@@ -166,6 +166,10 @@ void WebClientComponents::setVideoGeometry(int x, int y, int width, int height) 
     m_pMainWindow->setGeometry(x, y, width, height);
 }
 
-QRect WebClientComponents::videoGeometry() const { return m_pMainWindow->geometry(); }
+QRect WebClientComponents::videoGeometry() const {
+    return m_pMainWindow->geometry();
+}
 
-bool WebClientComponents::isVideoFullScreen() const { return m_pMainWindow->isFullScreen(); }
+bool WebClientComponents::isVideoFullScreen() const {
+    return m_pMainWindow->isFullScreen();
+}

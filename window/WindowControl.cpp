@@ -160,8 +160,9 @@ void WindowControl::findD3dHwnd() {
         // A compositor window that clips its siblings no longer draws over
         // this one.
         const std::int32_t iStyle = m_platform.getWindowLong(hChild, platform::kGwlStyle);
-        m_platform.setWindowLong(hChild, platform::kGwlStyle,
-                                 static_cast<std::int32_t>(static_cast<std::uint32_t>(iStyle) | platform::kWsClipSiblings));
+        m_platform.setWindowLong(
+            hChild, platform::kGwlStyle,
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(iStyle) | platform::kWsClipSiblings));
         return true;
     });
 }

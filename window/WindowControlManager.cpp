@@ -53,8 +53,7 @@ void WindowControlManager::release(WindowControl* pWindow) {
 
 QString WindowControlManager::runCommand(const QJsonObject& request,
                                          const std::function<int(const QJsonObject&, WindowControl*)>& fnCommand,
-                                         bool bWithVersion,
-                                         const std::function<void(int, QJsonObject&)>& fnAnswer) {
+                                         bool bWithVersion, const std::function<void(int, QJsonObject&)>& fnAnswer) {
     const QString strUuid = request.value(QStringLiteral("uuid")).toString();
     const int iCode = fnCommand(request, m_mapWindows.value(strUuid));
     QJsonObject response{{QStringLiteral("sequence"), request.value(QStringLiteral("sequence")).toString()},
@@ -69,57 +68,61 @@ QString WindowControlManager::runCommand(const QJsonObject& request,
 // --- commands ------------------------------------------------------------------------
 
 QString WindowControlManager::createWnd(const QJsonObject& request) {
-    return runCommand(request, [this](const QJsonObject& request, WindowControl* pRegistered) {
-        const QString strUuid = request.value(QStringLiteral("uuid")).toString();
-        // A window drawn by the page has no native widget; either kind
-        // replaces the other.
-        if (request.value(QStringLiteral("render")).toString() == QLatin1String("page")) {
-            if (pRegistered) release(m_mapWindows.take(strUuid));
-            pagestream::PageWindows::instance()->create(strUuid);
-            return 0;
-        }
-        pagestream::PageWindows::instance()->close(strUuid);
-        QRect rect = rectOf(request);
-        WindowControl* pWindow = new WindowControl();
-        const QString strClassName = request.value(QStringLiteral("className")).toString();
-        const bool bEmbed = request.contains(QStringLiteral("embed")) ? request.value(QStringLiteral("embed")).toBool()
-                                                                      : true;
-        const QString strParent = request.contains(QStringLiteral("parentWnd"))
-                                      ? request.value(QStringLiteral("parentWnd")).toString()
-                                      : QString();
-        const int iResult = pWindow->createWnd(strUuid, strClassName, bEmbed, strParent);
-        if (iResult != WindowControl::kCreated && iResult != WindowControl::kNoBrowser) {
-            pWindow->deleteLater();
+    return runCommand(
+        request,
+        [this](const QJsonObject& request, WindowControl* pRegistered) {
+            const QString strUuid = request.value(QStringLiteral("uuid")).toString();
+            // A window drawn by the page has no native widget; either kind
+            // replaces the other.
+            if (request.value(QStringLiteral("render")).toString() == QLatin1String("page")) {
+                if (pRegistered) release(m_mapWindows.take(strUuid));
+                pagestream::PageWindows::instance()->create(strUuid);
+                return 0;
+            }
+            pagestream::PageWindows::instance()->close(strUuid);
+            QRect rect = rectOf(request);
+            WindowControl* pWindow = new WindowControl();
+            const QString strClassName = request.value(QStringLiteral("className")).toString();
+            const bool bEmbed =
+                request.contains(QStringLiteral("embed")) ? request.value(QStringLiteral("embed")).toBool() : true;
+            const QString strParent = request.contains(QStringLiteral("parentWnd"))
+                                          ? request.value(QStringLiteral("parentWnd")).toString()
+                                          : QString();
+            const int iResult = pWindow->createWnd(strUuid, strClassName, bEmbed, strParent);
+            if (iResult != WindowControl::kCreated && iResult != WindowControl::kNoBrowser) {
+                pWindow->deleteLater();
+                return iResult;
+            }
+            connect(pWindow, &WindowControl::sigWindowSelected, this, &WindowControlManager::sigWindowSelected);
+            connect(pWindow, &WindowControl::sigDrawEnd, this, &WindowControlManager::sigDrawEnd);
+            connect(pWindow, &WindowControl::sigNetStreamEvent, this, &WindowControlManager::sigNetStreamEvent);
+            connect(pWindow, &WindowControl::sigFisheyePTZEvent, this, &WindowControlManager::sigFisheyePTZEvent);
+            connect(pWindow, &WindowControl::sigMouseEvent, this, &WindowControlManager::sigMouseEvent);
+            connect(pWindow, &WindowControl::sigFullScreenChange, this, &WindowControlManager::sigFullScreenChange);
+            if (!strParent.isEmpty()) rect.moveTopLeft(QPoint(0, 0));
+            pWindow->setWndGeometry(rect.left(), rect.top(), rect.width(), rect.height(), true);
+            if (iResult == WindowControl::kCreated) {
+                pWindow->show();
+                qDebug() << "createWnd and show";
+            }
+            // A second window for the same client replaces the first, which
+            // would otherwise stay on screen with nobody to reach it.
+            if (pRegistered) release(pRegistered);
+            m_mapWindows.insert(strUuid, pWindow);
+            // However the window ends (the desktop closes it, it is released),
+            // its entry goes with it, unless a newer window holds the uuid.
+            connect(pWindow, &QObject::destroyed, this, [this, strUuid](QObject* pGone) {
+                const auto it = m_mapWindows.find(strUuid);
+                if (it != m_mapWindows.end() && it.value() == pGone) m_mapWindows.erase(it);
+            });
             return iResult;
-        }
-        connect(pWindow, &WindowControl::sigWindowSelected, this, &WindowControlManager::sigWindowSelected);
-        connect(pWindow, &WindowControl::sigDrawEnd, this, &WindowControlManager::sigDrawEnd);
-        connect(pWindow, &WindowControl::sigNetStreamEvent, this, &WindowControlManager::sigNetStreamEvent);
-        connect(pWindow, &WindowControl::sigFisheyePTZEvent, this, &WindowControlManager::sigFisheyePTZEvent);
-        connect(pWindow, &WindowControl::sigMouseEvent, this, &WindowControlManager::sigMouseEvent);
-        connect(pWindow, &WindowControl::sigFullScreenChange, this, &WindowControlManager::sigFullScreenChange);
-        if (!strParent.isEmpty()) rect.moveTopLeft(QPoint(0, 0));
-        pWindow->setWndGeometry(rect.left(), rect.top(), rect.width(), rect.height(), true);
-        if (iResult == WindowControl::kCreated) {
-            pWindow->show();
-            qDebug() << "createWnd and show";
-        }
-        // A second window for the same client replaces the first, which
-        // would otherwise stay on screen with nobody to reach it.
-        if (pRegistered) release(pRegistered);
-        m_mapWindows.insert(strUuid, pWindow);
-        // However the window ends (the desktop closes it, it is released),
-        // its entry goes with it, unless a newer window holds the uuid.
-        connect(pWindow, &QObject::destroyed, this, [this, strUuid](QObject* pGone) {
-            const auto it = m_mapWindows.find(strUuid);
-            if (it != m_mapWindows.end() && it.value() == pGone) m_mapWindows.erase(it);
+        },
+        false,
+        [](int iCode, QJsonObject& answer) {
+            // Asking again cannot help: the page may draw the video itself at once.
+            if (iCode == WindowControl::kNoBrowser && !platform::activeWindowPlatform().seesWindows())
+                answer.insert(QStringLiteral("nativeWindows"), false);
         });
-        return iResult;
-    }, false, [](int iCode, QJsonObject& answer) {
-        // Asking again cannot help: the page may draw the video itself at once.
-        if (iCode == WindowControl::kNoBrowser && !platform::activeWindowPlatform().seesWindows())
-            answer.insert(QStringLiteral("nativeWindows"), false);
-    });
 }
 
 QString WindowControlManager::showWnd(const QJsonObject& request) {
@@ -192,7 +195,8 @@ QString WindowControlManager::updateParentWnd(const QJsonObject& request) {
 }
 
 QString WindowControlManager::getLocalServiceVersion(const QJsonObject& request) {
-    return runCommand(request, [](const QJsonObject&, WindowControl*) { return 0; }, true);
+    return runCommand(
+        request, [](const QJsonObject&, WindowControl*) { return 0; }, true);
 }
 
 QString WindowControlManager::cuttingPartWindow(const QJsonObject& request) {

@@ -79,9 +79,9 @@ private:
     // Runs fnCommand on the request with the window registered under its
     // "uuid" (null when none is); fnCommand returns the error code.
     // fnAnswer, when given, adds keys to the answer of that code.
-    QString runCommand(const QJsonObject& request, const std::function<int(const QJsonObject&, WindowControl*)>& fnCommand,
-                       bool bWithVersion = false,
-                       const std::function<void(int, QJsonObject&)>& fnAnswer = nullptr);
+    QString runCommand(const QJsonObject& request,
+                       const std::function<int(const QJsonObject&, WindowControl*)>& fnCommand,
+                       bool bWithVersion = false, const std::function<void(int, QJsonObject&)>& fnAnswer = nullptr);
     // cuttingPartWindow and repairPartWindow: a rectangle and a corner size.
     using PartFn = void (WindowControl::*)(int, int, int, int, int);
     QString runPartCommand(const QJsonObject& request, PartFn fnPart);

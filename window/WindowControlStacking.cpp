@@ -20,8 +20,11 @@ constexpr unsigned kNoSizeMove = platform::kSwpNoSize | platform::kSwpNoMove;
 // Negative rectangle values and corner sizes count as 0.
 struct PartRect {
     PartRect(int iLeft, int iTop, int iWidth, int iHeight, int iRound)
-        : left(std::max(0, iLeft)), top(std::max(0, iTop)), width(std::max(0, iWidth)),
-          height(std::max(0, iHeight)), round(std::max(0, iRound)) {}
+        : left(std::max(0, iLeft)),
+          top(std::max(0, iTop)),
+          width(std::max(0, iWidth)),
+          height(std::max(0, iHeight)),
+          round(std::max(0, iRound)) {}
     Hrgn create(platform::WindowPlatform& windows) const {
         return windows.createRoundRectRgn(left, top, left + width, top + height, round, round);
     }
@@ -182,8 +185,9 @@ void WindowControl::applyMonitorAndTaskbar() {
     m_platform.getWindowRect(m_hParentHwnd, rcParent);
     WinRect rcContent;
     if (m_hRenderWnd) m_platform.getWindowRect(m_hRenderWnd, rcContent);
-    m_bBrowserFullScreen = (info.rcMonitor.height() == rcParent.height() || info.rcMonitor.width() == rcParent.width()) &&
-                           rcContent.top == rcParent.top;
+    m_bBrowserFullScreen =
+        (info.rcMonitor.height() == rcParent.height() || info.rcMonitor.width() == rcParent.width()) &&
+        rcContent.top == rcParent.top;
 
     // Without a taskbar there is nothing to hide or show.
     const bool bPrimary = info.dwFlags == platform::kMonitorInfoFPrimary;

@@ -313,8 +313,7 @@ void watchTalk(Talk* pTalk) {
         }
         if (pTalk->bStopping.load()) return;
         if (pTalk->pfnCallback)
-            pTalk->pfnCallback(pTalk->hTalk, n == 0 ? ZBNET_TALK_MSG_CLOSED : ZBNET_TALK_MSG_READ_ERROR,
-                               pTalk->pUser);
+            pTalk->pfnCallback(pTalk->hTalk, n == 0 ? ZBNET_TALK_MSG_CLOSED : ZBNET_TALK_MSG_READ_ERROR, pTalk->pUser);
         return;
     }
 }
@@ -362,8 +361,8 @@ bool ZBNet_SetLocalConfig(int32_t iType, const ZBNetLocalConfig* pConfig) {
     return true;
 }
 
-bool ZBNet_CmdWI(const char* szDeviceSerial, const char* szPath, const char* szMethod, const char* szBody,
-                 char** ppBuf, int32_t* piLen) {
+bool ZBNet_CmdWI(const char* szDeviceSerial, const char* szPath, const char* szMethod, const char* szBody, char** ppBuf,
+                 int32_t* piLen) {
     if (!szDeviceSerial || !szPath || !szMethod || !ppBuf || !piLen || !*szMethod || szPath[0] != '/' ||
         !isHeaderSafe(szDeviceSerial) || !isHeaderSafe(szPath) || !isHeaderSafe(szMethod) ||
         std::strchr(szMethod, ' ') || std::strchr(szPath, ' '))
@@ -383,8 +382,9 @@ bool ZBNet_CmdWI(const char* szDeviceSerial, const char* szPath, const char* szM
     strRequest += "Host: " + session.strHost + ":" + session.strPort + "\r\n";
     strRequest += "X-Device-Serial: " + std::string(szDeviceSerial) + "\r\n";
     strRequest += "X-Access-Key: " + encodedKey(session.strAccessKey) + "\r\n";
-    strRequest += "X-Signature: " +
-                  signature(session.strSecretKey, std::string(szMethod) + " " + szPath + "\n" + strBody) + "\r\n";
+    strRequest +=
+        "X-Signature: " + signature(session.strSecretKey, std::string(szMethod) + " " + szPath + "\n" + strBody) +
+        "\r\n";
     strRequest += "Content-Type: application/json\r\n";
     strRequest += "Content-Length: " + std::to_string(strBody.size()) + "\r\n";
     strRequest += "Connection: close\r\n\r\n";
@@ -428,8 +428,8 @@ bool ZBNet_CmdWI(const char* szDeviceSerial, const char* szPath, const char* szM
     if (answer.iStatus != 200) {
         char* pEnd = nullptr;
         const long iDeviceError = std::strtol(answer.strLibraryError.c_str(), &pEnd, 10);
-        const bool bHasNumber = !answer.strLibraryError.empty() && pEnd && *pEnd == '\0' &&
-                                iDeviceError >= INT32_MIN && iDeviceError <= INT32_MAX;
+        const bool bHasNumber = !answer.strLibraryError.empty() && pEnd && *pEnd == '\0' && iDeviceError >= INT32_MIN &&
+                                iDeviceError <= INT32_MAX;
         return fail(bHasNumber ? static_cast<int32_t>(iDeviceError) : ZBNET_ERR_DEVICE_STATUS);
     }
     if (answer.strBody.size() > static_cast<size_t>(INT32_MAX)) return fail(ZBNET_ERR_PROTOCOL);
@@ -461,8 +461,10 @@ int32_t ZBNet_StartVoiceTalk(const char* szDeviceSerial, const ZBNetVoiceTalkPar
     const int iSocket = connectTo(session.strHost, session.strPort, deadline);
     if (iSocket < 0) return -1;
     const std::string strTalk = "TALK " + std::string(szDeviceSerial);
-    if (!sendAll(iSocket, strTalk + " " + encodedKey(session.strAccessKey) + " " + signature(session.strSecretKey, strTalk) + "\n",
-                 deadline)) {
+    if (!sendAll(
+            iSocket,
+            strTalk + " " + encodedKey(session.strAccessKey) + " " + signature(session.strSecretKey, strTalk) + "\n",
+            deadline)) {
         ::close(iSocket);
         return -1;
     }
@@ -495,8 +497,8 @@ int32_t ZBNet_StartVoiceTalk(const char* szDeviceSerial, const ZBNetVoiceTalkPar
         ::close(iSocket);
         char* pEnd = nullptr;
         const long iError = std::strtol(strLine.c_str() + 4, &pEnd, 10);
-        const bool bNumber = pEnd && pEnd != strLine.c_str() + 4 && *pEnd == '\0' && iError >= INT32_MIN &&
-                             iError <= INT32_MAX;
+        const bool bNumber =
+            pEnd && pEnd != strLine.c_str() + 4 && *pEnd == '\0' && iError >= INT32_MIN && iError <= INT32_MAX;
         fail(bNumber ? static_cast<int32_t>(iError) : ZBNET_ERR_PROTOCOL);
         return -1;
     }

@@ -87,8 +87,8 @@ ZBNET_API bool ZBNet_SetLocalConfig(int32_t iType, const ZBNetLocalConfig* pConf
 // released with ZBNet_FreeBuf, and *piLen its length. Otherwise false with
 // the device's X-Library-Error number, or 302 for another status, 16 when the
 // connection was refused, 17 when no answer came in time.
-ZBNET_API bool ZBNet_CmdWI(const char* szDeviceSerial, const char* szPath, const char* szMethod,
-                           const char* szBody, char** ppBuf, int32_t* piLen);
+ZBNET_API bool ZBNet_CmdWI(const char* szDeviceSerial, const char* szPath, const char* szMethod, const char* szBody,
+                           char** ppBuf, int32_t* piLen);
 
 // Releases a buffer of ZBNet_CmdWI; null is ignored.
 ZBNET_API void ZBNet_FreeBuf(char* pBuf);
@@ -97,8 +97,7 @@ ZBNET_API void ZBNet_FreeBuf(char* pBuf);
 // <signature>", the signature as above over "TALK <serial>"). Returns a new
 // handle (0, 1, 2, ...) or -1: the device's refusal number, 16 when refused,
 // 17 when no answer came in time.
-ZBNET_API int32_t ZBNet_StartVoiceTalk(const char* szDeviceSerial, const ZBNetVoiceTalkParam* pParam,
-                                       void* pUser);
+ZBNET_API int32_t ZBNet_StartVoiceTalk(const char* szDeviceSerial, const ZBNetVoiceTalkParam* pParam, void* pUser);
 
 // Closes a talk; its callback is not called. False for an unknown handle.
 ZBNET_API bool ZBNet_StopVoiceTalk(int32_t hTalk);

@@ -53,8 +53,7 @@ extern "C" void ZBLog_Print(int iLevel, const char* szModule, const char* szForm
     const char* szTag = szModule ? szModule : "";
 
     // One write per line so that lines of different threads do not mix.
-    const std::string strLine =
-        timeStamp() + " [" + std::to_string(iLevel) + "] " + szTag + ": " + strMessage + "\n";
+    const std::string strLine = timeStamp() + " [" + std::to_string(iLevel) + "] " + szTag + ": " + strMessage + "\n";
     std::fwrite(strLine.data(), 1, strLine.size(), stderr);
     std::fflush(stderr);
 

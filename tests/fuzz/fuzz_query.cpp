@@ -24,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize) {
     const QUrl url(QStringLiteral("http://127.0.0.1/?") + QString::fromUtf8(input));
     const QString strQuery = url.query();
 
-    static const char* const kKeys[] = {"&data=",      "&sequence=",   "&sessionID=", "&user=",
-                                        "&challenge=", "&iterations=", "&random="};
+    static const char* const kKeys[] = {
+        "&data=", "&sequence=", "&sessionID=", "&user=", "&challenge=", "&iterations=", "&random="};
     QString aValues[7];
     for (int i = 0; i < 7; ++i) {
         const QString strKey = QLatin1String(kKeys[i]);
@@ -48,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t uSize) {
     const int iRandom = QueryForm::toInt(aValues[6]);
     require(QueryForm::toInt(QString::number(iRandom)) == iRandom);
 
-    const int iCheck = checkWebConnectChallenge(aValues[2].toUtf8(), strUser.toUtf8(), aValues[4].toUtf8(),
-                                                iIterations, iRandom);
+    const int iCheck =
+        checkWebConnectChallenge(aValues[2].toUtf8(), strUser.toUtf8(), aValues[4].toUtf8(), iIterations, iRandom);
     require(iCheck == 0 || iCheck == -1);
     return 0;
 }

@@ -36,7 +36,8 @@ QByteArray upgrade(const QByteArray& baHeaders) {
 // Everything the service sent until it closed or the answer is there.
 QByteArray exchange(quint16 port, const QByteArray& baRaw) {
     HttpTestClient client(port, baRaw);
-    static_cast<void>(QTest::qWaitFor([&] { return client.isClosed() || client.received().contains("\r\n\r\n"); }, kWaitMs));
+    static_cast<void>(
+        QTest::qWaitFor([&] { return client.isClosed() || client.received().contains("\r\n\r\n"); }, kWaitMs));
     // A 101 or a 403 may carry more after its head: take what follows at once.
     static_cast<void>(QTest::qWaitFor([&] { return client.isClosed() || client.hasAnswer(); }, 200));
     return client.received();
@@ -50,8 +51,10 @@ private:
     std::unique_ptr<ServiceProcess> m_pService;
     quint16 m_port = 0;
 
-    std::unique_ptr<ServiceProcess> startService(int iStart, const char* szName, const QJsonObject& extra, quint16* pPort) {
-        auto pService = std::make_unique<ServiceProcess>(ServiceProcess::config(iStart, QStringLiteral("tst_access-") + szName, extra));
+    std::unique_ptr<ServiceProcess> startService(int iStart, const char* szName, const QJsonObject& extra,
+                                                 quint16* pPort) {
+        auto pService = std::make_unique<ServiceProcess>(
+            ServiceProcess::config(iStart, QStringLiteral("tst_access-") + szName, extra));
         *pPort = pService->startListening();
         return *pPort ? std::move(pService) : nullptr;
     }
@@ -70,21 +73,25 @@ private slots:
         QTest::addColumn<QByteArrayList>("headers");
         const QByteArrayList allowAll{"Access-Control-Allow-Origin: *\r\n"};
         const QByteArray ok = "HTTP/1.1 200 OK", refused = "HTTP/1.1 403 Forbidden";
-        QTest::newRow("loopback name") << request("Host: localhost:1\r\nOrigin: https://portal.example\r\n") << ok << allowAll;
+        QTest::newRow("loopback name") << request("Host: localhost:1\r\nOrigin: https://portal.example\r\n") << ok
+                                       << allowAll;
         QTest::newRow("loopback address") << request("Host: 127.0.0.1\r\n") << ok << allowAll;
         QTest::newRow("IPv6 loopback") << request("Host: [::1]:33686\r\n") << ok << allowAll;
         QTest::newRow("no Host") << request(QByteArray()) << ok << allowAll;
         QTest::newRow("rebound name") << request("Host: attacker.example:33686\r\n") << refused << QByteArrayList();
         QTest::newRow("name ending in localhost") << request("Host: evil-localhost\r\n") << refused << QByteArrayList();
-        QTest::newRow("WebSocket from a rebound name") << upgrade("Host: attacker.example\r\n") << refused << QByteArrayList();
-        QTest::newRow("WebSocket from loopback") << upgrade("Host: localhost\r\n") << QByteArray("HTTP/1.1 101") << QByteArrayList();
+        QTest::newRow("WebSocket from a rebound name")
+            << upgrade("Host: attacker.example\r\n") << refused << QByteArrayList();
+        QTest::newRow("WebSocket from loopback")
+            << upgrade("Host: localhost\r\n") << QByteArray("HTTP/1.1 101") << QByteArrayList();
         QTest::newRow("preflight")
-            << QByteArray("OPTIONS / HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: https://portal.example\r\n"
-                          "Access-Control-Request-Method: POST\r\nAccess-Control-Request-Headers: content-type\r\n\r\n")
+            << QByteArray(
+                   "OPTIONS / HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: https://portal.example\r\n"
+                   "Access-Control-Request-Method: POST\r\nAccess-Control-Request-Headers: content-type\r\n\r\n")
             << QByteArray("HTTP/1.1 204 No Content\r\n")
             << (allowAll + QByteArrayList{"Access-Control-Allow-Methods: GET, POST, OPTIONS\r\n",
-                                         "Access-Control-Allow-Headers: content-type\r\n",
-                                         "Access-Control-Allow-Private-Network: true\r\n"});
+                                          "Access-Control-Allow-Headers: content-type\r\n",
+                                          "Access-Control-Allow-Private-Network: true\r\n"});
     }
     void hostOriginAndPreflight() {
         QFETCH(QByteArray, raw);
@@ -132,8 +139,8 @@ private slots:
         held.pop_back();
         // (Not QTRY: it evaluates its expression once more after success, and
         // each exchange opens a connection of its own.)
-        QVERIFY(QTest::qWaitFor([&] { return exchange(port, request("Host: localhost\r\n")).startsWith("HTTP/1.1 200 OK"); },
-                                kWaitMs));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return exchange(port, request("Host: localhost\r\n")).startsWith("HTTP/1.1 200 OK"); }, kWaitMs));
         QVERIFY(pService->isRunning());
     }
 

@@ -21,14 +21,16 @@ QList<QByteArray> cut(const QByteArray& packet, int iPieces) {
 }
 
 QByteArray detectQuery(const QByteArray& user, const QByteArray& challenge, int iIterations, int iRandom) {
-    return "&sessionID=" + webConnectLoginId(user, challenge, iIterations, iRandom) + "&user=" + user.toPercentEncoding() +
-           "&challenge=" + challenge + "&iterations=" + QByteArray::number(iIterations) + "&random=" + QByteArray::number(iRandom);
+    return "&sessionID=" + webConnectLoginId(user, challenge, iIterations, iRandom) +
+           "&user=" + user.toPercentEncoding() + "&challenge=" + challenge +
+           "&iterations=" + QByteArray::number(iIterations) + "&random=" + QByteArray::number(iRandom);
 }
 
 bool isConnectReply(const QByteArray& text) {
     const QJsonObject reply = QJsonDocument::fromJson(text).object();
-    return reply.size() == 4 && reply.value("errorCode") == QJsonValue(0) && reply.value("errorModule") == QJsonValue(0) &&
-           reply.value("version") == QJsonValue("1.0") && reply.value("uuid").toString().size() == 38;
+    return reply.size() == 4 && reply.value("errorCode") == QJsonValue(0) &&
+           reply.value("errorModule") == QJsonValue(0) && reply.value("version") == QJsonValue("1.0") &&
+           reply.value("uuid").toString().size() == 38;
 }
 
 }  // namespace
@@ -46,7 +48,8 @@ class TestImageChannel : public QObject {
         if (!QTest::qWaitFor([&] { return client.hasAnswer() || client.isClosed(); }, 10000)) return "(time-out)";
         if (!client.hasAnswer()) return client.received().isEmpty() ? "(none)" : "(broken)";
         const QByteArray head = client.head().toLower();
-        if (!head.contains("content-type: image/bmp") || !head.contains("access-control-allow-origin: *")) return "(not an image)";
+        if (!head.contains("content-type: image/bmp") || !head.contains("access-control-allow-origin: *"))
+            return "(not an image)";
         return textOfImage(client.body());
     }
     // A request as pieces under one sequence: the texts of every answer.
@@ -54,7 +57,8 @@ class TestImageChannel : public QObject {
         QList<QByteArray> texts;
         const QList<QByteArray> pieces = cut(packetFor(json), iPieces);
         for (int i = 0; i < pieces.size(); ++i)
-            texts << get("&data=" + pieces[i] + "&sequence=" + sequence + (i == pieces.size() - 1 ? "&isLast=true" : ""));
+            texts << get("&data=" + pieces[i] + "&sequence=" + sequence +
+                         (i == pieces.size() - 1 ? "&isLast=true" : ""));
         return texts;
     }
 
@@ -69,7 +73,8 @@ private slots:
     // Pieces are answered "continue", the last one with the answer; two
     // requests sent piece by piece in turn each get their own answer.
     void piecesOfInterleavedSequences() {
-        const QList<QByteArray> a = cut(packetFor("{\"cmd\":\"system.webconnect\",\"pad\":\"aaaaaaaaaaaaaaaaaaaa\"}"), 3);
+        const QList<QByteArray> a =
+            cut(packetFor("{\"cmd\":\"system.webconnect\",\"pad\":\"aaaaaaaaaaaaaaaaaaaa\"}"), 3);
         const QList<QByteArray> b = cut(packetFor("{\"cmd\":\"system.disconnect\",\"uuid\":\"b\"}"), 3);
         QCOMPARE(get("&data=" + a[0] + "&sequence=A"), QByteArray("continue"));
         QCOMPARE(get("&data=" + b[0] + "&sequence=B"), QByteArray("continue"));
@@ -114,11 +119,13 @@ private slots:
         PageSocket page(m_iPort);
         QVERIFY(page.open());
         page.send(QJsonDocument(QJsonObject{{"cmd", "detectport"},
-                                            {"sessionID", QString::fromLatin1(webConnectLoginId("user@example.com", "ab12", 7, -99))},
+                                            {"sessionID", QString::fromLatin1(
+                                                              webConnectLoginId("user@example.com", "ab12", 7, -99))},
                                             {"user", "user%40example.com"},
                                             {"challenge", "ab12"},
                                             {"iterations", iIterations},
-                                            {"random", "-99"}}).toJson());
+                                            {"random", "-99"}})
+                      .toJson());
         // A pass is answered with the connect reply, a failure with silence.
         QCOMPARE(page.waitFor(1, bPasses ? 10000 : 500), bPasses);
         if (bPasses) QVERIFY2(isConnectReply(page.m_listReceived[0].toUtf8()), qPrintable(page.m_listReceived[0]));
@@ -136,7 +143,10 @@ private slots:
         QByteArray first;
         for (int i = 0; i < 60 && first.isEmpty(); ++i) {
             const QByteArray text = get("&data=" + piece + "&sequence=long");
-            if (text == "continue") ++iContinues; else first = text;
+            if (text == "continue")
+                ++iContinues;
+            else
+                first = text;
         }
         QCOMPARE(iContinues, 2796204 / 60000);
         QCOMPARE(first, QByteArray("invalid"));

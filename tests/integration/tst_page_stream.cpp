@@ -31,7 +31,9 @@ namespace {
 constexpr int kWaitMs = 20000;
 constexpr int kServicePort = 28730, kCameraPort = 28740, kH265CameraPort = 28741, kComingBackCameraPort = 28742;
 
-QJsonObject parse(const QString& strText) { return QJsonDocument::fromJson(strText.toUtf8()).object(); }
+QJsonObject parse(const QString& strText) {
+    return QJsonDocument::fromJson(strText.toUtf8()).object();
+}
 
 // A page: its control WebSocket with a window drawn by the page.
 class Page {
@@ -52,28 +54,32 @@ public:
         params.insert("sequence", strSequence);
         m_socket.send(QJsonDocument(params).toJson(QJsonDocument::Compact));
         QJsonObject answer;
-        (void)QTest::qWaitFor([&] {
-            for (const QString& strText : m_socket.m_listReceived) {
-                const QJsonObject object = parse(strText);
-                if (!object.contains("cmd") && object.value("sequence").toString() == strSequence) answer = object;
-            }
-            return !answer.isEmpty();
-        }, kWaitMs);
+        (void)QTest::qWaitFor(
+            [&] {
+                for (const QString& strText : m_socket.m_listReceived) {
+                    const QJsonObject object = parse(strText);
+                    if (!object.contains("cmd") && object.value("sequence").toString() == strSequence) answer = object;
+                }
+                return !answer.isEmpty();
+            },
+            kWaitMs);
         return answer;
     }
 
     // Waits for a play-window event ("connected", "stopped", ...).
     QJsonObject event(const QString& strEvent, int iWndIndex = 0) {
         QJsonObject found;
-        (void)QTest::qWaitFor([&] {
-            for (const QString& strText : m_socket.m_listReceived) {
-                const QJsonObject object = parse(strText);
-                if (object.value("cmd") == "window.onPluginEventHandler" && object.value("event") == strEvent &&
-                    object.value("wndIndex").toInt() == iWndIndex)
-                    found = object;
-            }
-            return !found.isEmpty();
-        }, kWaitMs);
+        (void)QTest::qWaitFor(
+            [&] {
+                for (const QString& strText : m_socket.m_listReceived) {
+                    const QJsonObject object = parse(strText);
+                    if (object.value("cmd") == "window.onPluginEventHandler" && object.value("event") == strEvent &&
+                        object.value("wndIndex").toInt() == iWndIndex)
+                        found = object;
+                }
+                return !found.isEmpty();
+            },
+            kWaitMs);
         return found;
     }
 
@@ -89,7 +95,8 @@ struct Media {
     bool bClosed = false;
 
     explicit Media(const QString& strUrl, const QByteArray& baOrigin = QByteArray()) {
-        QObject::connect(&socket, &QWebSocket::binaryMessageReceived, [this](const QByteArray& ba) { listReceived << ba; });
+        QObject::connect(&socket, &QWebSocket::binaryMessageReceived,
+                         [this](const QByteArray& ba) { listReceived << ba; });
         QObject::connect(&socket, &QWebSocket::disconnected, [this] { bClosed = true; });
         QNetworkRequest request{QUrl(strUrl)};
         if (!baOrigin.isEmpty()) request.setRawHeader("Origin", baOrigin);
@@ -156,15 +163,19 @@ private slots:
         QFile readme(QStringLiteral(LOCALSERVICE_SOURCE_DIR "/README.md"));
         QVERIFY(readme.open(QIODevice::ReadOnly));
         const QString strReadme = QString::fromUtf8(readme.readAll());
-        QCOMPARE(pagestream::pageCommandsEnd() - pagestream::pageCommandsBegin(), video::videoCommandsEnd() - video::videoCommandsBegin());
-        for (const video::VideoCommand* pCommand = video::videoCommandsBegin(); pCommand != video::videoCommandsEnd(); ++pCommand) {
+        QCOMPARE(pagestream::pageCommandsEnd() - pagestream::pageCommandsBegin(),
+                 video::videoCommandsEnd() - video::videoCommandsBegin());
+        for (const video::VideoCommand* pCommand = video::videoCommandsBegin(); pCommand != video::videoCommandsEnd();
+             ++pCommand) {
             const pagestream::PageCommand* pRow = pagestream::findPageCommand(QLatin1String(pCommand->szName));
             QVERIFY2(pRow, pCommand->szName);
             if (pRow->eMode == PageMode::Same && pCommand->has(video::kWindowBound))
                 QVERIFY2(pCommand->answersEmpty() || pCommand->needsNoComponent(), pCommand->szName);
-            QVERIFY2((pRow->eMode == PageMode::Stream || pRow->eMode == PageMode::Page) == (pRow->fnRun != nullptr), pRow->szName);
-            const QString strLine = QStringLiteral("| %1 | %2 | %3 |").arg(QLatin1String(pRow->szName), modeText(pRow->eMode),
-                                                                        QLatin1String(pRow->szBehaviour));
+            QVERIFY2((pRow->eMode == PageMode::Stream || pRow->eMode == PageMode::Page) == (pRow->fnRun != nullptr),
+                     pRow->szName);
+            const QString strLine =
+                QStringLiteral("| %1 | %2 | %3 |")
+                    .arg(QLatin1String(pRow->szName), modeText(pRow->eMode), QLatin1String(pRow->szBehaviour));
             QVERIFY2(strReadme.contains(strLine), qPrintable(strLine));
         }
     }
@@ -174,7 +185,8 @@ private slots:
     void pageModeAnswers_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("mode");
-        for (const pagestream::PageCommand* pRow = pagestream::pageCommandsBegin(); pRow != pagestream::pageCommandsEnd(); ++pRow) {
+        for (const pagestream::PageCommand* pRow = pagestream::pageCommandsBegin();
+             pRow != pagestream::pageCommandsEnd(); ++pRow) {
             if (pRow->eMode == PageMode::Unsupported || pRow->eMode == PageMode::Page)
                 QTest::newRow(pRow->szName) << QString::fromLatin1(pRow->szName) << int(pRow->eMode);
         }
@@ -199,7 +211,8 @@ private slots:
     void nativeWindowsUnavailable() {
         Page page(m_port);
         QVERIFY(page.open());
-        const QJsonObject answer = page.request("window.createWnd", {{"rect", QJsonObject{{"left", 0}, {"top", 0}, {"width", 64}, {"height", 64}}}});
+        const QJsonObject answer = page.request(
+            "window.createWnd", {{"rect", QJsonObject{{"left", 0}, {"top", 0}, {"width", 64}, {"height", 64}}}});
         QCOMPARE(answer.value("errorCode").toInt(), 5001);
         QVERIFY2(answer.value("nativeWindows") == QJsonValue(false), QJsonDocument(answer).toJson().constData());
         QCOMPARE(page.request("window.createWnd", {{"render", "page"}}).value("errorCode").toInt(), 0);
@@ -240,8 +253,10 @@ private slots:
         QTest::addColumn<int>("errorCode");
         QTest::addColumn<QString>("suffix");
         QTest::newRow("snapshot png") << "capture" << QJsonObject() << 0 << "png";
-        QTest::newRow("snapshot jpg in a subfolder") << "capture" << QJsonObject{{"path", m_folder.filePath("snapshots/a/b.jpg")}} << 0 << "jpg";
-        QTest::newRow("snapshot outside") << "capture" << QJsonObject{{"path", m_folder.filePath("elsewhere/x.png")}} << 3024 << "";
+        QTest::newRow("snapshot jpg in a subfolder")
+            << "capture" << QJsonObject{{"path", m_folder.filePath("snapshots/a/b.jpg")}} << 0 << "jpg";
+        QTest::newRow("snapshot outside")
+            << "capture" << QJsonObject{{"path", m_folder.filePath("elsewhere/x.png")}} << 3024 << "";
         QTest::newRow("snapshot bad format") << "capture" << QJsonObject{{"format", "gif"}} << 3001 << "";
         QTest::newRow("snapshot of nothing") << "capture" << QJsonObject{{"wndIndex", 1}} << 3004 << "";
         QTest::newRow("record mp4") << "startSave" << QJsonObject() << 0 << "mp4";
@@ -279,8 +294,9 @@ private slots:
         QCOMPARE(page.request("video.startSave", {{"wndIndex", 0}}).value("errorCode").toInt(), 3013);
         QTest::qWait(1500);
         // The second recording ends with its stream: completed and reported.
-        const QJsonObject stopped = suffix == "mp4" ? page.request("video.stopSave", {{"wndIndex", 0}})
-                                                    : (page.request("video.stop", {{"wndIndex", 0}}), page.event("recordStopped"));
+        const QJsonObject stopped = suffix == "mp4"
+                                        ? page.request("video.stopSave", {{"wndIndex", 0}})
+                                        : (page.request("video.stop", {{"wndIndex", 0}}), page.event("recordStopped"));
         QCOMPARE(stopped.value("path").toString(), strPath);
         QVERIFY2(stopped.value("duration").toInt() > 500, qPrintable(QJsonDocument(stopped).toJson()));
         QVERIFY(!page.event("recordStopped").isEmpty());
@@ -319,7 +335,8 @@ private slots:
         QVERIFY(page.open());
         const QJsonObject play = page.request("video.startPlay", {{"url", m_pCamera->url()}});
         Media foreign(mediaUrl(m_port, play), "http://evil.test");
-        Media madeUp(QStringLiteral("ws://127.0.0.1:%1/media/0123456789abcdef0123456789abcdef").arg(m_port), "http://portal.test");
+        Media madeUp(QStringLiteral("ws://127.0.0.1:%1/media/0123456789abcdef0123456789abcdef").arg(m_port),
+                     "http://portal.test");
         QTRY_VERIFY_WITH_TIMEOUT(foreign.bClosed && madeUp.bClosed, kWaitMs);
         QCOMPARE(page.event("error").value("errorCode").toInt(), 3032);
         QCOMPARE(streams(), 0);
@@ -340,16 +357,30 @@ private slots:
         }
         for (int iPage = 0; iPage < 4; ++iPage) {
             for (int i = 0; i < pagestream::PageWindows::kMaxStreamsPerWindow; ++i)
-                QCOMPARE(pages[iPage]->request("video.startPlay", {{"url", m_pCamera->url()}, {"wndIndex", i}}).value("errorCode").toInt(), 0);
+                QCOMPARE(pages[iPage]
+                             ->request("video.startPlay", {{"url", m_pCamera->url()}, {"wndIndex", i}})
+                             .value("errorCode")
+                             .toInt(),
+                         0);
         }
-        const QJsonObject perWindow = pages[0]->request("video.startPlay", {{"url", m_pCamera->url()}, {"wndIndex", 20}});
+        const QJsonObject perWindow =
+            pages[0]->request("video.startPlay", {{"url", m_pCamera->url()}, {"wndIndex", 20}});
         QCOMPARE(perWindow.value("errorCode").toInt(), 3031);
-        QCOMPARE(pages[0]->request("video.startPlay", {{"url", m_pCamera->url()}, {"wndIndex", 3}}).value("errorCode").toInt(), 0);
+        QCOMPARE(pages[0]
+                     ->request("video.startPlay", {{"url", m_pCamera->url()}, {"wndIndex", 3}})
+                     .value("errorCode")
+                     .toInt(),
+                 0);
         const QJsonObject total = pages[4]->request("video.startPlay", {{"url", m_pCamera->url()}, {"wndIndex", 0}});
         QCOMPARE(total.value("errorCode").toInt(), 3031);
         QCOMPARE(streams(), pagestream::PageWindows::kMaxStreamsTotal);
-        QCOMPARE(pages[4]->request("video.startPlay", {{"url", m_pCamera->url()}, {"wndIndex", 99}}).value("errorCode").toInt(), 3003);
-        QCOMPARE(pages[4]->request("video.startPlay", {{"url", "http://127.0.0.1/x.mp4"}}).value("errorCode").toInt(), 3002);
+        QCOMPARE(pages[4]
+                     ->request("video.startPlay", {{"url", m_pCamera->url()}, {"wndIndex", 99}})
+                     .value("errorCode")
+                     .toInt(),
+                 3003);
+        QCOMPARE(pages[4]->request("video.startPlay", {{"url", "http://127.0.0.1/x.mp4"}}).value("errorCode").toInt(),
+                 3002);
         pages.clear();
         QTRY_COMPARE_WITH_TIMEOUT(streams(), 0, kWaitMs);
     }
@@ -386,7 +417,8 @@ private slots:
         Media media(mediaUrl(m_port, play), "http://portal.test");
         const QJsonObject error = page.event("error");
         QCOMPARE(error.value("errorCode").toInt(), 3008);
-        QVERIFY2(error.value("errorMessage").toString().contains("H.265"), qPrintable(error.value("errorMessage").toString()));
+        QVERIFY2(error.value("errorMessage").toString().contains("H.265"),
+                 qPrintable(error.value("errorMessage").toString()));
         QTRY_VERIFY_WITH_TIMEOUT(media.bClosed, kWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(streams(), 0, kWaitMs);
     }

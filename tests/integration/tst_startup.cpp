@@ -71,7 +71,7 @@ private slots:
         QVERIFY(second.start());
         QVERIFY(second.waitForFinished(10000));
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second.exitCode(), 255);  // -1
+        QCOMPARE(second.exitCode(), 255);          // -1
         QVERIFY(!second.log().contains("27136"));  // the server was never built
         QVERIFY(first.isRunning() && accepts(27130));
 

@@ -29,8 +29,8 @@ QByteArray post(const QByteArray& baHeaders, const QByteArray& baBody = kVersion
 
 // An image-channel request in one piece, as an <img> of a page sends it.
 QByteArray image(const QByteArray& baHeaders, const QByteArray& baJson) {
-    return "GET /?&data=" + packetFor(baJson) + "&sequence=s1&isLast=true HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
-           baHeaders + "\r\n";
+    return "GET /?&data=" + packetFor(baJson) + "&sequence=s1&isLast=true HTTP/1.1\r\nHost: 127.0.0.1\r\n" + baHeaders +
+           "\r\n";
 }
 
 QByteArray upgrade(const QByteArray& baHeaders) {
@@ -42,10 +42,11 @@ QByteArray upgrade(const QByteArray& baHeaders) {
 // The request a stranger's page gets a browser to send with an <img>: a
 // download over the user's startup file.
 QByteArray attackerDownload() {
-    return image("Sec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: no-cors\r\nSec-Fetch-Dest: image\r\n"
-                 "Referer: https://attacker.example/\r\n",
-                 R"({"cmd":"video.downloadFile","uuid":"x","sequence":"1","url":"http://127.0.0.1:9/x.sh",)"
-                 R"("path":"/nonexistent/.bashrc"})");
+    return image(
+        "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: no-cors\r\nSec-Fetch-Dest: image\r\n"
+        "Referer: https://attacker.example/\r\n",
+        R"({"cmd":"video.downloadFile","uuid":"x","sequence":"1","url":"http://127.0.0.1:9/x.sh",)"
+        R"("path":"/nonexistent/.bashrc"})");
 }
 
 bool answered(const HttpTestClient& client) {
@@ -102,8 +103,9 @@ private slots:
         QTest::addColumn<QByteArray>("asked");
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QByteArray>("status");
-        const auto row = [](const char* szName, const char* szService, const QByteArray& baRaw, const QByteArray& baStatus,
-                            const QByteArray& baAsked = QByteArray(), const char* szAnswer = "") {
+        const auto row = [](const char* szName, const char* szService, const QByteArray& baRaw,
+                            const QByteArray& baStatus, const QByteArray& baAsked = QByteArray(),
+                            const char* szAnswer = "") {
             QTest::newRow(szName) << QString(szService) << baRaw << baAsked << QString(szAnswer) << baStatus;
         };
         const QByteArray crossSite = "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: no-cors\r\n";
@@ -122,8 +124,8 @@ private slots:
         row("long poll, Origin not listed", "list", post(other, R"({"cmd":"system.get","uuid":"p"})"), "403");
         row("Origin the user allows", "ask", post("Origin: https://allowed.example\r\n"), "200",
             "https://allowed.example", "allow");
-        row("Origin the user denies", "ask", post("Origin: https://denied.example\r\n"), "403", "https://denied.example",
-            "deny");
+        row("Origin the user denies", "ask", post("Origin: https://denied.example\r\n"), "403",
+            "https://denied.example", "deny");
         row("Origin without an answer in time", "ask", post("Origin: https://late.example\r\n"), "403",
             "https://late.example", "none");
         row("opaque origin is never asked about", "ask", post("Origin: null\r\n"), "403");
@@ -133,7 +135,8 @@ private slots:
             "403");
         row("cross-site Referer the user allows", "ask", post(crossSite + "Referer: https://viaref.example/a/b?c\r\n"),
             "200", "https://viaref.example", "allow");
-        row("same-site Referer listed", "list", post("Sec-Fetch-Site: same-site\r\nReferer: " + kAdmin + "/page\r\n"), "200");
+        row("same-site Referer listed", "list", post("Sec-Fetch-Site: same-site\r\nReferer: " + kAdmin + "/page\r\n"),
+            "200");
         row("Referer with the default port, listed", "list",
             post("Sec-Fetch-Mode: cors\r\nReferer: https://admin.example:443/page\r\n"), "200");
         row("Referer of a request not marked as a page's", "list",
@@ -142,8 +145,8 @@ private slots:
         row("browser request naming no page, any", "any", post("Sec-Fetch-Mode: cors\r\n"), "200");
         row("image channel, cross-site Referer not listed", "list",
             image(crossSite + "Referer: https://other.example/\r\n", webConnect), "403");
-        row("image channel, cross-site Referer listed", "list", image(crossSite + "Referer: " + kAdmin + "/\r\n", webConnect),
-            "200");
+        row("image channel, cross-site Referer listed", "list",
+            image(crossSite + "Referer: " + kAdmin + "/\r\n", webConnect), "200");
         row("image channel, Referer the user allows", "ask",
             image(crossSite + "Referer: https://img.example/x\r\n", webConnect), "200", "https://img.example", "allow");
         row("WebSocket, Origin listed", "ask", upgrade(listed), "101");
@@ -200,7 +203,8 @@ private slots:
         ServiceProcess& process = *m_services["ask"];
         const QByteArray baOrigin = "https://shared.example";
         std::vector<std::unique_ptr<HttpTestClient>> clients;
-        for (int i = 0; i < 3; ++i) clients.push_back(std::make_unique<HttpTestClient>(m_ports["ask"], post("Origin: " + baOrigin + "\r\n")));
+        for (int i = 0; i < 3; ++i)
+            clients.push_back(std::make_unique<HttpTestClient>(m_ports["ask"], post("Origin: " + baOrigin + "\r\n")));
         QVERIFY(QTest::qWaitFor([&] { return process.ask("waiting", "test hook: waiting ") == "3"; }, kWaitMs));
         QCOMPARE(HttpTestClient::answer(m_ports["ask"], post("")).isEmpty(), false);  // a local program meanwhile
         QVERIFY(process.writeInput("answer " + baOrigin + " allow\n"));
@@ -223,7 +227,8 @@ private slots:
         HttpTestClient refused(m_ports["ask"], post("Origin: https://q4.example\r\n"));
         QVERIFY(QTest::qWaitFor([&] { return answered(refused); }, kWaitMs));
         QVERIFY2(refused.received().startsWith("HTTP/1.1 503"), refused.received().constData());
-        for (int i = 0; i < 4; ++i) QVERIFY(process.writeInput("answer https://q" + QByteArray::number(i) + ".example deny\n"));
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(process.writeInput("answer https://q" + QByteArray::number(i) + ".example deny\n"));
         for (const auto& pClient : clients) QVERIFY(QTest::qWaitFor([&] { return answered(*pClient); }, kWaitMs));
         QVERIFY(!process.log().contains("test hook: asked https://q4.example"));
     }
@@ -244,10 +249,10 @@ private slots:
                       .toUtf8());
         QVERIFY(page.waitFor(1));
         QVERIFY(process.ask("window " + page.uuid().toUtf8(), "test hook: window " + page.uuid() + ' ') != "none");
-        HttpTestClient poll(port, post("Origin: " + baOrigin + "\r\n", R"({"cmd":"system.get","uuid":"revoked-poll"})"));
-        QVERIFY(QTest::qWaitFor([&] {
-            return process.ask("pages", "test hook: pages ").contains(baOrigin + " http 1");
-        }, kWaitMs));
+        HttpTestClient poll(port,
+                            post("Origin: " + baOrigin + "\r\n", R"({"cmd":"system.get","uuid":"revoked-poll"})"));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return process.ask("pages", "test hook: pages ").contains(baOrigin + " http 1"); }, kWaitMs));
         QVERIFY(process.ask("pages", "test hook: pages ").contains(baOrigin + " websocket 1"));
         QVERIFY(process.ask("trusted", "test hook: trusted ").split(' ').contains(baOrigin));
 
@@ -256,7 +261,8 @@ private slots:
         QCOMPARE(page.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
         QCOMPARE(page.closeReason(), QStringLiteral("origin no longer trusted"));
         QVERIFY(!poll.hasAnswer());
-        QCOMPARE(process.ask("window " + page.uuid().toUtf8(), "test hook: window " + page.uuid() + ' '), QString("none"));
+        QCOMPARE(process.ask("window " + page.uuid().toUtf8(), "test hook: window " + page.uuid() + ' '),
+                 QString("none"));
         QVERIFY(!process.ask("pages", "test hook: pages ").contains(baOrigin));
         QVERIFY(!process.ask("trusted", "test hook: trusted ").split(' ').contains(baOrigin));
         const int iLogFrom = process.log().size();
@@ -274,7 +280,7 @@ private slots:
             pService->setEnvironment("XDG_CONFIG_HOME", config.path());
             *pPort = pService->startListening();
             return *pPort && pService->waitForLog("test hook: ready") && prompt(*pService, 20000) ? std::move(pService)
-                                                                                               : nullptr;
+                                                                                                  : nullptr;
         };
         quint16 port = 0;
         auto pFirst = start(&port);
@@ -294,8 +300,10 @@ private slots:
 
         auto pSecond = start(&port);
         QVERIFY(pSecond);
-        QVERIFY(HttpTestClient::answer(port, post("Origin: https://allow.kept.example\r\n")).contains("\"errorCode\":0"));
-        QVERIFY(HttpTestClient::answer(port, post("Origin: https://deny.kept.example\r\n")).contains("origin not trusted"));
+        QVERIFY(
+            HttpTestClient::answer(port, post("Origin: https://allow.kept.example\r\n")).contains("\"errorCode\":0"));
+        QVERIFY(
+            HttpTestClient::answer(port, post("Origin: https://deny.kept.example\r\n")).contains("origin not trusted"));
         QVERIFY(!pSecond->log().contains("test hook: asked"));
         QVERIFY(pSecond->writeInput("revoke https://allow.kept.example\n"));
         QVERIFY(pSecond->waitForLog("trust revoked for origin https://allow.kept.example"));

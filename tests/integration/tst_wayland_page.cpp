@@ -62,7 +62,8 @@ class TestWaylandPage : public QObject {
 
     QImage screenshot(const QString& strName) {
         const QImage image = QImage::fromData(m_devTools.screenshot(), "PNG");
-        const QString strPath = QCoreApplication::applicationDirPath() + QStringLiteral("/tst_wayland_page-wayland-%1.png").arg(strName);
+        const QString strPath =
+            QCoreApplication::applicationDirPath() + QStringLiteral("/tst_wayland_page-wayland-%1.png").arg(strName);
         if (!image.isNull() && image.save(strPath)) qInfo("screenshot: %s", qPrintable(strPath));
         return image;
     }
@@ -75,7 +76,8 @@ private slots:
         // The compositor's socket lives in a private runtime folder.
         m_strRuntimeDir = m_dir.filePath(QStringLiteral("runtime"));
         QVERIFY(QDir().mkpath(m_strRuntimeDir));
-        QVERIFY(QFile::setPermissions(m_strRuntimeDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        QVERIFY(QFile::setPermissions(m_strRuntimeDir,
+                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("DISPLAY"));
         environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
@@ -86,13 +88,14 @@ private slots:
         m_weston.start(strWeston, {"--backend=headless-backend.so", "--use-pixman", "--socket=wayland-test",
                                    "--width=1280", "--height=800", "--idle-time=0"});
         QVERIFY(m_weston.waitForStarted());
-        QVERIFY(QTest::qWaitFor([&] { return QFile::exists(m_strRuntimeDir + QStringLiteral("/wayland-test")); }, kWaitMs));
+        QVERIFY(
+            QTest::qWaitFor([&] { return QFile::exists(m_strRuntimeDir + QStringLiteral("/wayland-test")); }, kWaitMs));
 
         m_pService = std::make_unique<ServiceProcess>(
-            ServiceProcess::config(kServicePort, QStringLiteral("tst_wayland_page"),
-                                   // The default policy asks the user about any other origin.
-                                   QJsonObject{{"AllowedOrigins",
-                                                QJsonArray{QStringLiteral("http://portal.test:%1").arg(kPagePort)}}}),
+            ServiceProcess::config(
+                kServicePort, QStringLiteral("tst_wayland_page"),
+                // The default policy asks the user about any other origin.
+                QJsonObject{{"AllowedOrigins", QJsonArray{QStringLiteral("http://portal.test:%1").arg(kPagePort)}}}),
             ServiceProcess::testHooksBinaryPath());
         QVERIFY(m_pService->startListening());
         m_pCamera = std::make_unique<CameraSimProcess>(CAMERA_SIM_BIN, kCameraPort);
@@ -105,20 +108,26 @@ private slots:
         m_chromium.setProcessEnvironment(environment);
         m_chromium.setStandardOutputFile(m_dir.filePath(QStringLiteral("chromium.log")));
         m_chromium.setStandardErrorFile(m_dir.filePath(QStringLiteral("chromium.log")), QIODevice::Append);
-        const QString strUrl = QStringLiteral("http://portal.test:%1/index.html?portStart=%2&portEnd=%3&cameras=%4&render=auto")
-                                   .arg(kPagePort).arg(kServicePort).arg(kServicePort + 10).arg(m_pCamera->url());
-        m_chromium.start(QStringLiteral("chromium"),
-                         {"--ozone-platform=wayland", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                          "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                          "--no-default-browser-check", "--password-store=basic", "--force-device-scale-factor=1",
-                          "--host-resolver-rules=MAP portal.test 127.0.0.1",
-                          QStringLiteral("--remote-debugging-port=%1").arg(kDebugPort),
-                          "--user-data-dir=" + m_dir.filePath(QStringLiteral("profile")), "--window-size=1000,800", strUrl});
+        const QString strUrl =
+            QStringLiteral("http://portal.test:%1/index.html?portStart=%2&portEnd=%3&cameras=%4&render=auto")
+                .arg(kPagePort)
+                .arg(kServicePort)
+                .arg(kServicePort + 10)
+                .arg(m_pCamera->url());
+        m_chromium.start(
+            QStringLiteral("chromium"),
+            {"--ozone-platform=wayland", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             "--no-default-browser-check", "--password-store=basic", "--force-device-scale-factor=1",
+             "--host-resolver-rules=MAP portal.test 127.0.0.1",
+             QStringLiteral("--remote-debugging-port=%1").arg(kDebugPort),
+             "--user-data-dir=" + m_dir.filePath(QStringLiteral("profile")), "--window-size=1000,800", strUrl});
         QVERIFY(m_chromium.waitForStarted());
         QString strTab;
         QVERIFY(QTest::qWaitFor([&] { return !(strTab = m_devTools.findTab("portal.test")).isEmpty(); }, 90000));
         QVERIFY(m_devTools.attach(strTab));
-        QVERIFY(QTest::qWaitFor([&] { return js("location.hostname + (window.demo ? '' : '-')").toString() == "portal.test"; }, kWaitMs));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return js("location.hostname + (window.demo ? '' : '-')").toString() == "portal.test"; }, kWaitMs));
     }
 
     void cleanupTestCase() {
@@ -143,12 +152,18 @@ private slots:
 
     // "auto" finds no browser window and draws the camera in the page.
     void autoModePlaysInThePage() {
-        QVERIFY2(QTest::qWaitFor([&] { return js("demo.wall && demo.wall.render") == QJsonValue(QStringLiteral("page")); }, kWaitMs),
+        QVERIFY2(
+            QTest::qWaitFor([&] { return js("demo.wall && demo.wall.render") == QJsonValue(QStringLiteral("page")); },
+                            kWaitMs),
+            qPrintable(js("JSON.stringify(demo.events)").toString()));
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         return js("(() => { const v = document.querySelector('#wall video'); return !!v && "
+                                   "v.readyState >= 2 && v.videoWidth === 640; })()")
+                             .toBool();
+                     },
+                     kWaitMs),
                  qPrintable(js("JSON.stringify(demo.events)").toString()));
-        QVERIFY2(QTest::qWaitFor([&] {
-            return js("(() => { const v = document.querySelector('#wall video'); return !!v && v.readyState >= 2 && v.videoWidth === 640; })()")
-                .toBool();
-        }, kWaitMs), qPrintable(js("JSON.stringify(demo.events)").toString()));
         QCOMPARE(js("devicePixelRatio").toDouble(), 1.0);
         const QJsonObject box = js("document.querySelector('#wall video').getBoundingClientRect().toJSON()").toObject();
         m_video = QRect(qRound(box.value("left").toDouble()), qRound(box.value("top").toDouble()),
@@ -163,21 +178,26 @@ private slots:
         QVERIFY(!m_video.isEmpty());
         const QRgb kBars[] = {0xffffff, 0xffff00, 0x00ffff, 0x00ff00, 0xff00ff, 0xff0000, 0x0000ff};
         QImage first;
-        QVERIFY2(QTest::qWaitFor([&] {
-            first = screenshot(QStringLiteral("1"));
-            if (first.isNull()) return false;
-            for (int i = 0; i < 7; ++i) {
-                const QPoint at(m_video.left() + m_video.width() * (2 * i + 1) / 14, m_video.top() + m_video.height() * 2 / 5);
-                if (distance(first.pixel(at), kBars[i]) > 90) return false;
-            }
-            return true;
-        }, kWaitMs), qPrintable(js("JSON.stringify(demo.events)").toString()));
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         first = screenshot(QStringLiteral("1"));
+                         if (first.isNull()) return false;
+                         for (int i = 0; i < 7; ++i) {
+                             const QPoint at(m_video.left() + m_video.width() * (2 * i + 1) / 14,
+                                             m_video.top() + m_video.height() * 2 / 5);
+                             if (distance(first.pixel(at), kBars[i]) > 90) return false;
+                         }
+                         return true;
+                     },
+                     kWaitMs),
+                 qPrintable(js("JSON.stringify(demo.events)").toString()));
         QTest::qWait(1000);
         const QImage second = screenshot(QStringLiteral("2"));
         QCOMPARE(second.size(), first.size());
         int iChanged = 0;
         for (int y = m_video.top(); y < m_video.bottom(); y += 2) {
-            for (int x = m_video.left(); x < m_video.right(); x += 2) iChanged += distance(first.pixel(x, y), second.pixel(x, y)) > 60;
+            for (int x = m_video.left(); x < m_video.right(); x += 2)
+                iChanged += distance(first.pixel(x, y), second.pixel(x, y)) > 60;
         }
         QVERIFY2(iChanged > 100, qPrintable(QString::number(iChanged)));
     }
@@ -188,7 +208,9 @@ private slots:
     void cameraToPageDelay() {
         QFile script(QStringLiteral(LOCALSERVICE_SOURCE_DIR "/bench/page_latency.js"));
         QVERIFY(script.open(QIODevice::ReadOnly));
-        const QJsonObject delay = js(QString::fromUtf8(script.readAll()) + QStringLiteral("(document.querySelector('#wall video'), 50)")).toObject();
+        const QJsonObject delay =
+            js(QString::fromUtf8(script.readAll()) + QStringLiteral("(document.querySelector('#wall video'), 50)"))
+                .toObject();
         QVERIFY2(delay.value("n").toInt() == 50, qPrintable(QJsonDocument(delay).toJson()));
         qInfo("camera to page: p50 %.1f ms, p95 %.1f ms", delay.value("p50").toDouble(), delay.value("p95").toDouble());
     }

@@ -69,7 +69,9 @@ QByteArray text(const std::vector<int>& vecBox) {
 std::vector<int> pictureBox(const std::vector<int>& vecExpected) {
     const int iLeft = vecExpected[0], iTop = vecExpected[1], iRight = vecExpected[2], iBottom = vecExpected[3];
     const int iWidth = iRight - iLeft, iHeight = iBottom - iTop;
-    const auto is = [](int x, int y, unsigned long ulColour) { return distance(s_pDesktop->pixel(x, y), ulColour) < 90; };
+    const auto is = [](int x, int y, unsigned long ulColour) {
+        return distance(s_pDesktop->pixel(x, y), ulColour) < 90;
+    };
     std::vector<int> vecBox(4, -1);
     for (int x = iLeft - 6; x <= iLeft + 8 && vecBox[0] < 0; ++x)
         if (is(x, iTop + iHeight * 7 / 10, 0x0000ff)) vecBox[0] = x;
@@ -96,8 +98,8 @@ class TestWebDemo : public QObject {
     QString m_strTab;
     quint16 m_port = 0;
     unsigned long m_browser = 0;  // the browser's X window
-    std::vector<int> m_vecWall;  // the wall element on screen
-    int m_iWallCssLeft = 0;      // and its place in the page's viewport
+    std::vector<int> m_vecWall;   // the wall element on screen
+    int m_iWallCssLeft = 0;       // and its place in the page's viewport
     int m_iWallCssTop = 0;
 
     bool startService() {
@@ -117,7 +119,8 @@ class TestWebDemo : public QObject {
     QJsonValue js(const QString& strExpression) { return m_devTools.evaluate(strExpression); }
     // An element's box on screen, from its place in the viewport and the wall's.
     std::vector<int> screenBox(const QString& strId) {
-        const QJsonObject box = js("document.getElementById('" + strId + "').getBoundingClientRect().toJSON()").toObject();
+        const QJsonObject box =
+            js("document.getElementById('" + strId + "').getBoundingClientRect().toJSON()").toObject();
         const int dx = m_vecWall[0] - m_iWallCssLeft, dy = m_vecWall[1] - m_iWallCssTop;
         return {dx + qRound(box.value("left").toDouble()), dy + qRound(box.value("top").toDouble()),
                 dx + qRound(box.value("right").toDouble()), dy + qRound(box.value("bottom").toDouble())};
@@ -148,10 +151,12 @@ class TestWebDemo : public QObject {
 
     bool doubleClickOnTheWall() {
         return s_pDesktop->run({"xdotool", "mousemove", std::to_string((m_vecWall[0] + m_vecWall[2]) / 2),
-                                std::to_string((m_vecWall[1] + m_vecWall[3]) / 2), "click", "--repeat", "2", "--delay", "80", "1"}) == 0;
+                                std::to_string((m_vecWall[1] + m_vecWall[3]) / 2), "click", "--repeat", "2", "--delay",
+                                "80", "1"}) == 0;
     }
     void screenshot(const char* szName) {
-        const QString strShot = QCoreApplication::applicationDirPath() + QStringLiteral("/tst_web_demo-%1.png").arg(szName);
+        const QString strShot =
+            QCoreApplication::applicationDirPath() + QStringLiteral("/tst_web_demo-%1.png").arg(szName);
         QVERIFY(s_pDesktop->saveScreenshot(strShot.toStdString()));
         qInfo("screenshot: %s", qPrintable(strShot));
     }
@@ -167,26 +172,35 @@ private slots:
         m_pages.start(NODE_EXECUTABLE, {LOCALSERVICE_WEB_DIR "/serve.mjs", "--port", QString::number(kPagePort)});
         QVERIFY(m_pages.waitForReadyRead(kWaitMs));
 
-        const QString strUrl = QStringLiteral("http://127.0.0.1:%1/index.html?autostart=0&portStart=%2&portEnd=%3&cameras=%4&device=%5")
-                                   .arg(kPagePort).arg(kServicePort).arg(kServicePort + 6).arg(m_pCamera->url(), m_device.address());
-        m_iBrowserPid = s_pDesktop->spawn(
-            {"chromium", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-             "--disable-background-networking", "--disable-component-update", "--disable-sync",
-             "--no-default-browser-check", "--password-store=basic", "--ozone-platform=x11", "--disable-popup-blocking",
-             "--remote-debugging-port=" + std::to_string(kDebugPort),
-             "--user-data-dir=" + m_dir.filePath(QStringLiteral("profile")).toStdString(), "--window-position=40,30",
-             "--window-size=1000,800", strUrl.toStdString()},
-            m_dir.filePath(QStringLiteral("chromium.log")).toStdString());
+        const QString strUrl =
+            QStringLiteral("http://127.0.0.1:%1/index.html?autostart=0&portStart=%2&portEnd=%3&cameras=%4&device=%5")
+                .arg(kPagePort)
+                .arg(kServicePort)
+                .arg(kServicePort + 6)
+                .arg(m_pCamera->url(), m_device.address());
+        m_iBrowserPid =
+            s_pDesktop->spawn({"chromium", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                               "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                               "--no-default-browser-check", "--password-store=basic", "--ozone-platform=x11",
+                               "--disable-popup-blocking", "--remote-debugging-port=" + std::to_string(kDebugPort),
+                               "--user-data-dir=" + m_dir.filePath(QStringLiteral("profile")).toStdString(),
+                               "--window-position=40,30", "--window-size=1000,800", strUrl.toStdString()},
+                              m_dir.filePath(QStringLiteral("chromium.log")).toStdString());
         QVERIFY(m_iBrowserPid > 0);
         QVERIFY(XDesktop::waitFor([&] { return !(m_strTab = m_devTools.findTab("/index.html")).isEmpty(); }, 90000));
         QVERIFY(m_devTools.attach(m_strTab));
-        QVERIFY(XDesktop::waitFor([&] { return (m_browser = s_pDesktop->findTitle("LocalService video wall")) != 0; }, kWaitMs));
+        QVERIFY(XDesktop::waitFor([&] { return (m_browser = s_pDesktop->findTitle("LocalService video wall")) != 0; },
+                                  kWaitMs));
 
         // The wall element before a window lies over it.
-        QVERIFY2(XDesktop::waitFor([&] {
-            m_vecWall = s_pDesktop->colourBox(kWall);
-            return m_vecWall.size() == 4 && m_vecWall[2] - m_vecWall[0] == 640 && m_vecWall[3] - m_vecWall[1] == 360;
-        }, kWaitMs), text(m_vecWall));
+        QVERIFY2(XDesktop::waitFor(
+                     [&] {
+                         m_vecWall = s_pDesktop->colourBox(kWall);
+                         return m_vecWall.size() == 4 && m_vecWall[2] - m_vecWall[0] == 640 &&
+                                m_vecWall[3] - m_vecWall[1] == 360;
+                     },
+                     kWaitMs),
+                 text(m_vecWall));
         QCOMPARE(js("devicePixelRatio").toDouble(), 1.0);
         const QJsonObject wall = js("document.getElementById('wall').getBoundingClientRect().toJSON()").toObject();
         m_iWallCssLeft = qRound(wall.value("left").toDouble());
@@ -236,7 +250,10 @@ private slots:
                 .then(() => "connected", (e) => e.kind);
             }
             return report;
-          })())").arg(m_port).arg(m_port + 1)).toObject();
+          })())")
+                                          .arg(m_port)
+                                          .arg(m_port + 1))
+                                       .toObject();
         const QByteArray baReport = QJsonDocument(report).toJson();
         QStringList uuids;
         for (const QString& strKind : {QStringLiteral("image"), QStringLiteral("websocket")}) {
@@ -244,7 +261,8 @@ private slots:
             QVERIFY2(result.value("kind").toString() == strKind, baReport.constData());
             uuids << result.value("uuid").toString();
             QCOMPARE(uuids.last().size(), 38);
-            QCOMPARE(result.value("answer").toObject().value("localServiceVersion").toString(), QStringLiteral(LOCALSERVICE_VERSION));
+            QCOMPARE(result.value("answer").toObject().value("localServiceVersion").toString(),
+                     QStringLiteral(LOCALSERVICE_VERSION));
             QCOMPARE(result.value("answer").toObject().value("uuid").toString(), uuids.last());
             QCOMPARE(report.value(strKind + "Wrong").toString(), QStringLiteral("not-found"));
         }
@@ -256,9 +274,9 @@ private slots:
     // closing its WebSocket takes it away.
     void floatingWindowAndTheBrowserMove() {
         QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->activeWindow() == m_browser; }, kWaitMs));
-        const QString strUuid =
-            js("demo.service.attach(document.getElementById('status'), { embed: false }).then((w) => (demo.floating = w).uuid)")
-                .toString();
+        const QString strUuid = js("demo.service.attach(document.getElementById('status'), { embed: false }).then((w) "
+                                   "=> (demo.floating = w).uuid)")
+                                    .toString();
         QVERIFY(!strUuid.isEmpty());
         QTRY_COMPARE_WITH_TIMEOUT(windowState(strUuid), QStringLiteral("shown"), kWaitMs);
         QVERIFY(m_pService->writeInput("paint " + strUuid.toUtf8() + " 20c0a0\n"));
@@ -269,8 +287,8 @@ private slots:
         int x = 0, y = 0, xMoved = 0, yMoved = 0, iWidth = 0, iHeight = 0;
         QVERIFY(s_pDesktop->geometry(m_browser, x, y, iWidth, iHeight));
         QCOMPARE(s_pDesktop->run({"xdotool", "windowmove", std::to_string(m_browser), "130", "10"}), 0);
-        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->geometry(m_browser, xMoved, yMoved, iWidth, iHeight) && xMoved != x; },
-                                  kWaitMs));
+        QVERIFY(XDesktop::waitFor(
+            [&] { return s_pDesktop->geometry(m_browser, xMoved, yMoved, iWidth, iHeight) && xMoved != x; }, kWaitMs));
         m_vecWall = moved(m_vecWall, yMoved - y, xMoved - x);
         vecStatus = moved(vecStatus, yMoved - y, xMoved - x);
         QVERIFY(showsPictureAt(m_vecWall));
@@ -292,12 +310,16 @@ private slots:
         const int iScroll = m_iWallCssTop + 60;
         js(QStringLiteral("window.scrollTo(0, %1)").arg(iScroll));
         const std::vector<int> vecHalf = moved(m_vecWall, -iScroll);
-        QVERIFY2(XDesktop::waitFor([&] {
-            const std::vector<int> vecBox = pictureBox(vecHalf);
-            return std::abs(vecBox[3] - vecHalf[3]) <= 2 && std::abs(vecBox[0] - vecHalf[0]) <= 2 &&
-                   std::abs(vecBox[2] - vecHalf[2]) <= 2 && distance(s_pDesktop->pixel(iMiddle, iViewportTop + 2), kPage) > 60 &&
-                   s_pDesktop->pixel(iMiddle, iViewportTop - 4) == ulToolbar;
-        }, kWaitMs), text(pictureBox(vecHalf)));
+        QVERIFY2(XDesktop::waitFor(
+                     [&] {
+                         const std::vector<int> vecBox = pictureBox(vecHalf);
+                         return std::abs(vecBox[3] - vecHalf[3]) <= 2 && std::abs(vecBox[0] - vecHalf[0]) <= 2 &&
+                                std::abs(vecBox[2] - vecHalf[2]) <= 2 &&
+                                distance(s_pDesktop->pixel(iMiddle, iViewportTop + 2), kPage) > 60 &&
+                                s_pDesktop->pixel(iMiddle, iViewportTop - 4) == ulToolbar;
+                     },
+                     kWaitMs),
+                 text(pictureBox(vecHalf)));
 
         js("window.scrollTo(0, 0)");
         QVERIFY(showsPictureAt(m_vecWall));
@@ -307,7 +329,8 @@ private slots:
     // and the video comes back when it closes.
     void menuShowsThroughTheVideo() {
         js("document.getElementById('layoutButton').click()");
-        const QJsonObject menu = js("document.getElementById('layoutMenu').getBoundingClientRect().toJSON()").toObject();
+        const QJsonObject menu =
+            js("document.getElementById('layoutMenu').getBoundingClientRect().toJSON()").toObject();
         const int x = m_vecWall[0] - m_iWallCssLeft + qRound(menu.value("left").toDouble()) + 10;
         const int y = m_vecWall[1] - m_iWallCssTop + qRound(menu.value("bottom").toDouble()) - 10;
         QVERIFY2(y > m_vecWall[1] + 20, "the menu reaches over the wall");
@@ -330,10 +353,12 @@ private slots:
         int x = 0, y = 0, iWidth = 0, iHeight = 0;
         QVERIFY(s_pDesktop->geometry(s_pDesktop->root(), x, y, iWidth, iHeight));
         // The picture fills the screen's width: white bar left, blue bar right.
-        QVERIFY(XDesktop::waitFor([&] {
-            return distance(s_pDesktop->pixel(iWidth / 14, iHeight / 2), 0xffffff) < 60 &&
-                   distance(s_pDesktop->pixel(iWidth * 13 / 14, iHeight / 2), 0x0000ff) < 60;
-        }, kWaitMs));
+        QVERIFY(XDesktop::waitFor(
+            [&] {
+                return distance(s_pDesktop->pixel(iWidth / 14, iHeight / 2), 0xffffff) < 60 &&
+                       distance(s_pDesktop->pixel(iWidth * 13 / 14, iHeight / 2), 0x0000ff) < 60;
+            },
+            kWaitMs));
 
         QVERIFY(doubleClickOnTheWall());
         QVERIFY(XDesktop::waitFor([&] { return pageLogged("full screen off"); }, kWaitMs));
@@ -364,8 +389,10 @@ private slots:
         QElapsedTimer back;
         back.start();
         const QString strKinds = "[demo.service.kind, demo.wall.connection.kind, demo.wall.uuid !== " +
-                                 QString::fromUtf8(QJsonDocument(QJsonArray{strOld}).toJson(QJsonDocument::Compact)) + "[0]].join(' ')";
-        QVERIFY2(XDesktop::waitFor([&] { return js(strKinds).toString() == QStringLiteral("websocket websocket true"); }, 8000),
+                                 QString::fromUtf8(QJsonDocument(QJsonArray{strOld}).toJson(QJsonDocument::Compact)) +
+                                 "[0]].join(' ')";
+        QVERIFY2(XDesktop::waitFor(
+                     [&] { return js(strKinds).toString() == QStringLiteral("websocket websocket true"); }, 8000),
                  QJsonDocument(QJsonArray{js(strKinds)}).toJson().constData());
         qInfo("both connections back over WebSocket %lld ms after the service listened", back.elapsed());
         QVERIFY(XDesktop::waitFor([&] { return pageLogged("the wall is back"); }, kWaitMs));
@@ -382,29 +409,43 @@ private slots:
         QVERIFY(!strTab.isEmpty());
         QVERIFY(m_devTools.attach(strTab));
         const QString strUrl = QStringLiteral("http://127.0.0.1:%1/example.html?portStart=%2&portEnd=%3&camera=%4")
-                                   .arg(kPagePort).arg(kServicePort).arg(kServicePort + 6).arg(m_pCamera->url());
-        js("location.href = " + QString::fromUtf8(QJsonDocument(QJsonArray{strUrl}).toJson(QJsonDocument::Compact)) + "[0]");
-        QVERIFY(XDesktop::waitFor([&] { return js("document.readyState === 'complete' && !!window.example").toBool(); }, kWaitMs));
+                                   .arg(kPagePort)
+                                   .arg(kServicePort)
+                                   .arg(kServicePort + 6)
+                                   .arg(m_pCamera->url());
+        js("location.href = " + QString::fromUtf8(QJsonDocument(QJsonArray{strUrl}).toJson(QJsonDocument::Compact)) +
+           "[0]");
+        QVERIFY(XDesktop::waitFor([&] { return js("document.readyState === 'complete' && !!window.example").toBool(); },
+                                  kWaitMs));
         // The element before the window lies over it (this tab has no bar
         // about command-line flags: its viewport is not the wall's).
         std::vector<int> vecVideo;
-        QVERIFY2(XDesktop::waitFor([&] {
-            vecVideo = s_pDesktop->colourBox(kExampleVideo);
-            return vecVideo.size() == 4 && vecVideo[2] - vecVideo[0] == 480 && vecVideo[3] - vecVideo[1] == 270;
-        }, kWaitMs), text(vecVideo));
+        QVERIFY2(XDesktop::waitFor(
+                     [&] {
+                         vecVideo = s_pDesktop->colourBox(kExampleVideo);
+                         return vecVideo.size() == 4 && vecVideo[2] - vecVideo[0] == 480 &&
+                                vecVideo[3] - vecVideo[1] == 270;
+                     },
+                     kWaitMs),
+                 text(vecVideo));
         js("document.getElementById('play').click()");
         const auto status = [&] { return js("document.getElementById('status').textContent").toString(); };
         QVERIFY2(XDesktop::waitFor([&] { return status() == QStringLiteral("playing over websocket"); }, kWaitMs),
                  qPrintable(status()));
         QVERIFY(showsPictureAt(vecVideo));
 
-        const QJsonObject report = m_devTools.evaluate(QStringLiteral(R"((async () => {
+        const QJsonObject report =
+            m_devTools
+                .evaluate(QStringLiteral(R"((async () => {
             const video = example.wall.video;
             const outcome = (promise) => promise.then(() => "resolved", (e) => `${e.kind} ${e.code}: ${e.message}`);
             return { dead: await outcome(video.play("%2", { until: "firstFrame" })),
                      notAUrl: await outcome(video.play("not a url", { until: "firstFrame" })),
                      camera: await outcome(video.play("%1", { until: "firstFrame" })) };
-          })())").arg(m_pCamera->url(), QStringLiteral("rtsp://127.0.0.1:28199/nothing")), kWaitMs).toObject();
+          })())")
+                              .arg(m_pCamera->url(), QStringLiteral("rtsp://127.0.0.1:28199/nothing")),
+                          kWaitMs)
+                .toObject();
         const QByteArray baReport = QJsonDocument(report).toJson();
         QVERIFY2(report.value("dead").toString().startsWith("failed 3006: "), baReport.constData());
         QVERIFY2(report.value("notAUrl").toString().startsWith("failed 3002: "), baReport.constData());
@@ -420,19 +461,26 @@ private slots:
     // there stays registered, hidden, until the client destroys it.
     void closedBrowserWindowLeavesItsWindowHidden() {
         const QString strToken = QUuid::createUuid().toString();
-        js("window.open('', '', 'popup,left=900,top=480,width=320,height=240').document.title = 'other " + strToken + "'");
+        js("window.open('', '', 'popup,left=900,top=480,width=320,height=240').document.title = 'other " + strToken +
+           "'");
         unsigned long other = 0;
-        QVERIFY(XDesktop::waitFor([&] { return (other = s_pDesktop->findTitle("other " + strToken.toStdString())) != 0; }, kWaitMs));
+        QVERIFY(XDesktop::waitFor(
+            [&] { return (other = s_pDesktop->findTitle("other " + strToken.toStdString())) != 0; }, kWaitMs));
         const QByteArray baCreate = QStringLiteral(R"({"cmd":"window.createWnd","uuid":"%1","className":"Chrome",)"
-                                                   R"("rect":{"left":10,"top":40,"width":100,"height":80}})").arg(strToken).toUtf8();
-        QCOMPARE(HttpTestClient::answer(m_port, HttpTestClient::post(baCreate)), R"({"errorCode":0,"errorModule":0,"sequence":"","uuid":")" + strToken.toUtf8() + R"("})");
+                                                   R"("rect":{"left":10,"top":40,"width":100,"height":80}})")
+                                        .arg(strToken)
+                                        .toUtf8();
+        QCOMPARE(HttpTestClient::answer(m_port, HttpTestClient::post(baCreate)),
+                 R"({"errorCode":0,"errorModule":0,"sequence":"","uuid":")" + strToken.toUtf8() + R"("})");
         QCOMPARE(windowState(strToken), QStringLiteral("shown"));
 
         s_pDesktop->requestClose(other);
-        QVERIFY(XDesktop::waitFor([&] { return s_pDesktop->findTitle("other " + strToken.toStdString()) == 0; }, kWaitMs));
+        QVERIFY(
+            XDesktop::waitFor([&] { return s_pDesktop->findTitle("other " + strToken.toStdString()) == 0; }, kWaitMs));
         QTRY_COMPARE_WITH_TIMEOUT(windowState(strToken), QStringLiteral("hidden"), kWaitMs);
         QCOMPARE(windowState(js("demo.wall.uuid").toString()), QStringLiteral("shown"));
-        const QByteArray baDestroy = QStringLiteral(R"({"cmd":"window.destroyWnd","uuid":"%1"})").arg(strToken).toUtf8();
+        const QByteArray baDestroy =
+            QStringLiteral(R"({"cmd":"window.destroyWnd","uuid":"%1"})").arg(strToken).toUtf8();
         QVERIFY(HttpTestClient::answer(m_port, HttpTestClient::post(baDestroy)).contains(R"("errorCode":0)"));
         QCOMPARE(windowState(strToken), QStringLiteral("none"));
     }

@@ -50,10 +50,12 @@ class TestX11Platform : public QObject {
     bool placedAt(Hwnd hWnd, Hwnd hBrowser, int x, int y, int iTimeoutMs = 5000) {
         WinPoint origin;
         WinRect rect;
-        return XDesktop::waitFor([&] {
-            return m_pPlatform->clientToScreen(hBrowser, origin) && m_pPlatform->getWindowRect(hWnd, rect) &&
-                   rect.left == origin.x + x && rect.top == origin.y + y;
-        }, iTimeoutMs);
+        return XDesktop::waitFor(
+            [&] {
+                return m_pPlatform->clientToScreen(hBrowser, origin) && m_pPlatform->getWindowRect(hWnd, rect) &&
+                       rect.left == origin.x + x && rect.top == origin.y + y;
+            },
+            iTimeoutMs);
     }
 
 private slots:
@@ -141,7 +143,8 @@ private slots:
         bool bShaped = true;
         const auto shape = [&] {
             RectRegion region;
-            for (const auto& r : s_pDesktop->shapeRects(hOwn, bShaped)) region = region.united(RectRegion::rect(r[0], r[1], r[2], r[3]));
+            for (const auto& r : s_pDesktop->shapeRects(hOwn, bShaped))
+                region = region.united(RectRegion::rect(r[0], r[1], r[2], r[3]));
             return region;
         };
         QVERIFY(shape().isEmpty() && !bShaped);
@@ -235,7 +238,8 @@ private slots:
         m_pPlatform->setParent(hOwn, 0);
         own.hide();
         s_pDesktop->destroyAbruptly(hOwn);  // as if the dying browser had won the race
-        QVERIFY(XDesktop::waitFor([&] { return m_pPlatform->currentHandle(hOwn) == Hwnd(own.winId()) && own.winId() != hOwn; }));
+        QVERIFY(XDesktop::waitFor(
+            [&] { return m_pPlatform->currentHandle(hOwn) == Hwnd(own.winId()) && own.winId() != hOwn; }));
         QVERIFY(m_pPlatform->isWindow(hOwn) && !m_pPlatform->isWindowVisible(hOwn));
         own.show();
         QVERIFY(XDesktop::waitFor([&] { return m_pPlatform->isWindowVisible(hOwn); }));
@@ -261,7 +265,8 @@ private slots:
         const Hwnd hTray = m_pPlatform->findWindow(u"Shell_TrayWnd", nullptr);
         QCOMPARE(hTray, Hwnd(dock));
         QCOMPARE(m_pPlatform->findWindow(u"Button", nullptr), Hwnd(0));
-        QVERIFY(XDesktop::waitFor([&] { return m_pPlatform->getMonitorInfo(1, info) && info.rcWork.bottom == 800 - 32; }));
+        QVERIFY(
+            XDesktop::waitFor([&] { return m_pPlatform->getMonitorInfo(1, info) && info.rcWork.bottom == 800 - 32; }));
         QVERIFY(m_pPlatform->isWindowVisible(hTray));
         QVERIFY(m_pPlatform->showWindow(hTray, kSwHide));
         QVERIFY(XDesktop::waitFor([&] { return !m_pPlatform->isWindowVisible(hTray); }));
@@ -272,7 +277,8 @@ private slots:
         // Two monitors, a dock on each.
         QVERIFY(s_pDesktop->splitMonitors(640));
         QVERIFY(XDesktop::waitFor([&] {
-            return m_pPlatform->getMonitorInfo(m_pPlatform->monitorFromWindow(browser, kMonitorDefaultToNearest), info) &&
+            return m_pPlatform->getMonitorInfo(m_pPlatform->monitorFromWindow(browser, kMonitorDefaultToNearest),
+                                               info) &&
                    info.rcMonitor == WinRect{640, 0, 1280, 800} && info.dwFlags == 0;
         }));
         const unsigned long leftDock = s_pDesktop->createDock(30, 0, 640);

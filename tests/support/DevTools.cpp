@@ -18,7 +18,8 @@ QByteArray DevTools::http(const QByteArray& baVerb, const QString& strPath) {
 QString DevTools::findTab(const QString& strUrlPart) {
     for (const QJsonValue& target : QJsonDocument::fromJson(http("GET", QStringLiteral("/json/list"))).array()) {
         const QJsonObject object = target.toObject();
-        if (object.value("type").toString() == QLatin1String("page") && object.value("url").toString().contains(strUrlPart))
+        if (object.value("type").toString() == QLatin1String("page") &&
+            object.value("url").toString().contains(strUrlPart))
             return object.value("id").toString();
     }
     return QString();
@@ -36,8 +37,9 @@ bool DevTools::attach(const QString& strTabId, int iTimeoutMs) {
 
 QJsonObject DevTools::call(const QString& strMethod, const QJsonObject& params, int iTimeoutMs) {
     const int iId = m_iNextId++;
-    m_socket.sendTextMessage(QString::fromUtf8(
-        QJsonDocument(QJsonObject{{"id", iId}, {"method", strMethod}, {"params", params}}).toJson(QJsonDocument::Compact)));
+    m_socket.sendTextMessage(
+        QString::fromUtf8(QJsonDocument(QJsonObject{{"id", iId}, {"method", strMethod}, {"params", params}})
+                              .toJson(QJsonDocument::Compact)));
     if (!QTest::qWaitFor([&] { return m_answers.contains(iId); }, iTimeoutMs)) return QJsonObject();
     const QJsonObject answer = m_answers.take(iId);
     if (answer.contains("error")) return QJsonObject{{"error", answer.value("error")}};

@@ -29,7 +29,10 @@ public:
     // Bodies of the complete final (non-1xx) responses received so far.
     QList<QByteArray> bodies() const;
     bool hasAnswer() const { return !bodies().isEmpty(); }
-    QByteArray body() const { const auto list = bodies(); return list.isEmpty() ? QByteArray() : list.first(); }
+    QByteArray body() const {
+        const auto list = bodies();
+        return list.isEmpty() ? QByteArray() : list.first();
+    }
     // Header block of the first final response.
     QByteArray head() const;
 

@@ -48,7 +48,8 @@ QByteArray textOfImage(const QByteArray& image) {
 
 QByteArray webConnectLoginId(const QByteArray& user, const QByteArray& challenge, int iIterations, int iRandom) {
     const QByteArray key =
-        QCryptographicHash::hash(user + QByteArray::number(iIterations) + challenge, QCryptographicHash::Sha256).toHex();
+        QCryptographicHash::hash(user + QByteArray::number(iIterations) + challenge, QCryptographicHash::Sha256)
+            .toHex();
     const QByteArray line = "GET/OKAPI/Security/sessionLogin/capabilities" + user + QByteArray::number(iRandom);
     return QMessageAuthenticationCode::hash(line, key, QCryptographicHash::Sha256).toHex();
 }

@@ -53,8 +53,10 @@ std::vector<unsigned long> property(Display* pDisplay, Window window, const char
     unsigned char* pData = nullptr;
     std::vector<unsigned long> vecItems;
     if (XGetWindowProperty(pDisplay, window, XInternAtom(pDisplay, szName, False), 0, 4096, False, type, &actualType,
-                           &iFormat, &ulCount, &ulAfter, &pData) == Success && pData) {
-        if (iFormat == 32) vecItems.assign(reinterpret_cast<unsigned long*>(pData), reinterpret_cast<unsigned long*>(pData) + ulCount);
+                           &iFormat, &ulCount, &ulAfter, &pData) == Success &&
+        pData) {
+        if (iFormat == 32)
+            vecItems.assign(reinterpret_cast<unsigned long*>(pData), reinterpret_cast<unsigned long*>(pData) + ulCount);
         if (iFormat == 8 && pText) pText->assign(reinterpret_cast<const char*>(pData), ulCount);
     }
     if (pData) XFree(pData);
@@ -64,8 +66,9 @@ std::vector<unsigned long> property(Display* pDisplay, Window window, const char
 // A top-level window that asks the manager for the place given (it would
 // otherwise choose one).
 Window placedWindow(Display* pDisplay, int x, int y, int iWidth, int iHeight, unsigned long ulColour) {
-    const Window window = XCreateSimpleWindow(pDisplay, DefaultRootWindow(pDisplay), x, y, static_cast<unsigned>(iWidth),
-                                              static_cast<unsigned>(iHeight), 0, 0, ulColour);
+    const Window window =
+        XCreateSimpleWindow(pDisplay, DefaultRootWindow(pDisplay), x, y, static_cast<unsigned>(iWidth),
+                            static_cast<unsigned>(iHeight), 0, 0, ulColour);
     XSizeHints* pHints = XAllocSizeHints();
     pHints->flags = USPosition | USSize;
     pHints->x = x;
@@ -254,7 +257,9 @@ unsigned long XDesktop::createBrowser(const std::string& strTitle, const std::st
         XUnmapWindow(pDisplay, window);
         XMapWindow(pDisplay, window);
         XSync(pDisplay, False);
-        const auto managed = [&] { return !property(pDisplay, window, "WM_STATE", XInternAtom(pDisplay, "WM_STATE", False)).empty(); };
+        const auto managed = [&] {
+            return !property(pDisplay, window, "WM_STATE", XInternAtom(pDisplay, "WM_STATE", False)).empty();
+        };
         if (waitFor([&] { return managed() && isViewable(window); }, 1000)) return window;
     }
     return 0;
@@ -264,10 +269,11 @@ unsigned long XDesktop::createDock(int iHeight, int iLeft, int iRight) {
     Display* pDisplay = m_pDisplay;
     const int iScreen = DefaultScreen(pDisplay);
     if (iRight < 0) iRight = DisplayWidth(pDisplay, iScreen);
-    const Window window = placedWindow(pDisplay, iLeft, DisplayHeight(pDisplay, iScreen) - iHeight, iRight - iLeft, iHeight, 0x303030);
+    const Window window =
+        placedWindow(pDisplay, iLeft, DisplayHeight(pDisplay, iScreen) - iHeight, iRight - iLeft, iHeight, 0x303030);
     const Atom dock = XInternAtom(pDisplay, "_NET_WM_WINDOW_TYPE_DOCK", False);
-    XChangeProperty(pDisplay, window, XInternAtom(pDisplay, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(&dock), 1);
+    XChangeProperty(pDisplay, window, XInternAtom(pDisplay, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&dock), 1);
     long struts[12] = {0, 0, 0, iHeight, 0, 0, 0, 0, 0, 0, iLeft, iRight - 1};
     XChangeProperty(pDisplay, window, XInternAtom(pDisplay, "_NET_WM_STRUT_PARTIAL", False), XA_CARDINAL, 32,
                     PropModeReplace, reinterpret_cast<const unsigned char*>(struts), 12);

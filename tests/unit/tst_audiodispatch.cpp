@@ -31,7 +31,8 @@ QStringList g_logLines;
 
 void captureLog(int iLevel, const char* szModule, const char* szMessage) {
     std::lock_guard<std::mutex> lock(g_logMutex);
-    g_logLines.append(QStringLiteral("%1 %2 %3").arg(iLevel).arg(QLatin1String(szModule), QString::fromUtf8(szMessage)));
+    g_logLines.append(
+        QStringLiteral("%1 %2 %3").arg(iLevel).arg(QLatin1String(szModule), QString::fromUtf8(szMessage)));
 }
 
 QStringList logLines(const QString& strPattern = QString()) {
@@ -69,15 +70,16 @@ QString protect(const char* szPlain) {
 }
 
 QJsonObject startRequest(const QString& strAddress, const QString& strTalkId = QStringLiteral("talk-1")) {
-    return QJsonObject{{"cmd", "audio.startTalk"},
-                       {"sequence", "7"},
-                       {"uuid", "{page-uuid}"},
-                       {"talkId", strTalkId},
-                       {"ZBCInfo", QJsonObject{{"address", strAddress}, {"AK", protect(kAccessKey)}, {"SK", protect(kSecretKey)}}},
-                       {"deviceSerial", "DS-0001"},
-                       {"alarmTime", "2026-12-05T21:00:00Z"},
-                       {"Security", 1},
-                       {"Iv", kIv}};
+    return QJsonObject{
+        {"cmd", "audio.startTalk"},
+        {"sequence", "7"},
+        {"uuid", "{page-uuid}"},
+        {"talkId", strTalkId},
+        {"ZBCInfo", QJsonObject{{"address", strAddress}, {"AK", protect(kAccessKey)}, {"SK", protect(kSecretKey)}}},
+        {"deviceSerial", "DS-0001"},
+        {"alarmTime", "2026-12-05T21:00:00Z"},
+        {"Security", 1},
+        {"Iv", kIv}};
 }
 
 // The request with the values of change at "key" or "ZBCInfo/key" (null:
@@ -87,7 +89,10 @@ QJsonObject changed(QJsonObject request, const QJsonObject& change) {
     for (auto it = change.begin(); it != change.end(); ++it) {
         QJsonObject& target = it.key().startsWith("ZBCInfo/") ? info : request;
         const QString strKey = it.key().section('/', -1);
-        if (it.value().isNull()) target.remove(strKey); else target.insert(strKey, it.value());
+        if (it.value().isNull())
+            target.remove(strKey);
+        else
+            target.insert(strKey, it.value());
         if (&target == &info) request.insert("ZBCInfo", info);
     }
     return request;
@@ -181,29 +186,40 @@ private slots:
         QCOMPARE(QString::fromStdString(ZBNetTest_LastConfigAddress()), strAddress);
         const int hTalk = response.value("handle").toInt(-1);
         QVERIFY(hTalk >= 0);
-        QCOMPARE(response, (QJsonObject{{"errorCode", 0}, {"errorModule", 9}, {"sequence", "7"}, {"uuid", "{page-uuid}"},
-                                        {"talkId", "talk-1"}, {"audioTimeLeft", 45}, {"handle", hTalk}}));
+        QCOMPARE(response, (QJsonObject{{"errorCode", 0},
+                                        {"errorModule", 9},
+                                        {"sequence", "7"},
+                                        {"uuid", "{page-uuid}"},
+                                        {"talkId", "talk-1"},
+                                        {"audioTimeLeft", 45},
+                                        {"handle", hTalk}}));
 
         const QJsonObject mode = m_sim.waitForEvent("mode");
         QCOMPARE(mode.value("method").toString(), QString("PUT"));
         QCOMPARE(mode.value("path").toString(), QString("/OKAPI/SecurityCP/TwoWayAudio/mode?format=json"));
         QCOMPARE(mode.value("serial").toString(), QString("DS-0001"));
         QCOMPARE(mode.value("accessKey").toString(), QString(kAccessKey));
-        QCOMPARE(mode.value("body").toString(), QString("{\"mode\":\"start\", \"alarmTime\":\"2026-12-05T21:00:00Z\"}"));
+        QCOMPARE(mode.value("body").toString(),
+                 QString("{\"mode\":\"start\", \"alarmTime\":\"2026-12-05T21:00:00Z\"}"));
         QCOMPARE(m_sim.waitForEvent("talk").value("serial").toString(), QString("DS-0001"));
         QCOMPARE(ZBNetTest_InitCount(), 1);
         QCOMPARE(ZBNetTest_OpenTalkCount(), 1);
 
-        QCOMPARE(send(command("getTalkStatus", {{"sequence", "8"}, {"handle", hTalk}})),
-                 (QJsonObject{{"errorCode", 0}, {"errorModule", 9}, {"sequence", "8"}, {"uuid", "u"}, {"talkStatus", 0}}));
+        QCOMPARE(
+            send(command("getTalkStatus", {{"sequence", "8"}, {"handle", hTalk}})),
+            (QJsonObject{{"errorCode", 0}, {"errorModule", 9}, {"sequence", "8"}, {"uuid", "u"}, {"talkStatus", 0}}));
 
         // Progress lines name the method and the line, with the module tag.
-        QVERIFY2(QRegularExpression("^2 KOTS \\[AudioMessageDispatch::startREZivORUTalk\\(\\d+\\)\\] startREZivORUTalk!$")
-                     .match(logLines().value(0)).hasMatch(), qPrintable(logLines().value(0)));
+        QVERIFY2(
+            QRegularExpression("^2 KOTS \\[AudioMessageDispatch::startREZivORUTalk\\(\\d+\\)\\] startREZivORUTalk!$")
+                .match(logLines().value(0))
+                .hasMatch(),
+            qPrintable(logLines().value(0)));
         QCOMPARE(logLines("itime\\[45\\] start talk time\\[0\\]$").size(), 1);
 
         QCOMPARE(send(command("stopTalk", {{"sequence", "9"}, {"talkId", "talk-1"}, {"handle", hTalk}})),
-                 (QJsonObject{{"errorCode", 0}, {"errorModule", 9}, {"sequence", "9"}, {"uuid", "u"}, {"talkId", "talk-1"}}));
+                 (QJsonObject{
+                     {"errorCode", 0}, {"errorModule", 9}, {"sequence", "9"}, {"uuid", "u"}, {"talkId", "talk-1"}}));
         QCOMPARE(ZBNetTest_StopVoiceTalkCount(), 1);
         QCOMPARE(m_sim.waitForEvent("mode").value("mode").toString(), QString("end"));
         QCOMPARE(m_sim.waitForEvent("talk-closed").value("by").toString(), QString("client"));
@@ -261,12 +277,17 @@ private slots:
         };
         const auto talk = [](const QJsonObject& talk) { return QJsonObject{{"script", QJsonObject{{"talk", talk}}}}; };
         const auto mode = [](const QJsonObject& mode) { return QJsonObject{{"script", QJsonObject{{"mode", mode}}}}; };
-        const auto device = [&](qint64 iCode) { return mode({{"answer", QJsonObject{{"errorCode", iCode}, {"audioTimeLeft", 30}}}}); };
+        const auto device = [&](qint64 iCode) {
+            return mode({{"answer", QJsonObject{{"errorCode", iCode}, {"audioTimeLeft", 30}}}});
+        };
 
         // The talk refused after the mode request: library errors.
         row("ERR 0 is no error", talk({{"answer", "ERR 0"}}), 0, "startVoiceTalk error code\\[0\\]!$");
-        const std::pair<std::vector<int>, int> errors[] = {{{8}, 8006}, {{9}, 8001}, {{16, 17, 18, 19, 20, 21}, 8004},
-            {{302, 303, 306, 307, 315}, 1}, {{1, 15, 22, 304, 305, 308, 314, 999}, 8005}};
+        const std::pair<std::vector<int>, int> errors[] = {{{8}, 8006},
+                                                           {{9}, 8001},
+                                                           {{16, 17, 18, 19, 20, 21}, 8004},
+                                                           {{302, 303, 306, 307, 315}, 1},
+                                                           {{1, 15, 22, 304, 305, 308, 314, 999}, 8005}};
         for (const auto& error : errors) {
             for (int i : error.first) {
                 const QByteArray name = "ERR " + QByteArray::number(i);
@@ -279,9 +300,11 @@ private slots:
         // The mode request's answer: device errors, then library errors.
         row("0x40008085", device(0x40008085), 8010, "changeTalk  start error!$");
         const std::pair<qint64, int> deviceErrors[] = {{0x40008086, 8011}, {0x40008087, 8014}, {0x30008003, 8012},
-            {0x30008004, 8013}, {0x30008005, 8015}, {0x30008006, 8016}, {0x30008007, 8000}, {0, 8000}};
+                                                       {0x30008004, 8013}, {0x30008005, 8015}, {0x30008006, 8016},
+                                                       {0x30008007, 8000}, {0, 8000}};
         for (const auto& error : deviceErrors)
-            row(("device error 0x" + QByteArray::number(error.first, 16)).constData(), device(error.first), error.second);
+            row(("device error 0x" + QByteArray::number(error.first, 16)).constData(), device(error.first),
+                error.second);
         row("errorCode 1 without time left", mode({{"answer", QJsonObject{{"errorCode", 1}}}}), 8000);
         row("OK without time left", mode({{"answer", QJsonObject{{"statusString", "OK"}}}}), 8000);
         row("not JSON", mode({{"body", "<html>"}}), 8000);
@@ -324,11 +347,12 @@ private slots:
 
     void credentialMistakesAreRefused_data() {
         QTest::addColumn<QJsonObject>("change");
-        QTest::addColumn<int>("expected");  // -1: any error
+        QTest::addColumn<int>("expected");     // -1: any error
         QTest::addColumn<QString>("refusal");  // what the device refused, empty: nothing reached it
         QTest::newRow("right keys") << QJsonObject() << 0 << "";
         QTest::newRow("wrong Iv") << QJsonObject{{"Iv", "00112233445566778899aabbccddeeff"}} << -1 << "";
-        QTest::newRow("wrong secret key") << QJsonObject{{"ZBCInfo/SK", protect("another-secret")}} << 8000 << "signature";
+        QTest::newRow("wrong secret key")
+            << QJsonObject{{"ZBCInfo/SK", protect("another-secret")}} << 8000 << "signature";
         // Keys that decrypt to nothing: ZBNet_Init is never called and the
         // library refuses the device request as not initialised (error 8).
         QTest::newRow("scheme 2") << QJsonObject{{"Security", 2}} << 8006 << "";
@@ -415,14 +439,16 @@ private slots:
         for (const char* szHow : {"closes", "resets"}) {
             QTest::addRow("the device %s the talk", szHow)
                 << QStringLiteral(R"(device:%1 start=0 status@h=0 closed log~^5\sKOTS\s.*talk\serror\shandle\[<h>\]!$ )"
-                                  R"(status@h~-1 model:x@h=0 stop=0)").arg(QLatin1String(szHow));
+                                  R"(status@h~-1 model:x@h=0 stop=0)")
+                       .arg(QLatin1String(szHow));
         }
     }
     void talks() {
         QFETCH(QString, steps);
         const QMap<QString, QJsonObject> scripts{
             {"ok", {}},
-            {"busy-end", {{"modes", QJsonObject{{"end", QJsonObject{{"answer", QJsonObject{{"statusString", "Busy"}}}}}}}}},
+            {"busy-end",
+             {{"modes", QJsonObject{{"end", QJsonObject{{"answer", QJsonObject{{"statusString", "Busy"}}}}}}}}},
             {"error", modeScript({{"errorCode", 1073774725}})},
             {"err0", {{"talk", QJsonObject{{"answer", "ERR 0"}}}}},
             {"closes", {{"talk", QJsonObject{{"closeAfterMs", 100}}}}},
@@ -437,14 +463,19 @@ private slots:
             const bool bInTime = strStep.contains('~');
             QJsonObject fields{{"sequence", "s"}};
             if (!strHandle.isEmpty()) fields.insert("handle", strHandle == "-1" ? -1 : hTalk + (strHandle == "h+1"));
-            const QString strPattern = QString(strArgument).replace("\\s", " ").replace("<h>", QString::number(hTalk))
+            const QString strPattern = QString(strArgument)
+                                           .replace("\\s", " ")
+                                           .replace("<h>", QString::number(hTalk))
                                            .replace("<h+1>", QString::number(hTalk + 1));
             if (strName == "start") {
-                const QJsonObject response = send(startRequest(m_sim.address(), strArgument.isEmpty() ? "talk-1" : strArgument));
+                const QJsonObject response =
+                    send(startRequest(m_sim.address(), strArgument.isEmpty() ? "talk-1" : strArgument));
                 QVERIFY2(response.value("errorCode").toInt(-1) == strExpected.toInt(), qPrintable(strStep));
                 if (response.value("handle").toInt(-1) >= 0) hTalk = response.value("handle").toInt();
             } else if (strName == "stop" || strName == "model" || strName == "status") {
-                const char* szCommand = strName == "stop" ? "stopTalk" : strName == "model" ? "changeModel" : "getTalkStatus";
+                const char* szCommand = strName == "stop"    ? "stopTalk"
+                                        : strName == "model" ? "changeModel"
+                                                             : "getTalkStatus";
                 fields.insert(strName == "stop" ? "talkId" : "model", strArgument.isEmpty() ? "talk-1" : strArgument);
                 if (strName == "status") fields.remove("model");
                 const QJsonObject request = command(szCommand, fields);
@@ -452,9 +483,12 @@ private slots:
                     const QJsonObject response = send(request);
                     return response.value(strName == "status" ? "talkStatus" : "errorCode").toInt(-9);
                 };
-                if (bInTime) QTRY_COMPARE(result(), strExpected.toInt());
-                else if (strExpected != "*") QVERIFY2(result() == strExpected.toInt(), qPrintable(strStep));
-                else result();
+                if (bInTime)
+                    QTRY_COMPARE(result(), strExpected.toInt());
+                else if (strExpected != "*")
+                    QVERIFY2(result() == strExpected.toInt(), qPrintable(strStep));
+                else
+                    result();
             } else if (strName == "device") {
                 QVERIFY(m_sim.setScript(scripts.value(strArgument)));
             } else if (strName == "closed") {
@@ -462,13 +496,18 @@ private slots:
             } else if (strName == "mode") {
                 const QJsonObject mode = m_sim.waitForEvent("mode");
                 QCOMPARE(mode.value("serial").toString(), QString("DS-0001"));
-                QCOMPARE(mode.value("body").toString(), QStringLiteral(R"({"mode":"%1", "alarmTime":"2026-12-05T21:00:00Z"})").arg(strArgument));
+                QCOMPARE(mode.value("body").toString(),
+                         QStringLiteral(R"({"mode":"%1", "alarmTime":"2026-12-05T21:00:00Z"})").arg(strArgument));
             } else if (strName == "log") {
-                if (bInTime) QTRY_VERIFY2(!logLines(strPattern).isEmpty(), qPrintable(strStep));
-                else QVERIFY2(logLines(strPattern).size() == strExpected.toInt(), qPrintable(strStep));
+                if (bInTime)
+                    QTRY_VERIFY2(!logLines(strPattern).isEmpty(), qPrintable(strStep));
+                else
+                    QVERIFY2(logLines(strPattern).size() == strExpected.toInt(), qPrintable(strStep));
             } else {
-                const int iActual = strName == "#modes" ? m_sim.takeEvents("mode").size() : strName == "#inits" ? ZBNetTest_InitCount()
-                                    : strName == "#stops" ? ZBNetTest_StopVoiceTalkCount() : int(ZBNetTest_IsInitialized());
+                const int iActual = strName == "#modes"   ? m_sim.takeEvents("mode").size()
+                                    : strName == "#inits" ? ZBNetTest_InitCount()
+                                    : strName == "#stops" ? ZBNetTest_StopVoiceTalkCount()
+                                                          : int(ZBNetTest_IsInitialized());
                 QVERIFY2(iActual == strExpected.toInt(), qPrintable(strStep + " is " + QString::number(iActual)));
             }
         }

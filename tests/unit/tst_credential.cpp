@@ -68,7 +68,8 @@ private slots:
         QTest::addColumn<int>("security");
         QTest::addColumn<bool>("bRan");
         QTest::addColumn<QByteArray>("plain");
-        const auto row = [](const char* szName, const QString& strText, const QByteArray& plain, const QString& strIv = kIv) {
+        const auto row = [](const char* szName, const QString& strText, const QByteArray& plain,
+                            const QString& strIv = kIv) {
             QTest::newRow(szName) << strText << strIv << 1 << true << plain;
         };
         const auto refused = [](const char* szName, const QString& strText, const QString& strIv, int iSecurity = 1) {
@@ -77,7 +78,8 @@ private slots:
         row("openssl: partly filled last block", kVector, "Vector-AK-2026");
         row("openssl: whole blocks get a zero block",
             "44057fe3385b67f175ab42415660419e67e138fd245159117b01f84e66e382ca", "0123456789ab");
-        row("openssl: zero byte cuts the value", "946912df5ec234e1d2613091d3d61b100eb425febd30d8bd6f259081ce8f9315", "secret");
+        row("openssl: zero byte cuts the value", "946912df5ec234e1d2613091d3d61b100eb425febd30d8bd6f259081ce8f9315",
+            "secret");
 
         refused("scheme 0", kVector, kIv, 0);
         refused("scheme 2", kVector, kIv, 2);
@@ -124,15 +126,17 @@ private slots:
         std::string strProtected;
         const QByteArray ivBytes = QByteArray::fromHex(iv.toLatin1());
         if (QByteArray(QTest::currentDataTag()).startsWith("openssl") && !plain.contains("secret")) {
-            QVERIFY(protectCredential(plain.toStdString(), reinterpret_cast<const unsigned char*>(ivBytes.data()), strProtected));
+            QVERIFY(protectCredential(plain.toStdString(), reinterpret_cast<const unsigned char*>(ivBytes.data()),
+                                      strProtected));
             QCOMPARE(QString::fromStdString(strProtected), protectedText);
         }
     }
 
     void senderToolRoundTrip() {
         const QString strLong(753, QLatin1Char('x'));
-        const QJsonObject output =
-            QJsonDocument::fromJson(run(PROTECT_CREDENTIAL_BIN, {"--json", "AK-plain-value", "SK with blanks/+=", strLong})).object();
+        const QJsonObject output = QJsonDocument::fromJson(run(PROTECT_CREDENTIAL_BIN, {"--json", "AK-plain-value",
+                                                                                        "SK with blanks/+=", strLong}))
+                                       .object();
         const QString strIv = output.value("Iv").toString();
         const QJsonArray values = output.value("values").toArray();
         QCOMPARE(strIv.size(), 32);
@@ -141,7 +145,8 @@ private slots:
         QCOMPARE(decrypt(values.at(1).toString(), strIv), QByteArray("SK with blanks/+="));
         QCOMPARE(decrypt(values.at(2).toString(), strIv), strLong.toLatin1());
         // A fresh vector on every run; a value too long to protect is refused.
-        QVERIFY(QJsonDocument::fromJson(run(PROTECT_CREDENTIAL_BIN, {"--json", "x"})).object().value("Iv").toString() != strIv);
+        QVERIFY(QJsonDocument::fromJson(run(PROTECT_CREDENTIAL_BIN, {"--json", "x"})).object().value("Iv").toString() !=
+                strIv);
         QVERIFY(run(PROTECT_CREDENTIAL_BIN, {strLong + 'x'}).isEmpty());
     }
 
@@ -158,10 +163,13 @@ private slots:
             "let refused = false;\n"
             "try { await m.protectCredential('x'.repeat(754), iv, crypto); } catch (e) { refused = true; }\n"
             "console.log(JSON.stringify({ fixed, fresh, refused }));\n");
-        const QStringList plains = {"Vector-AK-2026", "0123456789ab", QString::fromUtf8("Schl\xc3\xbcssel \xe2\x82\xac"),
-                                    QString(753, 'x'), QString()};
-        const QJsonObject output = QJsonDocument::fromJson(run(strNode, {"--input-type=module", "-e", strScript, PROTECT_CREDENTIAL_JS,
-            QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(plains)).toJson())})).object();
+        const QStringList plains = {"Vector-AK-2026", "0123456789ab",
+                                    QString::fromUtf8("Schl\xc3\xbcssel \xe2\x82\xac"), QString(753, 'x'), QString()};
+        const QJsonObject output =
+            QJsonDocument::fromJson(
+                run(strNode, {"--input-type=module", "-e", strScript, PROTECT_CREDENTIAL_JS,
+                              QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(plains)).toJson())}))
+                .object();
 
         unsigned char iv[16];
         for (int i = 0; i < 16; ++i) iv[i] = static_cast<unsigned char>(i * 17);
@@ -174,7 +182,8 @@ private slots:
             QCOMPARE(decrypt(fixed.at(i).toString(), QString::fromStdString(toHexText(iv, 16))), plains.at(i).toUtf8());
         }
         const QJsonObject fresh = output.value("fresh").toObject();
-        QCOMPARE(decrypt(fresh.value("values").toArray().at(1).toString(), fresh.value("Iv").toString()), QByteArray("fresh-sk"));
+        QCOMPARE(decrypt(fresh.value("values").toArray().at(1).toString(), fresh.value("Iv").toString()),
+                 QByteArray("fresh-sk"));
         QVERIFY(output.value("refused").toBool());
     }
 };

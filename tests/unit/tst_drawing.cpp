@@ -16,10 +16,12 @@ namespace {
 
 using Command = QJsonDocument* (*)(QWidget*, const QJsonDocument*);
 
-#define DRAW_COMMANDS(X)                                                                                  \
-    X(VC_SetRectInfo) X(VC_GetRectInfo) X(VC_SetPolygonInfo) X(VC_GetPolygonInfo) X(VC_SetLineInfo)        \
-    X(VC_SetPointInfo) X(VC_SetGridInfo) X(VC_SetTextOverlay) X(VC_SetDrawShapeInfo) X(VC_SelectShape)     \
-    X(VC_ClearShapeByType) X(VC_ClearShapeById) X(VC_SetDrawStatus) X(VC_SetDrawCallback)
+#define DRAW_COMMANDS(X)                                                                                          \
+    X(VC_SetRectInfo)                                                                                             \
+    X(VC_GetRectInfo)                                                                                             \
+    X(VC_SetPolygonInfo) X(VC_GetPolygonInfo) X(VC_SetLineInfo) X(VC_SetPointInfo) X(VC_SetGridInfo)              \
+        X(VC_SetTextOverlay) X(VC_SetDrawShapeInfo) X(VC_SelectShape) X(VC_ClearShapeByType) X(VC_ClearShapeById) \
+            X(VC_SetDrawStatus) X(VC_SetDrawCallback)
 #define DRAW_GETTERS(X) X(VC_GetLineInfo) X(VC_GetPointInfo) X(VC_GetGridInfo) X(VC_GetTextOverlay)
 
 const QHash<QString, Command>& commands() {
@@ -29,7 +31,9 @@ const QHash<QString, Command>& commands() {
     return kCommands;
 }
 
-QJsonObject json(const QByteArray& text) { return QJsonDocument::fromJson(text).object(); }
+QJsonObject json(const QByteArray& text) {
+    return QJsonDocument::fromJson(text).object();
+}
 
 QJsonObject take(QJsonDocument* pResult) {
     const QJsonObject result = pResult ? pResult->object() : QJsonObject();
@@ -42,7 +46,9 @@ QJsonObject call(const QString& strCommand, QWidget* pWidget, const QJsonObject&
     return take(commands().value(strCommand)(pWidget, &document));
 }
 
-QJsonObject call(QJsonDocument* (*getter)(QWidget*), QWidget* pWidget) { return take(getter(pWidget)); }
+QJsonObject call(QJsonDocument* (*getter)(QWidget*), QWidget* pWidget) {
+    return take(getter(pWidget));
+}
 
 // n copies of one shape's JSON, as the text of an array.
 QByteArray repeated(const QByteArray& shape, int n) {
@@ -93,7 +99,8 @@ QJsonObject snapshot(QWidget* pWidget) {
 }
 
 QJsonObject get(QWidget* pWidget, const QString& strGetter) {
-#define DRAW_GET(name) if (strGetter == #name) return call(name, pWidget);
+#define DRAW_GET(name) \
+    if (strGetter == #name) return call(name, pWidget);
     DRAW_GETTERS(DRAW_GET)
 #undef DRAW_GET
     return call(strGetter, pWidget, {});
@@ -144,8 +151,10 @@ private slots:
         row("id a fraction", "VC_SetRectInfo", R"({"rects":[{"id":1.5,"x":0,"y":0,"width":0.5,"height":0.5}]})", 3001);
         row("id a text", "VC_SetRectInfo", R"({"rects":[{"id":"7","x":0,"y":0,"width":0.5,"height":0.5}]})", 3001);
         row("id too big", "VC_SetRectInfo", R"({"rects":[{"id":2e9,"x":0,"y":0,"width":0.5,"height":0.5}]})", 3001);
-        row("id of another kind", "VC_SetRectInfo", R"({"rects":[{"id":3,"x":0,"y":0,"width":0.5,"height":0.5}]})", 3001);
-        row("id twice", "VC_SetRectInfo", "{\"rects\":" + repeated(R"({"id":9,"x":0,"y":0,"width":1,"height":1})", 2) + '}', 3001);
+        row("id of another kind", "VC_SetRectInfo", R"({"rects":[{"id":3,"x":0,"y":0,"width":0.5,"height":0.5}]})",
+            3001);
+        row("id twice", "VC_SetRectInfo",
+            "{\"rects\":" + repeated(R"({"id":9,"x":0,"y":0,"width":1,"height":1})", 2) + '}', 3001);
         row("bad after good", "VC_SetRectInfo", "{\"rects\":[" + kRect + R"(,{"x":2}]})", 3001);
         row("9 rects", "VC_SetRectInfo", "{\"rects\":" + repeated(kRect, 9) + '}', 3017);
         row("no such window", "VC_SetRectInfo", "{\"rects\":[],\"wndIndex\":4}", 3003);
@@ -153,14 +162,18 @@ private slots:
         row("window a text", "VC_GetRectInfo", R"({"wndIndex":"1"})", 3003);
         row("polygon of 2", "VC_SetPolygonInfo", R"({"polygons":[{"points":[{"x":0,"y":0},{"x":1,"y":1}]}]})", 3001);
         row("polygon of 33", "VC_SetPolygonInfo", "{\"polygons\":[{\"points\":" + corners(33) + "}]}", 3001);
-        row("polygon corner out", "VC_SetPolygonInfo", R"({"polygons":[{"points":[{"x":0,"y":0},{"x":1,"y":0},{"x":1.1,"y":1}]}]})", 3001);
-        row("polygon corner no object", "VC_SetPolygonInfo", R"({"polygons":[{"points":[{"x":0,"y":0},{"x":1,"y":0},5]}]})", 3001);
+        row("polygon corner out", "VC_SetPolygonInfo",
+            R"({"polygons":[{"points":[{"x":0,"y":0},{"x":1,"y":0},{"x":1.1,"y":1}]}]})", 3001);
+        row("polygon corner no object", "VC_SetPolygonInfo",
+            R"({"polygons":[{"points":[{"x":0,"y":0},{"x":1,"y":0},5]}]})", 3001);
         row("polygon no points", "VC_SetPolygonInfo", R"({"polygons":[{}]})", 3001);
         row("9 polygons", "VC_SetPolygonInfo", "{\"polygons\":" + repeated(kTriangle, 9) + '}', 3017);
         row("polygon window", "VC_GetPolygonInfo", R"({"wndIndex":-1})", 3003);
         row("line of 1", "VC_SetLineInfo", R"({"lines":[{"points":[{"x":0,"y":0}]}]})", 3001);
-        row("line of 3", "VC_SetLineInfo", R"({"lines":[{"points":[{"x":0,"y":0},{"x":1,"y":1},{"x":0,"y":1}]}]})", 3001);
-        row("line of one point", "VC_SetLineInfo", R"({"lines":[{"points":[{"x":0.5,"y":0.5},{"x":0.5,"y":0.5}]}]})", 3001);
+        row("line of 3", "VC_SetLineInfo", R"({"lines":[{"points":[{"x":0,"y":0},{"x":1,"y":1},{"x":0,"y":1}]}]})",
+            3001);
+        row("line of one point", "VC_SetLineInfo", R"({"lines":[{"points":[{"x":0.5,"y":0.5},{"x":0.5,"y":0.5}]}]})",
+            3001);
         row("line end out", "VC_SetLineInfo", R"({"lines":[{"points":[{"x":0,"y":-0.1},{"x":1,"y":1}]}]})", 3001);
         row("9 lines", "VC_SetLineInfo", "{\"lines\":" + repeated(kLine, 9) + '}', 3017);
         row("point without x", "VC_SetPointInfo", R"({"points":[{"y":0.5}]})", 3001);
@@ -183,7 +196,8 @@ private slots:
         row("17 texts", "VC_SetTextOverlay", "{\"texts\":" + repeated(kText, 17) + '}', 3001);
         row("text not an object", "VC_SetTextOverlay", R"({"texts":["gate"]})", 3001);
         row("text not a text", "VC_SetTextOverlay", R"({"texts":[{"text":1,"x":0,"y":0}]})", 3001);
-        row("text 257 long", "VC_SetTextOverlay", "{\"texts\":[{\"text\":\"" + QByteArray(257, 'a') + "\",\"x\":0,\"y\":0}]}", 3001);
+        row("text 257 long", "VC_SetTextOverlay",
+            "{\"texts\":[{\"text\":\"" + QByteArray(257, 'a') + "\",\"x\":0,\"y\":0}]}", 3001);
         row("text x out", "VC_SetTextOverlay", R"({"texts":[{"text":"a","x":1.5,"y":0}]})", 3001);
         row("text without y", "VC_SetTextOverlay", R"({"texts":[{"text":"a","x":0}]})", 3001);
         row("text colour", "VC_SetTextOverlay", R"({"texts":[{"text":"a","x":0,"y":0,"color":"nocolour"}]})", 3001);
@@ -266,11 +280,14 @@ private slots:
         row("no rects", "VC_SetRectInfo", "VC_GetRectInfo", R"({"rects":[]})");
         row("rects, largest id", "VC_SetRectInfo", "VC_GetRectInfo",
             "{\"rects\":[" + kRect + R"(,{"id":1000000000,"x":0,"y":0,"width":1,"height":1}]})", "");
-        row("polygon of 32", "VC_SetPolygonInfo", "VC_GetPolygonInfo", "{\"polygons\":[{\"id\":8,\"points\":" + corners(32) + "}]}");
-        row("polygon, page keys", "VC_SetPolygonInfo", "VC_GetPolygonInfo", "{\"polygons\":[" + kTriangle.chopped(1) + R"(,"id":8,"name":"lawn"}]})");
+        row("polygon of 32", "VC_SetPolygonInfo", "VC_GetPolygonInfo",
+            "{\"polygons\":[{\"id\":8,\"points\":" + corners(32) + "}]}");
+        row("polygon, page keys", "VC_SetPolygonInfo", "VC_GetPolygonInfo",
+            "{\"polygons\":[" + kTriangle.chopped(1) + R"(,"id":8,"name":"lawn"}]})");
         row("lines", "VC_SetLineInfo", "VC_GetLineInfo",
             R"({"lines":[{"id":8,"points":[{"x":0,"y":0},{"x":1,"y":1}]},{"id":9,"points":[{"x":1,"y":0},{"x":0,"y":1}]}]})");
-        row("points", "VC_SetPointInfo", "VC_GetPointInfo", R"({"points":[{"id":8,"x":0,"y":0},{"id":9,"x":1,"y":1,"label":"gate"}]})");
+        row("points", "VC_SetPointInfo", "VC_GetPointInfo",
+            R"({"points":[{"id":8,"x":0,"y":0},{"id":9,"x":1,"y":1,"label":"gate"}]})");
         row("grid 1x1", "VC_SetGridInfo", "VC_GetGridInfo", R"({"rows":1,"columns":1,"cells":["1"]})");
         row("grid all off", "VC_SetGridInfo", "VC_GetGridInfo", R"({"rows":2,"columns":3})",
             R"({"rows":2,"columns":3,"cells":["000","000"]})");
@@ -296,7 +313,8 @@ private slots:
         wanted.insert("wndIndex", 1);  // the selected play window
         if (!expected.isEmpty() || expected.isNull()) QCOMPARE(got, wanted);
         // Play window 0 holds none of them.
-        if (getter == "VC_GetRectInfo") QCOMPARE(call(getter, widget(), {{"wndIndex", 0}}).value("rects"), QJsonArray());
+        if (getter == "VC_GetRectInfo")
+            QCOMPARE(call(getter, widget(), {{"wndIndex", 0}}).value("rects"), QJsonArray());
         if (QByteArray(QTest::currentDataTag()) == "rects, largest id")
             QEXPECT_FAIL("", "the id after 1000000000 is given out but refused when set again", Continue);
         QCOMPARE(call(command, widget(), got), set);
@@ -320,7 +338,8 @@ private slots:
             return call(command, widget(), {{strList, json("{\"a\":" + repeated(shape, n) + '}').value("a")}});
         };
         QCOMPARE(set(0).value(strList), QJsonArray());
-        QCOMPARE(call("VC_SetDrawShapeInfo", widget(), {{"type", strKind}, {"maxCount", 1}, {"color", "#80ff0000"}, {"lineWidth", 20}}),
+        QCOMPARE(call("VC_SetDrawShapeInfo", widget(),
+                      {{"type", strKind}, {"maxCount", 1}, {"color", "#80ff0000"}, {"lineWidth", 20}}),
                  (QJsonObject{{"type", strKind}, {"maxCount", 1}, {"color", "#80ff0000"}, {"lineWidth", 20}}));
         QCOMPARE(set(2).value("errorCode"), 3017);
         QCOMPARE(set(1).value(strList).toArray().size(), 1);
@@ -334,19 +353,26 @@ private slots:
         QTest::addColumn<QString>("type");
         QTest::addColumn<QString>("getter");
         QTest::addColumn<int>("iRemoved");
-        QTest::newRow("rect") << "rect" << "VC_GetRectInfo" << 2;
-        QTest::newRow("polygon") << "polygon" << "VC_GetPolygonInfo" << 1;
-        QTest::newRow("line") << "line" << "VC_GetLineInfo" << 1;
-        QTest::newRow("point") << "point" << "VC_GetPointInfo" << 1;
-        QTest::newRow("grid") << "grid" << "VC_GetGridInfo" << 2;
+        QTest::newRow("rect") << "rect"
+                              << "VC_GetRectInfo" << 2;
+        QTest::newRow("polygon") << "polygon"
+                                 << "VC_GetPolygonInfo" << 1;
+        QTest::newRow("line") << "line"
+                              << "VC_GetLineInfo" << 1;
+        QTest::newRow("point") << "point"
+                               << "VC_GetPointInfo" << 1;
+        QTest::newRow("grid") << "grid"
+                              << "VC_GetGridInfo" << 2;
     }
     void clearingRemovesWhatItSays() {
         QFETCH(QString, type);
         QFETCH(QString, getter);
         QFETCH(int, iRemoved);
         QJsonObject expected = snapshot(widget());
-        const QJsonObject empty = type == "grid" ? json(R"({"rows":2,"columns":2,"cells":["00","00"],"wndIndex":1})")
-                                                 : QJsonObject{{getter == "VC_GetPointInfo" ? "points" : type + 's', QJsonArray()}, {"wndIndex", 1}};
+        const QJsonObject empty =
+            type == "grid"
+                ? json(R"({"rows":2,"columns":2,"cells":["00","00"],"wndIndex":1})")
+                : QJsonObject{{getter == "VC_GetPointInfo" ? "points" : type + 's', QJsonArray()}, {"wndIndex", 1}};
         expected.insert(expected.contains(getter) ? getter : type + "s1", empty);
         QCOMPARE(call("VC_ClearShapeByType", widget(), {{"type", type}}),
                  (QJsonObject{{"type", type}, {"removed", iRemoved}, {"wndIndex", 1}}));
@@ -363,11 +389,17 @@ private slots:
     }
 
     void clearGraphicsKeepsTheTexts() {
-        QCOMPARE(call("VC_SetRectInfo", widget(), {{"rects", json("{\"a\":[" + kRect + "]}").value("a")}, {"wndIndex", 3}}).value("rects").toArray().size(), 1);
+        QCOMPARE(
+            call("VC_SetRectInfo", widget(), {{"rects", json("{\"a\":[" + kRect + "]}").value("a")}, {"wndIndex", 3}})
+                .value("rects")
+                .toArray()
+                .size(),
+            1);
         QCOMPARE(call("VC_SelectShape", widget(), {{"id", 1}}), (QJsonObject{{"id", 1}, {"wndIndex", 1}}));
         const QJsonValue texts = call(VC_GetTextOverlay, widget()).value("texts");
         QCOMPARE(call(VC_ClearGraphics, widget()), QJsonObject());
-        for (int i = 0; i < 4; ++i) QCOMPARE(call("VC_GetRectInfo", widget(), {{"wndIndex", i}}).value("rects"), QJsonArray());
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(call("VC_GetRectInfo", widget(), {{"wndIndex", i}}).value("rects"), QJsonArray());
         QCOMPARE(call(VC_GetLineInfo, widget()).value("lines"), QJsonArray());
         QCOMPARE(call(VC_GetGridInfo, widget()).value("cells"), QJsonArray({"00", "00"}));
         QCOMPARE(call(VC_GetTextOverlay, widget()).value("texts"), texts);

@@ -37,14 +37,20 @@ private slots:
         QTest::addColumn<quint32>("ulError");
         QTest::addColumn<QStringList>("expectedLog");
         QTest::addColumn<int>("iLaunches");
-        QTest::newRow("already admin") << true << true << quint32(0) << QStringList{"enablePrivileges::RunAsAdmin"} << 0;
+        QTest::newRow("already admin") << true << true << quint32(0) << QStringList{"enablePrivileges::RunAsAdmin"}
+                                       << 0;
         QTest::newRow("cancelled") << false << true << quint32(1223)
-                                   << QStringList{"enablePrivileges::enablePrivileges", "enablePrivileges::ERROR_CANCELLED"} << 1;
-        QTest::newRow("file not found")
-            << false << true << quint32(2)
-            << QStringList{"enablePrivileges::enablePrivileges", "enablePrivileges::ERROR_FILE_NOT_FOUND"} << 1;
-        QTest::newRow("other error") << false << true << quint32(5) << QStringList{"enablePrivileges::enablePrivileges"} << 1;
-        QTest::newRow("no path") << false << false << quint32(0) << QStringList{"enablePrivileges::enablePrivileges"} << 0;
+                                   << QStringList{"enablePrivileges::enablePrivileges",
+                                                  "enablePrivileges::ERROR_CANCELLED"}
+                                   << 1;
+        QTest::newRow("file not found") << false << true << quint32(2)
+                                        << QStringList{"enablePrivileges::enablePrivileges",
+                                                       "enablePrivileges::ERROR_FILE_NOT_FOUND"}
+                                        << 1;
+        QTest::newRow("other error") << false << true << quint32(5) << QStringList{"enablePrivileges::enablePrivileges"}
+                                     << 1;
+        QTest::newRow("no path") << false << false << quint32(0) << QStringList{"enablePrivileges::enablePrivileges"}
+                                 << 0;
     }
     void goesOn() {
         QFETCH(bool, bAdmin);

@@ -39,8 +39,16 @@ private slots:
         auto pA = std::make_unique<QSocketNotifier>(a.fd[0], QSocketNotifier::Read);
         auto pB = std::make_unique<QSocketNotifier>(b.fd[0], QSocketNotifier::Read);
         int iCalls = 0;
-        connect(pA.get(), &QSocketNotifier::activated, this, [&] { ++iCalls; pB.reset(); pA->setEnabled(false); });
-        connect(pB.get(), &QSocketNotifier::activated, this, [&] { ++iCalls; pA.reset(); pB->setEnabled(false); });
+        connect(pA.get(), &QSocketNotifier::activated, this, [&] {
+            ++iCalls;
+            pB.reset();
+            pA->setEnabled(false);
+        });
+        connect(pB.get(), &QSocketNotifier::activated, this, [&] {
+            ++iCalls;
+            pA.reset();
+            pB->setEnabled(false);
+        });
         a.send();
         b.send();
         QTRY_COMPARE(iCalls, 1);

@@ -57,7 +57,8 @@ private slots:
         QTest::newRow("13 bytes start a second row")
             << QByteArray("abcdefghijklm") << (QByteArray("cbafedihglkj\0\0m", 15) + QByteArray(9, '\0'));
         QTest::newRow("empty") << QByteArray("") << QByteArray();
-        QTest::newRow("up to the first zero") << QByteArray("ab\0cdefghijklmnop", 17) << (QByteArray("\0ba", 3) + QByteArray(9, '\0'));
+        QTest::newRow("up to the first zero")
+            << QByteArray("ab\0cdefghijklmnop", 17) << (QByteArray("\0ba", 3) + QByteArray(9, '\0'));
     }
     void image() {
         QFETCH(QByteArray, text);
@@ -136,10 +137,31 @@ private slots:
     // Each value is read as glibc's atoi reads it, then cut to 8 bits.
     void decimalValues_data() {
         QTest::addColumn<QByteArray>("piece");
-        for (const char* sz : {"120", "00120", "376", "-136", " \t\n120", "+120", "120abc", "", "abc", "-", "+-1",
-                               "255", "256", "-1", "2147483647", "2147483648", "-2147483649", "9223372036854775807",
-                               "9223372036854775808", "99999999999999999999999", "-9223372036854775808",
-                               "-9223372036854775809", "-99999999999999999999999", "1 2", "٣"})
+        for (const char* sz : {"120",
+                               "00120",
+                               "376",
+                               "-136",
+                               " \t\n120",
+                               "+120",
+                               "120abc",
+                               "",
+                               "abc",
+                               "-",
+                               "+-1",
+                               "255",
+                               "256",
+                               "-1",
+                               "2147483647",
+                               "2147483648",
+                               "-2147483649",
+                               "9223372036854775807",
+                               "9223372036854775808",
+                               "99999999999999999999999",
+                               "-9223372036854775808",
+                               "-9223372036854775809",
+                               "-99999999999999999999999",
+                               "1 2",
+                               "٣"})
             QTest::newRow(sz) << QByteArray(sz);
     }
     void decimalValues() {
@@ -190,7 +212,8 @@ private slots:
         }
         for (const int iBytes : {iMax - 1, iMax, 4 * iMax}) {
             const QByteArray json = "{\"pad\":\"" + QByteArray(iBytes - 10, 'x') + "\"}";
-            QTest::addRow("JSON of 2 MiB %+d", iBytes - iMax) << packetFor(json) << (iBytes < iMax ? json : QByteArray());
+            QTest::addRow("JSON of 2 MiB %+d", iBytes - iMax)
+                << packetFor(json) << (iBytes < iMax ? json : QByteArray());
         }
     }
     void bounds() {

@@ -18,8 +18,10 @@ class TestMessageDispatch : public QObject {
 
 private slots:
     void connectReplyIsCompactAndSorted() {
-        QCOMPARE(MessageDispatch::buildConnectReply("{0f8fad5b-d9cb-469f-a165-70867728950e}"),
-                 QStringLiteral(R"({"errorCode":0,"errorModule":0,"uuid":"{0f8fad5b-d9cb-469f-a165-70867728950e}","version":"1.0"})"));
+        QCOMPARE(
+            MessageDispatch::buildConnectReply("{0f8fad5b-d9cb-469f-a165-70867728950e}"),
+            QStringLiteral(
+                R"({"errorCode":0,"errorModule":0,"uuid":"{0f8fad5b-d9cb-469f-a165-70867728950e}","version":"1.0"})"));
     }
 
     void routing_data() {
@@ -34,7 +36,8 @@ private slots:
         QTest::newRow("cmd not text") << R"({"cmd":5,"uuid":"u"})" << false;
         QTest::newRow("not json") << "window.getLocalServiceVersion" << false;
         for (const char* szCmd : {"video", "video.", "video.StartPlay", "video..startPlay"})
-            QTest::addRow("%s", szCmd) << QStringLiteral(R"({"cmd":"%1","uuid":"u"})").arg(QLatin1String(szCmd)) << false;
+            QTest::addRow("%s", szCmd) << QStringLiteral(R"({"cmd":"%1","uuid":"u"})").arg(QLatin1String(szCmd))
+                                       << false;
         QTest::newRow("audio") << R"({"cmd":"audio.noSuchCommand","uuid":"u"})" << false;
     }
     void routing() {
@@ -47,22 +50,27 @@ private slots:
         QCOMPARE(dispatch.lastRequestAnswered(), answered);
         // The module's output leaves as it is, for the request's uuid.
         if (answered) QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("u"));
-        if (answered) QVERIFY(spy.at(0).at(1).toString().startsWith(R"({"errorCode":0,"errorModule":0,"localServiceVersion")"));
+        if (answered)
+            QVERIFY(spy.at(0).at(1).toString().startsWith(R"({"errorCode":0,"errorModule":0,"localServiceVersion")"));
     }
 
     void versionResponse_data() {
         QTest::addColumn<QString>("request");
         QTest::addColumn<QString>("response");
-        QTest::newRow("text sequence") << R"({"cmd":"window.getLocalServiceVersion","uuid":"u1","sequence":"42"})"
-                                       << QString(R"({"errorCode":0,"errorModule":0,"localServiceVersion":"%1","sequence":"42","uuid":"u1"})").arg(LOCALSERVICE_VERSION);
+        QTest::newRow("text sequence")
+            << R"({"cmd":"window.getLocalServiceVersion","uuid":"u1","sequence":"42"})"
+            << QString(R"({"errorCode":0,"errorModule":0,"localServiceVersion":"%1","sequence":"42","uuid":"u1"})")
+                   .arg(LOCALSERVICE_VERSION);
         QTest::newRow("number sequence reads as empty text")
             << R"({"cmd":"window.getLocalServiceVersion","uuid":"u1","sequence":42})"
-            << QString(R"({"errorCode":0,"errorModule":0,"localServiceVersion":"%1","sequence":"","uuid":"u1"})").arg(LOCALSERVICE_VERSION);
+            << QString(R"({"errorCode":0,"errorModule":0,"localServiceVersion":"%1","sequence":"","uuid":"u1"})")
+                   .arg(LOCALSERVICE_VERSION);
     }
     void versionResponse() {
         QFETCH(QString, request);
         QFETCH(QString, response);
-        QCOMPARE(WindowControlManager::instance()->getLocalServiceVersion(QJsonDocument::fromJson(request.toUtf8()).object()),
+        QCOMPARE(WindowControlManager::instance()->getLocalServiceVersion(
+                     QJsonDocument::fromJson(request.toUtf8()).object()),
                  response);
     }
 
@@ -75,17 +83,25 @@ private slots:
         unsigned char iv[16] = {1};
         std::string strAk, strSk;
         QVERIFY(protectCredential("ak", iv, strAk) && protectCredential("sk", iv, strSk));
-        const QJsonObject start{{"cmd", "audio.startTalk"}, {"uuid", "A"}, {"sequence", "1"}, {"talkId", "t"},
-                                {"ZBCInfo", QJsonObject{{"address", device.address()}, {"AK", QString::fromStdString(strAk)},
+        const QJsonObject start{{"cmd", "audio.startTalk"},
+                                {"uuid", "A"},
+                                {"sequence", "1"},
+                                {"talkId", "t"},
+                                {"ZBCInfo", QJsonObject{{"address", device.address()},
+                                                        {"AK", QString::fromStdString(strAk)},
                                                         {"SK", QString::fromStdString(strSk)}}},
-                                {"deviceSerial", "D"}, {"alarmTime", "x"}, {"Security", 1},
+                                {"deviceSerial", "D"},
+                                {"alarmTime", "x"},
+                                {"Security", 1},
                                 {"Iv", QString::fromStdString(toHexText(iv, 16))}};
 
         MessageDispatch dispatch;
         QStringList answers;  // "uuid sequence"
-        connect(&dispatch, &MessageDispatch::messageResponse, this, [&](const QString& strUuid, const QString& strText) {
-            answers << strUuid + ' ' + QJsonDocument::fromJson(strText.toUtf8()).object().value("sequence").toString();
-        });
+        connect(&dispatch, &MessageDispatch::messageResponse, this,
+                [&](const QString& strUuid, const QString& strText) {
+                    answers << strUuid + ' ' +
+                                   QJsonDocument::fromJson(strText.toUtf8()).object().value("sequence").toString();
+                });
         QElapsedTimer timer;
         timer.start();
         dispatch.processMessage(QString::fromUtf8(QJsonDocument(start).toJson(QJsonDocument::Compact)));
@@ -148,21 +164,29 @@ private slots:
         QVERIFY(pPool);
         pPool->setMaxThreadCount(iThreads);
         QStringList answers;
-        connect(&dispatch, &MessageDispatch::messageResponse, this, [&](const QString& strUuid, const QString& strText) {
-            const QJsonObject answer = QJsonDocument::fromJson(strText.toUtf8()).object();
-            answers << strUuid + ' ' + answer.value("sequence").toString() + ' ' + QString::number(answer.value("errorCode").toInt());
-        });
+        connect(&dispatch, &MessageDispatch::messageResponse, this,
+                [&](const QString& strUuid, const QString& strText) {
+                    const QJsonObject answer = QJsonDocument::fromJson(strText.toUtf8()).object();
+                    answers << strUuid + ' ' + answer.value("sequence").toString() + ' ' +
+                                   QString::number(answer.value("errorCode").toInt());
+                });
         for (int i = 0; i < listRequests.size(); ++i) {
             const QStringList listParts = listRequests[i].split(' ');
             if (listParts[1] == QLatin1String("gone")) {
                 dispatch.closeConnection(listParts[0]);
                 continue;
             }
-            const QJsonObject request{{"cmd", "audio." + listParts[1]}, {"uuid", listParts[0]}, {"sequence", QString::number(i)},
-                                      {"talkId", "t"}, {"handle", -1},
-                                      {"ZBCInfo", QJsonObject{{"address", device.address()}, {"AK", QString::fromStdString(strAk)},
+            const QJsonObject request{{"cmd", "audio." + listParts[1]},
+                                      {"uuid", listParts[0]},
+                                      {"sequence", QString::number(i)},
+                                      {"talkId", "t"},
+                                      {"handle", -1},
+                                      {"ZBCInfo", QJsonObject{{"address", device.address()},
+                                                              {"AK", QString::fromStdString(strAk)},
                                                               {"SK", QString::fromStdString(strSk)}}},
-                                      {"deviceSerial", "D"}, {"alarmTime", "x"}, {"Security", 1},
+                                      {"deviceSerial", "D"},
+                                      {"alarmTime", "x"},
+                                      {"Security", 1},
                                       {"Iv", QString::fromStdString(toHexText(iv, 16))}};
             dispatch.processMessage(QString::fromUtf8(QJsonDocument(request).toJson(QJsonDocument::Compact)));
             QVERIFY(dispatch.lastRequestAnswered());
@@ -181,8 +205,12 @@ private slots:
         // The answers given at once may come in either order; the slow
         // start's comes last.
         QCOMPARE(answers.last(), listOrElse.last() == answers.last() ? listOrElse.last() : listExpected.last());
-        const auto sorted = [](QStringList list) { list.sort(); return list; };
-        QVERIFY2(sorted(answers) == sorted(listExpected) || sorted(answers) == sorted(listOrElse), qPrintable(answers.join(", ")));
+        const auto sorted = [](QStringList list) {
+            list.sort();
+            return list;
+        };
+        QVERIFY2(sorted(answers) == sorted(listExpected) || sorted(answers) == sorted(listOrElse),
+                 qPrintable(answers.join(", ")));
     }
 };
 

@@ -31,7 +31,8 @@ private slots:
         QFETCH(bool, bAccepted);
         if (iHeld > 0) QVERIFY(PacketAssembly::appendPiece(QStringLiteral("s"), QString(iHeld, QLatin1Char('A'))));
         bool bOk = !bAccepted;
-        const QString strPacket = PacketAssembly::takePacket(QStringLiteral("s"), QString(iLast, QLatin1Char('B')), &bOk);
+        const QString strPacket =
+            PacketAssembly::takePacket(QStringLiteral("s"), QString(iLast, QLatin1Char('B')), &bOk);
         QCOMPARE(bOk, bAccepted);
         QCOMPARE(strPacket.size(), bAccepted ? iHeld + iLast : 0);
         QCOMPARE(PacketAssembly::sequenceCount(), 0);
@@ -89,7 +90,6 @@ private slots:
         PacketAssembly::sweepExpired();
         QCOMPARE(PacketAssembly::sequenceCount(), 0);
     }
-
 };
 
 QTEST_APPLESS_MAIN(TestPacketAssembly)

@@ -56,7 +56,7 @@ private:
 class FakeHost : public PlayerHost {
 public:
     QStringList log;
-    bool bRefuseNext = false;   // no descriptors for the next start
+    bool bRefuseNext = false;    // no descriptors for the next start
     bool bNoSourceNext = false;  // no source element for the next start
     bool bFailNextChange = false;
 
@@ -83,7 +83,8 @@ public:
         } else if (strEvent == QLatin1String("lost") || strEvent == QLatin1String("stopped")) {
             strDetail = extra.value(QStringLiteral("reason")).toString();
         } else if (strEvent == QLatin1String("reconnecting")) {
-            strDetail = QStringLiteral("%1,%2").arg(extra.value(QStringLiteral("attempt")).toInt())
+            strDetail = QStringLiteral("%1,%2")
+                            .arg(extra.value(QStringLiteral("attempt")).toInt())
                             .arg(extra.value(QStringLiteral("delay")).toInt());
         } else if (strEvent == QLatin1String("error")) {
             strDetail = QString::number(extra.value(QStringLiteral("errorCode")).toInt());
@@ -116,9 +117,8 @@ void TstPlayerStateMachine::scripts_data() {
     QTest::addColumn<QString>("expected");
 
     // Live streams: connect, first picture, losses and the back-off.
-    QTest::newRow("live plays until stopped")
-        << "live connected =Connecting frame =Playing stop =Idle wait:60000"
-        << "build, connected, firstFrame(false), teardown, stopped(request)";
+    QTest::newRow("live plays until stopped") << "live connected =Connecting frame =Playing stop =Idle wait:60000"
+                                              << "build, connected, firstFrame(false), teardown, stopped(request)";
     QTest::newRow("silence loses, the back-off doubles 1/2/4/8 s, a picture is back")
         << "live connected frame wait:3000 =Playing wait:250 =Waiting in wait:999 =Waiting wait:1 =Rejoining error in "
            "wait:2000 error wait:4000 error in wait:7999 =Waiting wait:1 connected frame =Playing wait:3000"
@@ -130,61 +130,68 @@ void TstPlayerStateMachine::scripts_data() {
         << "build, firstFrame(false), lost(no picture for 3250 ms), teardown, reconnecting(1,1000), build, teardown, "
            "reconnecting(2,2000)";
     QTest::newRow("end of a live stream loses it")
-        << "live frame eos =Waiting" << "build, firstFrame(false), lost(end of stream), teardown, reconnecting(1,1000)";
+        << "live frame eos =Waiting"
+        << "build, firstFrame(false), lost(end of stream), teardown, reconnecting(1,1000)";
     QTest::newRow("an error of a live stream loses it")
-        << "live frame error =Waiting" << "build, firstFrame(false), lost(bus error), teardown, reconnecting(1,1000)";
+        << "live frame error =Waiting"
+        << "build, firstFrame(false), lost(bus error), teardown, reconnecting(1,1000)";
     QTest::newRow("an error before the first picture fails")
-        << "live connected error =Failed wait:60000" << "build, connected, teardown, error(3009), stopped(error)";
-    QTest::newRow("end before the first picture ends")
-        << "live eos =Ended" << "build, ended, stopped(ended)";
+        << "live connected error =Failed wait:60000"
+        << "build, connected, teardown, error(3009), stopped(error)";
+    QTest::newRow("end before the first picture ends") << "live eos =Ended"
+                                                       << "build, ended, stopped(ended)";
     QTest::newRow("without reconnection a drop fails")
-        << "off live frame error =Failed" << "build, firstFrame(false), teardown, error(3009), stopped(error)";
+        << "off live frame error =Failed"
+        << "build, firstFrame(false), teardown, error(3009), stopped(error)";
     QTest::newRow("without reconnection silence is no loss") << "off live frame wait:60000 =Playing"
                                                              << "build, firstFrame(false)";
     QTest::newRow("the last attempt gives up")
         << "max:2 live frame error wait:1000 error wait:2000 error =Failed wait:60000"
         << "build, firstFrame(false), lost(bus error), teardown, reconnecting(1,1000), build, teardown, "
            "reconnecting(2,2000), build, teardown, error(3006), stopped(error)";
-    QTest::newRow("no descriptors: a first start fails") << "refuse live =Failed" << "build, error(3023), stopped(error)";
+    QTest::newRow("no descriptors: a first start fails") << "refuse live =Failed"
+                                                         << "build, error(3023), stopped(error)";
     QTest::newRow("no descriptors: an attempt waits again")
         << "live frame error refuse wait:1000 =Waiting"
         << "build, firstFrame(false), lost(bus error), teardown, reconnecting(1,1000), build, reconnecting(2,2000)";
-    QTest::newRow("no source element fails") << "nosource file =Failed" << "build:preroll, error(3008), stopped(error)";
-    QTest::newRow("a live stream does not pause")
-        << "live frame pause =Playing" << "build, firstFrame(false), pause:3005";
+    QTest::newRow("no source element fails") << "nosource file =Failed"
+                                             << "build:preroll, error(3008), stopped(error)";
+    QTest::newRow("a live stream does not pause") << "live frame pause =Playing"
+                                                  << "build, firstFrame(false), pause:3005";
     QTest::newRow("a lost clock is chosen again, latency recalculated")
-        << "live frame clocklost latency =Playing" << "build, firstFrame(false), PAUSED, PLAYING, latency";
-    QTest::newRow("a live stream does not wait for its buffer")
-        << "live frame buffer:10 =Playing" << "build, firstFrame(false)";
-    QTest::newRow("playing again stops first")
-        << "live frame live =Connecting" << "build, firstFrame(false), teardown, stopped(request), build";
+        << "live frame clocklost latency =Playing"
+        << "build, firstFrame(false), PAUSED, PLAYING, latency";
+    QTest::newRow("a live stream does not wait for its buffer") << "live frame buffer:10 =Playing"
+                                                                << "build, firstFrame(false)";
+    QTest::newRow("playing again stops first") << "live frame live =Connecting"
+                                               << "build, firstFrame(false), teardown, stopped(request), build";
 
     // Files and HTTP: preroll, pause, buffering, time-outs, failed changes.
     QTest::newRow("a file prerolls, plays and ends")
         << "file =Prerolling frame =Previewing async =Playing eos =Ended wait:60000 stop =Idle"
         << "build:preroll, firstFrame(false), PLAYING, ended, stopped(ended), teardown";
-    QTest::newRow("prerolled before its first picture")
-        << "file async =Connecting frame =Playing" << "build:preroll, PLAYING, firstFrame(false)";
-    QTest::newRow("pause and resume")
-        << "file frame async pause =Paused pause resume =Playing resume"
-        << "build:preroll, firstFrame(false), PLAYING, PAUSED, PLAYING";
+    QTest::newRow("prerolled before its first picture") << "file async =Connecting frame =Playing"
+                                                        << "build:preroll, PLAYING, firstFrame(false)";
+    QTest::newRow("pause and resume") << "file frame async pause =Paused pause resume =Playing resume"
+                                      << "build:preroll, firstFrame(false), PLAYING, PAUSED, PLAYING";
     QTest::newRow("paused before the first picture")
         << "file pause =Holding async =Holding frame =Paused resume =Playing"
         << "build:preroll, PAUSED, firstFrame(false), PLAYING";
     QTest::newRow("resumed before the first picture") << "file pause resume =Connecting"
                                                       << "build:preroll, PAUSED, PLAYING";
-    QTest::newRow("a refused pause keeps playing")
-        << "file frame async failset pause =Playing" << "build:preroll, firstFrame(false), PLAYING, PAUSED, pause:3009";
+    QTest::newRow("a refused pause keeps playing") << "file frame async failset pause =Playing"
+                                                   << "build:preroll, firstFrame(false), PLAYING, PAUSED, pause:3009";
     QTest::newRow("a refused start to play fails")
         << "file frame failset async =Failed"
         << "build:preroll, firstFrame(false), PLAYING, teardown, error(3009), stopped(error)";
     QTest::newRow("nothing to resume after the end")
-        << "file async eos resume pause" << "build:preroll, PLAYING, ended, stopped(ended), resume:3004, pause:3004";
+        << "file async eos resume pause"
+        << "build:preroll, PLAYING, ended, stopped(ended), resume:3004, pause:3004";
     QTest::newRow("an empty buffer pauses until full")
         << "file frame async buffer:40 =Buffering buffer:80 resume =Buffering buffer:100 =Playing"
         << "build:preroll, firstFrame(false), PLAYING, PAUSED, PLAYING";
-    QTest::newRow("a silent HTTP server times out")
-        << "http wait:6000 =Prerolling wait:250 =Failed" << "build:preroll, teardown, error(3026), stopped(error)";
+    QTest::newRow("a silent HTTP server times out") << "http wait:6000 =Prerolling wait:250 =Failed"
+                                                    << "build:preroll, teardown, error(3026), stopped(error)";
     QTest::newRow("an HTTP server that stops sending times out")
         << "http frame async wait:6000 =Playing wait:250 =Failed"
         << "build:preroll, firstFrame(false), PLAYING, teardown, error(3026), stopped(error)";
@@ -192,25 +199,29 @@ void TstPlayerStateMachine::scripts_data() {
                                                      << "build:preroll, firstFrame(false), PLAYING, PAUSED";
 
     // A stop in every state: "stopped" once per play, no timer left behind.
-    QTest::newRow("stop: Idle") << "stop =Idle" << "";
-    QTest::newRow("stop: Prerolling") << "file stop:layout =Idle" << "build:preroll, teardown, stopped(layout)";
+    QTest::newRow("stop: Idle") << "stop =Idle"
+                                << "";
+    QTest::newRow("stop: Prerolling") << "file stop:layout =Idle"
+                                      << "build:preroll, teardown, stopped(layout)";
     QTest::newRow("stop: Previewing") << "file frame stop =Idle"
                                       << "build:preroll, firstFrame(false), teardown, stopped(request)";
-    QTest::newRow("stop: Connecting") << "live stop =Idle wait:60000" << "build, teardown, stopped(request)";
+    QTest::newRow("stop: Connecting") << "live stop =Idle wait:60000"
+                                      << "build, teardown, stopped(request)";
     QTest::newRow("stop: Rejoining")
         << "live frame error wait:1000 =Rejoining stop =Idle wait:60000"
         << "build, firstFrame(false), lost(bus error), teardown, reconnecting(1,1000), build, teardown, "
            "stopped(request)";
     QTest::newRow("stop: Buffering") << "file frame async buffer:0 =Buffering stop =Idle"
                                      << "build:preroll, firstFrame(false), PLAYING, PAUSED, teardown, stopped(request)";
-    QTest::newRow("stop: Holding")
-        << "file pause =Holding stop =Idle" << "build:preroll, PAUSED, teardown, stopped(request)";
+    QTest::newRow("stop: Holding") << "file pause =Holding stop =Idle"
+                                   << "build:preroll, PAUSED, teardown, stopped(request)";
     QTest::newRow("stop: Paused") << "file frame async pause stop =Idle"
                                   << "build:preroll, firstFrame(false), PLAYING, PAUSED, teardown, stopped(request)";
     QTest::newRow("stop: Waiting")
         << "live frame error =Waiting stop =Idle in wait:60000"
         << "build, firstFrame(false), lost(bus error), teardown, reconnecting(1,1000), stopped(request), in:-1";
-    QTest::newRow("stop: Failed") << "live error =Failed stop =Idle" << "build, teardown, error(3009), stopped(error)";
+    QTest::newRow("stop: Failed") << "live error =Failed stop =Idle"
+                                  << "build, teardown, error(3009), stopped(error)";
 }
 
 void TstPlayerStateMachine::scripts() {

@@ -63,18 +63,18 @@ void TestReadmeTables::tableMatchesCode_data() {
 
     // The header's own table is what the page client's reference is made
     // from; the README carries it word for word.
-    QTest::newRow("video functions, whole rows")
-        << captures(strVideo, QStringLiteral("^(\\| VC_.*)$"))
-        << captures(strHeader, QStringLiteral("^// (\\| VC_.*)$"));
-    QStringList listDeclared = captures(strHeader, QStringLiteral("X\\((VC_\\w+)\\)"))
-                               + captures(strHeader, QStringLiteral("^VC_API [\\w\\s*]+?\\b(VC_\\w+)\\("));
+    QTest::newRow("video functions, whole rows") << captures(strVideo, QStringLiteral("^(\\| VC_.*)$"))
+                                                 << captures(strHeader, QStringLiteral("^// (\\| VC_.*)$"));
+    QStringList listDeclared = captures(strHeader, QStringLiteral("X\\((VC_\\w+)\\)")) +
+                               captures(strHeader, QStringLiteral("^VC_API [\\w\\s*]+?\\b(VC_\\w+)\\("));
     listDeclared.removeAll(QStringLiteral("VC_SetMediaFolders"));  // the service's, not a page's
     listDeclared.sort();
     QTest::newRow("video functions, every one declared")
         << captures(strVideo, QStringLiteral("^\\| (VC_\\w+) \\|")) << listDeclared;
 #define CODE_OF(name, code, text) code,
     // In-page video's own codes are listed in its section.
-    QTest::newRow("video errors") << captures(strVideo + readmeSection(QStringLiteral("Video inside the page")), strCodeRow)
+    QTest::newRow("video errors") << captures(strVideo + readmeSection(QStringLiteral("Video inside the page")),
+                                              strCodeRow)
                                   << codes({VC_ERROR_TABLE(CODE_OF)});
 #undef CODE_OF
 #define ROW_OF(name, code, text) << QStringLiteral("| %1 | %2 |").arg(code).arg(QStringLiteral(text))

@@ -64,10 +64,14 @@ private slots:
         QFETCH(RectRegion, a);
         QFETCH(RectRegion, b);
         const WinRect area{-10, -10, 60, 50};
-        QVERIFY(samePixels(a.united(b), [&](int x, int y) { return a.contains(x, y) || b.contains(x, y); }, area));
-        QVERIFY(samePixels(a.subtracted(b), [&](int x, int y) { return a.contains(x, y) && !b.contains(x, y); }, area));
-        QVERIFY(samePixels(a.intersected(b), [&](int x, int y) { return a.contains(x, y) && b.contains(x, y); }, area));
-        QVERIFY(samePixels(a.xored(b), [&](int x, int y) { return a.contains(x, y) != b.contains(x, y); }, area));
+        QVERIFY(samePixels(
+            a.united(b), [&](int x, int y) { return a.contains(x, y) || b.contains(x, y); }, area));
+        QVERIFY(samePixels(
+            a.subtracted(b), [&](int x, int y) { return a.contains(x, y) && !b.contains(x, y); }, area));
+        QVERIFY(samePixels(
+            a.intersected(b), [&](int x, int y) { return a.contains(x, y) && b.contains(x, y); }, area));
+        QVERIFY(samePixels(
+            a.xored(b), [&](int x, int y) { return a.contains(x, y) != b.contains(x, y); }, area));
         // Equal pixel sets have one representation.
         QVERIFY(a.united(b) == b.united(a));
         QVERIFY(a.subtracted(b).united(a.intersected(b)) == a);

@@ -23,17 +23,21 @@ private slots:
         QTest::newRow("empty") << QByteArray("") << strDefaults;
         QTest::newRow("invalid JSON") << QByteArray("{\"ServicePortStart\": 40000,") << strDefaults;
         QTest::newRow("array at top") << QByteArray("[{\"ServicePortStart\": 40000}]") << strDefaults;
-        QTest::newRow("every key") << QByteArray(R"({"ServicePortStart": 40000, "ServicePortEnd": 40020, "SingleInstance": "other",
+        QTest::newRow("every key")
+            << QByteArray(R"({"ServicePortStart": 40000, "ServicePortEnd": 40020, "SingleInstance": "other",
             "ListenAddress": "any", "AllowedOrigins": ["https:\/\/a.example", "null"], "MaxConnections": 20, "TrustPolicy": "any", "x": 1})")
-                                   << "40000 40020 other 1 20 any https://a.example null";
+            << "40000 40020 other 1 20 any https://a.example null";
         QTest::newRow("wrong types keep their own defaults")
-            << QByteArray(R"({"ServicePortStart": "40000", "ServicePortEnd": 33700, "SingleInstance": 7, "ListenAddress": 1,
-                "AllowedOrigins": "https:\/\/a.example", "MaxConnections": 0, "TrustPolicy": 3})") << "33686 33700 mira-client.lock 0 512 ask";
+            << QByteArray(
+                   R"({"ServicePortStart": "40000", "ServicePortEnd": 33700, "SingleInstance": 7, "ListenAddress": 1,
+                "AllowedOrigins": "https:\/\/a.example", "MaxConnections": 0, "TrustPolicy": 3})")
+            << "33686 33700 mira-client.lock 0 512 ask";
         QTest::newRow("other address text is loopback") << QByteArray(R"({"ListenAddress": "0.0.0.0"})") << strDefaults;
         QTest::newRow("origins that are not texts are skipped")
             << QByteArray(R"({"AllowedOrigins": [5, "https:\/\/b.example"]})") << strDefaults + " https://b.example";
         // An end not above the start becomes start + 10.
-        QTest::newRow("only a start") << QByteArray(R"({"ServicePortStart": 41000})") << "41000 41010 mira-client.lock 0 512 ask";
+        QTest::newRow("only a start") << QByteArray(R"({"ServicePortStart": 41000})")
+                                      << "41000 41010 mira-client.lock 0 512 ask";
         QTest::newRow("end equal") << QByteArray(R"({"ServicePortStart": 41000, "ServicePortEnd": 41000})")
                                    << "41000 41010 mira-client.lock 0 512 ask";
         QTest::newRow("end one above") << QByteArray(R"({"ServicePortStart": 41000, "ServicePortEnd": 41001})")
@@ -43,16 +47,18 @@ private slots:
         QFETCH(QByteArray, text);
         QFETCH(QString, expected);
         QFile file(m_dir.filePath(QStringLiteral("config.json")));
-        QVERIFY(text.isNull() ? !file.exists() || file.remove() : file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QVERIFY(text.isNull() ? !file.exists() || file.remove()
+                              : file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         if (!text.isNull()) file.write(text);
         file.close();
         const ServiceConfig raw = readServiceConfig(file.fileName());
         ServiceConfig config = raw;
         correctPortRange(config);
-        const QStringList listActual = QStringList{QString::number(config.iPortStart), QString::number(config.iPortEnd),
-                                                   config.strSingleInstance, QString::number(config.bListenAny),
-                                                   QString::number(config.iMaxConnections), config.strTrustPolicy} +
-                                        config.allowedOrigins;
+        const QStringList listActual =
+            QStringList{
+                QString::number(config.iPortStart), QString::number(config.iPortEnd),        config.strSingleInstance,
+                QString::number(config.bListenAny), QString::number(config.iMaxConnections), config.strTrustPolicy} +
+            config.allowedOrigins;
         QCOMPARE(listActual.join(' '), expected);
         // A configured start does not move the end by itself.
         if (!text.contains("ServicePortEnd")) QCOMPARE(raw.iPortEnd, 33696);

@@ -22,7 +22,9 @@ QJsonObject call(Command command, const QJsonObject& request) {
     return result;
 }
 
-QJsonObject json(const QByteArray& text) { return QJsonDocument::fromJson(text).object(); }
+QJsonObject json(const QByteArray& text) {
+    return QJsonDocument::fromJson(text).object();
+}
 
 }  // namespace
 
@@ -74,11 +76,13 @@ private slots:
         QTest::newRow("all stored") << QByteArray("{}") << stored << 0 << storedRead;
         QTest::newRow("upper case format") << QByteArray("{}") << QByteArray(R"({"recordFormat":"MKV"})") << 0
                                            << QByteArray(defaults).replace("mp4", "mkv");
-        QTest::newRow("null: default") << stored << QByteArray(R"({"snapshotPath":null,"recordFormat":null,"preRecordSeconds":null})") << 0
-                                       << QByteArray(R"({"snapshotPath":"~/Pictures/LocalService","snapshotFormat":"jpg",
+        QTest::newRow("null: default")
+            << stored << QByteArray(R"({"snapshotPath":null,"recordFormat":null,"preRecordSeconds":null})") << 0
+            << QByteArray(R"({"snapshotPath":"~/Pictures/LocalService","snapshotFormat":"jpg",
                                                          "recordPath":"~/Videos/LocalService/b","recordFormat":"mp4",
                                                          "downloadPath":"~/Downloads/LocalService","preRecordSeconds":5})");
-        QTest::newRow("format avi") << stored << QByteArray(R"({"snapshotFormat":"png","recordFormat":"avi"})") << 3001 << storedRead;
+        QTest::newRow("format avi") << stored << QByteArray(R"({"snapshotFormat":"png","recordFormat":"avi"})") << 3001
+                                    << storedRead;
         QTest::newRow("format a number") << stored << QByteArray(R"({"snapshotFormat":1})") << 3001 << storedRead;
         QTest::newRow("pre-record 31 s") << stored << QByteArray(R"({"preRecordSeconds":31})") << 3001 << storedRead;
         QTest::newRow("pre-record -1 s") << stored << QByteArray(R"({"preRecordSeconds":-1})") << 3001 << storedRead;
@@ -86,9 +90,11 @@ private slots:
         QTest::newRow("pre-record a text") << stored << QByteArray(R"({"preRecordSeconds":"5"})") << 3001 << storedRead;
         QTest::newRow("pre-record 30 s") << QByteArray("{}") << QByteArray(R"({"preRecordSeconds":30})") << 0
                                          << QByteArray(defaults).replace("5}", "30}");
-        QTest::newRow("path outside its folder") << stored << QByteArray(R"({"recordPath":"/tmp"})") << 3024 << storedRead;
+        QTest::newRow("path outside its folder")
+            << stored << QByteArray(R"({"recordPath":"/tmp"})") << 3024 << storedRead;
         QTest::newRow("path a number") << stored << QByteArray(R"({"snapshotPath":5})") << 3001 << storedRead;
-        QTest::newRow("path in another media folder") << stored
+        QTest::newRow("path in another media folder")
+            << stored
             << QByteArray(R"({"snapshotPath":"~/Videos/LocalService"})").replace("~", QFile::encodeName(m_home.path()))
             << 3024 << storedRead;
     }
@@ -122,21 +128,37 @@ private slots:
         QTest::addColumn<QJsonObject>("request");
         QTest::addColumn<int>("iErrorCode");
         const QString strLong(1024, QChar(0x00e9));
-        QTest::newRow("key empty") << "" << "key" << QJsonObject{{"key", ""}} << 3001;
-        QTest::newRow("key 1025") << "" << "key" << QJsonObject{{"key", strLong + 'x'}} << 3001;
-        QTest::newRow("key a number") << "" << "key" << QJsonObject{{"key", 1}} << 3001;
-        QTest::newRow("no key") << "" << "encrypt" << QJsonObject{{"text", "a"}} << 3018;
-        QTest::newRow("no key to open") << "" << "decrypt" << QJsonObject{{"cipherText", "AAAA"}} << 3018;
-        QTest::newRow("text 4097 bytes") << "k" << "encrypt" << QJsonObject{{"text", QString(4097, 'a')}} << 3001;
-        QTest::newRow("original 4097 bytes") << "k" << "original" << QJsonObject{{"text", QString(2049, QChar(0x00e9))}} << 3001;
-        QTest::newRow("text a number") << "k" << "encrypt" << QJsonObject{{"text", 1}} << 3001;
-        QTest::newRow("cipher a number") << "k" << "decrypt" << QJsonObject{{"cipherText", 1}} << 3001;
-        QTest::newRow("cipher not base64") << "k" << "decrypt" << QJsonObject{{"cipherText", "%%%%"}} << 3019;
-        QTest::newRow("cipher too short") << "k" << "decrypt" << QJsonObject{{"cipherText", "AAAA"}} << 3019;
-        QTest::newRow("cipher empty") << "k" << "decrypt" << QJsonObject{{"cipherText", ""}} << 3019;
-        QTest::newRow("key 1024, text 4096 bytes") << strLong << "encrypt" << QJsonObject{{"text", QString(2048, QChar(0x00e9))}} << 0;
-        QTest::newRow("empty text") << "k" << "encrypt" << QJsonObject{{"text", ""}} << 0;
-        QTest::newRow("original string") << "k" << "original" << QJsonObject{{"text", "pässword"}} << 0;
+        QTest::newRow("key empty") << ""
+                                   << "key" << QJsonObject{{"key", ""}} << 3001;
+        QTest::newRow("key 1025") << ""
+                                  << "key" << QJsonObject{{"key", strLong + 'x'}} << 3001;
+        QTest::newRow("key a number") << ""
+                                      << "key" << QJsonObject{{"key", 1}} << 3001;
+        QTest::newRow("no key") << ""
+                                << "encrypt" << QJsonObject{{"text", "a"}} << 3018;
+        QTest::newRow("no key to open") << ""
+                                        << "decrypt" << QJsonObject{{"cipherText", "AAAA"}} << 3018;
+        QTest::newRow("text 4097 bytes") << "k"
+                                         << "encrypt" << QJsonObject{{"text", QString(4097, 'a')}} << 3001;
+        QTest::newRow("original 4097 bytes")
+            << "k"
+            << "original" << QJsonObject{{"text", QString(2049, QChar(0x00e9))}} << 3001;
+        QTest::newRow("text a number") << "k"
+                                       << "encrypt" << QJsonObject{{"text", 1}} << 3001;
+        QTest::newRow("cipher a number") << "k"
+                                         << "decrypt" << QJsonObject{{"cipherText", 1}} << 3001;
+        QTest::newRow("cipher not base64") << "k"
+                                           << "decrypt" << QJsonObject{{"cipherText", "%%%%"}} << 3019;
+        QTest::newRow("cipher too short") << "k"
+                                          << "decrypt" << QJsonObject{{"cipherText", "AAAA"}} << 3019;
+        QTest::newRow("cipher empty") << "k"
+                                      << "decrypt" << QJsonObject{{"cipherText", ""}} << 3019;
+        QTest::newRow("key 1024, text 4096 bytes")
+            << strLong << "encrypt" << QJsonObject{{"text", QString(2048, QChar(0x00e9))}} << 0;
+        QTest::newRow("empty text") << "k"
+                                    << "encrypt" << QJsonObject{{"text", ""}} << 0;
+        QTest::newRow("original string") << "k"
+                                         << "original" << QJsonObject{{"text", "pässword"}} << 0;
     }
     void protectedStrings() {
         QFETCH(QString, key);
@@ -155,14 +177,19 @@ private slots:
         if (iErrorCode) return;
         const QJsonObject encrypt = command == "original" ? QJsonObject{{"uuid", strPage}} : request;
         const QString strCipher = call(VC_GetEncryptString, encrypt).value("cipherText").toString();
-        QVERIFY(strCipher != call(VC_GetEncryptString, encrypt).value("cipherText").toString());  // a fresh nonce each time
-        QCOMPARE(call(VC_GetDecryptString, {{"uuid", strPage}, {"cipherText", strCipher}}).value("text"), request.value("text"));
+        QVERIFY(strCipher !=
+                call(VC_GetEncryptString, encrypt).value("cipherText").toString());  // a fresh nonce each time
+        QCOMPARE(call(VC_GetDecryptString, {{"uuid", strPage}, {"cipherText", strCipher}}).value("text"),
+                 request.value("text"));
         QByteArray baChanged = QByteArray::fromBase64(strCipher.toLatin1());
         baChanged[baChanged.size() - 1] = static_cast<char>(baChanged.back() ^ 1);  // the tag
-        QCOMPARE(call(VC_GetDecryptString, {{"uuid", strPage}, {"cipherText", QString(baChanged.toBase64())}}).value("errorCode"), 3019);
+        QCOMPARE(call(VC_GetDecryptString, {{"uuid", strPage}, {"cipherText", QString(baChanged.toBase64())}})
+                     .value("errorCode"),
+                 3019);
         // Another key, on another page or set again on this one, opens it no more.
         QCOMPARE(call(VC_SetSecretKey, {{"uuid", strPage + '2'}, {"key", "another key"}}), QJsonObject());
-        QCOMPARE(call(VC_GetDecryptString, {{"uuid", strPage + '2'}, {"cipherText", strCipher}}).value("errorCode"), 3019);
+        QCOMPARE(call(VC_GetDecryptString, {{"uuid", strPage + '2'}, {"cipherText", strCipher}}).value("errorCode"),
+                 3019);
         QCOMPARE(call(VC_SetSecretKey, {{"uuid", strPage}, {"key", "another key"}}), QJsonObject());
         QCOMPARE(call(VC_GetDecryptString, {{"uuid", strPage}, {"cipherText", strCipher}}).value("errorCode"), 3019);
     }

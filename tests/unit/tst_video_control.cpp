@@ -80,12 +80,20 @@ QList<Event> drawEvents() {
 
 // Entries of a /proc/self folder: open descriptors ("fd") or threads ("task").
 int procEntries(const char* szFolder) {
-    return QDir(QStringLiteral("/proc/self/") + QLatin1String(szFolder)).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
+    return QDir(QStringLiteral("/proc/self/") + QLatin1String(szFolder))
+        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+        .size();
 }
-int processDescriptors() { return procEntries("fd"); }
-int processThreads() { return procEntries("task"); }
+int processDescriptors() {
+    return procEntries("fd");
+}
+int processThreads() {
+    return procEntries("task");
+}
 
-QJsonObject json(const char* szText) { return QJsonDocument::fromJson(szText).object(); }
+QJsonObject json(const char* szText) {
+    return QJsonDocument::fromJson(szText).object();
+}
 
 // Numbers rounded to six places, so that computed fractions compare.
 QJsonValue rounded(const QJsonValue& value) {
@@ -100,8 +108,9 @@ QJsonValue rounded(const QJsonValue& value) {
     for (auto it = object.begin(); it != object.end(); ++it) *it = rounded(*it);
     return object;
 }
-#define COMPARE_JSON(actual, expected) \
-    QVERIFY2(rounded(actual) == rounded(expected), QJsonDocument(QJsonArray{actual}).toJson(QJsonDocument::Compact).constData())
+#define COMPARE_JSON(actual, expected)             \
+    QVERIFY2(rounded(actual) == rounded(expected), \
+             QJsonDocument(QJsonArray{actual}).toJson(QJsonDocument::Compact).constData())
 
 qint64 positionOf(QWidget* pWidget, int iWndIndex = 0) {
     return call(VC_QueryPlayStatus, pWidget, QJsonObject{{"wndIndex", iWndIndex}}).value("position").toInt(-1);
@@ -114,9 +123,10 @@ QJsonObject call(QJsonDocument* (*function)(const QJsonDocument*), const QJsonOb
 
 // Writes a 6 s 25 fps 320x240 H.264 file with a key frame every second.
 bool writeTestFile(const QString& strPath) {
-    const QByteArray line = "videotestsrc num-buffers=150 ! video/x-raw,width=320,height=240,framerate=25/1 ! "
-                            "x264enc key-int-max=25 speed-preset=ultrafast ! mp4mux ! filesink location=" +
-                            QFile::encodeName(strPath);
+    const QByteArray line =
+        "videotestsrc num-buffers=150 ! video/x-raw,width=320,height=240,framerate=25/1 ! "
+        "x264enc key-int-max=25 speed-preset=ultrafast ! mp4mux ! filesink location=" +
+        QFile::encodeName(strPath);
     GstElement* pPipeline = gst_parse_launch(line.constData(), nullptr);
     if (!pPipeline) return false;
     gst_element_set_state(pPipeline, GST_STATE_PLAYING);
@@ -139,7 +149,7 @@ struct HttpServer {
     QByteArray baPayload;
     int iHoldAt = -1;
     bool bHoldEvery = false;  // every answer stops there, not only the first
-    QByteArrayList ranges;  // the Range header of each GET, empty without one
+    QByteArrayList ranges;    // the Range header of each GET, empty without one
 
     bool listen() {
         QObject::connect(&server, &QTcpServer::newConnection, [this] {
@@ -225,8 +235,8 @@ private slots:
         QVERIFY(m_folder.isValid());
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_folder.filePath("config")));
         VC_Release(VC_Initialize(nullptr));
-        const QJsonDocument folders(
-            QJsonObject{{"snapshots", media("snapshots")}, {"recordings", media("recordings")}, {"downloads", media("downloads")}});
+        const QJsonDocument folders(QJsonObject{
+            {"snapshots", media("snapshots")}, {"recordings", media("recordings")}, {"downloads", media("downloads")}});
         QCOMPARE(call(VC_SetMediaFolders, &folders), QJsonObject());
         // What pages must not reach: files outside, a home with dot files, a
         // link from the downloads folder out, a hidden folder inside.
@@ -292,7 +302,8 @@ private slots:
         QVERIFY(pFourth);
         QTest::mouseClick(pFourth, Qt::LeftButton, Qt::NoModifier, QPoint(10, 20));
         QTRY_VERIFY(std::any_of(s_events.begin(), s_events.end(), [&](const Event& event) {
-            return event.eType == VC_EVENT_WINDOW_SELECTED && event.pWidget == pWidget.get() && event.data.value("wndIndex") == 3;
+            return event.eType == VC_EVENT_WINDOW_SELECTED && event.pWidget == pWidget.get() &&
+                   event.data.value("wndIndex") == 3;
         }));
         QCOMPARE(call(VC_QueryPlayStatus, pWidget.get(), QJsonObject()).value("wndIndex").toInt(), 3);
         QTRY_VERIFY(std::any_of(s_events.begin(), s_events.end(), [](const Event& event) {
@@ -342,7 +353,8 @@ private slots:
         QTest::mouseDClick(pPlayWindow, Qt::LeftButton, Qt::NoModifier, QPoint(64, 180));
         QTRY_COMPARE(drawEvents().size(), 1);
         const QJsonArray corners = QJsonDocument::fromJson(R"([{"x":0.1,"y":0.1},{"x":0.5,"y":0.1},
-            {"x":0.5,"y":0.5},{"x":0.1,"y":0.5}])").array();
+            {"x":0.5,"y":0.5},{"x":0.1,"y":0.5}])")
+                                       .array();
         QCOMPARE(drawEvents()[0].eType, VC_EVENT_DRAW_CALLBACK);
         COMPARE_JSON(drawEvents()[0].data.value("points"), corners);
         const QJsonArray polygons = call(VC_GetPolygonInfo, pWidget.get(), QJsonObject()).value("polygons").toArray();
@@ -402,8 +414,8 @@ private slots:
         QTest::newRow("H.264") << QStringList() << QStringLiteral("H.264") << 40;
         QTest::newRow("H.265") << QStringList{"--codec", "h265"} << QStringLiteral("H.265") << 40;
         // The camera's JPEG pictures carry video-range levels: white is 234.
-        QTest::newRow("MJPEG with sound") << QStringList{"--codec", "mjpeg", "--audio"} << QStringLiteral("MJPEG")
-                                          << 80;
+        QTest::newRow("MJPEG with sound")
+            << QStringList{"--codec", "mjpeg", "--audio"} << QStringLiteral("MJPEG") << 80;
     }
     void liveCameraShowsTheTestPicture() {
         QFETCH(QStringList, flags);
@@ -427,7 +439,11 @@ private slots:
         // The decoder that plays is the one the engine names for the codec.
         QVERIFY(!status.value("decoder").toString().isEmpty());
         QCOMPARE(status.value("decoder"), call(VC_GetEngineSupport, QJsonObject())
-                                              .value("decoders").toObject().value(strCodec).toObject().value("element"));
+                                              .value("decoders")
+                                              .toObject()
+                                              .value(strCodec)
+                                              .toObject()
+                                              .value("element"));
         // Without a sound device sound still opens.
         QCOMPARE(call(VC_OpenSound, pWidget.get(), QJsonObject()).value("errorCode").toInt(), 0);
         QCOMPARE(status.value("state").toString(), QStringLiteral("playing"));
@@ -437,7 +453,7 @@ private slots:
         // the height: white, yellow, cyan, green, magenta, red, blue; at the
         // stream's size, scaled in the pipeline while it plays, and back.
         const QRgb kBars[] = {qRgb(255, 255, 255), qRgb(255, 255, 0), qRgb(0, 255, 255), qRgb(0, 255, 0),
-                              qRgb(255, 0, 255), qRgb(255, 0, 0), qRgb(0, 0, 255)};
+                              qRgb(255, 0, 255),   qRgb(255, 0, 0),   qRgb(0, 0, 255)};
         for (const QSize& size : {QSize(640, 360), QSize(320, 180), QSize(640, 360)}) {
             const bool bNative = size.width() == 640;
             call(VC_SetWndResolution, pWidget.get(),
@@ -449,12 +465,17 @@ private slots:
             for (int iBar = 0; iBar < 7; ++iBar) {
                 const QRgb pixel = picture.pixel((2 * iBar + 1) * size.width() / 14, size.height() / 3);
                 const int iDistance = qAbs(qRed(pixel) - qRed(kBars[iBar])) +
-                                      qAbs(qGreen(pixel) - qGreen(kBars[iBar])) + qAbs(qBlue(pixel) - qBlue(kBars[iBar]));
-                QVERIFY2(iDistance < iTolerance, qPrintable(QStringLiteral("%1 wide, bar %2: %3")
-                                                                .arg(size.width()).arg(iBar).arg(pixel, 8, 16)));
+                                      qAbs(qGreen(pixel) - qGreen(kBars[iBar])) +
+                                      qAbs(qBlue(pixel) - qBlue(kBars[iBar]));
+                QVERIFY2(
+                    iDistance < iTolerance,
+                    qPrintable(QStringLiteral("%1 wide, bar %2: %3").arg(size.width()).arg(iBar).arg(pixel, 8, 16)));
             }
         }
-        QVERIFY(call(VC_Snapshot, pWidget.get(), QJsonObject()).value("path").toString().startsWith(media("snapshots") + '/'));
+        QVERIFY(call(VC_Snapshot, pWidget.get(), QJsonObject())
+                    .value("path")
+                    .toString()
+                    .startsWith(media("snapshots") + '/'));
 
         // The library's state goes with the widget, also while it plays.
         QWidget* pGone = pWidget.get();
@@ -509,10 +530,8 @@ private slots:
             call(VC_StartSave, pWidget.get(), QJsonObject{{"path", "clips"}, {"format", strFormat}});
         QVERIFY(started.value("path").toString().startsWith(media("recordings", "clips") + '/'));
         QVERIFY(started.value("path").toString().endsWith("." + strFormat));
-        QTRY_VERIFY_WITH_TIMEOUT(call(VC_QueryPlayStatus, pWidget.get(), QJsonObject())
-                                         .value("recordDuration")
-                                         .toInt() >= 2000,
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            call(VC_QueryPlayStatus, pWidget.get(), QJsonObject()).value("recordDuration").toInt() >= 2000, 10000);
         const QJsonObject stopped = call(VC_StopSave, pWidget.get(), QJsonObject());
         QCOMPARE(stopped.value("path"), started.value("path"));
         const int iDurationMs = stopped.value("duration").toInt();
@@ -548,7 +567,9 @@ private slots:
         QFETCH(int, iMinAgeMs);
         QFETCH(int, iMaxAgeMs);
         QCOMPARE(call(VC_SetLocalConfig, QJsonObject{{"preRecordSeconds", iSeconds}}), QJsonObject());
-        const auto restore = qScopeGuard([] { call(VC_SetLocalConfig, QJsonObject{{"preRecordSeconds", QJsonValue()}}); });
+        const auto restore = qScopeGuard([] {
+            call(VC_SetLocalConfig, QJsonObject{{"preRecordSeconds", QJsonValue()}});
+        });
         CameraSimProcess camera(CAMERA_SIM_BIN, 28012);
         QVERIFY(camera.start({"--size", "640x360", "--stamp"}));  // a key frame every second
         auto pWidget = makeWidget();
@@ -560,7 +581,8 @@ private slots:
         const qint64 iRequestUs = QDateTime::currentMSecsSinceEpoch() * 1000;
         QVERIFY(call(VC_StartSave, pWidget.get(), QJsonObject{{"format", strFormat}}).contains("path"));
         QTRY_VERIFY_WITH_TIMEOUT(
-            call(VC_QueryPlayStatus, pWidget.get(), QJsonObject()).value("recordDuration").toInt() >= 1000 * iSeconds + 1000,
+            call(VC_QueryPlayStatus, pWidget.get(), QJsonObject()).value("recordDuration").toInt() >=
+                1000 * iSeconds + 1000,
             10000);
         const QJsonObject stopped = call(VC_StopSave, pWidget.get(), QJsonObject());
 
@@ -578,7 +600,9 @@ private slots:
         gint64 iLengthNs = -1;
         QVERIFY(gst_element_query_duration(pPipeline, GST_FORMAT_TIME, &iLengthNs));
         QVERIFY2(qAbs(iLengthNs / 1000000 - stopped.value("duration").toInt()) <= 80,
-                 qPrintable(QStringLiteral("%1 ms long, %2 recorded").arg(iLengthNs / 1000000).arg(stopped.value("duration").toInt())));
+                 qPrintable(QStringLiteral("%1 ms long, %2 recorded")
+                                .arg(iLengthNs / 1000000)
+                                .arg(stopped.value("duration").toInt())));
         GstElement* pSink = gst_bin_get_by_name(GST_BIN(pPipeline), "sink");
         GstSample* pSample = nullptr;
         g_signal_emit_by_name(pSink, "pull-preroll", &pSample);
@@ -744,7 +768,8 @@ private slots:
             const int iWindows = VC_WindowCount(pWidget.get());
             call(VC_SetReconnectInfo, pWidget.get(),
                  QJsonObject{{"interval", 100}, {"maxInterval", 400}, {"timeout", 500}});
-            for (int i = 0; i < iWindows; ++i) call(VC_Play, pWidget.get(), QJsonObject{{"url", strUrl}, {"wndIndex", i}});
+            for (int i = 0; i < iWindows; ++i)
+                call(VC_Play, pWidget.get(), QJsonObject{{"url", strUrl}, {"wndIndex", i}});
             for (int i = 0; i < iWindows; ++i) QTRY_COMPARE_WITH_TIMEOUT(streamEvents("firstFrame", i), 1, 15000);
             if (strEnd == "drop") {
                 pCamera.reset(new CameraSimProcess(CAMERA_SIM_BIN, 28004));
@@ -759,15 +784,15 @@ private slots:
         const int iThreads = processThreads();
         for (int i = 0; i < 2 && !QTest::currentTestFailed(); ++i) cycle();
         QCOMPARE(processDescriptors(), iDescriptors);
-        QTRY_VERIFY2_WITH_TIMEOUT(processThreads() <= iThreads,
-                                  qPrintable(QStringLiteral("%1 threads, %2 before").arg(processThreads()).arg(iThreads)),
-                                  20000);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            processThreads() <= iThreads,
+            qPrintable(QStringLiteral("%1 threads, %2 before").arg(processThreads()).arg(iThreads)), 20000);
     }
 
     // New work is refused before a limit is reached, and admitted again once
     // there is room.
     void admissionRefusesNearALimit_data() {
-        QTest::addColumn<QString>("strWork");  // "play" or "download"
+        QTest::addColumn<QString>("strWork");    // "play" or "download"
         QTest::addColumn<bool>("bDescriptors");  // near the descriptor limit, else 64 windows play
         QTest::addColumn<int>("iErrorCode");
         QTest::newRow("65th playing window") << "play" << false << 3022;
@@ -855,8 +880,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(streamEvents("firstFrame", 3), 1, 10000);
         const QString strPath =
             call(VC_StartSave, pWidget.get(), QJsonObject{{"wndIndex", 3}}).value("path").toString();
-        QTRY_VERIFY_WITH_TIMEOUT(call(VC_QueryPlayStatus, pWidget.get(), QJsonObject{{"wndIndex", 3}})
-                                         .value("recordDuration").toInt() >= 400, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            call(VC_QueryPlayStatus, pWidget.get(), QJsonObject{{"wndIndex", 3}}).value("recordDuration").toInt() >=
+                400,
+            10000);
         if (strHow == "layout") call(VC_ArrangeWindow, pWidget.get(), QJsonObject{{"layout", 1}});
         if (strHow == "stopAll") call(VC_StopRealPlayAll, pWidget.get());
         if (strHow == "closed") VC_Uninitialize(pWidget.get());
@@ -882,7 +909,8 @@ private slots:
         const QString strUrl = QStringLiteral("http://127.0.0.1:28060/");
         const QString strFolder = media("downloads", "resumed");
 
-        const QJsonObject started = call(VC_StartDownload, QJsonObject{{"url", strUrl + "video.mp4"}, {"path", strFolder + "/"}});
+        const QJsonObject started =
+            call(VC_StartDownload, QJsonObject{{"url", strUrl + "video.mp4"}, {"path", strFolder + "/"}});
         QCOMPARE(started.value("status"), "running");
         const QJsonObject id{{"downloadId", started.value("downloadId")}};
         QTRY_COMPARE(call(VC_GetDownloadProgress, id).value("bytes").toInt(), 150000);
@@ -912,7 +940,7 @@ private slots:
         QTest::addColumn<QString>("strCall");
         QTest::addColumn<QJsonObject>("request");
         QTest::addColumn<int>("iErrorCode");
-        QTest::addColumn<QString>("strPath");  // the answer's "path"
+        QTest::addColumn<QString>("strPath");                        // the answer's "path"
         const QString strFar = QStringLiteral("http://192.0.2.1/");  // a host that never answers
         const auto download = [&](const QString& strPath, const QString& strFile = QStringLiteral("x.sh")) {
             return QJsonObject{{"url", strFar + strFile}, {"path", strPath}, {"uuid", "page-1"}};
@@ -920,15 +948,19 @@ private slots:
         QTest::newRow("download to .bashrc") << "download" << download(m_folder.filePath("home/.bashrc")) << 3024 << "";
         QTest::newRow("download outside") << "download" << download(m_folder.filePath("outside/x.sh")) << 3024 << "";
         QTest::newRow("download ..") << "download" << download("../outside/x.sh") << 3024 << "";
-        QTest::newRow("download .. inside") << "download" << download(media("downloads") + "/../outside/x.sh") << 3024 << "";
+        QTest::newRow("download .. inside")
+            << "download" << download(media("downloads") + "/../outside/x.sh") << 3024 << "";
         QTest::newRow("download hidden") << "download" << download(".config/autostart/x.desktop") << 3024 << "";
-        QTest::newRow("download hidden folder") << "download" << download(media("downloads", ".hidden/x.sh")) << 3024 << "";
+        QTest::newRow("download hidden folder")
+            << "download" << download(media("downloads", ".hidden/x.sh")) << 3024 << "";
         QTest::newRow("download through a link out") << "download" << download("link/x.sh") << 3024 << "";
         QTest::newRow("download relative") << "download" << download("sub/x.sh") << 0 << media("downloads", "sub/x.sh");
-        QTest::newRow("download absolute inside") << "download" << download(media("downloads", "y.sh")) << 0
-                                                  << media("downloads", "y.sh");
-        QTest::newRow("download free name") << "download" << download("taken.txt") << 0 << media("downloads", "taken (1).txt");
-        QTest::newRow("download hidden url name") << "download" << download("", ".profile") << 0 << media("downloads", "profile");
+        QTest::newRow("download absolute inside")
+            << "download" << download(media("downloads", "y.sh")) << 0 << media("downloads", "y.sh");
+        QTest::newRow("download free name")
+            << "download" << download("taken.txt") << 0 << media("downloads", "taken (1).txt");
+        QTest::newRow("download hidden url name")
+            << "download" << download("", ".profile") << 0 << media("downloads", "profile");
         for (const char* szHost : {"127.0.0.1", "127.1.2.3", "localhost", "[::1]", "0.0.0.0", "[::ffff:127.0.0.1]"})
             QTest::newRow(szHost) << "download" << QJsonObject{{"url", QStringLiteral("http://%1:28060/x").arg(szHost)}}
                                   << 3025 << "";
@@ -936,8 +968,8 @@ private slots:
         const QList<QHostAddress> ownAddresses = QHostInfo::fromName(strOwnName).addresses();
         if (!ownAddresses.isEmpty() && std::all_of(ownAddresses.begin(), ownAddresses.end(),
                                                    [](const QHostAddress& address) { return address.isLoopback(); }))
-            QTest::newRow("a name of this machine") << "download" << QJsonObject{{"url", "http://" + strOwnName + ":28060/x"}}
-                                                    << 3025 << "";
+            QTest::newRow("a name of this machine")
+                << "download" << QJsonObject{{"url", "http://" + strOwnName + ":28060/x"}} << 3025 << "";
         QTest::newRow("another page's download") << "otherPage" << download("") << 3020 << "";
 
         const auto upload = [&](const QString& strPath, const char* szUuid = "page-1") {
@@ -945,36 +977,42 @@ private slots:
         };
         QTest::newRow("upload id_rsa") << "upload" << upload(m_folder.filePath("home/.ssh/id_rsa")) << 3024 << "";
         QTest::newRow("upload outside") << "upload" << upload(m_folder.filePath("outside/secret.mp4")) << 3024 << "";
-        QTest::newRow("upload through a link") << "upload" << upload(media("downloads", "link/secret.mp4")) << 3024 << "";
-        QTest::newRow("upload inside") << "upload" << upload(media("snapshots", "shot.png")) << 0 << media("snapshots", "shot.png");
+        QTest::newRow("upload through a link")
+            << "upload" << upload(media("downloads", "link/secret.mp4")) << 3024 << "";
+        QTest::newRow("upload inside") << "upload" << upload(media("snapshots", "shot.png")) << 0
+                                       << media("snapshots", "shot.png");
         QTest::newRow("upload relative") << "upload" << upload("shot.png") << 0 << media("snapshots", "shot.png");
         QTest::newRow("upload chosen") << "upload" << upload(m_folder.filePath("outside/chosen.mp4")) << 0
                                        << m_folder.filePath("outside/chosen.mp4");
-        QTest::newRow("upload chosen by another page") << "upload" << upload(m_folder.filePath("outside/chosen.mp4"), "page-2")
-                                                       << 3024 << "";
+        QTest::newRow("upload chosen by another page")
+            << "upload" << upload(m_folder.filePath("outside/chosen.mp4"), "page-2") << 3024 << "";
 
         const auto play = [](const QString& strUrl, const char* szUuid = "page-1") {
             return QJsonObject{{"url", strUrl}, {"uuid", szUuid}};
         };
-        const auto fileUrl = [&](const char* szPath) { return QUrl::fromLocalFile(m_folder.filePath(szPath)).toString(); };
+        const auto fileUrl = [&](const char* szPath) {
+            return QUrl::fromLocalFile(m_folder.filePath(szPath)).toString();
+        };
         QTest::newRow("play a file outside") << "play" << play(fileUrl("outside/secret.mp4")) << 3024 << "";
         QTest::newRow("play no file outside") << "play" << play(fileUrl("outside/none.mp4")) << 3024 << "";
         QTest::newRow("play a path outside") << "play" << play(m_folder.filePath("outside/secret.mp4")) << 3024 << "";
         QTest::newRow("play ..") << "play" << play(media("recordings") + "/../outside/secret.mp4") << 3024 << "";
         QTest::newRow("play no file inside") << "play" << play(fileUrl("recordings/none.mp4")) << 3006 << "";
         QTest::newRow("play chosen") << "play" << play(fileUrl("outside/chosen.mp4")) << 0 << "";
-        QTest::newRow("play chosen by another page") << "play" << play(fileUrl("outside/chosen.mp4"), "page-2") << 3024 << "";
+        QTest::newRow("play chosen by another page")
+            << "play" << play(fileUrl("outside/chosen.mp4"), "page-2") << 3024 << "";
 
-        QTest::newRow("record outside") << "record" << QJsonObject{{"path", m_folder.filePath("outside/x.mp4")}} << 3024 << "";
+        QTest::newRow("record outside") << "record" << QJsonObject{{"path", m_folder.filePath("outside/x.mp4")}} << 3024
+                                        << "";
         QTest::newRow("record into a new folder outside")
             << "record" << QJsonObject{{"path", m_folder.filePath("outside/new")}} << 3024 << "";
         QTest::newRow("record inside, nothing playing") << "record" << QJsonObject{{"path", "x.mp4"}} << 3004 << "";
-        QTest::newRow("setLocalConfig outside") << "setLocalConfig"
-                                                << QJsonObject{{"recordPath", m_folder.filePath("outside/new")}} << 3024 << "";
+        QTest::newRow("setLocalConfig outside")
+            << "setLocalConfig" << QJsonObject{{"recordPath", m_folder.filePath("outside/new")}} << 3024 << "";
         QTest::newRow("setLocalConfig ..") << "setLocalConfig" << QJsonObject{{"downloadPath", "../new"}} << 3024 << "";
         QTest::newRow("setLocalConfig inside") << "setLocalConfig" << QJsonObject{{"downloadPath", "new"}} << 0 << "";
-        QTest::newRow("open a folder outside") << "openDirectory" << QJsonObject{{"path", m_folder.filePath("outside")}}
-                                               << 3024 << "";
+        QTest::newRow("open a folder outside")
+            << "openDirectory" << QJsonObject{{"path", m_folder.filePath("outside")}} << 3024 << "";
     }
     void filesStayInTheMediaFolders() {
         QFETCH(QString, strCall);
@@ -1002,7 +1040,9 @@ private slots:
         const QString strIdKey = strCall == "upload" ? "uploadId" : "downloadId";
         if (iErrorCode && !iCode && answer.contains(strIdKey)) {
             const QJsonObject id{{strIdKey, answer.value(strIdKey)}, {"uuid", request.value("uuid")}};
-            const auto status = [&] { return call(strCall == "upload" ? VC_GetUploadErrorInfo : VC_GetDownloadStatus, id); };
+            const auto status = [&] {
+                return call(strCall == "upload" ? VC_GetUploadErrorInfo : VC_GetDownloadStatus, id);
+            };
             QTRY_COMPARE(status().value("status"), "failed");
             iCode = status().value("failure").toObject().value("errorCode").toInt();
         }
@@ -1040,12 +1080,14 @@ private slots:
             pTile->setPalette(palette);
             pTile->setAutoFillBackground(true);
             call(VC_SetTextOverlay, pWidget.get(),
-                 QJsonObject{{"texts", QJsonArray{QJsonObject{
-                                           {"text", "WWWW"}, {"x", 0.1}, {"y", 0.1}, {"size", 40}, {"color", colour.name()}}}}});
+                 QJsonObject{{"texts",
+                              QJsonArray{QJsonObject{
+                                  {"text", "WWWW"}, {"x", 0.1}, {"y", 0.1}, {"size", 40}, {"color", colour.name()}}}}});
             const QImage grab = pTile->grab().toImage().copy(QRect(64, 36, 200, 50));
             int iContrasting = 0;
             for (int y = 0; y < grab.height(); ++y)
-                for (int x = 0; x < grab.width(); ++x) iContrasting += qAbs(qGray(grab.pixel(x, y)) - colour.lightness()) > 128;
+                for (int x = 0; x < grab.width(); ++x)
+                    iContrasting += qAbs(qGray(grab.pixel(x, y)) - colour.lightness()) > 128;
             QVERIFY2(iContrasting > 200, qPrintable(colour.name() + ": " + QString::number(iContrasting)));
         }
     }

@@ -21,8 +21,12 @@ using NEVER_USE_ME::MainWindow;
 
 namespace {
 
-QJsonObject json(const char* szText) { return QJsonDocument::fromJson(szText).object(); }
-QString indented(const QJsonObject& object) { return QString::fromUtf8(QJsonDocument(object).toJson()); }
+QJsonObject json(const char* szText) {
+    return QJsonDocument::fromJson(szText).object();
+}
+QString indented(const QJsonObject& object) {
+    return QString::fromUtf8(QJsonDocument(object).toJson());
+}
 
 // The request documents a recording library call was given.
 QList<QJsonObject> g_listLibraryRequests;
@@ -37,14 +41,19 @@ struct Window {
         parent.resize(640, 480);
         pComponent->setVideoGeometry(0, 0, 320, 240);
         const std::pair<void (WebClientComponents::*)(QString), const char*> aSignals[] = {
-            {&WebClientComponents::sigWindowSelected, "selected"}, {&WebClientComponents::sigDrawEnd, "drawEnd"},
-            {&WebClientComponents::sigNetStreamEvent, "netStream"}, {&WebClientComponents::sigFisheyePTZEvent, "fisheye"},
-            {&WebClientComponents::sigMouseEvent, "mouse"}, {&WebClientComponents::sigFullScreenChange, "fullScreenChange"}};
+            {&WebClientComponents::sigWindowSelected, "selected"},
+            {&WebClientComponents::sigDrawEnd, "drawEnd"},
+            {&WebClientComponents::sigNetStreamEvent, "netStream"},
+            {&WebClientComponents::sigFisheyePTZEvent, "fisheye"},
+            {&WebClientComponents::sigMouseEvent, "mouse"},
+            {&WebClientComponents::sigFullScreenChange, "fullScreenChange"}};
         for (const auto& signal : aSignals) {
             const QString strName = QLatin1String(signal.second) + ": ";
-            QObject::connect(pComponent.get(), signal.first, [this, strName](const QString& strText) { listSignals << strName + strText; });
+            QObject::connect(pComponent.get(), signal.first,
+                             [this, strName](const QString& strText) { listSignals << strName + strText; });
         }
-        QObject::connect(pComponent.get(), &WebClientComponents::sigQuitedFullScreen, [this] { listSignals << "quited"; });
+        QObject::connect(pComponent.get(), &WebClientComponents::sigQuitedFullScreen,
+                         [this] { listSignals << "quited"; });
     }
     MainWindow* widget() const { return pComponent->videoWidget(); }
     void run(const char* szCommand, const QJsonObject& request) {
@@ -94,7 +103,8 @@ private slots:
         Window window("{win}");
         if (!playBackType.isNull()) window.run("setPlayBackType", json(playBackType));
         const video::VideoCommand* pStartPlay = video::findVideoCommand("startPlay");
-        const video::VideoCommand recordingStartPlay{"startPlay", video::WidgetRequestFn(recordRequest), pStartPlay->uFlags};
+        const video::VideoCommand recordingStartPlay{"startPlay", video::WidgetRequestFn(recordRequest),
+                                                     pStartPlay->uFlags};
         const video::VideoCommand recordingStop{"stop", video::WidgetRequestFn(recordRequest), 0};
 
         window.pComponent->run(recordingStartPlay, json(request));
@@ -112,10 +122,12 @@ private slots:
         QTest::addColumn<QString>("signal");
         QTest::addColumn<QByteArray>("expected");
         const auto row = [](int iType, const char* szSignal, const QByteArray& baText) {
-            QTest::addRow("%d %s", iType, szSignal) << iType << szSignal << R"({"uuid":"{second}","errorModule":"",)" + baText + "}";
+            QTest::addRow("%d %s", iType, szSignal)
+                << iType << szSignal << R"({"uuid":"{second}","errorModule":"",)" + baText + "}";
         };
         row(0, "selected", R"("cmd":"window.onGetSelectWndInfo","errorCode":5,"wndIndex":2)");
-        row(2, "drawEnd", R"("cmd":"video.onDrawCallback","errorCode":0,"type":"ended","shapeInfo":{"errorCode":5,"wndIndex":2})");
+        row(2, "drawEnd",
+            R"("cmd":"video.onDrawCallback","errorCode":0,"type":"ended","shapeInfo":{"errorCode":5,"wndIndex":2})");
         row(3, "netStream", R"("cmd":"window.onPluginEventHandler","errorCode":5,"wndIndex":2)");
         row(4, "netStream", R"("cmd":"window.onPluginEventHandler","errorCode":5,"wndIndex":2)");
         row(5, "mouse", R"("cmd":"window.onMouseEvent","errorCode":0,"mouseInfo":{"errorCode":5,"wndIndex":2})");
@@ -153,18 +165,30 @@ private slots:
     void fullScreenSequences_data() {
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("states");
-        QTest::newRow("command, two events, Escape") << "full ev1 ev1 esc" << "Fssss Fhshh Fssss nssss";
-        QTest::newRow("event enters, event leaves") << "ev1 ev1" << "Fhshh nssss";
-        QTest::newRow("event, then Escape") << "ev1 esc" << "Fhshh nssss";
-        QTest::newRow("not playing") << "ev2 full ev2" << "nssss Fssss Fssss";
-        QTest::newRow("capability off leaves") << "full cap0 ev2" << "Fssss Fssss nssss";
-        QTest::newRow("capability off out of full screen") << "cap0 ev1" << "nssss nssss";
-        QTest::newRow("capability as text") << "capText ev1" << "nssss Fhshh";
-        QTest::newRow("capability 2") << "cap0 cap2 ev1" << "nssss nssss Fhshh";
-        QTest::newRow("full twice leaves") << "full full" << "Fssss nssss";
-        QTest::newRow("full false") << "unfull full unfull" << "nssss Fssss nssss";
-        QTest::newRow("full of another type") << "fullText" << "Fssss";
-        QTest::newRow("other key, Escape out") << "esc full key" << "nssss Fssss Fssss";
+        QTest::newRow("command, two events, Escape") << "full ev1 ev1 esc"
+                                                     << "Fssss Fhshh Fssss nssss";
+        QTest::newRow("event enters, event leaves") << "ev1 ev1"
+                                                    << "Fhshh nssss";
+        QTest::newRow("event, then Escape") << "ev1 esc"
+                                            << "Fhshh nssss";
+        QTest::newRow("not playing") << "ev2 full ev2"
+                                     << "nssss Fssss Fssss";
+        QTest::newRow("capability off leaves") << "full cap0 ev2"
+                                               << "Fssss Fssss nssss";
+        QTest::newRow("capability off out of full screen") << "cap0 ev1"
+                                                           << "nssss nssss";
+        QTest::newRow("capability as text") << "capText ev1"
+                                            << "nssss Fhshh";
+        QTest::newRow("capability 2") << "cap0 cap2 ev1"
+                                      << "nssss nssss Fhshh";
+        QTest::newRow("full twice leaves") << "full full"
+                                           << "Fssss nssss";
+        QTest::newRow("full false") << "unfull full unfull"
+                                    << "nssss Fssss nssss";
+        QTest::newRow("full of another type") << "fullText"
+                                              << "Fssss";
+        QTest::newRow("other key, Escape out") << "esc full key"
+                                               << "nssss Fssss Fssss";
     }
     void fullScreenSequences() {
         QFETCH(QString, steps);
@@ -224,8 +248,10 @@ private slots:
         VC_Test_SetWindowPlaying(window.widget(), 0, true);
         for (const bool bByCommand : {true, false}) {
             desktop.activate(hBrowser);
-            if (bByCommand) window.run("fullScreen", QJsonObject());
-            else VC_Test_FireEvent(VC_EVENT_PLAY_WINDOW, window.widget(), QJsonDocument(json(R"({"wndIndex":0})")));
+            if (bByCommand)
+                window.run("fullScreen", QJsonObject());
+            else
+                VC_Test_FireEvent(VC_EVENT_PLAY_WINDOW, window.widget(), QJsonDocument(json(R"({"wndIndex":0})")));
             QVERIFY(window.pComponent->isVideoFullScreen());
             desktop.activate(hOther);
             QTest::keyClick(window.widget(), Qt::Key_Escape);

@@ -6,7 +6,6 @@
 
 #include <QtTest>
 
-
 class TestWebConnectChallenge : public QObject {
     Q_OBJECT
 
@@ -23,14 +22,16 @@ private slots:
 
         const QByteArray admin = "70c3d8fb9b43141a42211656ec196fb3591d52b8b5d62071f15535ec437f5ad7";
         QTest::newRow("pass") << admin << QByteArray("admin") << QByteArray("4b3c9d2e") << 1000 << 123456 << 0;
-        QTest::newRow("upper-case login id") << admin.toUpper() << QByteArray("admin") << QByteArray("4b3c9d2e")
-                                             << 1000 << 123456 << -1;
+        QTest::newRow("upper-case login id")
+            << admin.toUpper() << QByteArray("admin") << QByteArray("4b3c9d2e") << 1000 << 123456 << -1;
         QTest::newRow("wrong random") << admin << QByteArray("admin") << QByteArray("4b3c9d2e") << 1000 << 123457 << -1;
-        QTest::newRow("wrong iterations") << admin << QByteArray("admin") << QByteArray("4b3c9d2e") << 999 << 123456 << -1;
-        QTest::newRow("wrong challenge") << admin << QByteArray("admin") << QByteArray("4b3c9d2f") << 1000 << 123456 << -1;
+        QTest::newRow("wrong iterations")
+            << admin << QByteArray("admin") << QByteArray("4b3c9d2e") << 999 << 123456 << -1;
+        QTest::newRow("wrong challenge") << admin << QByteArray("admin") << QByteArray("4b3c9d2f") << 1000 << 123456
+                                         << -1;
         QTest::newRow("wrong user") << admin << QByteArray("Admin") << QByteArray("4b3c9d2e") << 1000 << 123456 << -1;
-        QTest::newRow("login id with extra character") << admin + "0" << QByteArray("admin") << QByteArray("4b3c9d2e")
-                                                       << 1000 << 123456 << -1;
+        QTest::newRow("login id with extra character")
+            << admin + "0" << QByteArray("admin") << QByteArray("4b3c9d2e") << 1000 << 123456 << -1;
 
         // The caller percent-decodes the user: the decoded at sign passes, the
         // raw form does not.

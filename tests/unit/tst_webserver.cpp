@@ -24,7 +24,9 @@ QByteArray poll(const QString& strUuid) {
     return HttpTestClient::post(QStringLiteral(R"({"cmd":"system.get","uuid":"%1"})").arg(strUuid).toUtf8());
 }
 QByteArray version(const QString& strUuid, const QString& strSequence) {
-    return QStringLiteral(R"({"cmd":"window.getLocalServiceVersion","uuid":"%1","sequence":"%2"})").arg(strUuid, strSequence).toUtf8();
+    return QStringLiteral(R"({"cmd":"window.getLocalServiceVersion","uuid":"%1","sequence":"%2"})")
+        .arg(strUuid, strSequence)
+        .toUtf8();
 }
 QString eventText(const QString& strUuid, int iNumber) {
     return QStringLiteral(R"({"cmd":"video.onDrawEvent","uuid":"%1","n":%2})").arg(strUuid).arg(iNumber);
@@ -72,33 +74,41 @@ private slots:
         const QByteArray body = version("X", "1");
         QTest::newRow("h2c upgrade served as plain HTTP")
             << "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Upgrade, HTTP2-Settings\r\nUpgrade: h2c\r\n"
-               "HTTP2-Settings: AAMAAABkAAQAAP__\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body
+               "HTTP2-Settings: AAMAAABkAAQAAP__\r\nContent-Length: " +
+                   QByteArray::number(body.size()) + "\r\n\r\n" + body
             << QByteArray("HTTP/1.1 200 OK\r\n");
-        QTest::newRow("100-continue sent with its body") << HttpTestClient::post(body, "Expect: 100-continue\r\n")
-                                                         << QByteArray("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\n");
+        QTest::newRow("100-continue sent with its body")
+            << HttpTestClient::post(body, "Expect: 100-continue\r\n")
+            << QByteArray("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\n");
         QTest::newRow("body not JSON") << HttpTestClient::post("not json at all") << QByteArray();
         QTest::newRow("uuid not UTF-8")
-            << HttpTestClient::post("{\"cmd\":\"window.getLocalServiceVersion\",\"uuid\":\"\xff\xfe\",\"sequence\":\"1\"}")
+            << HttpTestClient::post(
+                   "{\"cmd\":\"window.getLocalServiceVersion\",\"uuid\":\"\xff\xfe\",\"sequence\":\"1\"}")
             << QByteArray();
-        QTest::newRow("unknown command") << HttpTestClient::post(R"({"cmd":"window.noSuchCommand","uuid":"X"})") << QByteArray();
-        QTest::newRow("bad header") << QByteArray("POST / HTTP/1.1\r\nBad Header: x\r\nContent-Length: 2\r\n\r\n{}") << QByteArray();
+        QTest::newRow("unknown command") << HttpTestClient::post(R"({"cmd":"window.noSuchCommand","uuid":"X"})")
+                                         << QByteArray();
+        QTest::newRow("bad header") << QByteArray("POST / HTTP/1.1\r\nBad Header: x\r\nContent-Length: 2\r\n\r\n{}")
+                                    << QByteArray();
         QTest::newRow("not HTTP") << QByteArray("HELLO\r\n\r\n") << QByteArray();
         QTest::newRow("content-length with chunked")
-            << QByteArray("POST / HTTP/1.1\r\nContent-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n")
+            << QByteArray(
+                   "POST / HTTP/1.1\r\nContent-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n")
             << QByteArray();
-        QTest::newRow("headers over 80 KiB") << "GET / HTTP/1.1\r\nX-Big: " + QByteArray(81 * 1024, 'a') + "\r\n\r\n" << QByteArray();
-        QTest::newRow("body over 2 MiB announced") << QByteArray("POST / HTTP/1.1\r\nContent-Length: 2097153\r\n\r\n{")
-                                                   << QByteArray();
-        QTest::newRow("chunked body over 2 MiB")
-            << "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n200001\r\n" + QByteArray(0x200001, 'a') + "\r\n0\r\n\r\n"
-            << QByteArray();
+        QTest::newRow("headers over 80 KiB") << "GET / HTTP/1.1\r\nX-Big: " + QByteArray(81 * 1024, 'a') + "\r\n\r\n"
+                                             << QByteArray();
+        QTest::newRow("body over 2 MiB announced")
+            << QByteArray("POST / HTTP/1.1\r\nContent-Length: 2097153\r\n\r\n{") << QByteArray();
+        QTest::newRow("chunked body over 2 MiB") << "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n200001\r\n" +
+                                                        QByteArray(0x200001, 'a') + "\r\n0\r\n\r\n"
+                                                 << QByteArray();
     }
     void rawRequests() {
         QFETCH(QByteArray, raw);
         QFETCH(QByteArray, answer);
         HttpTestClient client(m_port, raw);
         QTRY_VERIFY_WITH_TIMEOUT(answer.isEmpty() ? client.isClosed() : client.hasAnswer(), kWaitMs);
-        QVERIFY2(answer.isEmpty() ? client.received().isEmpty() : client.received().startsWith(answer), client.received().left(200));
+        QVERIFY2(answer.isEmpty() ? client.received().isEmpty() : client.received().startsWith(answer),
+                 client.received().left(200));
         if (!answer.isEmpty()) QCOMPARE(sequenceOf(client.body()), QStringLiteral("1"));
         QCOMPARE(sequenceOf(answerOf(HttpTestClient::post(version("X", "2")))), QStringLiteral("2"));
     }
@@ -113,11 +123,14 @@ private slots:
         QTest::addColumn<int>("iHandshakeMs");
         QTest::addColumn<QString>("clients");
         QTest::addColumn<QString>("outcomes");
-        QTest::newRow("a connection that ended leaves the count at once") << 1 << 30000 << "dead req" << "closed answered";
+        QTest::newRow("a connection that ended leaves the count at once") << 1 << 30000 << "dead req"
+                                                                          << "closed answered";
         // Young handshakes stay (a burst of new clients), older ones give way.
         QTest::newRow("handshakes past a tenth of their deadline give way")
-            << 4 << 1000 << "half half half half ~300 req" << "closed closed closed closed answered";
-        QTest::newRow("handshake deadline") << 8 << 300 << "half req" << "closed answered";
+            << 4 << 1000 << "half half half half ~300 req"
+            << "closed closed closed closed answered";
+        QTest::newRow("handshake deadline") << 8 << 300 << "half req"
+                                            << "closed answered";
     }
     void admission() {
         QFETCH(int, iCap);
@@ -146,10 +159,12 @@ private slots:
         QStringList listOutcomes;
         for (auto& pSocket : sockets) {
             QByteArray baReceived;
-            const bool bEnded = QTest::qWaitFor([&] {
-                baReceived += pSocket->readAll();
-                return baReceived.contains("\r\n\r\n") || pSocket->state() == QAbstractSocket::UnconnectedState;
-            }, kWaitMs);
+            const bool bEnded = QTest::qWaitFor(
+                [&] {
+                    baReceived += pSocket->readAll();
+                    return baReceived.contains("\r\n\r\n") || pSocket->state() == QAbstractSocket::UnconnectedState;
+                },
+                kWaitMs);
             listOutcomes << (!bEnded ? "open" : baReceived.startsWith("HTTP/1.1 200") ? "answered" : "closed");
         }
         QCOMPARE(listOutcomes.join(' '), outcomes);
@@ -158,8 +173,9 @@ private slots:
     // Headers that arrive in small pieces are parsed piece by piece, each
     // byte once, and come out whole.
     void headersInPiecesAreParsedOnce() {
-        const QByteArray baRequest = "OPTIONS / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: " + QByteArray(40 * 1024, 'p') +
-                                     "\r\nAccess-Control-Request-Method: POST\r\nAccess-Control-Request-Headers: content-type, x-split\r\n\r\n";
+        const QByteArray baRequest =
+            "OPTIONS / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: " + QByteArray(40 * 1024, 'p') +
+            "\r\nAccess-Control-Request-Method: POST\r\nAccess-Control-Request-Headers: content-type, x-split\r\n\r\n";
         const quint64 iBefore = HttpServerRequest::parsedBytes();
         HttpTestClient client(m_port, QByteArray());
         for (int iAt = 0; iAt < baRequest.size(); iAt += 1000) {
@@ -168,7 +184,8 @@ private slots:
             QVERIFY(QTest::qWaitFor([&] { return HttpServerRequest::parsedBytes() > iParsed; }, kWaitMs));
         }
         QTRY_VERIFY_WITH_TIMEOUT(client.received().contains("\r\n\r\n"), kWaitMs);
-        QVERIFY2(client.received().contains("Access-Control-Allow-Headers: content-type, x-split\r\n"), client.received().constData());
+        QVERIFY2(client.received().contains("Access-Control-Allow-Headers: content-type, x-split\r\n"),
+                 client.received().constData());
         QCOMPARE(HttpServerRequest::parsedBytes() - iBefore, quint64(baRequest.size()));
     }
 
@@ -185,11 +202,13 @@ private slots:
     // Requests sent at once on one connection are all answered in order,
     // and the connection stays open for more.
     void keptAliveConnectionIsServedAgain() {
-        HttpTestClient client(m_port, HttpTestClient::post(R"({"cmd":"system.webconnect"})") + HttpTestClient::post(version("K", "a")) + poll("K"));
+        HttpTestClient client(m_port, HttpTestClient::post(R"({"cmd":"system.webconnect"})") +
+                                          HttpTestClient::post(version("K", "a")) + poll("K"));
         QTRY_VERIFY_WITH_TIMEOUT(m_pServer->hasPendingPoll("K"), kWaitMs);
         emitModuleOutput("K", eventText("K", 1));
         QTRY_COMPARE_WITH_TIMEOUT(client.bodies().size(), 3, kWaitMs);
-        QCOMPARE(QJsonDocument::fromJson(client.bodies()[0]).object().value("version").toString(), QStringLiteral("1.0"));
+        QCOMPARE(QJsonDocument::fromJson(client.bodies()[0]).object().value("version").toString(),
+                 QStringLiteral("1.0"));
         for (const char* szHeader : {"HTTP/1.1 200 OK\r\n", "Content-Type: text/html", "Access-Control-Allow-Origin: *",
                                      "Connection: keep-alive"})
             QVERIFY2(client.head().contains(szHeader), szHeader);
@@ -203,9 +222,10 @@ private slots:
     // An upgrade after an answered request on the same connection; the page
     // then speaks WebSocket frames on it.
     void upgradeAfterAnHttpRequest() {
-        HttpTestClient client(m_port, HttpTestClient::post(version("w", "1")) +
-                                          "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                                          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+        HttpTestClient client(m_port,
+                              HttpTestClient::post(version("w", "1")) +
+                                  "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
         const QByteArray accept = "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n";
         const auto handshakeDone = [&] {
             const int iAt = client.received().indexOf(accept);
@@ -235,11 +255,14 @@ private slots:
         std::vector<std::unique_ptr<HttpTestClient>> https;
         for (int i = 0; i < 100; ++i) {
             pages.push_back(std::make_unique<PageSocket>(m_port));
-            https.push_back(std::make_unique<HttpTestClient>(m_port, HttpTestClient::post(version("X", QString::number(i)))));
+            https.push_back(
+                std::make_unique<HttpTestClient>(m_port, HttpTestClient::post(version("X", QString::number(i)))));
         }
-        QVERIFY(QTest::qWaitFor([&] {
-            return std::all_of(pages.begin(), pages.end(), [](const auto& pPage) { return pPage->isConnected(); });
-        }, kWaitMs));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return std::all_of(pages.begin(), pages.end(), [](const auto& pPage) { return pPage->isConnected(); });
+            },
+            kWaitMs));
         for (auto& pPage : pages) pPage->send(R"({"cmd":"system.webconnect"})");
         QSet<QString> ids;
         for (auto& pPage : pages) {
@@ -298,7 +321,8 @@ private slots:
     }
 
     void queuedEventsComeOldestFirstPerClient() {
-        for (const char* szUuid : {"U", "V", "U", "U"}) emitModuleOutput(szUuid, eventText(szUuid, m_pServer->queuedEvents(szUuid).size()));
+        for (const char* szUuid : {"U", "V", "U", "U"})
+            emitModuleOutput(szUuid, eventText(szUuid, m_pServer->queuedEvents(szUuid).size()));
         for (int i = 0; i < 3; ++i) QCOMPARE(answerOf(poll("U")), eventText("U", i).toUtf8());
         QVERIFY(m_pServer->queuedEvents("U").isEmpty());
         QCOMPARE(answerOf(poll("V")), eventText("V", 0).toUtf8());
@@ -310,7 +334,8 @@ private slots:
         QCOMPARE(events.size(), WebServer::kMaxQueuedEvents);
         QCOMPARE(events.first(), eventText("U", 5));
         // The byte bound: two events of 600 KiB do not fit together.
-        const QString strBig = QStringLiteral(R"({"cmd":"video.onDrawEvent","uuid":"V","pad":"%1"})").arg(QString(600 * 1024, 'x'));
+        const QString strBig =
+            QStringLiteral(R"({"cmd":"video.onDrawEvent","uuid":"V","pad":"%1"})").arg(QString(600 * 1024, 'x'));
         emitModuleOutput("V", strBig);
         emitModuleOutput("V", eventText("V", 1));
         emitModuleOutput("V", strBig);
@@ -352,7 +377,8 @@ private slots:
             if (strStep.startsWith('~')) {
                 QTest::qWait(strStep.mid(1).toInt());
             } else if (strStep.contains('#')) {
-                QCOMPARE(sequenceOf(answerOf(HttpTestClient::post(version(strStep.left(1), strStep.mid(2))))), strStep.mid(2));
+                QCOMPARE(sequenceOf(answerOf(HttpTestClient::post(version(strStep.left(1), strStep.mid(2))))),
+                         strStep.mid(2));
             } else if (strStep.contains(':')) {
                 emitModuleOutput(strStep.left(1), eventText(strStep.left(1), strStep.mid(2).toInt()));
             } else {
@@ -393,7 +419,8 @@ private slots:
 
     void disconnectEndsPollAndDropsEvents() {
         const auto disconnect = [](const QString& strUuid) {
-            return HttpTestClient::post(QStringLiteral(R"({"cmd":"system.disconnect","uuid":"%1"})").arg(strUuid).toUtf8());
+            return HttpTestClient::post(
+                QStringLiteral(R"({"cmd":"system.disconnect","uuid":"%1"})").arg(strUuid).toUtf8());
         };
         emitModuleOutput("W", eventText("W", 1));
         auto pPoll = waitingPoll("U");
@@ -420,10 +447,16 @@ private slots:
         unsigned char iv[16] = {1};
         std::string strAk, strSk;
         QVERIFY(protectCredential("ak", iv, strAk) && protectCredential("sk", iv, strSk));
-        const QJsonObject start{{"cmd", "audio.startTalk"}, {"uuid", "U"}, {"sequence", "1"}, {"talkId", "t"},
-                                {"ZBCInfo", QJsonObject{{"address", device.address()}, {"AK", QString::fromStdString(strAk)},
+        const QJsonObject start{{"cmd", "audio.startTalk"},
+                                {"uuid", "U"},
+                                {"sequence", "1"},
+                                {"talkId", "t"},
+                                {"ZBCInfo", QJsonObject{{"address", device.address()},
+                                                        {"AK", QString::fromStdString(strAk)},
                                                         {"SK", QString::fromStdString(strSk)}}},
-                                {"deviceSerial", "D"}, {"alarmTime", "x"}, {"Security", 1},
+                                {"deviceSerial", "D"},
+                                {"alarmTime", "x"},
+                                {"Security", 1},
                                 {"Iv", QString::fromStdString(toHexText(iv, 16))}};
         auto pFirst = std::make_unique<HttpTestClient>(m_port, HttpTestClient::post(QJsonDocument(start).toJson()));
         QTRY_COMPARE_WITH_TIMEOUT(m_pServer->requestsWaiting("U"), 1, kWaitMs);

@@ -59,7 +59,8 @@ class TestWindowControl : public QObject {
     Hwnd browser(const QString& strTitle = kUuid + QStringLiteral(" - Chromium"),
                  const std::u16string& strClass = u"Chrome_WidgetWin_1", bool bContent = false) {
         const Hwnd hBrowser = m_pDesktop->createBrowser(u16(strTitle), strClass, WinRect{100, 50, 900, 650});
-        if (bContent) m_pDesktop->createWindow({{}, u"Chrome_RenderWidgetHostHWND", hBrowser, WinRect{0, 60, 784, 562}});
+        if (bContent)
+            m_pDesktop->createWindow({{}, u"Chrome_RenderWidgetHostHWND", hBrowser, WinRect{0, 60, 784, 562}});
         return hBrowser;
     }
 
@@ -82,15 +83,20 @@ private slots:
     }
 
     void matchRule_data() {
-        QTest::addColumn<int>("iPrefix");          // title units before the uuid
+        QTest::addColumn<int>("iPrefix");  // title units before the uuid
         QTest::addColumn<QString>("strWindowClass");
         QTest::addColumn<QString>("strClassName");  // as the page names it
         QTest::addColumn<bool>("bMatch");
-        QTest::newRow("uuid ends at unit 259") << 221 << "Chrome_WidgetWin_1" << "" << true;
-        QTest::newRow("uuid cut by the 260-unit buffer") << 222 << "Chrome_WidgetWin_1" << "" << false;
-        QTest::newRow("Chrome by title alone") << 0 << "MozillaWindowClass" << "Chrome" << true;
-        QTest::newRow("class compared exactly") << 0 << "Chrome_WidgetWin_1" << "Chrome_WidgetWin_1" << true;
-        QTest::newRow("class case differs") << 0 << "chrome_widgetwin_1" << "Chrome_WidgetWin_1" << false;
+        QTest::newRow("uuid ends at unit 259") << 221 << "Chrome_WidgetWin_1"
+                                               << "" << true;
+        QTest::newRow("uuid cut by the 260-unit buffer") << 222 << "Chrome_WidgetWin_1"
+                                                         << "" << false;
+        QTest::newRow("Chrome by title alone") << 0 << "MozillaWindowClass"
+                                               << "Chrome" << true;
+        QTest::newRow("class compared exactly") << 0 << "Chrome_WidgetWin_1"
+                                                << "Chrome_WidgetWin_1" << true;
+        QTest::newRow("class case differs") << 0 << "chrome_widgetwin_1"
+                                            << "Chrome_WidgetWin_1" << false;
     }
     void matchRule() {
         QFETCH(int, iPrefix);
@@ -259,7 +265,8 @@ private slots:
         m_pDesktop->activate(hOther);
         pWindow->checkForeground();
         std::vector<Hwnd> vecOrder = m_pDesktop->topLevelOrder();
-        QCOMPARE(std::vector<Hwnd>(vecOrder.begin(), vecOrder.begin() + 3), (std::vector<Hwnd>{hOther, hWnd, hBrowser}));
+        QCOMPARE(std::vector<Hwnd>(vecOrder.begin(), vecOrder.begin() + 3),
+                 (std::vector<Hwnd>{hOther, hWnd, hBrowser}));
         QCOMPARE(m_pDesktop->getForegroundWindow(), hOther);
         const int nCalls = m_pDesktop->changeCalls();
         pWindow->checkForeground();  // already in place
@@ -300,10 +307,12 @@ private slots:
         WindowMessageDispatch dispatch;
         QSignalSpy responses(&dispatch, &WindowMessageDispatch::messageResponse);
         const QString strCreate = QStringLiteral(R"({"cmd":"window.createWnd","uuid":"%1","className":"Chrome",)"
-                                                 R"("rect":{"left":5,"top":6,"width":64,"height":48}})").arg(kUuid);
+                                                 R"("rect":{"left":5,"top":6,"width":64,"height":48}})")
+                                      .arg(kUuid);
         dispatch.processMessage(strCreate);
         QCOMPARE(responses.count(), 1);
-        QCOMPARE(QJsonDocument::fromJson(responses.at(0).at(1).toString().toUtf8()).object().value("errorCode").toInt(), 0);
+        QCOMPARE(QJsonDocument::fromJson(responses.at(0).at(1).toString().toUtf8()).object().value("errorCode").toInt(),
+                 0);
         QPointer<WindowControl> pFirst = pManager->window(kUuid);
         QVERIFY(pFirst && pFirst->isVisible());
         QCOMPARE(m_pDesktop->getParent(handleOf(*pFirst)), hBrowser);

@@ -109,24 +109,26 @@ void onMediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* pMedia, gpointer pOpti
 }
 
 std::string launchLine(const Options& options) {
-    const std::string strRaw = "videotestsrc is-live=true pattern=smpte ! video/x-raw,format=I420,width=" +
-        std::to_string(options.iWidth) + ",height=" + std::to_string(options.iHeight) +
-        ",framerate=" + std::to_string(options.iFps) + "/1 ! clockoverlay halignment=right valignment=bottom "
+    const std::string strRaw =
+        "videotestsrc is-live=true pattern=smpte ! video/x-raw,format=I420,width=" + std::to_string(options.iWidth) +
+        ",height=" + std::to_string(options.iHeight) + ",framerate=" + std::to_string(options.iFps) +
+        "/1 ! clockoverlay halignment=right valignment=bottom "
         "font-desc=\"Sans 24\" time-format=\"%H:%M:%S\" ! identity name=stamp ! ";
     std::string strEncode;
     if (options.strCodec == "h265") {
         strEncode = "x265enc tune=zerolatency speed-preset=ultrafast key-int-max=" + std::to_string(options.iGop) +
-            " ! rtph265pay name=pay0 pt=96";
+                    " ! rtph265pay name=pay0 pt=96";
     } else if (options.strCodec == "mjpeg") {
         strEncode = "jpegenc quality=85 ! rtpjpegpay name=pay0 pt=26";
     } else {
         strEncode = "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=" + std::to_string(options.iGop) +
-            " ! rtph264pay name=pay0 pt=96 config-interval=-1";
+                    " ! rtph264pay name=pay0 pt=96 config-interval=-1";
     }
     std::string strAudio;
     if (options.bAudio)
-        strAudio = " audiotestsrc is-live=true wave=sine freq=440 volume=0.3 ! audio/x-raw,rate=8000,channels=1 "
-                   "! alawenc ! rtppcmapay name=pay1 pt=8";
+        strAudio =
+            " audiotestsrc is-live=true wave=sine freq=440 volume=0.3 ! audio/x-raw,rate=8000,channels=1 "
+            "! alawenc ! rtppcmapay name=pay1 pt=8";
     return "( " + strRaw + strEncode + strAudio + " )";
 }
 
@@ -140,8 +142,7 @@ GstRTSPServer* makeServer(const Options& options) {
     gst_rtsp_media_factory_set_shared(pFactory, TRUE);
     // Without this every frame is held one frame before it is sent.
     gst_rtsp_media_factory_set_latency(pFactory, 0);
-    g_signal_connect(pFactory, "media-configure", G_CALLBACK(onMediaConfigure),
-                     const_cast<Options*>(&options));
+    g_signal_connect(pFactory, "media-configure", G_CALLBACK(onMediaConfigure), const_cast<Options*>(&options));
 
     if (!options.strUser.empty()) {
         GstRTSPAuth* pAuth = gst_rtsp_auth_new();
@@ -237,8 +238,8 @@ int main(int argc, char** argv) {
         {"stamp-bottom", 0, 0, G_OPTION_ARG_NONE, &bStampBottom,
          "as --stamp, and the same blocks again one block above the bottom rows", nullptr},
         {"stop-after", 0, 0, G_OPTION_ARG_DOUBLE, &options.dStopAfter, "stop serving after S seconds", "S"},
-        {"restart-after", 0, 0, G_OPTION_ARG_DOUBLE, &options.dRestartAfter,
-         "serve again S seconds after stopping", "S"},
+        {"restart-after", 0, 0, G_OPTION_ARG_DOUBLE, &options.dRestartAfter, "serve again S seconds after stopping",
+         "S"},
         {"user", 0, 0, G_OPTION_ARG_STRING, &szUser, "require this user (basic authentication)", "NAME"},
         {"password", 0, 0, G_OPTION_ARG_STRING, &szPassword, "password of --user", "TEXT"},
         {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},

@@ -166,7 +166,8 @@ private:
 
     void onDisconnected(QTcpSocket* pSocket) {
         if (pSocket->property("talkSerial").isValid() && !pSocket->property("closedBySim").toBool())
-            report({{"event", "talk-closed"}, {"serial", pSocket->property("talkSerial").toString()}, {"by", "client"}});
+            report(
+                {{"event", "talk-closed"}, {"serial", pSocket->property("talkSerial").toString()}, {"by", "client"}});
         m_requests.remove(pSocket);
         pSocket->deleteLater();
     }
@@ -220,29 +221,33 @@ private:
     }
 
     void onHttpRequest(QTcpSocket* pSocket, const HttpRequest& request) {
-        const QByteArray path = request.url.left(request.url.indexOf('?') < 0 ? request.url.size() : request.url.indexOf('?'));
+        const QByteArray path =
+            request.url.left(request.url.indexOf('?') < 0 ? request.url.size() : request.url.indexOf('?'));
         const QJsonDocument bodyDocument = QJsonDocument::fromJson(request.body);
         const QString strMode = bodyDocument.object().value("mode").toString();
-        report({{"event", "mode"},
-                {"method", QString::fromLatin1(request.method)},
-                {"path", QString::fromUtf8(request.url)},
-                {"serial", QString::fromUtf8(request.headers.value("x-device-serial"))},
-                {"accessKey", QString::fromUtf8(QByteArray::fromPercentEncoding(request.headers.value("x-access-key")))},
-                {"body", QString::fromUtf8(request.body)},
-                {"mode", strMode}});
+        report(
+            {{"event", "mode"},
+             {"method", QString::fromLatin1(request.method)},
+             {"path", QString::fromUtf8(request.url)},
+             {"serial", QString::fromUtf8(request.headers.value("x-device-serial"))},
+             {"accessKey", QString::fromUtf8(QByteArray::fromPercentEncoding(request.headers.value("x-access-key")))},
+             {"body", QString::fromUtf8(request.body)},
+             {"mode", strMode}});
 
         QJsonObject rule = m_script.value("mode").toObject();
         rule = merged(rule, m_script.value("modes").toObject().value(strMode).toObject());
         int iStatus = rule.value("status").toInt(200);
         QByteArray body;
-        const QString strRefusal = keyRefusal(request.headers.value("x-access-key"), request.headers.value("x-signature"),
-                                              request.method + ' ' + request.url + '\n' + request.body);
+        const QString strRefusal =
+            keyRefusal(request.headers.value("x-access-key"), request.headers.value("x-signature"),
+                       request.method + ' ' + request.url + '\n' + request.body);
         if (path != kModePath || request.method != "PUT") {
             iStatus = 404;
         } else if (!strRefusal.isEmpty()) {
             report({{"event", "refused"}, {"what", "mode"}, {"reason", strRefusal}});
             iStatus = 200;
-            body = QJsonDocument(QJsonObject{{"statusCode", 4}, {"statusString", "Invalid Operation"},
+            body = QJsonDocument(QJsonObject{{"statusCode", 4},
+                                             {"statusString", "Invalid Operation"},
                                              {"errorCode", kKeyRefusedError}})
                        .toJson(QJsonDocument::Compact);
         } else if (rule.contains("body")) {
@@ -253,7 +258,8 @@ private:
         QByteArray answer = "HTTP/1.1 " + QByteArray::number(iStatus) + (iStatus == 200 ? " OK" : " Error") + "\r\n";
         answer += "Content-Type: application/json\r\n";
         if (rule.contains("libraryError"))
-            answer += "X-Library-Error: " + QByteArray::number(rule.value("libraryError").toVariant().toLongLong()) + "\r\n";
+            answer +=
+                "X-Library-Error: " + QByteArray::number(rule.value("libraryError").toVariant().toLongLong()) + "\r\n";
         answer += "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 
         QPointer<QTcpSocket> socket(pSocket);
@@ -274,35 +280,35 @@ private:
         QPointer<QTcpSocket> socket(pSocket);
         const int iCloseAfterMs = rule.value("closeAfterMs").toInt(-1);
         const int iResetAfterMs = rule.value("resetAfterMs").toInt(-1);
-        QTimer::singleShot(rule.value("delayMs").toInt(), this, [this, socket, strAnswer, bOk, iCloseAfterMs,
-                                                                   iResetAfterMs, strSerial] {
-            if (!socket) return;
-            socket->write(strAnswer.toUtf8() + '\n');
-            if (!bOk) {
-                socket->disconnectFromHost();
-                return;
-            }
-            if (iCloseAfterMs >= 0) {
-                QTimer::singleShot(iCloseAfterMs, this, [socket, strSerial] {
-                    if (!socket || socket->state() != QAbstractSocket::ConnectedState) return;
-                    socket->setProperty("closedBySim", true);
-                    report({{"event", "talk-closed"}, {"serial", strSerial}, {"by", "device"}});
-                    socket->disconnectFromHost();
-                });
-            }
-            if (iResetAfterMs >= 0) {
-                QTimer::singleShot(iResetAfterMs, this, [socket, strSerial] {
-                    if (!socket || socket->state() != QAbstractSocket::ConnectedState) return;
-                    socket->setProperty("closedBySim", true);
-                    report({{"event", "talk-closed"}, {"serial", strSerial}, {"by", "reset"}});
-                    // A zero linger time makes the close a reset.
-                    linger reset{1, 0};
-                    ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset,
-                                 sizeof(reset));
-                    socket->abort();
-                });
-            }
-        });
+        QTimer::singleShot(rule.value("delayMs").toInt(), this,
+                           [this, socket, strAnswer, bOk, iCloseAfterMs, iResetAfterMs, strSerial] {
+                               if (!socket) return;
+                               socket->write(strAnswer.toUtf8() + '\n');
+                               if (!bOk) {
+                                   socket->disconnectFromHost();
+                                   return;
+                               }
+                               if (iCloseAfterMs >= 0) {
+                                   QTimer::singleShot(iCloseAfterMs, this, [socket, strSerial] {
+                                       if (!socket || socket->state() != QAbstractSocket::ConnectedState) return;
+                                       socket->setProperty("closedBySim", true);
+                                       report({{"event", "talk-closed"}, {"serial", strSerial}, {"by", "device"}});
+                                       socket->disconnectFromHost();
+                                   });
+                               }
+                               if (iResetAfterMs >= 0) {
+                                   QTimer::singleShot(iResetAfterMs, this, [socket, strSerial] {
+                                       if (!socket || socket->state() != QAbstractSocket::ConnectedState) return;
+                                       socket->setProperty("closedBySim", true);
+                                       report({{"event", "talk-closed"}, {"serial", strSerial}, {"by", "reset"}});
+                                       // A zero linger time makes the close a reset.
+                                       linger reset{1, 0};
+                                       ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER,
+                                                    &reset, sizeof(reset));
+                                       socket->abort();
+                                   });
+                               }
+                           });
     }
 
     QTcpServer m_server;
@@ -339,8 +345,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption exitOnEof("exit-on-eof", "End when standard input ends.");
     const QCommandLineOption accessKey("access-key", "Refuse requests without this access key.", "key");
     const QCommandLineOption secretKey("secret-key", "Refuse requests not signed with this secret key.", "key");
-    parser.addOptions({port, exitOnEof, accessKey, secretKey, scriptFile, timeLeft, errorCode, statusString, notJson, status, delay, libraryError,
-                       talkErr, talkDelay, talkCloseAfter, talkResetAfter});
+    parser.addOptions({port, exitOnEof, accessKey, secretKey, scriptFile, timeLeft, errorCode, statusString, notJson,
+                       status, delay, libraryError, talkErr, talkDelay, talkCloseAfter, talkResetAfter});
     parser.process(app);
 
     QJsonObject script;

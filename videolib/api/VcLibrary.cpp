@@ -67,8 +67,8 @@ QJsonObject errorResult(Error eError, const QString& strDetail) {
         case Error::None: break;
         }
     }
-    return QJsonObject{{"errorCode", static_cast<int>(eError)}, {"errorModule", errorModule()},
-                       {"errorMessage", strText}};
+    return QJsonObject{
+        {"errorCode", static_cast<int>(eError)}, {"errorModule", errorModule()}, {"errorMessage", strText}};
 }
 
 QJsonDocument* runGridCommand(const char* szName, QWidget* pWidget, const QJsonDocument* pRequest,

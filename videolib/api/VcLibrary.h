@@ -31,8 +31,7 @@ using GlobalCommand = QJsonObject (*)(const QJsonObject& request);
 // call first (and may answer in its place), then a widget that was not
 // initialised answers NotInitialized. A request document that holds an array
 // (a layout) reaches the command as {"layout": array}.
-QJsonDocument* runGridCommand(const char* szName, QWidget* pWidget, const QJsonDocument* pRequest,
-                              GridCommand command);
+QJsonDocument* runGridCommand(const char* szName, QWidget* pWidget, const QJsonDocument* pRequest, GridCommand command);
 QJsonDocument* runGlobalCommand(const char* szName, const QJsonDocument* pRequest, GlobalCommand command);
 // A command without a widget that answers later through pfnAnswer: the
 // empty object when it will, else its error at once. The seam may answer
@@ -67,8 +66,8 @@ struct TestSeam {
     // Sees every call of a command function (and of VC_Initialize, with
     // pScripted null) before it runs; answering true with *pScripted filled
     // makes the function answer that instead.
-    bool (*pCall)(const char* szName, QWidget* pWidget, const QJsonDocument* pRequest, QJsonObject* pScripted) =
-        nullptr;
+    bool (*pCall)(const char* szName, QWidget* pWidget, const QJsonDocument* pRequest,
+                  QJsonObject* pScripted) = nullptr;
     // Called after a play window painted a picture it had not painted before.
     PaintObserver pPaintObserver = nullptr;
     // Transfers may go to this machine (a test's HTTP server).
@@ -88,23 +87,25 @@ bool fileDialogOpen();
 
 // Defines a command function of the library's interface over a command (a
 // null command: the function answers null).
-#define VC_DEFINE_WIDGET_REQUEST(name, command)                                      \
+#define VC_DEFINE_WIDGET_REQUEST(name, command)                                       \
     extern "C" QJsonDocument* name(QWidget* pWidget, const QJsonDocument* pRequest) { \
-        return vc::runGridCommand(#name, pWidget, pRequest, command);               \
+        return vc::runGridCommand(#name, pWidget, pRequest, command);                 \
     }
-#define VC_DEFINE_WIDGET(name, command)                                \
-    extern "C" QJsonDocument* name(QWidget* pWidget) {                  \
-        return vc::runGridCommand(#name, pWidget, nullptr, command);  \
+#define VC_DEFINE_WIDGET(name, command)                              \
+    extern "C" QJsonDocument* name(QWidget* pWidget) {               \
+        return vc::runGridCommand(#name, pWidget, nullptr, command); \
     }
-#define VC_DEFINE_REQUEST(name, command)                              \
-    extern "C" QJsonDocument* name(const QJsonDocument* pRequest) {     \
-        return vc::runGlobalCommand(#name, pRequest, command);        \
+#define VC_DEFINE_REQUEST(name, command)                            \
+    extern "C" QJsonDocument* name(const QJsonDocument* pRequest) { \
+        return vc::runGlobalCommand(#name, pRequest, command);      \
     }
-#define VC_DEFINE_LATER(name, command)                                                                         \
+#define VC_DEFINE_LATER(name, command)                                                                              \
     extern "C" QJsonDocument* name(const QJsonDocument* pRequest, QObject* pContext, VC_AnswerCallback pfnAnswer) { \
-        return vc::runLaterCommand(#name, pRequest, pContext, pfnAnswer, command);                             \
+        return vc::runLaterCommand(#name, pRequest, pContext, pfnAnswer, command);                                  \
     }
-#define VC_DEFINE_NO_ARGUMENT(name, command) \
-    extern "C" QJsonDocument* name() { return vc::runGlobalCommand(#name, nullptr, command); }
+#define VC_DEFINE_NO_ARGUMENT(name, command)                  \
+    extern "C" QJsonDocument* name() {                        \
+        return vc::runGlobalCommand(#name, nullptr, command); \
+    }
 
 #endif  // VIDEO_CONTROL_VCLIBRARY_H

@@ -191,41 +191,43 @@ typedef void (*VC_EventCallback)(VC_EventType eType, QWidget* pWidget, const QJs
 typedef void (*VC_AnswerCallback)(QObject* pContext, const QJsonDocument* pResult);
 
 // Command functions, grouped by their call shape.
-#define VC_WIDGET_REQUEST_FUNCTIONS(X)                                                           \
-    X(VC_Play) X(VC_Stop) X(VC_ReversePlay) X(VC_SetTrsPlayBackParam) X(VC_StartSave)            \
-    X(VC_StopSave) X(VC_OpenSound) X(VC_Pause) X(VC_Resume) X(VC_Slow) X(VC_Fast)                \
-    X(VC_FrameForward) X(VC_Snapshot) X(VC_ArrangeWindow) X(VC_SetVolume) X(VC_EnableEZoom)      \
-    X(VC_SRInit) X(VC_SRPTZ) X(VC_GetOSDTime) X(VC_SetCorrectionType) X(VC_SetPlaceType)         \
-    X(VC_StartFishListener) X(VC_StopFishListener) X(VC_SetFishBoxListInfo)                      \
-    X(VC_GetFishBoxListInfo) X(VC_ClearAllWndFishBoxInfo) X(VC_SetFishWndProperty)               \
-    X(VC_ArrangeFECWindow) X(VC_StartFECScan) X(VC_StopFECScan) X(VC_FishEyePTZ)                 \
-    X(VC_FishEyeZoomIn) X(VC_FishEyeZoomOut) X(VC_FishEyeGetPreset) X(VC_FishEyeSetPreset)       \
-    X(VC_StartFECCruise) X(VC_StopFECCruise) X(VC_SetDrawStatus) X(VC_SetDrawShapeInfo)          \
-    X(VC_SetGridInfo) X(VC_SetRectInfo) X(VC_GetRectInfo) X(VC_SetPolygonInfo)                   \
-    X(VC_GetPolygonInfo) X(VC_SetTextOverlay) X(VC_SetLineInfo) X(VC_ClearShapeByType)           \
-    X(VC_ClearShapeById) X(VC_SetDrawCallback) X(VC_SetPointInfo) X(VC_SelectShape)              \
-    X(VC_QueryPlayStatus) X(VC_SetHttps) X(VC_SetReconnectInfo) X(VC_SetWndResolution)           \
-    X(VC_SetWndRatioMode) X(VC_SetLayout) X(VC_SelectPlayWindow) X(VC_SetWndLabels)
+#define VC_WIDGET_REQUEST_FUNCTIONS(X)                                                                               \
+    X(VC_Play)                                                                                                       \
+    X(VC_Stop)                                                                                                       \
+    X(VC_ReversePlay) X(VC_SetTrsPlayBackParam) X(VC_StartSave) X(VC_StopSave) X(VC_OpenSound) X(VC_Pause)           \
+        X(VC_Resume) X(VC_Slow) X(VC_Fast) X(VC_FrameForward) X(VC_Snapshot) X(VC_ArrangeWindow) X(VC_SetVolume)     \
+            X(VC_EnableEZoom) X(VC_SRInit) X(VC_SRPTZ) X(VC_GetOSDTime) X(VC_SetCorrectionType) X(VC_SetPlaceType)   \
+                X(VC_StartFishListener) X(VC_StopFishListener) X(VC_SetFishBoxListInfo) X(VC_GetFishBoxListInfo)     \
+                    X(VC_ClearAllWndFishBoxInfo) X(VC_SetFishWndProperty) X(VC_ArrangeFECWindow) X(VC_StartFECScan)  \
+                        X(VC_StopFECScan) X(VC_FishEyePTZ) X(VC_FishEyeZoomIn) X(VC_FishEyeZoomOut)                  \
+                            X(VC_FishEyeGetPreset) X(VC_FishEyeSetPreset) X(VC_StartFECCruise) X(VC_StopFECCruise)   \
+                                X(VC_SetDrawStatus) X(VC_SetDrawShapeInfo) X(VC_SetGridInfo) X(VC_SetRectInfo)       \
+                                    X(VC_GetRectInfo) X(VC_SetPolygonInfo) X(VC_GetPolygonInfo) X(VC_SetTextOverlay) \
+                                        X(VC_SetLineInfo) X(VC_ClearShapeByType) X(VC_ClearShapeById)                \
+                                            X(VC_SetDrawCallback) X(VC_SetPointInfo) X(VC_SelectShape)               \
+                                                X(VC_QueryPlayStatus) X(VC_SetHttps) X(VC_SetReconnectInfo)          \
+                                                    X(VC_SetWndResolution) X(VC_SetWndRatioMode) X(VC_SetLayout)     \
+                                                        X(VC_SelectPlayWindow) X(VC_SetWndLabels)
 
-#define VC_WIDGET_FUNCTIONS(X)                                                                   \
-    X(VC_StopRealPlayAll) X(VC_DisableEZoom) X(VC_ClearGraphics) X(VC_GetGridInfo)               \
-    X(VC_GetTextOverlay) X(VC_GetLineInfo) X(VC_GetPointInfo)
+#define VC_WIDGET_FUNCTIONS(X) \
+    X(VC_StopRealPlayAll)      \
+    X(VC_DisableEZoom) X(VC_ClearGraphics) X(VC_GetGridInfo) X(VC_GetTextOverlay) X(VC_GetLineInfo) X(VC_GetPointInfo)
 
-#define VC_REQUEST_FUNCTIONS(X)                                                                  \
-    X(VC_StartVoiceTalk) X(VC_StopVoiceTalk) X(VC_SetSecretKey) X(VC_GetEncryptString)           \
-    X(VC_GetDecryptString) X(VC_SetOriginalString) X(VC_OpenDirectory)                          \
-    X(VC_StartAsynUpload) X(VC_StopAsynUpload) X(VC_UploadFile) X(VC_GetUploadErrorInfo)         \
-    X(VC_GetIpcImportErrorInfo) X(VC_Download) X(VC_StartUpgrade) X(VC_StopUpgrade)              \
-    X(VC_UpgradeStatus) X(VC_UpgradeProgress) X(VC_ExportDeviceLog) X(VC_ExportDeviceConfig)     \
-    X(VC_StartDownload) X(VC_StopDownload) X(VC_GetDownloadStatus) X(VC_GetDownloadProgress)     \
-    X(VC_GetLocalConfig) X(VC_SetLocalConfig) X(VC_GetEngineSupport)
+#define VC_REQUEST_FUNCTIONS(X)                                                                                  \
+    X(VC_StartVoiceTalk)                                                                                         \
+    X(VC_StopVoiceTalk)                                                                                          \
+    X(VC_SetSecretKey) X(VC_GetEncryptString) X(VC_GetDecryptString) X(VC_SetOriginalString) X(VC_OpenDirectory) \
+        X(VC_StartAsynUpload) X(VC_StopAsynUpload) X(VC_UploadFile) X(VC_GetUploadErrorInfo)                     \
+            X(VC_GetIpcImportErrorInfo) X(VC_Download) X(VC_StartUpgrade) X(VC_StopUpgrade) X(VC_UpgradeStatus)  \
+                X(VC_UpgradeProgress) X(VC_ExportDeviceLog) X(VC_ExportDeviceConfig) X(VC_StartDownload)         \
+                    X(VC_StopDownload) X(VC_GetDownloadStatus) X(VC_GetDownloadProgress) X(VC_GetLocalConfig)    \
+                        X(VC_SetLocalConfig) X(VC_GetEngineSupport)
 
 #define VC_NO_ARGUMENT_FUNCTIONS(X) X(VC_CloseSound)
 
 extern "C" {
 
-#define VC_DECLARE_WIDGET_REQUEST(name) \
-    VC_API QJsonDocument* name(QWidget* pWidget, const QJsonDocument* pRequest);
+#define VC_DECLARE_WIDGET_REQUEST(name) VC_API QJsonDocument* name(QWidget* pWidget, const QJsonDocument* pRequest);
 #define VC_DECLARE_WIDGET(name) VC_API QJsonDocument* name(QWidget* pWidget);
 #define VC_DECLARE_REQUEST(name) VC_API QJsonDocument* name(const QJsonDocument* pRequest);
 #define VC_DECLARE_NO_ARGUMENT(name) VC_API QJsonDocument* name();

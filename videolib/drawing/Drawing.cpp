@@ -156,7 +156,8 @@ bool Shape::fromJson(ShapeKind eKind, const QJsonObject& object, Shape* pShape, 
             QPointF pt;
             if (readPoint(value, &pt)) shape.points << pt;
         }
-        const bool bCountOk = bLine ? array.size() == 2 : array.size() >= 3 && array.size() <= DrawLayer::kMaxPolygonCorners;
+        const bool bCountOk =
+            bLine ? array.size() == 2 : array.size() >= 3 && array.size() <= DrawLayer::kMaxPolygonCorners;
         if (!bCountOk || shape.points.size() != array.size() || (bLine && shape.points[0] == shape.points[1])) {
             *pWhy = bLine ? QStringLiteral("a line has \"points\": two different {\"x\", \"y\"} (0..1)")
                           : QStringLiteral("a polygon has \"points\": 3 to %1 {\"x\", \"y\"} (0..1)")
@@ -165,9 +166,7 @@ bool Shape::fromJson(ShapeKind eKind, const QJsonObject& object, Shape* pShape, 
         }
         break;
     }
-    case ShapeKind::Grid:
-        *pWhy = QStringLiteral("the grid is not a shape");
-        return false;
+    case ShapeKind::Grid: *pWhy = QStringLiteral("the grid is not a shape"); return false;
     }
     *pShape = shape;
     return true;
@@ -207,8 +206,9 @@ bool CellGrid::fromJson(const QJsonObject& object, CellGrid* pGrid, QString* pWh
         }
     }
     if (!bOk) {
-        *pWhy = QStringLiteral("a grid has \"rows\" and \"columns\" (1 to %1) and \"cells\": one text of 0 and 1 "
-                               "per row, one character per column")
+        *pWhy = QStringLiteral(
+                    "a grid has \"rows\" and \"columns\" (1 to %1) and \"cells\": one text of 0 and 1 "
+                    "per row, one character per column")
                     .arg(DrawLayer::kMaxGridSide);
         return false;
     }
@@ -257,8 +257,9 @@ int DrawLayer::count(ShapeKind eKind) const {
 
 QJsonObject DrawLayer::replaceShapes(ShapeKind eKind, const QJsonArray& shapes) {
     if (shapes.size() > style(eKind).iMaxCount)
-        return errorResult(Error::TooManyShapes,
-                           QStringLiteral("at most %1 of them (setDrawShapeInfo \"maxCount\")").arg(style(eKind).iMaxCount));
+        return errorResult(
+            Error::TooManyShapes,
+            QStringLiteral("at most %1 of them (setDrawShapeInfo \"maxCount\")").arg(style(eKind).iMaxCount));
     QSet<int> ids;
     for (const Shape& shape : qAsConst(m_shapes)) {
         if (shape.eKind != eKind) ids.insert(shape.iId);
@@ -286,14 +287,15 @@ QJsonObject DrawLayer::replaceShapes(ShapeKind eKind, const QJsonArray& shapes) 
 
 void DrawLayer::eraseKind(ShapeKind eKind) {
     cancel();
-    m_shapes.erase(std::remove_if(m_shapes.begin(), m_shapes.end(),
-                                  [eKind](const Shape& shape) { return shape.eKind == eKind; }),
-                   m_shapes.end());
+    m_shapes.erase(
+        std::remove_if(m_shapes.begin(), m_shapes.end(), [eKind](const Shape& shape) { return shape.eKind == eKind; }),
+        m_shapes.end());
     if (!shape(m_iSelectedId)) m_iSelectedId = 0;
 }
 
 bool DrawLayer::removeShape(int iId) {
-    const auto it = std::find_if(m_shapes.begin(), m_shapes.end(), [iId](const Shape& shape) { return shape.iId == iId; });
+    const auto it =
+        std::find_if(m_shapes.begin(), m_shapes.end(), [iId](const Shape& shape) { return shape.iId == iId; });
     if (it == m_shapes.end()) return false;
     cancel();
     m_shapes.erase(it);
@@ -351,8 +353,9 @@ bool DrawLayer::checkTexts(const QJsonArray& texts, QString* pWhy) {
                (size.isDouble() && size.toDouble() >= kMinTextSize && size.toDouble() <= kMaxTextSize));
     }
     if (!bOk) {
-        *pWhy = QStringLiteral("\"texts\": up to %1 of {\"text\" (up to %2 characters), \"x\", \"y\" (0..1), "
-                               "\"color\", \"size\" (%3 to %4 pixels)}")
+        *pWhy = QStringLiteral(
+                    "\"texts\": up to %1 of {\"text\" (up to %2 characters), \"x\", \"y\" (0..1), "
+                    "\"color\", \"size\" (%3 to %4 pixels)}")
                     .arg(kMaxTexts)
                     .arg(kMaxTextLength)
                     .arg(kMinTextSize)
@@ -419,8 +422,7 @@ bool DrawLayer::mouseEvent(QMouseEvent* pEvent) {
         if (m_eGesture == Gesture::Drawing && m_draft.eKind == ShapeKind::Polygon && m_draft.points.size() >= 3)
             finishDraft();
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -475,11 +477,8 @@ void DrawLayer::drag(const QPointF& pt) {
     case Gesture::Reshaping:
         if (pSelected) *pSelected = reshaped(m_draft, m_iHandle, pt);
         break;
-    case Gesture::Painting:
-        paintCells(ptLast, pt);
-        break;
-    case Gesture::None:
-        break;
+    case Gesture::Painting: paintCells(ptLast, pt); break;
+    case Gesture::None: break;
     }
     m_window.update();
 }
@@ -509,7 +508,8 @@ void DrawLayer::finishDraft() {
     m_draft = Shape();
     const QRectF rcWindow(m_window.toWindow(shape.rc.topLeft()), m_window.toWindow(shape.rc.bottomRight()));
     if ((shape.eKind == ShapeKind::Rect && (rcWindow.width() < kMinDrawPixels || rcWindow.height() < kMinDrawPixels)) ||
-        (shape.eKind == ShapeKind::Line && QLineF(rcWindow.topLeft(), rcWindow.bottomRight()).length() < kMinDrawPixels))
+        (shape.eKind == ShapeKind::Line &&
+         QLineF(rcWindow.topLeft(), rcWindow.bottomRight()).length() < kMinDrawPixels))
         return;
     shape.iId = m_iNextId++;
     m_shapes << shape;
@@ -557,14 +557,16 @@ void DrawLayer::paint(QPainter& painter, const QRect& rcPicture) {
         fill.setAlpha(90);
         for (int iRow = 0; iRow < m_grid.iRows; ++iRow) {
             for (int iColumn = 0; iColumn < m_grid.iColumns; ++iColumn) {
-                if (m_grid.cell(iRow, iColumn)) painter.fillRect(QRectF(corner(iRow, iColumn), corner(iRow + 1, iColumn + 1)), fill);
+                if (m_grid.cell(iRow, iColumn))
+                    painter.fillRect(QRectF(corner(iRow, iColumn), corner(iRow + 1, iColumn + 1)), fill);
             }
         }
         if (m_bDrawing && m_eDrawing == ShapeKind::Grid) {
             QColor line = color;
             line.setAlpha(160);
             painter.setPen(QPen(line, 1));
-            for (int iRow = 0; iRow <= m_grid.iRows; ++iRow) painter.drawLine(corner(iRow, 0), corner(iRow, m_grid.iColumns));
+            for (int iRow = 0; iRow <= m_grid.iRows; ++iRow)
+                painter.drawLine(corner(iRow, 0), corner(iRow, m_grid.iColumns));
             for (int iColumn = 0; iColumn <= m_grid.iColumns; ++iColumn)
                 painter.drawLine(corner(0, iColumn), corner(m_grid.iRows, iColumn));
         }
@@ -582,10 +584,11 @@ void DrawLayer::paint(QPainter& painter, const QRect& rcPicture) {
         // An outline in the opposite lightness keeps the text legible on any
         // picture (white text on white, black on black).
         QPainterPath path;
-        path.addText(pt + QPointF(0, QFontMetricsF(font).ascent()), font, text.value(QStringLiteral("text")).toString());
+        path.addText(pt + QPointF(0, QFontMetricsF(font).ascent()), font,
+                     text.value(QStringLiteral("text")).toString());
         const QColor outline = colour.lightness() >= 128 ? QColor(0, 0, 0, 200) : QColor(255, 255, 255, 200);
-        painter.strokePath(path, QPen(outline, qMax(2.0, font.pixelSize() / 8.0), Qt::SolidLine, Qt::RoundCap,
-                                      Qt::RoundJoin));
+        painter.strokePath(
+            path, QPen(outline, qMax(2.0, font.pixelSize() / 8.0), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         painter.fillPath(path, colour);
     }
     painter.restore();
@@ -611,15 +614,12 @@ void DrawLayer::paintShape(QPainter& painter, const Shape& shape, bool bDraft) {
             painter.drawPolygon(outline);
         }
         break;
-    case ShapeKind::Line:
-        painter.drawLine(outline[0], outline[1]);
-        break;
+    case ShapeKind::Line: painter.drawLine(outline[0], outline[1]); break;
     case ShapeKind::Point:
         painter.setBrush(style.color);
         painter.drawEllipse(outline[0], 2.0 + style.iLineWidth, 2.0 + style.iLineWidth);
         break;
-    case ShapeKind::Grid:
-        break;
+    case ShapeKind::Grid: break;
     }
     if (shape.iId == m_iSelectedId && !bDraft) {
         painter.setPen(QPen(Qt::white, 1));

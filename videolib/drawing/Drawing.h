@@ -77,10 +77,10 @@ struct CellGrid {
 
 class DrawLayer : public PlayWindowOverlay {
 public:
-    static constexpr int kMaxShapes = 64;           // per kind and play window
+    static constexpr int kMaxShapes = 64;  // per kind and play window
     static constexpr int kMaxPolygonCorners = 32;
-    static constexpr int kMaxGridSide = 64;         // rows and columns
-    static constexpr int kDefaultGridRows = 18;     // a grid drawn before one was set
+    static constexpr int kMaxGridSide = 64;      // rows and columns
+    static constexpr int kDefaultGridRows = 18;  // a grid drawn before one was set
     static constexpr int kDefaultGridColumns = 22;
 
     // The layer of a play window, made on first use.
@@ -150,10 +150,10 @@ private:
 
     // The gesture under way.
     Gesture m_eGesture = Gesture::None;
-    Shape m_draft;         // the shape being drawn, or the selected shape before it moved
-    QPointF m_ptPress;     // where the gesture began (fractions)
-    QPointF m_ptMouse;     // the newest mouse point (fractions)
-    int m_iHandle = -1;    // the handle being dragged
+    Shape m_draft;       // the shape being drawn, or the selected shape before it moved
+    QPointF m_ptPress;   // where the gesture began (fractions)
+    QPointF m_ptMouse;   // the newest mouse point (fractions)
+    int m_iHandle = -1;  // the handle being dragged
     bool m_bCellsOn = false;
 };
 

@@ -40,7 +40,8 @@ QJsonObject withLayer(PlayGrid& grid, const QJsonObject& request, F f) {
 bool readInt(const QJsonObject& request, const char* szKey, int iMin, int iMax, int iDefault, int* pValue) {
     const QJsonValue value = request.value(QLatin1String(szKey));
     *pValue = value.isUndefined() ? iDefault : value.toInt(iMin - 1);
-    return value.isUndefined() || (value.isDouble() && value.toDouble() == *pValue && *pValue >= iMin && *pValue <= iMax);
+    return value.isUndefined() ||
+           (value.isDouble() && value.toDouble() == *pValue && *pValue >= iMin && *pValue <= iMax);
 }
 
 QJsonObject setDrawStatus(PlayGrid& grid, const QJsonObject& request) {
@@ -72,8 +73,9 @@ QJsonObject setDrawShapeInfo(PlayGrid& grid, const QJsonObject& request) {
     const QVector<PlayWindow*> windows = grid.windowsFor(request, &error);
     for (PlayWindow* pWindow : windows) {
         if (iMaxCount && DrawLayer::of(*pWindow).count(eKind) > iMaxCount)
-            return errorResult(Error::TooManyShapes,
-                               QStringLiteral("play window %1 holds more than %2").arg(pWindow->index()).arg(iMaxCount));
+            return errorResult(
+                Error::TooManyShapes,
+                QStringLiteral("play window %1 holds more than %2").arg(pWindow->index()).arg(iMaxCount));
     }
     if (windows.isEmpty()) return error;
     for (PlayWindow* pWindow : windows) {

@@ -21,19 +21,20 @@ constexpr qint64 kMinSnapshotBytes = 4 * 1024 * 1024;
 // configured folder; inside eMedia, and a free name beside it when a file
 // is there already. Empty with *pError when it cannot.
 QString makeTargetFile(const QJsonObject& request, const QStringList& suffixes, const QString& strSuffix,
-                       MediaFolder eMedia, Setting eFolder, const QString& strPrefix, int iWndIndex,
-                       QFile* pFile, QJsonObject* pError) {
+                       MediaFolder eMedia, Setting eFolder, const QString& strPrefix, int iWndIndex, QFile* pFile,
+                       QJsonObject* pError) {
     const QString strPath = request.value(QStringLiteral("path")).toString();
     const bool bFile = !strPath.isEmpty() && suffixes.contains(QFileInfo(strPath).suffix().toLower());
     QString strResolved;
     if (!resolveIn(eMedia, strPath.isEmpty() ? setting(eFolder) : strPath, &strResolved, pError)) return QString();
     const QString strFolder = bFile ? QFileInfo(strResolved).absolutePath() : strResolved;
     if (!makeFolder(strFolder, pError)) return QString();
-    const QString strName = bFile ? QFileInfo(strResolved).fileName()
-                                  : QStringLiteral("%1_%2_%3.%4")
-                                        .arg(strPrefix, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss_zzz")))
-                                        .arg(iWndIndex)
-                                        .arg(strSuffix);
+    const QString strName =
+        bFile ? QFileInfo(strResolved).fileName()
+              : QStringLiteral("%1_%2_%3.%4")
+                    .arg(strPrefix, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss_zzz")))
+                    .arg(iWndIndex)
+                    .arg(strSuffix);
     const QString strFile = freeFileIn(strFolder, strName);
     return openForWriting(strFile, true, pFile, pError) ? strFile : QString();
 }

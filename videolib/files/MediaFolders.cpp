@@ -168,11 +168,13 @@ bool resolveReadable(const QJsonObject& request, const QString& strPath, QString
 
 bool makeFolder(const QString& strFolder, QJsonObject* pError) {
     if (QDir().mkpath(strFolder)) return true;
-    *pError = errorResult(Error::FileError, QStringLiteral("cannot make the folder %1").arg(QDir::toNativeSeparators(strFolder)));
+    *pError = errorResult(Error::FileError,
+                          QStringLiteral("cannot make the folder %1").arg(QDir::toNativeSeparators(strFolder)));
     return false;
 }
 
-QString freeFileIn(const QString& strFolder, const QString& strName, const std::function<bool(const QString&)>& bTaken) {
+QString freeFileIn(const QString& strFolder, const QString& strName,
+                   const std::function<bool(const QString&)>& bTaken) {
     QString strPlain = QFileInfo(QDir::fromNativeSeparators(strName)).fileName();
     while (strPlain.startsWith('.')) strPlain.remove(0, 1);
     if (strPlain.isEmpty()) strPlain = QStringLiteral("file");
@@ -190,12 +192,14 @@ bool openForWriting(const QString& strPath, bool bNew, QFile* pFile, QJsonObject
     const int iFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | (bNew ? O_CREAT | O_EXCL : 0);
     const int iFd = ::open(QFile::encodeName(strPath).constData(), iFlags, 0644);
     struct stat status {};
-    if (iFd >= 0 && ::fstat(iFd, &status) == 0 && S_ISREG(status.st_mode) && ::fchmod(iFd, status.st_mode & 0644) == 0 &&
+    if (iFd >= 0 && ::fstat(iFd, &status) == 0 && S_ISREG(status.st_mode) &&
+        ::fchmod(iFd, status.st_mode & 0644) == 0 &&
         pFile->open(iFd, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle))
         return true;
     const QString strWhy = QString::fromLocal8Bit(strerror(errno));
     if (iFd >= 0) ::close(iFd);
-    *pError = errorResult(Error::FileError, QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(strPath), strWhy));
+    *pError = errorResult(Error::FileError,
+                          QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(strPath), strWhy));
     return false;
 }
 
@@ -220,9 +224,10 @@ bool moveIntoPlace(const QString& strFrom, QString* pTarget, QJsonObject* pError
         if (errno != EEXIST) break;
         *pTarget = freeFileIn(strFolder, strName);
     }
-    *pError = errorResult(Error::FileError, QStringLiteral("cannot rename %1 to %2: %3")
-                                                .arg(QDir::toNativeSeparators(strFrom), QDir::toNativeSeparators(*pTarget),
-                                                     QString::fromLocal8Bit(strerror(errno))));
+    *pError =
+        errorResult(Error::FileError, QStringLiteral("cannot rename %1 to %2: %3")
+                                          .arg(QDir::toNativeSeparators(strFrom), QDir::toNativeSeparators(*pTarget),
+                                               QString::fromLocal8Bit(strerror(errno))));
     return false;
 }
 

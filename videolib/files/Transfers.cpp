@@ -46,7 +46,8 @@ QString Transfer::idKey(Kind eKind) {
 }
 
 QJsonObject Transfer::localRefusal(const QString& strHost) {
-    return errorResult(Error::LocalAddress, QStringLiteral("%1 is this machine; transfers go to other hosts only").arg(strHost));
+    return errorResult(Error::LocalAddress,
+                       QStringLiteral("%1 is this machine; transfers go to other hosts only").arg(strHost));
 }
 
 bool Transfer::isLocalHost(const QString& strHost) {
@@ -64,7 +65,8 @@ bool Transfer::start(bool bResume, QJsonObject* pError) {
         const QFileInfo part(partPath());
         if (!openForWriting(partPath(), !part.exists() && !part.isSymLink(), &m_file, pError)) return false;
         if ((!bResume && !m_file.resize(0)) || !m_file.seek(m_file.size())) {
-            *pError = errorResult(Error::FileError, QStringLiteral("cannot write %1: %2").arg(partPath(), m_file.errorString()));
+            *pError = errorResult(Error::FileError,
+                                  QStringLiteral("cannot write %1: %2").arg(partPath(), m_file.errorString()));
             m_file.close();
             return false;
         }
@@ -153,7 +155,8 @@ bool Transfer::followRedirect() {
         fail(Error::TransferFailed, QStringLiteral("more than %1 redirects").arg(kMaxRedirects));
     } else if ((strScheme != QLatin1String("http") && strScheme != QLatin1String("https")) || next.host().isEmpty() ||
                (m_current.scheme().toLower() == QLatin1String("https") && strScheme == QLatin1String("http"))) {
-        fail(Error::TransferFailed, QStringLiteral("refused a redirect to %1").arg(next.toString(QUrl::RemoveUserInfo)));
+        fail(Error::TransferFailed,
+             QStringLiteral("refused a redirect to %1").arg(next.toString(QUrl::RemoveUserInfo)));
     } else {
         releaseReply();
         send(next);
@@ -170,7 +173,8 @@ void Transfer::stop() {
 
 void Transfer::onMetaData() {
     const int iStatus = m_pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (m_bAnswered || m_eStatus != Status::Running || iStatus < 200 || iStatus >= 300) return;  // redirects are followed; errors end in onFinished
+    if (m_bAnswered || m_eStatus != Status::Running || iStatus < 200 || iStatus >= 300)
+        return;  // redirects are followed; errors end in onFinished
     m_bAnswered = true;
     if (iStatus == 206) {
         // "bytes <first>-<last>/<total or *>"
@@ -219,8 +223,9 @@ void Transfer::onFinished() {
     if (m_pReply->error() != QNetworkReply::NoError || iStatus >= 400) {
         QString strWhy = m_pReply->errorString();
         if (iStatus >= 400) {
-            strWhy = QStringLiteral("HTTP %1 %2").arg(iStatus).arg(
-                m_pReply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
+            strWhy = QStringLiteral("HTTP %1 %2")
+                         .arg(iStatus)
+                         .arg(m_pReply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
         } else if (m_pReply->error() == QNetworkReply::OperationCanceledError) {
             strWhy = QStringLiteral("no data for too long");
         }
@@ -270,7 +275,9 @@ void Transfer::dropReply() {
 }
 
 QJsonObject Transfer::progress() const {
-    const int iPercent = m_eStatus == Status::Done ? 100 : m_iTotal > 0 ? static_cast<int>(m_iBytes * 100 / m_iTotal) : -1;
+    const int iPercent = m_eStatus == Status::Done ? 100
+                         : m_iTotal > 0            ? static_cast<int>(m_iBytes * 100 / m_iTotal)
+                                                   : -1;
     return QJsonObject{{idKey(m_eKind), m_iId}, {"bytes", m_iBytes}, {"total", m_iTotal}, {"progress", iPercent}};
 }
 

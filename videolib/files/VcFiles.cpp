@@ -55,7 +55,9 @@ QJsonObject openFileBrowser(const QJsonObject& request, QObject* pContext, VC_An
     // Over the browser, whose page asked.
     pDialog->setWindowFlag(Qt::WindowStaysOnTopHint);
     pDialog->setAttribute(Qt::WA_QuitOnClose, false);
-    pDialog->setFileMode(iMode == 0 ? QFileDialog::Directory : iMode == 1 ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    pDialog->setFileMode(iMode == 0   ? QFileDialog::Directory
+                         : iMode == 1 ? QFileDialog::ExistingFile
+                                      : QFileDialog::AnyFile);
     pDialog->setAcceptMode(iMode == 2 ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     if (iMode == 0) pDialog->setOption(QFileDialog::ShowDirsOnly);
     QObject::connect(pDialog, &QDialog::finished, pDialog, [pDialog](int iResult) {
@@ -78,7 +80,8 @@ QJsonObject openDirectory(const QJsonObject& request) {
     const QFileInfo path(strPath);
     const QString strFolder = path.isDir() ? path.absoluteFilePath() : path.absolutePath();
     if (!QFileInfo(strFolder).isDir())
-        return errorResult(Error::FileError, QStringLiteral("no such folder: %1").arg(QDir::toNativeSeparators(strFolder)));
+        return errorResult(Error::FileError,
+                           QStringLiteral("no such folder: %1").arg(QDir::toNativeSeparators(strFolder)));
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(strFolder)))
         return errorResult(Error::NotSupported, QStringLiteral("no file manager opened the folder"));
     return QJsonObject{{"path", QDir::toNativeSeparators(strFolder)}};
@@ -94,8 +97,8 @@ bool finishFileDialog(const QString& strPath) {
     dialog.pDialog->disconnect();
     dialog.pDialog->hide();
     dialog.pDialog->deleteLater();
-    const QJsonDocument result(
-        rememberChosenFile(dialog.request, QJsonObject{{"path", strPath.isEmpty() ? QString() : QDir::toNativeSeparators(strPath)}}));
+    const QJsonDocument result(rememberChosenFile(
+        dialog.request, QJsonObject{{"path", strPath.isEmpty() ? QString() : QDir::toNativeSeparators(strPath)}}));
     if (dialog.pContext && dialog.pfnAnswer) dialog.pfnAnswer(dialog.pContext, &result);
     return true;
 }

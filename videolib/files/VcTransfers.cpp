@@ -53,7 +53,8 @@ public:
                 pTransfer->kind() == eKind)
                 return pTransfer;
         }
-        *pError = errorResult(Error::NoSuchTransfer, QStringLiteral("no transfer with that \"%1\"").arg(Transfer::idKey(eKind)));
+        *pError = errorResult(Error::NoSuchTransfer,
+                              QStringLiteral("no transfer with that \"%1\"").arg(Transfer::idKey(eKind)));
         return nullptr;
     }
 
@@ -128,11 +129,14 @@ QJsonObject start(const QJsonObject& request, Transfer::Kind eKind) {
     }
     QUrl url(request.value(QStringLiteral("url")).toString(), QUrl::StrictMode);
     const QString strScheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty() || (strScheme != QLatin1String("http") && strScheme != QLatin1String("https")))
+    if (!url.isValid() || url.host().isEmpty() ||
+        (strScheme != QLatin1String("http") && strScheme != QLatin1String("https")))
         return errorResult(Error::BadUrl, QStringLiteral("\"url\" must be an http:// or https:// url"));
     if (Transfer::isLocalHost(url.host())) return Transfer::localRefusal(url.host());
-    if (request.value(QStringLiteral("username")).isString()) url.setUserName(request.value(QStringLiteral("username")).toString());
-    if (request.value(QStringLiteral("password")).isString()) url.setPassword(request.value(QStringLiteral("password")).toString());
+    if (request.value(QStringLiteral("username")).isString())
+        url.setUserName(request.value(QStringLiteral("username")).toString());
+    if (request.value(QStringLiteral("password")).isString())
+        url.setPassword(request.value(QStringLiteral("password")).toString());
 
     QString strPath;
     if (eKind == Transfer::Kind::Download) {
@@ -140,7 +144,8 @@ QJsonObject start(const QJsonObject& request, Transfer::Kind eKind) {
         if (strPath.isEmpty()) return error;
     } else {
         const QString strAsked = request.value(QStringLiteral("path")).toString();
-        if (strAsked.isEmpty()) return errorResult(Error::BadRequest, QStringLiteral("\"path\" must name a file to send"));
+        if (strAsked.isEmpty())
+            return errorResult(Error::BadRequest, QStringLiteral("\"path\" must name a file to send"));
         if (!resolveReadable(request, strAsked, &strPath, &error)) return error;
     }
     const QString strField = request.value(QStringLiteral("field")).toString(QStringLiteral("file"));

@@ -86,7 +86,9 @@ void onSourcePad(GstElement* pSource, GstPad* pPad, gpointer pData) {
     std::lock_guard<std::mutex> lock(pLink->mutex);
     if (bVideo && !pLink->bCodecKnown) {
         pLink->bCodecKnown = true;
-        pLink->post([strCodec](PageStream* pOwner) { QMetaObject::invokeMethod(pOwner, "onCodecKnown", Q_ARG(QString, strCodec)); });
+        pLink->post([strCodec](PageStream* pOwner) {
+            QMetaObject::invokeMethod(pOwner, "onCodecKnown", Q_ARG(QString, strCodec));
+        });
         if (strCodec == QLatin1String("H.264")) {
             PadRef pSink(gst_element_get_static_pad(pLink->pDepay, "sink"));
             if (gst_pad_link(pPad, pSink.get()) == GST_PAD_LINK_OK) return;
@@ -356,9 +358,10 @@ QImage PageStream::decodeKeyFrame(QJsonObject* pError) const {
     }
     // One picture through the decoder GStreamer ranks first, on this thread.
     GError* pParseError = nullptr;
-    const vc::GstPtr<GstElement> pPipeline(gst_parse_launch(
-        "appsrc name=source format=time ! decodebin ! videoconvert ! video/x-raw,format=BGRx ! appsink name=sink sync=false",
-        &pParseError));
+    const vc::GstPtr<GstElement> pPipeline(
+        gst_parse_launch("appsrc name=source format=time ! decodebin ! videoconvert ! video/x-raw,format=BGRx ! "
+                         "appsink name=sink sync=false",
+                         &pParseError));
     if (pParseError) g_error_free(pParseError);
     const vc::GstPtr<GstElement> pSource(pPipeline ? gst_bin_get_by_name(GST_BIN(pPipeline.get()), "source") : nullptr);
     const vc::GstPtr<GstElement> pSink(pPipeline ? gst_bin_get_by_name(GST_BIN(pPipeline.get()), "sink") : nullptr);
@@ -373,7 +376,8 @@ QImage PageStream::decodeKeyFrame(QJsonObject* pError) const {
     const vc::GstPtr<GstSample> pPicture(gst_app_sink_try_pull_sample(GST_APP_SINK(pSink.get()), 3 * GST_SECOND));
     QImage picture;
     GstBuffer* pBuffer = pPicture ? gst_sample_get_buffer(pPicture.get()) : nullptr;
-    const GstStructure* pStructure = pPicture ? gst_caps_get_structure(gst_sample_get_caps(pPicture.get()), 0) : nullptr;
+    const GstStructure* pStructure =
+        pPicture ? gst_caps_get_structure(gst_sample_get_caps(pPicture.get()), 0) : nullptr;
     int iWidth = 0;
     int iHeight = 0;
     GstMapInfo map;
@@ -384,7 +388,8 @@ QImage PageStream::decodeKeyFrame(QJsonObject* pError) const {
         gst_buffer_unmap(pBuffer, &map);
     }
     gst_element_set_state(pPipeline.get(), GST_STATE_NULL);
-    if (picture.isNull()) *pError = vc::errorResult(vc::Error::UnsupportedCodec, QStringLiteral("the key frame could not be decoded"));
+    if (picture.isNull())
+        *pError = vc::errorResult(vc::Error::UnsupportedCodec, QStringLiteral("the key frame could not be decoded"));
     return picture;
 }
 
@@ -402,7 +407,8 @@ void PageStream::onCodecKnown(const QString& strCodec) {
 void PageStream::onFragment(const QByteArray& baData, bool bFirstFragment) {
     if (m_pLink) m_pLink->iQueuedBytes -= baData.size();
     if (!m_pSocket || m_eState == State::Failed) return;
-    const qint64 iUnsent = (m_pTcpSocket ? m_pTcpSocket->bytesToWrite() : 0) + (m_pLink ? m_pLink->iQueuedBytes.load() : 0);
+    const qint64 iUnsent =
+        (m_pTcpSocket ? m_pTcpSocket->bytesToWrite() : 0) + (m_pLink ? m_pLink->iQueuedBytes.load() : 0);
     if (iUnsent > kMaxUnsentBytes) {
         fail(vc::Error::StreamError,
              QStringLiteral("the page took no video for too long (%1 bytes waiting)").arg(iUnsent));
@@ -446,7 +452,8 @@ void PageStream::lose(const QString& strWhy) {
     ++m_iAttempt;
     m_eState = State::Reconnecting;
     m_retry.start(iDelay);
-    emit sigEvent(QStringLiteral("reconnecting"), QJsonObject{{QStringLiteral("attempt"), m_iAttempt}, {QStringLiteral("delay"), iDelay}});
+    emit sigEvent(QStringLiteral("reconnecting"),
+                  QJsonObject{{QStringLiteral("attempt"), m_iAttempt}, {QStringLiteral("delay"), iDelay}});
 }
 
 void PageStream::fail(vc::Error eError, const QString& strMessage) {

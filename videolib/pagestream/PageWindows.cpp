@@ -22,12 +22,16 @@ namespace {
 const QString kMediaPrefix = QStringLiteral("/media/");
 
 const PageCommand kPageCommands[] = {
-    {"startPlay", PageMode::Stream, &PageWindows::play, "plays live rtsp:// H.264 as an in-page stream; answers \"stream\", the media WebSocket path"},
+    {"startPlay", PageMode::Stream, &PageWindows::play,
+     "plays live rtsp:// H.264 as an in-page stream; answers \"stream\", the media WebSocket path"},
     {"stop", PageMode::Stream, &PageWindows::stop, "closes the play window's stream"},
     {"reversePlay", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
     {"setTrsPlayBackParam", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
-    {"startSave", PageMode::Stream, &PageWindows::startSave, "records the coded stream from now on (mp4 or mkv, no decoding, no pre-record) into the recordings folder; answers \"path\""},
-    {"stopSave", PageMode::Stream, &PageWindows::stopSave, "ends the recording: \"path\", \"duration\", and the \"recordStopped\" event (also when the stream ends)"},
+    {"startSave", PageMode::Stream, &PageWindows::startSave,
+     "records the coded stream from now on (mp4 or mkv, no decoding, no pre-record) into the recordings folder; "
+     "answers \"path\""},
+    {"stopSave", PageMode::Stream, &PageWindows::stopSave,
+     "ends the recording: \"path\", \"duration\", and the \"recordStopped\" event (also when the stream ends)"},
     {"openSound", PageMode::Unsupported, nullptr, "no audio track to the page yet"},
     {"closeSound", PageMode::Unsupported, nullptr, "no audio track to the page yet"},
     {"pause", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
@@ -35,16 +39,20 @@ const PageCommand kPageCommands[] = {
     {"slow", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
     {"fast", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
     {"frame", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
-    {"capture", PageMode::Stream, &PageWindows::capture, "decodes the last key frame (at most one key frame interval old) into the snapshots folder, png or jpg"},
+    {"capture", PageMode::Stream, &PageWindows::capture,
+     "decodes the last key frame (at most one key frame interval old) into the snapshots folder, png or jpg"},
     {"stopAll", PageMode::Stream, &PageWindows::stopAll, "closes every stream of the window"},
-    {"arrangeWindow", PageMode::Stream, &PageWindows::arrange, "the page draws the grid; play windows beyond the new count are closed"},
+    {"arrangeWindow", PageMode::Stream, &PageWindows::arrange,
+     "the page draws the grid; play windows beyond the new count are closed"},
     {"startTalk", PageMode::Same, nullptr, "as for a native window (needs no window)"},
     {"stopTalk", PageMode::Same, nullptr, "as for a native window (needs no window)"},
     {"setVolume", PageMode::Unsupported, nullptr, "no audio track to the page yet"},
     {"enableZoom", PageMode::Unsupported, nullptr, "no native picture to zoom or scale"},
     {"disableZoom", PageMode::Unsupported, nullptr, "no native picture to zoom or scale"},
-    {"setFullScreenCapability", PageMode::Page, &PageWindows::answered, "the page client decides what a double click does"},
-    {"fullScreen", PageMode::Page, &PageWindows::answered, "the page client takes the element to full screen (Fullscreen API)"},
+    {"setFullScreenCapability", PageMode::Page, &PageWindows::answered,
+     "the page client decides what a double click does"},
+    {"fullScreen", PageMode::Page, &PageWindows::answered,
+     "the page client takes the element to full screen (Fullscreen API)"},
     {"setPlaybackDrawType", PageMode::Same, nullptr, "answers nothing, as for a native window"},
     {"setPlayBackType", PageMode::Page, &PageWindows::answered, "kept by the page client; answered"},
     {"setSecretKey", PageMode::Same, nullptr, "as for a native window (needs no window)"},
@@ -114,11 +122,15 @@ const PageCommand kPageCommands[] = {
     {"setPointInfo", PageMode::Unsupported, nullptr, "no shapes over in-page video yet"},
     {"getPointInfo", PageMode::Unsupported, nullptr, "no shapes over in-page video yet"},
     {"chooseShape", PageMode::Unsupported, nullptr, "no shapes over in-page video yet"},
-    {"getPlayInfo", PageMode::Stream, &PageWindows::playInfo, "\"state\", \"url\", \"live\", \"codec\", \"recording\", \"render\" \"page\", \"selected\""},
+    {"getPlayInfo", PageMode::Stream, &PageWindows::playInfo,
+     "\"state\", \"url\", \"live\", \"codec\", \"recording\", \"render\" \"page\", \"selected\""},
     {"setIsHttps", PageMode::Unsupported, nullptr, "in-page streams are live only so far"},
-    {"setReconnectInfo", PageMode::Unsupported, nullptr, "in-page streams come back with the default policy (lost after 3 s, tried after 1 s doubling to 30 s); not settable yet"},
+    {"setReconnectInfo", PageMode::Unsupported, nullptr,
+     "in-page streams come back with the default policy (lost after 3 s, tried after 1 s doubling to 30 s); not "
+     "settable yet"},
     {"setWndResolution", PageMode::Unsupported, nullptr, "no native picture to zoom or scale"},
-    {"setWndRatioMode", PageMode::Page, &PageWindows::ratio, "answered with \"mode\"; the page client fits the pictures (object-fit)"},
+    {"setWndRatioMode", PageMode::Page, &PageWindows::ratio,
+     "answered with \"mode\"; the page client fits the pictures (object-fit)"},
     {"setWndLabels", PageMode::Unsupported, nullptr, "no labels over in-page video yet"},
     {"getEngineSupport", PageMode::Same, nullptr, "as for a native window (needs no window)"},
 };
@@ -131,8 +143,12 @@ QString randomToken() {
 
 }  // namespace
 
-const PageCommand* pageCommandsBegin() { return std::begin(kPageCommands); }
-const PageCommand* pageCommandsEnd() { return std::end(kPageCommands); }
+const PageCommand* pageCommandsBegin() {
+    return std::begin(kPageCommands);
+}
+const PageCommand* pageCommandsEnd() {
+    return std::end(kPageCommands);
+}
 
 const PageCommand* findPageCommand(const QString& strName) {
     for (const PageCommand& command : kPageCommands) {
@@ -168,7 +184,8 @@ void PageWindows::select(const QString& strUuid, int iWndIndex) {
     const auto it = m_mapWindows.find(strUuid);
     if (it == m_mapWindows.end() || iWndIndex < 0 || iWndIndex >= it->iPlayWindows) return;
     it->iSelected = iWndIndex;
-    emitEvent(strUuid, QStringLiteral("window.onGetSelectWndInfo"), QJsonObject{{QStringLiteral("wndIndex"), iWndIndex}});
+    emitEvent(strUuid, QStringLiteral("window.onGetSelectWndInfo"),
+              QJsonObject{{QStringLiteral("wndIndex"), iWndIndex}});
 }
 
 int PageWindows::streamCount() const {
@@ -182,10 +199,11 @@ bool PageWindows::run(const QString& strName, const QJsonObject& request, QStrin
     const auto it = m_mapWindows.find(strUuid);
     const PageCommand* pCommand = findPageCommand(strName);
     if (it == m_mapWindows.end() || !pCommand || pCommand->eMode == PageMode::Same) return false;
-    const QJsonObject result = pCommand->fnRun ? (this->*pCommand->fnRun)(strUuid, *it, request)
-                                               : vc::errorResult(vc::Error::NotInPageMode,
-                                                             QStringLiteral("\"%1\" is not supported in page mode: %2")
-                                                                 .arg(strName, QLatin1String(pCommand->szBehaviour)));
+    const QJsonObject result =
+        pCommand->fnRun
+            ? (this->*pCommand->fnRun)(strUuid, *it, request)
+            : vc::errorResult(vc::Error::NotInPageMode, QStringLiteral("\"%1\" is not supported in page mode: %2")
+                                                            .arg(strName, QLatin1String(pCommand->szBehaviour)));
     // The envelope of every video answer, the result's keys over it.
     QJsonObject response;
     for (const QString& strKey : {QStringLiteral("sequence"), QStringLiteral("uuid")}) {
@@ -194,7 +212,8 @@ bool PageWindows::run(const QString& strName, const QJsonObject& request, QStrin
     }
     response.insert(QStringLiteral("errorCode"), 0);
     response.insert(QStringLiteral("errorModule"), QString());
-    for (auto itKey = result.constBegin(); itKey != result.constEnd(); ++itKey) response.insert(itKey.key(), itKey.value());
+    for (auto itKey = result.constBegin(); itKey != result.constEnd(); ++itKey)
+        response.insert(itKey.key(), itKey.value());
     *pstrAnswer = QString::fromUtf8(QJsonDocument(response).toJson());
     return true;
 }
@@ -213,8 +232,9 @@ int PageWindows::playingWindowOf(const PageWindow& window, const QJsonObject& re
 }
 
 QJsonObject PageWindows::errorResultFor(int iWndIndex) {
-    return iWndIndex < 0 ? vc::errorResult(vc::Error::NoSuchWindow)
-                         : vc::errorResult(vc::Error::NothingPlaying, QStringLiteral("the play window shows no picture yet"));
+    return iWndIndex < 0
+               ? vc::errorResult(vc::Error::NoSuchWindow)
+               : vc::errorResult(vc::Error::NothingPlaying, QStringLiteral("the play window shows no picture yet"));
 }
 
 QJsonObject PageWindows::play(const QString& strUuid, PageWindow& window, const QJsonObject& request) {
@@ -222,22 +242,28 @@ QJsonObject PageWindows::play(const QString& strUuid, PageWindow& window, const 
     if (iIndex < 0) return vc::errorResult(vc::Error::NoSuchWindow);
     const QUrl url(request.value(QStringLiteral("url")).toString().trimmed(), QUrl::StrictMode);
     const QString strScheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty() || (strScheme != QLatin1String("rtsp") && strScheme != QLatin1String("rtsps")))
-        return vc::errorResult(vc::Error::BadUrl, QStringLiteral("page mode plays rtsp:// and rtsps:// urls (live) only"));
+    if (!url.isValid() || url.host().isEmpty() ||
+        (strScheme != QLatin1String("rtsp") && strScheme != QLatin1String("rtsps")))
+        return vc::errorResult(vc::Error::BadUrl,
+                               QStringLiteral("page mode plays rtsp:// and rtsps:// urls (live) only"));
     // The stream this play replaces does not count against the limits.
     const int iReplaced = window.mapStreams.contains(iIndex) ? 1 : 0;
     if (window.mapStreams.size() - iReplaced >= kMaxStreamsPerWindow)
-        return vc::errorResult(vc::Error::StreamLimit, QStringLiteral("a page window plays at most %1 streams").arg(kMaxStreamsPerWindow));
+        return vc::errorResult(vc::Error::StreamLimit,
+                               QStringLiteral("a page window plays at most %1 streams").arg(kMaxStreamsPerWindow));
     if (streamCount() - iReplaced >= kMaxStreamsTotal)
-        return vc::errorResult(vc::Error::StreamLimit, QStringLiteral("the service plays at most %1 in-page streams").arg(kMaxStreamsTotal));
+        return vc::errorResult(vc::Error::StreamLimit,
+                               QStringLiteral("the service plays at most %1 in-page streams").arg(kMaxStreamsTotal));
     endStream(strUuid, window, iIndex, false);
 
     PageStream::Source source;
     source.strUrl = url.toString(QUrl::RemoveUserInfo | QUrl::FullyEncoded);
     source.strUser = url.userName(QUrl::FullyDecoded);
     source.strPassword = url.password(QUrl::FullyDecoded);
-    if (request.value(QStringLiteral("username")).isString()) source.strUser = request.value(QStringLiteral("username")).toString();
-    if (request.value(QStringLiteral("password")).isString()) source.strPassword = request.value(QStringLiteral("password")).toString();
+    if (request.value(QStringLiteral("username")).isString())
+        source.strUser = request.value(QStringLiteral("username")).toString();
+    if (request.value(QStringLiteral("password")).isString())
+        source.strPassword = request.value(QStringLiteral("password")).toString();
     auto* pStream = new PageStream(source, this);
     window.mapStreams.insert(iIndex, pStream);
     const QString strToken = randomToken();
@@ -287,7 +313,8 @@ QJsonObject PageWindows::arrange(const QString& strUuid, PageWindow& window, con
         iCount = layout.toInt(0);
     }
     if (iCount < 1 || iCount > kMaxPlayWindows)
-        return vc::errorResult(vc::Error::BadRequest, QStringLiteral("\"layout\": 1 to %1 play windows").arg(kMaxPlayWindows));
+        return vc::errorResult(vc::Error::BadRequest,
+                               QStringLiteral("\"layout\": 1 to %1 play windows").arg(kMaxPlayWindows));
     for (const int iIndex : window.mapStreams.keys()) {
         if (iIndex >= iCount) endStream(strUuid, window, iIndex, true);
     }
@@ -376,7 +403,8 @@ void PageWindows::emitEvent(const QString& strUuid, const QString& strName, cons
     emit sigEvent(QString::fromUtf8(QJsonDocument(event).toJson()));
 }
 
-void PageWindows::streamEvent(const QString& strUuid, int iWndIndex, const QString& strEvent, const QJsonObject& extra) {
+void PageWindows::streamEvent(const QString& strUuid, int iWndIndex, const QString& strEvent,
+                              const QJsonObject& extra) {
     QJsonObject data = extra;
     data.insert(QStringLiteral("event"), strEvent);
     data.insert(QStringLiteral("wndIndex"), iWndIndex);

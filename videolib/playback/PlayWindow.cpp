@@ -48,8 +48,8 @@ void drawBadge(QPainter& painter, const QStringList& lines, const QColor& accent
     painter.setPen(Qt::white);
     qreal y = rcBox.top() + iPad;
     for (const QString& strLine : lines) {
-        painter.drawText(QRectF(rcBox.left() + iStripe + iPad, y, iWidth, metrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                         metrics.elidedText(strLine, Qt::ElideRight, iWidth));
+        painter.drawText(QRectF(rcBox.left() + iStripe + iPad, y, iWidth, metrics.height()),
+                         Qt::AlignLeft | Qt::AlignVCenter, metrics.elidedText(strLine, Qt::ElideRight, iWidth));
         y += metrics.height();
     }
 }
@@ -60,7 +60,9 @@ QString clockText(qint64 iMs) {
                                   .arg(iSeconds / 3600)
                                   .arg(iSeconds / 60 % 60, 2, 10, QLatin1Char('0'))
                                   .arg(iSeconds % 60, 2, 10, QLatin1Char('0'))
-                            : QStringLiteral("%1:%2").arg(iSeconds / 60, 2, 10, QLatin1Char('0')).arg(iSeconds % 60, 2, 10, QLatin1Char('0'));
+                            : QStringLiteral("%1:%2")
+                                  .arg(iSeconds / 60, 2, 10, QLatin1Char('0'))
+                                  .arg(iSeconds % 60, 2, 10, QLatin1Char('0'));
 }
 
 }  // namespace
@@ -116,9 +118,9 @@ void PlayWindow::setLabelsShown(bool bShown) {
 void PlayWindow::refreshLabels() {
     update();
     const Player::State eState = m_pPlayer->state();
-    const bool bCounting = m_bLabels && (m_pPlayer->isRecording() ||
-                                         (m_pPlayer->isLive() && eState != Player::State::Stopped &&
-                                          eState != Player::State::Failed && eState != Player::State::Ended));
+    const bool bCounting =
+        m_bLabels && (m_pPlayer->isRecording() || (m_pPlayer->isLive() && eState != Player::State::Stopped &&
+                                                   eState != Player::State::Failed && eState != Player::State::Ended));
     if (bCounting && !m_labelClock.isActive()) m_labelClock.start();
     if (!bCounting) m_labelClock.stop();
 }
@@ -130,8 +132,9 @@ PlayWindow::StateLabel PlayWindow::stateLabel() const {
     const bool bWaiting = player.state() == Player::State::Reconnecting ||
                           player.state() == Player::State::Connecting || player.state() == Player::State::Playing;
     if (player.isLive() && bWaiting && !m_picture.isNull() && iSilentMs >= player.lostAfterMs()) {
-        label.lines << tr("No signal since %1")
-                           .arg(QDateTime::fromMSecsSinceEpoch(m_iPictureArrivedMs).toString(QStringLiteral("HH:mm:ss")));
+        label.lines
+            << tr("No signal since %1")
+                   .arg(QDateTime::fromMSecsSinceEpoch(m_iPictureArrivedMs).toString(QStringLiteral("HH:mm:ss")));
         label.accent = kNoSignalAccent;
         label.bDim = true;
     }
@@ -151,8 +154,14 @@ PlayWindow::StateLabel PlayWindow::stateLabel() const {
                            .arg((qMax(0, player.retryInMs()) + 999) / 1000);
         label.accent = kNoSignalAccent;
         break;
-    case Player::State::Paused: label.lines << tr("Paused"); label.accent = kPausedAccent; break;
-    case Player::State::Ended: label.lines << tr("End of file"); label.accent = kPausedAccent; break;
+    case Player::State::Paused:
+        label.lines << tr("Paused");
+        label.accent = kPausedAccent;
+        break;
+    case Player::State::Ended:
+        label.lines << tr("End of file");
+        label.accent = kPausedAccent;
+        break;
     case Player::State::Failed: {
         const QJsonObject failure = player.failure();
         label.lines << tr("Error %1").arg(failure.value(QStringLiteral("errorCode")).toInt())
@@ -232,8 +241,8 @@ void PlayWindow::addOverlay(std::unique_ptr<PlayWindowOverlay> pOverlay) {
 
 QRectF PlayWindow::sourceRect() const {
     const QSizeF picture = m_picture.size();
-    QRectF rcSource(m_rcZoom.x() * picture.width(), m_rcZoom.y() * picture.height(),
-                    m_rcZoom.width() * picture.width(), m_rcZoom.height() * picture.height());
+    QRectF rcSource(m_rcZoom.x() * picture.width(), m_rcZoom.y() * picture.height(), m_rcZoom.width() * picture.width(),
+                    m_rcZoom.height() * picture.height());
     if (m_eRatioMode == RatioMode::Fill && !rcSource.isEmpty() && width() > 0 && height() > 0) {
         // Crop the source to the window's shape, around its centre.
         const QSizeF fitted = QSizeF(size()).scaled(rcSource.size(), Qt::KeepAspectRatio);
@@ -326,8 +335,8 @@ bool PlayWindow::overlayTook(QMouseEvent* pEvent) {
 }
 
 void PlayWindow::raiseMouse(const QString& strType, const QPoint& pos, int iButtons, int iDelta) {
-    QJsonObject data{{"wndIndex", m_iIndex}, {"type", strType}, {"x", pos.x()}, {"y", pos.y()},
-                     {"width", width()}, {"height", height()}, {"buttons", iButtons}};
+    QJsonObject data{{"wndIndex", m_iIndex}, {"type", strType},    {"x", pos.x()},       {"y", pos.y()},
+                     {"width", width()},     {"height", height()}, {"buttons", iButtons}};
     if (strType == QLatin1String("wheel")) data.insert(QStringLiteral("delta"), iDelta);
     m_pGrid->raise(VC_EVENT_MOUSE, data);
 }

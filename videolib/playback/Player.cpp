@@ -55,8 +55,12 @@ struct Bridge : std::enable_shared_from_this<Bridge> {
     // Runs f on the GUI thread with the owner, unless the pipeline is torn
     // down by then. Called with the mutex held and the owner set.
     // With the mutex held and the owner set:
-    void postFrame() { post([](Player* pPlayer) { pPlayer->onFrame(); }); }
-    void postConnected() { post([](Player* pPlayer) { pPlayer->onConnected(); }); }
+    void postFrame() {
+        post([](Player* pPlayer) { pPlayer->onFrame(); });
+    }
+    void postConnected() {
+        post([](Player* pPlayer) { pPlayer->onConnected(); });
+    }
     // The message goes with the call (released on the GUI thread).
     void postMessage(GstPtr<GstMessage> pMessage) {
         std::shared_ptr<GstMessage> pHeld(std::move(pMessage));
@@ -115,9 +119,8 @@ Error errorOf(const GError* pError) {
 const struct {
     const char* szMedia;
     const char* szName;
-} kCodecs[] = {{"video/x-h264", "H.264"}, {"video/x-h265", "H.265"}, {"image/jpeg", "MJPEG"},
-               {"video/mpeg", "MPEG"},    {"video/x-vp8", "VP8"},    {"video/x-vp9", "VP9"},
-               {"video/x-av1", "AV1"}};
+} kCodecs[] = {{"video/x-h264", "H.264"}, {"video/x-h265", "H.265"}, {"image/jpeg", "MJPEG"}, {"video/mpeg", "MPEG"},
+               {"video/x-vp8", "VP8"},    {"video/x-vp9", "VP9"},    {"video/x-av1", "AV1"}};
 
 QString codecName(const gchar* szMedia) {
     for (const auto& codec : kCodecs) {
@@ -342,7 +345,8 @@ void onSourcePad(GstElement*, GstPad* pPad, gpointer pData) {
         const char* szEncoding;
         const char* szDepayloader;
         const char* szParser;
-    } kVideo[] = {{"H264", "rtph264depay", "h264parse"}, {"H265", "rtph265depay", "h265parse"},
+    } kVideo[] = {{"H264", "rtph264depay", "h264parse"},
+                  {"H265", "rtph265depay", "h265parse"},
                   {"JPEG", "rtpjpegdepay", "jpegparse"}};
     auto* pBridge = static_cast<Bridge*>(pData);
     GstPtr<GstCaps> pCaps(gst_pad_get_current_caps(pPad));
@@ -379,7 +383,8 @@ void tuneElement(GstBin*, GstBin*, GstElement* pElement, gpointer pData) {
         pBridge->strDecoder = QString::fromUtf8(GST_OBJECT_NAME(pFactory));
     }
     GObjectClass* pClass = G_OBJECT_GET_CLASS(pElement);
-    if (g_object_class_find_property(pClass, "output-corrupt")) g_object_set(pElement, "output-corrupt", FALSE, nullptr);
+    if (g_object_class_find_property(pClass, "output-corrupt"))
+        g_object_set(pElement, "output-corrupt", FALSE, nullptr);
     if (g_object_class_find_property(pClass, "wait-for-keyframe"))
         g_object_set(pElement, "wait-for-keyframe", TRUE, nullptr);
 }
@@ -434,8 +439,7 @@ QJsonObject PlaySource::parse(const QJsonObject& request, PlaySource* pSource) {
         } else {
             return errorResult(Error::BadUrl, QStringLiteral("unsupported scheme \"%1\"").arg(url.scheme()));
         }
-        if (!url.isValid() || url.host().isEmpty())
-            return errorResult(Error::BadUrl, QStringLiteral("malformed url"));
+        if (!url.isValid() || url.host().isEmpty()) return errorResult(Error::BadUrl, QStringLiteral("malformed url"));
         source.strUser = url.userName(QUrl::FullyDecoded);
         source.strPassword = url.password(QUrl::FullyDecoded);
         source.strLocation = url.toString(QUrl::RemoveUserInfo | QUrl::FullyEncoded);
@@ -463,8 +467,8 @@ QJsonObject preferredDecoders() {
         GList* pFitting = gst_element_factory_list_filter(pDecoders, pCaps, GST_PAD_SINK, FALSE);
         if (pFitting) {
             auto* pFactory = static_cast<GstElementFactory*>(pFitting->data);
-            const QString strKlass = QString::fromUtf8(
-                gst_element_factory_get_metadata(pFactory, GST_ELEMENT_METADATA_KLASS));
+            const QString strKlass =
+                QString::fromUtf8(gst_element_factory_get_metadata(pFactory, GST_ELEMENT_METADATA_KLASS));
             decoders.insert(QString::fromLatin1(codec.szName),
                             QJsonObject{{"element", QString::fromUtf8(GST_OBJECT_NAME(pFactory))},
                                         {"hardware", strKlass.contains(QLatin1String("Hardware"))}});
@@ -729,8 +733,7 @@ void Player::onMessage(GstMessage* pMessage) {
         m_machine.buffering(iPercent);
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -751,11 +754,11 @@ Error Player::seek(double dRate, qint64 iFromNs) {
     const qint64 iHighNs = m_iRangeEndMs >= 0 ? m_iRangeEndMs * GST_MSECOND : -1;
     const auto eFlags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
     // A stop of -1 plays to the end, whatever played before.
-    const bool bDone = dRate > 0
-        ? gst_element_seek(m_pPipeline.get(), dRate, GST_FORMAT_TIME, eFlags, GST_SEEK_TYPE_SET, qMax(iFromNs, iLowNs),
-                           GST_SEEK_TYPE_SET, iHighNs)
-        : gst_element_seek(m_pPipeline.get(), dRate, GST_FORMAT_TIME, eFlags, GST_SEEK_TYPE_SET, iLowNs,
-                           iFromNs >= 0 ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_END, iFromNs >= 0 ? iFromNs : 0);
+    const bool bDone =
+        dRate > 0 ? gst_element_seek(m_pPipeline.get(), dRate, GST_FORMAT_TIME, eFlags, GST_SEEK_TYPE_SET,
+                                     qMax(iFromNs, iLowNs), GST_SEEK_TYPE_SET, iHighNs)
+                  : gst_element_seek(m_pPipeline.get(), dRate, GST_FORMAT_TIME, eFlags, GST_SEEK_TYPE_SET, iLowNs,
+                                     iFromNs >= 0 ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_END, iFromNs >= 0 ? iFromNs : 0);
     return bDone ? Error::None : Error::NotSeekable;
 }
 
@@ -805,14 +808,12 @@ void Player::applyPendingRange() {
     m_iRangeEndMs = std::exchange(m_iPendingEndMs, -1);
     // Forwards from the range's start, backwards from its end (the file's
     // end without one).
-    seek(m_dRate, m_dRate > 0 ? m_iRangeStartMs * GST_MSECOND
-                  : m_iRangeEndMs >= 0 ? m_iRangeEndMs * GST_MSECOND : -1);
+    seek(m_dRate, m_dRate > 0 ? m_iRangeStartMs * GST_MSECOND : m_iRangeEndMs >= 0 ? m_iRangeEndMs * GST_MSECOND : -1);
 }
 
 QJsonObject Player::status() const {
-    QJsonObject status{{"state", stateText(state())}, {"rate", m_dRate},
-                       {"url", m_source.strLocation}, {"live", m_source.bLive},
-                       {"seekable", isSeekable()}, {"position", m_iPositionMs}};
+    QJsonObject status{{"state", stateText(state())}, {"rate", m_dRate},          {"url", m_source.strLocation},
+                       {"live", m_source.bLive},      {"seekable", isSeekable()}, {"position", m_iPositionMs}};
     if (!m_pPipeline) return status;
     GstPtr<GstElement> pTee;
     GstPtr<GstElement> pSink;
@@ -843,7 +844,8 @@ QJsonObject Player::status() const {
                           codecName(gst_structure_get_name(gst_caps_get_structure(pCaps.get(), 0))));
     }
     gint64 iDurationNs = -1;
-    if (!m_source.bLive && gst_element_query_duration(m_pPipeline.get(), GST_FORMAT_TIME, &iDurationNs) && iDurationNs >= 0)
+    if (!m_source.bLive && gst_element_query_duration(m_pPipeline.get(), GST_FORMAT_TIME, &iDurationNs) &&
+        iDurationNs >= 0)
         status.insert(QStringLiteral("duration"), static_cast<qint64>(iDurationNs / GST_MSECOND));
     return status;
 }
@@ -880,7 +882,8 @@ QJsonObject Player::finishRecording() {
     }
     QJsonObject result = m_pRecorder->finish();
     result.insert(QStringLiteral("path"), QDir::toNativeSeparators(m_pRecorder->path()));
-    if (!result.contains(QStringLiteral("duration"))) result.insert(QStringLiteral("duration"), m_pRecorder->durationMs());
+    if (!result.contains(QStringLiteral("duration")))
+        result.insert(QStringLiteral("duration"), m_pRecorder->durationMs());
     m_pRecorder.reset();
     return result;
 }

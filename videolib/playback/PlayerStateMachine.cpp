@@ -12,7 +12,9 @@ using Guard = PlayerStateMachine::Guard;
 // How often a watched state checks for silence.
 constexpr int kWatchdogMs = 250;
 
-constexpr unsigned bit(State eState) { return 1u << static_cast<unsigned>(eState); }
+constexpr unsigned bit(State eState) {
+    return 1u << static_cast<unsigned>(eState);
+}
 
 constexpr unsigned kAny = ~0u;
 // Playing towards a first picture of a first connection.
@@ -223,11 +225,11 @@ bool PlayerStateMachine::run(Action eAction, const EventData& data, Event* pFoll
     case Action::Reclock: {
         // A stream resumed counts its silence afresh.
         if (eAction == Action::Resume) m_iLastPictureMs = m_iConnectingMs = m_clock.nowMs();
-        const bool bDone = eAction == Action::Play || eAction == Action::Resume
-                               ? m_host.setPipelineState(Pipeline::Playing)
-                           : eAction == Action::PauseIt ? m_host.setPipelineState(Pipeline::Paused)
-                                                        : m_host.setPipelineState(Pipeline::Paused) &&
-                                                              m_host.setPipelineState(Pipeline::Playing);
+        const bool bDone =
+            eAction == Action::Play || eAction == Action::Resume ? m_host.setPipelineState(Pipeline::Playing)
+            : eAction == Action::PauseIt
+                ? m_host.setPipelineState(Pipeline::Paused)
+                : m_host.setPipelineState(Pipeline::Paused) && m_host.setPipelineState(Pipeline::Playing);
         if (bDone) return true;
         pFollowUpData->eError = Error::StreamError;
         pFollowUpData->strText = QStringLiteral("the stream does not play");

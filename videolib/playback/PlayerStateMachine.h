@@ -84,11 +84,12 @@ public:
     //   Buffering   paused until the source's buffer fills again
     //   Holding     paused by request before the first picture
     //   Waiting     torn down; the next attempt waits for its time
-#define VC_PLAYER_STATES(X)                                                                          \
-    X(Idle, Stopped, false) X(Prerolling, Connecting, true) X(Previewing, Playing, true)           \
-    X(Connecting, Connecting, true) X(Rejoining, Connecting, true) X(Playing, Playing, true)        \
-    X(Buffering, Playing, true) X(Holding, Paused, false) X(Paused, Paused, false)                 \
-    X(Waiting, Reconnecting, false) X(Ended, Ended, false) X(Failed, Failed, false)
+#define VC_PLAYER_STATES(X)                                                                                      \
+    X(Idle, Stopped, false)                                                                                      \
+    X(Prerolling, Connecting, true)                                                                              \
+    X(Previewing, Playing, true) X(Connecting, Connecting, true) X(Rejoining, Connecting, true)                  \
+        X(Playing, Playing, true) X(Buffering, Playing, true) X(Holding, Paused, false) X(Paused, Paused, false) \
+            X(Waiting, Reconnecting, false) X(Ended, Ended, false) X(Failed, Failed, false)
 #define VC_PLAYER_STATE_ENUM(name, shown, watched) name,
     enum class State { VC_PLAYER_STATES(VC_PLAYER_STATE_ENUM) };
 #undef VC_PLAYER_STATE_ENUM
@@ -96,39 +97,39 @@ public:
     static constexpr State kStay = static_cast<State>(-1);
 
     enum class Event {
-        Start,      // play() (after a stop)
-        Stop,       // stop() (the reason in strText)
-        Pause,      // requests: their failure is answered, the state stays
+        Start,  // play() (after a stop)
+        Stop,   // stop() (the reason in strText)
+        Pause,  // requests: their failure is answered, the state stays
         Resume,
-        Connected,  // the source found its first stream
-        Frame,      // a picture arrived
-        AsyncDone,  // bus: a state change or a seek completed
-        Eos,        // bus: end of stream
-        Error,      // bus: error (eError, strText)
-        BufferLow,  // bus: buffering below 100 % (not live)
-        BufferFull, // bus: buffering at 100 % (not live)
-        ClockLost,  // bus: the pipeline's clock went away
-        Latency,    // bus: the latency of the pipeline changed
-        Stall,      // the watchdog: silence for too long (strText)
-        Refused,    // the pipeline could not start now (no descriptors)
-        Broken,     // an action failed for good (eError, strText)
-        RetryDue,   // the back-off ended
+        Connected,   // the source found its first stream
+        Frame,       // a picture arrived
+        AsyncDone,   // bus: a state change or a seek completed
+        Eos,         // bus: end of stream
+        Error,       // bus: error (eError, strText)
+        BufferLow,   // bus: buffering below 100 % (not live)
+        BufferFull,  // bus: buffering at 100 % (not live)
+        ClockLost,   // bus: the pipeline's clock went away
+        Latency,     // bus: the latency of the pipeline changed
+        Stall,       // the watchdog: silence for too long (strText)
+        Refused,     // the pipeline could not start now (no descriptors)
+        Broken,      // an action failed for good (eError, strText)
+        RetryDue,    // the back-off ended
     };
     enum class Action {
         None,
-        Build,       // start a pipeline (prerolling when the next state is Prerolling)
-        Stop,        // end recording and pipeline; "stopped" (once per play)
-        Connected,   // "connected"
-        FirstPicture,// "firstFrame" with "reconnected"
-        Play,        // pipeline to PLAYING
-        Resume,      // Play, counting the silence afresh
-        PauseIt,     // pipeline to PAUSED
-        Reclock,     // PAUSED and PLAYING again: a new clock is chosen
-        Latency,     // recalculate the latency
-        End,         // "ended", "stopped" with "ended"; the pipeline stays
-        Lose,        // "lost" (first loss only), tear down, "reconnecting" after the back-off
-        Fail,        // tear down, "error", "stopped" with "error"
-        GiveUp,      // Fail with Unreachable after the last allowed attempt
+        Build,         // start a pipeline (prerolling when the next state is Prerolling)
+        Stop,          // end recording and pipeline; "stopped" (once per play)
+        Connected,     // "connected"
+        FirstPicture,  // "firstFrame" with "reconnected"
+        Play,          // pipeline to PLAYING
+        Resume,        // Play, counting the silence afresh
+        PauseIt,       // pipeline to PAUSED
+        Reclock,       // PAUSED and PLAYING again: a new clock is chosen
+        Latency,       // recalculate the latency
+        End,           // "ended", "stopped" with "ended"; the pipeline stays
+        Lose,          // "lost" (first loss only), tear down, "reconnecting" after the back-off
+        Fail,          // tear down, "error", "stopped" with "error"
+        GiveUp,        // Fail with Unreachable after the last allowed attempt
     };
     // Live: the source is live; Reconnects: a live source whose policy
     // reconnects; GivesUp: ... and the last allowed attempt failed.
@@ -158,26 +159,40 @@ public:
     void stop(const QString& strReason);
     Error pause();
     Error resume();
-    void setPolicy(const ReconnectPolicy& policy) { m_policy = policy; }
-    const ReconnectPolicy& policy() const { return m_policy; }
+    void setPolicy(const ReconnectPolicy& policy) {
+        m_policy = policy;
+    }
+    const ReconnectPolicy& policy() const {
+        return m_policy;
+    }
     // Inputs: the player feeds what the bus and the pictures tell.
     Error handle(Event eEvent, const EventData& data);
-    Error handle(Event eEvent) { return handle(eEvent, EventData()); }
+    Error handle(Event eEvent) {
+        return handle(eEvent, EventData());
+    }
     // A buffering message: below 100 % pauses a stream that is not live.
     void buffering(int iPercent);
     void onTimer(PlayerClock::Timer eTimer);
 
-    State state() const { return m_eState; }
+    State state() const {
+        return m_eState;
+    }
     PlayState shownState() const;
     // Whether the state watches for silence (its watchdog runs).
     static bool watched(State eState);
     // The state's name in the table.
     static QString name(State eState);
-    int attempt() const { return m_iAttempt; }
+    int attempt() const {
+        return m_iAttempt;
+    }
     // Until the next attempt starts, -1 when none waits.
     int retryInMs() const;
-    QJsonObject failure() const { return m_failure; }
-    bool isLive() const { return m_source.bLive; }
+    QJsonObject failure() const {
+        return m_failure;
+    }
+    bool isLive() const {
+        return m_source.bLive;
+    }
 
 private:
     // The first matching row wins; a state without a row for an event

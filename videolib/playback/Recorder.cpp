@@ -127,9 +127,9 @@ void deleteShared(gpointer pData) {
 std::unique_ptr<Recorder> Recorder::start(GstElement* pPipeline, GstElement* pTee, const QString& strPath,
                                           bool bMatroska, std::shared_ptr<const PreRecordBuffer> pPreRecord,
                                           QJsonObject* pError) {
-    const GstPtr<GstCaps> pCaps(gst_pad_get_current_caps(GstPtr<GstPad>(gst_element_get_static_pad(pTee, "sink")).get()));
-    const char* szParser =
-        pCaps ? parserFor(gst_structure_get_name(gst_caps_get_structure(pCaps.get(), 0))) : nullptr;
+    const GstPtr<GstCaps> pCaps(
+        gst_pad_get_current_caps(GstPtr<GstPad>(gst_element_get_static_pad(pTee, "sink")).get()));
+    const char* szParser = pCaps ? parserFor(gst_structure_get_name(gst_caps_get_structure(pCaps.get(), 0))) : nullptr;
     if (!szParser) {
         *pError = errorResult(Error::UnsupportedCodec, QStringLiteral("this video cannot be recorded"));
         return nullptr;
@@ -201,7 +201,8 @@ QJsonObject Recorder::finish() {
     remove();
     QJsonObject result;
     if (m_pShared->bFailed || !bEnded)
-        result = errorResult(Error::FileError, QStringLiteral("the recording %1 could not be completed").arg(m_strPath));
+        result =
+            errorResult(Error::FileError, QStringLiteral("the recording %1 could not be completed").arg(m_strPath));
     result.insert(QStringLiteral("path"), QDir::toNativeSeparators(m_strPath));
     result.insert(QStringLiteral("duration"), durationMs());
     return result;

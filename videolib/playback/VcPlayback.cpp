@@ -72,7 +72,7 @@ QJsonObject play(PlayGrid& grid, const QJsonObject& original) {
         QString strTitle = request.value(QStringLiteral("title")).toString().trimmed().left(kMaxTitle);
         if (strTitle.isEmpty())
             strTitle = source.eKind == PlaySource::Kind::File ? QFileInfo(source.strLocation).fileName()
-                                                               : QUrl(source.strLocation).host();
+                                                              : QUrl(source.strLocation).host();
         window.play(source, grid.m_reconnectPolicy, strTitle);
         return answer(Error::None, window);
     });
@@ -146,9 +146,7 @@ QJsonObject reversePlay(PlayGrid& grid, const QJsonObject& request) {
 }
 
 QJsonObject frameForward(PlayGrid& grid, const QJsonObject& request) {
-    return grid.withWindow(request, [&](PlayWindow& window) {
-        return answer(window.player().stepFrame(), window);
-    });
+    return grid.withWindow(request, [&](PlayWindow& window) { return answer(window.player().stepFrame(), window); });
 }
 
 QJsonObject setPlaybackRange(PlayGrid& grid, const QJsonObject& request) {
@@ -252,8 +250,12 @@ QJsonObject engineSupport(const QJsonObject&) {
         return GstPtr<GstElementFactory>(gst_element_factory_find(szElement)) != nullptr;
     };
     QJsonArray schemes{"file"};
-    if (has("rtspsrc")) schemes << "rtsp" << "rtsps";
-    if (has("souphttpsrc")) schemes << "http" << "https";
+    if (has("rtspsrc"))
+        schemes << "rtsp"
+                << "rtsps";
+    if (has("souphttpsrc"))
+        schemes << "http"
+                << "https";
     QJsonArray recordFormats;
     if (has("mp4mux")) recordFormats << "mp4";
     if (has("matroskamux")) recordFormats << "mkv";

@@ -4,7 +4,6 @@
 
 #include "VcLibrary.h"
 
-
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -19,8 +18,8 @@ using namespace vc;
 namespace {
 
 constexpr size_t kMaxOwners = 256;
-constexpr int kMaxKeyLength = 1024;   // characters of the key text
-constexpr int kMaxTextBytes = 4096;   // UTF-8 bytes of a text to protect
+constexpr int kMaxKeyLength = 1024;  // characters of the key text
+constexpr int kMaxTextBytes = 4096;  // UTF-8 bytes of a text to protect
 constexpr char kVersion = 1;
 constexpr int kNonceBytes = 12;
 constexpr int kTagBytes = 16;
@@ -77,14 +76,14 @@ QByteArray seal(const Key& key, const QByteArray& baPlain) {
     const CipherContext context(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
     int iLength = 0;
     int iFinal = 0;
-    const bool bOk = context && RAND_bytes(pNonce, kNonceBytes) == 1 &&
-                     EVP_EncryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, key.bytes.data(), pNonce) == 1 &&
-                     EVP_EncryptUpdate(context.get(), nullptr, &iLength, pOut, 1) == 1 &&
-                     EVP_EncryptUpdate(context.get(), pCipher, &iLength,
-                                       reinterpret_cast<const unsigned char*>(baPlain.constData()), baPlain.size()) == 1 &&
-                     EVP_EncryptFinal_ex(context.get(), pCipher + iLength, &iFinal) == 1 &&
-                     EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_GET_TAG, kTagBytes,
-                                         pCipher + baPlain.size()) == 1;
+    const bool bOk =
+        context && RAND_bytes(pNonce, kNonceBytes) == 1 &&
+        EVP_EncryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, key.bytes.data(), pNonce) == 1 &&
+        EVP_EncryptUpdate(context.get(), nullptr, &iLength, pOut, 1) == 1 &&
+        EVP_EncryptUpdate(context.get(), pCipher, &iLength, reinterpret_cast<const unsigned char*>(baPlain.constData()),
+                          baPlain.size()) == 1 &&
+        EVP_EncryptFinal_ex(context.get(), pCipher + iLength, &iFinal) == 1 &&
+        EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_GET_TAG, kTagBytes, pCipher + baPlain.size()) == 1;
     return bOk ? baSealed : QByteArray();
 }
 
@@ -102,14 +101,13 @@ bool open(const Key& key, const QByteArray& baSealed, QByteArray* pPlain) {
     const CipherContext context(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
     int iLength = 0;
     int iFinal = 0;
-    const bool bOk = context &&
-                     EVP_DecryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, key.bytes.data(), pNonce) == 1 &&
-                     EVP_DecryptUpdate(context.get(), nullptr, &iLength, pIn, 1) == 1 &&
-                     EVP_DecryptUpdate(context.get(), reinterpret_cast<unsigned char*>(baPlain.data()), &iLength,
-                                       pCipher, iCipherBytes) == 1 &&
-                     EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, kTagBytes, tag.data()) == 1 &&
-                     EVP_DecryptFinal_ex(context.get(), reinterpret_cast<unsigned char*>(baPlain.data()) + iLength,
-                                         &iFinal) == 1;
+    const bool bOk =
+        context && EVP_DecryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, key.bytes.data(), pNonce) == 1 &&
+        EVP_DecryptUpdate(context.get(), nullptr, &iLength, pIn, 1) == 1 &&
+        EVP_DecryptUpdate(context.get(), reinterpret_cast<unsigned char*>(baPlain.data()), &iLength, pCipher,
+                          iCipherBytes) == 1 &&
+        EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, kTagBytes, tag.data()) == 1 &&
+        EVP_DecryptFinal_ex(context.get(), reinterpret_cast<unsigned char*>(baPlain.data()) + iLength, &iFinal) == 1;
     if (bOk) *pPlain = baPlain;
     return bOk;
 }
@@ -117,12 +115,13 @@ bool open(const Key& key, const QByteArray& baSealed, QByteArray* pPlain) {
 QJsonObject setSecretKey(const QJsonObject& request) {
     const QJsonValue key = request.value(QStringLiteral("key"));
     if (!key.isString() || key.toString().isEmpty() || key.toString().size() > kMaxKeyLength)
-        return errorResult(Error::BadRequest, QStringLiteral("\"key\" must be a text of 1 to %1 characters").arg(kMaxKeyLength));
+        return errorResult(Error::BadRequest,
+                           QStringLiteral("\"key\" must be a text of 1 to %1 characters").arg(kMaxKeyLength));
     auto pKey = std::make_unique<Key>();
     QByteArray baText = key.toString().toUtf8();
     unsigned int iDigestBytes = 0;
-    pKey->bSet = EVP_Digest(baText.constData(), baText.size(), pKey->bytes.data(), &iDigestBytes, EVP_sha256(),
-                            nullptr) == 1;
+    pKey->bSet =
+        EVP_Digest(baText.constData(), baText.size(), pKey->bytes.data(), &iDigestBytes, EVP_sha256(), nullptr) == 1;
     OPENSSL_cleanse(baText.data(), baText.size());
     if (!pKey->bSet) return errorResult(Error::BadRequest, QStringLiteral("the key could not be derived"));
     secretOf(request).pKey = std::move(pKey);
@@ -132,7 +131,8 @@ QJsonObject setSecretKey(const QJsonObject& request) {
 QJsonObject setOriginalString(const QJsonObject& request) {
     const QJsonValue text = request.value(QStringLiteral("text"));
     if (!text.isString() || text.toString().toUtf8().size() > kMaxTextBytes)
-        return errorResult(Error::BadRequest, QStringLiteral("\"text\" must be a text of up to %1 bytes").arg(kMaxTextBytes));
+        return errorResult(Error::BadRequest,
+                           QStringLiteral("\"text\" must be a text of up to %1 bytes").arg(kMaxTextBytes));
     secretOf(request).strOriginal = text.toString();
     return QJsonObject();
 }
@@ -143,7 +143,8 @@ QJsonObject encrypt(const QJsonObject& request) {
     const QJsonValue text = request.value(QStringLiteral("text"));
     const QByteArray baPlain = (text.isString() ? text.toString() : secret.strOriginal).toUtf8();
     if ((!text.isUndefined() && !text.isString()) || baPlain.size() > kMaxTextBytes)
-        return errorResult(Error::BadRequest, QStringLiteral("\"text\" must be a text of up to %1 bytes").arg(kMaxTextBytes));
+        return errorResult(Error::BadRequest,
+                           QStringLiteral("\"text\" must be a text of up to %1 bytes").arg(kMaxTextBytes));
     if (!secret.pKey) return errorResult(Error::NoSecretKey);
     const QByteArray baSealed = seal(*secret.pKey, baPlain);
     if (baSealed.isEmpty()) return errorResult(Error::BadRequest, QStringLiteral("encryption failed"));

@@ -22,7 +22,7 @@ struct SettingInfo {
     QStringList choices;  // empty: a folder inside eFolder, or a number
     MediaFolder eFolder;
     const char* szDefaultChoice;
-    int iMaxNumber = 0;  // above 0: a whole number from 0 to this ...
+    int iMaxNumber = 0;      // above 0: a whole number from 0 to this ...
     int iDefaultNumber = 0;  // ... by default this
 };
 
@@ -39,7 +39,7 @@ const SettingInfo& info(Setting eSetting) {
 }
 
 constexpr Setting kAllSettings[] = {Setting::SnapshotPath, Setting::SnapshotFormat, Setting::RecordPath,
-                                    Setting::RecordFormat, Setting::DownloadPath, Setting::PreRecordSeconds};
+                                    Setting::RecordFormat, Setting::DownloadPath,   Setting::PreRecordSeconds};
 
 QString settingsFile() {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
@@ -90,7 +90,8 @@ QJsonObject readSettings() {
     QFile file(settingsFile());
     if (!file.open(QIODevice::ReadOnly)) return QJsonObject();
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
-    if (!document.isObject()) qWarning("video_control: %s is no JSON object; the defaults apply", qPrintable(file.fileName()));
+    if (!document.isObject())
+        qWarning("video_control: %s is no JSON object; the defaults apply", qPrintable(file.fileName()));
     return document.object();
 }
 
@@ -107,7 +108,8 @@ QJsonValue storedOrDefault(const QJsonObject& stored, Setting eSetting) {
 QJsonObject getLocalConfig(const QJsonObject&) {
     const QJsonObject stored = readSettings();
     QJsonObject result;
-    for (Setting eSetting : kAllSettings) result.insert(QLatin1String(info(eSetting).szKey), storedOrDefault(stored, eSetting));
+    for (Setting eSetting : kAllSettings)
+        result.insert(QLatin1String(info(eSetting).szKey), storedOrDefault(stored, eSetting));
     return result;
 }
 
