@@ -177,8 +177,9 @@ for (const kind of ["websocket", "http"]) {
     use(kind);
     let restarted = await startService(28110 + (kind === "http" ? 5 : 0), 28115 + (kind === "http" ? 5 : 0));
     const range = { portStart: restarted.port, portEnd: restarted.port + 5 };
+    let connection;
     try {
-      const connection = await LocalService.connect({ ...range, reconnectFirstDelayMs: 100, reconnectMaxDelayMs: 400 });
+      connection = await LocalService.connect({ ...range, reconnectFirstDelayMs: 100, reconnectMaxDelayMs: 400 });
       assert.equal(connection.kind, kind);
       const first = connection.uuid;
       const lost = nextEvent(connection, "disconnect", 30000);
@@ -197,6 +198,7 @@ for (const kind of ["websocket", "http"]) {
       connection.close();
       await waitFor(() => connection.state === "closed");
     } finally {
+      connection?.close();  // no reconnection left running after a failure
       assert.equal(await restarted.stop(), 0, restarted.log());
     }
   });

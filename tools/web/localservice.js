@@ -641,6 +641,17 @@ async function discover(options, prefer) {
       }
     }
     if (!fallback) continue;
+    // The service answers on this port: a transport that failed just before
+    // may have met it while it was still starting (as after a restart), so
+    // the better ones are asked once more before settling for this one.
+    for (const kind of probes.slice(0, probes.indexOf(fallback.kind))) {
+      try {
+        const better = placed(await TRANSPORTS[kind].open(options.host, port, options), port);
+        fallback.close();
+        fallback = better;
+        break;
+      } catch { /* not usable from this page */ }
+    }
     if (!usable.includes("websocket") || usable.indexOf("websocket") > usable.indexOf(fallback.kind)) return fallback;
     try {
       const socket = await WebSocketTransport.open(options.host, port, options, options.webSocketTimeoutMs);
