@@ -1,5 +1,7 @@
 #include "DeviceSimProcess.h"
 
+#include "CredentialSender.h"
+
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 
@@ -69,4 +71,23 @@ void DeviceSimProcess::clearEvents() {
     m_process.waitForReadyRead(0);
     collect();
     m_events.clear();
+}
+
+QJsonObject DeviceSimProcess::talkRequest(const QString& strCommand, const QString& strUuid,
+                                          const QString& strSequence) const {
+    const unsigned char iv[16] = {1};
+    std::string strAk, strSk;
+    if (!protectCredential("ak", iv, strAk) || !protectCredential("sk", iv, strSk)) return QJsonObject();
+    return QJsonObject{{"cmd", "audio." + strCommand},
+                       {"uuid", strUuid},
+                       {"sequence", strSequence},
+                       {"talkId", "t"},
+                       {"handle", -1},
+                       {"ZBCInfo", QJsonObject{{"address", address()},
+                                               {"AK", QString::fromStdString(strAk)},
+                                               {"SK", QString::fromStdString(strSk)}}},
+                       {"deviceSerial", "D"},
+                       {"alarmTime", "x"},
+                       {"Security", 1},
+                       {"Iv", QString::fromStdString(toHexText(iv, 16))}};
 }

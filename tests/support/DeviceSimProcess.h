@@ -32,6 +32,10 @@ public:
 
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_iPort); }
 
+    // An "audio." request of a page to this device with every key a talk
+    // start takes (the keys "ak" and "sk", protected as a page would).
+    QJsonObject talkRequest(const QString& strCommand, const QString& strUuid, const QString& strSequence) const;
+
 private:
     void collect();
 

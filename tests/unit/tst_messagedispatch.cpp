@@ -1,7 +1,6 @@
 // Routing by module, the connect reply, the window module's version answer,
 // a slow audio device against the other modules, and audio admission. Ports
 // 28350-28351 (device simulators).
-#include "CredentialSender.h"
 #include "DeviceSimProcess.h"
 #include "MessageDispatch.h"
 #include "Version.h"
@@ -80,20 +79,7 @@ private slots:
     void slowDeviceDelaysOnlyItsOwnPage() {
         DeviceSimProcess device;
         QVERIFY(device.start(28350, {"--delay", "1500"}));
-        unsigned char iv[16] = {1};
-        std::string strAk, strSk;
-        QVERIFY(protectCredential("ak", iv, strAk) && protectCredential("sk", iv, strSk));
-        const QJsonObject start{{"cmd", "audio.startTalk"},
-                                {"uuid", "A"},
-                                {"sequence", "1"},
-                                {"talkId", "t"},
-                                {"ZBCInfo", QJsonObject{{"address", device.address()},
-                                                        {"AK", QString::fromStdString(strAk)},
-                                                        {"SK", QString::fromStdString(strSk)}}},
-                                {"deviceSerial", "D"},
-                                {"alarmTime", "x"},
-                                {"Security", 1},
-                                {"Iv", QString::fromStdString(toHexText(iv, 16))}};
+        const QJsonObject start = device.talkRequest("startTalk", "A", "1");
 
         MessageDispatch dispatch;
         QStringList answers;  // "uuid sequence"
@@ -156,9 +142,6 @@ private slots:
         QFETCH(int, iThreads);
         DeviceSimProcess device;
         QVERIFY(device.start(28351, {"--delay", "1500"}));
-        unsigned char iv[16] = {1};
-        std::string strAk, strSk;
-        QVERIFY(protectCredential("ak", iv, strAk) && protectCredential("sk", iv, strSk));
         MessageDispatch dispatch;
         auto* pPool = dispatch.findChild<QThreadPool*>();
         QVERIFY(pPool);
@@ -176,18 +159,7 @@ private slots:
                 dispatch.closeConnection(listParts[0]);
                 continue;
             }
-            const QJsonObject request{{"cmd", "audio." + listParts[1]},
-                                      {"uuid", listParts[0]},
-                                      {"sequence", QString::number(i)},
-                                      {"talkId", "t"},
-                                      {"handle", -1},
-                                      {"ZBCInfo", QJsonObject{{"address", device.address()},
-                                                              {"AK", QString::fromStdString(strAk)},
-                                                              {"SK", QString::fromStdString(strSk)}}},
-                                      {"deviceSerial", "D"},
-                                      {"alarmTime", "x"},
-                                      {"Security", 1},
-                                      {"Iv", QString::fromStdString(toHexText(iv, 16))}};
+            const QJsonObject request = device.talkRequest(listParts[1], listParts[0], QString::number(i));
             dispatch.processMessage(QString::fromUtf8(QJsonDocument(request).toJson(QJsonDocument::Compact)));
             QVERIFY(dispatch.lastRequestAnswered());
         }

@@ -3,7 +3,6 @@
 // WebSocket upgrade, long polls, queued events, idle clients, disconnects,
 // answers per uuid and shutdown. Module output is injected on the
 // dispatcher's signal. Ports 27300-27399 (27399: a device simulator).
-#include "CredentialSender.h"
 #include "DeviceSimProcess.h"
 #include "HttpServerRequest.h"
 #include "HttpTestClient.h"
@@ -444,20 +443,7 @@ private slots:
     void lateAnswerOfAnAbandonedRequestGoesNowhere() {
         DeviceSimProcess device;
         QVERIFY(device.start(27399, {"--delay", "1000"}));
-        unsigned char iv[16] = {1};
-        std::string strAk, strSk;
-        QVERIFY(protectCredential("ak", iv, strAk) && protectCredential("sk", iv, strSk));
-        const QJsonObject start{{"cmd", "audio.startTalk"},
-                                {"uuid", "U"},
-                                {"sequence", "1"},
-                                {"talkId", "t"},
-                                {"ZBCInfo", QJsonObject{{"address", device.address()},
-                                                        {"AK", QString::fromStdString(strAk)},
-                                                        {"SK", QString::fromStdString(strSk)}}},
-                                {"deviceSerial", "D"},
-                                {"alarmTime", "x"},
-                                {"Security", 1},
-                                {"Iv", QString::fromStdString(toHexText(iv, 16))}};
+        const QJsonObject start = device.talkRequest("startTalk", "U", "1");
         auto pFirst = std::make_unique<HttpTestClient>(m_port, HttpTestClient::post(QJsonDocument(start).toJson()));
         QTRY_COMPARE_WITH_TIMEOUT(m_pServer->requestsWaiting("U"), 1, kWaitMs);
         pFirst->abort();
