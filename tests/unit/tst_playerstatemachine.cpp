@@ -59,6 +59,8 @@ public:
     bool bRefuseNext = false;    // no descriptors for the next start
     bool bNoSourceNext = false;  // no source element for the next start
     bool bFailNextChange = false;
+    QString strStopOn;  // a listener that stops the play window on this event
+    PlayerStateMachine* pMachine = nullptr;
 
     QJsonObject startPipeline(bool bPreroll) override {
         log << (bPreroll ? QStringLiteral("build:preroll") : QStringLiteral("build"));
@@ -90,6 +92,7 @@ public:
             strDetail = QString::number(extra.value(QStringLiteral("errorCode")).toInt());
         }
         log << (strDetail.isEmpty() ? strEvent : QStringLiteral("%1(%2)").arg(strEvent, strDetail));
+        if (strEvent == strStopOn) pMachine->stop(QStringLiteral("listener"));
     }
 
 private:
@@ -129,6 +132,9 @@ void TstPlayerStateMachine::scripts_data() {
         << "live frame wait:3250 wait:1000 =Rejoining wait:6000 =Rejoining wait:250 =Waiting"
         << "build, firstFrame(false), lost(no picture for 3250 ms), teardown, reconnecting(1,1000), build, teardown, "
            "reconnecting(2,2000)";
+    QTest::newRow("a listener that stops on the loss hears no reconnecting")
+        << "live frame stopon:lost error =Idle wait:60000 =Idle"
+        << "build, firstFrame(false), lost(bus error), teardown, stopped(listener)";
     QTest::newRow("end of a live stream loses it")
         << "live frame eos =Waiting"
         << "build, firstFrame(false), lost(end of stream), teardown, reconnecting(1,1000)";
@@ -231,6 +237,7 @@ void TstPlayerStateMachine::scripts() {
     FakeClock clock;
     PlayerStateMachine machine(host, clock);
     clock.pMachine = &machine;
+    host.pMachine = &machine;
     ReconnectPolicy policy;
     const auto bus = [&](Event eEvent, const QString& strText = QString()) {
         PlayerStateMachine::EventData data;
@@ -278,6 +285,8 @@ void TstPlayerStateMachine::scripts() {
             host.bRefuseNext = true;
         } else if (strStep == QLatin1String("nosource")) {
             host.bNoSourceNext = true;
+        } else if (strName == QLatin1String("stopon")) {
+            host.strStopOn = strArgument;
         } else if (strStep == QLatin1String("failset")) {
             host.bFailNextChange = true;
         } else if (strName == QLatin1String("wait")) {

@@ -245,7 +245,12 @@ bool PlayerStateMachine::run(Action eAction, const EventData& data, Event* pFoll
     case Action::Lose: {
         // Only the first loss of a connection is reported; failed attempts
         // to come back only reschedule.
-        if (m_iAttempt == 0) m_host.raise(QStringLiteral("lost"), QJsonObject{{"reason", data.strText}});
+        if (m_iAttempt == 0) {
+            m_host.raise(QStringLiteral("lost"), QJsonObject{{"reason", data.strText}});
+            // A listener may have stopped or replaced the play from inside
+            // the event: then nothing of this loss goes on.
+            if (m_eState != State::Waiting) return true;
+        }
         // A recording started while coming back ends with this connection too.
         m_host.endRecording();
         m_host.teardown();
