@@ -1,6 +1,7 @@
 #include "PageStream.h"
 
 #include "GstPtr.h"
+#include "OwnerLink.h"
 #include "Player.h"
 #include "Recorder.h"
 #include "VcError.h"
@@ -21,12 +22,8 @@
 
 namespace pagestream {
 
-// What the streaming threads share with the stream. They post to the owner
-// only while it is set; the owner clears it (under the mutex) before it
-// stops the pipeline.
-struct PageStream::Link : std::enable_shared_from_this<Link> {
-    std::mutex mutex;
-    PageStream* pOwner = nullptr;
+// What the streaming threads share with the stream.
+struct PageStream::Link : vc::OwnerLink<Link, PageStream> {
     GstElement* pDepay = nullptr;  // owned by the pipeline
     bool bCodecKnown = false;
     // The muxer's input: a key frame is awaited (at the start and after a
@@ -39,19 +36,6 @@ struct PageStream::Link : std::enable_shared_from_this<Link> {
     // whose errors are its own, not the stream's.
     vc::GstPtr<GstSample> pKeyFrame;
     vc::Recorder* pRecorder = nullptr;
-
-    // With the mutex held: runs f on the GUI thread with the owner, unless
-    // the stream was torn down by then.
-    template <typename F>
-    void post(F f) {
-        if (!pOwner) return;
-        QMetaObject::invokeMethod(
-            pOwner,
-            [pSelf = shared_from_this(), f]() {
-                if (pSelf->pOwner) f(pSelf->pOwner);
-            },
-            Qt::QueuedConnection);
-    }
 };
 
 namespace {

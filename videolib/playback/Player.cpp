@@ -2,6 +2,7 @@
 
 #include "Admission.h"
 #include "GstPtr.h"
+#include "OwnerLink.h"
 #include "PreRecordBuffer.h"
 #include "Recorder.h"
 #include "VcLibrary.h"
@@ -22,12 +23,8 @@
 
 namespace vc {
 
-// What the streaming threads and the GUI thread share for one pipeline. The
-// streaming threads post to the owner only while it is set; the owner clears
-// it (under the mutex) before it stops the pipeline.
-struct Bridge : std::enable_shared_from_this<Bridge> {
-    std::mutex mutex;
-    Player* pOwner = nullptr;
+// What the streaming threads and the GUI thread share for one pipeline.
+struct Bridge : OwnerLink<Bridge, Player> {
     GstElement* pPipeline = nullptr;
     bool bLive = false;
     // The newest picture, not yet taken by the GUI thread.
@@ -65,16 +62,6 @@ struct Bridge : std::enable_shared_from_this<Bridge> {
     void postMessage(GstPtr<GstMessage> pMessage) {
         std::shared_ptr<GstMessage> pHeld(std::move(pMessage));
         post([pHeld](Player* pPlayer) { pPlayer->onMessage(pHeld.get()); });
-    }
-
-    template <typename F>
-    void post(F f) {
-        QMetaObject::invokeMethod(
-            pOwner,
-            [pSelf = shared_from_this(), f]() {
-                if (pSelf->pOwner) f(pSelf->pOwner);
-            },
-            Qt::QueuedConnection);
     }
 };
 
