@@ -5,10 +5,16 @@
 # folder when missing or when the lock file changed), and the package that
 # npm packs from tools/web installed into a fresh project, where the module,
 # its plain-script form and the types are found by the package's name.
+# The package's version is the service's (LOCALSERVICE_VERSION, from CMake).
 #   check-package.sh <source folder> <work folder>
 set -eu
 source=$1
 work=$2
+version=$(node -p 'require(process.argv[1]).version' "$source/tools/web/package.json")
+if [ "$version" != "${LOCALSERVICE_VERSION:?}" ]; then
+  echo "tools/web/package.json has version $version, the service $LOCALSERVICE_VERSION" >&2
+  exit 1
+fi
 mkdir -p "$work"
 if ! cmp -s "$source/tools/web/package-lock.json" "$work/package-lock.json" || [ ! -f "$work/node_modules/typescript/bin/tsc" ]; then
   cp "$source/tools/web/package.json" "$source/tools/web/package-lock.json" "$work/"
