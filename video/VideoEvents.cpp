@@ -21,7 +21,7 @@ struct EventRoute {
     const char* szName;
     const char* szNestKey;  // null: the data's keys are merged; else the data is nested under this key
     const char* szType;     // null, or the text written as "type"
-    void (MainWindow::*pfnSignal)(QString);
+    MainWindow::EventSignal pfnSignal;
 };
 
 // The data of each event type, for the page authors' reference that
@@ -78,7 +78,7 @@ void onVideoEvent(VC_EventType eType, QWidget* pWidget, const QJsonDocument* pDa
     } else {
         qDebug().noquote() << (pData ? QString::fromUtf8(pData->toJson(QJsonDocument::Compact)) : QString());
     }
-    emit(pWindow->*(itRoute->pfnSignal))(strEvent);
+    pWindow->emitEvent(itRoute->pfnSignal, strEvent);
 }
 
 // Type 1.

@@ -9,14 +9,10 @@
 #include <QJsonObject>
 
 VideoMessageDispatch::VideoMessageDispatch(QObject* parent) : QObject(parent) {
-    WindowControlManager* pManager = WindowControlManager::instance();
-    for (auto pfnSignal : {&WindowControlManager::sigDrawEnd, &WindowControlManager::sigNetStreamEvent,
-                           &WindowControlManager::sigFisheyePTZEvent, &WindowControlManager::sigFullScreenChange,
-                           &WindowControlManager::sigMouseEvent}) {
-        connect(pManager, pfnSignal, this, &VideoMessageDispatch::onMessageProcess);
-    }
+    video::connectEventSignals(WindowControlManager::instance(), video::EventDispatcher::Video, this,
+                               &VideoMessageDispatch::messageResponse);
     connect(pagestream::PageWindows::instance(), &pagestream::PageWindows::sigEvent, this,
-            &VideoMessageDispatch::onMessageProcess);
+            &VideoMessageDispatch::messageResponse);
 }
 
 VideoMessageDispatch::~VideoMessageDispatch() = default;
@@ -42,11 +38,4 @@ void VideoMessageDispatch::processRequest(const QJsonObject& request) {
     }
     delete pLater;
     emit messageResponse(strUuid, strResponse);
-}
-
-void VideoMessageDispatch::onMessageProcess(QString strResponse) {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(strResponse.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError) return;
-    emit messageResponse(document.object().value(QStringLiteral("uuid")).toString(), strResponse);
 }

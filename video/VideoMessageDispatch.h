@@ -30,16 +30,13 @@ public:
 
 signals:
     // One response or event and the "uuid" it goes to: the request's "uuid"
-    // for a response, the event's own for an event.
+    // for a response, the window's for an event (the registry's and the
+    // page windows' events leave here as they are).
     void messageResponse(QString strUUID, QString message);
     // The request just given to processMessage answers later.
     void sigAnswerDeferred(QString strUUID);
     // That later answer.
     void sigDeferredResponse(QString strUUID, QString message);
-
-public slots:
-    // An event text from a window; dropped when it is not JSON.
-    void onMessageProcess(QString strResponse);
 };
 
 #endif  // VIDEO_VIDEOMESSAGEDISPATCH_H

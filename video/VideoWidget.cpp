@@ -69,7 +69,8 @@ void MainWindow::switchFullScreen(bool bFull, bool bRememberForeground) {
     show();
     m_pOldParent = nullptr;
     setGeometry(m_rcOldGeometry);
-    emit sigFullScreenChange(eventText(QStringLiteral("window.onFullScreenChange"), {{QStringLiteral("full"), false}}));
+    emitEvent(&MainWindow::sigFullScreenChange,
+              eventText(QStringLiteral("window.onFullScreenChange"), {{QStringLiteral("full"), false}}));
     emit sigQuitedFullScreen();
 }
 
@@ -113,8 +114,12 @@ QString MainWindow::eventText(const QString& strName, const QJsonObject& content
     return QString::fromUtf8(QJsonDocument(event).toJson());
 }
 
+void MainWindow::emitEvent(EventSignal pfnSignal, const QString& strEvent) {
+    emit(this->*pfnSignal)(objectName(), strEvent);
+}
+
 void MainWindow::reportFisheyePTZInfo(const QJsonObject& data) {
-    emit sigFisheyePTZEvent(eventText(QStringLiteral("window.onFisheyePTZInfo"), data));
+    emitEvent(&MainWindow::sigFisheyePTZEvent, eventText(QStringLiteral("window.onFisheyePTZInfo"), data));
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* pEvent) {

@@ -12,6 +12,7 @@
 #ifndef VIDEO_VIDEOWIDGET_H
 #define VIDEO_VIDEOWIDGET_H
 
+#include "EventSignals.h"
 #include "WindowPlatform.h"
 
 #include <QJsonObject>
@@ -48,19 +49,18 @@ public:
     // "errorModule" "", then every key of content written over them;
     // indented JSON.
     QString eventText(const QString& strName, const QJsonObject& content) const;
+    // Emits one of the event signals (EventSignals.h) with the text and the
+    // object name as the uuid, which is also the client the text goes to.
+    using EventSignal = void (MainWindow::*)(QString, QString);
+    void emitEvent(EventSignal pfnSignal, const QString& strEvent);
 
     // Builds "window.onFisheyePTZInfo" (the common keys with data merged)
     // and emits it with sigFisheyePTZEvent. No library event is bound to it.
     void reportFisheyePTZInfo(const QJsonObject& data);
 
 signals:
-    void sigWindowSelected(QString strRet);
+    EVENT_SIGNALS(DECLARE_EVENT_SIGNAL)
     void sigQuitedFullScreen();
-    void sigDrawEnd(QString graphicsDescriptor);
-    void sigNetStreamEvent(QString descriptor);
-    void sigFisheyePTZEvent(QString descriptor);
-    void sigMouseEvent(QString descriptor);
-    void sigFullScreenChange(QString descriptor);
 
 protected:
     // Escape in full screen shows every play window and leaves full screen.

@@ -78,13 +78,8 @@ WebClientComponents::WebClientComponents(QWidget* pParent, QString strUuid)
     LibraryResult(VC_SetLayout(m_pMainWindow, &layout));
 
     using NEVER_USE_ME::MainWindow;
-    connect(m_pMainWindow, &MainWindow::sigWindowSelected, this, &WebClientComponents::sigWindowSelected);
+    video::relayEventSignals(m_pMainWindow.data(), this);
     connect(m_pMainWindow, &MainWindow::sigQuitedFullScreen, this, &WebClientComponents::sigQuitedFullScreen);
-    connect(m_pMainWindow, &MainWindow::sigDrawEnd, this, &WebClientComponents::sigDrawEnd);
-    connect(m_pMainWindow, &MainWindow::sigNetStreamEvent, this, &WebClientComponents::sigNetStreamEvent);
-    connect(m_pMainWindow, &MainWindow::sigFisheyePTZEvent, this, &WebClientComponents::sigFisheyePTZEvent);
-    connect(m_pMainWindow, &MainWindow::sigMouseEvent, this, &WebClientComponents::sigMouseEvent);
-    connect(m_pMainWindow, &MainWindow::sigFullScreenChange, this, &WebClientComponents::sigFullScreenChange);
     m_pMainWindow->setObjectName(strUuid);
 }
 

@@ -13,6 +13,7 @@
 #include <QRect>
 #include <QString>
 
+#include "EventSignals.h"
 #include "VideoWidget.h"
 
 class QWidget;
@@ -90,14 +91,10 @@ public:
     NEVER_USE_ME::MainWindow* videoWidget() const { return m_pMainWindow; }
 
 signals:
-    void sigWindowSelected(QString strRet);
+    // The widget's events, relayed as they are.
+    EVENT_SIGNALS(DECLARE_EVENT_SIGNAL)
     void sigQuitedFullScreen();
-    void sigDrawEnd(QString graphicsDescriptor);
     void sigDrawEvent(QString graphicsDescriptor);  // declared, never emitted
-    void sigNetStreamEvent(QString descriptor);
-    void sigFisheyePTZEvent(QString descriptor);
-    void sigMouseEvent(QString descriptor);
-    void sigFullScreenChange(QString descriptor);
 
 private:
     QPointer<NEVER_USE_ME::MainWindow> m_pMainWindow;

@@ -88,13 +88,8 @@ int WindowControl::createWnd(const QString& uuid, const QString& className, bool
 
     m_pComponent = new (std::nothrow) WebClientComponents(this, uuid);
     if (m_pComponent) {
-        connect(m_pComponent, &WebClientComponents::sigWindowSelected, this, &WindowControl::sigWindowSelected);
-        connect(m_pComponent, &WebClientComponents::sigDrawEnd, this, &WindowControl::sigDrawEnd);
+        video::relayEventSignals(m_pComponent.data(), this);
         connect(m_pComponent, &WebClientComponents::sigQuitedFullScreen, this, &WindowControl::onQuitedFullScreen);
-        connect(m_pComponent, &WebClientComponents::sigNetStreamEvent, this, &WindowControl::sigNetStreamEvent);
-        connect(m_pComponent, &WebClientComponents::sigFisheyePTZEvent, this, &WindowControl::sigFisheyePTZEvent);
-        connect(m_pComponent, &WebClientComponents::sigFullScreenChange, this, &WindowControl::sigFullScreenChange);
-        connect(m_pComponent, &WebClientComponents::sigMouseEvent, this, &WindowControl::sigMouseEvent);
     } else {
         iResult = kNoComponent;
     }

@@ -10,6 +10,7 @@
 #ifndef WINDOW_WINDOWCONTROL_H
 #define WINDOW_WINDOWCONTROL_H
 
+#include "EventSignals.h"
 #include "WebClientComponents.h"
 #include "WindowPlatform.h"
 
@@ -101,12 +102,8 @@ public:
     void selectPlayWindow(const QJsonObject& params);
 
 signals:
-    void sigWindowSelected(QString strRet);
-    void sigDrawEnd(QString strRet);
-    void sigNetStreamEvent(QString strRet);
-    void sigFisheyePTZEvent(QString strRet);
-    void sigMouseEvent(QString strRet);
-    void sigFullScreenChange(QString strRet);
+    // The component's events, relayed as they are.
+    EVENT_SIGNALS(DECLARE_EVENT_SIGNAL)
 
 public slots:
     void onQuitedFullScreen();

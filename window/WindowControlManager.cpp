@@ -93,12 +93,7 @@ QString WindowControlManager::createWnd(const QJsonObject& request) {
                 pWindow->deleteLater();
                 return iResult;
             }
-            connect(pWindow, &WindowControl::sigWindowSelected, this, &WindowControlManager::sigWindowSelected);
-            connect(pWindow, &WindowControl::sigDrawEnd, this, &WindowControlManager::sigDrawEnd);
-            connect(pWindow, &WindowControl::sigNetStreamEvent, this, &WindowControlManager::sigNetStreamEvent);
-            connect(pWindow, &WindowControl::sigFisheyePTZEvent, this, &WindowControlManager::sigFisheyePTZEvent);
-            connect(pWindow, &WindowControl::sigMouseEvent, this, &WindowControlManager::sigMouseEvent);
-            connect(pWindow, &WindowControl::sigFullScreenChange, this, &WindowControlManager::sigFullScreenChange);
+            video::relayEventSignals(pWindow, this);
             if (!strParent.isEmpty()) rect.moveTopLeft(QPoint(0, 0));
             pWindow->setWndGeometry(rect.left(), rect.top(), rect.width(), rect.height(), true);
             if (iResult == WindowControl::kCreated) {

@@ -12,6 +12,7 @@
 #ifndef WINDOW_WINDOWCONTROLMANAGER_H
 #define WINDOW_WINDOWCONTROLMANAGER_H
 
+#include "EventSignals.h"
 #include "Singleton.h"
 
 #include <QJsonObject>
@@ -63,12 +64,8 @@ public:
     WindowControl* window(const QString& strUuid) const { return m_mapWindows.value(strUuid); }
 
 signals:
-    void sigWindowSelected(QString strRet);
-    void sigDrawEnd(QString strRet);
-    void sigNetStreamEvent(QString strRet);
-    void sigFisheyePTZEvent(QString strRet);
-    void sigFullScreenChange(QString strRet);
-    void sigMouseEvent(QString strRet);
+    // The registered windows' events, relayed as they are.
+    EVENT_SIGNALS(DECLARE_EVENT_SIGNAL)
 
 protected:
     void timerEvent(QTimerEvent* event) override;

@@ -49,19 +49,11 @@ const WindowCommand kCommands[] = {
     {"setWindowSelected", &WindowControlManager::setWindowSelected},
 };
 
-bool parseUuid(const QString& strText, QString& strUuid) {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(strText.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError) return false;
-    strUuid = document.object().value(QStringLiteral("uuid")).toString();
-    return true;
-}
-
 }  // namespace
 
 WindowMessageDispatch::WindowMessageDispatch(QObject* parent) : QObject(parent) {
-    connect(WindowControlManager::instance(), &WindowControlManager::sigWindowSelected, this,
-            &WindowMessageDispatch::onMessageProcess);
+    video::connectEventSignals(WindowControlManager::instance(), video::EventDispatcher::Window, this,
+                               &WindowMessageDispatch::messageResponse);
 }
 
 WindowMessageDispatch::~WindowMessageDispatch() = default;
@@ -85,9 +77,4 @@ void WindowMessageDispatch::processRequest(const QJsonObject& request) {
 
 void WindowMessageDispatch::closeConnection(QString uuid) {
     WindowControlManager::instance()->closeByUuid(uuid);
-}
-
-void WindowMessageDispatch::onMessageProcess(QString strResponse) {
-    QString strUuid;
-    if (parseUuid(strResponse, strUuid)) emit messageResponse(strUuid, strResponse);
 }

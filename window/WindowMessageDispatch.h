@@ -12,8 +12,8 @@
 class WindowMessageDispatch : public QObject {
     Q_OBJECT
 public:
-    // Creates the window registry on first use and relays its
-    // window-selected events.
+    // Creates the window registry on first use and relays its events
+    // routed here (EventSignals.h) to the window's client.
     explicit WindowMessageDispatch(QObject* parent = nullptr);
     ~WindowMessageDispatch() override;
 
@@ -28,10 +28,6 @@ public:
 
 signals:
     void messageResponse(QString strUUID, QString message);
-
-public slots:
-    // An event text leaves for the client named by its own "uuid".
-    void onMessageProcess(QString strResponse);
 };
 
 #endif  // WINDOW_WINDOWMESSAGEDISPATCH_H

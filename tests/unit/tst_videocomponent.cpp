@@ -35,27 +35,25 @@ QJsonDocument* recordRequest(QWidget*, const QJsonDocument* pRequest) {
     return nullptr;
 }
 
-// A window with its component, and everything the component signals, in order.
+// A window with its component, and everything the component signals, in
+// order: an event as "<signal> <uuid>: <text>".
 struct Window {
     explicit Window(const QString& strUuid) : pComponent(std::make_unique<WebClientComponents>(&parent, strUuid)) {
         parent.resize(640, 480);
         pComponent->setVideoGeometry(0, 0, 320, 240);
-        const std::pair<void (WebClientComponents::*)(QString), const char*> aSignals[] = {
-            {&WebClientComponents::sigWindowSelected, "selected"},
-            {&WebClientComponents::sigDrawEnd, "drawEnd"},
-            {&WebClientComponents::sigNetStreamEvent, "netStream"},
-            {&WebClientComponents::sigFisheyePTZEvent, "fisheye"},
-            {&WebClientComponents::sigMouseEvent, "mouse"},
-            {&WebClientComponents::sigFullScreenChange, "fullScreenChange"}};
-        for (const auto& signal : aSignals) {
-            const QString strName = QLatin1String(signal.second) + ": ";
-            QObject::connect(pComponent.get(), signal.first,
-                             [this, strName](const QString& strText) { listSignals << strName + strText; });
-        }
+#define RECORD_EVENT_SIGNAL(signal, dispatcher)                                 \
+    QObject::connect(pComponent.get(), &WebClientComponents::signal,            \
+                     [this](const QString& strUuid, const QString& strText) {   \
+                         listSignals << #signal " " + strUuid + ": " + strText; \
+                     });
+        EVENT_SIGNALS(RECORD_EVENT_SIGNAL)
+#undef RECORD_EVENT_SIGNAL
         QObject::connect(pComponent.get(), &WebClientComponents::sigQuitedFullScreen,
                          [this] { listSignals << "quited"; });
     }
-    MainWindow* widget() const { return pComponent->videoWidget(); }
+    MainWindow* widget() const {
+        return pComponent->videoWidget();
+    }
     void run(const char* szCommand, const QJsonObject& request) {
         pComponent->run(*video::findVideoCommand(QLatin1String(szCommand)), request);
     }
@@ -125,14 +123,15 @@ private slots:
             QTest::addRow("%d %s", iType, szSignal)
                 << iType << szSignal << R"({"uuid":"{second}","errorModule":"",)" + baText + "}";
         };
-        row(0, "selected", R"("cmd":"window.onGetSelectWndInfo","errorCode":5,"wndIndex":2)");
-        row(2, "drawEnd",
+        row(0, "sigWindowSelected", R"("cmd":"window.onGetSelectWndInfo","errorCode":5,"wndIndex":2)");
+        row(2, "sigDrawEnd",
             R"("cmd":"video.onDrawCallback","errorCode":0,"type":"ended","shapeInfo":{"errorCode":5,"wndIndex":2})");
-        row(3, "netStream", R"("cmd":"window.onPluginEventHandler","errorCode":5,"wndIndex":2)");
-        row(4, "netStream", R"("cmd":"window.onPluginEventHandler","errorCode":5,"wndIndex":2)");
-        row(5, "mouse", R"("cmd":"window.onMouseEvent","errorCode":0,"mouseInfo":{"errorCode":5,"wndIndex":2})");
-        row(7, "drawEnd", R"("cmd":"video.onDrawEvent","errorCode":5,"wndIndex":2)");
-        row(8, "drawEnd", R"("cmd":"video.onDrawEvent","errorCode":5,"wndIndex":2)");
+        row(3, "sigNetStreamEvent", R"("cmd":"window.onPluginEventHandler","errorCode":5,"wndIndex":2)");
+        row(4, "sigNetStreamEvent", R"("cmd":"window.onPluginEventHandler","errorCode":5,"wndIndex":2)");
+        row(5, "sigMouseEvent",
+            R"("cmd":"window.onMouseEvent","errorCode":0,"mouseInfo":{"errorCode":5,"wndIndex":2})");
+        row(7, "sigDrawEnd", R"("cmd":"video.onDrawEvent","errorCode":5,"wndIndex":2)");
+        row(8, "sigDrawEnd", R"("cmd":"video.onDrawEvent","errorCode":5,"wndIndex":2)");
     }
     // Each event reaches only the component whose widget the library named,
     // with that widget's uuid.
@@ -147,17 +146,19 @@ private slots:
         QVERIFY(VC_Test_FireEvent(VC_EventType(iType), second.widget(), data));
         QVERIFY(VC_Test_FireEvent(VC_EventType(iType), &stranger, data));
 
-        QCOMPARE(second.listSignals, QStringList{signal + ": " + indented(json(expected))});
+        QCOMPARE(second.listSignals, QStringList{signal + " {second}: " + indented(json(expected))});
         QCOMPARE(first.listSignals, QStringList());
     }
 
+    // A "uuid" in the fisheye data stays in the text; the event still goes
+    // to the widget's own client.
     void unboundTypeAndFisheyeBuilder() {
         Window window("{win}");
         QVERIFY(!VC_Test_FireEvent(VC_EVENT_RESERVED, window.widget(), QJsonDocument(QJsonObject())));
         window.widget()->reportFisheyePTZInfo(json(R"({"uuid":"other","pan":4})"));
-        QCOMPARE(window.listSignals,
-                 QStringList{"fisheye: " + indented(json(R"({"cmd":"window.onFisheyePTZInfo","uuid":"other",)"
-                                                         R"("errorCode":0,"errorModule":"","pan":4})"))});
+        QCOMPARE(window.listSignals, QStringList{"sigFisheyePTZEvent {win}: " +
+                                                 indented(json(R"({"cmd":"window.onFisheyePTZInfo","uuid":"other",)"
+                                                               R"("errorCode":0,"errorModule":"","pan":4})"))});
     }
 
     // Steps on four play windows of which window 1 plays; the state after
@@ -226,8 +227,8 @@ private slots:
         // Every leave: one change event with "full" false, then the quit
         // signal; entering: nothing.
         const QString strChange =
-            "fullScreenChange: " + indented(json(R"({"cmd":"window.onFullScreenChange","uuid":"{win}",)"
-                                                 R"("errorCode":0,"errorModule":"","full":false})"));
+            "sigFullScreenChange {win}: " + indented(json(R"({"cmd":"window.onFullScreenChange","uuid":"{win}",)"
+                                                          R"("errorCode":0,"errorModule":"","full":false})"));
         QStringList listExpected;
         for (int i = 0; i < iLeaves; ++i) listExpected << strChange << "quited";
         QCOMPARE(window.listSignals, listExpected);

@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -317,21 +318,6 @@ private slots:
         QVERIFY(pFirst && pFirst->isVisible());
         QCOMPARE(m_pDesktop->getParent(handleOf(*pFirst)), hBrowser);
 
-        // The component's events leave through the registry: window
-        // selection through the window dispatcher, the others through the
-        // video dispatcher, for the window's uuid.
-        VideoMessageDispatch video;
-        QSignalSpy events(&video, &VideoMessageDispatch::messageResponse);
-        const QString strEvent = QStringLiteral(R"({"cmd":"window.onGetSelectWndInfo","uuid":"%1"})").arg(kUuid);
-        for (auto pfnSignal : {&WebClientComponents::sigWindowSelected, &WebClientComponents::sigDrawEnd,
-                               &WebClientComponents::sigNetStreamEvent, &WebClientComponents::sigFisheyePTZEvent,
-                               &WebClientComponents::sigFullScreenChange, &WebClientComponents::sigMouseEvent})
-            emit(pFirst->component()->*pfnSignal)(strEvent);
-        QCOMPARE(responses.count(), 2);
-        QCOMPARE(responses.at(1).at(0).toString(), kUuid);
-        QCOMPARE(events.count(), 5);
-        for (const QList<QVariant>& event : events) QCOMPARE(event, (QList<QVariant>{kUuid, strEvent}));
-
         // A second window for the same client replaces the first.
         dispatch.processMessage(strCreate);
         QPointer<WindowControl> pSecond = pManager->window(kUuid);
@@ -344,6 +330,59 @@ private slots:
         QCOMPARE(VC_Test_LastCall(pVideo), QStringLiteral("VC_StopRealPlayAll"));
         QVERIFY(!pManager->window(kUuid));
         QTRY_VERIFY(!pSecond);
+    }
+
+    // Each event of a window's video widget reaches one dispatcher, through
+    // the component, the window and the registry, for the window's client;
+    // "page": a window drawn by the page reports its selection.
+    void eventRelay_data() {
+        QTest::addColumn<QByteArray>("signal");
+        QTest::addColumn<QString>("dispatcher");
+        QTest::newRow("sigWindowSelected") << QByteArray("sigWindowSelected") << "window";
+        QTest::newRow("sigDrawEnd") << QByteArray("sigDrawEnd") << "video";
+        QTest::newRow("sigNetStreamEvent") << QByteArray("sigNetStreamEvent") << "video";
+        QTest::newRow("sigFisheyePTZEvent") << QByteArray("sigFisheyePTZEvent") << "video";
+        QTest::newRow("sigMouseEvent") << QByteArray("sigMouseEvent") << "video";
+        QTest::newRow("sigFullScreenChange") << QByteArray("sigFullScreenChange") << "video";
+        QTest::newRow("page") << QByteArray() << "video";
+    }
+    void eventRelay() {
+        QFETCH(QByteArray, signal);
+        QFETCH(QString, dispatcher);
+        browser();
+        WindowMessageDispatch windows;
+        VideoMessageDispatch video;
+        const QStringList listClients{QStringLiteral("{other}"), kUuid};
+        const auto closeAll = qScopeGuard([&] {
+            for (const QString& strUuid : listClients) windows.closeConnection(strUuid);
+        });
+        for (const QString& strUuid : listClients)
+            windows.processMessage(QStringLiteral(R"({"cmd":"window.createWnd","uuid":"%1","className":"Chrome",%2)"
+                                                  R"("rect":{"left":5,"top":6,"width":64,"height":48}})")
+                                       .arg(strUuid, signal.isEmpty() ? R"("render":"page",)" : ""));
+        QSignalSpy windowEvents(&windows, &WindowMessageDispatch::messageResponse);
+        QSignalSpy videoEvents(&video, &VideoMessageDispatch::messageResponse);
+
+        QString strEvent;
+        if (signal.isEmpty()) {
+            windows.processMessage(
+                QStringLiteral(R"({"cmd":"window.setWindowSelected","uuid":"%1","wndIndex":0})").arg(kUuid));
+            QCOMPARE(windowEvents.count(), 1);  // the command's answer
+            windowEvents.clear();
+            QCOMPARE(videoEvents.count(), 1);
+            strEvent = videoEvents.at(0).at(1).toString();
+            QVERIFY(strEvent.contains("window.onGetSelectWndInfo"));
+        } else {
+            strEvent = QStringLiteral(R"({"cmd":"%1"})").arg(QString::fromLatin1(signal));
+            NEVER_USE_ME::MainWindow* pWidget =
+                WindowControlManager::instance()->window(kUuid)->component()->videoWidget();
+            QVERIFY(QMetaObject::invokeMethod(pWidget, signal, Q_ARG(QString, pWidget->objectName()),
+                                              Q_ARG(QString, strEvent)));
+        }
+        QCOMPARE(windowEvents.count(), dispatcher == "window" ? 1 : 0);
+        QCOMPARE(videoEvents.count(), dispatcher == "video" ? 1 : 0);
+        const QSignalSpy& events = dispatcher == "window" ? windowEvents : videoEvents;
+        QCOMPARE(events.at(0), (QList<QVariant>{kUuid, strEvent}));
     }
 
     // A window the desktop closes (Alt+F4 on a floating window) ends and

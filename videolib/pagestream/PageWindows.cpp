@@ -400,7 +400,7 @@ void PageWindows::emitEvent(const QString& strUuid, const QString& strName, cons
                       {QStringLiteral("errorCode"), 0},
                       {QStringLiteral("errorModule"), QString()}};
     for (auto it = content.constBegin(); it != content.constEnd(); ++it) event.insert(it.key(), it.value());
-    emit sigEvent(QString::fromUtf8(QJsonDocument(event).toJson()));
+    emit sigEvent(strUuid, QString::fromUtf8(QJsonDocument(event).toJson()));
 }
 
 void PageWindows::streamEvent(const QString& strUuid, int iWndIndex, const QString& strEvent,

@@ -103,8 +103,9 @@ public:
     QJsonObject answered(const QString& strUuid, PageWindow& window, const QJsonObject& request);
 
 signals:
-    // An event text for the page that owns the window (its "uuid" inside).
-    void sigEvent(QString strEvent);
+    // An event text for the page that owns the window: strUuid, the
+    // window's "uuid", is also inside the text.
+    void sigEvent(QString strUuid, QString strEvent);
 
 private:
     PageWindows() = default;
