@@ -114,6 +114,13 @@ window.getLocalServiceVersion window.cuttingPartWindow window.repairPartWindow w
 audio.startTalk audio.stopTalk audio.getTalkStatus audio.changeModel
 `.trim().split(/\s+/));
 
+// Every event of a window, written by make-reference.mjs from the service's
+// event tables: a window handle dispatches each of them.
+const SERVICE_EVENTS = new Set(`
+window.onGetSelectWndInfo video.onDrawCallback window.onPluginEventHandler window.onMouseEvent
+video.onDrawEvent window.onFullScreenChange window.onFisheyePTZInfo
+`.trim().split(/\s+/));
+
 const badOption = (option, why) => new LocalServiceError(`bad option ${option}: ${why}`, { kind: "bad-option", option });
 
 // The connection's options, checked before any network work.
@@ -995,8 +1002,7 @@ export class WindowHandle extends EventTarget {
     connection.addEventListener("window.onGetSelectWndInfo", (e) => {
       if (Number.isInteger(e.detail.wndIndex)) this.restore.set("select", ["window.setWindowSelected", { wndIndex: e.detail.wndIndex }]);
     });
-    for (const name of ["window.onGetSelectWndInfo", "window.onMouseEvent", "window.onPluginEventHandler",
-                        "window.onFullScreenChange", "video.onDrawCallback", "video.onDrawEvent", "window.onFisheyePTZInfo"]) {
+    for (const name of SERVICE_EVENTS) {
       connection.addEventListener(name, (e) => this.onServiceEvent(e.detail));
     }
   }

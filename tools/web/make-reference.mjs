@@ -12,8 +12,9 @@
 // It also fails when a table row has no documentation row (or the other
 // way round), and when the client's list of window-bound video commands
 // differs from the video command table. It writes the client's list of
-// every command (SERVICE_COMMANDS in localservice.js) from the same tables;
-// --check fails when that list is not what they make.
+// every command (SERVICE_COMMANDS in localservice.js) and of every window
+// event (SERVICE_EVENTS) from the same tables; --check fails when those
+// lists are not what they make.
 import { readFileSync, writeFileSync } from "node:fs";
 import { dirname, join } from "node:path";
 import { fileURLToPath } from "node:url";
@@ -47,6 +48,8 @@ function cppRows(text, opening) {
 
 // Every command of the service tables, "module.command".
 const known = [];
+// Every event name of the video event routes and the widget, in table order.
+const events = [];
 
 const cell = (text) => (text === undefined || text === "-" ? "" : text.replace(/\|/g, "\\|"));
 
@@ -151,6 +154,7 @@ function eventSection() {
       byName.set(named[1], { types: [], details: [doc[0]], raisedBy: doc[1] && doc[1] !== "-" ? [doc[1]] : [] });
     }
   }
+  events.push(...byName.keys());
   return [...byName].map(([name, entry]) => `| ${name} | ${cell(entry.details.join("; "))} | ${cell([...new Set(entry.raisedBy)].join("; "))} |`);
 }
 
@@ -232,15 +236,19 @@ if (!clientBound) {
   problems.push("localservice.js: WINDOW_VIDEO_COMMANDS differs from the window-bound rows of video/VideoCommand.cpp");
 }
 
-// The client's SERVICE_COMMANDS: the names of the tables, wrapped.
-const listed = /(const SERVICE_COMMANDS = new Set\(`)([^`]*)(`)/;
-if (!listed.test(client)) problems.push("localservice.js: no SERVICE_COMMANDS");
-const lines = [""];
-for (const name of known) {
-  if (lines[lines.length - 1].length + name.length + 1 > 110) lines.push("");
-  lines[lines.length - 1] += (lines[lines.length - 1] ? " " : "") + name;
+// The client's SERVICE_COMMANDS and SERVICE_EVENTS: the names of the
+// tables, wrapped.
+function writeList(source, variable, names) {
+  const listed = new RegExp(`(const ${variable} = new Set\\(\`)([^\`]*)(\`)`);
+  if (!listed.test(source)) problems.push(`localservice.js: no ${variable}`);
+  const lines = [""];
+  for (const name of names) {
+    if (lines[lines.length - 1].length + name.length + 1 > 110) lines.push("");
+    lines[lines.length - 1] += (lines[lines.length - 1] ? " " : "") + name;
+  }
+  return source.replace(listed, (all, open, body, close) => `${open}\n${lines.join("\n")}\n${close}`);
 }
-const clientMade = client.replace(listed, (all, open, body, close) => `${open}\n${lines.join("\n")}\n${close}`);
+const clientMade = writeList(writeList(client, "SERVICE_COMMANDS", known), "SERVICE_EVENTS", events);
 
 const target = join(here, "REFERENCE.md");
 const clientPath = join(here, "localservice.js");
@@ -252,10 +260,10 @@ if (process.argv.includes("--check")) {
   let current = "";
   try { current = readFileSync(target, "utf8"); } catch { /* missing */ }
   if (current !== text || client !== clientMade) {
-    console.error(`tools/web/${current !== text ? "REFERENCE.md" : "localservice.js (SERVICE_COMMANDS)"} is not what the tables make: run node tools/web/make-reference.mjs`);
+    console.error(`tools/web/${current !== text ? "REFERENCE.md" : "localservice.js (SERVICE_COMMANDS, SERVICE_EVENTS)"} is not what the tables make: run node tools/web/make-reference.mjs`);
     process.exit(1);
   }
-  console.log("REFERENCE.md and SERVICE_COMMANDS match the tables");
+  console.log("REFERENCE.md, SERVICE_COMMANDS and SERVICE_EVENTS match the tables");
 } else {
   writeFileSync(target, text);
   if (client !== clientMade) writeFileSync(clientPath, clientMade);
