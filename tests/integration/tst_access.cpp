@@ -1,7 +1,7 @@
 // Who the real binary serves and how much it takes: Host and Origin checks
-// (tst_trust has the trust policies), CORS preflights, the connection cap,
-// the WebSocket message limits and the end of idle clients. Ports 28300-28349
-// belong to this test.
+// (tst_trust has the trust policies), CORS preflights, the connection cap
+// and the WebSocket message limits (idle clients: tst_webserver and
+// tst_video_service). Ports 28300-28349 belong to this test.
 #include "HttpTestClient.h"
 #include "ServiceProcess.h"
 
@@ -195,23 +195,6 @@ private slots:
         // A close frame with code 1009 (message too big).
         QCOMPARE(baIn.mid(iAt, 1), QByteArray::fromHex("88"));
         QCOMPARE(baIn.mid(iAt + 2, 2), QByteArray::fromHex("03f1"));
-    }
-
-    // An HTTP client that waits for nothing and makes no request for the
-    // idle time loses its window, as a client whose polls stopped does.
-    void idleHttpClientLosesItsWindow() {
-        ServiceProcess service(ServiceProcess::config(28310, QStringLiteral("tst_access-idle")),
-                               ServiceProcess::testHooksBinaryPath());
-        const quint16 port = service.startListening();
-        QVERIFY(port);
-        QVERIFY(service.writeInput("idle 300\n") && service.waitForLog("test hook: idle 300"));
-        const QByteArray baAnswer =
-            HttpTestClient::answer(port, HttpTestClient::post(R"({"cmd":"window.createWnd","uuid":"I"})"));
-        QVERIFY2(baAnswer.contains(R"("uuid":"I")"), baAnswer.constData());
-        QCOMPARE(service.ask("window I", "test hook: window I "), QStringLiteral("hidden"));
-        QVERIFY(QTest::qWaitFor([&] { return service.ask("window I", "test hook: window I ") == "none"; }, kWaitMs));
-        service.terminate();
-        QVERIFY(service.waitForFinished());
     }
 
     void cleanupTestCase() {
