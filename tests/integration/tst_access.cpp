@@ -198,9 +198,7 @@ private slots:
     }
 
     void cleanupTestCase() {
-        m_pService->terminate();
-        QVERIFY(m_pService->waitForFinished());
-        QCOMPARE(m_pService->exitCode(), 0);
+        QVERIFY(m_pService->stop());
     }
 };
 

@@ -81,10 +81,7 @@ private:
     QByteArray httpAnswer(const QByteArray& baBody) {
         return HttpTestClient::answer(m_port, HttpTestClient::post(baBody));
     }
-    // "shown", "hidden" or "none": the window registered under strUuid.
-    QString windowState(const QString& strUuid) {
-        return m_pService->ask("window " + strUuid.toUtf8(), QStringLiteral("test hook: window %1 ").arg(strUuid));
-    }
+    QString windowState(const QString& strUuid) { return m_pService->windowState(strUuid); }
     // Everything the page received before the answer to a request sent now,
     // taken off its list: what earlier requests and events sent it.
     QStringList drain(PageSocket& page) {
@@ -140,9 +137,7 @@ private slots:
         m_pWindowless.reset();
         if (!m_pService) return;
         QVERIFY(m_pService->isRunning());
-        m_pService->terminate();
-        QVERIFY(m_pService->waitForFinished());
-        QCOMPARE(m_pService->exitCode(), 0);
+        QVERIFY(m_pService->stop());
     }
 
     // "%1" stands for the client's uuid: a client with a window (bWindow) or
