@@ -154,9 +154,6 @@ private slots:
             QTest::newRow("global, no window at all" + over)
                 << bHttp << false << QByteArray(R"({"cmd":"video.setLocalConfig","uuid":"%1","sequence":5})")
                 << QByteArray() << R"({"sequence":5,)" + envelope + "}";
-            QTest::newRow("window-bound, no window" + over)
-                << bHttp << false << QByteArray(R"({"cmd":"video.startPlay","uuid":"%1","sequence":"2"})")
-                << QByteArray() << QByteArray();
             QTest::newRow("library result replaces" + over)
                 << bHttp << true << QByteArray(R"({"cmd":"video.capture","uuid":"%1","sequence":"3"})")
                 << QByteArray(R"(VC_Snapshot {"errorCode":7,"uuid":"library","path":"/p.png"})")
@@ -167,8 +164,9 @@ private slots:
         QTest::newRow("text sequence, third dot part")
             << true << false << QByteArray(R"({"cmd":"video.setLocalConfig.x","uuid":"%1","sequence":"7"})")
             << QByteArray() << R"({"sequence":"7",)" + envelope + "}";
-        QTest::newRow("answers empty with a window")
-            << false << true << QByteArray(R"({"cmd":"video.setPlayMode","uuid":"%1","sequence":1})") << QByteArray()
+        // The empty answers over WebSocket are everyCommand's.
+        QTest::newRow("window-bound, no window over HTTP")
+            << true << false << QByteArray(R"({"cmd":"video.startPlay","uuid":"%1","sequence":"2"})") << QByteArray()
             << QByteArray();
         QTest::newRow("talk without the component")
             << true << true << QByteArray(R"({"cmd":"video.startTalk","uuid":"%1","sequence":[1]})")
