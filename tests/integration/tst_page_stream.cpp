@@ -203,19 +203,6 @@ private slots:
         }
     }
 
-    // On a desktop whose windows the service cannot see (offscreen here, as
-    // on Wayland) a native window answers 5001 saying so, and the page may
-    // draw the video at once.
-    void nativeWindowsUnavailable() {
-        Page page(m_port);
-        QVERIFY(page.open());
-        const QJsonObject answer = page.request(
-            "window.createWnd", {{"rect", QJsonObject{{"left", 0}, {"top", 0}, {"width", 64}, {"height", 64}}}});
-        QCOMPARE(answer.value("errorCode").toInt(), 5001);
-        QVERIFY2(answer.value("nativeWindows") == QJsonValue(false), QJsonDocument(answer).toJson().constData());
-        QCOMPARE(page.request("window.createWnd", {{"render", "page"}}).value("errorCode").toInt(), 0);
-    }
-
     // Play, the fragmented MP4 on the media socket, stop: nothing left.
     void playAndStop() {
         Page page(m_port);
