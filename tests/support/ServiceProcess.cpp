@@ -139,3 +139,8 @@ void ServiceProcess::terminate() {
 void ServiceProcess::kill() {
     m_process.kill();
 }
+
+bool ServiceProcess::stop(int iTimeoutMs) {
+    terminate();
+    return waitForFinished(iTimeoutMs) && exitStatus() == QProcess::NormalExit && exitCode() == 0;
+}

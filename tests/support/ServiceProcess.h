@@ -40,6 +40,9 @@ public:
 
     void terminate();  // SIGTERM
     void kill();       // SIGKILL
+    // terminate() and waitForFinished(): true when it exited with 0 (a
+    // sanitizer report on the way out makes that fail).
+    bool stop(int iTimeoutMs = 30000);
 
     QString log();  // everything the process wrote so far
 
@@ -49,6 +52,10 @@ public:
     // Writes one hook line and returns the rest of the first log line after
     // that starts with strPrefix (empty when none comes in time).
     QString ask(const QByteArray& baLine, const QString& strPrefix, int iTimeoutMs = 10000);
+    // The test hooks' "shown", "hidden" or "none" for the window of a client.
+    QString windowState(const QString& strUuid) {
+        return ask("window " + strUuid.toUtf8(), QStringLiteral("test hook: window %1 ").arg(strUuid));
+    }
 
     // The service built with test hooks (LOCALSERVICE_TESTHOOKS_BIN).
     static QString testHooksBinaryPath();

@@ -37,20 +37,16 @@ private slots:
         QTest::addColumn<quint32>("ulError");
         QTest::addColumn<QStringList>("expectedLog");
         QTest::addColumn<int>("iLaunches");
-        QTest::newRow("already admin") << true << true << quint32(0) << QStringList{"enablePrivileges::RunAsAdmin"}
-                                       << 0;
-        QTest::newRow("cancelled") << false << true << quint32(1223)
-                                   << QStringList{"enablePrivileges::enablePrivileges",
-                                                  "enablePrivileges::ERROR_CANCELLED"}
-                                   << 1;
-        QTest::newRow("file not found") << false << true << quint32(2)
-                                        << QStringList{"enablePrivileges::enablePrivileges",
-                                                       "enablePrivileges::ERROR_FILE_NOT_FOUND"}
-                                        << 1;
-        QTest::newRow("other error") << false << true << quint32(5) << QStringList{"enablePrivileges::enablePrivileges"}
-                                     << 1;
-        QTest::newRow("no path") << false << false << quint32(0) << QStringList{"enablePrivileges::enablePrivileges"}
-                                 << 0;
+        const auto row = [](const char* szName, bool bAdmin, bool bPathAvailable, quint32 ulError,
+                            const QStringList& expectedLog, int iLaunches) {
+            QTest::newRow(szName) << bAdmin << bPathAvailable << ulError << expectedLog << iLaunches;
+        };
+        const QString strStep = QStringLiteral("enablePrivileges::enablePrivileges");
+        row("already admin", true, true, 0, {"enablePrivileges::RunAsAdmin"}, 0);
+        row("cancelled", false, true, 1223, {strStep, "enablePrivileges::ERROR_CANCELLED"}, 1);
+        row("file not found", false, true, 2, {strStep, "enablePrivileges::ERROR_FILE_NOT_FOUND"}, 1);
+        row("other error", false, true, 5, {strStep}, 1);
+        row("no path", false, false, 0, {strStep}, 0);
     }
     void goesOn() {
         QFETCH(bool, bAdmin);

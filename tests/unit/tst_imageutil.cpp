@@ -137,32 +137,12 @@ private slots:
     // Each value is read as glibc's atoi reads it, then cut to 8 bits.
     void decimalValues_data() {
         QTest::addColumn<QByteArray>("piece");
-        for (const char* sz : {"120",
-                               "00120",
-                               "376",
-                               "-136",
-                               " \t\n120",
-                               "+120",
-                               "120abc",
-                               "",
-                               "abc",
-                               "-",
-                               "+-1",
-                               "255",
-                               "256",
-                               "-1",
-                               "2147483647",
-                               "2147483648",
-                               "-2147483649",
-                               "9223372036854775807",
-                               "9223372036854775808",
-                               "99999999999999999999999",
-                               "-9223372036854775808",
-                               "-9223372036854775809",
-                               "-99999999999999999999999",
-                               "1 2",
-                               "٣"})
-            QTest::newRow(sz) << QByteArray(sz);
+        // One row per piece, split at '|'.
+        const QByteArray baPieces =
+            "120|00120|376|-136| \t\n120|+120|120abc||abc|-|+-1|255|256|-1|2147483647|2147483648|-2147483649|"
+            "9223372036854775807|9223372036854775808|99999999999999999999999|-9223372036854775808|"
+            "-9223372036854775809|-99999999999999999999999|1 2|٣";
+        for (const QByteArray& baPiece : baPieces.split('|')) QTest::newRow(baPiece.constData()) << baPiece;
     }
     void decimalValues() {
         QFETCH(QByteArray, piece);

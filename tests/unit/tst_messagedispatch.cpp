@@ -1,10 +1,8 @@
-// Routing by module, the connect reply, the window module's version answer,
-// a slow audio device against the other modules, and audio admission. Ports
-// 28350-28351 (device simulators).
+// Routing by module, the connect reply (the window module's answers are
+// tst_video_service's), a slow audio device against the other modules, and
+// audio admission. Ports 28350-28351 (device simulators).
 #include "DeviceSimProcess.h"
 #include "MessageDispatch.h"
-#include "Version.h"
-#include "WindowControlManager.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -51,26 +49,6 @@ private slots:
         if (answered) QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("u"));
         if (answered)
             QVERIFY(spy.at(0).at(1).toString().startsWith(R"({"errorCode":0,"errorModule":0,"localServiceVersion")"));
-    }
-
-    void versionResponse_data() {
-        QTest::addColumn<QString>("request");
-        QTest::addColumn<QString>("response");
-        QTest::newRow("text sequence")
-            << R"({"cmd":"window.getLocalServiceVersion","uuid":"u1","sequence":"42"})"
-            << QString(R"({"errorCode":0,"errorModule":0,"localServiceVersion":"%1","sequence":"42","uuid":"u1"})")
-                   .arg(LOCALSERVICE_VERSION);
-        QTest::newRow("number sequence reads as empty text")
-            << R"({"cmd":"window.getLocalServiceVersion","uuid":"u1","sequence":42})"
-            << QString(R"({"errorCode":0,"errorModule":0,"localServiceVersion":"%1","sequence":"","uuid":"u1"})")
-                   .arg(LOCALSERVICE_VERSION);
-    }
-    void versionResponse() {
-        QFETCH(QString, request);
-        QFETCH(QString, response);
-        QCOMPARE(WindowControlManager::instance()->getLocalServiceVersion(
-                     QJsonDocument::fromJson(request.toUtf8()).object()),
-                 response);
     }
 
     // A talk start against a device that answers late holds up neither

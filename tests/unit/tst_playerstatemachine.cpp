@@ -112,122 +112,107 @@ private slots:
 // reconnection) and "max:N" (attempts) set the policy of the next play;
 // bus: "connected", "frame", "async", "eos", "error", "buffer:N",
 // "clocklost", "latency"; requests "pause", "resume" (their error logged as
-// "pause:N"), "stop" or "stop:reason"; "refuse", "nosource" and "failset"
-// make the next start or state change fail; "wait:N" lets N ms pass; "in"
+// "pause:N"), "stop" or "stop:reason"; "stopon:event" makes a listener stop
+// the play window on that event; "refuse", "nosource" and "failset" make the
+// next start or state change fail; "wait:N" lets N ms pass; "in"
 // logs the time to the next attempt; "=State" checks the state.
+namespace {
+
+// One script per row: its name, its steps and the log it must leave.
+struct Script {
+    const char* szName;
+    const char* szSteps;
+    const char* szExpected;
+};
+const Script kScripts[] = {
+    // Live streams: connect, first picture, losses and the back-off.
+    {"live plays until stopped", "live connected =Connecting frame =Playing stop =Idle wait:60000",
+     "build, connected, firstFrame(false), teardown, stopped(request)"},
+    {"silence loses, the back-off doubles 1/2/4/8 s, a picture is back",
+     "live connected frame wait:3000 =Playing wait:250 =Waiting in wait:999 =Waiting wait:1 =Rejoining error in "
+     "wait:2000 error wait:4000 error in wait:7999 =Waiting wait:1 connected frame =Playing wait:3000",
+     "build, connected, firstFrame(false), lost(no picture for 3250 ms), teardown, reconnecting(1,1000), in:1000, "
+     "build, teardown, reconnecting(2,2000), in:2000, build, teardown, reconnecting(3,4000), build, teardown, "
+     "reconnecting(4,8000), in:8000, build, connected, firstFrame(true)"},
+    {"an attempt without a picture gives way after 6 s",
+     "live frame wait:3250 wait:1000 =Rejoining wait:6000 =Rejoining wait:250 =Waiting",
+     "build, firstFrame(false), lost(no picture for 3250 ms), teardown, reconnecting(1,1000), build, teardown, "
+     "reconnecting(2,2000)"},
+    {"a listener that stops on the loss hears no reconnecting", "live frame stopon:lost error =Idle wait:60000 =Idle",
+     "build, firstFrame(false), lost(bus error), teardown, stopped(listener)"},
+    {"end of a live stream loses it", "live frame eos =Waiting",
+     "build, firstFrame(false), lost(end of stream), teardown, reconnecting(1,1000)"},
+    {"an error of a live stream loses it", "live frame error =Waiting",
+     "build, firstFrame(false), lost(bus error), teardown, reconnecting(1,1000)"},
+    {"an error before the first picture fails", "live connected error =Failed wait:60000",
+     "build, connected, teardown, error(3009), stopped(error)"},
+    {"end before the first picture ends", "live eos =Ended", "build, ended, stopped(ended)"},
+    {"without reconnection a drop fails", "off live frame error =Failed",
+     "build, firstFrame(false), teardown, error(3009), stopped(error)"},
+    {"without reconnection silence is no loss", "off live frame wait:60000 =Playing", "build, firstFrame(false)"},
+    {"the last attempt gives up", "max:2 live frame error wait:1000 error wait:2000 error =Failed wait:60000",
+     "build, firstFrame(false), lost(bus error), teardown, reconnecting(1,1000), build, teardown, "
+     "reconnecting(2,2000), build, teardown, error(3006), stopped(error)"},
+    {"no descriptors: a first start fails", "refuse live =Failed", "build, error(3023), stopped(error)"},
+    {"no descriptors: an attempt waits again", "live frame error refuse wait:1000 =Waiting",
+     "build, firstFrame(false), lost(bus error), teardown, reconnecting(1,1000), build, reconnecting(2,2000)"},
+    {"no source element fails", "nosource file =Failed", "build:preroll, error(3008), stopped(error)"},
+    {"a live stream does not pause", "live frame pause =Playing", "build, firstFrame(false), pause:3005"},
+    {"a lost clock is chosen again, latency recalculated", "live frame clocklost latency =Playing",
+     "build, firstFrame(false), PAUSED, PLAYING, latency"},
+    {"a live stream does not wait for its buffer", "live frame buffer:10 =Playing", "build, firstFrame(false)"},
+    {"playing again stops first", "live frame live =Connecting",
+     "build, firstFrame(false), teardown, stopped(request), build"},
+    // Files and HTTP: preroll, pause, buffering, time-outs, failed changes.
+    {"a file prerolls, plays and ends",
+     "file =Prerolling frame =Previewing async =Playing eos =Ended wait:60000 stop =Idle",
+     "build:preroll, firstFrame(false), PLAYING, ended, stopped(ended), teardown"},
+    {"prerolled before its first picture", "file async =Connecting frame =Playing",
+     "build:preroll, PLAYING, firstFrame(false)"},
+    {"pause and resume", "file frame async pause =Paused pause resume =Playing resume",
+     "build:preroll, firstFrame(false), PLAYING, PAUSED, PLAYING"},
+    {"paused before the first picture", "file pause =Holding async =Holding frame =Paused resume =Playing",
+     "build:preroll, PAUSED, firstFrame(false), PLAYING"},
+    {"resumed before the first picture", "file pause resume =Connecting", "build:preroll, PAUSED, PLAYING"},
+    {"a refused pause keeps playing", "file frame async failset pause =Playing",
+     "build:preroll, firstFrame(false), PLAYING, PAUSED, pause:3009"},
+    {"a refused start to play fails", "file frame failset async =Failed",
+     "build:preroll, firstFrame(false), PLAYING, teardown, error(3009), stopped(error)"},
+    {"nothing to resume after the end", "file async eos resume pause",
+     "build:preroll, PLAYING, ended, stopped(ended), resume:3004, pause:3004"},
+    {"an empty buffer pauses until full",
+     "file frame async buffer:40 =Buffering buffer:80 resume =Buffering buffer:100 =Playing",
+     "build:preroll, firstFrame(false), PLAYING, PAUSED, PLAYING"},
+    {"a silent HTTP server times out", "http wait:6000 =Prerolling wait:250 =Failed",
+     "build:preroll, teardown, error(3026), stopped(error)"},
+    {"an HTTP server that stops sending times out", "http frame async wait:6000 =Playing wait:250 =Failed",
+     "build:preroll, firstFrame(false), PLAYING, teardown, error(3026), stopped(error)"},
+    {"a paused file does not time out", "http frame async pause wait:60000 =Paused",
+     "build:preroll, firstFrame(false), PLAYING, PAUSED"},
+    // A stop in every state: "stopped" once per play, no timer left behind.
+    {"stop: Idle", "stop =Idle", ""},
+    {"stop: Prerolling", "file stop:layout =Idle", "build:preroll, teardown, stopped(layout)"},
+    {"stop: Previewing", "file frame stop =Idle", "build:preroll, firstFrame(false), teardown, stopped(request)"},
+    {"stop: Connecting", "live stop =Idle wait:60000", "build, teardown, stopped(request)"},
+    {"stop: Rejoining", "live frame error wait:1000 =Rejoining stop =Idle wait:60000",
+     "build, firstFrame(false), lost(bus error), teardown, reconnecting(1,1000), build, teardown, stopped(request)"},
+    {"stop: Buffering", "file frame async buffer:0 =Buffering stop =Idle",
+     "build:preroll, firstFrame(false), PLAYING, PAUSED, teardown, stopped(request)"},
+    {"stop: Holding", "file pause =Holding stop =Idle", "build:preroll, PAUSED, teardown, stopped(request)"},
+    {"stop: Paused", "file frame async pause stop =Idle",
+     "build:preroll, firstFrame(false), PLAYING, PAUSED, teardown, stopped(request)"},
+    {"stop: Waiting", "live frame error =Waiting stop =Idle in wait:60000",
+     "build, firstFrame(false), lost(bus error), teardown, reconnecting(1,1000), stopped(request), in:-1"},
+    {"stop: Failed", "live error =Failed stop =Idle", "build, teardown, error(3009), stopped(error)"},
+};
+
+}  // namespace
+
 void TstPlayerStateMachine::scripts_data() {
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("expected");
-
-    // Live streams: connect, first picture, losses and the back-off.
-    QTest::newRow("live plays until stopped") << "live connected =Connecting frame =Playing stop =Idle wait:60000"
-                                              << "build, connected, firstFrame(false), teardown, stopped(request)";
-    QTest::newRow("silence loses, the back-off doubles 1/2/4/8 s, a picture is back")
-        << "live connected frame wait:3000 =Playing wait:250 =Waiting in wait:999 =Waiting wait:1 =Rejoining error in "
-           "wait:2000 error wait:4000 error in wait:7999 =Waiting wait:1 connected frame =Playing wait:3000"
-        << "build, connected, firstFrame(false), lost(no picture for 3250 ms), teardown, reconnecting(1,1000), "
-           "in:1000, build, teardown, reconnecting(2,2000), in:2000, build, teardown, reconnecting(3,4000), build, "
-           "teardown, reconnecting(4,8000), in:8000, build, connected, firstFrame(true)";
-    QTest::newRow("an attempt without a picture gives way after 6 s")
-        << "live frame wait:3250 wait:1000 =Rejoining wait:6000 =Rejoining wait:250 =Waiting"
-        << "build, firstFrame(false), lost(no picture for 3250 ms), teardown, reconnecting(1,1000), build, teardown, "
-           "reconnecting(2,2000)";
-    QTest::newRow("a listener that stops on the loss hears no reconnecting")
-        << "live frame stopon:lost error =Idle wait:60000 =Idle"
-        << "build, firstFrame(false), lost(bus error), teardown, stopped(listener)";
-    QTest::newRow("end of a live stream loses it")
-        << "live frame eos =Waiting"
-        << "build, firstFrame(false), lost(end of stream), teardown, reconnecting(1,1000)";
-    QTest::newRow("an error of a live stream loses it")
-        << "live frame error =Waiting"
-        << "build, firstFrame(false), lost(bus error), teardown, reconnecting(1,1000)";
-    QTest::newRow("an error before the first picture fails")
-        << "live connected error =Failed wait:60000"
-        << "build, connected, teardown, error(3009), stopped(error)";
-    QTest::newRow("end before the first picture ends") << "live eos =Ended"
-                                                       << "build, ended, stopped(ended)";
-    QTest::newRow("without reconnection a drop fails")
-        << "off live frame error =Failed"
-        << "build, firstFrame(false), teardown, error(3009), stopped(error)";
-    QTest::newRow("without reconnection silence is no loss") << "off live frame wait:60000 =Playing"
-                                                             << "build, firstFrame(false)";
-    QTest::newRow("the last attempt gives up")
-        << "max:2 live frame error wait:1000 error wait:2000 error =Failed wait:60000"
-        << "build, firstFrame(false), lost(bus error), teardown, reconnecting(1,1000), build, teardown, "
-           "reconnecting(2,2000), build, teardown, error(3006), stopped(error)";
-    QTest::newRow("no descriptors: a first start fails") << "refuse live =Failed"
-                                                         << "build, error(3023), stopped(error)";
-    QTest::newRow("no descriptors: an attempt waits again")
-        << "live frame error refuse wait:1000 =Waiting"
-        << "build, firstFrame(false), lost(bus error), teardown, reconnecting(1,1000), build, reconnecting(2,2000)";
-    QTest::newRow("no source element fails") << "nosource file =Failed"
-                                             << "build:preroll, error(3008), stopped(error)";
-    QTest::newRow("a live stream does not pause") << "live frame pause =Playing"
-                                                  << "build, firstFrame(false), pause:3005";
-    QTest::newRow("a lost clock is chosen again, latency recalculated")
-        << "live frame clocklost latency =Playing"
-        << "build, firstFrame(false), PAUSED, PLAYING, latency";
-    QTest::newRow("a live stream does not wait for its buffer") << "live frame buffer:10 =Playing"
-                                                                << "build, firstFrame(false)";
-    QTest::newRow("playing again stops first") << "live frame live =Connecting"
-                                               << "build, firstFrame(false), teardown, stopped(request), build";
-
-    // Files and HTTP: preroll, pause, buffering, time-outs, failed changes.
-    QTest::newRow("a file prerolls, plays and ends")
-        << "file =Prerolling frame =Previewing async =Playing eos =Ended wait:60000 stop =Idle"
-        << "build:preroll, firstFrame(false), PLAYING, ended, stopped(ended), teardown";
-    QTest::newRow("prerolled before its first picture") << "file async =Connecting frame =Playing"
-                                                        << "build:preroll, PLAYING, firstFrame(false)";
-    QTest::newRow("pause and resume") << "file frame async pause =Paused pause resume =Playing resume"
-                                      << "build:preroll, firstFrame(false), PLAYING, PAUSED, PLAYING";
-    QTest::newRow("paused before the first picture")
-        << "file pause =Holding async =Holding frame =Paused resume =Playing"
-        << "build:preroll, PAUSED, firstFrame(false), PLAYING";
-    QTest::newRow("resumed before the first picture") << "file pause resume =Connecting"
-                                                      << "build:preroll, PAUSED, PLAYING";
-    QTest::newRow("a refused pause keeps playing") << "file frame async failset pause =Playing"
-                                                   << "build:preroll, firstFrame(false), PLAYING, PAUSED, pause:3009";
-    QTest::newRow("a refused start to play fails")
-        << "file frame failset async =Failed"
-        << "build:preroll, firstFrame(false), PLAYING, teardown, error(3009), stopped(error)";
-    QTest::newRow("nothing to resume after the end")
-        << "file async eos resume pause"
-        << "build:preroll, PLAYING, ended, stopped(ended), resume:3004, pause:3004";
-    QTest::newRow("an empty buffer pauses until full")
-        << "file frame async buffer:40 =Buffering buffer:80 resume =Buffering buffer:100 =Playing"
-        << "build:preroll, firstFrame(false), PLAYING, PAUSED, PLAYING";
-    QTest::newRow("a silent HTTP server times out") << "http wait:6000 =Prerolling wait:250 =Failed"
-                                                    << "build:preroll, teardown, error(3026), stopped(error)";
-    QTest::newRow("an HTTP server that stops sending times out")
-        << "http frame async wait:6000 =Playing wait:250 =Failed"
-        << "build:preroll, firstFrame(false), PLAYING, teardown, error(3026), stopped(error)";
-    QTest::newRow("a paused file does not time out") << "http frame async pause wait:60000 =Paused"
-                                                     << "build:preroll, firstFrame(false), PLAYING, PAUSED";
-
-    // A stop in every state: "stopped" once per play, no timer left behind.
-    QTest::newRow("stop: Idle") << "stop =Idle"
-                                << "";
-    QTest::newRow("stop: Prerolling") << "file stop:layout =Idle"
-                                      << "build:preroll, teardown, stopped(layout)";
-    QTest::newRow("stop: Previewing") << "file frame stop =Idle"
-                                      << "build:preroll, firstFrame(false), teardown, stopped(request)";
-    QTest::newRow("stop: Connecting") << "live stop =Idle wait:60000"
-                                      << "build, teardown, stopped(request)";
-    QTest::newRow("stop: Rejoining")
-        << "live frame error wait:1000 =Rejoining stop =Idle wait:60000"
-        << "build, firstFrame(false), lost(bus error), teardown, reconnecting(1,1000), build, teardown, "
-           "stopped(request)";
-    QTest::newRow("stop: Buffering") << "file frame async buffer:0 =Buffering stop =Idle"
-                                     << "build:preroll, firstFrame(false), PLAYING, PAUSED, teardown, stopped(request)";
-    QTest::newRow("stop: Holding") << "file pause =Holding stop =Idle"
-                                   << "build:preroll, PAUSED, teardown, stopped(request)";
-    QTest::newRow("stop: Paused") << "file frame async pause stop =Idle"
-                                  << "build:preroll, firstFrame(false), PLAYING, PAUSED, teardown, stopped(request)";
-    QTest::newRow("stop: Waiting")
-        << "live frame error =Waiting stop =Idle in wait:60000"
-        << "build, firstFrame(false), lost(bus error), teardown, reconnecting(1,1000), stopped(request), in:-1";
-    QTest::newRow("stop: Failed") << "live error =Failed stop =Idle"
-                                  << "build, teardown, error(3009), stopped(error)";
+    for (const Script& script : kScripts)
+        QTest::newRow(script.szName) << QString::fromLatin1(script.szSteps) << QString::fromLatin1(script.szExpected);
 }
 
 void TstPlayerStateMachine::scripts() {
@@ -239,11 +224,14 @@ void TstPlayerStateMachine::scripts() {
     clock.pMachine = &machine;
     host.pMachine = &machine;
     ReconnectPolicy policy;
-    const auto bus = [&](Event eEvent, const QString& strText = QString()) {
-        PlayerStateMachine::EventData data;
-        data.strText = strText;
-        machine.handle(eEvent, data);
-    };
+    // Bus events with the text they carry, and the host's one-shot failures.
+    const QHash<QString, std::pair<Event, QString>> kBus{
+        {"connected", {Event::Connected, {}}},  {"frame", {Event::Frame, {}}},
+        {"async", {Event::AsyncDone, {}}},      {"eos", {Event::Eos, "end of stream"}},
+        {"error", {Event::Error, "bus error"}}, {"clocklost", {Event::ClockLost, {}}},
+        {"latency", {Event::Latency, {}}}};
+    const QHash<QString, bool*> kFailNext{
+        {"refuse", &host.bRefuseNext}, {"nosource", &host.bNoSourceNext}, {"failset", &host.bFailNextChange}};
     const auto request = [&](const QString& strName, Error eError) {
         if (eError != Error::None) host.log << QStringLiteral("%1:%2").arg(strName).arg(static_cast<int>(eError));
     };
@@ -259,20 +247,12 @@ void TstPlayerStateMachine::scripts() {
             policy.bEnabled = false;
         } else if (strName == QLatin1String("max")) {
             policy.iMaxAttempts = strArgument.toInt();
-        } else if (strStep == QLatin1String("connected")) {
-            bus(Event::Connected);
-        } else if (strStep == QLatin1String("frame")) {
-            bus(Event::Frame);
-        } else if (strStep == QLatin1String("async")) {
-            bus(Event::AsyncDone);
-        } else if (strStep == QLatin1String("eos")) {
-            bus(Event::Eos, QStringLiteral("end of stream"));
-        } else if (strStep == QLatin1String("error")) {
-            bus(Event::Error, QStringLiteral("bus error"));
-        } else if (strStep == QLatin1String("clocklost")) {
-            bus(Event::ClockLost);
-        } else if (strStep == QLatin1String("latency")) {
-            bus(Event::Latency);
+        } else if (kBus.contains(strStep)) {
+            PlayerStateMachine::EventData data;
+            data.strText = kBus[strStep].second;
+            machine.handle(kBus[strStep].first, data);
+        } else if (kFailNext.contains(strStep)) {
+            *kFailNext[strStep] = true;
         } else if (strName == QLatin1String("buffer")) {
             machine.buffering(strArgument.toInt());
         } else if (strStep == QLatin1String("pause")) {
@@ -281,14 +261,8 @@ void TstPlayerStateMachine::scripts() {
             request(strStep, machine.resume());
         } else if (strName == QLatin1String("stop")) {
             machine.stop(strArgument.isEmpty() ? QStringLiteral("request") : strArgument);
-        } else if (strStep == QLatin1String("refuse")) {
-            host.bRefuseNext = true;
-        } else if (strStep == QLatin1String("nosource")) {
-            host.bNoSourceNext = true;
         } else if (strName == QLatin1String("stopon")) {
             host.strStopOn = strArgument;
-        } else if (strStep == QLatin1String("failset")) {
-            host.bFailNextChange = true;
         } else if (strName == QLatin1String("wait")) {
             clock.advance(strArgument.toInt());
         } else if (strStep == QLatin1String("in")) {

@@ -22,24 +22,24 @@ private slots:
 
         const QByteArray admin = "70c3d8fb9b43141a42211656ec196fb3591d52b8b5d62071f15535ec437f5ad7";
         QTest::newRow("pass") << admin << QByteArray("admin") << QByteArray("4b3c9d2e") << 1000 << 123456 << 0;
-        QTest::newRow("upper-case login id")
-            << admin.toUpper() << QByteArray("admin") << QByteArray("4b3c9d2e") << 1000 << 123456 << -1;
-        QTest::newRow("wrong random") << admin << QByteArray("admin") << QByteArray("4b3c9d2e") << 1000 << 123457 << -1;
-        QTest::newRow("wrong iterations")
-            << admin << QByteArray("admin") << QByteArray("4b3c9d2e") << 999 << 123456 << -1;
-        QTest::newRow("wrong challenge") << admin << QByteArray("admin") << QByteArray("4b3c9d2f") << 1000 << 123456
-                                         << -1;
-        QTest::newRow("wrong user") << admin << QByteArray("Admin") << QByteArray("4b3c9d2e") << 1000 << 123456 << -1;
-        QTest::newRow("login id with extra character")
-            << admin + "0" << QByteArray("admin") << QByteArray("4b3c9d2e") << 1000 << 123456 << -1;
+        // The passing row with one value changed: refused.
+        const auto refused = [&](const char* szName, const QByteArray& loginId, const QByteArray& user,
+                                 const QByteArray& challenge, int iIterations, int iRandom) {
+            QTest::newRow(szName) << loginId << user << challenge << iIterations << iRandom << -1;
+        };
+        refused("upper-case login id", admin.toUpper(), "admin", "4b3c9d2e", 1000, 123456);
+        refused("wrong random", admin, "admin", "4b3c9d2e", 1000, 123457);
+        refused("wrong iterations", admin, "admin", "4b3c9d2e", 999, 123456);
+        refused("wrong challenge", admin, "admin", "4b3c9d2f", 1000, 123456);
+        refused("wrong user", admin, "Admin", "4b3c9d2e", 1000, 123456);
+        refused("login id with extra character", admin + "0", "admin", "4b3c9d2e", 1000, 123456);
 
         // The caller percent-decodes the user: the decoded at sign passes, the
         // raw form does not.
         const QByteArray mail = "6e538e77ea0436c5308033abe4ed8e62549946161c8801bb23b65e8993cf261b";
         QTest::newRow("decoded at sign, negative random")
             << mail << QByteArray::fromPercentEncoding("user%40example.com") << QByteArray("7f00aa") << 3 << -77 << 0;
-        QTest::newRow("still percent-encoded")
-            << mail << QByteArray("user%40example.com") << QByteArray("7f00aa") << 3 << -77 << -1;
+        refused("still percent-encoded", mail, "user%40example.com", "7f00aa", 3, -77);
 
         QTest::newRow("all empty") << QByteArray("e93b30ef0c624ce7a112e5b44f1a79abd8239abe3924d18d4571a4f2bb98a38a")
                                    << QByteArray() << QByteArray() << 0 << 0 << 0;

@@ -309,24 +309,6 @@ private slots:
         QVERIFY(!page.waitFor(1, 100));
     }
 
-    void eventWhilePollWaitsEndsItThenIsFetched() {
-        auto pPoll = waitingPoll("U");
-        QVERIFY(pPoll);
-        emitModuleOutput("U", eventText("U", 1));
-        QTRY_VERIFY_WITH_TIMEOUT(pPoll->hasAnswer(), kWaitMs);
-        QCOMPARE(pPoll->body(), QByteArray("timeout"));
-        QCOMPARE(answerOf(poll("U")), eventText("U", 1).toUtf8());
-        QVERIFY(m_pServer->queuedEvents("U").isEmpty());
-    }
-
-    void queuedEventsComeOldestFirstPerClient() {
-        for (const char* szUuid : {"U", "V", "U", "U"})
-            emitModuleOutput(szUuid, eventText(szUuid, m_pServer->queuedEvents(szUuid).size()));
-        for (int i = 0; i < 3; ++i) QCOMPARE(answerOf(poll("U")), eventText("U", i).toUtf8());
-        QVERIFY(m_pServer->queuedEvents("U").isEmpty());
-        QCOMPARE(answerOf(poll("V")), eventText("V", 0).toUtf8());
-    }
-
     void eventQueueIsBoundedPerClientAndDroppedWhenItsClientIsGone() {
         for (int i = 0; i < WebServer::kMaxQueuedEvents + 5; ++i) emitModuleOutput("U", eventText("U", i));
         const QStringList events = m_pServer->queuedEvents("U");
@@ -348,72 +330,71 @@ private slots:
         QVERIFY(m_pServer->queuedEvents("V").isEmpty());
     }
 
-    // A client whose poll timed out, or whose other requests were answered,
-    // and that stays away longer than the idle time is given up: its next
-    // poll is answered "invalid", once. Steps: "U=timeout" a poll of U and
-    // its answer, "U#1" a command of U answered with its sequence 1, "~300"
-    // a wait of 300 ms, "B:1" an event for B.
-    void givenUpClients_data() {
+    // Long polls and queued events, as steps: "U=timeout" a poll of U and
+    // its answer ("=1": event 1), "U#1" a command of U answered with its
+    // sequence 1, "B:1" an event for B ("B:r" an answer for B), "~300" a
+    // wait of 300 ms; "U?" a poll of U the server holds, "?=timeout" the
+    // answer of the oldest held poll, "?!" aborts it (the server lets go). A client whose poll timed out, or whose other requests
+    // were answered, and that stays away longer than the idle time is given
+    // up: its next poll is answered "invalid", once.
+    void polls_data() {
         QTest::addColumn<int>("iPollMs");
         QTest::addColumn<int>("iIdleMs");
         QTest::addColumn<QString>("steps");
-        QTest::newRow("invalid once") << 50 << 100 << "U=timeout ~400 U=invalid U=timeout";
-        QTest::newRow("a client that only sends commands") << 50 << 100 << "U#1 ~400 U=invalid U=timeout";
+        QTest::newRow("an event ends a held poll, the next fetches it") << 30000 << 30000 << "U? U:1 ?=timeout U=1";
+        QTest::newRow("queued events come oldest first per client")
+            << 30000 << 30000 << "U:0 V:0 U:1 U:2 U=0 U=1 U=2 V=0";
+        QTest::newRow("a second poll replaces the first, which is answered")
+            << 30000 << 30000 << "U? U? ?=timeout U:1 ?=timeout";
+        QTest::newRow("given up: invalid once") << 50 << 100 << "U=timeout ~400 U=invalid U=timeout";
+        QTest::newRow("given up: a client that only sends commands") << 50 << 100 << "U#1 ~400 U=invalid U=timeout";
         QTest::newRow("polling again in time re-arms the idle timer")
             << 50 << 300 << "U=timeout U=timeout ~450 U=invalid U=timeout";
         // Every poll ages the markers; one that reached -1 is dropped per
         // poll: after five polls in all, C polls like a new client.
         QTest::newRow("another client's polls age the markers")
             << 30 << 1000 << "A=timeout C=timeout ~1500 B:1 B=1 A=timeout B:2 B=2 B:3 B=3 B:4 B=4 C=timeout";
+        // Output for an aborted poll must not reach a deleted worker; the
+        // client is idle from the abort on and given up, its queued event
+        // waits for the poll after that.
+        QTest::newRow("an aborted poll is forgotten and its client ages")
+            << 30000 << 150 << "U? ?! U:1 U:r ~400 U=invalid U=1";
     }
-    void givenUpClients() {
+    void polls() {
         QFETCH(int, iPollMs);
         QFETCH(int, iIdleMs);
         QFETCH(QString, steps);
         m_pServer->setPollTimeoutMs(iPollMs);
         m_pServer->setIdleTimeoutMs(iIdleMs);
+        std::vector<std::pair<QString, std::unique_ptr<HttpTestClient>>> held;
         for (const QString& strStep : steps.split(' ')) {
+            const QString strClient = strStep.left(1);
             if (strStep.startsWith('~')) {
                 QTest::qWait(strStep.mid(1).toInt());
+            } else if (strStep.endsWith('?')) {
+                held.emplace_back(strClient, std::make_unique<HttpTestClient>(m_port, poll(strClient)));
+                QTRY_VERIFY_WITH_TIMEOUT(m_pServer->hasPendingPoll(strClient), kWaitMs);
+            } else if (strStep == "?!") {
+                held.front().second->abort();
+                QTRY_VERIFY_WITH_TIMEOUT(!m_pServer->hasPendingPoll(held.front().first), kWaitMs);
+                held.erase(held.begin());
+            } else if (strStep.startsWith('?')) {
+                QTRY_VERIFY_WITH_TIMEOUT(held.front().second->hasAnswer(), kWaitMs);
+                QCOMPARE(QString::fromUtf8(held.front().second->body()), strStep.mid(2));
+                held.erase(held.begin());
+            } else if (strStep.endsWith(":r")) {
+                emitModuleOutput(strClient, QStringLiteral(R"({"uuid":"%1","errorCode":0})").arg(strClient));
             } else if (strStep.contains('#')) {
-                QCOMPARE(sequenceOf(answerOf(HttpTestClient::post(version(strStep.left(1), strStep.mid(2))))),
+                QCOMPARE(sequenceOf(answerOf(HttpTestClient::post(version(strClient, strStep.mid(2))))),
                          strStep.mid(2));
             } else if (strStep.contains(':')) {
-                emitModuleOutput(strStep.left(1), eventText(strStep.left(1), strStep.mid(2).toInt()));
+                emitModuleOutput(strClient, eventText(strClient, strStep.mid(2).toInt()));
             } else {
                 const QString strAnswer = strStep.mid(2);
-                QCOMPARE(QString::fromUtf8(answerOf(poll(strStep.left(1)))),
-                         strAnswer.at(0).isDigit() ? eventText(strStep.left(1), strAnswer.toInt()) : strAnswer);
+                QCOMPARE(QString::fromUtf8(answerOf(poll(strClient))),
+                         strAnswer.at(0).isDigit() ? eventText(strClient, strAnswer.toInt()) : strAnswer);
             }
         }
-    }
-
-    void abortedPollIsForgottenAndClientAges() {
-        m_pServer->setIdleTimeoutMs(150);
-        auto pPoll = waitingPoll("U");
-        QVERIFY(pPoll);
-        pPoll->abort();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_pServer->hasPendingPoll("U"), kWaitMs);
-        // Output for the departed poll must not reach a deleted worker.
-        emitModuleOutput("U", eventText("U", 1));
-        emitModuleOutput("U", R"({"uuid":"U","errorCode":0})");
-        // The client is idle from the abort on and is given up; its queued
-        // event waits for the poll after that.
-        QTest::qWait(400);
-        QCOMPARE(answerOf(poll("U")), QByteArray("invalid"));
-        QCOMPARE(answerOf(poll("U")), eventText("U", 1).toUtf8());
-    }
-
-    void secondPollReplacesFirstWhichIsAnswered() {
-        auto pFirst = waitingPoll("U");
-        QVERIFY(pFirst);
-        HttpTestClient second(m_port, poll("U"));
-        QTRY_VERIFY_WITH_TIMEOUT(pFirst->hasAnswer(), kWaitMs);
-        QCOMPARE(pFirst->body(), QByteArray("timeout"));
-        QVERIFY(m_pServer->hasPendingPoll("U"));
-        emitModuleOutput("U", eventText("U", 1));
-        QTRY_VERIFY_WITH_TIMEOUT(second.hasAnswer(), kWaitMs);
-        QCOMPARE(second.body(), QByteArray("timeout"));
     }
 
     void disconnectEndsPollAndDropsEvents() {
