@@ -144,7 +144,11 @@ GstFlowReturn onSample(GstAppSink* pSink, gpointer pData) {
     return GST_FLOW_OK;
 }
 
+// Every message of the pipeline, on the thread that posts it. The handler
+// owns each message it drops; a message holds its source, so one kept by
+// mistake keeps the whole pipeline (threads' sockets, the bus) alive.
 GstBusSyncReply onBusMessage(GstBus*, GstMessage* pMessage, gpointer pData) {
+    const vc::GstPtr<GstMessage> pOwned(pMessage);
     auto* pLink = static_cast<PageStream::Link*>(pData);
     const GstMessageType eType = GST_MESSAGE_TYPE(pMessage);
     if (eType != GST_MESSAGE_ERROR && eType != GST_MESSAGE_EOS) return GST_BUS_DROP;
