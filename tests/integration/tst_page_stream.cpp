@@ -1,9 +1,10 @@
 // In-page video without a browser: a page's WebSocket asks for a window
 // drawn by the page and its plays, and opens each stream's media WebSocket
 // as the page client does. The life cycle (play, the fragmented MP4 that
-// arrives, stop, a client that goes, a stream never opened), the limits and
-// the page-mode rows of the command table (checked from that table, and
-// against the README's), recording, snapshots and a camera that comes back.
+// arrives, stop, a client that goes, a stream never opened, descriptors and
+// threads that come back), the limits and the page-mode rows of the command
+// table (checked from that table, and against the README's), recording,
+// snapshots and a camera that comes back.
 // Ports 28730-28749.
 #include "CameraSimProcess.h"
 #include "PageSocket.h"
@@ -11,6 +12,7 @@
 #include "ServiceProcess.h"
 #include "VideoCommand.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -368,6 +370,34 @@ private slots:
                  3002);
         pages.clear();
         QTRY_COMPARE_WITH_TIMEOUT(streams(), 0, kWaitMs);
+    }
+
+    // What a stream holds goes back when it ends: the service's descriptors
+    // exactly, its threads (GStreamer's idle pool threads may linger a while).
+    void streamsGiveBackDescriptorsAndThreads() {
+        const auto entries = [this](const char* szFolder) {
+            return QDir(QStringLiteral("/proc/%1/%2").arg(m_pService->processId()).arg(QLatin1String(szFolder)))
+                .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                .size();
+        };
+        Page page(m_port);
+        QVERIFY(page.open());
+        const auto cycle = [&] {
+            const QJsonObject play = page.request("video.startPlay", {{"url", m_pCamera->url()}, {"wndIndex", 0}});
+            Media media(mediaUrl(m_port, play), "http://portal.test");
+            QTRY_VERIFY_WITH_TIMEOUT(media.listReceived.size() >= 4, kWaitMs);
+            QCOMPARE(page.request("video.stop", {{"wndIndex", 0}}).value("errorCode").toInt(), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(media.bClosed, kWaitMs);
+        };
+        // The first stream loads what stays loaded (plugins, the clock).
+        cycle();
+        const int iDescriptors = entries("fd");
+        const int iThreads = entries("task");
+        for (int i = 0; i < 3 && !QTest::currentTestFailed(); ++i) cycle();
+        QTRY_COMPARE_WITH_TIMEOUT(entries("fd"), iDescriptors, kWaitMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            entries("task") <= iThreads,
+            qPrintable(QStringLiteral("%1 threads, %2 before").arg(entries("task")).arg(iThreads)), kWaitMs);
     }
 
     // The camera goes and comes back: the stream comes back on the same

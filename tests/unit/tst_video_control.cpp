@@ -143,13 +143,16 @@ bool writeTestFile(const QString& strPath) {
 
 // A bare HTTP/1.1 server on 127.0.0.1:28060: GET /video.mp4 serves the
 // payload from the Range header's start (the first answer, or every one,
-// stops after iHoldAt bytes and waits), anything else is 404.
+// stops after iHoldAt bytes and waits); GET /to?<target> redirects there,
+// GET /loop to itself; a POST is kept whole in baPosted; anything else is
+// 404.
 struct HttpServer {
     QTcpServer server;
     QByteArray baPayload;
     int iHoldAt = -1;
     bool bHoldEvery = false;  // every answer stops there, not only the first
     QByteArrayList ranges;    // the Range header of each GET, empty without one
+    QByteArray baPosted;      // the body of the last POST
 
     bool listen() {
         QObject::connect(&server, &QTcpServer::newConnection, [this] {
@@ -165,12 +168,22 @@ struct HttpServer {
         const int iEnd = baRequest.indexOf("\r\n\r\n");
         if (iEnd < 0) return;  // not all there yet
         QByteArray baRange;
+        int iLength = 0;
         for (const QByteArray& baLine : baRequest.left(iEnd).split('\n')) {
             if (baLine.toLower().startsWith("range:")) baRange = baLine.mid(6).trimmed();
+            if (baLine.toLower().startsWith("content-length:")) iLength = baLine.mid(15).trimmed().toInt();
         }
+        if (baRequest.size() < iEnd + 4 + iLength) return;  // the body is not all there yet
         QByteArray baHead = "404 Not Found\r\nContent-Length: 0\r\n";
         QByteArray baBody;
-        if (baRequest.startsWith("GET /video.mp4 ")) {
+        const QByteArray baTarget = baRequest.mid(4, baRequest.indexOf(' ', 4) - 4);
+        if (baRequest.startsWith("POST ")) {
+            baPosted = baRequest.mid(iEnd + 4);
+            baHead = "200 OK\r\nContent-Length: 0\r\n";
+        } else if (baTarget == "/loop" || baTarget.startsWith("/to?")) {
+            baHead = "302 Found\r\nLocation: " + (baTarget == "/loop" ? baTarget : baTarget.mid(4)) +
+                     "\r\nContent-Length: 0\r\n";
+        } else if (baTarget == "/video.mp4") {
             ranges << baRange;
             const int iFrom = baRange.startsWith("bytes=") ? baRange.mid(6, baRange.indexOf('-') - 6).toInt() : 0;
             baBody = baPayload.mid(iFrom);
@@ -891,6 +904,53 @@ private slots:
         const QJsonObject failure = call(VC_GetDownloadStatus, missingId).value("failure").toObject();
         QCOMPARE(failure.value("httpStatus"), 404);
         QCOMPARE(failure.value("errorCode"), 3021);
+    }
+
+    // Each row: a transfer from the local server (its path there) and the
+    // end it comes to: done with the file whole at the other end, or failed
+    // for the reason given.
+    void transfersFollowRedirectsAndUpload_data() {
+        QTest::addColumn<QString>("strPath");
+        QTest::addColumn<QString>("strWhy");  // in the failure's "errorMessage"; empty: done
+        QTest::newRow("redirect followed") << "to?/video.mp4"
+                                           << "";
+        QTest::newRow("redirect to a file refused") << "to?file:///etc/hostname"
+                                                    << "refused a redirect";
+        QTest::newRow("endless redirects") << "loop"
+                                           << "more than 10 redirects";
+        QTest::newRow("upload") << "upload"
+                                << "";
+    }
+    void transfersFollowRedirectsAndUpload() {
+        QFETCH(QString, strPath);
+        QFETCH(QString, strWhy);
+        HttpServer http;
+        http.baPayload = "the video";
+        QVERIFY(http.listen());
+        VC_Test_AllowLocalTransfers(true);
+        const QString strUrl = "http://127.0.0.1:28060/" + strPath;
+        const QString strFolder = media("downloads", "redirected");
+        const bool bUpload = strPath == "upload";
+        const char* szId = bUpload ? "uploadId" : "downloadId";
+        const QJsonObject answer =
+            bUpload
+                ? call(VC_UploadFile, QJsonObject{{"url", strUrl}, {"path", "shot.png"}, {"uuid", "page-1"}})
+                : call(VC_StartDownload, QJsonObject{{"url", strUrl}, {"path", strFolder + "/"}, {"uuid", "page-1"}});
+        const QJsonObject id{{szId, answer.value(szId)}, {"uuid", "page-1"}};
+        const auto state = [&] { return call(bUpload ? VC_GetUploadErrorInfo : VC_GetDownloadStatus, id); };
+        QTRY_VERIFY(state().value("status") != "running");
+        QCOMPARE(state().value("status").toString(), strWhy.isEmpty() ? "done" : "failed");
+        if (!strWhy.isEmpty()) {
+            const QString strMessage = state().value("failure").toObject().value("errorMessage").toString();
+            QVERIFY2(strMessage.contains(strWhy), qPrintable(strMessage));
+        } else if (bUpload) {
+            QVERIFY(http.baPosted.contains("filename=\"shot.png\"\r\n"));
+            QVERIFY(http.baPosted.contains("\r\n\r\nnot for pages\r\n--"));
+        } else {
+            QFile file(answer.value("path").toString());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), http.baPayload);
+        }
     }
 
     // Each row: a command with a path (or url) a page sent; the error code

@@ -36,6 +36,14 @@ GstPtr<T> gstRef(T* pObject) {
     return GstPtr<T>(pObject ? static_cast<T*>(gst_object_ref(pObject)) : nullptr);
 }
 
+// A new object, owned: sinks its floating reference (the state of elements
+// and pads GStreamer makes), so that it is released here unless a bin or an
+// element takes a reference of its own.
+template <typename T>
+GstPtr<T> gstSink(T* pObject) {
+    return GstPtr<T>(pObject ? static_cast<T*>(gst_object_ref_sink(pObject)) : nullptr);
+}
+
 }  // namespace vc
 
 #endif  // VIDEO_CONTROL_GSTPTR_H

@@ -110,11 +110,9 @@ VC_EventCallback eventCallback(VC_EventType eType) {
 
 void initializeWidget(QWidget* pWidget) {
     if (!gst_is_initialized()) {
-        GError* pError = nullptr;
-        if (!gst_init_check(nullptr, nullptr, &pError)) {
+        g_autoptr(GError) pError = nullptr;
+        if (!gst_init_check(nullptr, nullptr, &pError))
             qWarning("video_control: GStreamer failed to start: %s", pError ? pError->message : "?");
-            g_clear_error(&pError);
-        }
     }
     if (const auto pCall = testSeam().pCall) pCall("VC_Initialize", pWidget, nullptr, nullptr);
     WidgetRecord& record = library().widgets[pWidget];

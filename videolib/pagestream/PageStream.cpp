@@ -58,14 +58,13 @@ QString codecName(const gchar* szEncoding) {
 // everything else (audio) goes to a fakesink.
 void onSourcePad(GstElement* pSource, GstPad* pPad, gpointer pData) {
     auto* pLink = static_cast<PageStream::Link*>(pData);
-    GstCaps* pCaps = gst_pad_get_current_caps(pPad);
-    if (!pCaps) pCaps = gst_pad_query_caps(pPad, nullptr);
-    const GstStructure* pStructure = pCaps ? gst_caps_get_structure(pCaps, 0) : nullptr;
+    vc::GstPtr<GstCaps> pCaps(gst_pad_get_current_caps(pPad));
+    if (!pCaps) pCaps.reset(gst_pad_query_caps(pPad, nullptr));
+    const GstStructure* pStructure = pCaps ? gst_caps_get_structure(pCaps.get(), 0) : nullptr;
     const gchar* szMedia = pStructure ? gst_structure_get_string(pStructure, "media") : nullptr;
     const gchar* szEncoding = pStructure ? gst_structure_get_string(pStructure, "encoding-name") : nullptr;
     const bool bVideo = szMedia && g_str_equal(szMedia, "video");
     const QString strCodec = codecName(szEncoding ? szEncoding : "");
-    if (pCaps) gst_caps_unref(pCaps);
 
     std::lock_guard<std::mutex> lock(pLink->mutex);
     if (bVideo && !pLink->bCodecKnown) {
@@ -78,16 +77,13 @@ void onSourcePad(GstElement* pSource, GstPad* pPad, gpointer pData) {
             if (gst_pad_link(pPad, pSink.get()) == GST_PAD_LINK_OK) return;
         }
     }
+    const vc::GstPtr<GstObject> pPipeline(gst_element_get_parent(pSource));
+    if (!pPipeline) return;
     GstElement* pSink = gst_element_factory_make("fakesink", nullptr);
     if (!pSink) return;
     g_object_set(pSink, "sync", FALSE, "async", FALSE, nullptr);
-    GstElement* pPipeline = GST_ELEMENT(gst_element_get_parent(pSource));
-    if (!pPipeline) {
-        gst_object_unref(gst_object_ref_sink(pSink));
-        return;
-    }
-    gst_bin_add(GST_BIN(pPipeline), pSink);
-    gst_object_unref(pPipeline);
+    // The pipeline takes the new (floating) element.
+    gst_bin_add(GST_BIN(pPipeline.get()), pSink);
     gst_element_sync_state_with_parent(pSink);
     PadRef pSinkPad(gst_element_get_static_pad(pSink, "sink"));
     gst_pad_link(pPad, pSinkPad.get());
@@ -123,17 +119,18 @@ GstPadProbeReturn keepMuxable(GstPad* pPad, GstPadProbeInfo* pInfo, gpointer pDa
 
 GstFlowReturn onSample(GstAppSink* pSink, gpointer pData) {
     auto* pLink = static_cast<PageStream::Link*>(pData);
-    GstSample* pSample = gst_app_sink_pull_sample(pSink);
-    if (!pSample) return GST_FLOW_EOS;
     QByteArray baData;
-    if (GstBuffer* pBuffer = gst_sample_get_buffer(pSample)) {
-        GstMapInfo map;
-        if (gst_buffer_map(pBuffer, &map, GST_MAP_READ)) {
-            baData = QByteArray(reinterpret_cast<const char*>(map.data), static_cast<int>(map.size));
-            gst_buffer_unmap(pBuffer, &map);
+    {
+        const vc::GstPtr<GstSample> pSample(gst_app_sink_pull_sample(pSink));
+        if (!pSample) return GST_FLOW_EOS;
+        if (GstBuffer* pBuffer = gst_sample_get_buffer(pSample.get())) {
+            GstMapInfo map;
+            if (gst_buffer_map(pBuffer, &map, GST_MAP_READ)) {
+                baData = QByteArray(reinterpret_cast<const char*>(map.data), static_cast<int>(map.size));
+                gst_buffer_unmap(pBuffer, &map);
+            }
         }
     }
-    gst_sample_unref(pSample);
     if (baData.isEmpty()) return GST_FLOW_OK;
     std::lock_guard<std::mutex> lock(pLink->mutex);
     if (!pLink->pOwner) return GST_FLOW_FLUSHING;
@@ -147,7 +144,11 @@ GstFlowReturn onSample(GstAppSink* pSink, gpointer pData) {
     return GST_FLOW_OK;
 }
 
+// Every message of the pipeline, on the thread that posts it. The handler
+// owns each message it drops; a message holds its source, so one kept by
+// mistake keeps the whole pipeline (threads' sockets, the bus) alive.
 GstBusSyncReply onBusMessage(GstBus*, GstMessage* pMessage, gpointer pData) {
+    const vc::GstPtr<GstMessage> pOwned(pMessage);
     auto* pLink = static_cast<PageStream::Link*>(pData);
     const GstMessageType eType = GST_MESSAGE_TYPE(pMessage);
     if (eType != GST_MESSAGE_ERROR && eType != GST_MESSAGE_EOS) return GST_BUS_DROP;
@@ -163,14 +164,13 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* pMessage, gpointer pData) {
     QString strText = QStringLiteral("the stream ended");
     int iCode = static_cast<int>(vc::Error::StreamError);
     if (eType == GST_MESSAGE_ERROR) {
-        GError* pError = nullptr;
+        g_autoptr(GError) pError = nullptr;
         gst_message_parse_error(pMessage, &pError, nullptr);
         strText = QString::fromUtf8(pError ? pError->message : "stream error");
         if (pError && pError->domain == GST_RESOURCE_ERROR) {
             iCode = pError->code == GST_RESOURCE_ERROR_NOT_AUTHORIZED ? static_cast<int>(vc::Error::Unauthorized)
                                                                       : static_cast<int>(vc::Error::Unreachable);
         }
-        if (pError) g_error_free(pError);
     }
     std::lock_guard<std::mutex> lock(pLink->mutex);
     pLink->post([iCode, strText](PageStream* pOwner) {
@@ -230,24 +230,30 @@ void PageStream::startPipeline() {
     m_connecting.start();
     m_pLink = std::make_shared<Link>();
     m_pLink->pOwner = this;
-    m_pPipeline = gst_pipeline_new(nullptr);
-    GstElement* pSource = gst_element_factory_make("rtspsrc", nullptr);
-    GstElement* pDepay = gst_element_factory_make("rtph264depay", nullptr);
-    GstElement* pParse = gst_element_factory_make("h264parse", nullptr);
-    GstElement* pCaps = gst_element_factory_make("capsfilter", nullptr);
-    GstElement* pTee = gst_element_factory_make("tee", nullptr);
-    GstElement* pMux = gst_element_factory_make("mp4mux", nullptr);
-    GstElement* pSink = gst_element_factory_make("appsink", nullptr);
+    m_pPipeline = vc::gstSink(gst_pipeline_new(nullptr));
+    // Owned here, and by the pipeline once added to it: released on return.
+    const auto make = [](const char* szFactory) { return vc::gstSink(gst_element_factory_make(szFactory, nullptr)); };
+    const auto pSourceRef = make("rtspsrc");
+    const auto pDepayRef = make("rtph264depay");
+    const auto pParseRef = make("h264parse");
+    const auto pCapsRef = make("capsfilter");
+    const auto pTeeRef = make("tee");
+    const auto pMuxRef = make("mp4mux");
+    const auto pSinkRef = make("appsink");
+    GstElement* pSource = pSourceRef.get();
+    GstElement* pDepay = pDepayRef.get();
+    GstElement* pParse = pParseRef.get();
+    GstElement* pCaps = pCapsRef.get();
+    GstElement* pTee = pTeeRef.get();
+    GstElement* pMux = pMuxRef.get();
+    GstElement* pSink = pSinkRef.get();
     if (!pSource || !pDepay || !pParse || !pCaps || !pTee || !pMux || !pSink) {
-        for (GstElement* pElement : {pSource, pDepay, pParse, pCaps, pTee, pMux, pSink}) {
-            if (pElement) gst_object_unref(gst_object_ref_sink(pElement));
-        }
         fail(vc::Error::UnsupportedCodec, QStringLiteral("a GStreamer element for in-page video is missing"));
         return;
     }
-    gst_bin_add_many(GST_BIN(m_pPipeline), pSource, pDepay, pParse, pCaps, pTee, pMux, pSink, nullptr);
+    gst_bin_add_many(GST_BIN(m_pPipeline.get()), pSource, pDepay, pParse, pCaps, pTee, pMux, pSink, nullptr);
     m_pLink->pDepay = pDepay;
-    m_pTee = pTee;
+    m_pTee = vc::gstRef(pTee);
 
     const QByteArray baUrl = m_source.strUrl.toUtf8();
     g_object_set(pSource, "location", baUrl.constData(), "latency", 0u, nullptr);
@@ -257,9 +263,9 @@ void PageStream::startPipeline() {
     }
     g_object_set(pDepay, "wait-for-keyframe", TRUE, "request-keyframe", TRUE, nullptr);
     // Parameter sets in the "avcC" box, whole pictures.
-    GstCaps* pAvc = gst_caps_from_string("video/x-h264,stream-format=avc,alignment=au");
-    g_object_set(pCaps, "caps", pAvc, nullptr);
-    gst_caps_unref(pAvc);
+    g_object_set(pCaps, "caps",
+                 vc::GstPtr<GstCaps>(gst_caps_from_string("video/x-h264,stream-format=avc,alignment=au")).get(),
+                 nullptr);
     // One fragment per picture (40 ms at 25 fps): the page gets each picture
     // as soon as it arrived.
     g_object_set(pMux, "fragment-duration", 1u, "streamable", TRUE, nullptr);
@@ -275,10 +281,9 @@ void PageStream::startPipeline() {
     gst_pad_add_probe(pParsed.get(), GST_PAD_PROBE_TYPE_BUFFER, keepMuxable, m_pLink.get(), nullptr);
     g_signal_connect(pSource, "pad-added", G_CALLBACK(onSourcePad), m_pLink.get());
 
-    GstBus* pBus = gst_element_get_bus(m_pPipeline);
-    gst_bus_set_sync_handler(pBus, onBusMessage, m_pLink.get(), nullptr);
-    gst_object_unref(pBus);
-    gst_element_set_state(m_pPipeline, GST_STATE_PLAYING);
+    gst_bus_set_sync_handler(vc::GstPtr<GstBus>(gst_element_get_bus(m_pPipeline.get())).get(), onBusMessage,
+                             m_pLink.get(), nullptr);
+    gst_element_set_state(m_pPipeline.get(), GST_STATE_PLAYING);
 }
 
 void PageStream::teardown() {
@@ -290,13 +295,11 @@ void PageStream::teardown() {
         m_pLink->pOwner = nullptr;
     }
     // Stops every streaming thread of the pipeline.
-    gst_element_set_state(m_pPipeline, GST_STATE_NULL);
-    GstBus* pBus = gst_element_get_bus(m_pPipeline);
-    gst_bus_set_sync_handler(pBus, nullptr, nullptr, nullptr);
-    gst_object_unref(pBus);
-    gst_object_unref(m_pPipeline);
-    m_pPipeline = nullptr;
-    m_pTee = nullptr;
+    gst_element_set_state(m_pPipeline.get(), GST_STATE_NULL);
+    gst_bus_set_sync_handler(vc::GstPtr<GstBus>(gst_element_get_bus(m_pPipeline.get())).get(), nullptr, nullptr,
+                             nullptr);
+    m_pTee.reset();
+    m_pPipeline.reset();
     m_pLink.reset();
 }
 
@@ -305,7 +308,7 @@ QJsonObject PageStream::startRecording(const QString& strPath, bool bMatroska) {
     if (!m_pPipeline || m_eState != State::Playing)
         return vc::errorResult(vc::Error::NothingPlaying, QStringLiteral("no video to record yet"));
     QJsonObject error;
-    m_pRecorder = vc::Recorder::start(m_pPipeline, m_pTee, strPath, bMatroska, nullptr, &error);
+    m_pRecorder = vc::Recorder::start(m_pPipeline.get(), m_pTee.get(), strPath, bMatroska, nullptr, &error);
     if (!m_pRecorder) return error;
     {
         std::lock_guard<std::mutex> lock(m_pLink->mutex);
@@ -341,12 +344,11 @@ QImage PageStream::decodeKeyFrame(QJsonObject* pError) const {
         return QImage();
     }
     // One picture through the decoder GStreamer ranks first, on this thread.
-    GError* pParseError = nullptr;
-    const vc::GstPtr<GstElement> pPipeline(
+    g_autoptr(GError) pParseError = nullptr;
+    const vc::GstPtr<GstElement> pPipeline = vc::gstSink(
         gst_parse_launch("appsrc name=source format=time ! decodebin ! videoconvert ! video/x-raw,format=BGRx ! "
                          "appsink name=sink sync=false",
                          &pParseError));
-    if (pParseError) g_error_free(pParseError);
     const vc::GstPtr<GstElement> pSource(pPipeline ? gst_bin_get_by_name(GST_BIN(pPipeline.get()), "source") : nullptr);
     const vc::GstPtr<GstElement> pSink(pPipeline ? gst_bin_get_by_name(GST_BIN(pPipeline.get()), "sink") : nullptr);
     if (!pSource || !pSink) {
@@ -354,6 +356,7 @@ QImage PageStream::decodeKeyFrame(QJsonObject* pError) const {
         return QImage();
     }
     gst_app_src_set_caps(GST_APP_SRC(pSource.get()), gst_sample_get_caps(pKeyFrame.get()));
+    // The source takes the new reference of the buffer.
     gst_app_src_push_buffer(GST_APP_SRC(pSource.get()), gst_buffer_ref(gst_sample_get_buffer(pKeyFrame.get())));
     gst_app_src_end_of_stream(GST_APP_SRC(pSource.get()));
     gst_element_set_state(pPipeline.get(), GST_STATE_PLAYING);

@@ -26,6 +26,7 @@
 #ifndef PAGESTREAM_PAGESTREAM_H
 #define PAGESTREAM_PAGESTREAM_H
 
+#include "GstPtr.h"
 #include "VcError.h"
 
 #include <QJsonObject>
@@ -39,7 +40,6 @@
 
 #include <memory>
 
-typedef struct _GstElement GstElement;
 namespace vc {
 class Recorder;
 }
@@ -120,8 +120,8 @@ private:
     bool m_bAttached = false;
     QPointer<QWebSocket> m_pSocket;
     QPointer<QTcpSocket> m_pTcpSocket;
-    GstElement* m_pPipeline = nullptr;
-    GstElement* m_pTee = nullptr;  // owned by the pipeline
+    vc::GstPtr<GstElement> m_pPipeline;
+    vc::GstPtr<GstElement> m_pTee;  // the pipeline's tee, where a recording hangs
     std::unique_ptr<vc::Recorder> m_pRecorder;
     std::shared_ptr<Link> m_pLink;
     bool m_bHadPicture = false;

@@ -125,7 +125,7 @@ GstElement* make(const char* szFactory) {
 // Drops elements that were made but not added to a bin.
 void discard(std::initializer_list<GstElement*> elements) {
     for (GstElement* pElement : elements) {
-        if (pElement) GstPtr<GstElement>(GST_ELEMENT(gst_object_ref_sink(pElement)));
+        gstSink(pElement);
     }
 }
 
@@ -140,6 +140,7 @@ GstPtr<GstPad> addChain(GstElement* pBin, std::initializer_list<GstElement*> ele
     }
     GstElement* pPrevious = nullptr;
     for (GstElement* pElement : elements) {
+        // The bin takes the new (floating) element.
         gst_bin_add(GST_BIN(pBin), pElement);
         if (pPrevious) gst_element_link(pPrevious, pElement);
         pPrevious = pElement;
@@ -319,6 +320,7 @@ GstElement* addParser(GstElement* pPipeline, Bridge* pBridge) {
     GstElement* pParse = make("parsebin");
     if (!pParse) return nullptr;
     g_signal_connect(pParse, "pad-added", G_CALLBACK(onParsedPad), pBridge);
+    // The pipeline takes the new (floating) element.
     gst_bin_add(GST_BIN(pPipeline), pParse);
     return pParse;
 }
@@ -443,15 +445,16 @@ QJsonObject PlaySource::parse(const QJsonObject& request, PlaySource* pSource) {
 
 QJsonObject preferredDecoders() {
     QJsonObject decoders;
-    GList* pDecoders = gst_element_factory_list_get_elements(
+    g_autolist(GstElementFactory) pDecoders = gst_element_factory_list_get_elements(
         static_cast<GstElementFactoryListType>(GST_ELEMENT_FACTORY_TYPE_DECODER | GST_ELEMENT_FACTORY_TYPE_MEDIA_VIDEO |
                                                GST_ELEMENT_FACTORY_TYPE_MEDIA_IMAGE),
         GST_RANK_MARGINAL);
     // Highest rank first: the one decodebin picks.
     pDecoders = g_list_sort(pDecoders, gst_plugin_feature_rank_compare_func);
     for (const auto& codec : kCodecs) {
-        GstCaps* pCaps = gst_caps_from_string(codec.szMedia);
-        GList* pFitting = gst_element_factory_list_filter(pDecoders, pCaps, GST_PAD_SINK, FALSE);
+        const GstPtr<GstCaps> pCaps(gst_caps_from_string(codec.szMedia));
+        g_autolist(GstElementFactory) pFitting =
+            gst_element_factory_list_filter(pDecoders, pCaps.get(), GST_PAD_SINK, FALSE);
         if (pFitting) {
             auto* pFactory = static_cast<GstElementFactory*>(pFitting->data);
             const QString strKlass =
@@ -460,23 +463,20 @@ QJsonObject preferredDecoders() {
                             QJsonObject{{"element", QString::fromUtf8(GST_OBJECT_NAME(pFactory))},
                                         {"hardware", strKlass.contains(QLatin1String("Hardware"))}});
         }
-        gst_plugin_feature_list_free(pFitting);
-        gst_caps_unref(pCaps);
     }
-    gst_plugin_feature_list_free(pDecoders);
     return decoders;
 }
 
 QStringList decodableCodecs() {
     QStringList codecs;
-    GList* pDecoders = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER, GST_RANK_MARGINAL);
+    g_autolist(GstElementFactory) pDecoders =
+        gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER, GST_RANK_MARGINAL);
     for (const auto& codec : kCodecs) {
         const GstPtr<GstCaps> pCaps(gst_caps_from_string(codec.szMedia));
-        GList* pFitting = gst_element_factory_list_filter(pDecoders, pCaps.get(), GST_PAD_SINK, FALSE);
+        g_autolist(GstElementFactory) pFitting =
+            gst_element_factory_list_filter(pDecoders, pCaps.get(), GST_PAD_SINK, FALSE);
         if (pFitting) codecs << QString::fromLatin1(codec.szName);
-        gst_plugin_feature_list_free(pFitting);
     }
-    gst_plugin_feature_list_free(pDecoders);
     return codecs;
 }
 
@@ -546,7 +546,7 @@ QJsonObject Player::startPipeline(bool bPreroll) {
     bridge.outputSize = m_outputSize;
     const int iPreRecordSeconds = m_source.bLive ? settingNumber(Setting::PreRecordSeconds) : 0;
     if (iPreRecordSeconds > 0) bridge.pPreRecord = std::make_shared<PreRecordBuffer>(iPreRecordSeconds);
-    m_pPipeline.reset(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
+    m_pPipeline = gstSink(gst_pipeline_new(nullptr));
     bridge.pPipeline = m_pPipeline.get();
     g_signal_connect(m_pPipeline.get(), "deep-element-added", G_CALLBACK(tuneElement), &bridge);
     gst_bus_set_sync_handler(GstPtr<GstBus>(gst_element_get_bus(m_pPipeline.get())).get(), onBusMessage, &bridge,
@@ -577,6 +577,7 @@ QJsonObject Player::startPipeline(bool bPreroll) {
     if (!pSource) return errorResult(Error::UnsupportedCodec, QStringLiteral("no GStreamer source for this url"));
     if (!user.isEmpty() && m_source.eKind != PlaySource::Kind::File)
         g_object_set(pSource, "user-id", user.constData(), "user-pw", password.constData(), nullptr);
+    // The pipeline takes the new (floating) element.
     gst_bin_add(GST_BIN(m_pPipeline.get()), pSource);
     if (m_source.eKind != PlaySource::Kind::Rtsp) {
         GstElement* pParse = addParser(m_pPipeline.get(), &bridge);
@@ -665,13 +666,10 @@ void Player::onConnected() {
 void Player::onMessage(GstMessage* pMessage) {
     switch (GST_MESSAGE_TYPE(pMessage)) {
     case GST_MESSAGE_ERROR: {
-        GError* pError = nullptr;
-        gchar* szDebug = nullptr;
-        gst_message_parse_error(pMessage, &pError, &szDebug);
+        g_autoptr(GError) pError = nullptr;
+        gst_message_parse_error(pMessage, &pError, nullptr);
         const Error eError = errorOf(pError);
         const QString strText = QString::fromUtf8(pError->message);
-        g_clear_error(&pError);
-        g_free(szDebug);
         if (m_pRecorder && m_pRecorder->owns(GST_MESSAGE_SRC(pMessage))) {
             // The recording failed (a full disk, say); playback goes on.
             QJsonObject extra = errorResult(eError == Error::DiskFull ? eError : Error::FileError, strText);
@@ -694,12 +692,9 @@ void Player::onMessage(GstMessage* pMessage) {
         break;
     }
     case GST_MESSAGE_WARNING: {
-        GError* pError = nullptr;
-        gchar* szDebug = nullptr;
-        gst_message_parse_warning(pMessage, &pError, &szDebug);
+        g_autoptr(GError) pError = nullptr;
+        gst_message_parse_warning(pMessage, &pError, nullptr);
         qInfo("video_control: warning from %s: %s", GST_MESSAGE_SRC_NAME(pMessage), pError->message);
-        g_clear_error(&pError);
-        g_free(szDebug);
         break;
     }
     case GST_MESSAGE_EOS: {

@@ -152,11 +152,13 @@ std::unique_ptr<Recorder> Recorder::start(GstElement* pPipeline, GstElement* pTe
     pRecorder->m_pShared->pPreRecord = std::move(pPreRecord);
 
     // Owned here until the pipeline takes it.
-    GstPtr<GstElement> pBin(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));
+    GstPtr<GstElement> pBin = gstSink(gst_bin_new(nullptr));
     GstElement* pQueue = gst_element_factory_make("queue", nullptr);
     GstElement* pParser = gst_element_factory_make(szParser, nullptr);
     GstElement* pMux = gst_element_factory_make(bMatroska ? "matroskamux" : "mp4mux", nullptr);
     GstElement* pFile = gst_element_factory_make("filesink", nullptr);
+    // The bin takes each new (floating) element, and releases them with
+    // itself when one is missing.
     for (GstElement* pElement : {pQueue, pParser, pMux, pFile}) {
         if (pElement) gst_bin_add(GST_BIN(pBin.get()), pElement);
     }
@@ -166,6 +168,7 @@ std::unique_ptr<Recorder> Recorder::start(GstElement* pPipeline, GstElement* pTe
     }
     g_object_set(pFile, "location", pRecorder->m_strPath.toLocal8Bit().constData(), "async", FALSE, nullptr);
     gst_element_link_many(pQueue, pParser, pMux, pFile, nullptr);
+    // The bin takes the new (floating) ghost pad.
     gst_element_add_pad(pBin.get(),
                         gst_ghost_pad_new("sink", GstPtr<GstPad>(gst_element_get_static_pad(pQueue, "sink")).get()));
     pRecorder->m_pShared->pShiftPad.reset(gst_element_get_static_pad(pQueue, "src"));
