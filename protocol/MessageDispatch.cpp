@@ -1,6 +1,7 @@
 #include "MessageDispatch.h"
 
 #include "AudioMessageDispatch.h"
+#include "CompactJson.h"
 #include "VideoMessageDispatch.h"
 #include "WindowMessageDispatch.h"
 
@@ -144,11 +145,12 @@ void MessageDispatch::onDeferredResponse(QString strUUID, QString message) {
 }
 
 QString MessageDispatch::buildConnectReply(QString uuid) {
-    const QJsonObject reply{{QStringLiteral("errorModule"), 0},
-                            {QStringLiteral("errorCode"), 0},
-                            {QStringLiteral("uuid"), uuid},
-                            {QStringLiteral("version"), QStringLiteral("1.0")}};
-    return QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact));
+    return CompactJson()
+        .insert(QLatin1String("errorModule"), 0)
+        .insert(QLatin1String("errorCode"), 0)
+        .insert(QLatin1String("uuid"), uuid)
+        .insert(QLatin1String("version"), QLatin1String("1.0"))
+        .toString();
 }
 
 void MessageDispatch::closeConnection(QString uuid) {
