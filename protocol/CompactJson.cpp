@@ -5,60 +5,64 @@
 #include <QJsonValue>
 
 #include <algorithm>
+#include <charconv>
 
 namespace {
 // Writes a text of printable ASCII as a JSON string, with Qt's escapes for
 // '"' and '\'; false (and nothing written) for any other text.
 template <typename Char>
-bool appendPlainText(QByteArray& baOut, const Char* pBegin, const Char* pEnd) {
-    const int iStart = baOut.size();
-    baOut.resize(iStart + 2 + 2 * static_cast<int>(pEnd - pBegin));
-    char* pOut = baOut.data() + iStart;
+bool appendPlainText(CompactJson::Buffer& out, const Char* pBegin, const Char* pEnd) {
+    const int iStart = out.size();
+    out.resize(iStart + 2 + 2 * static_cast<int>(pEnd - pBegin));
+    char* pOut = out.data() + iStart;
     *pOut++ = '"';
     for (const Char* p = pBegin; p != pEnd; ++p) {
         const auto u = static_cast<unsigned>(*p);
         if (u < 0x20 || u > 0x7e) {
-            baOut.resize(iStart);
+            out.resize(iStart);
             return false;
         }
         if (u == '"' || u == '\\') *pOut++ = '\\';
         *pOut++ = static_cast<char>(u);
     }
     *pOut++ = '"';
-    baOut.resize(static_cast<int>(pOut - baOut.constData()));
+    out.resize(static_cast<int>(pOut - out.constData()));
     return true;
 }
 
 // Qt's own text of one value.
-void appendQtValue(QByteArray& baOut, const QJsonValue& value) {
+void appendQtValue(CompactJson::Buffer& out, const QJsonValue& value) {
     const QByteArray baArray = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-    baOut.append(baArray.constData() + 1, baArray.size() - 2);  // without "[" and "]"
+    out.append(baArray.constData() + 1, baArray.size() - 2);  // without "[" and "]"
 }
 }  // namespace
 
 CompactJson& CompactJson::insert(QLatin1String key, const QString& strValue) {
-    const int iOffset = m_baValues.size();
+    const int iOffset = m_values.size();
     const auto* pBegin = reinterpret_cast<const ushort*>(strValue.constData());
-    if (!appendPlainText(m_baValues, pBegin, pBegin + strValue.size())) appendQtValue(m_baValues, strValue);
+    if (!appendPlainText(m_values, pBegin, pBegin + strValue.size())) appendQtValue(m_values, strValue);
     return take(key, iOffset);
 }
 
 CompactJson& CompactJson::insert(QLatin1String key, QLatin1String value) {
-    const int iOffset = m_baValues.size();
+    const int iOffset = m_values.size();
     const auto* pBegin = reinterpret_cast<const uchar*>(value.data());
-    if (!appendPlainText(m_baValues, pBegin, pBegin + value.size())) appendQtValue(m_baValues, QJsonValue(value));
+    if (!appendPlainText(m_values, pBegin, pBegin + value.size())) appendQtValue(m_values, QJsonValue(value));
     return take(key, iOffset);
 }
 
 CompactJson& CompactJson::insert(QLatin1String key, int iValue) {
-    const int iOffset = m_baValues.size();
-    m_baValues += QByteArray::number(iValue);
+    const int iOffset = m_values.size();
+    char digits[16];
+    const auto result = std::to_chars(digits, digits + sizeof digits, iValue);
+    m_values.append(digits, static_cast<int>(result.ptr - digits));
     return take(key, iOffset);
 }
 
 CompactJson& CompactJson::insert(QLatin1String key, bool bValue) {
-    const int iOffset = m_baValues.size();
-    m_baValues += bValue ? "true" : "false";
+    const int iOffset = m_values.size();
+    const QLatin1String text = bValue ? QLatin1String("true") : QLatin1String("false");
+    m_values.append(text.data(), text.size());
     return take(key, iOffset);
 }
 
@@ -71,13 +75,13 @@ CompactJson& CompactJson::insert(QLatin1String key, const QJsonValue& value) {
         return *this;
     }
     if (value.isString()) return insert(key, value.toString());
-    const int iOffset = m_baValues.size();
-    appendQtValue(m_baValues, value);
+    const int iOffset = m_values.size();
+    appendQtValue(m_values, value);
     return take(key, iOffset);
 }
 
 CompactJson& CompactJson::take(QLatin1String key, int iOffset) {
-    const Member member{key, iOffset, m_baValues.size() - iOffset};
+    const Member member{key, iOffset, m_values.size() - iOffset};
     for (Member& existing : m_members) {
         if (existing.key == key) {
             existing = member;
@@ -88,25 +92,30 @@ CompactJson& CompactJson::take(QLatin1String key, int iOffset) {
     return *this;
 }
 
-QByteArray CompactJson::toJson() const {
+void CompactJson::write(Buffer& out) const {
     // QJsonObject's order: by key, as UTF-16 text (byte order for ASCII).
     QVarLengthArray<const Member*, 8> sorted;
-    int iSize = 2 + m_baValues.size();
-    for (const Member& member : m_members) {
-        sorted.append(&member);
-        iSize += member.key.size() + 4;
-    }
+    for (const Member& member : m_members) sorted.append(&member);
     std::sort(sorted.begin(), sorted.end(), [](const Member* a, const Member* b) { return a->key < b->key; });
-    QByteArray baOut;
-    baOut.reserve(iSize);
-    baOut += '{';
+    out.append('{');
     for (const Member* pMember : sorted) {
-        if (baOut.size() > 1) baOut += ',';
+        if (out.size() > 1) out.append(',');
         const auto* pKey = reinterpret_cast<const uchar*>(pMember->key.data());
-        if (!appendPlainText(baOut, pKey, pKey + pMember->key.size())) appendQtValue(baOut, QJsonValue(pMember->key));
-        baOut += ':';
-        baOut.append(m_baValues.constData() + pMember->iOffset, pMember->iLength);
+        if (!appendPlainText(out, pKey, pKey + pMember->key.size())) appendQtValue(out, QJsonValue(pMember->key));
+        out.append(':');
+        out.append(m_values.constData() + pMember->iOffset, pMember->iLength);
     }
-    baOut += '}';
-    return baOut;
+    out.append('}');
+}
+
+QByteArray CompactJson::toJson() const {
+    Buffer out;
+    write(out);
+    return QByteArray(out.constData(), out.size());
+}
+
+QString CompactJson::toString() const {
+    Buffer out;
+    write(out);
+    return QString::fromUtf8(out.constData(), out.size());
 }

@@ -32,19 +32,23 @@ public:
     CompactJson& insert(QLatin1String key, const char* szValue) = delete;
 
     QByteArray toJson() const;
-    QString toString() const { return QString::fromUtf8(toJson()); }
+    QString toString() const;
+
+    // Room for the text of an answer without a heap allocation.
+    using Buffer = QVarLengthArray<char, 256>;
 
 private:
     struct Member {
         QLatin1String key;
-        int iOffset;  // of its value's text in m_baValues
+        int iOffset;  // of its value's text in m_values
         int iLength;
     };
     // Appends the value text written since iOffset under the key.
     CompactJson& take(QLatin1String key, int iOffset);
+    void write(Buffer& out) const;
 
     QVarLengthArray<Member, 8> m_members;
-    QByteArray m_baValues;
+    Buffer m_values;
 };
 
 #endif  // PROTOCOL_COMPACTJSON_H

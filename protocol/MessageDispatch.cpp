@@ -46,7 +46,9 @@ void MessageDispatch::processMessage(const QString& message) {
 void MessageDispatch::processRequest(const QJsonObject& request) {
     m_bLastAnswered = false;
     bool bAnswered = false;
-    const QString strModule = request.value(QStringLiteral("cmd")).toString().section(QLatin1Char('.'), 0, 0);
+    const QString strCmd = request.value(QStringLiteral("cmd")).toString();
+    const int iDot = strCmd.indexOf(QLatin1Char('.'));
+    const QStringView strModule = iDot < 0 ? QStringView(strCmd) : QStringView(strCmd).left(iDot);
     if (strModule == QLatin1String("window") || strModule == QLatin1String("video")) {
         // These modules answer before they return.
         const QScopedValueRollback<bool*> answering(m_pbAnswering, &bAnswered);
@@ -67,10 +69,21 @@ void MessageDispatch::processRequest(const QJsonObject& request) {
 namespace {
 // A response, as opposed to an event: no "cmd" key (the empty text too).
 bool isResponse(const QString& strMessage) {
-    if (!strMessage.contains(QLatin1String("\"cmd\""))) return true;
+    if (!MessageDispatch::mayBeEvent(strMessage)) return true;
     return !QJsonDocument::fromJson(strMessage.toUtf8()).object().contains(QStringLiteral("cmd"));
 }
 }  // namespace
+
+bool MessageDispatch::mayBeEvent(QStringView strText) {
+    const QChar* p = strText.data();
+    const qsizetype iSize = strText.size();
+    for (qsizetype i = 0; i + 1 < iSize; ++i) {
+        const char16_t c = p[i].unicode();
+        if (c == u'c' ? i + 2 < iSize && p[i + 1] == u'm' && p[i + 2] == u'd' : c == u'\\' && p[i + 1] == u'u')
+            return true;
+    }
+    return false;
+}
 
 void MessageDispatch::onModuleOutput(QString strUUID, QString message) {
     if (m_pbAnswering && !*m_pbAnswering && isResponse(message)) *m_pbAnswering = true;

@@ -53,6 +53,11 @@ public:
     // 0, the connection id as "uuid" and "version" "1.0", keys sorted.
     static QString buildConnectReply(QString uuid);
 
+    // False when the module text surely is a response rather than an event
+    // (an object with a top-level "cmd"): it holds neither "cmd" nor an
+    // escape. Answers are told from events by this one scan, not a parse.
+    static bool mayBeEvent(QStringView strText);
+
     // The client with this uuid is gone.
     void closeConnection(QString uuid);
 

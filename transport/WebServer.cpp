@@ -31,7 +31,7 @@ constexpr int kAcceptRetryMs = 100;
 // Events are the module texts with a top-level "cmd". A text that names no
 // "cmd" at all (and escapes nothing) is a response without parsing it.
 bool isEvent(const QString& strMessage) {
-    if (!strMessage.contains(QLatin1String("cmd")) && !strMessage.contains(QLatin1String("\\u"))) return false;
+    if (!MessageDispatch::mayBeEvent(strMessage)) return false;
     const QJsonDocument document = QJsonDocument::fromJson(strMessage.toUtf8());
     return document.isObject() && document.object().contains(QStringLiteral("cmd"));
 }
