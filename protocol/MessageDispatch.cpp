@@ -77,10 +77,11 @@ bool isResponse(const QString& strMessage) {
 bool MessageDispatch::mayBeEvent(QStringView strText) {
     const QChar* p = strText.data();
     const qsizetype iSize = strText.size();
-    for (qsizetype i = 0; i + 1 < iSize; ++i) {
-        const char16_t c = p[i].unicode();
-        if (c == u'c' ? i + 2 < iSize && p[i + 1] == u'm' && p[i + 2] == u'd' : c == u'\\' && p[i + 1] == u'u')
-            return true;
+    for (qsizetype i = strText.indexOf(u'c'); i >= 0 && i + 2 < iSize; i = strText.indexOf(u'c', i + 1)) {
+        if (p[i + 1] == u'm' && p[i + 2] == u'd') return true;
+    }
+    for (qsizetype i = strText.indexOf(u'\\'); i >= 0 && i + 1 < iSize; i = strText.indexOf(u'\\', i + 1)) {
+        if (p[i + 1] == u'u') return true;
     }
     return false;
 }

@@ -73,6 +73,21 @@ private slots:
         QCOMPARE(json.toString(), QString::fromUtf8(json.toJson()));
     }
 
+    void mayBeEvent_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("mayBeEvent");
+        QTest::newRow("answer") << R"({"errorCode":0,"sequence":"c","uuid":"{0c1d-cm}"})" << false;
+        QTest::newRow("event") << R"({"cmd":"video.onDrawEvent","uuid":"u"})" << true;
+        QTest::newRow("escaped key") << R"({"\u0063md":"x"})" << true;
+        for (const char* szText : {"", "c", "cm", "cmd", "ccmd", "xcmd", "cmdx", "\\", "\\u", "\\x", "c\\"})
+            QTest::addRow("%s", szText) << szText << (strstr(szText, "cmd") || strstr(szText, "\\u"));
+    }
+    void mayBeEvent() {
+        QFETCH(QString, text);
+        QFETCH(bool, mayBeEvent);
+        QCOMPARE(MessageDispatch::mayBeEvent(text), mayBeEvent);
+    }
+
     void connectReplyIsCompactAndSorted() {
         QCOMPARE(
             MessageDispatch::buildConnectReply("{0f8fad5b-d9cb-469f-a165-70867728950e}"),
@@ -87,6 +102,10 @@ private slots:
         QTest::newRow("capital module") << R"({"cmd":"Window.getLocalServiceVersion","uuid":"u"})" << false;
         QTest::newRow("capital command") << R"({"cmd":"window.GetLocalServiceVersion","uuid":"u"})" << false;
         QTest::newRow("unknown window command") << R"({"cmd":"window.noSuchCommand","uuid":"u"})" << false;
+        QTest::newRow("command then more") << R"({"cmd":"window.getLocalServiceVersion.x","uuid":"u"})" << true;
+        for (const char* szCmd : {"window", "window.", "window..getLocalServiceVersion", "getLocalServiceVersion"})
+            QTest::addRow("%s", szCmd) << QStringLiteral(R"({"cmd":"%1","uuid":"u"})").arg(QLatin1String(szCmd))
+                                       << false;
         QTest::newRow("system module") << R"({"cmd":"system.get","uuid":"u"})" << false;
         QTest::newRow("no cmd") << R"({"uuid":"u"})" << false;
         QTest::newRow("cmd not text") << R"({"cmd":5,"uuid":"u"})" << false;
