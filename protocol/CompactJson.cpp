@@ -12,21 +12,21 @@ namespace {
 // '"' and '\'; false (and nothing written) for any other text.
 template <typename Char>
 bool appendPlainText(CompactJson::Buffer& out, const Char* pBegin, const Char* pEnd) {
-    int iEscapes = 0;
-    for (const Char* p = pBegin; p != pEnd; ++p) {
-        const auto u = static_cast<unsigned>(*p);
-        if (u - 0x20u > 0x7eu - 0x20u) return false;
-        iEscapes += (u == '"') + (u == '\\');
-    }
     const int iStart = out.size();
-    out.resize(iStart + 2 + static_cast<int>(pEnd - pBegin) + iEscapes);
+    out.resize(iStart + 2 + 2 * static_cast<int>(pEnd - pBegin));
     char* pOut = out.data() + iStart;
     *pOut++ = '"';
     for (const Char* p = pBegin; p != pEnd; ++p) {
-        if (iEscapes && (*p == '"' || *p == '\\')) *pOut++ = '\\';
-        *pOut++ = static_cast<char>(*p);
+        const auto u = static_cast<unsigned>(*p);
+        if (u - 0x20u > 0x7eu - 0x20u) {
+            out.resize(iStart);
+            return false;
+        }
+        if (u == '"' || u == '\\') *pOut++ = '\\';
+        *pOut++ = static_cast<char>(u);
     }
-    *pOut = '"';
+    *pOut++ = '"';
+    out.resize(static_cast<int>(pOut - out.constData()));
     return true;
 }
 
