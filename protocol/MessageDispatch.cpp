@@ -75,13 +75,15 @@ bool isResponse(const QString& strMessage) {
 }  // namespace
 
 bool MessageDispatch::mayBeEvent(QStringView strText) {
-    const QChar* p = strText.data();
-    const qsizetype iSize = strText.size();
-    for (qsizetype i = strText.indexOf(u'c'); i >= 0 && i + 2 < iSize; i = strText.indexOf(u'c', i + 1)) {
-        if (p[i + 1] == u'm' && p[i + 2] == u'd') return true;
-    }
-    for (qsizetype i = strText.indexOf(u'\\'); i >= 0 && i + 1 < iSize; i = strText.indexOf(u'\\', i + 1)) {
-        if (p[i + 1] == u'u') return true;
+    if (strText.size() < 2) return false;
+    const char16_t* p = reinterpret_cast<const char16_t*>(strText.data());
+    const char16_t* const pLast = p + strText.size() - 1;  // a match needs a character after it
+    for (; p < pLast; ++p) {
+        if (*p == u'c') {
+            if (p[1] == u'm' && p + 1 < pLast && p[2] == u'd') return true;
+        } else if (*p == u'\\' && p[1] == u'u') {
+            return true;
+        }
     }
     return false;
 }
