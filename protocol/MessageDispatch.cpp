@@ -10,6 +10,8 @@
 #include <QScopedValueRollback>
 #include <QThreadPool>
 
+#include <cstring>
+
 MessageDispatch::MessageDispatch(QObject* parent)
     : QObject(parent),
       m_pWindowDispatch(new WindowMessageDispatch()),
@@ -78,14 +80,30 @@ bool MessageDispatch::mayBeEvent(QStringView strText) {
     if (strText.size() < 2) return false;
     const char16_t* p = reinterpret_cast<const char16_t*>(strText.data());
     const char16_t* const pLast = p + strText.size() - 1;  // a match needs a character after it
-    for (; p < pLast; ++p) {
-        if (*p == u'c') {
-            if (p[1] == u'm' && p + 1 < pLast && p[2] == u'd') return true;
-        } else if (*p == u'\\' && p[1] == u'u') {
-            return true;
+    // Four characters at a time: blocks without a 'c' or '\\' are passed over
+    // (a 16-bit lane of v is zero where the block holds the character).
+    constexpr quint64 kOnes = 0x0001000100010001ULL, kHighs = 0x8000800080008000ULL;
+    const auto holds = [](quint64 uBlock, char16_t c) {
+        const quint64 v = uBlock ^ (kOnes * c);
+        return ((v - kOnes) & ~v & kHighs) != 0;
+    };
+    for (;;) {
+        while (pLast - p >= 4) {
+            quint64 uBlock;
+            std::memcpy(&uBlock, p, sizeof uBlock);
+            if (holds(uBlock, u'c') || holds(uBlock, u'\\')) break;
+            p += 4;
+        }
+        const char16_t* const pEnd = pLast - p > 4 ? p + 4 : pLast;
+        if (p >= pEnd) return false;
+        for (; p < pEnd; ++p) {
+            if (*p == u'c') {
+                if (p[1] == u'm' && p + 1 < pLast && p[2] == u'd') return true;
+            } else if (*p == u'\\' && p[1] == u'u') {
+                return true;
+            }
         }
     }
-    return false;
 }
 
 void MessageDispatch::onModuleOutput(QString strUUID, QString message) {

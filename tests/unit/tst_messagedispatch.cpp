@@ -81,6 +81,14 @@ private slots:
         QTest::newRow("escaped key") << R"({"\u0063md":"x"})" << true;
         for (const char* szText : {"", "c", "cm", "cmd", "ccmd", "xcmd", "cmdx", "\\", "\\u", "\\x", "c\\"})
             QTest::addRow("%s", szText) << szText << (strstr(szText, "cmd") || strstr(szText, "\\u"));
+        // Every place in a block of four, and across blocks.
+        for (int i = 0; i < 9; ++i) {
+            const QString strPad(i, QLatin1Char('x'));
+            QTest::addRow("cmd after %d", i) << strPad + "cmd" << true;
+            QTest::addRow("cm, d after %d", i) << strPad + "cm_d" + strPad << false;
+            QTest::addRow("escape after %d", i) << strPad + "\\u" << true;
+            QTest::addRow("backslash last after %d", i) << strPad + "\\" << false;
+        }
     }
     void mayBeEvent() {
         QFETCH(QString, text);
