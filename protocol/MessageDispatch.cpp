@@ -46,9 +46,12 @@ void MessageDispatch::processMessage(const QString& message) {
 }
 
 void MessageDispatch::processRequest(const QJsonObject& request) {
+    processRequest(request, request.value(QStringLiteral("cmd")).toString());
+}
+
+void MessageDispatch::processRequest(const QJsonObject& request, const QString& strCmd) {
     m_bLastAnswered = false;
     bool bAnswered = false;
-    const QString strCmd = request.value(QStringLiteral("cmd")).toString();
     const int iDot = strCmd.indexOf(QLatin1Char('.'));
     const QStringView strModule = iDot < 0 ? QStringView(strCmd) : QStringView(strCmd).left(iDot);
     if (strModule == QLatin1String("window") || strModule == QLatin1String("video")) {

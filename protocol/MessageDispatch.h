@@ -46,6 +46,8 @@ public:
     // stop ("window", "video", "audio", case-sensitive). Requests that name
     // no known module are dropped without an answer.
     void processRequest(const QJsonObject& request);
+    // The same with its "cmd" already read by the caller.
+    void processRequest(const QJsonObject& request, const QString& strCmd);
     // The same for a request text; texts that are not JSON are dropped.
     void processMessage(const QString& message);
 

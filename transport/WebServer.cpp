@@ -342,7 +342,7 @@ void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID) {
         replyWebConnect(szUUID);
         return;
     }
-    m_pDispatch->processRequest(object);
+    m_pDispatch->processRequest(object, strCmd);
 }
 
 void WebServer::replyWebConnect(QString uuid) {
