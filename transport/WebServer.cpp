@@ -570,8 +570,11 @@ void WebServer::deliverResponse(const QString& strUuid, const QString& strMessag
         if (route.pWorker->isClosed()) continue;
         if (route.pWorker->connectionType() == Worker::WebSocketConnection) {
             if (!bSend) return;
+            // Its events went to the socket as they came: the copies kept
+            // for polls go (the record stays: the socket's route is in it).
+            it->events.clear();
+            it->iEventBytes = 0;
             route.pWorker->send(strMessage);
-            clearEvents(strUuid);
         } else {
             unroute(route.pWorker);
             if (!bSend) {
