@@ -12,7 +12,7 @@
 namespace {
 constexpr int kMallocArenas = 2;
 constexpr int kTrimThresholdBytes = 16 * 1024 * 1024;
-}
+}  // namespace
 
 long raiseDescriptorLimit() {
 #ifdef Q_OS_UNIX

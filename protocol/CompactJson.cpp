@@ -69,8 +69,8 @@ CompactJson& CompactJson::insert(QLatin1String key, bool bValue) {
 CompactJson& CompactJson::insert(QLatin1String key, const QJsonValue& value) {
     if (value.isUndefined()) {
         // As QJsonObject::insert: the key goes.
-        const auto it = std::find_if(m_members.begin(), m_members.end(),
-                                     [key](const Member& member) { return member.key == key; });
+        const auto it =
+            std::find_if(m_members.begin(), m_members.end(), [key](const Member& member) { return member.key == key; });
         if (it != m_members.end()) m_members.erase(it);
         return *this;
     }

@@ -27,22 +27,21 @@ private slots:
         QString strAscii;
         for (ushort u = 0x20; u < 0x7f; ++u) strAscii += QChar(u);
         QTest::newRow("empty") << QVariantList();
-        QTest::newRow("envelope") << QVariantList{member("sequence", "42"), member("uuid", "{0f8fad5b-d9cb}"),
-                                                  member("errorModule", 5), member("errorCode", 5001),
+        QTest::newRow("envelope") << QVariantList{member("sequence", "42"),       member("uuid", "{0f8fad5b-d9cb}"),
+                                                  member("errorModule", 5),       member("errorCode", 5001),
                                                   member("nativeWindows", false), member("done", true)};
         QTest::newRow("printable ASCII") << QVariantList{member("t", strAscii), member("e", QString())};
-        QTest::newRow("control characters")
-            << QVariantList{member("t", QStringLiteral("a\b\f\n\r\t\x01\x1f\x7f\"z"))};
+        QTest::newRow("control characters") << QVariantList{member("t", QStringLiteral("a\b\f\n\r\t\x01\x1f\x7f\"z"))};
         QTest::newRow("beyond ASCII") << QVariantList{
             member("t", QStringLiteral("\u00e9\u6f22\U0001F600")), member("lone", QString(QChar(0xd800)) + "x"),
             member("latin1", QByteArray("caf\xe9")), member("ascii latin1", QByteArray("v\"1.0"))};
         QTest::newRow("numbers") << QVariantList{member("zero", 0), member("min", INT_MIN), member("max", INT_MAX),
                                                  member("minus", -1)};
-        QTest::newRow("key order") << QVariantList{member("b", 1), member("B", 2), member("a", 3), member("_", 4),
-                                                   member("aa", 5), member("A1", 6), member("", 7), member("a\"", 8)};
+        QTest::newRow("key order") << QVariantList{member("b", 1),  member("B", 2),  member("a", 3), member("_", 4),
+                                                   member("aa", 5), member("A1", 6), member("", 7),  member("a\"", 8)};
         QTest::newRow("key again: last value") << QVariantList{member("a", "1"), member("b", 2), member("a", 3)};
-        QTest::newRow("undefined: key goes")
-            << QVariantList{member("a", 1), member("b", 2), member("a", QVariant::fromValue(QJsonValue(QJsonValue::Undefined)))};
+        QTest::newRow("undefined: key goes") << QVariantList{
+            member("a", 1), member("b", 2), member("a", QVariant::fromValue(QJsonValue(QJsonValue::Undefined)))};
         QTest::newRow("other values") << QVariantList{
             member("d", QVariant::fromValue(QJsonValue(1.5))), member("big", QVariant::fromValue(QJsonValue(1e300))),
             member("n", QVariant::fromValue(QJsonValue())), member("s", QVariant::fromValue(QJsonValue("x\ny"))),
