@@ -11,7 +11,8 @@
 
 namespace {
 constexpr int kMallocArenas = 2;
-}
+constexpr int kTrimThresholdBytes = 16 * 1024 * 1024;
+}  // namespace
 
 long raiseDescriptorLimit() {
 #ifdef Q_OS_UNIX
@@ -51,5 +52,6 @@ int connectionCap(int iMaxConnections, long iDescriptorLimit) {
 void chooseMemoryPolicy() {
 #ifdef __GLIBC__
     ::mallopt(M_ARENA_MAX, kMallocArenas);
+    ::mallopt(M_TRIM_THRESHOLD, kTrimThresholdBytes);
 #endif
 }

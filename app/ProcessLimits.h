@@ -33,6 +33,11 @@ int connectionCap(int iMaxConnections, long iDescriptorLimit);
 
 // Keeps the allocator to a few arenas, so that memory freed after a burst
 // goes back to the system instead of staying spread over per-thread arenas.
+// Free memory at the top of the heap (up to 16 MiB) is not handed back on
+// every free but by the server's periodic sweep (malloc_trim): every socket
+// with input takes a fresh 16 KiB read chunk from Qt, and a turn of the
+// loop over many clients would otherwise shrink the heap and grow it again,
+// at a page fault per page, for every round of requests.
 void chooseMemoryPolicy();
 
 #endif  // APP_PROCESSLIMITS_H

@@ -141,6 +141,45 @@ paste -d' ' "$WORK/conc.ours" "$WORK/conc.ref" | awk -v clients="$CONC_CLIENTS" 
       clients, median(o, n), lo(o, n), hi(o, n), median(o50, n), median(oc, n), median(r, n), lo(r, n), hi(r, n), median(r50, n), median(rc, n),
       ratio, lo(q, n), hi(q, n), n, (ratio >= 0.8 ? "ok" : "UNDER"), median(qc, n), lo(qc, n), hi(qc, n) }'
 
+# User-space instructions per WebSocket command, counted by callgrind in the
+# service and in the echo under the same loads (100 clients, and one):
+# unlike times, counts do not follow the load of a shared machine.
+if command -v valgrind >/dev/null && command -v callgrind_control >/dev/null; then
+  CG_PORT=27462 CG_ECHO_PORT=27475 CG_SECONDS=${BENCH_CALLGRIND_SECONDS:-10}
+  VG=(valgrind --tool=callgrind --instr-atstart=no --dump-instr=no)
+  mkdir -p "$WORK/cg/service"
+  cp "$SERVICE" "$WORK/cg/service/localservice"
+  cat > "$WORK/cg/service/LocalServiceConfig.json" <<JSON
+{"ServicePortStart": $CG_PORT, "ServicePortEnd": $((CG_PORT + 5)), "SingleInstance": "bench-cg-$$"}
+JSON
+  (cd "$WORK/cg/service" && QT_QPA_PLATFORM=offscreen exec "${VG[@]}" --callgrind-out-file="$WORK/cg/service.%p" \
+    ./localservice >log.txt 2>&1) & CG_SERVICE=$!; PIDS+=("$CG_SERVICE")
+  "${VG[@]}" --callgrind-out-file="$WORK/cg/echo.%p" "$ECHO" "$CG_ECHO_PORT" >/dev/null 2>&1 & CG_ECHO=$!; PIDS+=("$CG_ECHO")
+  wait_port $CG_PORT; wait_port $CG_ECHO_PORT
+  # counted PID NAME LSCLIENT-ARGS...: prints instructions per command of one
+  # run (after a run of the same load to warm up).
+  counted() {
+    local pid=$1 name=$2 result dump; shift 2
+    callgrind_control -i on "$pid" >/dev/null 2>&1
+    "$CLIENT_BIN" "$@" >/dev/null
+    callgrind_control -z "$pid" >/dev/null 2>&1
+    result=$("$CLIENT_BIN" "$@")
+    callgrind_control -d "$name" "$pid" >/dev/null 2>&1
+    dump=$(ls -t "$WORK"/cg/*."$pid".* | head -1)
+    awk -v n="$(awk '{for (i = 1; i < NF; i++) if ($i == "n") print $(i + 1)}' <<<"$result")" \
+      '/^(summary|totals):/ {printf "%.0f", $2 / n; exit}' "$dump"
+  }
+  c_ours=$(counted "$CG_SERVICE" conc ws-conc $CG_PORT 100 "$CG_SECONDS")
+  c_ref=$(counted "$CG_ECHO" conc ws-conc $CG_ECHO_PORT 100 "$CG_SECONDS" raw)
+  r_ours=$(counted "$CG_SERVICE" rtt ws-rtt $CG_PORT 3000)
+  r_ref=$(counted "$CG_ECHO" rtt ws-rtt $CG_ECHO_PORT 3000 raw)
+  kill "$CG_SERVICE" "$CG_ECHO" 2>/dev/null || true
+  awk -v co="$c_ours" -v cr="$c_ref" -v ro="$r_ours" -v rr="$r_ref" 'BEGIN {
+    printf "Instructions per WebSocket command (callgrind, user space): 100 clients %d against the echo'"'"'s %d (%.2fx); one client %d against %d (%.2fx)\n", co, cr, co / cr, ro, rr, ro / rr }'
+else
+  echo "Instructions per WebSocket command: valgrind not found (scripts/install-deps bench)"
+fi
+
 # Latency with many idle WebSocket clients open, against the same service
 # without them.
 client http-new $PORT "$COUNT" | awk '{print $2}' > "$WORK/flat.before"

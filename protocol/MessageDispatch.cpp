@@ -1,6 +1,7 @@
 #include "MessageDispatch.h"
 
 #include "AudioMessageDispatch.h"
+#include "CompactJson.h"
 #include "VideoMessageDispatch.h"
 #include "WindowMessageDispatch.h"
 
@@ -8,6 +9,8 @@
 #include <QJsonObject>
 #include <QScopedValueRollback>
 #include <QThreadPool>
+
+#include <cstring>
 
 MessageDispatch::MessageDispatch(QObject* parent)
     : QObject(parent),
@@ -43,9 +46,14 @@ void MessageDispatch::processMessage(const QString& message) {
 }
 
 void MessageDispatch::processRequest(const QJsonObject& request) {
+    processRequest(request, request.value(QStringLiteral("cmd")).toString());
+}
+
+void MessageDispatch::processRequest(const QJsonObject& request, const QString& strCmd) {
     m_bLastAnswered = false;
     bool bAnswered = false;
-    const QString strModule = request.value(QStringLiteral("cmd")).toString().section(QLatin1Char('.'), 0, 0);
+    const int iDot = strCmd.indexOf(QLatin1Char('.'));
+    const QStringView strModule = iDot < 0 ? QStringView(strCmd) : QStringView(strCmd).left(iDot);
     if (strModule == QLatin1String("window") || strModule == QLatin1String("video")) {
         // These modules answer before they return.
         const QScopedValueRollback<bool*> answering(m_pbAnswering, &bAnswered);
@@ -66,10 +74,40 @@ void MessageDispatch::processRequest(const QJsonObject& request) {
 namespace {
 // A response, as opposed to an event: no "cmd" key (the empty text too).
 bool isResponse(const QString& strMessage) {
-    if (!strMessage.contains(QLatin1String("\"cmd\""))) return true;
+    if (!MessageDispatch::mayBeEvent(strMessage)) return true;
     return !QJsonDocument::fromJson(strMessage.toUtf8()).object().contains(QStringLiteral("cmd"));
 }
 }  // namespace
+
+bool MessageDispatch::mayBeEvent(QStringView strText) {
+    if (strText.size() < 2) return false;
+    const char16_t* p = reinterpret_cast<const char16_t*>(strText.data());
+    const char16_t* const pLast = p + strText.size() - 1;  // a match needs a character after it
+    // Four characters at a time: blocks without a 'c' or '\\' are passed over
+    // (a 16-bit lane of v is zero where the block holds the character).
+    constexpr quint64 kOnes = 0x0001000100010001ULL, kHighs = 0x8000800080008000ULL;
+    const auto holds = [](quint64 uBlock, char16_t c) {
+        const quint64 v = uBlock ^ (kOnes * c);
+        return ((v - kOnes) & ~v & kHighs) != 0;
+    };
+    for (;;) {
+        while (pLast - p >= 4) {
+            quint64 uBlock;
+            std::memcpy(&uBlock, p, sizeof uBlock);
+            if (holds(uBlock, u'c') || holds(uBlock, u'\\')) break;
+            p += 4;
+        }
+        const char16_t* const pEnd = pLast - p > 4 ? p + 4 : pLast;
+        if (p >= pEnd) return false;
+        for (; p < pEnd; ++p) {
+            if (*p == u'c') {
+                if (p[1] == u'm' && p + 1 < pLast && p[2] == u'd') return true;
+            } else if (*p == u'\\' && p[1] == u'u') {
+                return true;
+            }
+        }
+    }
+}
 
 void MessageDispatch::onModuleOutput(QString strUUID, QString message) {
     if (m_pbAnswering && !*m_pbAnswering && isResponse(message)) *m_pbAnswering = true;
@@ -144,11 +182,12 @@ void MessageDispatch::onDeferredResponse(QString strUUID, QString message) {
 }
 
 QString MessageDispatch::buildConnectReply(QString uuid) {
-    const QJsonObject reply{{QStringLiteral("errorModule"), 0},
-                            {QStringLiteral("errorCode"), 0},
-                            {QStringLiteral("uuid"), uuid},
-                            {QStringLiteral("version"), QStringLiteral("1.0")}};
-    return QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact));
+    return CompactJson()
+        .insert(QLatin1String("errorModule"), 0)
+        .insert(QLatin1String("errorCode"), 0)
+        .insert(QLatin1String("uuid"), uuid)
+        .insert(QLatin1String("version"), QLatin1String("1.0"))
+        .toString();
 }
 
 void MessageDispatch::closeConnection(QString uuid) {

@@ -46,12 +46,19 @@ public:
     // stop ("window", "video", "audio", case-sensitive). Requests that name
     // no known module are dropped without an answer.
     void processRequest(const QJsonObject& request);
+    // The same with its "cmd" already read by the caller.
+    void processRequest(const QJsonObject& request, const QString& strCmd);
     // The same for a request text; texts that are not JSON are dropped.
     void processMessage(const QString& message);
 
     // The compact reply to "system.webconnect": "errorCode" 0, "errorModule"
     // 0, the connection id as "uuid" and "version" "1.0", keys sorted.
     static QString buildConnectReply(QString uuid);
+
+    // False when the module text surely is a response rather than an event
+    // (an object with a top-level "cmd"): it holds neither "cmd" nor an
+    // escape. Answers are told from events by this one scan, not a parse.
+    static bool mayBeEvent(QStringView strText);
 
     // The client with this uuid is gone.
     void closeConnection(QString uuid);

@@ -31,7 +31,7 @@ constexpr int kAcceptRetryMs = 100;
 // Events are the module texts with a top-level "cmd". A text that names no
 // "cmd" at all (and escapes nothing) is a response without parsing it.
 bool isEvent(const QString& strMessage) {
-    if (!strMessage.contains(QLatin1String("cmd")) && !strMessage.contains(QLatin1String("\\u"))) return false;
+    if (!MessageDispatch::mayBeEvent(strMessage)) return false;
     const QJsonDocument document = QJsonDocument::fromJson(strMessage.toUtf8());
     return document.isObject() && document.object().contains(QStringLiteral("cmd"));
 }
@@ -342,7 +342,7 @@ void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID) {
         replyWebConnect(szUUID);
         return;
     }
-    m_pDispatch->processRequest(object);
+    m_pDispatch->processRequest(object, strCmd);
 }
 
 void WebServer::replyWebConnect(QString uuid) {
@@ -570,8 +570,11 @@ void WebServer::deliverResponse(const QString& strUuid, const QString& strMessag
         if (route.pWorker->isClosed()) continue;
         if (route.pWorker->connectionType() == Worker::WebSocketConnection) {
             if (!bSend) return;
+            // Its events went to the socket as they came: the copies kept
+            // for polls go (the record stays: the socket's route is in it).
+            it->events.clear();
+            it->iEventBytes = 0;
             route.pWorker->send(strMessage);
-            clearEvents(strUuid);
         } else {
             unroute(route.pWorker);
             if (!bSend) {

@@ -1,5 +1,6 @@
 #include "WindowControlManager.h"
 
+#include "CompactJson.h"
 #include "PageWindows.h"
 #include "Version.h"
 #include "VideoCommand.h"
@@ -53,16 +54,17 @@ void WindowControlManager::release(WindowControl* pWindow) {
 
 QString WindowControlManager::runCommand(const QJsonObject& request,
                                          const std::function<int(const QJsonObject&, WindowControl*)>& fnCommand,
-                                         bool bWithVersion, const std::function<void(int, QJsonObject&)>& fnAnswer) {
+                                         bool bWithVersion, const std::function<void(int, CompactJson&)>& fnAnswer) {
     const QString strUuid = request.value(QStringLiteral("uuid")).toString();
     const int iCode = fnCommand(request, m_mapWindows.value(strUuid));
-    QJsonObject response{{QStringLiteral("sequence"), request.value(QStringLiteral("sequence")).toString()},
-                         {QStringLiteral("uuid"), strUuid},
-                         {QStringLiteral("errorModule"), iCode ? kErrorModuleWindow : 0},
-                         {QStringLiteral("errorCode"), iCode}};
+    CompactJson response;
+    response.insert(QLatin1String("sequence"), request.value(QStringLiteral("sequence")).toString())
+        .insert(QLatin1String("uuid"), strUuid)
+        .insert(QLatin1String("errorModule"), iCode ? kErrorModuleWindow : 0)
+        .insert(QLatin1String("errorCode"), iCode);
     if (fnAnswer) fnAnswer(iCode, response);
-    if (bWithVersion) response.insert(QStringLiteral("localServiceVersion"), QLatin1String(kServiceVersion));
-    return QString::fromUtf8(QJsonDocument(response).toJson(QJsonDocument::Compact));
+    if (bWithVersion) response.insert(QLatin1String("localServiceVersion"), QLatin1String(kServiceVersion));
+    return response.toString();
 }
 
 // --- commands ------------------------------------------------------------------------
@@ -113,10 +115,10 @@ QString WindowControlManager::createWnd(const QJsonObject& request) {
             return iResult;
         },
         false,
-        [](int iCode, QJsonObject& answer) {
+        [](int iCode, CompactJson& answer) {
             // Asking again cannot help: the page may draw the video itself at once.
             if (iCode == WindowControl::kNoBrowser && !platform::activeWindowPlatform().seesWindows())
-                answer.insert(QStringLiteral("nativeWindows"), false);
+                answer.insert(QLatin1String("nativeWindows"), false);
         });
 }
 

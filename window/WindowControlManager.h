@@ -22,6 +22,7 @@
 
 #include <functional>
 
+class CompactJson;
 class LaterAnswer;
 class WindowControl;
 
@@ -78,7 +79,7 @@ private:
     // fnAnswer, when given, adds keys to the answer of that code.
     QString runCommand(const QJsonObject& request,
                        const std::function<int(const QJsonObject&, WindowControl*)>& fnCommand,
-                       bool bWithVersion = false, const std::function<void(int, QJsonObject&)>& fnAnswer = nullptr);
+                       bool bWithVersion = false, const std::function<void(int, CompactJson&)>& fnAnswer = nullptr);
     // cuttingPartWindow and repairPartWindow: a rectangle and a corner size.
     using PartFn = void (WindowControl::*)(int, int, int, int, int);
     QString runPartCommand(const QJsonObject& request, PartFn fnPart);

@@ -66,7 +66,12 @@ void WindowMessageDispatch::processMessage(const QString& message) {
 }
 
 void WindowMessageDispatch::processRequest(const QJsonObject& request) {
-    const QString strCommand = request.value(QStringLiteral("cmd")).toString().section(QLatin1Char('.'), 1, 1);
+    // The command: what lies between the first full stop and the next.
+    const QString strCmd = request.value(QStringLiteral("cmd")).toString();
+    const int iStart = strCmd.indexOf(QLatin1Char('.')) + 1;
+    if (iStart == 0) return;
+    const int iEnd = strCmd.indexOf(QLatin1Char('.'), iStart);
+    const QStringView strCommand = QStringView(strCmd).mid(iStart, (iEnd < 0 ? strCmd.size() : iEnd) - iStart);
     for (const WindowCommand& command : kCommands) {
         if (strCommand != QLatin1String(command.szName)) continue;
         const QString strResponse = (WindowControlManager::instance()->*command.fnRun)(request);

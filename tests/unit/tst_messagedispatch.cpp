@@ -1,9 +1,12 @@
-// Routing by module, the connect reply (the window module's answers are
-// tst_video_service's), a slow audio device against the other modules, and
-// audio admission. Ports 28350-28351 (device simulators).
+// Routing by module, the answer writer against Qt's, the connect reply (the
+// window module's answers are tst_video_service's), a slow audio device
+// against the other modules, and audio admission. Ports 28350-28351 (device
+// simulators).
+#include "CompactJson.h"
 #include "DeviceSimProcess.h"
 #include "MessageDispatch.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -14,6 +17,82 @@ class TestMessageDispatch : public QObject {
     Q_OBJECT
 
 private slots:
+    // Members in the order of their inserts: {key, value}; a QByteArray
+    // value is inserted as Latin-1 text.
+    void compactJsonIsQtsText_data() {
+        QTest::addColumn<QVariantList>("members");
+        const auto member = [](const char* szKey, const QVariant& value) { return QVariantList{szKey, value}; };
+        QString strAscii;
+        for (ushort u = 0x20; u < 0x7f; ++u) strAscii += QChar(u);
+        QTest::newRow("empty") << QVariantList();
+        QTest::newRow("envelope") << QVariantList{member("sequence", "42"),       member("uuid", "{0f8fad5b-d9cb}"),
+                                                  member("errorModule", 5),       member("errorCode", 5001),
+                                                  member("nativeWindows", false), member("done", true)};
+        QTest::newRow("printable ASCII") << QVariantList{member("t", strAscii), member("e", QString())};
+        QTest::newRow("control characters") << QVariantList{member("t", QStringLiteral("a\b\f\n\r\t\x01\x1f\x7f\"z"))};
+        QTest::newRow("beyond ASCII") << QVariantList{
+            member("t", QStringLiteral("\u00e9\u6f22\U0001F600")), member("lone", QString(QChar(0xd800)) + "x"),
+            member("latin1", QByteArray("caf\xe9")), member("ascii latin1", QByteArray("v\"1.0"))};
+        QTest::newRow("numbers") << QVariantList{member("zero", 0), member("min", INT_MIN), member("max", INT_MAX),
+                                                 member("minus", -1)};
+        QTest::newRow("key order") << QVariantList{member("b", 1),  member("B", 2),  member("a", 3), member("_", 4),
+                                                   member("aa", 5), member("A1", 6), member("", 7),  member("a\"", 8)};
+        QTest::newRow("key again: last value") << QVariantList{member("a", "1"), member("b", 2), member("a", 3)};
+        QTest::newRow("undefined: key goes") << QVariantList{
+            member("a", 1), member("b", 2), member("a", QVariant::fromValue(QJsonValue(QJsonValue::Undefined)))};
+        QTest::newRow("other values") << QVariantList{
+            member("d", QVariant::fromValue(QJsonValue(1.5))), member("big", QVariant::fromValue(QJsonValue(1e300))),
+            member("n", QVariant::fromValue(QJsonValue())), member("s", QVariant::fromValue(QJsonValue("x\ny"))),
+            member("o", QVariant::fromValue(QJsonValue(QJsonObject{{"k", QJsonArray{1, "\u00e9"}}})))};
+    }
+    void compactJsonIsQtsText() {
+        QFETCH(QVariantList, members);
+        CompactJson json;
+        QJsonObject object;
+        QByteArrayList listKeys;  // the writer keeps the keys, not copies
+        for (const QVariant& item : members) {
+            listKeys.append(item.toList().at(0).toByteArray());
+            const QLatin1String key(listKeys.last().constData(), listKeys.last().size());
+            const QVariant value = item.toList().at(1);
+            switch (static_cast<int>(value.type())) {
+            case QMetaType::QString: json.insert(key, value.toString()); break;
+            case QMetaType::QByteArray: json.insert(key, QLatin1String(value.toByteArray())); break;
+            case QMetaType::Int: json.insert(key, value.toInt()); break;
+            case QMetaType::Bool: json.insert(key, value.toBool()); break;
+            default: json.insert(key, value.value<QJsonValue>()); break;
+            }
+            object.insert(QString(key),
+                          value.type() == QVariant::ByteArray ? QJsonValue(QString::fromLatin1(value.toByteArray()))
+                          : value.userType() == qMetaTypeId<QJsonValue>() ? value.value<QJsonValue>()
+                                                                          : QJsonValue::fromVariant(value));
+        }
+        QCOMPARE(json.toJson(), QJsonDocument(object).toJson(QJsonDocument::Compact));
+        QCOMPARE(json.toString(), QString::fromUtf8(json.toJson()));
+    }
+
+    void mayBeEvent_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("mayBeEvent");
+        QTest::newRow("answer") << R"({"errorCode":0,"sequence":"c","uuid":"{0c1d-cm}"})" << false;
+        QTest::newRow("event") << R"({"cmd":"video.onDrawEvent","uuid":"u"})" << true;
+        QTest::newRow("escaped key") << R"({"\u0063md":"x"})" << true;
+        for (const char* szText : {"", "c", "cm", "cmd", "ccmd", "xcmd", "cmdx", "\\", "\\u", "\\x", "c\\"})
+            QTest::addRow("%s", szText) << szText << (strstr(szText, "cmd") || strstr(szText, "\\u"));
+        // Every place in a block of four, and across blocks.
+        for (int i = 0; i < 9; ++i) {
+            const QString strPad(i, QLatin1Char('x'));
+            QTest::addRow("cmd after %d", i) << strPad + "cmd" << true;
+            QTest::addRow("cm, d after %d", i) << strPad + "cm_d" + strPad << false;
+            QTest::addRow("escape after %d", i) << strPad + "\\u" << true;
+            QTest::addRow("backslash last after %d", i) << strPad + "\\" << false;
+        }
+    }
+    void mayBeEvent() {
+        QFETCH(QString, text);
+        QFETCH(bool, mayBeEvent);
+        QCOMPARE(MessageDispatch::mayBeEvent(text), mayBeEvent);
+    }
+
     void connectReplyIsCompactAndSorted() {
         QCOMPARE(
             MessageDispatch::buildConnectReply("{0f8fad5b-d9cb-469f-a165-70867728950e}"),
@@ -28,6 +107,10 @@ private slots:
         QTest::newRow("capital module") << R"({"cmd":"Window.getLocalServiceVersion","uuid":"u"})" << false;
         QTest::newRow("capital command") << R"({"cmd":"window.GetLocalServiceVersion","uuid":"u"})" << false;
         QTest::newRow("unknown window command") << R"({"cmd":"window.noSuchCommand","uuid":"u"})" << false;
+        QTest::newRow("command then more") << R"({"cmd":"window.getLocalServiceVersion.x","uuid":"u"})" << true;
+        for (const char* szCmd : {"window", "window.", "window..getLocalServiceVersion", "getLocalServiceVersion"})
+            QTest::addRow("%s", szCmd) << QStringLiteral(R"({"cmd":"%1","uuid":"u"})").arg(QLatin1String(szCmd))
+                                       << false;
         QTest::newRow("system module") << R"({"cmd":"system.get","uuid":"u"})" << false;
         QTest::newRow("no cmd") << R"({"uuid":"u"})" << false;
         QTest::newRow("cmd not text") << R"({"cmd":5,"uuid":"u"})" << false;
