@@ -86,8 +86,15 @@ void TestHooks::runLine(const QByteArray& baLine) {
     } else if (baVerb == "page-streams") {
         qDebug().noquote() << "test hook: page-streams" << pagestream::PageWindows::instance()->streamCount();
     } else if (baVerb == "emit") {
-        const QString strUuid = QJsonDocument::fromJson(baArgument).object().value(QStringLiteral("uuid")).toString();
-        emit m_pServer->dispatcher()->messageResponse(strUuid, QString::fromUtf8(baArgument));
+        // An object with a "cmd" is an event, any other text an answer.
+        const QJsonObject output = QJsonDocument::fromJson(baArgument).object();
+        const QString strUuid = output.value(QStringLiteral("uuid")).toString();
+        MessageDispatch* pDispatch = m_pServer->dispatcher();
+        if (output.contains(QStringLiteral("cmd"))) {
+            emit pDispatch->sigEvent(strUuid, QString::fromUtf8(baArgument));
+        } else {
+            emit pDispatch->messageResponse(strUuid, QString::fromUtf8(baArgument));
+        }
     } else if (baVerb == "vc-event") {
         const auto [baType, baRest] = firstWord(baArgument);
         const auto [baUuid, baData] = firstWord(baRest);

@@ -10,8 +10,6 @@
 #include <QScopedValueRollback>
 #include <QThreadPool>
 
-#include <cstring>
-
 MessageDispatch::MessageDispatch(QObject* parent)
     : QObject(parent),
       m_pWindowDispatch(new WindowMessageDispatch()),
@@ -20,6 +18,8 @@ MessageDispatch::MessageDispatch(QObject* parent)
       m_pAudioPool(new QThreadPool(this)) {
     connect(m_pWindowDispatch, &WindowMessageDispatch::messageResponse, this, &MessageDispatch::onModuleOutput);
     connect(m_pVideoDispatch, &VideoMessageDispatch::messageResponse, this, &MessageDispatch::onModuleOutput);
+    connect(m_pWindowDispatch, &WindowMessageDispatch::sigEvent, this, &MessageDispatch::onModuleEvent);
+    connect(m_pVideoDispatch, &VideoMessageDispatch::sigEvent, this, &MessageDispatch::onModuleEvent);
     connect(m_pVideoDispatch, &VideoMessageDispatch::sigAnswerDeferred, this, &MessageDispatch::onAnswerDeferred);
     connect(m_pVideoDispatch, &VideoMessageDispatch::sigDeferredResponse, this, &MessageDispatch::onDeferredResponse);
     m_pAudioPool->setMaxThreadCount(kAudioThreads);
@@ -71,52 +71,32 @@ void MessageDispatch::processRequest(const QJsonObject& request, const QString& 
     m_bLastAnswered = bAnswered;
 }
 
-namespace {
-// A response, as opposed to an event: no "cmd" key (the empty text too).
-bool isResponse(const QString& strMessage) {
-    if (!MessageDispatch::mayBeEvent(strMessage)) return true;
-    return !QJsonDocument::fromJson(strMessage.toUtf8()).object().contains(QStringLiteral("cmd"));
-}
-}  // namespace
-
-bool MessageDispatch::mayBeEvent(QStringView strText) {
-    if (strText.size() < 2) return false;
-    const char16_t* p = reinterpret_cast<const char16_t*>(strText.data());
-    const char16_t* const pLast = p + strText.size() - 1;  // a match needs a character after it
-    // Four characters at a time: blocks without a 'c' or '\\' are passed over
-    // (a 16-bit lane of v is zero where the block holds the character).
-    constexpr quint64 kOnes = 0x0001000100010001ULL, kHighs = 0x8000800080008000ULL;
-    const auto holds = [](quint64 uBlock, char16_t c) {
-        const quint64 v = uBlock ^ (kOnes * c);
-        return ((v - kOnes) & ~v & kHighs) != 0;
-    };
-    for (;;) {
-        while (pLast - p >= 4) {
-            quint64 uBlock;
-            std::memcpy(&uBlock, p, sizeof uBlock);
-            if (holds(uBlock, u'c') || holds(uBlock, u'\\')) break;
-            p += 4;
-        }
-        const char16_t* const pEnd = pLast - p > 4 ? p + 4 : pLast;
-        if (p >= pEnd) return false;
-        for (; p < pEnd; ++p) {
-            if (*p == u'c') {
-                if (p[1] == u'm' && p + 1 < pLast && p[2] == u'd') return true;
-            } else if (*p == u'\\' && p[1] == u'u') {
-                return true;
-            }
-        }
-    }
-}
-
 void MessageDispatch::onModuleOutput(QString strUUID, QString message) {
-    if (m_pbAnswering && !*m_pbAnswering && isResponse(message)) *m_pbAnswering = true;
+    if (m_pbAnswering) *m_pbAnswering = true;
+    pass(strUUID, {message.isNull() ? QStringLiteral("") : message, false});
+}
+
+void MessageDispatch::onModuleEvent(QString strUUID, QString message) {
+    pass(strUUID, {message, true});
+}
+
+void MessageDispatch::pass(const QString& strUUID, const Output& output) {
     const auto it = m_mapHeld.find(strUUID);
     if (it == m_mapHeld.end()) {
-        emit messageResponse(strUUID, message);
+        emitOutput(strUUID, output);
         return;
     }
-    it->append(message.isNull() ? QStringLiteral("") : message);
+    it->append(output);
+}
+
+void MessageDispatch::emitOutput(const QString& strUUID, const Output& output) {
+    if (output.bEvent) {
+        emit sigEvent(strUUID, output.strText);
+    } else if (output.strText.isNull()) {
+        emit sigAnswerDropped(strUUID);
+    } else {
+        emit messageResponse(strUUID, output.strText);
+    }
 }
 
 void MessageDispatch::admitAudio(const QString& strUuid, const QJsonObject& request) {
@@ -150,34 +130,25 @@ void MessageDispatch::onAnswerDeferred(QString strUUID) {
 }
 
 void MessageDispatch::onDeferredResponse(QString strUUID, QString message) {
+    const Output answer{message, false};
     const auto it = m_mapHeld.find(strUUID);
     if (it == m_mapHeld.end()) {
-        if (message.isNull()) {
-            emit sigAnswerDropped(strUUID);
-        } else {
-            emit messageResponse(strUUID, message);
-        }
+        emitOutput(strUUID, answer);
         return;
     }
     // The answer takes the place of the oldest one still to come; then
     // everything up to the next place still open goes out.
-    for (std::optional<QString>& held : *it) {
+    for (std::optional<Output>& held : *it) {
         if (!held) {
-            held = message;
+            held = answer;
             break;
         }
     }
-    QList<QString> ready;
+    QList<Output> ready;
     while (!it->isEmpty() && it->first()) ready.append(*it->takeFirst());
     const bool bSettled = it->isEmpty();
     if (bSettled) m_mapHeld.erase(it);
-    for (const QString& strText : ready) {
-        if (strText.isNull()) {
-            emit sigAnswerDropped(strUUID);
-        } else {
-            emit messageResponse(strUUID, strText);
-        }
-    }
+    for (const Output& output : ready) emitOutput(strUUID, output);
     if (bSettled) emit sigAnswersSettled(strUUID);
 }
 

@@ -17,7 +17,8 @@ class VideoMessageDispatch;
 class WindowMessageDispatch;
 
 // The root of the command side: hands every request text to the module named
-// in its "cmd" and funnels the modules' responses and events into one signal.
+// in its "cmd" and funnels the modules' responses into messageResponse and
+// their events into sigEvent.
 //
 // Audio limits: at most one audio command per client uuid at a time (another
 // answers the audio module's busy code at once), at most kMaxAudioPending
@@ -55,11 +56,6 @@ public:
     // 0, the connection id as "uuid" and "version" "1.0", keys sorted.
     static QString buildConnectReply(QString uuid);
 
-    // False when the module text surely is a response rather than an event
-    // (an object with a top-level "cmd"): it holds neither "cmd" nor an
-    // escape. Answers are told from events by this one scan, not a parse.
-    static bool mayBeEvent(QStringView strText);
-
     // The client with this uuid is gone.
     void closeConnection(QString uuid);
 
@@ -69,8 +65,10 @@ public:
     bool lastRequestAnswered() const { return m_bLastAnswered; }
 
 signals:
-    // One response or event, and the "uuid" it belongs to.
+    // One response, and the "uuid" of the request it answers.
     void messageResponse(QString strUUID, QString message);
+    // One event, and the "uuid" of the client it goes to.
+    void sigEvent(QString strUUID, QString message);
     // A deferred answer turned out to have nothing to send (an audio
     // command of a client already gone): emitted in its place in the
     // client's order, so that the transport gives up the request it was for.
@@ -80,6 +78,7 @@ signals:
 
 private slots:
     void onModuleOutput(QString strUUID, QString message);
+    void onModuleEvent(QString strUUID, QString message);
     // A deferred answer is owed to strUUID / one came.
     void onAnswerDeferred(QString strUUID);
     void onDeferredResponse(QString strUUID, QString message);
@@ -87,10 +86,16 @@ private slots:
     void onAudioResponse(QString strUUID, QString message);
 
 private:
+    struct Output {
+        QString strText;  // null: an answer that turned out to have nothing to send
+        bool bEvent;
+    };
     // Output of one client held back behind its deferred answers: nullopt is
-    // the place of a deferred answer still to come, a null text an answer
-    // that turned out to have nothing to send.
-    QHash<QString, QList<std::optional<QString>>> m_mapHeld;
+    // the place of a deferred answer still to come.
+    QHash<QString, QList<std::optional<Output>>> m_mapHeld;
+    // Sends one output on, or holds it behind the client's deferred answers.
+    void pass(const QString& strUUID, const Output& output);
+    void emitOutput(const QString& strUUID, const Output& output);
     // While processMessage runs a main-thread module: the flag that its
     // response (or its promise of one) sets.
     bool* m_pbAnswering = nullptr;

@@ -28,14 +28,6 @@ namespace {
 constexpr int kMaxPendingConnections = 1024;
 constexpr int kProbeTimeoutMs = 100;
 constexpr int kAcceptRetryMs = 100;
-// Events are the module texts with a top-level "cmd". A text that names no
-// "cmd" at all (and escapes nothing) is a response without parsing it.
-bool isEvent(const QString& strMessage) {
-    if (!MessageDispatch::mayBeEvent(strMessage)) return false;
-    const QJsonDocument document = QJsonDocument::fromJson(strMessage.toUtf8());
-    return document.isObject() && document.object().contains(QStringLiteral("cmd"));
-}
-
 qint64 nowMs() {
     return QDateTime::currentMSecsSinceEpoch();
 }
@@ -57,6 +49,7 @@ private:
 WebServer::WebServer(QObject* parent) : QTcpServer(parent), m_pDispatch(new MessageDispatch()) {
     setMaxPendingConnections(kMaxPendingConnections);
     connect(m_pDispatch, &MessageDispatch::messageResponse, this, &WebServer::onMessageResponse);
+    connect(m_pDispatch, &MessageDispatch::sigEvent, this, &WebServer::onEvent);
     connect(m_pDispatch, &MessageDispatch::sigAnswerDropped, this,
             [this](const QString& strUuid) { deliverResponse(strUuid, QString(), false); });
     connect(m_pDispatch, &MessageDispatch::sigAnswersSettled, this, &WebServer::onAnswersSettled);
@@ -530,10 +523,10 @@ void WebServer::onHTTPImgMessageDetect(QString strUUID) {
 }
 
 void WebServer::onMessageResponse(QString strUUID, QString message) {
-    if (!isEvent(message)) {
-        deliverResponse(strUUID, message, true);
-        return;
-    }
+    deliverResponse(strUUID, message, true);
+}
+
+void WebServer::onEvent(QString strUUID, QString message) {
     const auto it = m_clients.constFind(strUUID);
     if (it != m_clients.constEnd()) {
         for (const Route& route : it->listRoute) {

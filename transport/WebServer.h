@@ -127,7 +127,11 @@ public slots:
     void onConnectClose(int iType, QString strUUID);
     void onHTTPImgMutiPackageMessage(QString strUUID);
     void onHTTPImgMessageDetect(QString strUUID);
+    // An answer for the client strUUID: to the request it answers.
     void onMessageResponse(QString strUUID, QString message);
+    // An event for the client strUUID: to its WebSocket at once, and kept
+    // for its HTTP polls.
+    void onEvent(QString strUUID, QString message);
     // No answer is on its way any more for this client: HTTP requests still
     // waiting for one are closed.
     void onAnswersSettled(QString strUUID);

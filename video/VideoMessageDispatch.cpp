@@ -10,9 +10,9 @@
 
 VideoMessageDispatch::VideoMessageDispatch(QObject* parent) : QObject(parent) {
     video::connectEventSignals(WindowControlManager::instance(), video::EventDispatcher::Video, this,
-                               &VideoMessageDispatch::messageResponse);
+                               &VideoMessageDispatch::sigEvent);
     connect(pagestream::PageWindows::instance(), &pagestream::PageWindows::sigEvent, this,
-            &VideoMessageDispatch::messageResponse);
+            &VideoMessageDispatch::sigEvent);
 }
 
 VideoMessageDispatch::~VideoMessageDispatch() = default;

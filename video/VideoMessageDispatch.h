@@ -29,10 +29,11 @@ public:
     void processMessage(const QString& message);
 
 signals:
-    // One response or event and the "uuid" it goes to: the request's "uuid"
-    // for a response, the window's for an event (the registry's and the
-    // page windows' events leave here as they are).
+    // The answer to a request, and the request's "uuid".
     void messageResponse(QString strUUID, QString message);
+    // An event of a native or page window (the registry's and the page
+    // windows' events leave here as they are), and its client's "uuid".
+    void sigEvent(QString strUUID, QString message);
     // The request just given to processMessage answers later.
     void sigAnswerDeferred(QString strUUID);
     // That later answer.

@@ -53,7 +53,7 @@ const WindowCommand kCommands[] = {
 
 WindowMessageDispatch::WindowMessageDispatch(QObject* parent) : QObject(parent) {
     video::connectEventSignals(WindowControlManager::instance(), video::EventDispatcher::Window, this,
-                               &WindowMessageDispatch::messageResponse);
+                               &WindowMessageDispatch::sigEvent);
 }
 
 WindowMessageDispatch::~WindowMessageDispatch() = default;

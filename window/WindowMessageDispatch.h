@@ -27,7 +27,10 @@ public:
     void closeConnection(QString uuid);
 
 signals:
+    // The answer to a request, and the request's "uuid".
     void messageResponse(QString strUUID, QString message);
+    // An event of a window (EventSignals.h), and its client's "uuid".
+    void sigEvent(QString strUUID, QString message);
 };
 
 #endif  // WINDOW_WINDOWMESSAGEDISPATCH_H

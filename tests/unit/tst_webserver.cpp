@@ -44,6 +44,9 @@ class TestWebServer : public QObject {
     void emitModuleOutput(const QString& strUuid, const QString& strText) {
         emit m_pServer->dispatcher()->messageResponse(strUuid, strText);
     }
+    void emitModuleEvent(const QString& strUuid, const QString& strText) {
+        emit m_pServer->dispatcher()->sigEvent(strUuid, strText);
+    }
     // A poll that the server holds.
     std::unique_ptr<HttpTestClient> waitingPoll(const QString& strUuid) {
         auto pClient = std::make_unique<HttpTestClient>(m_port, poll(strUuid));
@@ -204,7 +207,7 @@ private slots:
         HttpTestClient client(m_port, HttpTestClient::post(R"({"cmd":"system.webconnect"})") +
                                           HttpTestClient::post(version("K", "a")) + poll("K"));
         QTRY_VERIFY_WITH_TIMEOUT(m_pServer->hasPendingPoll("K"), kWaitMs);
-        emitModuleOutput("K", eventText("K", 1));
+        emitModuleEvent("K", eventText("K", 1));
         QTRY_COMPARE_WITH_TIMEOUT(client.bodies().size(), 3, kWaitMs);
         QCOMPARE(QJsonDocument::fromJson(client.bodies()[0]).object().value("version").toString(),
                  QStringLiteral("1.0"));
@@ -286,7 +289,7 @@ private slots:
         const QString strId = page.uuid();
         QVERIFY(strId.size() == 38 && strId.startsWith('{') && strId.endsWith('}'));
 
-        emitModuleOutput(strId, eventText(strId, 1));
+        emitModuleEvent(strId, eventText(strId, 1));
         QVERIFY(page.waitFor(1));
         QCOMPARE(page.m_listReceived[0], eventText(strId, 1));
         QCOMPARE(m_pServer->queuedEvents(strId).size(), 1);
@@ -310,16 +313,16 @@ private slots:
     }
 
     void eventQueueIsBoundedPerClientAndDroppedWhenItsClientIsGone() {
-        for (int i = 0; i < WebServer::kMaxQueuedEvents + 5; ++i) emitModuleOutput("U", eventText("U", i));
+        for (int i = 0; i < WebServer::kMaxQueuedEvents + 5; ++i) emitModuleEvent("U", eventText("U", i));
         const QStringList events = m_pServer->queuedEvents("U");
         QCOMPARE(events.size(), WebServer::kMaxQueuedEvents);
         QCOMPARE(events.first(), eventText("U", 5));
         // The byte bound: two events of 600 KiB do not fit together.
         const QString strBig =
             QStringLiteral(R"({"cmd":"video.onDrawEvent","uuid":"V","pad":"%1"})").arg(QString(600 * 1024, 'x'));
-        emitModuleOutput("V", strBig);
-        emitModuleOutput("V", eventText("V", 1));
-        emitModuleOutput("V", strBig);
+        emitModuleEvent("V", strBig);
+        emitModuleEvent("V", eventText("V", 1));
+        emitModuleEvent("V", strBig);
         QCOMPARE(m_pServer->queuedEvents("V"), (QStringList() << eventText("V", 1) << strBig));
         // Nobody polled for them: swept once the client counts as gone.
         m_pServer->sweep();
@@ -388,7 +391,7 @@ private slots:
                 QCOMPARE(sequenceOf(answerOf(HttpTestClient::post(version(strClient, strStep.mid(2))))),
                          strStep.mid(2));
             } else if (strStep.contains(':')) {
-                emitModuleOutput(strClient, eventText(strClient, strStep.mid(2).toInt()));
+                emitModuleEvent(strClient, eventText(strClient, strStep.mid(2).toInt()));
             } else {
                 const QString strAnswer = strStep.mid(2);
                 QCOMPARE(QString::fromUtf8(answerOf(poll(strClient))),
@@ -402,7 +405,7 @@ private slots:
             return HttpTestClient::post(
                 QStringLiteral(R"({"cmd":"system.disconnect","uuid":"%1"})").arg(strUuid).toUtf8());
         };
-        emitModuleOutput("W", eventText("W", 1));
+        emitModuleEvent("W", eventText("W", 1));
         auto pPoll = waitingPoll("U");
         QVERIFY(pPoll);
         QCOMPARE(answerOf(disconnect("U")), QByteArray("disconnect"));
@@ -410,7 +413,7 @@ private slots:
         QCOMPARE(pPoll->body(), QByteArray("timeout"));
         // Events queued for a client are dropped by its disconnect, and only
         // those: a disconnect without a uuid drops nobody else's.
-        emitModuleOutput("X", eventText("X", 1));
+        emitModuleEvent("X", eventText("X", 1));
         QCOMPARE(answerOf(disconnect("X")), QByteArray("disconnect"));
         QVERIFY(m_pServer->queuedEvents("X").isEmpty());
         QCOMPARE(answerOf(HttpTestClient::post(R"({"cmd":"system.disconnect"})")), QByteArray("disconnect"));
