@@ -26,8 +26,6 @@ QRect rectOf(const QJsonObject& request) {
 }  // namespace
 
 WindowControlManager::WindowControlManager() {
-    m_nFastTimerId = startTimer(15, Qt::CoarseTimer);
-    m_nSlowTimerId = startTimer(100, Qt::CoarseTimer);
     // Windows must go while the application object still exists.
     qAddPostRoutine([] { instance()->closeAll(); });
 }
@@ -40,9 +38,7 @@ void WindowControlManager::closeAll() {
     const QMap<QString, WindowControl*> mapWindows = m_mapWindows;
     m_mapWindows.clear();
     qDeleteAll(mapWindows);
-    if (m_nFastTimerId > 0) killTimer(m_nFastTimerId);
-    if (m_nSlowTimerId > 0) killTimer(m_nSlowTimerId);
-    m_nFastTimerId = m_nSlowTimerId = 0;
+    stopTimers();
     // The windows' components were released with deleteLater.
     if (!mapWindows.isEmpty()) QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
@@ -106,6 +102,7 @@ QString WindowControlManager::createWnd(const QJsonObject& request) {
             // would otherwise stay on screen with nobody to reach it.
             if (pRegistered) release(pRegistered);
             m_mapWindows.insert(strUuid, pWindow);
+            startTimers();
             // However the window ends (the desktop closes it, it is released),
             // its entry goes with it, unless a newer window holds the uuid.
             connect(pWindow, &QObject::destroyed, this, [this, strUuid](QObject* pGone) {
@@ -247,9 +244,24 @@ QString WindowControlManager::forwardVideo(const video::VideoCommand& command, c
     return pWindow ? pWindow->forwardVideo(command, request) : QString();
 }
 
+void WindowControlManager::startTimers() {
+    if (m_nFastTimerId <= 0) m_nFastTimerId = startTimer(15, Qt::CoarseTimer);
+    if (m_nSlowTimerId <= 0) m_nSlowTimerId = startTimer(100, Qt::CoarseTimer);
+}
+
+void WindowControlManager::stopTimers() {
+    if (m_nFastTimerId > 0) killTimer(m_nFastTimerId);
+    if (m_nSlowTimerId > 0) killTimer(m_nSlowTimerId);
+    m_nFastTimerId = m_nSlowTimerId = 0;
+}
+
 void WindowControlManager::timerEvent(QTimerEvent* event) {
     // A copy: nothing a tick does may disturb the walk.
     const QMap<QString, WindowControl*> mapWindows = m_mapWindows;
+    if (mapWindows.isEmpty() && (event->timerId() == m_nFastTimerId || event->timerId() == m_nSlowTimerId)) {
+        stopTimers();
+        return;
+    }
     if (event->timerId() == m_nFastTimerId) {
         for (WindowControl* pWindow : mapWindows) {
             if (!pWindow->isEmbed()) pWindow->followBrowser();

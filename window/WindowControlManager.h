@@ -2,7 +2,8 @@
 // that created them: carries out the window commands on the registered
 // window, forwards video commands to it, runs the two timers that keep every
 // window with its browser (15 ms and 100 ms, coarse, windows visited in
-// registry order) and relays the windows' events.
+// registry order; they run only while a window is registered, so that an
+// idle service does not wake) and relays the windows' events.
 //
 // One per process (instance()); it owns the registered windows. A window
 // the desktop closes (Alt+F4, a close request of the window manager) ends:
@@ -87,6 +88,10 @@ private:
     // Deletes every registered window and stops the timers (also while the
     // application object is being destroyed, when windows can still go).
     void closeAll();
+    // The two timers, started with the first registered window; a tick that
+    // finds the registry empty stops them.
+    void startTimers();
+    void stopTimers();
 
     // Entries leave when their window is destroyed (see createWnd).
     QMap<QString, WindowControl*> m_mapWindows;

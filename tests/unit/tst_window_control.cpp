@@ -11,6 +11,7 @@
 #include "WindowMessageDispatch.h"
 #include "video_control_test.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -388,7 +389,8 @@ private slots:
 
     // A window the desktop closes (Alt+F4 on a floating window) ends and
     // leaves the registry: the page's next command is answered as for an
-    // unknown uuid instead of reaching a deleted window.
+    // unknown uuid instead of reaching a deleted window. The follow timers
+    // run only while a window is registered.
     void windowClosedByTheDesktop_data() {
         QTest::addColumn<QString>("strCommand");
         QTest::addColumn<QString>("strAnswer");  // null: the window module's success
@@ -409,10 +411,15 @@ private slots:
                                     .arg(kUuid));
         QPointer<WindowControl> pWindow = WindowControlManager::instance()->window(kUuid);
         QVERIFY(pWindow && pWindow->isVisible());
+        const auto timers = [] {
+            return QAbstractEventDispatcher::instance()->registeredTimers(WindowControlManager::instance()).size();
+        };
+        QCOMPARE(timers(), 2);
         pWindow->activateWindow();
         QVERIFY(pWindow->windowHandle()->close());  // as the window manager's close request does
         QTRY_VERIFY(!pWindow);
         QVERIFY(!WindowControlManager::instance()->window(kUuid));
+        QTRY_COMPARE(timers(), 0);
 
         const QString strRequest = QStringLiteral(R"({"cmd":"%1","uuid":"%2","sequence":"7",)"
                                                   R"("rect":{"left":1,"top":2,"width":30,"height":20}})")
